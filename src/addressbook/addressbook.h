@@ -1,0 +1,43 @@
+#pragma once
+
+#include <QString>
+
+#include <array>
+
+class SettingsStore;
+
+struct AddressBookEntry {
+    QString Name;
+    QString IPaddress; // as typed: normally dotted IPv4, but never checked
+};
+
+// The table of peers: 51 slots, of which slots 0 to count()-1 are the occupied ones, in
+// the order the user sees them. Names and addresses are kept exactly as typed.
+class AddressBook
+{
+public:
+    static constexpr int kSlots = 51;
+
+    int count() const { return count_; }
+    bool isFull() const { return count_ == kSlots; }
+    // Requires 0 <= slot < count().
+    const AddressBookEntry& entry(int slot) const;
+
+    // Requires !isFull(). The entry takes the first free slot.
+    void append(const QString& name, const QString& address);
+    // Requires 0 <= slot < count(). Later entries move down one slot.
+    void remove(int slot);
+    // Requires 0 <= slot < count().
+    void setAddress(int slot, const QString& address);
+
+    // Fills an empty table from sections IPaddress0 to IPaddress50, skipping the ones
+    // without a usable name, so the loaded entries have no gaps.
+    void load(const SettingsStore& store);
+    // Writes the entries to IPaddress0 upwards, then deletes the sections above them.
+    // Writing first means a failure midway never leaves fewer entries stored than before.
+    void store(SettingsStore& store) const;
+
+private:
+    std::array<AddressBookEntry, kSlots> slots_;
+    int count_ = 0;
+};

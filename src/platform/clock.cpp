@@ -1,0 +1,6 @@
+#include "platform/clock.h"
+
+QTime SystemClock::timeOfDay() const
+{
+    return QTime::currentTime();
+}

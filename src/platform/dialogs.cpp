@@ -1,0 +1,38 @@
+#include "platform/dialogs.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QFileDialog>
+#include <QInputDialog>
+#include <QMessageBox>
+
+namespace
+{
+const QString kApplicationTitle = QStringLiteral("Quillo");
+}
+
+void QtDialogs::message(const QString& text)
+{
+    QMessageBox box(QMessageBox::NoIcon, kApplicationTitle, text, QMessageBox::Ok,
+                    QApplication::activeWindow());
+    box.exec();
+}
+
+QString QtDialogs::input(const QString& prompt, const QString& title, const QString& preset)
+{
+    bool accepted = false;
+    const QString text = QInputDialog::getText(QApplication::activeWindow(), title, prompt,
+                                               QLineEdit::Normal, preset, &accepted);
+    return accepted ? text : QString();
+}
+
+QString QtDialogs::openFile(const QString& title, const QString& filter)
+{
+    return QFileDialog::getOpenFileName(QApplication::activeWindow(), title, QString(), filter);
+}
+
+QString QtDialogs::saveFile(const QString& title, const QString& presetName)
+{
+    return QFileDialog::getSaveFileName(QApplication::activeWindow(), title,
+                                        QDir::home().filePath(presetName));
+}

@@ -1,0 +1,6 @@
+#include "platform/randomsource.h"
+
+float UnseededRandom::next()
+{
+    return uniform_(engine_);
+}

@@ -1,0 +1,6 @@
+#include "shell/clocktext.h"
+
+QString clockText(const QTime& time)
+{
+    return time.toString(QStringLiteral("HH:mm:ss"));
+}

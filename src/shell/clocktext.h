@@ -1,0 +1,7 @@
+#pragma once
+
+#include <QString>
+#include <QTime>
+
+// The time of day as the window shows it: HH:MM:SS on the 24-hour clock.
+QString clockText(const QTime& time);

@@ -1,0 +1,27 @@
+#include "platform/clock.h"
+#include "platform/dialogs.h"
+#include "platform/platform.h"
+#include "platform/randomsource.h"
+#include "platform/settingsstore.h"
+#include "shell/mainwindow.h"
+
+#include <QApplication>
+
+int main(int argc, char* argv[])
+{
+    QApplication app(argc, argv);
+    QApplication::setOrganizationName(QStringLiteral("Quillo"));
+    QApplication::setApplicationName(QStringLiteral("Quillo"));
+
+    QtDialogs dialogs;
+    SettingsStore settings(SettingsStore::userFilePath());
+    SystemClock clock;
+    UnseededRandom random;
+    Platform platform{dialogs, settings, clock, random};
+
+    Main window(platform);
+    if (!window.Form_Load())
+        return 1;
+    window.show();
+    return app.exec();
+}

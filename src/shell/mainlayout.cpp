@@ -1,0 +1,308 @@
+#include "shell/mainlayout.h"
+
+#include <QGridLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QStatusBar>
+#include <QTextEdit>
+#include <QTimer>
+#include <QVBoxLayout>
+
+namespace
+{
+
+// Sizes in pixels at 15 twips per pixel.
+constexpr int kLeftColumnWidth = 311;
+constexpr int kRightColumnWidth = 461;
+constexpr int kCaptionWidth = 57;
+constexpr int kClockPanelWidth = 96; // one inch
+constexpr int kRowHeight = 19;
+
+const QString kCredits =
+    QStringLiteral("Quillo v1.00 - files and chat between the people in your address book");
+
+QFont arial(qreal pointSize, bool bold)
+{
+    QFont font(QStringLiteral("Arial"));
+    font.setPointSizeF(pointSize);
+    font.setBold(bold);
+    return font;
+}
+
+const char* const kStyleSheet = R"(
+QLabel[role="header"] { background-color: rgb(0, 0, 192); color: white; }
+QLabel[role="caption"] { background-color: rgb(192, 255, 255); padding-right: 2px; }
+QLabel[role="value"] { background-color: rgb(224, 255, 255); padding-left: 2px; }
+QListWidget { background-color: rgb(224, 255, 255); }
+QLineEdit#ChatTX { background-color: rgb(240, 255, 255); }
+QTextEdit#ChatRX { background-color: rgb(192, 255, 255); }
+)";
+
+template <typename Widget> Widget* named(Widget* widget, const char* name)
+{
+    widget->setObjectName(QLatin1String(name));
+    return widget;
+}
+
+QLabel* label(QWidget& window, const char* name, const char* text, const char* role)
+{
+    auto* result = named(new QLabel(QLatin1String(text), &window), name);
+    result->setProperty("role", QLatin1String(role));
+    result->setAutoFillBackground(true);
+    return result;
+}
+
+QLabel* header(QWidget& window, const char* name, const char* text)
+{
+    QLabel* result = label(window, name, text, "header");
+    result->setAlignment(Qt::AlignCenter);
+    result->setFont(arial(8.25, true));
+    return result;
+}
+
+QLabel* caption(QWidget& window, const char* name, const char* text)
+{
+    QLabel* result = label(window, name, text, "caption");
+    result->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+    result->setFixedHeight(kRowHeight);
+    result->setMinimumWidth(kCaptionWidth);
+    return result;
+}
+
+QLabel* value(QWidget& window, const char* name, const char* text)
+{
+    QLabel* result = label(window, name, text, "value");
+    result->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+    result->setFixedHeight(kRowHeight);
+    // Long paths must not push the columns apart.
+    result->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Fixed);
+    result->setMinimumWidth(1);
+    return result;
+}
+
+QPushButton* button(QWidget& window, const char* name, const char* text)
+{
+    return named(new QPushButton(QLatin1String(text), &window), name);
+}
+
+QListWidget* list(QWidget& window, const char* name, const QFont& font)
+{
+    auto* result = named(new QListWidget(&window), name);
+    result->setFont(font);
+    result->setSelectionMode(QAbstractItemView::SingleSelection);
+    result->setSortingEnabled(false);
+    return result;
+}
+
+QProgressBar* progressBar(QWidget& window, const char* name)
+{
+    auto* result = named(new QProgressBar(&window), name);
+    result->setRange(0, 100);
+    result->setValue(0);
+    result->setTextVisible(false);
+    result->setFixedHeight(kRowHeight);
+    return result;
+}
+
+QVBoxLayout* panel(QLabel* panelHeader)
+{
+    auto* layout = new QVBoxLayout;
+    layout->setSpacing(2);
+    layout->addWidget(panelHeader);
+    return layout;
+}
+
+// Two buttons side by side, the third under them across the panel's width.
+QGridLayout* buttonBlock(QPushButton* first, QPushButton* second, QPushButton* third)
+{
+    auto* grid = new QGridLayout;
+    grid->setSpacing(2);
+    grid->addWidget(first, 0, 0);
+    grid->addWidget(second, 0, 1);
+    grid->addWidget(third, 1, 0, 1, 2);
+    return grid;
+}
+
+// Rows of "caption : value", the value taking both value columns unless a second
+// control shares its row.
+class RowGrid
+{
+public:
+    RowGrid() { grid_->setSpacing(2); }
+    void add(QLabel* rowCaption, QWidget* rowValue, QWidget* beside = nullptr)
+    {
+        grid_->addWidget(rowCaption, row_, 0);
+        if (beside) {
+            grid_->addWidget(rowValue, row_, 1);
+            grid_->addWidget(beside, row_, 2);
+        } else {
+            grid_->addWidget(rowValue, row_, 1, 1, 2);
+        }
+        ++row_;
+    }
+    QGridLayout* layout() const
+    {
+        grid_->setColumnStretch(1, 3);
+        grid_->setColumnStretch(2, 2);
+        return grid_;
+    }
+
+private:
+    QGridLayout* grid_ = new QGridLayout;
+    int row_ = 0;
+};
+
+QVBoxLayout* addressBookPanel(QWidget& w, MainUi& ui)
+{
+    QVBoxLayout* layout = panel(header(w, "Label1", "IP Address Book"));
+    ui.ListIPaddress = list(w, "ListIPaddress", arial(11.25, true));
+    ui.BUTTaddNewAddress = button(w, "BUTTaddNewAddress", "Add New Address");
+    ui.BUTTdeleteAddress = button(w, "BUTTdeleteAddress", "Delete Selected Address");
+    ui.BUTTeditAddress = button(w, "BUTTeditAddress", "Edit Selected Address");
+    layout->addWidget(ui.ListIPaddress, 1);
+    layout->addLayout(buttonBlock(ui.BUTTaddNewAddress, ui.BUTTeditAddress, ui.BUTTdeleteAddress));
+    return layout;
+}
+
+QVBoxLayout* sendQueuePanel(QWidget& w, MainUi& ui)
+{
+    QVBoxLayout* layout = panel(header(w, "Label13", "Files to Send"));
+    QFont smallFont(QStringLiteral("Small Fonts"));
+    smallFont.setPointSizeF(6.75);
+    ui.LSTsends = list(w, "LSTsends", smallFont);
+    ui.BUTTsendFile = button(w, "BUTTsendFile", "Add File to Send");
+    ui.BUTclearsends = button(w, "BUTclearsends", "Clear All Files in the List");
+    ui.BUTsendthesefiles = button(w, "BUTsendthesefiles", "Send These Files Now");
+    layout->addWidget(ui.LSTsends, 1);
+    layout->addLayout(buttonBlock(ui.BUTTsendFile, ui.BUTclearsends, ui.BUTsendthesefiles));
+    return layout;
+}
+
+QVBoxLayout* senderPanel(QWidget& w, MainUi& ui)
+{
+    QVBoxLayout* layout = panel(header(w, "Label2", "File Sender"));
+    RowGrid rows;
+    rows.add(caption(w, "Label5", "Local IP :"),
+             ui.LABSendLocalIP = value(w, "LABSendLocalIP", "0.0.0.0"));
+    rows.add(caption(w, "Label6", "Remote IP :"),
+             ui.LABSendRemoteIP = value(w, "LABSendRemoteIP", "0.0.0.0"));
+    rows.add(caption(w, "Label4", "Status :"),
+             ui.LABSendStatus = value(w, "LABSendStatus", "Disconnected"));
+    rows.add(caption(w, "Label8", "File Name :"),
+             ui.LABSendFileName = value(w, "LABSendFileName", ""));
+    rows.add(caption(w, "Label12", "Bytes Sent :"),
+             ui.LABSendBytesSent = value(w, "LABSendBytesSent", "0"));
+    rows.add(caption(w, "Label10", "File Size :"),
+             ui.LABSendFileSize = value(w, "LABSendFileSize", "0"));
+    rows.add(caption(w, "Label9", "Progress :"), ui.ProgressSend = progressBar(w, "ProgressSend"),
+             ui.LABprogressSend = value(w, "LABprogressSend", "0 %"));
+    rows.add(caption(w, "Label11", "Speed :"),
+             ui.LABsendSpeed = value(w, "LABsendSpeed", "0 K/sec"),
+             ui.LABtotalProgress = value(w, "LABtotalProgress", "0 of 0 Files"));
+    layout->addLayout(rows.layout());
+    return layout;
+}
+
+QVBoxLayout* receiverPanel(QWidget& w, MainUi& ui)
+{
+    QVBoxLayout* layout = panel(header(w, "Label17", "File Reciever"));
+    RowGrid rows;
+    rows.add(caption(w, "Label29", "Local IP :"),
+             ui.LABrecieveLocalIP = value(w, "LABrecieveLocalIP", "0.0.0.0"));
+    rows.add(caption(w, "Label31", "Remote IP :"),
+             ui.LABrecieveRemoteIP = value(w, "LABrecieveRemoteIP", "0.0.0.0"));
+    rows.add(caption(w, "Label26", "Status :"),
+             ui.LABrecieveStatus = value(w, "LABrecieveStatus", "Disconnected"));
+    rows.add(caption(w, "Label3", "File Name :"),
+             ui.LABrecieveFileName = value(w, "LABrecieveFileName", ""));
+    rows.add(caption(w, "Label22", "Bytes Sent :"),
+             ui.LABrecieveBytesSent = value(w, "LABrecieveBytesSent", "0"));
+    rows.add(caption(w, "Label24", "File Size :"),
+             ui.LABrecieveFileSize = value(w, "LABrecieveFileSize", "0"));
+    rows.add(caption(w, "Label25", "Progress :"),
+             ui.ProgressRecieve = progressBar(w, "ProgressRecieve"),
+             ui.LABprogressRecieve = value(w, "LABprogressRecieve", "0 %"));
+    rows.add(caption(w, "Label23", "Speed :"),
+             ui.LABrecieveSpeed = value(w, "LABrecieveSpeed", "0 K/sec"));
+    layout->addLayout(rows.layout());
+    return layout;
+}
+
+QVBoxLayout* chatPanel(QWidget& w, MainUi& ui)
+{
+    QVBoxLayout* layout = panel(header(w, "Label7", "Mini Chat"));
+    ui.ChatRX = named(new QTextEdit(&w), "ChatRX");
+    ui.ChatRX->setFont(arial(8.25, true));
+    ui.ChatRX->setReadOnly(true);
+    ui.ChatTX = named(new QLineEdit(&w), "ChatTX");
+    layout->addWidget(ui.ChatRX, 1);
+    layout->addWidget(ui.ChatTX);
+    return layout;
+}
+
+void buildStatusBar(QWidget& w, MainUi& ui)
+{
+    ui.StatusBar = named(new QStatusBar(&w), "StatusBar");
+    ui.StatusBar->setFont(arial(8.25, true));
+    ui.StatusBar->setSizeGripEnabled(false);
+    ui.StatusPanel1 = named(new QLabel(kCredits, &w), "StatusPanel1");
+    ui.StatusPanel1->setToolTip(kCredits);
+    ui.StatusPanel1->setMinimumWidth(1);
+    ui.StatusPanel2 = named(new QLabel(QStringLiteral("00:00:00"), &w), "StatusPanel2");
+    ui.StatusPanel2->setToolTip(QStringLiteral("00:00:00"));
+    ui.StatusPanel2->setFixedWidth(kClockPanelWidth);
+    ui.StatusBar->addWidget(ui.StatusPanel1, 1);
+    ui.StatusBar->addPermanentWidget(ui.StatusPanel2);
+}
+
+QTimer* timer(QWidget& w, const char* name, int intervalMs)
+{
+    auto* result = named(new QTimer(&w), name);
+    result->setInterval(intervalMs);
+    return result;
+}
+
+} // namespace
+
+MainUi buildMainUi(QWidget& window)
+{
+    MainUi ui;
+    window.setFont(arial(8.25, false));
+    window.setStyleSheet(QLatin1String(kStyleSheet));
+
+    auto* left = new QVBoxLayout;
+    left->addLayout(addressBookPanel(window, ui), 3);
+    left->addLayout(sendQueuePanel(window, ui), 2);
+    auto* leftColumn = new QWidget(&window);
+    leftColumn->setLayout(left);
+    leftColumn->setFixedWidth(kLeftColumnWidth);
+    left->setContentsMargins(0, 0, 0, 0);
+
+    auto* right = new QVBoxLayout;
+    right->setContentsMargins(0, 0, 0, 0);
+    right->addLayout(senderPanel(window, ui));
+    right->addStretch(1);
+    right->addLayout(receiverPanel(window, ui));
+    right->addStretch(1);
+
+    auto* columns = new QHBoxLayout;
+    columns->addWidget(leftColumn);
+    columns->addLayout(right, 1);
+
+    buildStatusBar(window, ui);
+
+    auto* whole = new QVBoxLayout(&window);
+    whole->setContentsMargins(4, 4, 4, 0);
+    whole->addLayout(columns);
+    whole->addLayout(chatPanel(window, ui), 1);
+    whole->addWidget(ui.StatusBar);
+
+    ui.Timer1min = timer(window, "Timer1min", 3000);
+    ui.TimerOneSecond = timer(window, "TimerOneSecond", 1000);
+    ui.TimerRecieveSpeed = timer(window, "TimerRecieveSpeed", 1000);
+    ui.TimerSendSpeed = timer(window, "TimerSendSpeed", 1000);
+    return ui;
+}

@@ -1,0 +1,71 @@
+#pragma once
+
+class QLabel;
+class QLineEdit;
+class QListWidget;
+class QProgressBar;
+class QPushButton;
+class QStatusBar;
+class QTextEdit;
+class QTimer;
+class QWidget;
+
+// Every control of the main window, under the name the program's handlers use. The
+// fixed captions (Label1 to Label31) are not listed: nothing changes them at run time,
+// but each carries its name as its object name all the same.
+struct MainUi {
+    // Address book panel
+    QListWidget* ListIPaddress = nullptr;
+    QPushButton* BUTTaddNewAddress = nullptr;
+    QPushButton* BUTTdeleteAddress = nullptr;
+    QPushButton* BUTTeditAddress = nullptr;
+
+    // Send queue panel
+    QListWidget* LSTsends = nullptr;
+    QPushButton* BUTTsendFile = nullptr;
+    QPushButton* BUTclearsends = nullptr;
+    QPushButton* BUTsendthesefiles = nullptr;
+
+    // Sender panel
+    QLabel* LABSendLocalIP = nullptr;
+    QLabel* LABSendRemoteIP = nullptr;
+    QLabel* LABSendStatus = nullptr;
+    QLabel* LABSendFileName = nullptr;
+    QLabel* LABSendBytesSent = nullptr;
+    QLabel* LABSendFileSize = nullptr;
+    QProgressBar* ProgressSend = nullptr;
+    QLabel* LABprogressSend = nullptr;
+    QLabel* LABsendSpeed = nullptr;
+    QLabel* LABtotalProgress = nullptr;
+
+    // Receiver panel
+    QLabel* LABrecieveLocalIP = nullptr;
+    QLabel* LABrecieveRemoteIP = nullptr;
+    QLabel* LABrecieveStatus = nullptr;
+    QLabel* LABrecieveFileName = nullptr;
+    QLabel* LABrecieveBytesSent = nullptr;
+    QLabel* LABrecieveFileSize = nullptr;
+    QProgressBar* ProgressRecieve = nullptr;
+    QLabel* LABprogressRecieve = nullptr;
+    QLabel* LABrecieveSpeed = nullptr;
+
+    // Mini chat
+    QTextEdit* ChatRX = nullptr;
+    QLineEdit* ChatTX = nullptr;
+
+    // Status bar: panel 1 holds the credits line and presence notices, panel 2 the clock.
+    QStatusBar* StatusBar = nullptr;
+    QLabel* StatusPanel1 = nullptr;
+    QLabel* StatusPanel2 = nullptr;
+
+    // Timers, created stopped; the window starts the ones that run from the beginning.
+    QTimer* Timer1min = nullptr;
+    QTimer* TimerOneSecond = nullptr;
+    QTimer* TimerRecieveSpeed = nullptr;
+    QTimer* TimerSendSpeed = nullptr;
+};
+
+// Creates every control as a child of window and arranges them: the address book and
+// send queue on the left, the sender and receiver panels on the right, the chat across
+// the full width under both, and the status bar along the bottom.
+MainUi buildMainUi(QWidget& window);

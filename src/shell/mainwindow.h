@@ -1,0 +1,53 @@
+#pragma once
+
+#include "addressbook/addressbookpanel.h"
+#include "platform/platform.h"
+#include "shell/mainlayout.h"
+
+#include <QHostAddress>
+#include <QTcpServer>
+#include <QWidget>
+
+// The program's one window, Main. It owns every control and the program's state, and
+// its handlers are named after the control and event that raise them.
+class Main : public QWidget
+{
+    Q_OBJECT
+
+public:
+    static constexpr quint16 kFilePort = 1052;
+
+    // The program binds to every address; tests bind each window to a loopback address
+    // of its own so that several can listen on the same ports in one process.
+    explicit Main(const Platform& platform, const QHostAddress& bindAddress = QHostAddress::Any);
+    ~Main() override;
+
+    // Brings the program into its working state. Returns false after a failure that the
+    // program cannot run with; the user has then been told, and the window must not be
+    // shown.
+    bool Form_Load();
+
+    const MainUi& ui() const { return ui_; }
+    const AddressBook& addressBook() const { return addressBook_.book(); }
+    const QString& saveFolder() const { return saveFolder_; }
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
+
+private:
+    bool settingsUsable();
+    bool startListening();
+    void fatal(const QString& what, int number, const QString& description);
+    void Form_Unload();
+
+    void TimerOneSecond_Timer();
+    void FileRecieveSocket_ConnectionRequest();
+
+    Platform platform_;
+    QHostAddress bindAddress_;
+    MainUi ui_;
+    AddressBookPanel addressBook_;
+    QString saveFolder_;
+    QTcpServer FileRecieveSocket;
+    bool loaded_ = false;
+};

@@ -1,0 +1,15 @@
+#pragma once
+
+#include <QString>
+
+class Dialogs;
+
+// The save folder is chosen with a Save As dialog: the user moves into the wanted folder
+// and confirms the preset name "SELECT A FOLDER AND CLICK SAVE>>>". The folder is what
+// stands before that name: everything up to and including the first separator that is
+// directly followed by "SELECT" (case-sensitive), or the empty text when there is none.
+QString saveFolderFromDialogPath(const QString& dialogPath);
+
+// The first-run questions: a message, then the Save As dialog. Returns the chosen
+// folder, ending with a separator, or the empty text.
+QString askForSaveFolder(Dialogs& dialogs);

@@ -1,0 +1,92 @@
+#pragma once
+
+#include "platform/clock.h"
+#include "platform/dialogs.h"
+#include "platform/platform.h"
+#include "platform/randomsource.h"
+#include "platform/settingsstore.h"
+
+#include <QList>
+#include <QQueue>
+#include <QStringList>
+#include <QTemporaryDir>
+
+#include <memory>
+
+// One question the program asked, as the scripted dialogs saw it.
+struct DialogCall {
+    QString kind; // "message", "input", "openFile" or "saveFile"
+    QString text; // the message or the prompt
+    QString title;
+    QString preset; // input preset, file filter or preset file name
+};
+
+// Answers the program's questions from a script, in order, and records every question.
+// A question with no scripted answer left is answered as if cancelled.
+class ScriptedDialogs : public Dialogs
+{
+public:
+    QStringList answers;
+    QList<DialogCall> calls;
+
+    void message(const QString& text) override
+    {
+        calls.append({QStringLiteral("message"), text, {}, {}});
+    }
+    QString input(const QString& prompt, const QString& title, const QString& preset) override
+    {
+        calls.append({QStringLiteral("input"), prompt, title, preset});
+        return nextAnswer();
+    }
+    QString openFile(const QString& title, const QString& filter) override
+    {
+        calls.append({QStringLiteral("openFile"), {}, title, filter});
+        return nextAnswer();
+    }
+    QString saveFile(const QString& title, const QString& presetName) override
+    {
+        calls.append({QStringLiteral("saveFile"), {}, title, presetName});
+        return nextAnswer();
+    }
+
+private:
+    QString nextAnswer() { return answers.isEmpty() ? QString() : answers.takeFirst(); }
+};
+
+class FixedClock : public Clock
+{
+public:
+    QTime now{0, 0, 0};
+    QTime timeOfDay() const override { return now; }
+};
+
+class ScriptedRandom : public RandomSource
+{
+public:
+    QQueue<float> numbers;
+    float next() override { return numbers.isEmpty() ? 0.0f : numbers.dequeue(); }
+};
+
+// A whole platform for one window: scripted dialogs, a fixed clock and a settings file
+// in a temporary folder of its own.
+class TestPlatform
+{
+public:
+    TestPlatform() : settings_(std::make_unique<SettingsStore>(settingsPath())) {}
+
+    QString settingsPath() const { return dir_.filePath(QStringLiteral("Quillo.conf")); }
+    QString folder() const { return dir_.path(); }
+    SettingsStore& settings() { return *settings_; }
+    // Opens the settings file anew, as the next start of the program would.
+    void reopenSettings() { settings_ = std::make_unique<SettingsStore>(settingsPath()); }
+
+    Platform platform() { return Platform{dialogs, *settings_, clock, random}; }
+
+    ScriptedDialogs dialogs;
+    FixedClock clock;
+    ScriptedRandom random;
+
+private:
+    QTemporaryDir dir_;
+    std::unique_ptr<SettingsStore> settings_;
+};

@@ -1,0 +1,259 @@
+#include "shell/mainwindow.h"
+#include "shell/savefolder.h"
+#include "support/testplatform.h"
+
+#include <QDir>
+#include <QFile>
+#include <QLabel>
+#include <QListWidget>
+#include <QPushButton>
+#include <QSettings>
+#include <QTcpServer>
+#include <QTcpSocket>
+#include <QtTest>
+
+namespace
+{
+
+const QHostAddress kAddress(QStringLiteral("127.0.0.2"));
+const QString kFirstRunMessage =
+    QStringLiteral("This is the First Time you have run Quillo, Please select a folder where you "
+                   "would like to save recieved files");
+const QString kPreset = QStringLiteral("SELECT A FOLDER AND CLICK SAVE>>>");
+
+QString storedSaveDir(const QString& path)
+{
+    QSettings file(path, QSettings::IniFormat);
+    return file.value(QStringLiteral("Settings/SaveDir"), QStringLiteral("<absent>")).toString();
+}
+
+void writeFile(const QString& path, const QByteArray& content)
+{
+    QFile file(path);
+    QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    file.write(content);
+}
+
+QByteArray readFile(const QString& path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+} // namespace
+
+class TestStartup : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void cutsTheFolderAtTheFirstSelect_data();
+    void cutsTheFolderAtTheFirstSelect();
+    void firstRunAsksAndStoresTheFolder();
+    void firstRunWithoutAFolderAsksAgainNextTime_data();
+    void firstRunWithoutAFolderAsksAgainNextTime();
+    void showsTheLocalAddressAndListensOnTheFilePort();
+    void portTakenEndsTheProgramWithTheError();
+    void unreadableSettingsEndTheProgram();
+    void damagedSettingsAreKeptAsideAndTheRestIsUsed();
+    void shutDownStoresTheAddressBookOnce();
+    void failedStartUpWritesNothing();
+};
+
+void TestStartup::cutsTheFolderAtTheFirstSelect_data()
+{
+    QTest::addColumn<QString>("dialogPath");
+    QTest::addColumn<QString>("folder");
+    QTest::newRow("preset confirmed") << "/home/ann/Incoming/SELECT A FOLDER AND CLICK SAVE>>>"
+                                      << "/home/ann/Incoming/";
+    QTest::newRow("root folder") << "/SELECT A FOLDER AND CLICK SAVE>>>"
+                                 << "/";
+    QTest::newRow("folder named SELECTED") << "/SELECTED/SELECT A FOLDER AND CLICK SAVE>>>"
+                                           << "/";
+    QTest::newRow("retyped in lower case") << "/home/ann/select a folder and click save>>>"
+                                           << "";
+    QTest::newRow("lower-case folder, preset kept") << "/home/select/SELECT A FOLDER"
+                                                    << "/home/select/";
+    QTest::newRow("no separator before it") << "SELECT A FOLDER AND CLICK SAVE>>>"
+                                            << "";
+    QTest::newRow("another name") << "/home/ann/notes.txt"
+                                  << "";
+    QTest::newRow("cancelled") << ""
+                               << "";
+}
+
+void TestStartup::cutsTheFolderAtTheFirstSelect()
+{
+    QFETCH(QString, dialogPath);
+    QFETCH(QString, folder);
+    QCOMPARE(saveFolderFromDialogPath(dialogPath), folder);
+}
+
+void TestStartup::firstRunAsksAndStoresTheFolder()
+{
+    TestPlatform p;
+    const QString chosen = p.folder() + QStringLiteral("/Incoming/") + kPreset;
+    p.dialogs.answers = {chosen};
+    {
+        Main window(p.platform(), kAddress);
+        QVERIFY(window.Form_Load());
+        QCOMPARE(p.dialogs.calls.size(), 2);
+        QCOMPARE(p.dialogs.calls[0].kind, QStringLiteral("message"));
+        QCOMPARE(p.dialogs.calls[0].text, kFirstRunMessage);
+        QCOMPARE(p.dialogs.calls[1].kind, QStringLiteral("saveFile"));
+        QCOMPARE(p.dialogs.calls[1].title,
+                 QStringLiteral("Choose a folder where you want to save downloaded files"));
+        QCOMPARE(p.dialogs.calls[1].preset, kPreset);
+        QCOMPARE(window.saveFolder(), p.folder() + QStringLiteral("/Incoming/"));
+        // Stored at once, not only at shut-down.
+        QCOMPARE(storedSaveDir(p.settingsPath()), window.saveFolder());
+    }
+
+    p.dialogs.calls.clear();
+    p.reopenSettings();
+    Main again(p.platform(), kAddress);
+    QVERIFY(again.Form_Load());
+    QVERIFY(p.dialogs.calls.isEmpty());
+    QCOMPARE(again.saveFolder(), p.folder() + QStringLiteral("/Incoming/"));
+}
+
+void TestStartup::firstRunWithoutAFolderAsksAgainNextTime_data()
+{
+    QTest::addColumn<QString>("answer");
+    QTest::newRow("cancelled") << QString();
+    QTest::newRow("lower case") << QStringLiteral("/home/ann/select a folder");
+}
+
+void TestStartup::firstRunWithoutAFolderAsksAgainNextTime()
+{
+    QFETCH(QString, answer);
+    TestPlatform p;
+    p.dialogs.answers = {answer};
+    {
+        Main window(p.platform(), kAddress);
+        QVERIFY(window.Form_Load());
+        QCOMPARE(window.saveFolder(), QString());
+        QCOMPARE(storedSaveDir(p.settingsPath()), QString());
+    }
+    p.dialogs.calls.clear();
+    p.reopenSettings();
+    Main again(p.platform(), kAddress);
+    QVERIFY(again.Form_Load());
+    QCOMPARE(p.dialogs.calls.size(), 2);
+}
+
+void TestStartup::showsTheLocalAddressAndListensOnTheFilePort()
+{
+    TestPlatform p;
+    p.settings().write(QStringLiteral("Settings"), QStringLiteral("SaveDir"), p.folder() + "/");
+    Main window(p.platform(), kAddress);
+    QVERIFY(window.Form_Load());
+    QCOMPARE(window.ui().LABSendLocalIP->text(), kAddress.toString());
+    QCOMPARE(window.ui().LABrecieveLocalIP->text(), kAddress.toString());
+
+    QTcpSocket peer;
+    QSignalSpy closed(&peer, &QTcpSocket::disconnected);
+    peer.connectToHost(kAddress, Main::kFilePort);
+    QTRY_COMPARE_WITH_TIMEOUT(closed.count(), 1, 5000); // accepted, then closed
+}
+
+void TestStartup::portTakenEndsTheProgramWithTheError()
+{
+    const QHostAddress address(QStringLiteral("127.0.0.9"));
+    QTcpServer other;
+    QVERIFY(other.listen(address, Main::kFilePort));
+
+    TestPlatform p;
+    p.settings().write(QStringLiteral("Settings"), QStringLiteral("SaveDir"), p.folder() + "/");
+    Main window(p.platform(), address);
+    QVERIFY(!window.Form_Load());
+    QCOMPARE(p.dialogs.calls.size(), 1);
+    QVERIFY2(p.dialogs.calls[0].text.contains(QLatin1String("Error 10048: ")),
+             qPrintable(p.dialogs.calls[0].text));
+    QVERIFY(p.dialogs.calls[0].text.contains(QLatin1String("1052")));
+}
+
+void TestStartup::unreadableSettingsEndTheProgram()
+{
+    TestPlatform p;
+    QVERIFY(QDir().mkpath(p.settingsPath())); // a folder where the file should be
+    p.reopenSettings();
+    Main window(p.platform(), kAddress);
+    QVERIFY(!window.Form_Load());
+    QCOMPARE(p.dialogs.calls.size(), 1);
+    QVERIFY2(p.dialogs.calls[0].text.contains(QLatin1String("Error 21: ")),
+             qPrintable(p.dialogs.calls[0].text));
+    QVERIFY(p.dialogs.calls[0].text.contains(p.settingsPath()));
+}
+
+void TestStartup::damagedSettingsAreKeptAsideAndTheRestIsUsed()
+{
+    TestPlatform p;
+    const QByteArray damaged = "[Settings]\nSaveDir=/srv/in/\n[IPaddress0]\nName=Anna\n"
+                               "IPaddress=10.0.0.1\nthis line is not a setting\n[IPaddress1\n";
+    writeFile(p.settingsPath(), damaged);
+    p.reopenSettings();
+    {
+        Main window(p.platform(), kAddress);
+        QVERIFY(window.Form_Load());
+        QCOMPARE(window.saveFolder(), QStringLiteral("/srv/in/"));
+        QCOMPARE(window.addressBook().count(), 1);
+        QCOMPARE(p.dialogs.calls.size(), 1);
+        QVERIFY(p.dialogs.calls[0].text.contains(QLatin1String("could not be read")));
+        window.close();
+    }
+    const QStringList copies =
+        QDir(p.folder()).entryList({QStringLiteral("Quillo.conf.damaged-*")});
+    QCOMPARE(copies.size(), 1);
+    QCOMPARE(readFile(QDir(p.folder()).filePath(copies[0])), damaged);
+    QVERIFY(p.dialogs.calls[0].text.contains(copies[0]));
+}
+
+void TestStartup::shutDownStoresTheAddressBookOnce()
+{
+    TestPlatform p;
+    p.settings().write(QStringLiteral("Settings"), QStringLiteral("SaveDir"), p.folder() + "/");
+    p.settings().write(QStringLiteral("IPaddress4"), QStringLiteral("Name"),
+                       QStringLiteral("Anna"));
+    p.settings().write(QStringLiteral("IPaddress4"), QStringLiteral("IPaddress"),
+                       QStringLiteral("10.0.0.1"));
+    Main window(p.platform(), kAddress);
+    QVERIFY(window.Form_Load());
+    p.dialogs.answers = {"Bob", "10.0.0.7"};
+    window.ui().BUTTaddNewAddress->click();
+    window.close();
+
+    QSettings file(p.settingsPath(), QSettings::IniFormat);
+    QCOMPARE(file.childGroups(), (QStringList{"IPaddress0", "IPaddress1", "Settings"}));
+    QCOMPARE(file.value(QStringLiteral("IPaddress0/Name")).toString(), QStringLiteral("Anna"));
+    QCOMPARE(file.value(QStringLiteral("IPaddress1/IPaddress")).toString(),
+             QStringLiteral("10.0.0.7"));
+
+    // The window is gone; a second close must not write again.
+    QFile::remove(p.settingsPath());
+    window.close();
+    QVERIFY(!QFile::exists(p.settingsPath()));
+
+    // The file port is free again.
+    QTcpServer next;
+    QVERIFY(next.listen(kAddress, Main::kFilePort));
+}
+
+void TestStartup::failedStartUpWritesNothing()
+{
+    const QHostAddress address(QStringLiteral("127.0.0.9"));
+    QTcpServer other;
+    QVERIFY(other.listen(address, Main::kFilePort));
+    TestPlatform p;
+    writeFile(p.settingsPath(),
+              "[IPaddress7]\nName=Anna\nIPaddress=10.0.0.1\n[Settings]\nSaveDir=/x/\n");
+    p.reopenSettings();
+    Main window(p.platform(), address);
+    QVERIFY(!window.Form_Load());
+    window.close();
+    QCOMPARE(readFile(p.settingsPath()),
+             QByteArray("[IPaddress7]\nName=Anna\nIPaddress=10.0.0.1\n[Settings]\nSaveDir=/x/\n"));
+}
+
+QTEST_MAIN(TestStartup)
+#include "tst_startup.moc"

@@ -1,0 +1,248 @@
+#include "shell/clocktext.h"
+#include "shell/mainwindow.h"
+#include "support/testplatform.h"
+
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QStatusBar>
+#include <QTextEdit>
+#include <QTimer>
+#include <QtTest>
+
+namespace
+{
+
+const QHostAddress kAddress(QStringLiteral("127.0.0.3"));
+
+QString textOf(const QWidget* widget)
+{
+    if (auto* label = qobject_cast<const QLabel*>(widget))
+        return label->text();
+    if (auto* button = qobject_cast<const QPushButton*>(widget))
+        return button->text();
+    if (auto* line = qobject_cast<const QLineEdit*>(widget))
+        return line->text();
+    if (auto* edit = qobject_cast<const QTextEdit*>(widget))
+        return edit->toPlainText();
+    if (auto* list = qobject_cast<const QListWidget*>(widget))
+        return QString::number(list->count()) + QStringLiteral(" rows");
+    if (auto* bar = qobject_cast<const QProgressBar*>(widget))
+        return QStringLiteral("%1 of %2..%3")
+            .arg(bar->value())
+            .arg(bar->minimum())
+            .arg(bar->maximum());
+    return QStringLiteral("<unknown kind>");
+}
+
+QColor colourInside(QWidget* widget)
+{
+    return widget->grab().toImage().pixelColor(widget->width() - 2, widget->height() / 2);
+}
+
+// Where a control stands in the window.
+QRect placeOf(const Main& window, const char* name)
+{
+    auto* widget = window.findChild<QWidget*>(QLatin1String(name));
+    return widget ? QRect(widget->mapTo(&window, QPoint(0, 0)), widget->size()) : QRect();
+}
+
+} // namespace
+
+class TestWindow : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void init();
+    void cleanup();
+    void everyControlHasItsInitialText_data();
+    void everyControlHasItsInitialText();
+    void windowCaptionSizeAndArrangement();
+    void coloursAndFonts();
+    void timersStartAsDesigned();
+    void clockShowsTheTimeOfDayEverySecond();
+
+private:
+    std::unique_ptr<TestPlatform> platform_;
+    std::unique_ptr<Main> window_;
+};
+
+void TestWindow::init()
+{
+    platform_ = std::make_unique<TestPlatform>();
+    window_ = std::make_unique<Main>(platform_->platform(), kAddress);
+}
+
+void TestWindow::cleanup()
+{
+    window_.reset();
+    platform_.reset();
+}
+
+void TestWindow::everyControlHasItsInitialText_data()
+{
+    QTest::addColumn<QString>("text");
+    const QList<std::pair<const char*, const char*>> controls{
+        {"Label1", "IP Address Book"},
+        {"ListIPaddress", "0 rows"},
+        {"BUTTaddNewAddress", "Add New Address"},
+        {"BUTTdeleteAddress", "Delete Selected Address"},
+        {"BUTTeditAddress", "Edit Selected Address"},
+        {"Label13", "Files to Send"},
+        {"LSTsends", "0 rows"},
+        {"BUTTsendFile", "Add File to Send"},
+        {"BUTclearsends", "Clear All Files in the List"},
+        {"BUTsendthesefiles", "Send These Files Now"},
+        {"Label2", "File Sender"},
+        {"Label5", "Local IP :"},
+        {"LABSendLocalIP", "0.0.0.0"},
+        {"Label6", "Remote IP :"},
+        {"LABSendRemoteIP", "0.0.0.0"},
+        {"Label4", "Status :"},
+        {"LABSendStatus", "Disconnected"},
+        {"Label8", "File Name :"},
+        {"LABSendFileName", ""},
+        {"Label12", "Bytes Sent :"},
+        {"LABSendBytesSent", "0"},
+        {"Label10", "File Size :"},
+        {"LABSendFileSize", "0"},
+        {"Label9", "Progress :"},
+        {"ProgressSend", "0 of 0..100"},
+        {"LABprogressSend", "0 %"},
+        {"Label11", "Speed :"},
+        {"LABsendSpeed", "0 K/sec"},
+        {"LABtotalProgress", "0 of 0 Files"},
+        {"Label17", "File Reciever"},
+        {"Label29", "Local IP :"},
+        {"LABrecieveLocalIP", "0.0.0.0"},
+        {"Label31", "Remote IP :"},
+        {"LABrecieveRemoteIP", "0.0.0.0"},
+        {"Label26", "Status :"},
+        {"LABrecieveStatus", "Disconnected"},
+        {"Label3", "File Name :"},
+        {"LABrecieveFileName", ""},
+        {"Label22", "Bytes Sent :"},
+        {"LABrecieveBytesSent", "0"},
+        {"Label24", "File Size :"},
+        {"LABrecieveFileSize", "0"},
+        {"Label25", "Progress :"},
+        {"ProgressRecieve", "0 of 0..100"},
+        {"LABprogressRecieve", "0 %"},
+        {"Label23", "Speed :"},
+        {"LABrecieveSpeed", "0 K/sec"},
+        {"Label7", "Mini Chat"},
+        {"ChatRX", ""},
+        {"ChatTX", ""},
+        {"StatusPanel2", "00:00:00"},
+    };
+    for (const auto& [name, text] : controls)
+        QTest::newRow(name) << QString::fromUtf8(text);
+}
+
+void TestWindow::everyControlHasItsInitialText()
+{
+    const QString name = QString::fromLatin1(QTest::currentDataTag());
+    QFETCH(QString, text);
+    auto* control = window_->findChild<QWidget*>(name);
+    QVERIFY2(control, qPrintable(name));
+    QCOMPARE(textOf(control), text);
+}
+
+void TestWindow::windowCaptionSizeAndArrangement()
+{
+    Main& w = *window_;
+    QCOMPARE(w.windowTitle(), QStringLiteral("Q U I L L O  v1.00"));
+    w.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&w));
+    QCOMPARE(w.size(), QSize(797, 521));
+
+    // Two columns: address book over send queue on the left, sender over receiver on the right.
+    QVERIFY(placeOf(w, "ListIPaddress").bottom() < placeOf(w, "LSTsends").top());
+    QVERIFY(placeOf(w, "LABSendStatus").bottom() < placeOf(w, "LABrecieveStatus").top());
+    QVERIFY(placeOf(w, "ListIPaddress").right() < placeOf(w, "LABSendStatus").left());
+    QVERIFY(placeOf(w, "LSTsends").right() < placeOf(w, "LABrecieveStatus").left());
+    // Caption on the left of its value; the progress text right of its bar.
+    QVERIFY(placeOf(w, "Label4").right() < placeOf(w, "LABSendStatus").left());
+    QVERIFY(placeOf(w, "ProgressSend").right() < placeOf(w, "LABprogressSend").left());
+    QVERIFY(placeOf(w, "LABsendSpeed").right() < placeOf(w, "LABtotalProgress").left());
+    // The chat across the whole width under both columns, the status bar at the bottom.
+    const QRect chat = placeOf(w, "ChatRX");
+    QVERIFY(chat.top() > placeOf(w, "BUTsendthesefiles").bottom());
+    QVERIFY(chat.top() > placeOf(w, "LABrecieveSpeed").bottom());
+    QVERIFY(chat.width() > 700);
+    QVERIFY(placeOf(w, "ChatTX").top() > chat.bottom());
+    const QRect status = placeOf(w, "StatusBar");
+    QVERIFY(status.top() > placeOf(w, "ChatTX").bottom());
+    QCOMPARE(status.bottom(), w.height() - 1);
+    QVERIFY(placeOf(w, "StatusPanel2").left() > placeOf(w, "StatusPanel1").right());
+}
+
+void TestWindow::coloursAndFonts()
+{
+    Main& w = *window_;
+    w.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&w));
+    const MainUi& ui = w.ui();
+    auto* header = w.findChild<QLabel*>(QStringLiteral("Label2"));
+    auto* caption = w.findChild<QLabel*>(QStringLiteral("Label4"));
+
+    QCOMPARE(colourInside(header), QColor(0, 0, 192));
+    QCOMPARE(header->palette().color(QPalette::WindowText), QColor(Qt::white));
+    QCOMPARE(colourInside(caption), QColor(192, 255, 255));
+    QCOMPARE(colourInside(ui.LABSendStatus), QColor(224, 255, 255));
+    QCOMPARE(colourInside(ui.ListIPaddress->viewport()), QColor(224, 255, 255));
+    QCOMPARE(colourInside(ui.LSTsends->viewport()), QColor(224, 255, 255));
+    QCOMPARE(colourInside(ui.ChatRX->viewport()), QColor(192, 255, 255));
+    QCOMPARE(colourInside(ui.ChatTX), QColor(240, 255, 255));
+
+    QVERIFY(header->alignment() & Qt::AlignHCenter);
+    QVERIFY(caption->alignment() & Qt::AlignRight);
+    QVERIFY(ui.LABSendStatus->alignment() & Qt::AlignLeft);
+    for (const QWidget* bold : {static_cast<QWidget*>(header), static_cast<QWidget*>(ui.ChatRX),
+                                static_cast<QWidget*>(ui.StatusBar)}) {
+        QCOMPARE(bold->font().family(), QStringLiteral("Arial"));
+        QCOMPARE(bold->font().pointSizeF(), 8.25);
+        QVERIFY(bold->font().bold());
+    }
+    QCOMPARE(ui.ListIPaddress->font().pointSizeF(), 11.25);
+    QVERIFY(ui.ListIPaddress->font().bold());
+    QCOMPARE(ui.ListIPaddress->selectionMode(), QAbstractItemView::SingleSelection);
+    QVERIFY(!ui.ListIPaddress->isSortingEnabled());
+    QCOMPARE(ui.StatusPanel1->toolTip(), ui.StatusPanel1->text());
+    QVERIFY(!ui.StatusPanel1->text().isEmpty());
+    QCOMPARE(ui.StatusPanel2->toolTip(), QStringLiteral("00:00:00"));
+}
+
+void TestWindow::timersStartAsDesigned()
+{
+    const MainUi& ui = window_->ui();
+    QCOMPARE(ui.Timer1min->interval(), 3000);
+    QVERIFY(ui.Timer1min->isActive());
+    QCOMPARE(ui.TimerOneSecond->interval(), 1000);
+    QVERIFY(ui.TimerOneSecond->isActive());
+    QCOMPARE(ui.TimerRecieveSpeed->interval(), 1000);
+    QVERIFY(!ui.TimerRecieveSpeed->isActive());
+    QCOMPARE(ui.TimerSendSpeed->interval(), 1000);
+    QVERIFY(!ui.TimerSendSpeed->isActive());
+}
+
+void TestWindow::clockShowsTheTimeOfDayEverySecond()
+{
+    QCOMPARE(clockText(QTime(9, 5, 3)), QStringLiteral("09:05:03"));
+    QCOMPARE(clockText(QTime(23, 59, 59)), QStringLiteral("23:59:59"));
+
+    QLabel* panel = window_->ui().StatusPanel2;
+    platform_->clock.now = QTime(23, 59, 59);
+    QTRY_COMPARE_WITH_TIMEOUT(panel->text(), QStringLiteral("23:59:59"), 3000);
+    platform_->clock.now = QTime(0, 0, 0, 400);
+    QTRY_COMPARE_WITH_TIMEOUT(panel->text(), QStringLiteral("00:00:00"), 3000);
+    platform_->clock.now = QTime(0, 0, 1);
+    QTRY_COMPARE_WITH_TIMEOUT(panel->text(), QStringLiteral("00:00:01"), 3000);
+    QCOMPARE(window_->ui().StatusPanel1->text(), window_->ui().StatusPanel1->toolTip());
+}
+
+QTEST_MAIN(TestWindow)
+#include "tst_window.moc"
