@@ -181,22 +181,36 @@ QVBoxLayout* sendQueuePanel(QWidget& w, MainUi& ui)
     return layout;
 }
 
+// One "caption : value" row whose value is a label of MainUi.
+struct TextRow {
+    const char* captionName;
+    const char* caption;
+    QLabel* MainUi::*value;
+    const char* valueName;
+    const char* text;
+};
+
+void addTextRows(RowGrid& rows, QWidget& w, MainUi& ui, std::initializer_list<TextRow> table)
+{
+    for (const TextRow& row : table)
+        rows.add(caption(w, row.captionName, row.caption),
+                 ui.*row.value = value(w, row.valueName, row.text));
+}
+
 QVBoxLayout* senderPanel(QWidget& w, MainUi& ui)
 {
     QVBoxLayout* layout = panel(header(w, "Label2", "File Sender"));
     RowGrid rows;
-    rows.add(caption(w, "Label5", "Local IP :"),
-             ui.LABSendLocalIP = value(w, "LABSendLocalIP", "0.0.0.0"));
-    rows.add(caption(w, "Label6", "Remote IP :"),
-             ui.LABSendRemoteIP = value(w, "LABSendRemoteIP", "0.0.0.0"));
-    rows.add(caption(w, "Label4", "Status :"),
-             ui.LABSendStatus = value(w, "LABSendStatus", "Disconnected"));
-    rows.add(caption(w, "Label8", "File Name :"),
-             ui.LABSendFileName = value(w, "LABSendFileName", ""));
-    rows.add(caption(w, "Label12", "Bytes Sent :"),
-             ui.LABSendBytesSent = value(w, "LABSendBytesSent", "0"));
-    rows.add(caption(w, "Label10", "File Size :"),
-             ui.LABSendFileSize = value(w, "LABSendFileSize", "0"));
+    addTextRows(
+        rows, w, ui,
+        {
+            {"Label5", "Local IP :", &MainUi::LABSendLocalIP, "LABSendLocalIP", "0.0.0.0"},
+            {"Label6", "Remote IP :", &MainUi::LABSendRemoteIP, "LABSendRemoteIP", "0.0.0.0"},
+            {"Label4", "Status :", &MainUi::LABSendStatus, "LABSendStatus", "Disconnected"},
+            {"Label8", "File Name :", &MainUi::LABSendFileName, "LABSendFileName", ""},
+            {"Label12", "Bytes Sent :", &MainUi::LABSendBytesSent, "LABSendBytesSent", "0"},
+            {"Label10", "File Size :", &MainUi::LABSendFileSize, "LABSendFileSize", "0"},
+        });
     rows.add(caption(w, "Label9", "Progress :"), ui.ProgressSend = progressBar(w, "ProgressSend"),
              ui.LABprogressSend = value(w, "LABprogressSend", "0 %"));
     rows.add(caption(w, "Label11", "Speed :"),
@@ -210,18 +224,17 @@ QVBoxLayout* receiverPanel(QWidget& w, MainUi& ui)
 {
     QVBoxLayout* layout = panel(header(w, "Label17", "File Reciever"));
     RowGrid rows;
-    rows.add(caption(w, "Label29", "Local IP :"),
-             ui.LABrecieveLocalIP = value(w, "LABrecieveLocalIP", "0.0.0.0"));
-    rows.add(caption(w, "Label31", "Remote IP :"),
-             ui.LABrecieveRemoteIP = value(w, "LABrecieveRemoteIP", "0.0.0.0"));
-    rows.add(caption(w, "Label26", "Status :"),
-             ui.LABrecieveStatus = value(w, "LABrecieveStatus", "Disconnected"));
-    rows.add(caption(w, "Label3", "File Name :"),
-             ui.LABrecieveFileName = value(w, "LABrecieveFileName", ""));
-    rows.add(caption(w, "Label22", "Bytes Sent :"),
-             ui.LABrecieveBytesSent = value(w, "LABrecieveBytesSent", "0"));
-    rows.add(caption(w, "Label24", "File Size :"),
-             ui.LABrecieveFileSize = value(w, "LABrecieveFileSize", "0"));
+    addTextRows(
+        rows, w, ui,
+        {
+            {"Label29", "Local IP :", &MainUi::LABrecieveLocalIP, "LABrecieveLocalIP", "0.0.0.0"},
+            {"Label31", "Remote IP :", &MainUi::LABrecieveRemoteIP, "LABrecieveRemoteIP",
+             "0.0.0.0"},
+            {"Label26", "Status :", &MainUi::LABrecieveStatus, "LABrecieveStatus", "Disconnected"},
+            {"Label3", "File Name :", &MainUi::LABrecieveFileName, "LABrecieveFileName", ""},
+            {"Label22", "Bytes Sent :", &MainUi::LABrecieveBytesSent, "LABrecieveBytesSent", "0"},
+            {"Label24", "File Size :", &MainUi::LABrecieveFileSize, "LABrecieveFileSize", "0"},
+        });
     rows.add(caption(w, "Label25", "Progress :"),
              ui.ProgressRecieve = progressBar(w, "ProgressRecieve"),
              ui.LABprogressRecieve = value(w, "LABprogressRecieve", "0 %"));
