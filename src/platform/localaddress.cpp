@@ -23,3 +23,10 @@ QString localIPv4Address(const QHostAddress& boundAddress)
     }
     return QHostAddress(QHostAddress::LocalHost).toString();
 }
+
+QString dottedAddress(const QHostAddress& address)
+{
+    bool isIPv4 = false;
+    const quint32 ipv4 = address.toIPv4Address(&isIPv4);
+    return isIPv4 ? QHostAddress(ipv4).toString() : address.toString();
+}

@@ -7,3 +7,7 @@
 // is bound to one address that address is the answer; otherwise the first IPv4 address
 // of a running, non-loopback interface, or 127.0.0.1 when there is none.
 QString localIPv4Address(const QHostAddress& boundAddress);
+
+// An address as peers and the address book write it: an IPv4 address reached through an
+// IPv6 socket (::ffff:10.0.0.7) in plain dotted form (10.0.0.7).
+QString dottedAddress(const QHostAddress& address);

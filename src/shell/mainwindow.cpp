@@ -12,7 +12,6 @@
 #include <QLabel>
 #include <QListWidget>
 #include <QPushButton>
-#include <QTcpSocket>
 #include <QTimer>
 
 namespace
@@ -28,7 +27,7 @@ const QString kSaveDirKey = QStringLiteral("SaveDir");
 
 Main::Main(const Platform& platform, const QHostAddress& bindAddress)
     : platform_(platform), bindAddress_(bindAddress), ui_(buildMainUi(*this)),
-      addressBook_(*ui_.ListIPaddress, platform.dialogs)
+      addressBook_(*ui_.ListIPaddress, platform.dialogs), receiver_(ui_, bindAddress)
 {
     setObjectName(QStringLiteral("Main"));
     setWindowTitle(QStringLiteral("Q U I L L O  v1.00"));
@@ -42,8 +41,6 @@ Main::Main(const Platform& platform, const QHostAddress& bindAddress)
     connect(ui_.BUTTeditAddress, &QPushButton::clicked, this,
             [this] { addressBook_.BUTTeditAddress_Click(); });
     connect(ui_.TimerOneSecond, &QTimer::timeout, this, &Main::TimerOneSecond_Timer);
-    connect(&FileRecieveSocket, &QTcpServer::newConnection, this,
-            &Main::FileRecieveSocket_ConnectionRequest);
 
     // These two run from the window's creation, also while start-up asks its questions.
     ui_.Timer1min->start();
@@ -68,6 +65,7 @@ bool Main::Form_Load()
         platform_.settings.write(kSettingsSection, kSaveDirKey, saveFolder_);
         platform_.settings.save();
     }
+    receiver_.setSaveFolder(saveFolder_);
 
     if (!startListening())
         return false;
@@ -101,13 +99,11 @@ bool Main::settingsUsable()
 
 bool Main::startListening()
 {
-    FileRecieveSocket.close();
-    if (FileRecieveSocket.listen(bindAddress_, kFilePort))
+    const std::optional<SocketError> error = receiver_.listen();
+    if (!error)
         return true;
-    const SocketError error =
-        socketError(FileRecieveSocket.serverError(), FileRecieveSocket.errorString());
-    fatal(QStringLiteral("Quillo cannot receive files on port %1.").arg(kFilePort), error.number,
-          error.description);
+    fatal(QStringLiteral("Quillo cannot receive files on port %1.").arg(kFilePort), error->number,
+          error->description);
     return false;
 }
 
@@ -131,19 +127,10 @@ void Main::Form_Unload()
     // Every step runs whatever became of the one before.
     addressBook_.store(platform_.settings);
     platform_.settings.save();
-    FileRecieveSocket.close();
+    receiver_.close();
 }
 
 void Main::TimerOneSecond_Timer()
 {
     ui_.StatusPanel2->setText(clockText(platform_.clock.timeOfDay()));
-}
-
-void Main::FileRecieveSocket_ConnectionRequest()
-{
-    // Receiving files is not built yet: each connection is accepted and closed again.
-    while (QTcpSocket* connection = FileRecieveSocket.nextPendingConnection()) {
-        connect(connection, &QTcpSocket::disconnected, connection, &QObject::deleteLater);
-        connection->disconnectFromHost();
-    }
 }

@@ -3,9 +3,9 @@
 #include "addressbook/addressbookpanel.h"
 #include "platform/platform.h"
 #include "shell/mainlayout.h"
+#include "transfer/filereceiver.h"
 
 #include <QHostAddress>
-#include <QTcpServer>
 #include <QWidget>
 
 // The program's one window, Main. It owns every control and the program's state, and
@@ -15,8 +15,6 @@ class Main : public QWidget
     Q_OBJECT
 
 public:
-    static constexpr quint16 kFilePort = 1052;
-
     // The program binds to every address; tests bind each window to a loopback address
     // of its own so that several can listen on the same ports in one process.
     explicit Main(const Platform& platform, const QHostAddress& bindAddress = QHostAddress::Any);
@@ -30,6 +28,7 @@ public:
     const MainUi& ui() const { return ui_; }
     const AddressBook& addressBook() const { return addressBook_.book(); }
     const QString& saveFolder() const { return saveFolder_; }
+    FileReceiver& receiver() { return receiver_; }
 
 protected:
     void closeEvent(QCloseEvent* event) override;
@@ -41,13 +40,12 @@ private:
     void Form_Unload();
 
     void TimerOneSecond_Timer();
-    void FileRecieveSocket_ConnectionRequest();
 
     Platform platform_;
     QHostAddress bindAddress_;
     MainUi ui_;
     AddressBookPanel addressBook_;
     QString saveFolder_;
-    QTcpServer FileRecieveSocket;
+    FileReceiver receiver_;
     bool loaded_ = false;
 };

@@ -1,0 +1,55 @@
+#include "transfer/receivedname.h"
+
+namespace
+{
+
+constexpr int kMaxNumber = 9999;
+// The longest file name the file systems we run on can hold, in bytes, less room for the
+// ".part" suffix and a " (9999)" number.
+constexpr int kMaxNameBytes = 255 - 5 - 7;
+
+bool hasControlCharacter(const QByteArray& bytes)
+{
+    for (const char c : bytes) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (byte < 0x20 || byte == 0x7f)
+            return true;
+    }
+    return false;
+}
+
+} // namespace
+
+std::optional<QString> receivedFileName(const QByteArray& announced)
+{
+    if (hasControlCharacter(announced))
+        return std::nullopt;
+    const qsizetype lastSeparator =
+        std::max(announced.lastIndexOf('/'), announced.lastIndexOf('\\'));
+    const QByteArray bare = announced.mid(lastSeparator + 1);
+    if (bare.isEmpty() || bare == "." || bare == "..")
+        return std::nullopt;
+    // Names travel in the sender's 8-bit text, which is UTF-8 here.
+    const QString name = QString::fromUtf8(bare);
+    if (name.toUtf8().size() > kMaxNameBytes)
+        return std::nullopt;
+    return name;
+}
+
+QString firstFreeName(const QString& name, const std::function<bool(const QString&)>& isTaken)
+{
+    if (!isTaken(name))
+        return name;
+    // "notes.txt" becomes "notes (1).txt"; ".profile" becomes ".profile (1)".
+    qsizetype dot = name.lastIndexOf(QLatin1Char('.'));
+    if (dot <= 0)
+        dot = name.size();
+    const QString stem = name.left(dot);
+    const QString extension = name.mid(dot);
+    for (int n = 1; n <= kMaxNumber; ++n) {
+        const QString candidate = QStringLiteral("%1 (%2)%3").arg(stem).arg(n).arg(extension);
+        if (!isTaken(candidate))
+            return candidate;
+    }
+    return {};
+}

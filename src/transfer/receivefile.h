@@ -1,0 +1,33 @@
+#pragma once
+
+#include <QFile>
+#include <QString>
+
+// The file being received. It is written as "<name>.part" and takes its final name only
+// once it is whole, so a file under its final name is always complete. Neither name may
+// exist before: nothing in the save folder is ever replaced, and a link planted under
+// either name is never followed.
+class ReceiveFile
+{
+public:
+    // Creates the part file for a received name in folder. Returns false when it could
+    // not be created; error() then says why.
+    bool create(const QString& folder, const QString& name);
+    bool isOpen() const { return part_.isOpen(); }
+    // The name the file will have once whole.
+    const QString& finalName() const { return finalName_; }
+
+    // Returns false when not every byte could be written; error() then says why.
+    bool write(const QByteArray& bytes);
+    // Closes the file. A complete file takes its final name; one that is not stays a
+    // part file. Returns false when the rename failed.
+    bool close(bool complete);
+
+    const QString& error() const { return error_; }
+
+private:
+    QFile part_;
+    QString folder_;
+    QString finalName_;
+    QString error_;
+};

@@ -1,0 +1,411 @@
+#include "shell/mainwindow.h"
+#include "support/rawpeer.h"
+#include "support/testplatform.h"
+#include "transfer/protocol.h"
+
+#include <QDir>
+#include <QFile>
+#include <QLabel>
+#include <QProgressBar>
+#include <QRandomGenerator>
+#include <QTimer>
+#include <QtTest>
+
+namespace
+{
+
+const QHostAddress kAddress(QStringLiteral("127.0.0.10"));
+const QHostAddress kPeerAddress(QStringLiteral("127.0.0.11"));
+constexpr int kWait = 5000;
+
+QByteArray someBytes(int size)
+{
+    QByteArray bytes(size, Qt::Uninitialized);
+    for (int i = 0; i < size; ++i)
+        bytes[i] = char(QRandomGenerator::global()->bounded(256));
+    return bytes;
+}
+
+QByteArray readFile(const QString& path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<missing>");
+}
+
+} // namespace
+
+class TestReceiver : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void initTestCase() { QLocale::setDefault(QLocale(QLocale::English)); }
+    void init();
+    void cleanup();
+
+    void receivesAFileWithTheExactReplies();
+    void headerAndDataInOneArrival();
+    void headerInPieces();
+    void namesWithPathsStayInTheSaveFolder();
+    void existingFilesAreNeverReplaced();
+    void plantedLinksAreNotFollowed();
+    void shortCloseKeepsThePartFile();
+    void resetKeepsThePartFile();
+    void bytesBeyondTheSizeAreNotWritten();
+    void emptyFile();
+    void silentConnectionIsClosed();
+    void malformedHeaderThenAGoodTransfer_data();
+    void malformedHeaderThenAGoodTransfer();
+    void unwritableFolderIsReported();
+    void oneConnectionAtATime();
+    void errorEventEndsTheTransfer();
+    void speedMeterTicks();
+
+private:
+    QString inbox(const QString& name = {}) const { return QDir(folder_).filePath(name); }
+    QStringList inboxFiles() const;
+    // Connects a peer and waits until the receiver has taken it.
+    void connectPeer(RawPeer& peer);
+    // Sends a header and waits for the acceptance.
+    void announce(RawPeer& peer, const QByteArray& name, qint64 size);
+    void transfer(const QByteArray& name, const QByteArray& content);
+    const MainUi& ui() const { return window_->ui(); }
+
+    std::unique_ptr<TestPlatform> platform_;
+    std::unique_ptr<Main> window_;
+    QString folder_;
+};
+
+void TestReceiver::init()
+{
+    platform_ = std::make_unique<TestPlatform>();
+    folder_ = platform_->folder() + QStringLiteral("/in/");
+    QVERIFY(QDir().mkpath(folder_));
+    platform_->settings().write(QStringLiteral("Settings"), QStringLiteral("SaveDir"), folder_);
+    window_ = std::make_unique<Main>(platform_->platform(), kAddress);
+    QVERIFY(window_->Form_Load());
+}
+
+void TestReceiver::cleanup()
+{
+    window_.reset();
+    platform_.reset();
+}
+
+QStringList TestReceiver::inboxFiles() const
+{
+    return QDir(folder_).entryList(QDir::Files | QDir::Hidden | QDir::System, QDir::Name);
+}
+
+void TestReceiver::connectPeer(RawPeer& peer)
+{
+    peer.connectTo(kPeerAddress, kAddress, kFilePort);
+    QTRY_VERIFY_WITH_TIMEOUT(peer.isConnected(), kWait);
+    QTRY_COMPARE_WITH_TIMEOUT(ui().LABrecieveStatus->text(), QStringLiteral("Connected"), kWait);
+    QCOMPARE(ui().LABrecieveRemoteIP->text(), QStringLiteral("127.0.0.11"));
+}
+
+void TestReceiver::announce(RawPeer& peer, const QByteArray& name, qint64 size)
+{
+    connectPeer(peer);
+    peer.send(transferHeader(name, size));
+    QTRY_COMPARE_WITH_TIMEOUT(peer.replies, QByteArray("OK\n"), kWait);
+}
+
+void TestReceiver::transfer(const QByteArray& name, const QByteArray& content)
+{
+    RawPeer peer;
+    announce(peer, name, content.size());
+    peer.send(content);
+    QTRY_VERIFY_WITH_TIMEOUT(
+        peer.replies.endsWith("\n" + QByteArray::number(content.size()) + "\n"), kWait);
+    peer.close();
+    QTRY_COMPARE_WITH_TIMEOUT(ui().LABrecieveStatus->text(), QStringLiteral("Disconnected"), kWait);
+}
+
+void TestReceiver::receivesAFileWithTheExactReplies()
+{
+    const QByteArray content = someBytes(2500);
+    RawPeer peer;
+    announce(peer, "plan.txt", 2500);
+    QCOMPARE(ui().LABrecieveStatus->text(), QStringLiteral("Recieving file"));
+    QCOMPARE(ui().LABrecieveFileName->text(), QStringLiteral("plan.txt"));
+    QCOMPARE(ui().LABrecieveFileSize->text(), QStringLiteral("2500"));
+    QVERIFY(ui().TimerRecieveSpeed->isActive());
+
+    peer.send(content.left(1024));
+    QTRY_COMPARE_WITH_TIMEOUT(peer.replies, QByteArray("OK\n1024\n"), kWait);
+    QCOMPARE(ui().LABrecieveBytesSent->text(), QStringLiteral("1024"));
+    QCOMPARE(ui().LABprogressRecieve->text(), QStringLiteral("40 %"));
+    QCOMPARE(ui().ProgressRecieve->value(), 40);
+    QCOMPARE(inboxFiles(), QStringList{"plan.txt.part"});
+
+    peer.send(content.mid(1024));
+    QTRY_COMPARE_WITH_TIMEOUT(peer.replies, QByteArray("OK\n1024\n2500\n"), kWait);
+    QCOMPARE(ui().LABprogressRecieve->text(), QStringLiteral("100 %"));
+    peer.close();
+
+    QTRY_COMPARE_WITH_TIMEOUT(ui().LABrecieveStatus->text(), QStringLiteral("Disconnected"), kWait);
+    QCOMPARE(inboxFiles(), QStringList{"plan.txt"});
+    QCOMPARE(readFile(inbox("plan.txt")), content);
+    QCOMPARE(ui().LABrecieveRemoteIP->text(), QStringLiteral("0.0.0.0"));
+    QCOMPARE(ui().LABrecieveFileName->text(), QString());
+    QCOMPARE(ui().LABrecieveBytesSent->text(), QStringLiteral("0"));
+    QCOMPARE(ui().LABrecieveFileSize->text(), QStringLiteral("0"));
+    QCOMPARE(ui().LABprogressRecieve->text(), QStringLiteral("0 %"));
+    QCOMPARE(ui().LABrecieveSpeed->text(), QStringLiteral("0 K per Second"));
+    QCOMPARE(ui().ProgressRecieve->value(), 0);
+    QVERIFY(!ui().TimerRecieveSpeed->isActive());
+
+    // The next file comes on a new connection and counts from 0 again.
+    transfer("second.bin", "12345");
+    QCOMPARE(readFile(inbox("second.bin")), QByteArray("12345"));
+}
+
+void TestReceiver::headerAndDataInOneArrival()
+{
+    const QByteArray content = "FILENAME b.txt #5\r\nFILENAME";
+    RawPeer peer;
+    connectPeer(peer);
+    peer.send(transferHeader("a.txt", content.size()) + content);
+    QTRY_COMPARE_WITH_TIMEOUT(peer.replies, "OK\n" + countLine(content.size()), kWait);
+    peer.close();
+    QTRY_COMPARE_WITH_TIMEOUT(inboxFiles(), QStringList{"a.txt"}, kWait);
+    QCOMPARE(readFile(inbox("a.txt")), content);
+}
+
+void TestReceiver::headerInPieces()
+{
+    RawPeer peer;
+    connectPeer(peer);
+    peer.send("FILENAME pie");
+    QTRY_COMPARE_WITH_TIMEOUT(peer.socket.bytesToWrite(), 0, kWait);
+    peer.send("ces.txt #3\r");
+    QTRY_COMPARE_WITH_TIMEOUT(peer.socket.bytesToWrite(), 0, kWait);
+    QCOMPARE(ui().LABrecieveStatus->text(), QStringLiteral("Connected"));
+    peer.send("\nabc");
+    QTRY_COMPARE_WITH_TIMEOUT(peer.replies, QByteArray("OK\n3\n"), kWait);
+    peer.close();
+    QTRY_COMPARE_WITH_TIMEOUT(inboxFiles(), QStringList{"pieces.txt"}, kWait);
+}
+
+void TestReceiver::namesWithPathsStayInTheSaveFolder()
+{
+    transfer("../../escaped.txt", "one");
+    transfer("..\\..\\escaped2.txt", "two");
+    transfer("/tmp/absolute.txt", "three");
+    QCOMPARE(inboxFiles(), (QStringList{"absolute.txt", "escaped.txt", "escaped2.txt"}));
+    QVERIFY(!QFile::exists(platform_->folder() + QStringLiteral("/escaped.txt")));
+    QCOMPARE(QDir(platform_->folder()).entryList(QDir::Files), QStringList{"Quillo.conf"});
+}
+
+void TestReceiver::existingFilesAreNeverReplaced()
+{
+    QFile old(inbox("a.txt"));
+    QVERIFY(old.open(QIODevice::WriteOnly));
+    old.write("old");
+    old.close();
+
+    RawPeer peer;
+    announce(peer, "a.txt", 3);
+    QCOMPARE(ui().LABrecieveFileName->text(), QStringLiteral("a (1).txt"));
+    peer.send("new");
+    QTRY_COMPARE_WITH_TIMEOUT(peer.replies, QByteArray("OK\n3\n"), kWait);
+    peer.close();
+    QTRY_COMPARE_WITH_TIMEOUT(ui().LABrecieveStatus->text(), QStringLiteral("Disconnected"), kWait);
+
+    transfer("a.txt", "newer");
+    QCOMPARE(readFile(inbox("a.txt")), QByteArray("old"));
+    QCOMPARE(readFile(inbox("a (1).txt")), QByteArray("new"));
+    QCOMPARE(readFile(inbox("a (2).txt")), QByteArray("newer"));
+}
+
+void TestReceiver::plantedLinksAreNotFollowed()
+{
+    const QString outside = platform_->folder() + QStringLiteral("/outside.txt");
+    QVERIFY(QFile::link(outside, inbox("b.txt.part"))); // dangling
+    QVERIFY(QFile::link(outside, inbox("c.txt")));
+
+    transfer("b.txt", "bee");
+    transfer("c.txt", "sea");
+    QVERIFY(!QFile::exists(outside));
+    QCOMPARE(readFile(inbox("b (1).txt")), QByteArray("bee"));
+    QCOMPARE(readFile(inbox("c (1).txt")), QByteArray("sea"));
+    QVERIFY(QFileInfo(inbox("c.txt")).isSymLink());
+}
+
+void TestReceiver::shortCloseKeepsThePartFile()
+{
+    RawPeer peer;
+    announce(peer, "short.bin", 100);
+    peer.send(QByteArray(40, 's'));
+    QTRY_COMPARE_WITH_TIMEOUT(peer.replies, QByteArray("OK\n40\n"), kWait);
+    peer.close();
+    QTRY_COMPARE_WITH_TIMEOUT(ui().LABrecieveStatus->text(), QStringLiteral("Disconnected"), kWait);
+    QCOMPARE(inboxFiles(), QStringList{"short.bin.part"});
+    QCOMPARE(readFile(inbox("short.bin.part")), QByteArray(40, 's'));
+
+    // A second try of the same name neither touches the part file nor takes its name.
+    transfer("short.bin", "whole");
+    QCOMPARE(inboxFiles(), (QStringList{"short (1).bin", "short.bin.part"}));
+}
+
+void TestReceiver::resetKeepsThePartFile()
+{
+    RawPeer peer;
+    announce(peer, "reset.bin", 100);
+    peer.send(QByteArray(10, 'r'));
+    QTRY_COMPARE_WITH_TIMEOUT(peer.replies, QByteArray("OK\n10\n"), kWait);
+    peer.reset();
+    QTRY_COMPARE_WITH_TIMEOUT(ui().LABrecieveFileName->text(), QString(), kWait);
+    QCOMPARE(inboxFiles(), QStringList{"reset.bin.part"});
+    transfer("after.bin", "ok");
+    QCOMPARE(readFile(inbox("after.bin")), QByteArray("ok"));
+}
+
+void TestReceiver::bytesBeyondTheSizeAreNotWritten()
+{
+    RawPeer peer;
+    announce(peer, "five.txt", 5);
+    peer.send("12345678");
+    QTRY_COMPARE_WITH_TIMEOUT(peer.replies, QByteArray("OK\n5\n"), kWait);
+    peer.send("more");
+    peer.close();
+    QTRY_COMPARE_WITH_TIMEOUT(ui().LABrecieveStatus->text(), QStringLiteral("Disconnected"), kWait);
+    QCOMPARE(peer.replies, QByteArray("OK\n5\n"));
+    QCOMPARE(readFile(inbox("five.txt")), QByteArray("12345"));
+}
+
+void TestReceiver::emptyFile()
+{
+    RawPeer peer;
+    announce(peer, "empty.txt", 0);
+    QCOMPARE(inboxFiles(), QStringList{"empty.txt.part"});
+    peer.close();
+    QTRY_COMPARE_WITH_TIMEOUT(inboxFiles(), QStringList{"empty.txt"}, kWait);
+    QCOMPARE(QFileInfo(inbox("empty.txt")).size(), 0);
+}
+
+void TestReceiver::silentConnectionIsClosed()
+{
+    window_->receiver().setIdleTimeout(std::chrono::milliseconds(200));
+    RawPeer peer;
+    connectPeer(peer);
+    QTRY_VERIFY_WITH_TIMEOUT(peer.isClosed(), kWait);
+    QVERIFY(ui().LABrecieveStatus->text().startsWith(QLatin1String("Closed: nothing arrived")));
+
+    RawPeer slow;
+    announce(slow, "slow.bin", 10);
+    slow.send("1234");
+    QTRY_VERIFY_WITH_TIMEOUT(slow.isClosed(), kWait);
+    QCOMPARE(inboxFiles(), QStringList{"slow.bin.part"});
+    transfer("next.bin", "n");
+}
+
+void TestReceiver::malformedHeaderThenAGoodTransfer_data()
+{
+    QTest::addColumn<QByteArray>("bytes");
+    QTest::addColumn<QString>("status");
+    QTest::newRow("lower case") << QByteArray("filename x.txt #3\r\nabc")
+                                << "Refused: the connection does not start with a file header";
+    QTest::newRow("no size") << QByteArray("FILENAME x.txt\r\n")
+                             << "Refused: the header gives no size";
+    QTest::newRow("bad size") << QByteArray("FILENAME x.txt #3k\r\n")
+                              << "Refused: the size in the header is not a number";
+    QTest::newRow("no line end") << QByteArray(5000, 'F')
+                                 << "Refused: no header in the first 4 KiB";
+    QTest::newRow("bad name") << QByteArray("FILENAME .. #3\r\nabc")
+                              << "Refused: the file name cannot be used";
+    QTest::newRow("control character")
+        << QByteArray("FILENAME a\tb #3\r\nabc") << "Refused: the file name cannot be used";
+}
+
+void TestReceiver::malformedHeaderThenAGoodTransfer()
+{
+    QFETCH(QByteArray, bytes);
+    QFETCH(QString, status);
+    RawPeer peer;
+    connectPeer(peer);
+    peer.send(bytes);
+    QTRY_VERIFY_WITH_TIMEOUT(peer.isClosed(), kWait);
+    QCOMPARE(ui().LABrecieveStatus->text(), status);
+    QCOMPARE(peer.replies, QByteArray());
+    QCOMPARE(inboxFiles(), QStringList());
+
+    transfer("good.txt", "good");
+    QCOMPARE(inboxFiles(), QStringList{"good.txt"});
+}
+
+void TestReceiver::unwritableFolderIsReported()
+{
+    QVERIFY(QDir(folder_).removeRecursively());
+    RawPeer peer;
+    connectPeer(peer);
+    peer.send(transferHeader("lost.txt", 3));
+    QTRY_VERIFY_WITH_TIMEOUT(peer.isClosed(), kWait);
+    QVERIFY2(ui().LABrecieveStatus->text().startsWith(QLatin1String("Cannot save: ")),
+             qPrintable(ui().LABrecieveStatus->text()));
+    QCOMPARE(peer.replies, QByteArray());
+    QVERIFY(!QFileInfo::exists(folder_));
+}
+
+void TestReceiver::oneConnectionAtATime()
+{
+    RawPeer first;
+    announce(first, "first.txt", 2);
+    RawPeer second;
+    QSignalSpy refused(&second.socket, &QTcpSocket::errorOccurred);
+    second.connectTo(kPeerAddress, kAddress, kFilePort);
+    QTRY_COMPARE_WITH_TIMEOUT(refused.count(), 1, kWait);
+    QCOMPARE(second.socket.error(), QAbstractSocket::ConnectionRefusedError);
+
+    first.send("ab");
+    QTRY_COMPARE_WITH_TIMEOUT(first.replies, QByteArray("OK\n2\n"), kWait);
+    first.close();
+    QTRY_COMPARE_WITH_TIMEOUT(ui().LABrecieveStatus->text(), QStringLiteral("Disconnected"), kWait);
+    transfer("third.txt", "c"); // listening again
+}
+
+void TestReceiver::errorEventEndsTheTransfer()
+{
+    RawPeer peer;
+    announce(peer, "broken.bin", 10);
+    peer.send("12");
+    QTRY_COMPARE_WITH_TIMEOUT(peer.replies, QByteArray("OK\n2\n"), kWait);
+    window_->receiver().FileRecieveSocket_Error(QAbstractSocket::SocketTimeoutError);
+    QCOMPARE(ui().LABrecieveStatus->text(), QStringLiteral("Error 10060"));
+    QCOMPARE(ui().LABrecieveFileName->text(), QString());
+    QVERIFY(!ui().TimerRecieveSpeed->isActive());
+    QTRY_VERIFY_WITH_TIMEOUT(peer.isClosed(), kWait);
+    QCOMPARE(inboxFiles(), QStringList{"broken.bin.part"});
+    transfer("fine.bin", "f");
+}
+
+void TestReceiver::speedMeterTicks()
+{
+    FileReceiver& receiver = window_->receiver();
+    RawPeer peer;
+    announce(peer, "speed.bin", 20480);
+    receiver.TimerRecieveSpeed_Timer();
+    QCOMPARE(ui().LABrecieveSpeed->text(), QStringLiteral("000.00 K per Second"));
+    peer.send(QByteArray(10240, 'x'));
+    QTRY_COMPARE_WITH_TIMEOUT(ui().LABrecieveBytesSent->text(), QStringLiteral("10240"), kWait);
+    receiver.TimerRecieveSpeed_Timer();
+    QCOMPARE(ui().LABrecieveSpeed->text(), QStringLiteral("005.00 K per Second"));
+    receiver.TimerRecieveSpeed_Timer();
+    QCOMPARE(ui().LABrecieveSpeed->text(), QStringLiteral("003.33 K per Second"));
+    peer.close();
+    QTRY_COMPARE_WITH_TIMEOUT(ui().LABrecieveSpeed->text(), QStringLiteral("0 K per Second"),
+                              kWait);
+
+    // A new header starts counting from 0 seconds again.
+    RawPeer again;
+    announce(again, "again.bin", 20480);
+    again.send(QByteArray(10240, 'y'));
+    QTRY_COMPARE_WITH_TIMEOUT(ui().LABrecieveBytesSent->text(), QStringLiteral("10240"), kWait);
+    receiver.TimerRecieveSpeed_Timer();
+    QCOMPARE(ui().LABrecieveSpeed->text(), QStringLiteral("010.00 K per Second"));
+}
+
+QTEST_MAIN(TestReceiver)
+#include "tst_receiver.moc"
