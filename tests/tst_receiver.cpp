@@ -46,6 +46,7 @@ private Q_SLOTS:
     void receivesAFileWithTheExactReplies();
     void headerAndDataInOneArrival();
     void headerInPieces();
+    void repliesReachASenderThatFinishedSending();
     void namesWithPathsStayInTheSaveFolder();
     void existingFilesAreNeverReplaced();
     void plantedLinksAreNotFollowed();
@@ -187,6 +188,17 @@ void TestReceiver::headerInPieces()
     QTRY_COMPARE_WITH_TIMEOUT(peer.replies, QByteArray("OK\n3\n"), kWait);
     peer.close();
     QTRY_COMPARE_WITH_TIMEOUT(inboxFiles(), QStringList{"pieces.txt"}, kWait);
+}
+
+void TestReceiver::repliesReachASenderThatFinishedSending()
+{
+    RawPeer peer;
+    connectPeer(peer);
+    peer.send("FILENAME a.txt #5\r\nhello");
+    peer.finishSending();
+    QTRY_VERIFY_WITH_TIMEOUT(peer.isClosed(), kWait);
+    QCOMPARE(peer.replies, QByteArray("OK\n5\n"));
+    QTRY_COMPARE_WITH_TIMEOUT(inboxFiles(), QStringList{"a.txt"}, kWait);
 }
 
 void TestReceiver::namesWithPathsStayInTheSaveFolder()

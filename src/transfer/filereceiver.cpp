@@ -134,7 +134,7 @@ bool FileReceiver::takeHeader()
     showStatus(QStringLiteral("Recieving file"));
     seconds_ = 0;
     ui_.TimerRecieveSpeed->start();
-    connection_->write(acceptanceLine());
+    send(acceptanceLine());
     return true;
 }
 
@@ -162,14 +162,23 @@ void FileReceiver::reply(qint64 total)
         unsentCount_ = total;
         return;
     }
-    connection_->write(countLine(total));
+    send(countLine(total));
+}
+
+void FileReceiver::send(const QByteArray& bytes)
+{
+    connection_->write(bytes);
+    // Hand it to the system at once: a sender that closes its side right after its last
+    // bytes makes the socket close on reading that end, and whatever is still queued
+    // here would be lost.
+    connection_->flush();
 }
 
 void FileReceiver::sendPendingCount()
 {
     if (!connection_ || !unsentCount_ || connection_->bytesToWrite() > kMaxQueuedReplyBytes)
         return;
-    connection_->write(countLine(*std::exchange(unsentCount_, std::nullopt)));
+    send(countLine(*std::exchange(unsentCount_, std::nullopt)));
 }
 
 void FileReceiver::FileRecieveSocket_Close()

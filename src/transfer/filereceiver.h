@@ -48,6 +48,7 @@ private:
     bool takeHeader();
     void receive(const QByteArray& bytes);
     void reply(qint64 total);
+    void send(const QByteArray& bytes);
     void sendPendingCount();
     void showStatus(const QString& text, const QString& toolTip = {});
     void resetPanel();

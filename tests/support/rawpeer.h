@@ -25,6 +25,12 @@ public:
     bool isClosed() const { return socket.state() == QAbstractSocket::UnconnectedState; }
     void send(const QByteArray& bytes) { socket.write(bytes); }
     void close() { socket.disconnectFromHost(); }
+    // Says "no more from me" but keeps listening, as `nc -N` does.
+    void finishSending()
+    {
+        socket.flush();
+        ::shutdown(int(socket.socketDescriptor()), SHUT_WR);
+    }
     // Ends the connection with a reset instead of an orderly close.
     void reset()
     {
