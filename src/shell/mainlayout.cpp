@@ -16,7 +16,6 @@ namespace
 
 // Sizes in pixels at 15 twips per pixel.
 constexpr int kLeftColumnWidth = 311;
-constexpr int kRightColumnWidth = 461;
 constexpr int kCaptionWidth = 57;
 constexpr int kClockPanelWidth = 96; // one inch
 constexpr int kRowHeight = 19;
