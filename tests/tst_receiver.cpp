@@ -1,5 +1,6 @@
 #include "shell/mainwindow.h"
 #include "support/rawpeer.h"
+#include "support/testfiles.h"
 #include "support/testplatform.h"
 #include "transfer/protocol.h"
 
@@ -17,20 +18,6 @@ namespace
 const QHostAddress kAddress(QStringLiteral("127.0.0.10"));
 const QHostAddress kPeerAddress(QStringLiteral("127.0.0.11"));
 constexpr int kWait = 5000;
-
-QByteArray someBytes(int size)
-{
-    QByteArray bytes(size, Qt::Uninitialized);
-    for (int i = 0; i < size; ++i)
-        bytes[i] = char(QRandomGenerator::global()->bounded(256));
-    return bytes;
-}
-
-QByteArray readFile(const QString& path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<missing>");
-}
 
 } // namespace
 

@@ -1,5 +1,6 @@
 #include "shell/mainwindow.h"
 #include "shell/savefolder.h"
+#include "support/testfiles.h"
 #include "support/testplatform.h"
 
 #include <QDir>
@@ -25,19 +26,6 @@ QString storedSaveDir(const QString& path)
 {
     QSettings file(path, QSettings::IniFormat);
     return file.value(QStringLiteral("Settings/SaveDir"), QStringLiteral("<absent>")).toString();
-}
-
-void writeFile(const QString& path, const QByteArray& content)
-{
-    QFile file(path);
-    QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
-    file.write(content);
-}
-
-QByteArray readFile(const QString& path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
 
 } // namespace
@@ -191,7 +179,7 @@ void TestStartup::damagedSettingsAreKeptAsideAndTheRestIsUsed()
     TestPlatform p;
     const QByteArray damaged = "[Settings]\nSaveDir=/srv/in/\n[IPaddress0]\nName=Anna\n"
                                "IPaddress=10.0.0.1\nthis line is not a setting\n[IPaddress1\n";
-    writeFile(p.settingsPath(), damaged);
+    QVERIFY(writeFile(p.settingsPath(), damaged));
     p.reopenSettings();
     {
         Main window(p.platform(), kAddress);
@@ -245,8 +233,8 @@ void TestStartup::failedStartUpWritesNothing()
     QTcpServer other;
     QVERIFY(other.listen(address, kFilePort));
     TestPlatform p;
-    writeFile(p.settingsPath(),
-              "[IPaddress7]\nName=Anna\nIPaddress=10.0.0.1\n[Settings]\nSaveDir=/x/\n");
+    QVERIFY(writeFile(p.settingsPath(),
+                      "[IPaddress7]\nName=Anna\nIPaddress=10.0.0.1\n[Settings]\nSaveDir=/x/\n"));
     p.reopenSettings();
     Main window(p.platform(), address);
     QVERIFY(!window.Form_Load());

@@ -27,7 +27,9 @@ const QString kSaveDirKey = QStringLiteral("SaveDir");
 
 Main::Main(const Platform& platform, const QHostAddress& bindAddress)
     : platform_(platform), bindAddress_(bindAddress), ui_(buildMainUi(*this)),
-      addressBook_(*ui_.ListIPaddress, platform.dialogs), receiver_(ui_, bindAddress)
+      addressBook_(*ui_.ListIPaddress, platform.dialogs), receiver_(ui_, bindAddress),
+      sender_(ui_, platform.dialogs, platform.random, bindAddress),
+      sendQueue_(ui_, addressBook_, platform.dialogs, sender_)
 {
     setObjectName(QStringLiteral("Main"));
     setWindowTitle(QStringLiteral("Q U I L L O  v1.00"));
@@ -40,6 +42,12 @@ Main::Main(const Platform& platform, const QHostAddress& bindAddress)
             [this] { addressBook_.BUTTdeleteAddress_Click(); });
     connect(ui_.BUTTeditAddress, &QPushButton::clicked, this,
             [this] { addressBook_.BUTTeditAddress_Click(); });
+    connect(ui_.BUTTsendFile, &QPushButton::clicked, this,
+            [this] { sendQueue_.BUTTsendFile_Click(); });
+    connect(ui_.BUTclearsends, &QPushButton::clicked, this,
+            [this] { sendQueue_.BUTclearsends_Click(); });
+    connect(ui_.BUTsendthesefiles, &QPushButton::clicked, this,
+            [this] { sendQueue_.BUTsendthesefiles_Click(); });
     connect(ui_.TimerOneSecond, &QTimer::timeout, this, &Main::TimerOneSecond_Timer);
 
     // These two run from the window's creation, also while start-up asks its questions.
@@ -127,6 +135,7 @@ void Main::Form_Unload()
     // Every step runs whatever became of the one before.
     addressBook_.store(platform_.settings);
     platform_.settings.save();
+    sender_.close();
     receiver_.close();
 }
 

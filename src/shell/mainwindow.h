@@ -4,6 +4,8 @@
 #include "platform/platform.h"
 #include "shell/mainlayout.h"
 #include "transfer/filereceiver.h"
+#include "transfer/filesender.h"
+#include "transfer/sendqueue.h"
 
 #include <QHostAddress>
 #include <QWidget>
@@ -29,6 +31,8 @@ public:
     const AddressBook& addressBook() const { return addressBook_.book(); }
     const QString& saveFolder() const { return saveFolder_; }
     FileReceiver& receiver() { return receiver_; }
+    FileSender& sender() { return sender_; }
+    SendQueue& sendQueue() { return sendQueue_; }
 
 protected:
     void closeEvent(QCloseEvent* event) override;
@@ -47,5 +51,7 @@ private:
     AddressBookPanel addressBook_;
     QString saveFolder_;
     FileReceiver receiver_;
+    FileSender sender_;
+    SendQueue sendQueue_;
     bool loaded_ = false;
 };

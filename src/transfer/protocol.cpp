@@ -21,8 +21,9 @@ QByteArray trimSpaces(QByteArray text)
     return text.mid(start, end - start);
 }
 
-// Plain decimal digits that fit a signed 64-bit number.
-std::optional<qint64> parseSize(const QByteArray& digits)
+} // namespace
+
+std::optional<qint64> parseDecimal(const QByteArray& digits)
 {
     if (digits.isEmpty())
         return std::nullopt;
@@ -37,8 +38,6 @@ std::optional<qint64> parseSize(const QByteArray& digits)
     }
     return value;
 }
-
-} // namespace
 
 QByteArray transferHeader(const QByteArray& bareName, qint64 size)
 {
@@ -92,7 +91,7 @@ HeaderParser::Result HeaderParser::parseLine(const QByteArray& line)
     const qsizetype mark = line.lastIndexOf(kSizeMark);
     if (mark < 0)
         return malformed(QStringLiteral("the header gives no size"));
-    const std::optional<qint64> size = parseSize(trimSpaces(line.mid(mark + kSizeMark.size())));
+    const std::optional<qint64> size = parseDecimal(trimSpaces(line.mid(mark + kSizeMark.size())));
     if (!size)
         return malformed(QStringLiteral("the size in the header is not a number"));
     // "FILENAME #5": the keyword's own space starts the size mark, and the name is empty.

@@ -29,6 +29,9 @@ struct TransferHeader {
     qint64 size = 0;
 };
 
+// Plain decimal digits that fit a signed 64-bit number; nothing else.
+std::optional<qint64> parseDecimal(const QByteArray& digits);
+
 QByteArray transferHeader(const QByteArray& bareName, qint64 size);
 QByteArray acceptanceLine();
 QByteArray countLine(qint64 total);

@@ -60,11 +60,15 @@ public:
     QTime timeOfDay() const override { return now; }
 };
 
+// Gives the scripted numbers first, then those of the program's own generator.
 class ScriptedRandom : public RandomSource
 {
 public:
-    QQueue<float> numbers;
-    float next() override { return numbers.isEmpty() ? 0.0f : numbers.dequeue(); }
+    QList<float> numbers;
+    float next() override { return numbers.isEmpty() ? unscripted_.next() : numbers.takeFirst(); }
+
+private:
+    UnseededRandom unscripted_;
 };
 
 // A whole platform for one window: scripted dialogs, a fixed clock and a settings file

@@ -1,0 +1,87 @@
+#include "shell/mainwindow.h"
+#include "support/testfiles.h"
+#include "support/testplatform.h"
+
+#include <QDir>
+#include <QFile>
+#include <QLabel>
+#include <QListWidget>
+#include <QPushButton>
+#include <QRandomGenerator>
+#include <QtTest>
+
+namespace
+{
+
+const QHostAddress kAnnaAddress(QStringLiteral("127.0.0.14"));
+const QHostAddress kBobAddress(QStringLiteral("127.0.0.15"));
+constexpr int kWait = 20000;
+
+// One running copy of the program on a loopback address of its own.
+struct Peer {
+    Peer(const QHostAddress& address, const QString& friendName, const QHostAddress& friendAddress)
+    {
+        inbox = platform.folder() + QStringLiteral("/in/");
+        QDir().mkpath(inbox);
+        SettingsStore& settings = platform.settings();
+        settings.write(QStringLiteral("Settings"), QStringLiteral("SaveDir"), inbox);
+        settings.write(QStringLiteral("IPaddress0"), QStringLiteral("Name"), friendName);
+        settings.write(QStringLiteral("IPaddress0"), QStringLiteral("IPaddress"),
+                       friendAddress.toString());
+        window = std::make_unique<Main>(platform.platform(), address);
+    }
+
+    TestPlatform platform;
+    QString inbox;
+    std::unique_ptr<Main> window;
+};
+
+} // namespace
+
+class TestEndToEnd : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void aBatchArrivesByteForByte();
+};
+
+void TestEndToEnd::aBatchArrivesByteForByte()
+{
+    Peer anna(kAnnaAddress, QStringLiteral("Bob"), kBobAddress);
+    Peer bob(kBobAddress, QStringLiteral("Anna"), kAnnaAddress);
+    QVERIFY(anna.window->Form_Load());
+    QVERIFY(bob.window->Form_Load());
+
+    const QMap<QString, QByteArray> files{
+        {QStringLiteral("big.bin"), someBytes(3 * 1024 * 1024 + 5)},
+        {QStringLiteral("a b #2.txt"), QByteArray("hash and spaces")},
+        {QStringLiteral("empty.txt"), QByteArray()},
+        {QStringLiteral("exact.bin"), someBytes(2048)},
+    };
+    const MainUi& ui = anna.window->ui();
+    ui.ListIPaddress->setCurrentRow(0);
+    for (auto it = files.begin(); it != files.end(); ++it) {
+        const QString path = QDir(anna.platform.folder()).filePath(it.key());
+        QVERIFY(writeFile(path, it.value()));
+        anna.platform.dialogs.answers = {path};
+        ui.BUTTsendFile->click();
+    }
+    QCOMPARE(ui.LSTsends->count(), files.size());
+
+    ui.BUTsendthesefiles->click();
+    QTRY_VERIFY_WITH_TIMEOUT(!anna.window->sendQueue().isSending(), kWait);
+    QCOMPARE(ui.LABSendStatus->text(), QStringLiteral("File Sent"));
+    QCOMPARE(ui.LABtotalProgress->text(), QStringLiteral("4 of 4 Files"));
+    QTRY_COMPARE_WITH_TIMEOUT(bob.window->ui().LABrecieveStatus->text(),
+                              QStringLiteral("Disconnected"), kWait);
+
+    QStringList expected = files.keys();
+    expected.sort();
+    QTRY_COMPARE_WITH_TIMEOUT(QDir(bob.inbox).entryList(QDir::Files, QDir::Name), expected, kWait);
+    for (auto it = files.begin(); it != files.end(); ++it)
+        QCOMPARE(readFile(bob.inbox + it.key()), it.value());
+}
+
+QTEST_MAIN(TestEndToEnd)
+#include "tst_endtoend.moc"
