@@ -8,6 +8,10 @@
 #include <QTcpServer>
 #include <QWidget>
 
+#include <memory>
+
+class NonClientSkinInterface;
+
 // The program's one window, Main. It owns every control and the program's state, and
 // its handlers are named after the control and event that raise them.
 class Main : public QWidget
@@ -35,6 +39,8 @@ protected:
     void closeEvent(QCloseEvent* event) override;
 
 private:
+    bool Skin(QWidget& window, NonClientSkinInterface& skin);
+    void useSystemFrame();
     bool settingsUsable();
     bool startListening();
     void fatal(const QString& what, int number, const QString& description);
@@ -46,6 +52,7 @@ private:
     Platform platform_;
     QHostAddress bindAddress_;
     MainUi ui_;
+    std::unique_ptr<NonClientSkinInterface> skinObject_;
     AddressBookPanel addressBook_;
     QString saveFolder_;
     QTcpServer FileRecieveSocket;
