@@ -157,7 +157,8 @@ void TestWindow::windowCaptionSizeAndArrangement()
     QCOMPARE(w.windowTitle(), QStringLiteral("Q U I L L O  v1.00"));
     w.show();
     QVERIFY(QTest::qWaitForWindowExposed(&w));
-    QCOMPARE(w.size(), QSize(797, 521));
+    // The client area; a skinned frame lies around it.
+    QCOMPARE(w.contentsRect().size(), QSize(797, 521));
 
     // Two columns: address book over send queue on the left, sender over receiver on the right.
     QVERIFY(placeOf(w, "ListIPaddress").bottom() < placeOf(w, "LSTsends").top());
@@ -176,7 +177,7 @@ void TestWindow::windowCaptionSizeAndArrangement()
     QVERIFY(placeOf(w, "ChatTX").top() > chat.bottom());
     const QRect status = placeOf(w, "StatusBar");
     QVERIFY(status.top() > placeOf(w, "ChatTX").bottom());
-    QCOMPARE(status.bottom(), w.height() - 1);
+    QCOMPARE(status.bottom(), w.contentsRect().bottom());
     QVERIFY(placeOf(w, "StatusPanel2").left() > placeOf(w, "StatusPanel1").right());
 }
 

@@ -1,5 +1,6 @@
 #include "platform/clock.h"
 #include "platform/dialogs.h"
+#include "platform/nonclientskin.h"
 #include "platform/platform.h"
 #include "platform/randomsource.h"
 #include "platform/settingsstore.h"
@@ -17,7 +18,8 @@ int main(int argc, char* argv[])
     SettingsStore settings(SettingsStore::userFilePath());
     SystemClock clock;
     UnseededRandom random;
-    Platform platform{dialogs, settings, clock, random};
+    Platform platform{dialogs, settings, clock, random,
+                      [] { return std::make_unique<NonClientSkin>(); }};
 
     Main window(platform);
     if (!window.Form_Load())

@@ -316,5 +316,8 @@ MainUi buildMainUi(QWidget& window)
     ui.TimerOneSecond = timer(window, "TimerOneSecond", 1000);
     ui.TimerRecieveSpeed = timer(window, "TimerRecieveSpeed", 1000);
     ui.TimerSendSpeed = timer(window, "TimerSendSpeed", 1000);
+
+    ui.TheSkin = {QPixmap(QStringLiteral(":/skin/captionstrip.gif")),
+                  QPixmap(QStringLiteral(":/skin/frameedges.gif"))};
     return ui;
 }

@@ -1,5 +1,9 @@
 #pragma once
 
+#include <QPixmap>
+
+#include <array>
+
 class QLabel;
 class QLineEdit;
 class QListWidget;
@@ -63,6 +67,9 @@ struct MainUi {
     QTimer* TimerOneSecond = nullptr;
     QTimer* TimerRecieveSpeed = nullptr;
     QTimer* TimerSendSpeed = nullptr;
+
+    // The skin images: 0 the caption strip, 1 the frame-edge image.
+    std::array<QPixmap, 2> TheSkin;
 };
 
 // Creates every control as a child of window and arranges them: the address book and

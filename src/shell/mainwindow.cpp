@@ -3,6 +3,7 @@
 #include "platform/clock.h"
 #include "platform/dialogs.h"
 #include "platform/localaddress.h"
+#include "platform/nonclientskininterface.h"
 #include "platform/settingsstore.h"
 #include "platform/socketerror.h"
 #include "shell/clocktext.h"
@@ -59,6 +60,12 @@ Main::~Main() = default;
 
 bool Main::Form_Load()
 {
+    // The skinning object draws the frame for as long as the window lives.
+    if (platform_.newSkin)
+        skinObject_ = platform_.newSkin();
+    if (!skinObject_ || !Skin(*this, *skinObject_))
+        useSystemFrame();
+
     const QString localIP = localIPv4Address(bindAddress_);
     ui_.LABSendLocalIP->setText(localIP);
     ui_.LABrecieveLocalIP->setText(localIP);

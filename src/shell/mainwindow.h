@@ -10,6 +10,10 @@
 #include <QHostAddress>
 #include <QWidget>
 
+#include <memory>
+
+class NonClientSkinInterface;
+
 // The program's one window, Main. It owns every control and the program's state, and
 // its handlers are named after the control and event that raise them.
 class Main : public QWidget
@@ -38,6 +42,8 @@ protected:
     void closeEvent(QCloseEvent* event) override;
 
 private:
+    bool Skin(QWidget& window, NonClientSkinInterface& skin);
+    void useSystemFrame();
     bool settingsUsable();
     bool startListening();
     void fatal(const QString& what, int number, const QString& description);
@@ -48,6 +54,7 @@ private:
     Platform platform_;
     QHostAddress bindAddress_;
     MainUi ui_;
+    std::unique_ptr<NonClientSkinInterface> skinObject_;
     AddressBookPanel addressBook_;
     QString saveFolder_;
     FileReceiver receiver_;

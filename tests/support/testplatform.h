@@ -2,6 +2,7 @@
 
 #include "platform/clock.h"
 #include "platform/dialogs.h"
+#include "platform/nonclientskin.h"
 #include "platform/platform.h"
 #include "platform/randomsource.h"
 #include "platform/settingsstore.h"
@@ -71,8 +72,9 @@ private:
     UnseededRandom unscripted_;
 };
 
-// A whole platform for one window: scripted dialogs, a fixed clock and a settings file
-// in a temporary folder of its own.
+// A whole platform for one window: scripted dialogs, a fixed clock, a settings file in a
+// temporary folder of its own, and the real skinning component unless a test says
+// otherwise.
 class TestPlatform
 {
 public:
@@ -84,11 +86,14 @@ public:
     // Opens the settings file anew, as the next start of the program would.
     void reopenSettings() { settings_ = std::make_unique<SettingsStore>(settingsPath()); }
 
-    Platform platform() { return Platform{dialogs, *settings_, clock, random}; }
+    Platform platform() { return Platform{dialogs, *settings_, clock, random, newSkin}; }
 
     ScriptedDialogs dialogs;
     FixedClock clock;
     ScriptedRandom random;
+    std::function<std::unique_ptr<NonClientSkinInterface>()> newSkin = [] {
+        return std::make_unique<NonClientSkin>();
+    };
 
 private:
     QTemporaryDir dir_;
