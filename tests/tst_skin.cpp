@@ -295,7 +295,7 @@ void TestSkin::aRefusedCallLeavesThePlainFrame()
     QCOMPARE(window_->ui().LABSendLocalIP->text(), kAddress.toString());
     QCOMPARE(window_->ui().ListIPaddress->count(), 1);
     QTcpServer other;
-    QVERIFY(!other.listen(kAddress, Main::kFilePort)); // the window listens
+    QVERIFY(!other.listen(kAddress, kFilePort)); // the window listens
 }
 
 void TestSkin::aSkinFailingAfterApplyIsTakenOff()
@@ -513,7 +513,7 @@ void TestSkin::closeButtonUnloadsTheWindow()
     QCOMPARE(file.value(QStringLiteral("IPaddress0/Name")).toString(), QStringLiteral("Anna"));
     QVERIFY(!file.childGroups().contains(QStringLiteral("IPaddress4")));
     QTcpServer next;
-    QVERIFY(next.listen(kAddress, Main::kFilePort));
+    QVERIFY(next.listen(kAddress, kFilePort));
 }
 
 void TestSkin::maximiseButtonTogglesAndRestores()
