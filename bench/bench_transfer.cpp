@@ -71,10 +71,11 @@ bool makeFile(const QString& path, qint64 bytes)
     return true;
 }
 
+// nc receives into a file beside the payload, as the program does.
 double ncSeconds(const QString& path)
 {
     QProcess listener;
-    listener.setStandardOutputFile(QProcess::nullDevice());
+    listener.setStandardOutputFile(path + QStringLiteral(".nc"));
     listener.start(QStringLiteral("nc"), {"-l", kReceiver.toString(), "5099"});
     listener.waitForStarted();
     QProcess sender;
@@ -90,7 +91,9 @@ double ncSeconds(const QString& path)
         QProcess::execute(QStringLiteral("sleep"), {"0.1"});
     }
     listener.waitForFinished(-1);
-    return timer.nsecsElapsed() / 1e9;
+    const double seconds = timer.nsecsElapsed() / 1e9;
+    QFile::remove(path + QStringLiteral(".nc"));
+    return seconds;
 }
 
 struct Copy {
