@@ -12,6 +12,9 @@
 #include <QTimer>
 #include <QtTest>
 
+#include <csignal>
+#include <sys/resource.h>
+
 namespace
 {
 
@@ -45,6 +48,7 @@ private Q_SLOTS:
     void malformedHeaderThenAGoodTransfer_data();
     void malformedHeaderThenAGoodTransfer();
     void unwritableFolderIsReported();
+    void failedWriteIsReported();
     void oneConnectionAtATime();
     void errorEventEndsTheTransfer();
     void speedMeterTicks();
@@ -346,6 +350,31 @@ void TestReceiver::unwritableFolderIsReported()
              qPrintable(ui().LABrecieveStatus->text()));
     QCOMPARE(peer.replies, QByteArray());
     QVERIFY(!QFileInfo::exists(folder_));
+}
+
+void TestReceiver::failedWriteIsReported()
+{
+    // Files may grow to 64 KiB only, as on a disk that is full beyond that.
+    rlimit original{};
+    QCOMPARE(getrlimit(RLIMIT_FSIZE, &original), 0);
+    const rlimit small{64 * 1024, original.rlim_max};
+    const auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
+    QCOMPARE(setrlimit(RLIMIT_FSIZE, &small), 0);
+    const auto restore = qScopeGuard([&] {
+        setrlimit(RLIMIT_FSIZE, &original);
+        std::signal(SIGXFSZ, oldHandler);
+    });
+
+    RawPeer peer;
+    announce(peer, "large.bin", 200 * 1024);
+    peer.send(QByteArray(100 * 1024, 'L'));
+    QTRY_VERIFY_WITH_TIMEOUT(peer.isClosed(), kWait);
+    QVERIFY2(ui().LABrecieveStatus->text().startsWith(QLatin1String("Cannot save: ")),
+             qPrintable(ui().LABrecieveStatus->text()));
+    QCOMPARE(inboxFiles(), QStringList{"large.bin.part"});
+    const QByteArray kept = readFile(inbox("large.bin.part"));
+    QVERIFY(kept.size() <= 64 * 1024);
+    QCOMPARE(kept, QByteArray(kept.size(), 'L'));
 }
 
 void TestReceiver::oneConnectionAtATime()
