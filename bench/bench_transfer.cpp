@@ -28,8 +28,8 @@
 namespace
 {
 
-const QHostAddress kSender(QStringLiteral("127.0.0.32"));
-const QHostAddress kReceiver(QStringLiteral("127.0.0.33"));
+const QHostAddress kSender(QStringLiteral("127.0.0.52"));
+const QHostAddress kReceiver(QStringLiteral("127.0.0.53"));
 
 class NoDialogs : public Dialogs
 {
@@ -161,7 +161,7 @@ int main(int argc, char* argv[])
 
     // A receiver that takes 64 KiB every 20 ms: the sender must not buffer the file.
     QTcpServer slow;
-    slow.listen(QHostAddress(QStringLiteral("127.0.0.34")), kFilePort);
+    slow.listen(QHostAddress(QStringLiteral("127.0.0.54")), kFilePort);
     QTcpSocket* connection = nullptr;
     QObject::connect(&slow, &QTcpServer::newConnection, [&] {
         connection = slow.nextPendingConnection();
@@ -174,8 +174,8 @@ int main(int argc, char* argv[])
             connection->read(64 * 1024);
     });
     drain.start(20);
-    Copy slowSender(QHostAddress(QStringLiteral("127.0.0.35")), dir.filePath(QStringLiteral("t")),
-                    QStringLiteral("127.0.0.34"));
+    Copy slowSender(QHostAddress(QStringLiteral("127.0.0.55")), dir.filePath(QStringLiteral("t")),
+                    QStringLiteral("127.0.0.54"));
     slowSender.window->Form_Load();
     const long before = currentKiB();
     slowSender.dialogs.next = file;
