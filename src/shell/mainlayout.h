@@ -3,10 +3,10 @@
 class QLabel;
 class QLineEdit;
 class QListWidget;
+class QPlainTextEdit;
 class QProgressBar;
 class QPushButton;
 class QStatusBar;
-class QTextEdit;
 class QTimer;
 class QWidget;
 
@@ -50,7 +50,7 @@ struct MainUi {
     QLabel* LABrecieveSpeed = nullptr;
 
     // Mini chat
-    QTextEdit* ChatRX = nullptr;
+    QPlainTextEdit* ChatRX = nullptr;
     QLineEdit* ChatTX = nullptr;
 
     // Status bar: panel 1 holds the credits line and presence notices, panel 2 the clock.
