@@ -1,6 +1,7 @@
 #include "platform/datagramsocket.h"
 
 #include <QHostInfo>
+#include <QPointer>
 
 namespace
 {
@@ -36,11 +37,14 @@ void DatagramSocket::send(const QByteArray& payload, const QString& host, quint1
         sendTo(payload, literal, port);
         return;
     }
-    QHostInfo::lookupHost(host, this, [this, payload, port](const QHostInfo& info) {
-        const QHostAddress address = pickAddress(info.addresses());
-        if (info.error() == QHostInfo::NoError && !address.isNull())
-            sendTo(payload, address, port);
-    });
+    // The answer comes on this thread's event loop. It is not tied to this object as its
+    // context: Qt would then never free the callback of a lookup that outlives the socket.
+    QHostInfo::lookupHost(
+        host, [socket = QPointer<DatagramSocket>(this), payload, port](const QHostInfo& info) {
+            const QHostAddress address = pickAddress(info.addresses());
+            if (socket && info.error() == QHostInfo::NoError && !address.isNull())
+                socket->sendTo(payload, address, port);
+        });
 }
 
 void DatagramSocket::sendTo(const QByteArray& payload, const QHostAddress& address, quint16 port)
