@@ -28,7 +28,8 @@ const QString kSaveDirKey = QStringLiteral("SaveDir");
 
 Main::Main(const Platform& platform, const QHostAddress& bindAddress)
     : platform_(platform), bindAddress_(bindAddress), ui_(buildMainUi(*this)),
-      addressBook_(*ui_.ListIPaddress, platform.dialogs)
+      addressBook_(*ui_.ListIPaddress, platform.dialogs),
+      presenceChat_(ui_, addressBook_.book(), platform.clock, bindAddress)
 {
     setObjectName(QStringLiteral("Main"));
     setWindowTitle(QStringLiteral("Q U I L L O  v1.00"));

@@ -2,6 +2,7 @@
 
 #include "addressbook/addressbookpanel.h"
 #include "platform/platform.h"
+#include "presence/presencechat.h"
 #include "shell/mainlayout.h"
 
 #include <QHostAddress>
@@ -47,6 +48,7 @@ private:
     QHostAddress bindAddress_;
     MainUi ui_;
     AddressBookPanel addressBook_;
+    PresenceChat presenceChat_;
     QString saveFolder_;
     QTcpServer FileRecieveSocket;
     bool loaded_ = false;
