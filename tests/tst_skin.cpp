@@ -8,10 +8,10 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
+#include <QPlainTextEdit>
 #include <QSettings>
 #include <QStatusBar>
 #include <QTcpServer>
-#include <QTextEdit>
 #include <QtTest>
 
 namespace

@@ -5,10 +5,10 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
+#include <QPlainTextEdit>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QStatusBar>
-#include <QTextEdit>
 #include <QTimer>
 #include <QtTest>
 
@@ -25,7 +25,7 @@ QString textOf(const QWidget* widget)
         return button->text();
     if (auto* line = qobject_cast<const QLineEdit*>(widget))
         return line->text();
-    if (auto* edit = qobject_cast<const QTextEdit*>(widget))
+    if (auto* edit = qobject_cast<const QPlainTextEdit*>(widget))
         return edit->toPlainText();
     if (auto* list = qobject_cast<const QListWidget*>(widget))
         return QString::number(list->count()) + QStringLiteral(" rows");

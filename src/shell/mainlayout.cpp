@@ -4,10 +4,10 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
+#include <QPlainTextEdit>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QStatusBar>
-#include <QTextEdit>
 #include <QTimer>
 #include <QVBoxLayout>
 
@@ -37,7 +37,7 @@ QLabel[role="caption"] { background-color: rgb(192, 255, 255); padding-right: 2p
 QLabel[role="value"] { background-color: rgb(224, 255, 255); padding-left: 2px; }
 QListWidget { background-color: rgb(224, 255, 255); }
 QLineEdit#ChatTX { background-color: rgb(240, 255, 255); }
-QTextEdit#ChatRX { background-color: rgb(192, 255, 255); }
+QPlainTextEdit#ChatRX { background-color: rgb(192, 255, 255); }
 )";
 
 template <typename Widget> Widget* named(Widget* widget, const char* name)
@@ -246,7 +246,9 @@ QVBoxLayout* receiverPanel(QWidget& w, MainUi& ui)
 QVBoxLayout* chatPanel(QWidget& w, MainUi& ui)
 {
     QVBoxLayout* layout = panel(header(w, "Label7", "Mini Chat"));
-    ui.ChatRX = named(new QTextEdit(&w), "ChatRX");
+    // A plain text editor still shows coloured text, and it keeps up with a long and
+    // fast-growing transcript where a rich text editor lays the whole document out anew.
+    ui.ChatRX = named(new QPlainTextEdit(&w), "ChatRX");
     ui.ChatRX->setFont(arial(8.25, true));
     ui.ChatRX->setReadOnly(true);
     ui.ChatTX = named(new QLineEdit(&w), "ChatTX");
@@ -262,6 +264,7 @@ void buildStatusBar(QWidget& w, MainUi& ui)
     ui.StatusBar->setSizeGripEnabled(false);
     ui.StatusPanel1 = named(new QLabel(kCredits, &w), "StatusPanel1");
     ui.StatusPanel1->setToolTip(kCredits);
+    ui.StatusPanel1->setTextFormat(Qt::PlainText); // it shows the names in the address book
     ui.StatusPanel1->setMinimumWidth(1);
     ui.StatusPanel2 = named(new QLabel(QStringLiteral("00:00:00"), &w), "StatusPanel2");
     ui.StatusPanel2->setToolTip(QStringLiteral("00:00:00"));

@@ -7,10 +7,10 @@
 class QLabel;
 class QLineEdit;
 class QListWidget;
+class QPlainTextEdit;
 class QProgressBar;
 class QPushButton;
 class QStatusBar;
-class QTextEdit;
 class QTimer;
 class QWidget;
 
@@ -54,7 +54,7 @@ struct MainUi {
     QLabel* LABrecieveSpeed = nullptr;
 
     // Mini chat
-    QTextEdit* ChatRX = nullptr;
+    QPlainTextEdit* ChatRX = nullptr;
     QLineEdit* ChatTX = nullptr;
 
     // Status bar: panel 1 holds the credits line and presence notices, panel 2 the clock.

@@ -30,7 +30,8 @@ Main::Main(const Platform& platform, const QHostAddress& bindAddress)
     : platform_(platform), bindAddress_(bindAddress), ui_(buildMainUi(*this)),
       addressBook_(*ui_.ListIPaddress, platform.dialogs), receiver_(ui_, bindAddress),
       sender_(ui_, platform.dialogs, platform.random, bindAddress),
-      sendQueue_(ui_, addressBook_, platform.dialogs, sender_)
+      sendQueue_(ui_, addressBook_, platform.dialogs, sender_),
+      presenceChat_(ui_, addressBook_.book(), platform.clock, bindAddress)
 {
     setObjectName(QStringLiteral("Main"));
     setWindowTitle(QStringLiteral("Q U I L L O  v1.00"));

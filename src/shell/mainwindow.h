@@ -2,6 +2,7 @@
 
 #include "addressbook/addressbookpanel.h"
 #include "platform/platform.h"
+#include "presence/presencechat.h"
 #include "shell/mainlayout.h"
 #include "transfer/filereceiver.h"
 #include "transfer/filesender.h"
@@ -60,5 +61,6 @@ private:
     FileReceiver receiver_;
     FileSender sender_;
     SendQueue sendQueue_;
+    PresenceChat presenceChat_;
     bool loaded_ = false;
 };

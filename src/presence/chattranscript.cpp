@@ -1,0 +1,56 @@
+#include "presence/chattranscript.h"
+
+#include <QColor>
+#include <QTextBlock>
+#include <QTextCharFormat>
+#include <QTextDocument>
+
+namespace
+{
+
+const QColor kSpeakerColour(0, 0, 255);
+const QColor kTextColour(0, 0, 0);
+
+QTextCharFormat coloured(const QColor& colour)
+{
+    QTextCharFormat format;
+    format.setForeground(colour);
+    return format;
+}
+
+} // namespace
+
+ChatTranscript::ChatTranscript(QTextDocument& document) : document_(document), end_(&document)
+{
+    // Every line ends in a line break, so the document holds one empty block after the
+    // last line. Capping the blocks also turns off undo, which would grow without bound.
+    document_.setMaximumBlockCount(kMaxLines + 1);
+}
+
+void ChatTranscript::writeOwnLine(const QString& text)
+{
+    write(QStringLiteral("You Said: "), text);
+}
+
+void ChatTranscript::writeReceivedLine(const QString& name, const QString& text)
+{
+    write(name + QStringLiteral(" Says: "), text);
+}
+
+void ChatTranscript::write(const QString& speaker, const QString& text)
+{
+    end_.movePosition(QTextCursor::End);
+    end_.insertText(speaker, coloured(kSpeakerColour));
+    end_.insertText(text + QStringLiteral("\r\n"), coloured(kTextColour));
+    dropOldLinesOverBudget();
+}
+
+void ChatTranscript::dropOldLinesOverBudget()
+{
+    // The line just written stays whatever its length.
+    while (document_.characterCount() > kMaxCharacters && document_.blockCount() > 2) {
+        QTextCursor first(document_.firstBlock());
+        first.movePosition(QTextCursor::NextBlock, QTextCursor::KeepAnchor);
+        first.removeSelectedText();
+    }
+}

@@ -1,0 +1,55 @@
+#include "presence/datagram.h"
+
+#include "addressbook/addressbook.h"
+
+namespace
+{
+
+const QString kOnline = QStringLiteral("ONLINE");
+
+} // namespace
+
+QString unknownSenderName()
+{
+    return QStringLiteral("UNKNOWN");
+}
+
+QByteArray presenceDatagram()
+{
+    return kOnline.toLocal8Bit();
+}
+
+QByteArray chatDatagram(const QString& line)
+{
+    return line.toLocal8Bit();
+}
+
+QString sourceAddressText(const QHostAddress& source)
+{
+    bool isIPv4 = false;
+    const quint32 ipv4 = source.toIPv4Address(&isIPv4);
+    return isIPv4 ? QHostAddress(ipv4).toString() : source.toString();
+}
+
+std::optional<QString> senderName(const AddressBook& book, const QString& address)
+{
+    for (int slot = 0; slot < book.count(); ++slot) {
+        const AddressBookEntry& entry = book.entry(slot);
+        if (entry.IPaddress == address)
+            return entry.Name;
+    }
+    return std::nullopt;
+}
+
+Arrival classifyDatagram(const AddressBook& book, const QHostAddress& source,
+                         const QByteArray& payload)
+{
+    const QString text = QString::fromLocal8Bit(payload);
+    const std::optional<QString> name = senderName(book, sourceAddressText(source));
+    if (text == kOnline) {
+        if (!name)
+            return {};
+        return {Arrival::Kind::Presence, *name, {}};
+    }
+    return {Arrival::Kind::Chat, name.value_or(unknownSenderName()), text};
+}
