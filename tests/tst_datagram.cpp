@@ -1,4 +1,5 @@
 #include "addressbook/addressbook.h"
+#include "platform/localaddress.h"
 #include "presence/datagram.h"
 
 #include <QtTest>
@@ -70,7 +71,7 @@ void TestDatagram::sourceAddressIsDottedText()
 {
     QFETCH(QString, source);
     QFETCH(QString, text);
-    QCOMPARE(sourceAddressText(QHostAddress(source)), text);
+    QCOMPARE(dottedAddress(QHostAddress(source)), text);
 }
 
 void TestDatagram::senderIsTheLowestSlotWithExactlyThatAddress_data()

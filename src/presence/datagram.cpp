@@ -1,6 +1,7 @@
 #include "presence/datagram.h"
 
 #include "addressbook/addressbook.h"
+#include "platform/localaddress.h"
 
 namespace
 {
@@ -24,13 +25,6 @@ QByteArray chatDatagram(const QString& line)
     return line.toLocal8Bit();
 }
 
-QString sourceAddressText(const QHostAddress& source)
-{
-    bool isIPv4 = false;
-    const quint32 ipv4 = source.toIPv4Address(&isIPv4);
-    return isIPv4 ? QHostAddress(ipv4).toString() : source.toString();
-}
-
 std::optional<QString> senderName(const AddressBook& book, const QString& address)
 {
     for (int slot = 0; slot < book.count(); ++slot) {
@@ -45,7 +39,7 @@ Arrival classifyDatagram(const AddressBook& book, const QHostAddress& source,
                          const QByteArray& payload)
 {
     const QString text = QString::fromLocal8Bit(payload);
-    const std::optional<QString> name = senderName(book, sourceAddressText(source));
+    const std::optional<QString> name = senderName(book, dottedAddress(source));
     if (text == kOnline) {
         if (!name)
             return {};

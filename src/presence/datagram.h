@@ -26,10 +26,6 @@ QString unknownSenderName();
 QByteArray presenceDatagram();
 QByteArray chatDatagram(const QString& line);
 
-// The source of a datagram as the address book writes addresses: dotted text for IPv4,
-// also when the socket reports it as an IPv4-mapped IPv6 address (::ffff:10.0.0.7).
-QString sourceAddressText(const QHostAddress& source);
-
 // The name of the lowest slot whose address text equals address exactly, if any.
 std::optional<QString> senderName(const AddressBook& book, const QString& address);
 
