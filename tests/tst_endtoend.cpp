@@ -44,6 +44,8 @@ class TestEndToEnd : public QObject
 
 private Q_SLOTS:
     void aBatchArrivesByteForByte();
+    void closingEitherWindowMidTransferIsSafe_data();
+    void closingEitherWindowMidTransferIsSafe();
 };
 
 void TestEndToEnd::aBatchArrivesByteForByte()
@@ -81,6 +83,44 @@ void TestEndToEnd::aBatchArrivesByteForByte()
     QTRY_COMPARE_WITH_TIMEOUT(QDir(bob.inbox).entryList(QDir::Files, QDir::Name), expected, kWait);
     for (auto it = files.begin(); it != files.end(); ++it)
         QCOMPARE(readFile(bob.inbox + it.key()), it.value());
+}
+
+void TestEndToEnd::closingEitherWindowMidTransferIsSafe_data()
+{
+    QTest::addColumn<bool>("closeSender");
+    QTest::newRow("sender closes") << true;
+    QTest::newRow("receiver closes") << false;
+}
+
+void TestEndToEnd::closingEitherWindowMidTransferIsSafe()
+{
+    QFETCH(bool, closeSender);
+    Peer anna(kAnnaAddress, QStringLiteral("Bob"), kBobAddress);
+    Peer bob(kBobAddress, QStringLiteral("Anna"), kAnnaAddress);
+    QVERIFY(anna.window->Form_Load());
+    QVERIFY(bob.window->Form_Load());
+    const QString path = QDir(anna.platform.folder()).filePath(QStringLiteral("large.bin"));
+    QVERIFY(writeFile(path, someBytes(64 * 1024 * 1024)));
+    anna.window->sender().setRefusalRetries(1, std::chrono::milliseconds(50));
+    anna.window->ui().ListIPaddress->setCurrentRow(0);
+    anna.platform.dialogs.answers = {path, path};
+    anna.window->ui().BUTTsendFile->click();
+    anna.window->ui().BUTTsendFile->click();
+    anna.window->ui().BUTsendthesefiles->click();
+    QTRY_VERIFY_WITH_TIMEOUT(bob.window->ui().LABrecieveBytesSent->text().toLongLong() > 0, kWait);
+
+    std::unique_ptr<Main>& closing = closeSender ? anna.window : bob.window;
+    closing->close();
+    closing.reset();
+    Peer& survivor = closeSender ? bob : anna;
+    if (closeSender)
+        QTRY_COMPARE_WITH_TIMEOUT(survivor.window->ui().LABrecieveStatus->text(),
+                                  QStringLiteral("Disconnected"), kWait);
+    else
+        QTRY_VERIFY_WITH_TIMEOUT(!survivor.window->sendQueue().isSending(), kWait);
+    // What arrived is kept as a part file, never under the final name.
+    QTRY_COMPARE_WITH_TIMEOUT(QDir(bob.inbox).entryList(QDir::Files), QStringList{"large.bin.part"},
+                              kWait);
 }
 
 QTEST_MAIN(TestEndToEnd)

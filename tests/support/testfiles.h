@@ -2,16 +2,16 @@
 
 #include <QByteArray>
 #include <QFile>
+#include <QList>
 #include <QRandomGenerator>
 #include <QString>
 
 // Random content, so that a file that arrives whole cannot be mistaken for another.
 inline QByteArray someBytes(qsizetype size)
 {
-    QByteArray bytes(size, Qt::Uninitialized);
-    for (qsizetype i = 0; i < size; ++i)
-        bytes[i] = char(QRandomGenerator::global()->bounded(256));
-    return bytes;
+    QList<quint32> words(size / 4 + 1);
+    QRandomGenerator::global()->fillRange(words.data(), words.size());
+    return QByteArray(reinterpret_cast<const char*>(words.constData()), size);
 }
 
 inline QByteArray readFile(const QString& path)
