@@ -28,7 +28,12 @@ QString QtDialogs::input(const QString& prompt, const QString& title, const QStr
 
 QString QtDialogs::openFile(const QString& title, const QString& filter)
 {
-    return QFileDialog::getOpenFileName(QApplication::activeWindow(), title, QString(), filter);
+    // Opens where the last choice was made, as the user left it.
+    const QString chosen =
+        QFileDialog::getOpenFileName(QApplication::activeWindow(), title, lastChoice_, filter);
+    if (!chosen.isEmpty())
+        lastChoice_ = chosen;
+    return chosen;
 }
 
 QString QtDialogs::saveFile(const QString& title, const QString& presetName)

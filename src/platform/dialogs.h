@@ -28,4 +28,7 @@ public:
     QString input(const QString& prompt, const QString& title, const QString& preset) override;
     QString openFile(const QString& title, const QString& filter) override;
     QString saveFile(const QString& title, const QString& presetName) override;
+
+private:
+    QString lastChoice_;
 };
