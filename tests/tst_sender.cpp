@@ -49,6 +49,7 @@ private Q_SLOTS:
     void refusedConnectionIsTriedAgainThenReported();
     void fileThatShrankEndsWithAMessage();
     void fileThatGrewSendsOnlyTheAnnouncedBytes();
+    void takenLocalPortIsDrawnAgain();
     void batchSendsEveryRowOnItsOwnConnection();
     void missingFileIsSkipped();
     void speedMeterTicks();
@@ -373,6 +374,33 @@ void TestSender::fileThatGrewSendsOnlyTheAnnouncedBytes()
     peer_->reply("2000\n");
     QTRY_VERIFY_WITH_TIMEOUT(peer_->last().closed, kWait);
     QCOMPARE(peer_->last().received.mid(headerSize), content);
+}
+
+void TestSender::takenLocalPortIsDrawnAgain()
+{
+    // Another program holds the first port drawn, then every port drawn.
+    QTcpServer first;
+    QVERIFY(first.listen(kSenderAddress, 1080));
+    queue(makeFile(QStringLiteral("a.txt"), "a"));
+    platform_->random.numbers = {0.5f, 0.7f};
+    startBatch();
+    accept();
+    QCOMPARE(peer_->last().peerPort, 1090);
+    peer_->reply("1\n");
+    QTRY_VERIFY_WITH_TIMEOUT(!window_->sendQueue().isSending(), kWait);
+
+    QList<std::shared_ptr<QTcpServer>> holders;
+    for (const quint16 port : {1060, 1065, 1075, 1085}) {
+        holders.append(std::make_shared<QTcpServer>());
+        QVERIFY(holders.last()->listen(kSenderAddress, port));
+    }
+    platform_->random.numbers = {0.1f, 0.2f, 0.4f, 0.6f};
+    startBatch();
+    QTRY_COMPARE_WITH_TIMEOUT(peer_->count(), 2, kWait);
+    accept();
+    QVERIFY(peer_->last().peerPort > 1105); // the system chose
+    peer_->reply("1\n");
+    QTRY_COMPARE_WITH_TIMEOUT(ui().LABSendStatus->text(), QStringLiteral("File Sent"), kWait);
 }
 
 void TestSender::batchSendsEveryRowOnItsOwnConnection()
