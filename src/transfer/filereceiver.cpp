@@ -53,7 +53,7 @@ std::optional<SocketError> FileReceiver::listen()
 void FileReceiver::close()
 {
     FileRecieveSocket.close();
-    file_.close(state_ == State::Receiving && total_ == size_);
+    file_.close(isWhole());
     dropConnection();
     ui_.TimerRecieveSpeed->stop();
 }
@@ -204,6 +204,11 @@ void FileReceiver::TimerRecieveSpeed_Timer()
     ui_.LABrecieveSpeed->setText(speedText(total_, seconds_));
 }
 
+bool FileReceiver::isWhole() const
+{
+    return state_ == State::Receiving && total_ == size_;
+}
+
 void FileReceiver::showStatus(const QString& text, const QString& toolTip)
 {
     ui_.LABrecieveStatus->setText(text);
@@ -224,8 +229,7 @@ void FileReceiver::resetPanel()
 void FileReceiver::endConnection(const QString& status, const QString& toolTip)
 {
     resetPanel();
-    const bool whole = state_ == State::Receiving && total_ == size_;
-    if (file_.close(whole))
+    if (file_.close(isWhole()))
         showStatus(status, toolTip);
     else
         showStatus(QStringLiteral("Cannot save: ") + file_.error());

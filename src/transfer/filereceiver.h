@@ -50,6 +50,8 @@ private:
     void reply(qint64 total);
     void send(const QByteArray& bytes);
     void sendPendingCount();
+    // Whether the announced size has been received in full.
+    bool isWhole() const;
     void showStatus(const QString& text, const QString& toolTip = {});
     void resetPanel();
     // Ends the connection: the panel is reset, the file closed (and named, when whole),

@@ -39,7 +39,6 @@ public:
     // tried again this many times, this far apart, before it counts as an error.
     void setRefusalRetries(int count, std::chrono::milliseconds interval);
 
-    bool isBusy() const { return state_ != State::Closed; }
     // Sends the file at path, of the size measured before, to port 1052 of host.
     // finished() follows once the connection is closed again, however it ended.
     void send(const QString& path, qint64 size, const QString& host);

@@ -13,7 +13,6 @@ public:
     // Creates the part file for a received name in folder. Returns false when it could
     // not be created; error() then says why.
     bool create(const QString& folder, const QString& name);
-    bool isOpen() const { return part_.isOpen(); }
     // The name the file will have once whole.
     const QString& finalName() const { return finalName_; }
 
