@@ -6,7 +6,7 @@
 //   bench_transfer [MiB]        (default 256)
 
 #include "platform/clock.h"
-#include "platform/dialogs.h"
+#include "shell/dialogs.h"
 #include "platform/randomsource.h"
 #include "platform/settingsstore.h"
 #include "shell/mainwindow.h"
@@ -142,7 +142,7 @@ int main(int argc, char* argv[])
     sender.window->ui().BUTsendthesefiles->click();
     QTimer poll;
     QObject::connect(&poll, &QTimer::timeout, [&] {
-        if (!sender.window->sendQueue().isSending())
+        if (!sender.window->batch().isRunning())
             app.quit();
     });
     poll.start(1);

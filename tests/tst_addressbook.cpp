@@ -1,5 +1,5 @@
 #include "addressbook/addressbook.h"
-#include "addressbook/addressbookpanel.h"
+#include "shell/addressbookpanel.h"
 #include "support/testplatform.h"
 
 #include <QListWidget>

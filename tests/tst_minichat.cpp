@@ -1,4 +1,4 @@
-#include "presence/chattranscript.h"
+#include "shell/chattranscript.h"
 #include "support/chatpeers.h"
 
 #include <QApplication>

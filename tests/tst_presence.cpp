@@ -34,8 +34,8 @@ void TestPresence::noticeNamesTheSenderAtTheReceiversTime()
 
     QVERIFY(anna.announce());
     QTRY_COMPARE_WITH_TIMEOUT(bob.notice(), QStringLiteral("Anna is online at 10:17"), 5000);
-    QCOMPARE(anna.ui().Timer1min->interval(), 60000);
-    QVERIFY(anna.ui().Timer1min->isActive());
+    QCOMPARE(anna.window().presence().announcementTimer().interval(), 60000);
+    QVERIFY(anna.window().presence().announcementTimer().isActive());
     QCOMPARE(anna.notice(), credits);
     QCOMPARE(bob.transcript(), QString()); // presence writes nothing there
 
@@ -191,7 +191,7 @@ void TestPresence::firstPassAfterThreeSecondsThenEveryMinute()
     sinceCreation.start();
     Peer sender(loopback(20), {{"Probe", "127.0.0.29"}}, Peer::Timer::Running);
     QVERIFY(sender.loaded());
-    const QTimer& timer = *sender.ui().Timer1min;
+    const QTimer& timer = sender.window().presence().announcementTimer();
     QCOMPARE(timer.interval(), 3000);
 
     const QList<Probe::Catch> caught = probe.collect(1, 8000);

@@ -230,5 +230,5 @@ void TestProtocol::speedTexts()
     QCOMPARE(speedText(12345, 4, QLocale(QLocale::German)), QStringLiteral("003,01 K per Second"));
 }
 
-QTEST_MAIN(TestProtocol)
+QTEST_GUILESS_MAIN(TestProtocol)
 #include "tst_protocol.moc"

@@ -1,6 +1,6 @@
-#include "platform/nonclientarea.h"
-#include "platform/nonclientskin.h"
-#include "platform/skinpieces.h"
+#include "shell/skin/nonclientarea.h"
+#include "shell/skin/nonclientskin.h"
+#include "shell/skin/skinpieces.h"
 #include "shell/mainwindow.h"
 #include "support/testplatform.h"
 

@@ -1,4 +1,4 @@
-#include "shell/clocktext.h"
+#include "platform/clocktext.h"
 #include "shell/mainwindow.h"
 #include "support/testplatform.h"
 
@@ -220,14 +220,13 @@ void TestWindow::coloursAndFonts()
 void TestWindow::timersStartAsDesigned()
 {
     const MainUi& ui = window_->ui();
-    QCOMPARE(ui.Timer1min->interval(), 3000);
-    QVERIFY(ui.Timer1min->isActive());
+    QTimer& presence = window_->presence().announcementTimer();
+    QCOMPARE(presence.interval(), 3000);
+    QVERIFY(presence.isActive());
     QCOMPARE(ui.TimerOneSecond->interval(), 1000);
     QVERIFY(ui.TimerOneSecond->isActive());
-    QCOMPARE(ui.TimerRecieveSpeed->interval(), 1000);
-    QVERIFY(!ui.TimerRecieveSpeed->isActive());
-    QCOMPARE(ui.TimerSendSpeed->interval(), 1000);
-    QVERIFY(!ui.TimerSendSpeed->isActive());
+    QVERIFY(!window_->receiver().speedMeter().isRunning());
+    QVERIFY(!window_->sender().speedMeter().isRunning());
 }
 
 void TestWindow::clockShowsTheTimeOfDayEverySecond()

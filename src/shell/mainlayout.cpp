@@ -75,11 +75,41 @@ QLabel* value(QWidget& window, const char* name, const char* text)
 {
     QLabel* result = label(window, name, text, "value");
     result->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
-    result->setFixedHeight(kRowHeight);
-    // Long paths must not push the columns apart.
-    result->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Fixed);
-    result->setMinimumWidth(1);
     return result;
+}
+
+// Holds a value label at exactly the size the layout gives the field. The texts of the
+// value labels change many times a second during a transfer; held this way, a change
+// repaints its label and never lays out the window anew. Long paths cannot push the
+// columns apart either.
+class ValueField : public QWidget
+{
+public:
+    explicit ValueField(QLabel* label) : QWidget(label->parentWidget()), label_(label)
+    {
+        label_->setParent(this);
+        setFixedHeight(kRowHeight);
+        setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Fixed);
+        setMinimumWidth(1);
+    }
+
+protected:
+    void resizeEvent(QResizeEvent*) override
+    {
+        label_->setFixedSize(size());
+        label_->move(0, 0);
+    }
+
+private:
+    QLabel* label_;
+};
+
+// A value label goes into its field; any other control stands as it is.
+QWidget* field(QWidget* control)
+{
+    if (auto* text = qobject_cast<QLabel*>(control))
+        return new ValueField(text);
+    return control;
 }
 
 QPushButton* button(QWidget& window, const char* name, const char* text)
@@ -135,10 +165,10 @@ public:
     {
         grid_->addWidget(rowCaption, row_, 0);
         if (beside) {
-            grid_->addWidget(rowValue, row_, 1);
-            grid_->addWidget(beside, row_, 2);
+            grid_->addWidget(field(rowValue), row_, 1);
+            grid_->addWidget(field(beside), row_, 2);
         } else {
-            grid_->addWidget(rowValue, row_, 1, 1, 2);
+            grid_->addWidget(field(rowValue), row_, 1, 1, 2);
         }
         ++row_;
     }
@@ -315,10 +345,7 @@ MainUi buildMainUi(QWidget& window)
     whole->addLayout(chatPanel(window, ui), 1);
     whole->addWidget(ui.StatusBar);
 
-    ui.Timer1min = timer(window, "Timer1min", 3000);
     ui.TimerOneSecond = timer(window, "TimerOneSecond", 1000);
-    ui.TimerRecieveSpeed = timer(window, "TimerRecieveSpeed", 1000);
-    ui.TimerSendSpeed = timer(window, "TimerSendSpeed", 1000);
 
     ui.TheSkin = {QPixmap(QStringLiteral(":/skin/captionstrip.gif")),
                   QPixmap(QStringLiteral(":/skin/frameedges.gif"))};

@@ -62,11 +62,9 @@ struct MainUi {
     QLabel* StatusPanel1 = nullptr;
     QLabel* StatusPanel2 = nullptr;
 
-    // Timers, created stopped; the window starts the ones that run from the beginning.
-    QTimer* Timer1min = nullptr;
+    // The clock's timer, created stopped. The presence timer and the two speed meters'
+    // timers belong to the parts that run them.
     QTimer* TimerOneSecond = nullptr;
-    QTimer* TimerRecieveSpeed = nullptr;
-    QTimer* TimerSendSpeed = nullptr;
 
     // The skin images: 0 the caption strip, 1 the frame-edge image.
     std::array<QPixmap, 2> TheSkin;

@@ -1,13 +1,14 @@
 #include "shell/mainwindow.h"
 
 #include "platform/clock.h"
-#include "platform/dialogs.h"
+#include "platform/clocktext.h"
 #include "platform/localaddress.h"
-#include "platform/nonclientskininterface.h"
 #include "platform/settingsstore.h"
 #include "platform/socketerror.h"
-#include "shell/clocktext.h"
+#include "presence/datagram.h"
+#include "shell/dialogs.h"
 #include "shell/savefolder.h"
+#include "shell/skin/nonclientskininterface.h"
 
 #include <QCloseEvent>
 #include <QLabel>
@@ -28,10 +29,11 @@ const QString kSaveDirKey = QStringLiteral("SaveDir");
 
 Main::Main(const Platform& platform, const QHostAddress& bindAddress)
     : platform_(platform), bindAddress_(bindAddress), ui_(buildMainUi(*this)),
-      addressBook_(*ui_.ListIPaddress, platform.dialogs), receiver_(ui_, bindAddress),
-      sender_(ui_, platform.dialogs, platform.random, bindAddress),
-      sendQueue_(ui_, addressBook_, platform.dialogs, sender_),
-      presenceChat_(ui_, addressBook_.book(), platform.clock, bindAddress)
+      addressBook_(*ui_.ListIPaddress, platform.dialogs), receiver_(bindAddress),
+      sender_(platform.random, bindAddress), batch_(sender_), presence_(addressBook_.book()),
+      receiverPanel_(ui_, receiver_), senderPanel_(ui_, sender_, platform.dialogs),
+      sendQueuePanel_(ui_, addressBook_, platform.dialogs, batch_),
+      chatPanel_(ui_, addressBook_.book(), platform.clock, presence_)
 {
     setObjectName(QStringLiteral("Main"));
     setWindowTitle(QStringLiteral("Q U I L L O  v1.00"));
@@ -45,15 +47,24 @@ Main::Main(const Platform& platform, const QHostAddress& bindAddress)
     connect(ui_.BUTTeditAddress, &QPushButton::clicked, this,
             [this] { addressBook_.BUTTeditAddress_Click(); });
     connect(ui_.BUTTsendFile, &QPushButton::clicked, this,
-            [this] { sendQueue_.BUTTsendFile_Click(); });
+            [this] { sendQueuePanel_.BUTTsendFile_Click(); });
     connect(ui_.BUTclearsends, &QPushButton::clicked, this,
-            [this] { sendQueue_.BUTclearsends_Click(); });
+            [this] { sendQueuePanel_.BUTclearsends_Click(); });
     connect(ui_.BUTsendthesefiles, &QPushButton::clicked, this,
-            [this] { sendQueue_.BUTsendthesefiles_Click(); });
+            [this] { sendQueuePanel_.BUTsendthesefiles_Click(); });
     connect(ui_.TimerOneSecond, &QTimer::timeout, this, &Main::TimerOneSecond_Timer);
 
+    // Presence and chat arrive from the window's creation on. When the port cannot be had,
+    // the first status bar panel says so and the rest of the window carries on.
+    if (const auto error = presence_.bind(bindAddress)) {
+        ui_.StatusPanel1->setText(
+            QStringLiteral("Cannot receive presence and chat on UDP port %1: Error %2: %3")
+                .arg(QString::number(kDatagramPort), QString::number(error->number),
+                     error->description));
+    }
+
     // These two run from the window's creation, also while start-up asks its questions.
-    ui_.Timer1min->start();
+    presence_.startAnnouncing();
     ui_.TimerOneSecond->start();
 }
 
@@ -140,11 +151,12 @@ void Main::Form_Unload()
     if (!loaded_)
         return;
     loaded_ = false;
+    // Nothing more is sent once the window starts to close.
+    batch_.stop();
     // Every step runs whatever became of the one before.
     addressBook_.store(platform_.settings);
     platform_.settings.save();
-    sender_.close();
-    receiver_.close();
+    receiver_.stop();
 }
 
 void Main::TimerOneSecond_Timer()

@@ -1,12 +1,16 @@
 #pragma once
 
-#include "addressbook/addressbookpanel.h"
-#include "platform/platform.h"
-#include "presence/presencechat.h"
+#include "presence/presence.h"
+#include "shell/addressbookpanel.h"
+#include "shell/chatpanel.h"
 #include "shell/mainlayout.h"
+#include "shell/platform.h"
+#include "shell/receiverpanel.h"
+#include "shell/senderpanel.h"
+#include "shell/sendqueuepanel.h"
 #include "transfer/filereceiver.h"
 #include "transfer/filesender.h"
-#include "transfer/sendqueue.h"
+#include "transfer/sendbatch.h"
 
 #include <QHostAddress>
 #include <QWidget>
@@ -15,8 +19,9 @@
 
 class NonClientSkinInterface;
 
-// The program's one window, Main. It owns every control and the program's state, and
-// its handlers are named after the control and event that raise them.
+// The program's one window, Main. It owns every control and the parts that do the work,
+// the receiver, the sender and its batch, and presence, and shows what they report. Its
+// handlers are named after the control and event that raise them.
 class Main : public QWidget
 {
     Q_OBJECT
@@ -37,7 +42,8 @@ public:
     const QString& saveFolder() const { return saveFolder_; }
     FileReceiver& receiver() { return receiver_; }
     FileSender& sender() { return sender_; }
-    SendQueue& sendQueue() { return sendQueue_; }
+    SendBatch& batch() { return batch_; }
+    Presence& presence() { return presence_; }
 
 protected:
     void closeEvent(QCloseEvent* event) override;
@@ -58,9 +64,14 @@ private:
     std::unique_ptr<NonClientSkinInterface> skinObject_;
     AddressBookPanel addressBook_;
     QString saveFolder_;
+    // The parts that do the work, then the panels that show them: the panels go first.
     FileReceiver receiver_;
     FileSender sender_;
-    SendQueue sendQueue_;
-    PresenceChat presenceChat_;
+    SendBatch batch_;
+    Presence presence_;
+    ReceiverPanel receiverPanel_;
+    SenderPanel senderPanel_;
+    SendQueuePanel sendQueuePanel_;
+    ChatPanel chatPanel_;
     bool loaded_ = false;
 };

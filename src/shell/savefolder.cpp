@@ -1,6 +1,6 @@
 #include "shell/savefolder.h"
 
-#include "platform/dialogs.h"
+#include "shell/dialogs.h"
 
 #include <QDir>
 

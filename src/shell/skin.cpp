@@ -1,9 +1,9 @@
 // The window's skin: its routine Skin, and what the window does when the skin cannot be
 // set up.
 
-#include "platform/nonclientskininterface.h"
-#include "platform/packedcolour.h"
 #include "shell/mainwindow.h"
+#include "shell/skin/nonclientskininterface.h"
+#include "shell/skin/packedcolour.h"
 
 #include <QPalette>
 

@@ -1,12 +1,7 @@
 #include "transfer/filereceiver.h"
 
 #include "platform/localaddress.h"
-#include "shell/mainlayout.h"
 #include "transfer/receivedname.h"
-#include "transfer/speedtext.h"
-
-#include <QLabel>
-#include <QProgressBar>
 
 namespace
 {
@@ -21,25 +16,28 @@ const QString kDisconnected = QStringLiteral("Disconnected");
 
 } // namespace
 
-FileReceiver::FileReceiver(const MainUi& ui, const QHostAddress& bindAddress)
-    : ui_(ui), bindAddress_(bindAddress)
+FileReceiver::FileReceiver(const QHostAddress& bindAddress, QObject* parent)
+    : QObject(parent), bindAddress_(bindAddress)
 {
     idle_.setSingleShot(true);
     idle_.setInterval(kIdleTimeout);
     connect(&idle_, &QTimer::timeout, this, [this] {
         endConnection(
+            ReceiveEnd::Outcome::Idle,
             QStringLiteral("Closed: nothing arrived for %1 seconds")
                 .arg(std::chrono::duration_cast<std::chrono::seconds>(idle_.intervalAsDuration())
                          .count()));
     });
     connect(&FileRecieveSocket, &QTcpServer::newConnection, this,
             &FileReceiver::FileRecieveSocket_ConnectionRequest);
-    connect(ui_.TimerRecieveSpeed, &QTimer::timeout, this, &FileReceiver::TimerRecieveSpeed_Timer);
+    connect(&speed_, &SpeedMeter::ticked, this, &FileReceiver::speedTicked);
 }
 
 FileReceiver::~FileReceiver()
 {
-    close();
+    FileRecieveSocket.close();
+    file_.close(isWhole());
+    dropConnection();
 }
 
 std::optional<SocketError> FileReceiver::listen()
@@ -50,12 +48,12 @@ std::optional<SocketError> FileReceiver::listen()
     return socketError(FileRecieveSocket.serverError(), FileRecieveSocket.errorString());
 }
 
-void FileReceiver::close()
+void FileReceiver::stop()
 {
     FileRecieveSocket.close();
-    file_.close(isWhole());
-    dropConnection();
-    ui_.TimerRecieveSpeed->stop();
+    if (connection_)
+        endConnection(isWhole() ? ReceiveEnd::Outcome::Saved : ReceiveEnd::Outcome::Incomplete,
+                      kDisconnected, {}, false);
 }
 
 void FileReceiver::FileRecieveSocket_ConnectionRequest()
@@ -79,12 +77,12 @@ void FileReceiver::FileRecieveSocket_ConnectionRequest()
 
     state_ = State::AwaitingHeader;
     header_ = HeaderParser();
-    ui_.LABrecieveRemoteIP->setText(dottedAddress(connection->peerAddress()));
-    showStatus(QStringLiteral("Connected"));
+    peer_ = dottedAddress(connection->peerAddress());
     total_ = 0;
     size_ = 0;
     unsentCount_.reset();
     idle_.start();
+    Q_EMIT connectionOpened(peer_);
 }
 
 void FileReceiver::FileRecieveSocket_DataArrival()
@@ -103,7 +101,8 @@ void FileReceiver::FileRecieveSocket_DataArrival()
     case HeaderParser::Result::NeedMore:
         return;
     case HeaderParser::Result::Malformed:
-        endConnection(QStringLiteral("Refused: ") + header_.problem());
+        endConnection(ReceiveEnd::Outcome::Refused,
+                      QStringLiteral("Refused: ") + header_.problem());
         return;
     case HeaderParser::Result::Header:
         if (takeHeader())
@@ -116,25 +115,27 @@ bool FileReceiver::takeHeader()
 {
     const std::optional<QString> name = receivedFileName(header_.header().name);
     if (!name) {
-        endConnection(QStringLiteral("Refused: the file name cannot be used"));
+        endConnection(ReceiveEnd::Outcome::Refused,
+                      QStringLiteral("Refused: the file name cannot be used"));
         return false;
     }
     if (saveFolder_.isEmpty()) {
-        endConnection(QStringLiteral("Cannot save: no save folder has been chosen"));
+        endConnection(ReceiveEnd::Outcome::CannotSave,
+                      QStringLiteral("Cannot save: no save folder has been chosen"));
         return false;
     }
     if (!file_.create(saveFolder_, *name)) {
-        endConnection(QStringLiteral("Cannot save: ") + file_.error());
+        endConnection(ReceiveEnd::Outcome::CannotSave,
+                      QStringLiteral("Cannot save: ") + file_.error());
         return false;
     }
     state_ = State::Receiving;
     size_ = header_.header().size;
-    ui_.LABrecieveFileName->setText(file_.finalName());
-    ui_.LABrecieveFileSize->setText(QString::number(size_));
-    showStatus(QStringLiteral("Recieving file"));
-    seconds_ = 0;
-    ui_.TimerRecieveSpeed->start();
-    send(acceptanceLine());
+    speed_.record(0);
+    speed_.start();
+    Q_EMIT fileStarted(file_.finalName(), size_);
+    if (connection_)
+        send(acceptanceLine());
     return true;
 }
 
@@ -142,18 +143,17 @@ void FileReceiver::receive(const QByteArray& bytes)
 {
     // Bytes beyond the announced size are not part of the file.
     const QByteArray wanted = bytes.left(size_ - total_);
-    if (wanted.isEmpty())
+    if (wanted.isEmpty() || !connection_)
         return;
     if (!file_.write(wanted)) {
-        endConnection(QStringLiteral("Cannot save: ") + file_.error());
+        endConnection(ReceiveEnd::Outcome::CannotSave,
+                      QStringLiteral("Cannot save: ") + file_.error());
         return;
     }
     total_ += wanted.size();
-    const int percent = percentage(total_, size_);
-    ui_.LABrecieveBytesSent->setText(QString::number(total_));
-    ui_.LABprogressRecieve->setText(QStringLiteral("%1 %").arg(percent));
-    ui_.ProgressRecieve->setValue(percent);
+    speed_.record(total_);
     reply(total_);
+    Q_EMIT progressed(total_, size_);
 }
 
 void FileReceiver::reply(qint64 total)
@@ -188,20 +188,16 @@ void FileReceiver::FileRecieveSocket_Close()
     if (connection_->bytesAvailable() > 0)
         FileRecieveSocket_DataArrival();
     if (connection_)
-        endConnection(kDisconnected);
+        endConnection(isWhole() ? ReceiveEnd::Outcome::Saved : ReceiveEnd::Outcome::Incomplete,
+                      kDisconnected);
 }
 
 void FileReceiver::FileRecieveSocket_Error(QAbstractSocket::SocketError error)
 {
     const SocketError shown =
         socketError(error, connection_ ? connection_->errorString() : QString());
-    endConnection(QStringLiteral("Error %1").arg(shown.number), shown.description);
-}
-
-void FileReceiver::TimerRecieveSpeed_Timer()
-{
-    ++seconds_;
-    ui_.LABrecieveSpeed->setText(speedText(total_, seconds_));
+    endConnection(ReceiveEnd::Outcome::Failed, QStringLiteral("Error %1").arg(shown.number),
+                  shown.description);
 }
 
 bool FileReceiver::isWhole() const
@@ -209,35 +205,25 @@ bool FileReceiver::isWhole() const
     return state_ == State::Receiving && total_ == size_;
 }
 
-void FileReceiver::showStatus(const QString& text, const QString& toolTip)
+void FileReceiver::endConnection(ReceiveEnd::Outcome outcome, const QString& status,
+                                 const QString& detail, bool listenAgain)
 {
-    ui_.LABrecieveStatus->setText(text);
-    ui_.LABrecieveStatus->setToolTip(toolTip);
-}
-
-void FileReceiver::resetPanel()
-{
-    ui_.LABrecieveRemoteIP->setText(QStringLiteral("0.0.0.0"));
-    ui_.LABrecieveFileName->clear();
-    ui_.LABrecieveBytesSent->setText(QStringLiteral("0"));
-    ui_.LABrecieveFileSize->setText(QStringLiteral("0"));
-    ui_.LABprogressRecieve->setText(QStringLiteral("0 %"));
-    ui_.LABrecieveSpeed->setText(QStringLiteral("0 K per Second"));
-    ui_.ProgressRecieve->setValue(0);
-}
-
-void FileReceiver::endConnection(const QString& status, const QString& toolTip)
-{
-    resetPanel();
-    if (file_.close(isWhole()))
-        showStatus(status, toolTip);
-    else
-        showStatus(QStringLiteral("Cannot save: ") + file_.error());
+    ReceiveEnd end{outcome, peer_, {}, size_, total_, status, detail};
+    const bool hadFile = file_.isOpen();
+    if (!file_.close(isWhole())) {
+        end.outcome = ReceiveEnd::Outcome::CannotSave;
+        end.status = QStringLiteral("Cannot save: ") + file_.error();
+        end.detail.clear();
+    }
+    if (hadFile)
+        end.path = file_.path();
     dropConnection();
+    speed_.stop();
+    Q_EMIT finished(end);
+    if (!listenAgain)
+        return;
     if (const std::optional<SocketError> error = listen())
-        showStatus(QStringLiteral("Error %1").arg(error->number), error->description);
-    seconds_ = 0;
-    ui_.TimerRecieveSpeed->stop();
+        Q_EMIT listenFailed(*error);
 }
 
 void FileReceiver::dropConnection()

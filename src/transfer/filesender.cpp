@@ -1,17 +1,11 @@
 #include "transfer/filesender.h"
 
-#include "platform/dialogs.h"
 #include "platform/randomsource.h"
 #include "platform/socketerror.h"
-#include "shell/mainlayout.h"
 #include "transfer/localport.h"
 #include "transfer/protocol.h"
-#include "transfer/speedtext.h"
 
-#include <QElapsedTimer>
 #include <QFileInfo>
-#include <QLabel>
-#include <QProgressBar>
 
 namespace
 {
@@ -21,29 +15,27 @@ constexpr int kPortDraws = 4;
 
 } // namespace
 
-FileSender::FileSender(const MainUi& ui, Dialogs& dialogs, RandomSource& random,
-                       const QHostAddress& bindAddress)
-    : ui_(ui), dialogs_(dialogs), random_(random), bindAddress_(bindAddress)
+FileSender::FileSender(RandomSource& random, const QHostAddress& bindAddress, QObject* parent)
+    : QObject(parent), random_(random), bindAddress_(bindAddress)
 {
     idle_.setSingleShot(true);
     idle_.setInterval(kIdleTimeout);
     connect(&idle_, &QTimer::timeout, this, [this] {
-        resetPanel();
         showStatus(
             QStringLiteral("Closed: no answer for %1 seconds")
                 .arg(std::chrono::duration_cast<std::chrono::seconds>(idle_.intervalAsDuration())
                          .count()));
-        closeSocket();
+        end(SendOutcome::NotSent);
     });
     retry_.setSingleShot(true);
     retry_.setInterval(std::chrono::milliseconds(500));
     connect(&retry_, &QTimer::timeout, this, &FileSender::connectSocket);
-    connect(ui_.TimerSendSpeed, &QTimer::timeout, this, &FileSender::TimerSendSpeed_Timer);
+    connect(&speed_, &SpeedMeter::ticked, this, &FileSender::speedTicked);
 }
 
 FileSender::~FileSender()
 {
-    close();
+    cancel();
 }
 
 void FileSender::setRefusalRetries(int count, std::chrono::milliseconds interval)
@@ -54,6 +46,8 @@ void FileSender::setRefusalRetries(int count, std::chrono::milliseconds interval
 
 void FileSender::send(const QString& path, qint64 size, const QString& host)
 {
+    retry_.stop();
+    release();
     path_ = path;
     size_ = size;
     host_ = host;
@@ -62,11 +56,11 @@ void FileSender::send(const QString& path, qint64 size, const QString& host)
     connectSocket();
 }
 
-void FileSender::close()
+void FileSender::cancel()
 {
     retry_.stop();
-    if (state_ != State::Closed)
-        closeSocket();
+    speed_.stop();
+    release();
 }
 
 quint16 FileSender::nextLocalPort()
@@ -109,12 +103,12 @@ void FileSender::dropSocket()
 
 void FileSender::FileSendSocket_Connect()
 {
-    showStatus(QStringLiteral("Connected"));
     state_ = State::AwaitingAcceptance;
     replies_ = ReplyLineSplitter();
     const QString bareName = QFileInfo(path_).fileName();
     socket_->write(transferHeader(bareName.toUtf8(), size_));
     idle_.start();
+    showStatus(QStringLiteral("Connected"));
 }
 
 void FileSender::FileSendSocket_DataArrival()
@@ -133,12 +127,15 @@ void FileSender::FileSendSocket_DataArrival()
 
 void FileSender::accepted()
 {
-    showStatus(QStringLiteral("Sending File"));
     state_ = State::Streaming;
-    seconds_ = 0;
-    ui_.TimerSendSpeed->start();
     confirmed_ = 0;
     handed_ = 0;
+    speed_.record(0);
+    speed_.start();
+    showStatus(QStringLiteral("Sending File"));
+    Q_EMIT streamingStarted();
+    if (state_ != State::Streaming)
+        return;
     file_.setFileName(path_);
     if (!file_.open(QIODevice::ReadOnly)) {
         sendFileFailed(file_.errorString());
@@ -146,7 +143,8 @@ void FileSender::accepted()
     }
     // Nothing to stream and nothing to count: the acceptance is the whole transfer.
     if (size_ == 0) {
-        complete();
+        showStatus(QStringLiteral("File Sent"));
+        end(SendOutcome::Sent);
         return;
     }
     SendFile();
@@ -156,10 +154,7 @@ void FileSender::SendFile()
 {
     if (state_ != State::Streaming || !file_.isOpen())
         return;
-    QElapsedTimer turn;
-    turn.start();
-    while (handed_ < size_ && socket_->bytesToWrite() < kMaxUnsentBytes &&
-           turn.elapsed() < kTimeSlice.count()) {
+    while (handed_ < size_ && socket_->bytesToWrite() < kMaxUnsentBytes) {
         const qint64 block = std::min(kBlockBytes, size_ - handed_);
         const QByteArray bytes = file_.read(block);
         if (bytes.size() != block) {
@@ -177,10 +172,9 @@ void FileSender::SendFile()
 
 void FileSender::sendFileFailed(const QString& description)
 {
-    resetPanel();
     showStatus(QStringLiteral("Not sent: ") + description);
-    closeSocket();
-    dialogs_.message(description + QStringLiteral(" During SendFile"));
+    Q_EMIT readFailed(description);
+    end(SendOutcome::NotSent);
 }
 
 void FileSender::countArrived(const QByteArray& line)
@@ -189,25 +183,17 @@ void FileSender::countArrived(const QByteArray& line)
     if (!count)
         return;
     confirmed_ = *count;
-    const int percent = percentage(confirmed_, size_);
-    ui_.LABSendBytesSent->setText(QString::number(confirmed_));
-    ui_.LABprogressSend->setText(QStringLiteral("%1 %").arg(percent));
-    ui_.ProgressSend->setValue(percent);
-    if (confirmed_ == size_)
-        complete();
-}
-
-void FileSender::complete()
-{
-    showStatus(QStringLiteral("File Sent"));
-    resetPanel();
-    closeSocket();
+    speed_.record(confirmed_);
+    Q_EMIT progressed(confirmed_, size_);
+    if (confirmed_ == size_ && state_ == State::Streaming) {
+        showStatus(QStringLiteral("File Sent"));
+        end(SendOutcome::Sent);
+    }
 }
 
 void FileSender::FileSendSocket_Close()
 {
-    resetPanel();
-    closeSocket();
+    end(SendOutcome::PeerClosed);
 }
 
 void FileSender::FileSendSocket_Error(QAbstractSocket::SocketError error)
@@ -234,40 +220,30 @@ void FileSender::FileSendSocket_Error(QAbstractSocket::SocketError error)
     }
     const SocketError shown = socketError(error, socket_ ? socket_->errorString() : QString());
     showStatus(QStringLiteral("Error %1").arg(shown.number), shown.description);
-    closeSocket();
+    end(SendOutcome::Failed);
 }
 
-void FileSender::TimerSendSpeed_Timer()
+void FileSender::showStatus(const QString& text, const QString& detail)
 {
-    ++seconds_;
-    ui_.LABsendSpeed->setText(speedText(confirmed_, seconds_));
+    Q_EMIT statusChanged(text, detail);
 }
 
-void FileSender::showStatus(const QString& text, const QString& toolTip)
+void FileSender::end(SendOutcome outcome)
 {
-    ui_.LABSendStatus->setText(text);
-    ui_.LABSendStatus->setToolTip(toolTip);
+    if (state_ == State::Closed)
+        return;
+    // An error leaves the speed meter running, as it leaves the rest of the panel.
+    if (outcome != SendOutcome::Failed)
+        speed_.stop();
+    release();
+    Q_EMIT finished(outcome);
 }
 
-void FileSender::resetPanel()
-{
-    ui_.LABSendRemoteIP->setText(QStringLiteral("0.0.0.0"));
-    ui_.LABSendFileName->clear();
-    ui_.LABSendBytesSent->setText(QStringLiteral("0"));
-    ui_.LABSendFileSize->setText(QStringLiteral("0"));
-    ui_.LABprogressSend->setText(QStringLiteral("0 %"));
-    ui_.LABsendSpeed->setText(QStringLiteral("0 K per second"));
-    ui_.ProgressSend->setValue(0);
-    seconds_ = 0;
-    ui_.TimerSendSpeed->stop();
-}
-
-void FileSender::closeSocket()
+void FileSender::release()
 {
     idle_.stop();
     file_.close();
     state_ = State::Closed;
     if (socket_)
         dropSocket();
-    Q_EMIT finished();
 }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "transfer/replylines.h"
+#include "transfer/speedmeter.h"
 
 #include <QFile>
 #include <QHostAddress>
@@ -11,27 +12,35 @@
 
 #include <chrono>
 
-class Dialogs;
 class RandomSource;
-struct MainUi;
+
+// How the transfer of one file ended.
+enum class SendOutcome {
+    Sent,       // the receiver counted every byte
+    PeerClosed, // the receiver closed the connection first
+    NotSent,    // the file could not be read, or the receiver fell silent
+    Failed,     // a socket error, a refused connection among them
+};
 
 // The sending side of one transfer: connects to a receiver, announces the file, streams
-// it once accepted and follows the receiver's counts in the sender panel until the last
-// one. Every wait is a state: each step runs when the event that ends its wait arrives.
+// it once accepted and follows the receiver's counts until the last one. Every wait is a
+// state: each step runs when the event that ends its wait arrives.
 class FileSender : public QObject
 {
     Q_OBJECT
 
 public:
     static constexpr std::chrono::milliseconds kIdleTimeout = std::chrono::seconds(60);
-    static constexpr qint64 kBlockBytes = 1024;
-    // Bounds on streaming: what the socket holds unsent, and how long one turn may take
-    // before the event loop gets to run again.
-    static constexpr qint64 kMaxUnsentBytes = 256 * 1024;
-    static constexpr std::chrono::milliseconds kTimeSlice = std::chrono::milliseconds(5);
+    // The file is read, and handed to the socket, this much at a time. The receiver
+    // cannot tell: the bytes on the wire are the same whatever the size of the pieces.
+    static constexpr qint64 kBlockBytes = 256 * 1024;
+    // What the socket may hold unsent. It bounds the memory a transfer takes, whatever the
+    // size of the file or the pace of the receiver.
+    static constexpr qint64 kMaxUnsentBytes = 1024 * 1024;
 
-    FileSender(const MainUi& ui, Dialogs& dialogs, RandomSource& random,
-               const QHostAddress& bindAddress);
+    explicit FileSender(RandomSource& random, const QHostAddress& bindAddress,
+                        QObject* parent = nullptr);
+    // Ends a transfer in progress quietly.
     ~FileSender() override;
 
     void setIdleTimeout(std::chrono::milliseconds timeout) { idle_.setInterval(timeout); }
@@ -39,23 +48,34 @@ public:
     // tried again this many times, this far apart, before it counts as an error.
     void setRefusalRetries(int count, std::chrono::milliseconds interval);
 
+    bool isBusy() const { return state_ != State::Closed || retry_.isActive(); }
     // Sends the file at path, of the size measured before, to port 1052 of host.
     // finished() follows once the connection is closed again, however it ended.
     void send(const QString& path, qint64 size, const QString& host);
-    // Ends a transfer in progress at once.
-    void close();
+    // Ends a transfer in progress at once, quietly: no signal, and nothing follows.
+    void cancel();
+
+    // The meter behind speedTicked(), for tests that tick it by hand.
+    SpeedMeter& speedMeter() { return speed_; }
+
+Q_SIGNALS:
+    // The sender panel's status: "Connected", "Sending File", "File Sent", "Error 10061"...
+    // detail says more, such as an error's description; it may be empty.
+    void statusChanged(const QString& status, const QString& detail);
+    void streamingStarted();
+    void progressed(qint64 confirmed, qint64 size);
+    // The file could not be read; the transfer ends NotSent.
+    void readFailed(const QString& description);
+    void speedTicked(qint64 bytes, int seconds);
+    void finished(SendOutcome outcome);
+
+private:
+    enum class State { Closed, Connecting, AwaitingAcceptance, Streaming };
 
     void FileSendSocket_Connect();
     void FileSendSocket_DataArrival();
     void FileSendSocket_Close();
     void FileSendSocket_Error(QAbstractSocket::SocketError error);
-    void TimerSendSpeed_Timer();
-
-Q_SIGNALS:
-    void finished();
-
-private:
-    enum class State { Closed, Connecting, AwaitingAcceptance, Streaming };
 
     quint16 nextLocalPort();
     void connectSocket();
@@ -65,18 +85,17 @@ private:
     // Hands the socket the next blocks of the file, while it has room for them.
     void SendFile();
     void sendFileFailed(const QString& description);
-    void complete();
-    void showStatus(const QString& text, const QString& toolTip = {});
-    void resetPanel();
-    void closeSocket();
+    void showStatus(const QString& text, const QString& detail = {});
+    // Closes the connection and reports how the transfer ended.
+    void end(SendOutcome outcome);
+    void release();
 
-    const MainUi& ui_;
-    Dialogs& dialogs_;
     RandomSource& random_;
     QHostAddress bindAddress_;
     QPointer<QTcpSocket> socket_;
     QTimer idle_;
     QTimer retry_;
+    SpeedMeter speed_;
     int retriesAllowed_ = 6;
     int retriesLeft_ = 0;
     int portDrawsLeft_ = 0;
@@ -89,5 +108,4 @@ private:
     qint64 handed_ = 0;
     qint64 confirmed_ = 0;
     QFile file_;
-    int seconds_ = 0;
 };

@@ -31,6 +31,7 @@ bool ReceiveFile::create(const QString& folder, const QString& name)
         error_ = QStringLiteral("every numbered variant of the name is taken");
         return false;
     }
+    named_ = false;
     part_.setFileName(dir.filePath(finalName_ + kPartSuffix));
     // NewOnly creates exclusively: it fails on an existing file or link of that name.
     if (!part_.open(QIODevice::WriteOnly | QIODevice::NewOnly | QIODevice::Unbuffered)) {
@@ -62,8 +63,15 @@ bool ReceiveFile::close(bool complete)
         const QFileInfo info(dir.filePath(n));
         return info.exists() || info.isSymLink();
     });
-    if (!finalName_.isEmpty() && QFile::rename(partPath, dir.filePath(finalName_)))
+    if (!finalName_.isEmpty() && QFile::rename(partPath, dir.filePath(finalName_))) {
+        named_ = true;
         return true;
+    }
     error_ = QStringLiteral("the finished file could not take its name");
     return false;
+}
+
+QString ReceiveFile::path() const
+{
+    return named_ ? QDir(folder_).filePath(finalName_) : part_.fileName();
 }

@@ -22,6 +22,10 @@ public:
     // part file. Returns false when the rename failed.
     bool close(bool complete);
 
+    bool isOpen() const { return part_.isOpen(); }
+    // Where the bytes are: the final path once whole and named, the part file before.
+    QString path() const;
+
     const QString& error() const { return error_; }
 
 private:
@@ -29,4 +33,5 @@ private:
     QString folder_;
     QString finalName_;
     QString error_;
+    bool named_ = false;
 };

@@ -56,7 +56,7 @@ public:
         }
         window_ = std::make_unique<Main>(platform_.platform(), address);
         if (timer == Timer::Stopped)
-            window_->ui().Timer1min->stop();
+            window_->presence().announcementTimer().stop();
         loaded_ = window_->Form_Load();
         if (!loaded_) {
             for (const DialogCall& call : platform_.dialogs.calls)
@@ -78,7 +78,7 @@ public:
     // sets the timer to a minute.
     [[nodiscard]] bool announce()
     {
-        QTimer& timer = *ui().Timer1min;
+        QTimer& timer = window_->presence().announcementTimer();
         timer.start(0);
         return QTest::qWaitFor([&timer] { return timer.interval() == 60000; }, 5000);
     }

@@ -1,11 +1,10 @@
 #pragma once
 
-#include "platform/clock.h"
-#include "platform/dialogs.h"
-#include "platform/nonclientskin.h"
-#include "platform/platform.h"
-#include "platform/randomsource.h"
 #include "platform/settingsstore.h"
+#include "shell/dialogs.h"
+#include "shell/platform.h"
+#include "shell/skin/nonclientskin.h"
+#include "support/enginefakes.h"
 
 #include <QList>
 #include <QQueue>
@@ -16,7 +15,7 @@
 
 // One question the program asked, as the scripted dialogs saw it.
 struct DialogCall {
-    QString kind; // "message", "input", "openFile" or "saveFile"
+    QString kind; // "message", "notice", "input", "openFile" or "saveFile"
     QString text; // the message or the prompt
     QString title;
     QString preset; // input preset, file filter or preset file name
@@ -33,6 +32,10 @@ public:
     void message(const QString& text) override
     {
         calls.append({QStringLiteral("message"), text, {}, {}});
+    }
+    void notice(const QString& text) override
+    {
+        calls.append({QStringLiteral("notice"), text, {}, {}});
     }
     QString input(const QString& prompt, const QString& title, const QString& preset) override
     {
@@ -52,24 +55,6 @@ public:
 
 private:
     QString nextAnswer() { return answers.isEmpty() ? QString() : answers.takeFirst(); }
-};
-
-class FixedClock : public Clock
-{
-public:
-    QTime now{0, 0, 0};
-    QTime timeOfDay() const override { return now; }
-};
-
-// Gives the scripted numbers first, then those of the program's own generator.
-class ScriptedRandom : public RandomSource
-{
-public:
-    QList<float> numbers;
-    float next() override { return numbers.isEmpty() ? unscripted_.next() : numbers.takeFirst(); }
-
-private:
-    UnseededRandom unscripted_;
 };
 
 // A whole platform for one window: scripted dialogs, a fixed clock, a settings file in a

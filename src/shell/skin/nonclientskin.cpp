@@ -1,6 +1,6 @@
-#include "platform/nonclientskin.h"
+#include "shell/skin/nonclientskin.h"
 
-#include "platform/packedcolour.h"
+#include "shell/skin/packedcolour.h"
 
 NonClientSkin::NonClientSkin()
 {

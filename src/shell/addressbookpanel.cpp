@@ -1,6 +1,6 @@
-#include "addressbook/addressbookpanel.h"
+#include "shell/addressbookpanel.h"
 
-#include "platform/dialogs.h"
+#include "shell/dialogs.h"
 
 #include <QListWidget>
 

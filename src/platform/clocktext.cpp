@@ -1,4 +1,4 @@
-#include "shell/clocktext.h"
+#include "platform/clocktext.h"
 
 QString clockText(const QTime& time)
 {

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "platform/skinpieces.h"
+#include "shell/skin/skinpieces.h"
 
 #include <QFont>
 #include <QMargins>

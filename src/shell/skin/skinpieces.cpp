@@ -1,4 +1,4 @@
-#include "platform/skinpieces.h"
+#include "shell/skin/skinpieces.h"
 
 #include <QImage>
 

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "platform/nonclientarea.h"
-#include "platform/nonclientskininterface.h"
+#include "shell/skin/nonclientarea.h"
+#include "shell/skin/nonclientskininterface.h"
 
 #include <QPointer>
 

@@ -1,4 +1,4 @@
-#include "platform/dialogs.h"
+#include "shell/dialogs.h"
 
 #include <QApplication>
 #include <QDir>
@@ -16,6 +16,14 @@ void QtDialogs::message(const QString& text)
     QMessageBox box(QMessageBox::NoIcon, kApplicationTitle, text, QMessageBox::Ok,
                     QApplication::activeWindow());
     box.exec();
+}
+
+void QtDialogs::notice(const QString& text)
+{
+    auto* box = new QMessageBox(QMessageBox::NoIcon, kApplicationTitle, text, QMessageBox::Ok,
+                                QApplication::activeWindow());
+    box->setAttribute(Qt::WA_DeleteOnClose);
+    box->open();
 }
 
 QString QtDialogs::input(const QString& prompt, const QString& title, const QString& preset)

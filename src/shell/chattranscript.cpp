@@ -1,4 +1,6 @@
-#include "presence/chattranscript.h"
+#include "shell/chattranscript.h"
+
+#include "presence/notices.h"
 
 #include <QColor>
 #include <QTextBlock>
@@ -29,12 +31,12 @@ ChatTranscript::ChatTranscript(QTextDocument& document) : document_(document), e
 
 void ChatTranscript::writeOwnLine(const QString& text)
 {
-    write(QStringLiteral("You Said: "), text);
+    write(ownLineSpeaker(), text);
 }
 
 void ChatTranscript::writeReceivedLine(const QString& name, const QString& text)
 {
-    write(name + QStringLiteral(" Says: "), text);
+    write(receivedLineSpeaker(name), text);
 }
 
 void ChatTranscript::write(const QString& speaker, const QString& text)

@@ -9,8 +9,12 @@ class Dialogs
 public:
     virtual ~Dialogs() = default;
 
-    // A message with an OK button, under the application's title.
+    // A message with an OK button, under the application's title. It waits for the OK,
+    // so only start-up uses it, before anything else runs.
     virtual void message(const QString& text) = 0;
+    // The same message, shown without waiting: the caller goes on at once. Everything that
+    // runs once the program is up uses this one.
+    virtual void notice(const QString& text) = 0;
     // A one-line question. Returns what was typed, or the empty text on Cancel.
     virtual QString input(const QString& prompt, const QString& title, const QString& preset) = 0;
     // Returns the chosen full path, or the empty text on Cancel.
@@ -25,6 +29,7 @@ class QtDialogs : public Dialogs
 {
 public:
     void message(const QString& text) override;
+    void notice(const QString& text) override;
     QString input(const QString& prompt, const QString& title, const QString& preset) override;
     QString openFile(const QString& title, const QString& filter) override;
     QString saveFile(const QString& title, const QString& presetName) override;

@@ -1,4 +1,4 @@
-#include "platform/nonclientarea.h"
+#include "shell/skin/nonclientarea.h"
 
 #include <QApplication>
 #include <QHelpEvent>

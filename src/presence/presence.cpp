@@ -1,0 +1,86 @@
+#include "presence/presence.h"
+
+#include "addressbook/addressbook.h"
+#include "platform/localaddress.h"
+#include "presence/datagram.h"
+
+#include <QElapsedTimer>
+
+namespace
+{
+
+// Anyone can flood the port, and the program must stay responsive all the same. One turn
+// of the receive path reads until the socket is empty or the turn has had this much; the
+// lines are then handed on together. As a datagram was read, the socket reports the rest
+// at once and the next turn goes on.
+constexpr int kTurnDatagrams = 200;
+constexpr qsizetype kTurnBytes = 64 * 1024;
+constexpr qint64 kTurnMs = 10;
+
+} // namespace
+
+Presence::Presence(const AddressBook& book, QObject* parent) : QObject(parent), book_(book)
+{
+    Timer1min.setInterval(kFirstAnnouncement);
+    connect(&Timer1min, &QTimer::timeout, this, &Presence::announce);
+    connect(&WSonline, &DatagramSocket::readyRead, this, &Presence::WSonline_DataArrival);
+}
+
+std::optional<SocketError> Presence::bind(const QHostAddress& address)
+{
+    return WSonline.bind(address, kDatagramPort);
+}
+
+void Presence::startAnnouncing()
+{
+    Timer1min.start();
+}
+
+void Presence::announce()
+{
+    Timer1min.setInterval(kAnnouncementPeriod);
+    sendToEveryone(presenceDatagram());
+}
+
+void Presence::sendLine(const QString& text)
+{
+    sendToEveryone(chatDatagram(text));
+}
+
+void Presence::WSonline_DataArrival()
+{
+    QElapsedTimer turn;
+    turn.start();
+    int datagrams = 0;
+    qsizetype bytes = 0;
+    QList<ChatLine> lines;
+    // At least one datagram is read in every turn, or the socket would report no more.
+    while (WSonline.hasPendingDatagrams() && datagrams < kTurnDatagrams && bytes < kTurnBytes &&
+           (datagrams == 0 || turn.elapsed() < kTurnMs)) {
+        const QNetworkDatagram datagram = WSonline.receive();
+        // A failed read has no sender and no text: there is nothing to show for it.
+        if (!datagram.isValid())
+            break;
+        ++datagrams;
+        bytes += datagram.data().size();
+        const Arrival arrival = classifyDatagram(book_, datagram.senderAddress(), datagram.data());
+        switch (arrival.kind) {
+        case Arrival::Kind::Ignored:
+            break;
+        case Arrival::Kind::Presence:
+            Q_EMIT peerOnline(arrival.name, dottedAddress(datagram.senderAddress()));
+            break;
+        case Arrival::Kind::Chat:
+            lines.append({arrival.name, arrival.text});
+            break;
+        }
+    }
+    if (!lines.isEmpty())
+        Q_EMIT chatReceived(lines);
+}
+
+void Presence::sendToEveryone(const QByteArray& payload)
+{
+    for (int slot = 0; slot < book_.count(); ++slot)
+        WSonline.send(payload, book_.entry(slot).IPaddress, kDatagramPort);
+}

@@ -1,0 +1,61 @@
+#pragma once
+
+#include "platform/datagramsocket.h"
+
+#include <QList>
+#include <QObject>
+#include <QTimer>
+
+#include <chrono>
+#include <optional>
+
+class AddressBook;
+class QHostAddress;
+
+// A chat line as it arrived: the sender's name from the address book (or the unknown
+// sender's name) and the text.
+struct ChatLine {
+    QString name;
+    QString text;
+};
+
+// Presence and the mini chat on UDP port 1071. Once announcing, it tells everyone in the
+// address book that this copy is online, three seconds after the start and then every
+// minute; a chat line goes to everyone in the address book; and whatever arrives is
+// reported under the sender's name.
+class Presence : public QObject
+{
+    Q_OBJECT
+
+public:
+    static constexpr std::chrono::milliseconds kFirstAnnouncement = std::chrono::seconds(3);
+    static constexpr std::chrono::milliseconds kAnnouncementPeriod = std::chrono::minutes(1);
+
+    Presence(const AddressBook& book, QObject* parent = nullptr);
+
+    // Takes the port on address, so that datagrams arrive. Returns the error when it
+    // cannot; sending still works then.
+    std::optional<SocketError> bind(const QHostAddress& address);
+
+    // Starts announcing: the first time after kFirstAnnouncement, then every period.
+    void startAnnouncing();
+    QTimer& announcementTimer() { return Timer1min; }
+    // One announcement to everyone in the address book. The timer calls it; a test may too.
+    void announce();
+
+    // Sends one chat line to everyone in the address book.
+    void sendLine(const QString& text);
+
+Q_SIGNALS:
+    void peerOnline(const QString& name, const QString& address);
+    // The lines of one turn of the receive path, oldest first.
+    void chatReceived(const QList<ChatLine>& lines);
+
+private:
+    void WSonline_DataArrival();
+    void sendToEveryone(const QByteArray& payload);
+
+    const AddressBook& book_;
+    QTimer Timer1min;
+    DatagramSocket WSonline;
+};

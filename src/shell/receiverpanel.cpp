@@ -1,0 +1,75 @@
+#include "shell/receiverpanel.h"
+
+#include "shell/mainlayout.h"
+#include "shell/transferprogress.h"
+#include "transfer/filereceiver.h"
+#include "transfer/speedtext.h"
+
+#include <QLabel>
+#include <QProgressBar>
+
+ReceiverPanel::ReceiverPanel(const MainUi& ui, FileReceiver& receiver, QObject* parent)
+    : QObject(parent), ui_(ui),
+      progress_([this](qint64 received, qint64 size) { showProgress(received, size); })
+{
+    connect(&receiver, &FileReceiver::connectionOpened, this, &ReceiverPanel::connectionOpened);
+    connect(&receiver, &FileReceiver::fileStarted, this, &ReceiverPanel::fileStarted);
+    connect(&receiver, &FileReceiver::progressed, &progress_, &ProgressThrottle::update);
+    connect(&receiver, &FileReceiver::finished, this, &ReceiverPanel::finished);
+    connect(&receiver, &FileReceiver::listenFailed, this, &ReceiverPanel::listenFailed);
+    connect(&receiver, &FileReceiver::speedTicked, this, &ReceiverPanel::TimerRecieveSpeed_Timer);
+}
+
+void ReceiverPanel::connectionOpened(const QString& peer)
+{
+    progress_.cancel();
+    ui_.LABrecieveRemoteIP->setText(peer);
+    showStatus(QStringLiteral("Connected"));
+}
+
+void ReceiverPanel::fileStarted(const QString& name, qint64 size)
+{
+    ui_.LABrecieveFileName->setText(name);
+    ui_.LABrecieveFileSize->setText(QString::number(size));
+    showStatus(QStringLiteral("Recieving file"));
+}
+
+void ReceiverPanel::showProgress(qint64 received, qint64 size)
+{
+    showTransferProgress(*ui_.LABrecieveBytesSent, *ui_.LABprogressRecieve, *ui_.ProgressRecieve,
+                         received, size);
+}
+
+void ReceiverPanel::finished(const ReceiveEnd& end)
+{
+    progress_.cancel();
+    resetPanel();
+    showStatus(end.status, end.detail);
+}
+
+void ReceiverPanel::listenFailed(const SocketError& error)
+{
+    showStatus(QStringLiteral("Error %1").arg(error.number), error.description);
+}
+
+void ReceiverPanel::TimerRecieveSpeed_Timer(qint64 bytes, int seconds)
+{
+    ui_.LABrecieveSpeed->setText(speedText(bytes, seconds));
+}
+
+void ReceiverPanel::showStatus(const QString& text, const QString& toolTip)
+{
+    ui_.LABrecieveStatus->setText(text);
+    ui_.LABrecieveStatus->setToolTip(toolTip);
+}
+
+void ReceiverPanel::resetPanel()
+{
+    ui_.LABrecieveRemoteIP->setText(QStringLiteral("0.0.0.0"));
+    ui_.LABrecieveFileName->clear();
+    ui_.LABrecieveBytesSent->setText(QStringLiteral("0"));
+    ui_.LABrecieveFileSize->setText(QStringLiteral("0"));
+    ui_.LABprogressRecieve->setText(QStringLiteral("0 %"));
+    ui_.LABrecieveSpeed->setText(QStringLiteral("0 K per Second"));
+    ui_.ProgressRecieve->setValue(0);
+}

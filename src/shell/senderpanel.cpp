@@ -1,0 +1,62 @@
+#include "shell/senderpanel.h"
+
+#include "shell/dialogs.h"
+#include "shell/mainlayout.h"
+#include "shell/transferprogress.h"
+#include "transfer/speedtext.h"
+
+#include <QLabel>
+#include <QProgressBar>
+
+SenderPanel::SenderPanel(const MainUi& ui, FileSender& sender, Dialogs& dialogs, QObject* parent)
+    : QObject(parent), ui_(ui), dialogs_(dialogs),
+      progress_([this](qint64 confirmed, qint64 size) { showProgress(confirmed, size); })
+{
+    connect(&sender, &FileSender::statusChanged, this, &SenderPanel::showStatus);
+    connect(&sender, &FileSender::progressed, &progress_, &ProgressThrottle::update);
+    connect(&sender, &FileSender::readFailed, this, &SenderPanel::sendFileFailed);
+    connect(&sender, &FileSender::speedTicked, this, &SenderPanel::TimerSendSpeed_Timer);
+    connect(&sender, &FileSender::finished, this, &SenderPanel::finished);
+}
+
+void SenderPanel::showStatus(const QString& text, const QString& toolTip)
+{
+    ui_.LABSendStatus->setText(text);
+    ui_.LABSendStatus->setToolTip(toolTip);
+}
+
+void SenderPanel::showProgress(qint64 confirmed, qint64 size)
+{
+    showTransferProgress(*ui_.LABSendBytesSent, *ui_.LABprogressSend, *ui_.ProgressSend, confirmed,
+                         size);
+}
+
+void SenderPanel::sendFileFailed(const QString& description)
+{
+    dialogs_.notice(description + QStringLiteral(" During SendFile"));
+}
+
+void SenderPanel::TimerSendSpeed_Timer(qint64 bytes, int seconds)
+{
+    ui_.LABsendSpeed->setText(speedText(bytes, seconds));
+}
+
+void SenderPanel::finished(SendOutcome outcome)
+{
+    // An error leaves the panel as it was, but for its status.
+    if (outcome == SendOutcome::Failed)
+        return;
+    progress_.cancel();
+    resetPanel();
+}
+
+void SenderPanel::resetPanel()
+{
+    ui_.LABSendRemoteIP->setText(QStringLiteral("0.0.0.0"));
+    ui_.LABSendFileName->clear();
+    ui_.LABSendBytesSent->setText(QStringLiteral("0"));
+    ui_.LABSendFileSize->setText(QStringLiteral("0"));
+    ui_.LABprogressSend->setText(QStringLiteral("0 %"));
+    ui_.LABsendSpeed->setText(QStringLiteral("0 K per second"));
+    ui_.ProgressSend->setValue(0);
+}

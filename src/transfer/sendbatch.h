@@ -1,0 +1,66 @@
+#pragma once
+
+#include "transfer/filesender.h"
+
+#include <QObject>
+#include <QStringList>
+#include <QTimer>
+
+#include <functional>
+#include <optional>
+
+// The files waiting to be sent, and the batch that sends them one after another, each on
+// a connection of its own. Rows stay in the queue after they are sent; only clear()
+// removes them.
+class SendBatch : public QObject
+{
+    Q_OBJECT
+
+public:
+    // The host to send the next file to, asked anew for every file so that a change of
+    // peer during a batch takes effect from the next file on; nothing when there is none.
+    using PeerLookup = std::function<std::optional<QString>()>;
+
+    explicit SendBatch(FileSender& sender, QObject* parent = nullptr);
+
+    const QStringList& paths() const { return paths_; }
+    void append(const QString& path) { paths_.append(path); }
+    // Rows removed during a batch are not sent.
+    void clear() { paths_.clear(); }
+
+    bool isRunning() const { return running_; }
+    // Sends the rows there are now, in order. Does nothing while a batch runs.
+    void start(PeerLookup peer);
+    // Ends the batch at once and quietly: the file in progress is abandoned and no
+    // further row starts.
+    void stop();
+
+Q_SIGNALS:
+    // rows is the number of rows in the queue at this moment.
+    void rowStarted(int row, int rows, const QString& path, const QString& host, qint64 size);
+    void rowSkipped(int row, int rows, const QString& path, const QString& host,
+                    const QString& reason);
+    void rowFinished(int row, const QString& path, qint64 size, const QString& host,
+                     SendOutcome outcome);
+    // There was no peer to send the next row to; the batch has ended.
+    void noPeer();
+    void finished();
+
+private:
+    // Starts the next row that can be sent, or ends the batch.
+    void sendNextRow();
+    void rowEnded(SendOutcome outcome);
+
+    FileSender& sender_;
+    QStringList paths_;
+    PeerLookup peer_;
+    QTimer next_; // starts each row from the event loop, not from inside the one before
+    bool running_ = false;
+    int nextRow_ = 0;
+    int rowCount_ = 0; // the rows the batch set out to send
+    // The row in progress.
+    int row_ = 0;
+    QString path_;
+    QString host_;
+    qint64 size_ = 0;
+};

@@ -1,0 +1,38 @@
+#pragma once
+
+#include "transfer/filereceiver.h"
+
+#include <QList>
+
+// Keeps what a receiver has reported: the state of its connection in the receiver's own
+// words, and every connection's end.
+struct ReceiverWatch {
+    explicit ReceiverWatch(FileReceiver& receiver)
+    {
+        QObject::connect(&receiver, &FileReceiver::connectionOpened, [this](const QString& p) {
+            peer = p;
+            status = QStringLiteral("Connected");
+        });
+        QObject::connect(&receiver, &FileReceiver::fileStarted, [this](const QString& n, qint64 s) {
+            name = n;
+            size = s;
+            status = QStringLiteral("Recieving file");
+        });
+        QObject::connect(&receiver, &FileReceiver::progressed,
+                         [this](qint64 r, qint64) { received = r; });
+        QObject::connect(&receiver, &FileReceiver::finished, [this](const ReceiveEnd& end) {
+            ends.append(end);
+            status = end.status;
+            peer.clear();
+            name.clear();
+            size = received = 0;
+        });
+    }
+
+    QString status = QStringLiteral("Disconnected");
+    QString peer;
+    QString name;
+    qint64 size = 0;
+    qint64 received = 0;
+    QList<ReceiveEnd> ends;
+};
