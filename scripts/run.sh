@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Installs what is missing, builds Quillo in Release and starts it.
+# Installs what is missing, builds Quillo in Release and starts it. Without a display and
+# without arguments it receives files instead of opening the window.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -7,10 +8,26 @@ scripts/install-deps.sh
 cmake -S . -B build/release -G Ninja -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=OFF
 cmake --build build/release
 
-if [ -z "${DISPLAY:-}" ] && [ -z "${WAYLAND_DISPLAY:-}" ]; then
-    echo "Quillo is built (build/release/src/quillo), but there is no display to show its window on." >&2
-    echo "Start it from a desktop session, or under a virtual one:" >&2
-    echo "    apt-get install xvfb && xvfb-run -a build/release/src/quillo" >&2
-    exit 2
+quillo=build/release/src/quillo
+if [ $# -eq 0 ] && [ -z "${DISPLAY:-}" ] && [ -z "${WAYLAND_DISPLAY:-}" ]; then
+    # The save folder the window stored, if any; quillo reads it again itself. This copy
+    # only decides whether there is one, and what to tell.
+    settings="${XDG_CONFIG_HOME:-$HOME/.config}/Quillo/Quillo.conf"
+    stored=""
+    if [ -r "$settings" ]; then
+        stored=$(sed -n '/^\[Settings\]/,/^\[/s/^SaveDir=//p' "$settings")
+        stored=${stored%%$'\n'*}
+    fi
+    if [ -n "$stored" ]; then
+        echo "No display: receiving files on TCP port 1052 into the stored save folder $stored" >&2
+        arguments=(receive)
+    else
+        folder="$HOME/Downloads"
+        mkdir -p "$folder"
+        echo "No display: receiving files on TCP port 1052 into $folder" >&2
+        arguments=(receive --dir "$folder")
+    fi
+    echo "Stop it with Ctrl-C, or with: kill $$" >&2
+    exec "$quillo" "${arguments[@]}"
 fi
-exec build/release/src/quillo "$@"
+exec "$quillo" "$@"

@@ -1,15 +1,20 @@
+#include "cli/headless.h"
 #include "platform/clock.h"
-#include "shell/dialogs.h"
-#include "shell/skin/nonclientskin.h"
-#include "shell/platform.h"
 #include "platform/randomsource.h"
 #include "platform/settingsstore.h"
+#include "shell/dialogs.h"
 #include "shell/mainwindow.h"
+#include "shell/platform.h"
+#include "shell/skin/nonclientskin.h"
 
 #include <QApplication>
 
 int main(int argc, char* argv[])
 {
+    // Any argument is for the command line, which needs no display.
+    if (argc > 1)
+        return runHeadless(argc, argv);
+
     QApplication app(argc, argv);
     QApplication::setOrganizationName(QStringLiteral("Quillo"));
     QApplication::setApplicationName(QStringLiteral("Quillo"));

@@ -1,22 +1,9 @@
 #include "platform/datagramsocket.h"
 
+#include "platform/localaddress.h"
+
 #include <QHostInfo>
 #include <QPointer>
-
-namespace
-{
-
-// Prefers an IPv4 address, as peers are normally written in dotted form.
-QHostAddress pickAddress(const QList<QHostAddress>& addresses)
-{
-    for (const QHostAddress& address : addresses) {
-        if (address.protocol() == QAbstractSocket::IPv4Protocol)
-            return address;
-    }
-    return addresses.isEmpty() ? QHostAddress() : addresses.first();
-}
-
-} // namespace
 
 DatagramSocket::DatagramSocket(QObject* parent) : QObject(parent)
 {
@@ -41,7 +28,7 @@ void DatagramSocket::send(const QByteArray& payload, const QString& host, quint1
     // context: Qt would then never free the callback of a lookup that outlives the socket.
     QHostInfo::lookupHost(
         host, [socket = QPointer<DatagramSocket>(this), payload, port](const QHostInfo& info) {
-            const QHostAddress address = pickAddress(info.addresses());
+            const QHostAddress address = preferredAddress(info.addresses());
             if (socket && info.error() == QHostInfo::NoError && !address.isNull())
                 socket->sendTo(payload, address, port);
         });

@@ -30,3 +30,12 @@ QString dottedAddress(const QHostAddress& address)
     const quint32 ipv4 = address.toIPv4Address(&isIPv4);
     return isIPv4 ? QHostAddress(ipv4).toString() : address.toString();
 }
+
+QHostAddress preferredAddress(const QList<QHostAddress>& addresses)
+{
+    for (const QHostAddress& address : addresses) {
+        if (address.protocol() == QAbstractSocket::IPv4Protocol)
+            return address;
+    }
+    return addresses.isEmpty() ? QHostAddress() : addresses.first();
+}

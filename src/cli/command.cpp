@@ -1,0 +1,3 @@
+#include "cli/command.h"
+
+Command::~Command() = default;

@@ -1,0 +1,135 @@
+#include "cli/commandline.h"
+
+#include <QCommandLineParser>
+
+#include <map>
+#include <optional>
+
+namespace
+{
+
+const QString kHelp = QStringLiteral("help");
+const QString kBind = QStringLiteral("bind");
+const QString kDir = QStringLiteral("dir");
+const QString kOnce = QStringLiteral("once");
+const QString kTo = QStringLiteral("to");
+
+using Action = CommandLine::Action;
+
+const std::map<QString, Action>& subcommands()
+{
+    static const std::map<QString, Action> names{{QStringLiteral("receive"), Action::Receive},
+                                                 {QStringLiteral("send"), Action::Send},
+                                                 {QStringLiteral("chat"), Action::Chat},
+                                                 {QStringLiteral("listen"), Action::Listen}};
+    return names;
+}
+
+// The options of one subcommand. Descriptions are not given: the help text is our own.
+void addOptions(QCommandLineParser& parser, Action action)
+{
+    parser.addOption({{QStringLiteral("h"), kHelp}, {}});
+    parser.addOption({kBind, {}, QStringLiteral("address")});
+    if (action == Action::Receive) {
+        parser.addOption({kDir, {}, QStringLiteral("folder")});
+        parser.addOption({kOnce, {}});
+    }
+    if (action == Action::Send || action == Action::Chat)
+        parser.addOption({kTo, {}, QStringLiteral("peer")});
+}
+
+// Checks the positional arguments and the required options; fills in what they give.
+std::optional<QString> takeArguments(const QCommandLineParser& parser, CommandLine& command)
+{
+    const QStringList positional = parser.positionalArguments();
+    switch (command.action) {
+    case Action::Receive:
+    case Action::Listen:
+        if (!positional.isEmpty())
+            return QStringLiteral("unexpected argument '%1'").arg(positional.first());
+        return std::nullopt;
+    case Action::Send:
+        if (positional.isEmpty())
+            return QStringLiteral("no files to send");
+        command.files = positional;
+        break;
+    case Action::Chat:
+        if (positional.size() != 1)
+            return QStringLiteral("chat takes exactly one text; put it in quotes");
+        command.text = positional.first();
+        break;
+    default:
+        break;
+    }
+    if (command.to.isEmpty())
+        return QStringLiteral("--to NAME|ADDRESS is required");
+    return std::nullopt;
+}
+
+ParsedCommandLine parseSubcommand(const QString& program, const QString& name, Action action,
+                                  const QStringList& rest)
+{
+    QCommandLineParser parser;
+    addOptions(parser, action);
+    if (!parser.parse(QStringList{program} + rest))
+        return UsageError{parser.errorText(), name};
+    CommandLine command;
+    command.action = action;
+    if (parser.isSet(kHelp)) {
+        command.action = Action::Help;
+        command.helpTopic = name;
+        return command;
+    }
+    if (parser.isSet(kBind)) {
+        command.bindAddress = QHostAddress(parser.value(kBind));
+        if (command.bindAddress.isNull())
+            return UsageError{
+                QStringLiteral("--bind needs an IP address, not '%1'").arg(parser.value(kBind)),
+                name};
+    }
+    if (action == Action::Receive) {
+        command.folder = parser.value(kDir);
+        command.once = parser.isSet(kOnce);
+    }
+    if (action == Action::Send || action == Action::Chat)
+        command.to = parser.value(kTo);
+    if (const std::optional<QString> problem = takeArguments(parser, command))
+        return UsageError{*problem, name};
+    return command;
+}
+
+ParsedCommandLine parseHelp(const QStringList& rest)
+{
+    CommandLine command;
+    command.action = Action::Help;
+    if (rest.isEmpty())
+        return command;
+    if (rest.size() > 1 || subcommands().count(rest.first()) == 0)
+        return UsageError{QStringLiteral("no help for '%1'").arg(rest.join(QLatin1Char(' '))), {}};
+    command.helpTopic = rest.first();
+    return command;
+}
+
+} // namespace
+
+ParsedCommandLine parseCommandLine(const QStringList& arguments)
+{
+    if (arguments.size() < 2)
+        return CommandLine{};
+    const QString program = arguments.first();
+    const QString first = arguments.at(1);
+    const QStringList rest = arguments.mid(2);
+    if (first == QLatin1String("--help") || first == QLatin1String("-h") || first == kHelp)
+        return parseHelp(rest);
+    if (first == QLatin1String("--version") || first == QLatin1String("-v")) {
+        if (!rest.isEmpty())
+            return UsageError{QStringLiteral("--version takes no arguments"), {}};
+        CommandLine command;
+        command.action = Action::Version;
+        return command;
+    }
+    const auto subcommand = subcommands().find(first);
+    if (subcommand == subcommands().end())
+        return UsageError{QStringLiteral("unknown subcommand '%1'").arg(first), {}};
+    return parseSubcommand(program, first, subcommand->second, rest);
+}

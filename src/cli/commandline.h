@@ -1,0 +1,30 @@
+#pragma once
+
+#include <QHostAddress>
+#include <QString>
+#include <QStringList>
+
+#include <variant>
+
+// What the command line asks for, before anything is done about it.
+struct CommandLine {
+    enum class Action { Window, Help, Version, Receive, Send, Chat, Listen };
+    Action action = Action::Window;
+    QString helpTopic; // for Help: the subcommand asked about, or empty for all of them
+    QHostAddress bindAddress = QHostAddress(QHostAddress::Any);
+    QString folder;    // receive --dir; empty for the stored save folder
+    bool once = false; // receive --once
+    QString to;        // send and chat --to: a name in the address book, an address or a host
+    QStringList files; // send
+    QString text;      // chat
+};
+
+struct UsageError {
+    QString message;
+    QString topic; // the subcommand whose help would have helped, or empty
+};
+
+using ParsedCommandLine = std::variant<CommandLine, UsageError>;
+
+// arguments as QCoreApplication::arguments() gives them, the program first.
+ParsedCommandLine parseCommandLine(const QStringList& arguments);

@@ -1,0 +1,118 @@
+#include "cli/headless.h"
+
+#include "addressbook/addressbook.h"
+#include "cli/chatcommand.h"
+#include "cli/commandline.h"
+#include "cli/console.h"
+#include "cli/helptext.h"
+#include "cli/listencommand.h"
+#include "cli/receivecommand.h"
+#include "cli/receivefolder.h"
+#include "cli/sendcommand.h"
+#include "cli/stopsignals.h"
+#include "platform/settingsstore.h"
+
+#include <QCoreApplication>
+
+#include <memory>
+
+namespace
+{
+
+const QString kSettingsSection = QStringLiteral("Settings");
+const QString kSaveDirKey = QStringLiteral("SaveDir");
+
+int usageError(Console& console, const UsageError& error)
+{
+    const QString help = error.topic.isEmpty()
+                             ? QStringLiteral("quillo --help")
+                             : QStringLiteral("quillo %1 --help").arg(error.topic);
+    // Qt's own messages end with a full stop, ours do not.
+    QString message = error.message;
+    if (!message.endsWith(QLatin1Char('.')))
+        message += QLatin1Char('.');
+    console.printProblem(QStringLiteral("%1 Try '%2'.").arg(message, help));
+    return kExitUsage;
+}
+
+// Null when the command cannot start; the console has said why.
+std::unique_ptr<Command> makeCommand(const CommandLine& line, const SettingsStore& settings,
+                                     const AddressBook& book, Console& console)
+{
+    switch (line.action) {
+    case CommandLine::Action::Receive: {
+        const ReceiveFolder folder = chooseReceiveFolder(
+            line.folder, settings.read(kSettingsSection, kSaveDirKey, QString()));
+        if (folder.folder.isEmpty()) {
+            console.printProblem(folder.problem);
+            return nullptr;
+        }
+        return std::make_unique<ReceiveCommand>(line.bindAddress, folder.folder, line.once,
+                                                console);
+    }
+    case CommandLine::Action::Send:
+        return std::make_unique<SendCommand>(line.bindAddress, lookUpPeer(book, line.to), line.to,
+                                             line.files, console);
+    case CommandLine::Action::Chat:
+        return std::make_unique<ChatCommand>(line.bindAddress, lookUpPeer(book, line.to), line.to,
+                                             line.text, console);
+    default:
+        return std::make_unique<ListenCommand>(line.bindAddress, book, console);
+    }
+}
+
+int run(Command& command)
+{
+    StopSignals stopSignals;
+    QObject::connect(&stopSignals, &StopSignals::stopRequested, &command, &Command::stop);
+    // Queued, as a command may finish before the event loop runs.
+    QObject::connect(
+        &command, &Command::finished, &command, [](int status) { QCoreApplication::exit(status); },
+        Qt::QueuedConnection);
+    if (const std::optional<int> status = command.start())
+        return *status;
+    return QCoreApplication::exec();
+}
+
+int runSubcommand(const CommandLine& line, Console& console)
+{
+    const SettingsStore settings(SettingsStore::userFilePath());
+    if (const auto error = settings.readError())
+        console.printProblem(QStringLiteral("cannot read the settings file %1: %2")
+                                 .arg(settings.fileName(), error->description));
+    AddressBook book;
+    book.load(settings);
+    const std::unique_ptr<Command> command = makeCommand(line, settings, book, console);
+    if (!command)
+        return kExitUsage;
+    const int status = run(*command);
+    console.progress().clear();
+    return status;
+}
+
+} // namespace
+
+int runHeadless(int argc, char* argv[])
+{
+    QCoreApplication app(argc, argv);
+    QCoreApplication::setOrganizationName(QStringLiteral("Quillo"));
+    QCoreApplication::setApplicationName(QStringLiteral("Quillo"));
+    QCoreApplication::setApplicationVersion(QStringLiteral(QUILLO_VERSION));
+
+    Console console;
+    const ParsedCommandLine parsed = parseCommandLine(QCoreApplication::arguments());
+    if (const UsageError* error = std::get_if<UsageError>(&parsed))
+        return usageError(console, *error);
+    const CommandLine& line = std::get<CommandLine>(parsed);
+    switch (line.action) {
+    case CommandLine::Action::Version:
+        console.printText(versionText());
+        return kExitDone;
+    case CommandLine::Action::Window: // the window is not ours to open
+    case CommandLine::Action::Help:
+        console.printText(helpText(line.helpTopic));
+        return kExitDone;
+    default:
+        return runSubcommand(line, console);
+    }
+}

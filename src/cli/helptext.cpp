@@ -1,0 +1,90 @@
+#include "cli/helptext.h"
+
+namespace
+{
+
+const char* const kOverview =
+    "Usage: quillo                 open the window\n"
+    "       quillo SUBCOMMAND ...  work without a window\n"
+    "       quillo --help | --version\n"
+    "\n"
+    "Subcommands (quillo SUBCOMMAND --help tells more about one):\n"
+    "  receive   receive files on TCP port 1052 into a folder, until stopped\n"
+    "  send      send files to a peer, one connection each\n"
+    "  chat      send one chat line to a peer\n"
+    "  listen    print online notices and chat lines as they arrive, until stopped\n"
+    "\n"
+    "A peer (--to) is a name in the address book, an IPv4 address or a host name.\n"
+    "Every finished file is one tab-separated line on standard output:\n"
+    "  received<TAB>saved path<TAB>size<TAB>peer address\n"
+    "  sent<TAB>path<TAB>size<TAB>peer address\n"
+    "Problems go to standard error, and so does a progress bar when it is a terminal.\n"
+    "Ctrl-C or SIGTERM stops receive and listen cleanly.\n";
+
+const char* const kReceive =
+    "Usage: quillo receive [--dir FOLDER] [--once] [--bind ADDRESS]\n"
+    "\n"
+    "Receives files on TCP port 1052 until stopped with Ctrl-C or SIGTERM. A file still\n"
+    "arriving then stays a part file (NAME.part), as when the peer closes early.\n"
+    "  --dir FOLDER     save into this existing folder instead of the stored save folder\n"
+    "  --once           stop after the first connection that brought a file: status 0\n"
+    "                   when it was saved whole, 1 otherwise\n";
+
+const char* const kSend =
+    "Usage: quillo send --to NAME|ADDRESS [--bind ADDRESS] FILE...\n"
+    "\n"
+    "Sends the files one after another, each on a connection of its own. A file counts as\n"
+    "sent once the receiver has confirmed every byte of it.\n"
+    "  --to NAME|ADDRESS  a name in the address book, an IPv4 address or a host name\n";
+
+const char* const kChat =
+    "Usage: quillo chat --to NAME|ADDRESS [--bind ADDRESS] TEXT\n"
+    "\n"
+    "Sends TEXT as one chat line to UDP port 1071 of the peer, from UDP port 1071 when it\n"
+    "is free. Nothing confirms that it arrived.\n"
+    "  --to NAME|ADDRESS  a name in the address book, an IPv4 address or a host name\n";
+
+const char* const kListen =
+    "Usage: quillo listen [--bind ADDRESS]\n"
+    "\n"
+    "Receives on UDP port 1071 and prints each online notice and chat line as one line,\n"
+    "with the names from the address book, until stopped with Ctrl-C or SIGTERM. It does\n"
+    "not announce this computer.\n";
+
+const char* const kCommonOptions =
+    "  --bind ADDRESS   use only this local address (for tests and multi-homed hosts)\n"
+    "  -h, --help       show this help\n";
+
+const char* const kExitCodes =
+    "\n"
+    "Exit status:\n"
+    "  0  everything asked for was done (send: every file confirmed whole by the receiver)\n"
+    "  1  something was not: a file not delivered, a port taken, a connection refused...\n"
+    "  2  a usage error: unknown subcommand or option, no --to, no files, no save folder\n";
+
+QString subcommandText(const QString& topic)
+{
+    if (topic == QLatin1String("receive"))
+        return QString::fromLatin1(kReceive);
+    if (topic == QLatin1String("send"))
+        return QString::fromLatin1(kSend);
+    if (topic == QLatin1String("chat"))
+        return QString::fromLatin1(kChat);
+    return QString::fromLatin1(kListen);
+}
+
+} // namespace
+
+QString helpText(const QString& topic)
+{
+    if (topic.isEmpty())
+        return QString::fromLatin1(kOverview) + QStringLiteral("\nOptions of every subcommand:\n") +
+               QString::fromLatin1(kCommonOptions) + QString::fromLatin1(kExitCodes);
+    return subcommandText(topic) + QString::fromLatin1(kCommonOptions) +
+           QString::fromLatin1(kExitCodes);
+}
+
+QString versionText()
+{
+    return QStringLiteral("quillo " QUILLO_VERSION "\n");
+}

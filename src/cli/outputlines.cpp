@@ -1,0 +1,53 @@
+#include "cli/outputlines.h"
+
+namespace
+{
+
+const QChar kTab = QLatin1Char('\t');
+
+QString withDetail(const QString& status, const QString& detail)
+{
+    return detail.isEmpty() ? status : status + QStringLiteral(": ") + detail;
+}
+
+} // namespace
+
+QString receivedLine(const ReceiveEnd& end)
+{
+    return QStringLiteral("received") + kTab + end.path + kTab + QString::number(end.size) + kTab +
+           end.peer;
+}
+
+QString sentLine(const QString& path, qint64 size, const QString& peer)
+{
+    return QStringLiteral("sent") + kTab + path + kTab + QString::number(size) + kTab + peer;
+}
+
+QString receiveProblem(const ReceiveEnd& end)
+{
+    QString text = QStringLiteral("from %1: %2").arg(end.peer, withDetail(end.status, end.detail));
+    if (!end.path.isEmpty())
+        return text + QStringLiteral("; %1 of %2 bytes kept in %3")
+                          .arg(QString::number(end.received), QString::number(end.size), end.path);
+    if (end.outcome == ReceiveEnd::Outcome::Incomplete)
+        text += QStringLiteral(" before a file began");
+    return text;
+}
+
+QString sendProblem(const QString& path, const QString& peer, SendOutcome outcome,
+                    const QString& status, const QString& detail)
+{
+    const QString why = outcome == SendOutcome::PeerClosed
+                            ? QStringLiteral("the receiver closed the connection")
+                            : withDetail(status, detail);
+    return QStringLiteral("%1 not sent to %2: %3").arg(path, peer, why);
+}
+
+QString hostNotFoundProblem(const QString& to, const Peer& peer)
+{
+    if (peer.inBook)
+        return QStringLiteral("%1 is in the address book as %2, a host that cannot be found")
+            .arg(to, peer.host);
+    return QStringLiteral("%1 is neither a name in the address book nor a host that can be found")
+        .arg(to);
+}

@@ -1,0 +1,23 @@
+#pragma once
+
+#include "cli/peerlookup.h"
+#include "transfer/filereceiver.h"
+#include "transfer/filesender.h"
+
+#include <QString>
+
+// The lines the command line prints. Finished files go to standard output, one
+// tab-separated line each, for scripts to read; problems go to standard error, for people.
+
+// "received<TAB>saved path<TAB>size<TAB>peer address", for a file saved whole.
+QString receivedLine(const ReceiveEnd& end);
+// "sent<TAB>path<TAB>size<TAB>peer address", for a file the receiver confirmed whole.
+QString sentLine(const QString& path, qint64 size, const QString& peer);
+
+// What went wrong with a connection that did not end Saved.
+QString receiveProblem(const ReceiveEnd& end);
+// What went wrong with a file that was not sent; status and detail are the sender's last.
+QString sendProblem(const QString& path, const QString& peer, SendOutcome outcome,
+                    const QString& status, const QString& detail);
+// Why a peer named with --to could not be found.
+QString hostNotFoundProblem(const QString& to, const Peer& peer);

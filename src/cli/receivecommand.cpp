@@ -1,0 +1,81 @@
+#include "cli/receivecommand.h"
+
+#include "cli/console.h"
+#include "cli/outputlines.h"
+#include "transfer/protocol.h"
+#include "transfer/speedtext.h"
+
+namespace
+{
+
+QString listenProblem(const SocketError& error)
+{
+    return QStringLiteral("cannot receive on TCP port %1: Error %2: %3")
+        .arg(QString::number(kFilePort), QString::number(error.number), error.description);
+}
+
+} // namespace
+
+ReceiveCommand::ReceiveCommand(const QHostAddress& bindAddress, const QString& folder, bool once,
+                               Console& console, QObject* parent)
+    : Command(parent), receiver_(bindAddress), console_(console), once_(once)
+{
+    receiver_.setSaveFolder(folder);
+    connect(&receiver_, &FileReceiver::connectionOpened, this, [this] { fileBegan_ = false; });
+    connect(&receiver_, &FileReceiver::fileStarted, this, &ReceiveCommand::fileStarted);
+    connect(&receiver_, &FileReceiver::progressed, this,
+            [this](qint64 received, qint64 size) { console_.progress().update(received, size); });
+    connect(&receiver_, &FileReceiver::speedTicked, this, [this](qint64 bytes, int seconds) {
+        console_.progress().setSpeed(speedText(bytes, seconds));
+    });
+    connect(&receiver_, &FileReceiver::finished, this, &ReceiveCommand::connectionEnded);
+    connect(&receiver_, &FileReceiver::listenFailed, this, &ReceiveCommand::listenFailed);
+}
+
+std::optional<int> ReceiveCommand::start()
+{
+    if (const std::optional<SocketError> error = receiver_.listen()) {
+        console_.printProblem(listenProblem(*error));
+        return kExitNotDone;
+    }
+    return std::nullopt;
+}
+
+void ReceiveCommand::stop()
+{
+    // A file in progress ends as if its sender had closed: what came is kept.
+    stopping_ = true;
+    receiver_.stop();
+    Q_EMIT finished(kExitDone);
+}
+
+void ReceiveCommand::fileStarted(const QString& name, qint64 size)
+{
+    fileBegan_ = true;
+    console_.progress().begin(name);
+    console_.progress().update(0, size);
+}
+
+void ReceiveCommand::connectionEnded(const ReceiveEnd& end)
+{
+    const bool saved = end.outcome == ReceiveEnd::Outcome::Saved;
+    if (saved)
+        console_.printLine(receivedLine(end));
+    else if (stopping_)
+        console_.printProblem(QStringLiteral("stopped: ") + receiveProblem(end));
+    else
+        console_.printProblem(receiveProblem(end));
+    console_.progress().clear();
+    // A file that could not even be created counts too, or a sender trying again and
+    // again would keep this waiting for ever.
+    const bool broughtFile = fileBegan_ || end.outcome == ReceiveEnd::Outcome::CannotSave;
+    if (!once_ || stopping_ || !broughtFile)
+        return;
+    Q_EMIT finished(saved ? kExitDone : kExitNotDone);
+}
+
+void ReceiveCommand::listenFailed(const SocketError& error)
+{
+    console_.printProblem(listenProblem(error));
+    Q_EMIT finished(kExitNotDone);
+}

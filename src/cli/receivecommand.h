@@ -1,0 +1,32 @@
+#pragma once
+
+#include "cli/command.h"
+#include "transfer/filereceiver.h"
+
+class Console;
+
+// quillo receive: the receiver of the window, without the window. It takes files until
+// stopped or, with once, until the first connection that brought a file has ended.
+class ReceiveCommand : public Command
+{
+    Q_OBJECT
+
+public:
+    // folder ends with '/'.
+    ReceiveCommand(const QHostAddress& bindAddress, const QString& folder, bool once,
+                   Console& console, QObject* parent = nullptr);
+
+    std::optional<int> start() override;
+    void stop() override;
+
+private:
+    void fileStarted(const QString& name, qint64 size);
+    void connectionEnded(const ReceiveEnd& end);
+    void listenFailed(const SocketError& error);
+
+    FileReceiver receiver_;
+    Console& console_;
+    bool once_;
+    bool fileBegan_ = false; // on the connection in progress
+    bool stopping_ = false;
+};

@@ -1,0 +1,13 @@
+#pragma once
+
+#include <QString>
+
+// The folder receive saves into, or why there is none.
+struct ReceiveFolder {
+    QString folder;  // absolute, ending with '/'; empty when there is none
+    QString problem; // for the user when there is none
+};
+
+// --dir when given, otherwise the save folder stored by the window. Either must be an
+// existing folder: receiving is refused at the start rather than file by file.
+ReceiveFolder chooseReceiveFolder(const QString& dirOption, const QString& storedFolder);

@@ -1,0 +1,384 @@
+#include "addressbook/addressbook.h"
+#include "cli/commandline.h"
+#include "cli/outputlines.h"
+#include "cli/peerlookup.h"
+#include "support/clirawpeer.h"
+#include "support/clirun.h"
+
+#include <QNetworkDatagram>
+#include <QRandomGenerator>
+#include <QRegularExpression>
+#include <QTcpServer>
+#include <QUdpSocket>
+#include <QtTest>
+
+namespace
+{
+
+// Addresses of these tests' own, so that they never meet another test's peers.
+const QHostAddress kReceiver(QStringLiteral("127.0.0.60"));
+const QHostAddress kSender(QStringLiteral("127.0.0.61"));
+const QHostAddress kNobody(QStringLiteral("127.0.0.62"));
+const QHostAddress kRawReceiver(QStringLiteral("127.0.0.63"));
+const QHostAddress kRawPeer(QStringLiteral("127.0.0.64"));
+const QHostAddress kTakenPort(QStringLiteral("127.0.0.65"));
+const QHostAddress kStoppedReceiver(QStringLiteral("127.0.0.66"));
+const QHostAddress kChatPeer(QStringLiteral("127.0.0.67"));
+const QHostAddress kChatSender(QStringLiteral("127.0.0.68"));
+const QHostAddress kListener(QStringLiteral("127.0.0.69"));
+constexpr quint16 kChatPort = 1071;
+// Long enough for the sender's three seconds of retries after a refusal.
+constexpr int kWait = 10000;
+
+const QByteArray kAnnaAt68 = "[IPaddress0]\nName=Bob\nIPaddress=127.0.0.1\n"
+                             "[IPaddress1]\nName=Anna\nIPaddress=127.0.0.68\n";
+
+QByteArray randomBytes(qsizetype size)
+{
+    QByteArray bytes(size, Qt::Uninitialized);
+    for (char& byte : bytes)
+        byte = char(QRandomGenerator::global()->bounded(256));
+    return bytes;
+}
+
+bool writeFile(const QString& path, const QByteArray& content)
+{
+    QFile file(path);
+    return file.open(QIODevice::WriteOnly) && file.write(content) == content.size();
+}
+
+QByteArray readFile(const QString& path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<missing>");
+}
+
+QString a(const QHostAddress& address)
+{
+    return address.toString();
+}
+
+} // namespace
+
+class TestCli : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void parsesIntoPlainValues();
+    void looksUpPeersAndFormatsLines();
+    void usageErrorsEndWithStatusTwo_data();
+    void usageErrorsEndWithStatusTwo();
+    void helpAndVersion();
+    void sendsAndReceivesByteForByte();
+    void sendReportsEveryFileNotDelivered();
+    void unknownPeerIsExplained();
+    void receiveOnceWaitsForAConnectionWithAFile();
+    void receiveRefusesToStart_data();
+    void receiveRefusesToStart();
+    void terminationKeepsThePartFile();
+    void chatSendsTheExactBytes();
+    void listenPrintsNoticesAndLines();
+};
+
+void TestCli::parsesIntoPlainValues()
+{
+    const auto send = parseCommandLine(
+        {"quillo", "send", "--to", "Anna", "--bind", "127.0.0.9", "a.txt", "b c.txt"});
+    QVERIFY(std::holds_alternative<CommandLine>(send));
+    const CommandLine& line = std::get<CommandLine>(send);
+    QCOMPARE(line.action, CommandLine::Action::Send);
+    QCOMPARE(line.to, QStringLiteral("Anna"));
+    QCOMPARE(line.bindAddress, QHostAddress(QStringLiteral("127.0.0.9")));
+    QCOMPARE(line.files, QStringList({"a.txt", "b c.txt"}));
+
+    const auto receive = parseCommandLine({"quillo", "receive", "--once", "--dir", "d"});
+    QVERIFY(std::holds_alternative<CommandLine>(receive));
+    QCOMPARE(std::get<CommandLine>(receive).folder, QStringLiteral("d"));
+    QVERIFY(std::get<CommandLine>(receive).once);
+    QCOMPARE(std::get<CommandLine>(receive).bindAddress, QHostAddress(QHostAddress::Any));
+
+    const auto chat = parseCommandLine({"quillo", "chat", "--to", "x", "--", "-1 # two"});
+    QVERIFY(std::holds_alternative<CommandLine>(chat));
+    QCOMPARE(std::get<CommandLine>(chat).text, QStringLiteral("-1 # two"));
+
+    const auto help = parseCommandLine({"quillo", "send", "--help"});
+    QVERIFY(std::holds_alternative<CommandLine>(help));
+    QCOMPARE(std::get<CommandLine>(help).action, CommandLine::Action::Help);
+    QCOMPARE(std::get<CommandLine>(help).helpTopic, QStringLiteral("send"));
+
+    const auto window = parseCommandLine({"quillo"});
+    QCOMPARE(std::get<CommandLine>(window).action, CommandLine::Action::Window);
+}
+
+void TestCli::looksUpPeersAndFormatsLines()
+{
+    AddressBook book;
+    book.append("Anna", "10.0.0.1");
+    book.append("Anna", "10.0.0.2");
+    QCOMPARE(lookUpPeer(book, "Anna").host, QStringLiteral("10.0.0.1"));
+    QVERIFY(lookUpPeer(book, "Anna").inBook);
+    QCOMPARE(lookUpPeer(book, "anna").host, QStringLiteral("anna")); // names are exact
+    QVERIFY(!lookUpPeer(book, "anna").inBook);
+
+    ReceiveEnd end{ReceiveEnd::Outcome::Saved, "10.0.0.3", "/d/a b.txt", 5, 5, {}, {}};
+    QCOMPARE(receivedLine(end), QStringLiteral("received\t/d/a b.txt\t5\t10.0.0.3"));
+    QCOMPARE(sentLine("x/a.txt", 0, "10.0.0.1"), QStringLiteral("sent\tx/a.txt\t0\t10.0.0.1"));
+    end = {ReceiveEnd::Outcome::Incomplete, "10.0.0.3", "/d/a.part", 9, 4, "Disconnected", {}};
+    QCOMPARE(receiveProblem(end),
+             QStringLiteral("from 10.0.0.3: Disconnected; 4 of 9 bytes kept in /d/a.part"));
+}
+
+void TestCli::usageErrorsEndWithStatusTwo_data()
+{
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<QString>("message");
+    QTest::newRow("unknown subcommand") << QStringList{"frob"} << "unknown subcommand 'frob'";
+    QTest::newRow("unknown option") << QStringList{"receive", "--to", "x"} << "Unknown option";
+    QTest::newRow("no --to") << QStringList{"send", "a.txt"} << "--to NAME|ADDRESS is required";
+    QTest::newRow("no files") << QStringList{"send", "--to", "x"} << "no files to send";
+    QTest::newRow("bad --bind") << QStringList{"listen", "--bind", "x"} << "--bind needs";
+    QTest::newRow("no save folder") << QStringList{"receive"} << "no save folder is stored";
+    QTest::newRow("--dir not a folder")
+        << QStringList{"receive", "--dir", "/nonexistent/x"} << "is not an existing folder";
+}
+
+void TestCli::usageErrorsEndWithStatusTwo()
+{
+    QFETCH(QStringList, arguments);
+    QFETCH(QString, message);
+    CliRun run;
+    run.start(arguments);
+    QTRY_VERIFY_WITH_TIMEOUT(run.hasEnded(), kWait);
+    QVERIFY(run.exitedNormally());
+    QCOMPARE(run.exitCode(), 2);
+    QCOMPARE(run.errors().count(QLatin1Char('\n')), 1);
+    QVERIFY2(run.errors().startsWith("quillo: ") && run.errors().contains(message),
+             qPrintable(run.errors()));
+    QCOMPARE(run.output(), QString());
+}
+
+void TestCli::helpAndVersion()
+{
+    CliRun help;
+    help.start({"--help"});
+    CliRun version;
+    version.start({"--version"});
+    QTRY_VERIFY_WITH_TIMEOUT(help.hasEnded() && version.hasEnded(), kWait);
+    QCOMPARE(help.exitCode(), 0);
+    for (const char* word : {"receive", "send", "chat", "listen", "--bind", "Exit status"})
+        QVERIFY2(help.output().contains(word), word);
+    QCOMPARE(version.exitCode(), 0);
+    QCOMPARE(version.output(), QStringLiteral("quillo 1.0\n"));
+}
+
+void TestCli::sendsAndReceivesByteForByte()
+{
+    CliRun receiver;
+    const QString folder = receiver.home() + "/in";
+    QVERIFY(QDir().mkpath(folder));
+    receiver.start({"receive", "--bind", a(kReceiver), "--dir", folder});
+
+    CliRun sender;
+    const QByteArray big = randomBytes(3 * 1024 * 1024 + 17);
+    const QString bigPath = sender.home() + "/big.bin";
+    const QString smallPath = sender.home() + "/small file.txt";
+    QVERIFY(writeFile(bigPath, big));
+    QVERIFY(writeFile(smallPath, "hello"));
+    // The sender tries again while the receiver is not listening yet.
+    sender.start({"send", "--bind", a(kSender), "--to", a(kReceiver), bigPath, smallPath});
+    QTRY_VERIFY_WITH_TIMEOUT(sender.hasEnded(), kWait);
+    QCOMPARE(sender.errors(), QString());
+    QCOMPARE(sender.output(), QStringLiteral("sent\t%1\t%2\t127.0.0.60\nsent\t%3\t5\t127.0.0.60\n")
+                                  .arg(bigPath, QString::number(big.size()), smallPath));
+    QCOMPARE(sender.exitCode(), 0);
+
+    QTRY_COMPARE_WITH_TIMEOUT(receiver.output().count('\n'), 2, kWait);
+    receiver.process.terminate();
+    QTRY_VERIFY_WITH_TIMEOUT(receiver.hasEnded(), kWait);
+    QVERIFY(receiver.exitedNormally());
+    QCOMPARE(receiver.exitCode(), 0);
+    QCOMPARE(receiver.output(), QStringLiteral("received\t%1/big.bin\t%2\t127.0.0.61\n"
+                                               "received\t%1/small file.txt\t5\t127.0.0.61\n")
+                                    .arg(folder, QString::number(big.size())));
+    QCOMPARE(receiver.errors(), QString());
+    QVERIFY(readFile(folder + "/big.bin") == big);
+    QCOMPARE(readFile(folder + "/small file.txt"), QByteArray("hello"));
+}
+
+void TestCli::sendReportsEveryFileNotDelivered()
+{
+    CliRun sender;
+    const QString present = sender.home() + "/a.txt";
+    const QString missing = sender.home() + "/missing.txt";
+    QVERIFY(writeFile(present, "hello"));
+    sender.start({"send", "--bind", a(kSender), "--to", a(kNobody), missing, present});
+    QTRY_VERIFY_WITH_TIMEOUT(sender.hasEnded(), kWait);
+    QVERIFY(sender.exitedNormally());
+    QCOMPARE(sender.exitCode(), 1);
+    QCOMPARE(sender.output(), QString());
+    const QStringList lines = sender.errors().split('\n', Qt::SkipEmptyParts);
+    QCOMPARE(lines.size(), 2);
+    QCOMPARE(lines.at(0), "quillo: " + missing + " not sent: it is not an existing file");
+    QVERIFY2(lines.at(1).startsWith("quillo: " + present + " not sent to 127.0.0.62: Error 10061"),
+             qPrintable(lines.at(1)));
+}
+
+void TestCli::unknownPeerIsExplained()
+{
+    const QString explanation =
+        "nosuchpeer.invalid is neither a name in the address book nor a host that can be found";
+    CliRun sender;
+    QVERIFY(sender.storeSettings(kAnnaAt68));
+    const QString file = sender.home() + "/a.txt";
+    QVERIFY(writeFile(file, "hello"));
+    sender.start({"send", "--bind", a(kSender), "--to", "nosuchpeer.invalid", file});
+    CliRun chat;
+    chat.start({"chat", "--bind", a(kChatSender), "--to", "nosuchpeer.invalid", "hi"});
+    QTRY_VERIFY_WITH_TIMEOUT(sender.hasEnded() && chat.hasEnded(), kWait);
+    QCOMPARE(sender.exitCode(), 1);
+    QVERIFY2(sender.errors().contains("Error 11001") && sender.errors().contains(explanation),
+             qPrintable(sender.errors()));
+    QCOMPARE(chat.exitCode(), 1);
+    QVERIFY2(chat.errors().contains(explanation), qPrintable(chat.errors()));
+}
+
+void TestCli::receiveOnceWaitsForAConnectionWithAFile()
+{
+    CliRun receiver;
+    receiver.start({"receive", "--bind", a(kRawReceiver), "--dir", receiver.home(), "--once"});
+
+    // A connection that never brings a header does not count.
+    CliRawPeer idle(kRawPeer, kRawReceiver);
+    QTRY_VERIFY_WITH_TIMEOUT(idle.connected(), kWait);
+    idle.socket->disconnectFromHost();
+    QTRY_VERIFY_WITH_TIMEOUT(receiver.errors().contains("before a file began"), kWait);
+    QVERIFY(!receiver.hasEnded());
+
+    // As `printf 'FILENAME a.txt #5\r\nhello' | nc HOST 1052` would.
+    CliRawPeer peer(kRawPeer, kRawReceiver);
+    QTRY_VERIFY_WITH_TIMEOUT(peer.connected(), kWait);
+    peer.socket->write("FILENAME a.txt #5\r\nhello");
+    peer.socket->disconnectFromHost();
+    QTRY_VERIFY_WITH_TIMEOUT(receiver.hasEnded(), kWait);
+    QVERIFY(receiver.exitedNormally());
+    QCOMPARE(receiver.exitCode(), 0);
+    QCOMPARE(receiver.output(), "received\t" + receiver.home() + "/a.txt\t5\t127.0.0.64\n");
+    QCOMPARE(readFile(receiver.home() + "/a.txt"), QByteArray("hello"));
+}
+
+void TestCli::receiveRefusesToStart_data()
+{
+    QTest::addColumn<QByteArray>("settings");
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<int>("exitCode");
+    QTest::addColumn<QString>("message");
+    QTest::newRow("stored folder missing")
+        << QByteArray("[Settings]\nSaveDir=/nonexistent/in/")
+        << QStringList{"receive", "--bind", a(kTakenPort)} << 2
+        << "the stored save folder /nonexistent/in/ is not an existing folder";
+    QTest::newRow("port taken") << QByteArray("[Settings]\nSaveDir=/tmp/")
+                                << QStringList{"receive", "--bind", a(kTakenPort)} << 1
+                                << "cannot receive on TCP port 1052: Error 10048";
+}
+
+void TestCli::receiveRefusesToStart()
+{
+    QFETCH(QByteArray, settings);
+    QFETCH(QStringList, arguments);
+    QFETCH(int, exitCode);
+    QFETCH(QString, message);
+    QTcpServer holder;
+    QVERIFY(holder.listen(kTakenPort, 1052));
+    CliRun receiver;
+    QVERIFY(receiver.storeSettings(settings));
+    receiver.start(arguments);
+    QTRY_VERIFY_WITH_TIMEOUT(receiver.hasEnded(), kWait);
+    QCOMPARE(receiver.exitCode(), exitCode);
+    QVERIFY2(receiver.errors().startsWith("quillo: " + message), qPrintable(receiver.errors()));
+}
+
+void TestCli::terminationKeepsThePartFile()
+{
+    CliRun receiver;
+    receiver.start({"receive", "--bind", a(kStoppedReceiver), "--dir", receiver.home()});
+    CliRawPeer peer(kRawPeer, kStoppedReceiver);
+    QTRY_VERIFY_WITH_TIMEOUT(peer.connected(), kWait);
+    peer.socket->write("FILENAME b.bin #10\r\nhello");
+    QTRY_COMPARE_WITH_TIMEOUT(peer.replies, QByteArray("OK\n5\n"), kWait);
+
+    receiver.process.terminate();
+    QTRY_VERIFY_WITH_TIMEOUT(receiver.hasEnded(), kWait);
+    QVERIFY(receiver.exitedNormally());
+    QCOMPARE(receiver.exitCode(), 0);
+    QCOMPARE(receiver.output(), QString());
+    QCOMPARE(readFile(receiver.home() + "/b.bin.part"), QByteArray("hello"));
+    QVERIFY(!QFile::exists(receiver.home() + "/b.bin"));
+    QVERIFY2(receiver.errors().contains("5 of 10 bytes kept in " + receiver.home() + "/b.bin.part"),
+             qPrintable(receiver.errors()));
+    QTRY_VERIFY_WITH_TIMEOUT(peer.socket->state() == QAbstractSocket::UnconnectedState, kWait);
+}
+
+void TestCli::chatSendsTheExactBytes()
+{
+    QUdpSocket peer;
+    QVERIFY(peer.bind(kChatPeer, kChatPort));
+    const QString text = QString::fromUtf8("Grüße, € #1 ");
+    CliRun chat;
+    chat.start({"chat", "--bind", a(kChatSender), "--to", a(kChatPeer), text});
+    QTRY_VERIFY_WITH_TIMEOUT(chat.hasEnded(), kWait);
+    QCOMPARE(chat.exitCode(), 0);
+    QTRY_VERIFY_WITH_TIMEOUT(peer.hasPendingDatagrams(), kWait);
+    QNetworkDatagram datagram = peer.receiveDatagram();
+    QCOMPARE(datagram.data(), text.toUtf8());
+    QCOMPARE(datagram.senderAddress(), kChatSender);
+    QCOMPARE(datagram.senderPort(), int(kChatPort));
+
+    // To a name in the address book, from another port while the chat port is taken.
+    QUdpSocket holder;
+    QVERIFY(holder.bind(kChatSender, kChatPort));
+    CliRun named;
+    QVERIFY(named.storeSettings("[IPaddress0]\nName=Cleo\nIPaddress=127.0.0.67\n"));
+    named.start({"chat", "--bind", a(kChatSender), "--to", "Cleo", "hi"});
+    QTRY_VERIFY_WITH_TIMEOUT(named.hasEnded(), kWait);
+    QCOMPARE(named.exitCode(), 0);
+    QTRY_VERIFY_WITH_TIMEOUT(peer.hasPendingDatagrams(), kWait);
+    datagram = peer.receiveDatagram();
+    QCOMPARE(datagram.data(), QByteArray("hi"));
+    QCOMPARE(datagram.senderAddress(), kChatSender);
+    QVERIFY(datagram.senderPort() != int(kChatPort));
+}
+
+void TestCli::listenPrintsNoticesAndLines()
+{
+    CliRun listener;
+    QVERIFY(listener.storeSettings(kAnnaAt68));
+    listener.start({"listen", "--bind", a(kListener)});
+    QUdpSocket anna;
+    QVERIFY(anna.bind(kChatSender));
+    // Announced again until heard: datagrams sent before the port is taken are lost.
+    QTRY_VERIFY_WITH_TIMEOUT(
+        anna.writeDatagram("ONLINE", kListener, kChatPort) && !listener.output().isEmpty(), kWait);
+    anna.writeDatagram("hello there", kListener, kChatPort);
+    QTRY_VERIFY_WITH_TIMEOUT(listener.output().endsWith("Anna Says: hello there\n"), kWait);
+    QUdpSocket stranger;
+    QVERIFY(stranger.bind(kChatPeer));
+    stranger.writeDatagram("ONLINE", kListener, kChatPort);
+    stranger.writeDatagram("psst", kListener, kChatPort);
+    QTRY_VERIFY_WITH_TIMEOUT(listener.output().endsWith("Says: hello there\nUNKNOWN Says: psst\n"),
+                             kWait);
+
+    listener.process.terminate();
+    QTRY_VERIFY_WITH_TIMEOUT(listener.hasEnded(), kWait);
+    QVERIFY(listener.exitedNormally());
+    QCOMPARE(listener.exitCode(), 0);
+    QStringList lines = listener.output().split('\n', Qt::SkipEmptyParts);
+    QCOMPARE(lines.takeLast(), QStringLiteral("UNKNOWN Says: psst"));
+    QCOMPARE(lines.takeLast(), QStringLiteral("Anna Says: hello there"));
+    const QRegularExpression notice(QStringLiteral("^Anna is online at \\d\\d:\\d\\d$"));
+    for (const QString& line : lines)
+        QVERIFY2(notice.match(line).hasMatch(), qPrintable(line));
+}
+
+QTEST_GUILESS_MAIN(TestCli)
+#include "tst_cli.moc"
