@@ -10,6 +10,7 @@
 #include "cli/receivefolder.h"
 #include "cli/sendcommand.h"
 #include "cli/stopsignals.h"
+#include "platform/savefoldersetting.h"
 #include "platform/settingsstore.h"
 
 #include <QCoreApplication>
@@ -18,9 +19,6 @@
 
 namespace
 {
-
-const QString kSettingsSection = QStringLiteral("Settings");
-const QString kSaveDirKey = QStringLiteral("SaveDir");
 
 int usageError(Console& console, const UsageError& error)
 {
@@ -41,8 +39,7 @@ std::unique_ptr<Command> makeCommand(const CommandLine& line, const SettingsStor
 {
     switch (line.action) {
     case CommandLine::Action::Receive: {
-        const ReceiveFolder folder = chooseReceiveFolder(
-            line.folder, settings.read(kSettingsSection, kSaveDirKey, QString()));
+        const ReceiveFolder folder = chooseReceiveFolder(line.folder, storedSaveFolder(settings));
         if (folder.folder.isEmpty()) {
             console.printProblem(folder.problem);
             return nullptr;

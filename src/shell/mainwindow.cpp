@@ -3,6 +3,7 @@
 #include "platform/clock.h"
 #include "platform/clocktext.h"
 #include "platform/localaddress.h"
+#include "platform/savefoldersetting.h"
 #include "platform/settingsstore.h"
 #include "platform/socketerror.h"
 #include "presence/datagram.h"
@@ -21,9 +22,6 @@ namespace
 
 constexpr int kClientWidth = 797;
 constexpr int kClientHeight = 521;
-
-const QString kSettingsSection = QStringLiteral("Settings");
-const QString kSaveDirKey = QStringLiteral("SaveDir");
 
 } // namespace
 
@@ -86,10 +84,10 @@ bool Main::Form_Load()
         return false;
     addressBook_.load(platform_.settings);
 
-    saveFolder_ = platform_.settings.read(kSettingsSection, kSaveDirKey, QString());
+    saveFolder_ = storedSaveFolder(platform_.settings);
     if (saveFolder_.isEmpty()) {
         saveFolder_ = askForSaveFolder(platform_.dialogs);
-        platform_.settings.write(kSettingsSection, kSaveDirKey, saveFolder_);
+        storeSaveFolder(platform_.settings, saveFolder_);
         platform_.settings.save();
     }
     receiver_.setSaveFolder(saveFolder_);

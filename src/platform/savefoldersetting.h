@@ -1,0 +1,10 @@
+#pragma once
+
+#include <QString>
+
+class SettingsStore;
+
+// The folder received files go into, as the user chose it: [Settings] SaveDir. Empty
+// when none has been chosen yet.
+QString storedSaveFolder(const SettingsStore& settings);
+void storeSaveFolder(SettingsStore& settings, const QString& folder);
