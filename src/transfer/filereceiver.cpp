@@ -66,6 +66,8 @@ void FileReceiver::FileRecieveSocket_ConnectionRequest()
     connection_ = connection;
     connection->setParent(this);
     connection->setReadBufferSize(kReadBufferBytes);
+    // The acceptance and the counts are short lines the sender waits for: send each at once.
+    connection->setSocketOption(QAbstractSocket::LowDelayOption, 1);
     connect(connection, &QTcpSocket::readyRead, this, &FileReceiver::FileRecieveSocket_DataArrival);
     connect(connection, &QTcpSocket::disconnected, this, &FileReceiver::FileRecieveSocket_Close);
     connect(connection, &QTcpSocket::errorOccurred, this, [this](QAbstractSocket::SocketError e) {

@@ -28,7 +28,6 @@ FileSender::FileSender(RandomSource& random, const QHostAddress& bindAddress, QO
         end(SendOutcome::NotSent);
     });
     retry_.setSingleShot(true);
-    retry_.setInterval(std::chrono::milliseconds(500));
     connect(&retry_, &QTimer::timeout, this, &FileSender::connectSocket);
     connect(&speed_, &SpeedMeter::ticked, this, &FileSender::speedTicked);
 }
@@ -38,10 +37,10 @@ FileSender::~FileSender()
     cancel();
 }
 
-void FileSender::setRefusalRetries(int count, std::chrono::milliseconds interval)
+void FileSender::setRefusalRetries(int count, std::chrono::milliseconds longestWait)
 {
     retriesAllowed_ = count;
-    retry_.setInterval(interval);
+    longestRetryWait_ = longestWait;
 }
 
 void FileSender::send(const QString& path, qint64 size, const QString& host)
@@ -103,6 +102,9 @@ void FileSender::dropSocket()
 
 void FileSender::FileSendSocket_Connect()
 {
+    // Each step waits for a short line from the other side: a header or a last block
+    // held back to gather more would only stall it.
+    socket_->setSocketOption(QAbstractSocket::LowDelayOption, 1);
     state_ = State::AwaitingAcceptance;
     replies_ = ReplyLineSplitter();
     const QString bareName = QFileInfo(path_).fileName();
@@ -212,9 +214,9 @@ void FileSender::FileSendSocket_Error(QAbstractSocket::SocketError error)
             return;
         }
         if (error == QAbstractSocket::ConnectionRefusedError && retriesLeft_ > 0) {
-            --retriesLeft_;
+            const int done = retriesAllowed_ - retriesLeft_--;
             dropSocket();
-            retry_.start();
+            retry_.start(std::min(kFirstRetryWait * (1 << std::min(done, 16)), longestRetryWait_));
             return;
         }
     }

@@ -38,15 +38,22 @@ public:
     // size of the file or the pace of the receiver.
     static constexpr qint64 kMaxUnsentBytes = 1024 * 1024;
 
+    // Together about three seconds of refusals: 5, 10, 20 ... 320 ms, then 500 ms apart.
+    static constexpr int kRefusalRetries = 12;
+    static constexpr std::chrono::milliseconds kFirstRetryWait = std::chrono::milliseconds(5);
+    static constexpr std::chrono::milliseconds kLongestRetryWait = std::chrono::milliseconds(500);
+
     explicit FileSender(RandomSource& random, const QHostAddress& bindAddress,
                         QObject* parent = nullptr);
     // Ends a transfer in progress quietly.
     ~FileSender() override;
 
     void setIdleTimeout(std::chrono::milliseconds timeout) { idle_.setInterval(timeout); }
-    // A receiver that has not gone back to listening yet refuses; such a refusal is
-    // tried again this many times, this far apart, before it counts as an error.
-    void setRefusalRetries(int count, std::chrono::milliseconds interval);
+    // A receiver that has not gone back to listening yet refuses. Such a refusal is tried
+    // again this many times before it counts as an error: soon at first, as a receiver
+    // normally listens again within moments of the last file, then less and less often,
+    // up to longestWait apart.
+    void setRefusalRetries(int count, std::chrono::milliseconds longestWait);
 
     bool isBusy() const { return state_ != State::Closed || retry_.isActive(); }
     // Sends the file at path, of the size measured before, to port 1052 of host.
@@ -96,8 +103,9 @@ private:
     QTimer idle_;
     QTimer retry_;
     SpeedMeter speed_;
-    int retriesAllowed_ = 6;
+    int retriesAllowed_ = kRefusalRetries;
     int retriesLeft_ = 0;
+    std::chrono::milliseconds longestRetryWait_ = kLongestRetryWait;
     int portDrawsLeft_ = 0;
     quint16 localPort_ = 0;
     State state_ = State::Closed;
