@@ -1,194 +1,750 @@
-// Measures sending one file from one running copy to another over loopback, against a
-// plain nc copy of the same file measured in the same run, and the peak memory of both
-// copies together. A second run sends to a receiver that reads slowly, to show that the
-// sender holds a bounded part of the file whatever the receiver's pace.
+// Measures Quillo's transfers over loopback against a plain nc copy of the same file made
+// in the same run, and prints one table of the figures against their goals:
 //
-//   bench_transfer [MiB]        (default 256)
+//   1  a file sent by `quillo send` to `quillo receive --once`, both processes
+//   2  the same file sent by the window (offscreen, in a process of its own)
+//   3  the peak memory of each of those processes
+//   4  the memory a sender takes while a receiver reads slowly
+//   5  the longest turn of the sending event loop, for the window and for the engine
+//      sender that `quillo send` runs (here in the benchmark's own process)
+//   6  1000 small files sent by `quillo send` to `quillo receive`
+//
+// The big file is sent in rounds, nc, quillo send and the window in turn, and the fastest
+// of each counts. Every received file is compared with what was sent. The benchmark ends
+// with 0 whether the goals are met or not, and with 1 when a file arrived damaged: under
+// its final name but not as sent, or not at all although its transfer was reported done.
+//
+//   bench_transfer [MiB]        (default 1024)
 
-#include "platform/clock.h"
-#include "shell/dialogs.h"
+#include "benchtools.h"
+#include "cli/terminalprogress.h"
 #include "platform/randomsource.h"
-#include "platform/settingsstore.h"
-#include "shell/mainwindow.h"
+#include "transfer/filesender.h"
 #include "transfer/protocol.h"
+#include "transfer/sendbatch.h"
+#include "transfer/speedtext.h"
+#include "windowsender.h"
 
-#include <QApplication>
+#include <QCoreApplication>
 #include <QDir>
-#include <QElapsedTimer>
-#include <QFile>
-#include <QListWidget>
-#include <QProcess>
-#include <QPushButton>
+#include <QEventLoop>
+#include <QFileInfo>
+#include <QTcpServer>
+#include <QTcpSocket>
 #include <QTemporaryDir>
-#include <QTimer>
+#include <QThread>
 
+#include <algorithm>
 #include <cstdio>
-#include <sys/resource.h>
+#include <vector>
 
 namespace
 {
 
-const QHostAddress kSender(QStringLiteral("127.0.0.52"));
-const QHostAddress kReceiver(QStringLiteral("127.0.0.53"));
+// Each measurement has loopback addresses of its own, so that no connection of one can
+// meet a lingering connection of another.
+const QString kNcReceiver = QStringLiteral("127.0.0.50");
+const QString kNcSender = QStringLiteral("127.0.0.51");
+const QString kProcessReceiver = QStringLiteral("127.0.0.52");
+const QString kProcessSender = QStringLiteral("127.0.0.53");
+const QString kWindowReceiver = QStringLiteral("127.0.0.54");
+const QString kWindowSender = QStringLiteral("127.0.0.55");
+const QString kSlowReceiver = QStringLiteral("127.0.0.56");
+const QString kSlowSender = QStringLiteral("127.0.0.57");
+const QString kEngineReceiver = QStringLiteral("127.0.0.58");
+const QString kEngineSender = QStringLiteral("127.0.0.59");
+// The many-files runs take the first of these pairs (receiver, sender) that no earlier
+// connection still holds: 1000 connections in a row leave as many in TIME_WAIT.
+const std::pair<const char*, const char*> kManyPairs[] = {{"127.0.0.70", "127.0.0.71"},
+                                                          {"127.0.0.72", "127.0.0.73"},
+                                                          {"127.0.0.74", "127.0.0.75"},
+                                                          {"127.0.0.76", "127.0.0.77"},
+                                                          {"127.0.0.78", "127.0.0.79"}};
+constexpr quint16 kNcPort = 5099;
 
-class NoDialogs : public Dialogs
+constexpr int kRounds = 3;
+constexpr int kSmallFiles = 1000;
+constexpr int kManyRounds = 3;
+constexpr int kManyTimeoutMs = 60000;
+constexpr qint64 kSmallFileBytes = 4096;
+constexpr int kSlowSeconds = 5;
+constexpr qint64 kSlowReadBytes = 64 * 1024;
+constexpr int kSlowReadIntervalMs = 20;
+
+constexpr double kSpeedGoal = 2.0;
+constexpr double kSpeedFloor = 1.5;
+constexpr double kWindowSpeedGoal = 1.0;
+constexpr long kMemoryGoalKiB = 64 * 1024;
+constexpr long kSlowGrowthGoalKiB = 4 * 1024;
+constexpr double kTurnGoalMs = 20;
+constexpr double kManyFilesGoalSeconds = 5;
+
+QString mib(long kib)
 {
-public:
-    void message(const QString& text) override { std::fprintf(stderr, "%s\n", qPrintable(text)); }
-    QString input(const QString&, const QString&, const QString&) override { return {}; }
-    QString openFile(const QString&, const QString&) override { return next; }
-    QString saveFile(const QString&, const QString&) override { return {}; }
-    QString next;
+    return QString::number(kib / 1024.0, 'f', 1) + QStringLiteral(" MiB");
+}
+
+QString secondsText(double seconds)
+{
+    return QString::number(seconds, 'f', 2) + QStringLiteral(" s");
+}
+
+QString verdict(bool met)
+{
+    return met ? QStringLiteral("met") : QStringLiteral("missed");
+}
+
+struct Row {
+    QString name;
+    QString figure;
+    QString goal;
+    QString result;
 };
 
-long peakKiB()
-{
-    rusage usage{};
-    getrusage(RUSAGE_SELF, &usage);
-    return usage.ru_maxrss;
-}
+struct Bench {
+    QString quillo;
+    QString self;
+    QTemporaryDir dir{scratchPrefix() + QStringLiteral("XXXXXX")};
+    QString payload;
+    qint64 size = 0;
+    QString inbox;
+    QProcessEnvironment environment;
+    int timeoutMs = 0;
+    bool damaged = false;
 
-long currentKiB()
-{
-    QFile status(QStringLiteral("/proc/self/status"));
-    status.open(QIODevice::ReadOnly);
-    for (const QByteArray& line : status.readAll().split('\n'))
-        if (line.startsWith("VmRSS:"))
-            return line.mid(6).trimmed().split(' ').first().toLong();
-    return 0;
-}
-
-bool makeFile(const QString& path, qint64 bytes)
-{
-    QFile file(path);
-    if (!file.open(QIODevice::WriteOnly))
-        return false;
-    QByteArray block(1 << 20, Qt::Uninitialized);
-    for (int i = 0; i < block.size(); ++i)
-        block[i] = char((i * 7919) >> 3);
-    for (qint64 written = 0; written < bytes; written += block.size())
-        file.write(block.left(std::min<qint64>(block.size(), bytes - written)));
-    return true;
-}
-
-// nc receives into a file beside the payload, as the program does.
-double ncSeconds(const QString& path)
-{
-    QProcess listener;
-    listener.setStandardOutputFile(path + QStringLiteral(".nc"));
-    listener.start(QStringLiteral("nc"), {"-l", kReceiver.toString(), "5099"});
-    listener.waitForStarted();
-    QProcess sender;
-    sender.setStandardInputFile(path);
-    QElapsedTimer timer;
-    // nc may not be listening yet: try until it is.
-    for (int attempt = 0; attempt < 50; ++attempt) {
-        timer.start();
-        sender.start(QStringLiteral("nc"), {"-N", kReceiver.toString(), "5099"});
-        sender.waitForFinished(-1);
-        if (sender.exitCode() == 0)
-            break;
-        QProcess::execute(QStringLiteral("sleep"), {"0.1"});
+    void log(const QString& text) const
+    {
+        std::printf("%s\n", qPrintable(text));
+        std::fflush(stdout);
     }
-    listener.waitForFinished(-1);
-    const double seconds = timer.nsecsElapsed() / 1e9;
-    QFile::remove(path + QStringLiteral(".nc"));
-    return seconds;
-}
+    // Something went wrong that is not a measurement: said at once, on standard error.
+    void complain(const QString& text, const Child* child = nullptr) const
+    {
+        std::fprintf(stderr, "bench: %s\n", qPrintable(text));
+        if (child && !child->errors().isEmpty())
+            std::fprintf(stderr, "%s", child->errors().constData());
+    }
+    void emptyInbox() const
+    {
+        QDir(inbox).removeRecursively();
+        QDir().mkpath(inbox);
+        settleDisk();
+    }
+    // Checks the file received into the inbox under the payload's name, then removes it.
+    // A file under its final name, or one that either side called done, must be whole;
+    // otherwise the transfer only failed.
+    bool receivedWhole(const QString& what, bool saidDone)
+    {
+        const QString received = QDir(inbox).filePath(QFileInfo(payload).fileName());
+        const bool whole = sameContents(payload, received);
+        if (!whole) {
+            damaged = damaged || saidDone || QFileInfo::exists(received);
+            complain(QStringLiteral("%1: the received file is not the one sent (%2 of %3 bytes)")
+                         .arg(what)
+                         .arg(QFileInfo(received).size())
+                         .arg(size));
+        }
+        QFile::remove(received);
+        return whole;
+    }
+    std::unique_ptr<Child> quilloChild(const QStringList& arguments, bool measurePeak) const
+    {
+        auto child = std::make_unique<Child>(quillo, arguments, measurePeak);
+        child->setEnvironment(environment);
+        return child;
+    }
+    // `quillo receive --once` into the inbox, listening when it returns.
+    std::unique_ptr<Child> startReceiver(const QString& address) const
+    {
+        auto receiver =
+            quilloChild({QStringLiteral("receive"), QStringLiteral("--once"),
+                         QStringLiteral("--dir"), inbox, QStringLiteral("--bind"), address},
+                        true);
+        if (!receiver->start() || !waitListening(QHostAddress(address), kFilePort, 10000)) {
+            complain(QStringLiteral("quillo receive did not start listening on %1").arg(address),
+                     receiver.get());
+            return nullptr;
+        }
+        return receiver;
+    }
+};
+
+// ---- 1, 2, 3: one big file, three ways ------------------------------------------------
 
 struct Copy {
-    Copy(const QHostAddress& address, const QString& folder, const QString& peer)
-        : settings(folder + QStringLiteral("/Quillo.conf"))
-    {
-        QDir().mkpath(folder + QStringLiteral("/in"));
-        settings.write(QStringLiteral("Settings"), QStringLiteral("SaveDir"), folder + "/in/");
-        settings.write(QStringLiteral("IPaddress0"), QStringLiteral("Name"),
-                       QStringLiteral("peer"));
-        settings.write(QStringLiteral("IPaddress0"), QStringLiteral("IPaddress"), peer);
-        window = std::make_unique<Main>(Platform{dialogs, settings, clock, random, {}}, address);
-    }
-    NoDialogs dialogs;
-    SettingsStore settings;
-    SystemClock clock;
-    UnseededRandom random;
-    std::unique_ptr<Main> window;
+    double seconds = 0;
+    bool ok = false;
 };
+
+Copy ncCopy(Bench& bench)
+{
+    bench.emptyInbox();
+    const QString copy = QDir(bench.inbox).filePath(QStringLiteral("nc.bin"));
+    Child listener(QStringLiteral("nc"),
+                   {QStringLiteral("-l"), kNcReceiver, QString::number(kNcPort)});
+    listener.setStandardInputFile(QProcess::nullDevice());
+    listener.setStandardOutputFile(copy);
+    if (!listener.start() || !waitListening(QHostAddress(kNcReceiver), kNcPort, 10000)) {
+        bench.complain(QStringLiteral("nc did not start listening"), &listener);
+        return {};
+    }
+    Child sender(QStringLiteral("nc"), {QStringLiteral("-N"), QStringLiteral("-s"), kNcSender,
+                                        kNcReceiver, QString::number(kNcPort)});
+    sender.setStandardInputFile(bench.payload);
+    QElapsedTimer timer;
+    timer.start();
+    const bool ended =
+        sender.start() && sender.wait(bench.timeoutMs) && listener.wait(bench.timeoutMs);
+    Copy result{timer.nsecsElapsed() / 1e9, ended && sender.succeeded()};
+    if (!result.ok || !sameContents(bench.payload, copy)) {
+        bench.complain(QStringLiteral("the nc copy failed"), &sender);
+        result.ok = false;
+    }
+    QFile::remove(copy);
+    return result;
+}
+
+struct ProcessCopy : Copy {
+    long senderPeakKiB = 0;
+    long receiverPeakKiB = 0;
+};
+
+ProcessCopy processCopy(Bench& bench)
+{
+    bench.emptyInbox();
+    ProcessCopy result;
+    const std::unique_ptr<Child> receiver = bench.startReceiver(kProcessReceiver);
+    if (!receiver)
+        return result;
+    const std::unique_ptr<Child> sender =
+        bench.quilloChild({QStringLiteral("send"), QStringLiteral("--bind"), kProcessSender,
+                           QStringLiteral("--to"), kProcessReceiver, bench.payload},
+                          true);
+    QElapsedTimer timer;
+    timer.start();
+    const bool ended =
+        sender->start() && sender->wait(bench.timeoutMs) && receiver->wait(bench.timeoutMs);
+    result.seconds = timer.nsecsElapsed() / 1e9;
+    const bool saidDone =
+        sender->output().startsWith("sent\t") || receiver->output().startsWith("received\t");
+    result.ok = ended && sender->succeeded() && receiver->succeeded() && saidDone;
+    if (!result.ok)
+        bench.complain(QStringLiteral("quillo send to quillo receive failed"), sender.get());
+    result.ok = bench.receivedWhole(QStringLiteral("quillo send"), saidDone) && result.ok;
+    result.senderPeakKiB = sender->peakKiB().value_or(0);
+    result.receiverPeakKiB = receiver->peakKiB().value_or(0);
+    return result;
+}
+
+// The longest turn of a sending event loop, and what the thread did meanwhile.
+struct Turn {
+    double ms = 0;
+    double runningMs = 0;
+    double queuedMs = 0;
+};
+
+Turn turnOf(const Heartbeat& heartbeat)
+{
+    return {heartbeat.longestMs(), heartbeat.longestRunningMs(), heartbeat.longestQueuedMs()};
+}
+
+QString turnText(const Turn& turn)
+{
+    return QStringLiteral("%1 ms (running %2, waiting for a CPU %3)")
+        .arg(turn.ms, 0, 'f', 1)
+        .arg(turn.runningMs, 0, 'f', 1)
+        .arg(turn.queuedMs, 0, 'f', 1);
+}
+
+struct WindowCopy : Copy {
+    Turn longestTurn;
+    long windowPeakKiB = 0;
+    long windowBeforeKiB = 0;
+    long receiverPeakKiB = 0;
+};
+
+WindowCopy windowCopy(Bench& bench)
+{
+    bench.emptyInbox();
+    WindowCopy result;
+    const std::unique_ptr<Child> receiver = bench.startReceiver(kWindowReceiver);
+    if (!receiver)
+        return result;
+    QTemporaryDir home(bench.dir.filePath(QStringLiteral("window-XXXXXX")));
+    Child window(bench.self,
+                 {QStringLiteral("--window-sender"), bench.payload, kWindowReceiver, kWindowSender,
+                  home.path()},
+                 true);
+    window.setEnvironment(bench.environment);
+    const bool ended =
+        window.start() && window.wait(bench.timeoutMs + 20000) && receiver->wait(bench.timeoutMs);
+    const QList<QByteArray> figures = window.output().trimmed().split(' ');
+    result.ok = ended && window.succeeded() && receiver->succeeded() && figures.size() == 7;
+    if (result.ok) {
+        result.seconds = figures.at(0).toDouble();
+        result.longestTurn = {figures.at(1).toDouble(), figures.at(2).toDouble(),
+                              figures.at(3).toDouble()};
+        result.windowBeforeKiB = figures.at(5).toLong();
+    } else {
+        bench.complain(QStringLiteral("the window did not send its file"), &window);
+    }
+    result.ok = bench.receivedWhole(QStringLiteral("the window"),
+                                    window.succeeded() || receiver->succeeded()) &&
+                result.ok;
+    result.windowPeakKiB = window.peakKiB().value_or(0);
+    result.receiverPeakKiB = receiver->peakKiB().value_or(0);
+    return result;
+}
+
+template <typename T> const T* fastest(const std::vector<T>& runs)
+{
+    const T* best = nullptr;
+    for (const T& run : runs)
+        if (run.ok && (!best || run.seconds < best->seconds))
+            best = &run;
+    return best;
+}
+
+QString speedFigure(const QString& what, double ratio, double seconds, double ncSeconds,
+                    qint64 size)
+{
+    return QStringLiteral("%1: %2 x nc (%3, %4 MiB/s; nc %5)")
+        .arg(what, QString::number(ratio, 'f', 2), secondsText(seconds),
+             QString::number(size / 1048576.0 / seconds, 'f', 0), secondsText(ncSeconds));
+}
+
+// ---- 4: a receiver that reads slowly ----------------------------------------------------
+
+void slowReceiver(Bench& bench, std::vector<Row>& rows)
+{
+    QTcpServer server;
+    if (!server.listen(QHostAddress(kSlowReceiver), kFilePort)) {
+        bench.complain(QStringLiteral("the slow receiver cannot listen: ") + server.errorString());
+        return;
+    }
+    const std::unique_ptr<Child> sender =
+        bench.quilloChild({QStringLiteral("send"), QStringLiteral("--bind"), kSlowSender,
+                           QStringLiteral("--to"), kSlowReceiver, bench.payload},
+                          false);
+    QTcpSocket* connection = nullptr;
+    long baseKiB = 0;
+    long highestKiB = 0;
+    long peakKiB = 0;
+    qint64 taken = 0;
+    QEventLoop loop;
+    QTimer drain;
+    QTimer sample;
+    QTimer end;
+    end.setSingleShot(true);
+    QObject::connect(&server, &QTcpServer::newConnection, &loop, [&] {
+        connection = server.nextPendingConnection();
+        connection->setReadBufferSize(kSlowReadBytes);
+        baseKiB = highestKiB = processMemoryKiB(sender->pid()).value_or(0);
+        connection->write(acceptanceLine());
+        drain.start(kSlowReadIntervalMs);
+        sample.start(10);
+        end.start(kSlowSeconds * 1000);
+    });
+    QObject::connect(&drain, &QTimer::timeout, &loop,
+                     [&] { taken += connection->read(kSlowReadBytes).size(); });
+    QObject::connect(&sample, &QTimer::timeout, &loop, [&] {
+        highestKiB = std::max(highestKiB, processMemoryKiB(sender->pid()).value_or(0));
+    });
+    QObject::connect(&end, &QTimer::timeout, &loop, [&] {
+        peakKiB = processMemoryKiB(sender->pid(), "VmHWM").value_or(0);
+        drain.stop();
+        sample.stop();
+        connection->abort();
+        loop.quit();
+    });
+    QTimer::singleShot(30000, &loop, &QEventLoop::quit); // no connection came
+    if (!sender->start()) {
+        bench.complain(QStringLiteral("quillo send did not start"), sender.get());
+        return;
+    }
+    loop.exec();
+    sender->wait(10000);
+    if (!connection) {
+        bench.complain(QStringLiteral("quillo send never reached the slow receiver"), sender.get());
+        return;
+    }
+    const long grewKiB = highestKiB - baseKiB;
+    rows.push_back({QStringLiteral("4"),
+                    QStringLiteral("slow receiver, %1 s: quillo send grew by %2 KiB while the "
+                                   "receiver took %3 (peak %4)")
+                        .arg(kSlowSeconds)
+                        .arg(grewKiB)
+                        .arg(mib(long(taken / 1024)), mib(peakKiB)),
+                    QStringLiteral("< %1").arg(mib(kSlowGrowthGoalKiB)),
+                    verdict(grewKiB < kSlowGrowthGoalKiB)});
+}
+
+// ---- 5: the engine sender's event loop --------------------------------------------------
+
+struct EngineCopy : Copy {
+    Turn longestTurn;
+    long receiverPeakKiB = 0;
+};
+
+// What `quillo send` does, in this process so that a heartbeat can run beside it.
+EngineCopy engineCopy(Bench& bench)
+{
+    bench.emptyInbox();
+    EngineCopy result;
+    const std::unique_ptr<Child> receiver = bench.startReceiver(kEngineReceiver);
+    if (!receiver)
+        return result;
+    UnseededRandom random;
+    FileSender sender(random, QHostAddress(kEngineSender));
+    SendBatch batch(sender);
+    TerminalProgress progress(false); // quillo send's bar, not on a terminal here
+    QObject::connect(&sender, &FileSender::progressed, &sender,
+                     [&](qint64 confirmed, qint64 size) { progress.update(confirmed, size); });
+    QObject::connect(&sender, &FileSender::speedTicked, &sender, [&](qint64 bytes, int seconds) {
+        progress.setSpeed(speedText(bytes, seconds));
+    });
+    bool sent = false;
+    QObject::connect(&batch, &SendBatch::rowFinished, &batch,
+                     [&](int, const QString&, qint64, const QString&, SendOutcome outcome) {
+                         sent = outcome == SendOutcome::Sent;
+                     });
+    QEventLoop loop;
+    Heartbeat heartbeat;
+    QElapsedTimer timer;
+    QObject::connect(&batch, &SendBatch::finished, &loop, [&] {
+        result.seconds = timer.nsecsElapsed() / 1e9;
+        heartbeat.stop();
+        loop.quit();
+    });
+    QTimer::singleShot(bench.timeoutMs, &loop, [&] {
+        batch.stop();
+        heartbeat.stop();
+        loop.quit();
+    });
+    batch.append(bench.payload);
+    heartbeat.start();
+    timer.start();
+    batch.start([] { return std::optional<QString>(kEngineReceiver); });
+    loop.exec();
+    result.longestTurn = turnOf(heartbeat);
+    result.ok = receiver->wait(bench.timeoutMs) && receiver->succeeded() && sent;
+    if (!result.ok)
+        bench.complain(QStringLiteral("the engine sender did not send its file"), receiver.get());
+    result.ok =
+        bench.receivedWhole(QStringLiteral("the engine sender"), sent || receiver->succeeded()) &&
+        result.ok;
+    result.receiverPeakKiB = receiver->peakKiB().value_or(0);
+    return result;
+}
+
+// ---- 6: many small files -----------------------------------------------------------------
+
+struct ManyRun {
+    double seconds = 0;
+    bool finished = false; // quillo send ended by itself, with 0
+    int confirmed = 0;     // "sent" lines
+    int whole = 0;
+};
+
+// A pair of addresses that no connection holds any more, waiting up to a minute for one.
+std::optional<std::pair<QString, QString>> freePair()
+{
+    QElapsedTimer waited;
+    waited.start();
+    do {
+        for (const auto& [receiver, sender] : kManyPairs)
+            if (!hasConnections(QHostAddress(QLatin1String(receiver))) &&
+                !hasConnections(QHostAddress(QLatin1String(sender))))
+                return std::make_pair(QString::fromLatin1(receiver), QString::fromLatin1(sender));
+        QThread::msleep(500);
+    } while (waited.elapsed() < 65000);
+    return std::nullopt;
+}
+
+ManyRun manyFilesRun(Bench& bench, const QStringList& files, QDir inbox)
+{
+    ManyRun run;
+    inbox.removeRecursively();
+    inbox.mkpath(QStringLiteral("."));
+    settleDisk();
+    const auto pair = freePair();
+    if (!pair) {
+        bench.complain(QStringLiteral("every address pair for the many-files run is still busy"));
+        return run;
+    }
+    const auto& [receiverAddress, senderAddress] = *pair;
+    const std::unique_ptr<Child> receiver =
+        bench.quilloChild({QStringLiteral("receive"), QStringLiteral("--dir"), inbox.path(),
+                           QStringLiteral("--bind"), receiverAddress},
+                          false);
+    if (!receiver->start() || !waitListening(QHostAddress(receiverAddress), kFilePort, 10000)) {
+        bench.complain(QStringLiteral("quillo receive did not start listening"), receiver.get());
+        return run;
+    }
+    const std::unique_ptr<Child> sender =
+        bench.quilloChild(QStringList{QStringLiteral("send"), QStringLiteral("--bind"),
+                                      senderAddress, QStringLiteral("--to"), receiverAddress} +
+                              files,
+                          false);
+    QElapsedTimer timer;
+    timer.start();
+    const bool ended = sender->start() && sender->wait(kManyTimeoutMs);
+    run.seconds = timer.nsecsElapsed() / 1e9;
+    run.finished = ended && sender->succeeded();
+    receiver->terminate();
+    receiver->wait(10000);
+
+    const QByteArray output = sender->output();
+    for (const QString& file : files) {
+        const QString received = inbox.filePath(QFileInfo(file).fileName());
+        const bool confirmed = output.contains("sent\t" + file.toUtf8() + '\t');
+        run.confirmed += confirmed ? 1 : 0;
+        if (sameContents(file, received)) {
+            ++run.whole;
+        } else if (confirmed || QFileInfo::exists(received)) {
+            bench.damaged = true;
+            bench.complain(QStringLiteral("%1 arrived damaged or not at all").arg(file));
+        }
+    }
+    if (!run.finished) {
+        const QByteArray errors = sender->errors();
+        bench.complain(QStringLiteral("quillo send of %1 files %2 after %3; %4 problems, first: %5")
+                           .arg(files.size())
+                           .arg(ended ? QStringLiteral("failed") : QStringLiteral("was stopped"))
+                           .arg(secondsText(run.seconds))
+                           .arg(errors.count('\n'))
+                           .arg(QString::fromUtf8(errors.left(errors.indexOf('\n')))));
+    }
+    return run;
+}
+
+void manyFiles(Bench& bench, std::vector<Row>& rows)
+{
+    const QDir source(bench.dir.filePath(QStringLiteral("many")));
+    QDir inbox(bench.dir.filePath(QStringLiteral("many-in")));
+    source.mkpath(QStringLiteral("."));
+    QStringList files;
+    for (int i = 0; i < kSmallFiles; ++i) {
+        files.append(source.filePath(QStringLiteral("f%1.bin").arg(i, 4, 10, QLatin1Char('0'))));
+        if (!makePayload(files.last(), kSmallFileBytes, quint64(i) + 2)) {
+            bench.complain(QStringLiteral("cannot write ") + files.last());
+            return;
+        }
+    }
+
+    // The worst run counts: a batch that is slow now and then is slow for whoever sends it.
+    QStringList times;
+    double worst = 0;
+    int leastConfirmed = kSmallFiles;
+    int leastWhole = kSmallFiles;
+    bool allFinished = true;
+    for (int round = 1; round <= kManyRounds; ++round) {
+        const ManyRun run = manyFilesRun(bench, files, inbox);
+        bench.log(QStringLiteral("many files, round %1: %2, %3 confirmed, %4 whole%5")
+                      .arg(round)
+                      .arg(secondsText(run.seconds))
+                      .arg(run.confirmed)
+                      .arg(run.whole)
+                      .arg(run.finished ? QString() : QStringLiteral(", not finished")));
+        times.append(secondsText(run.seconds));
+        worst = std::max(worst, run.seconds);
+        leastConfirmed = std::min(leastConfirmed, run.confirmed);
+        leastWhole = std::min(leastWhole, run.whole);
+        allFinished = allFinished && run.finished;
+    }
+    const bool met = allFinished && leastConfirmed == kSmallFiles && leastWhole == kSmallFiles &&
+                     worst < kManyFilesGoalSeconds;
+    rows.push_back({QStringLiteral("6"),
+                    QStringLiteral("%1 files of 4 KiB, quillo send: %2 (slowest of %3 counts); "
+                                   "fewest confirmed %4, fewest whole %5")
+                        .arg(kSmallFiles)
+                        .arg(times.join(QStringLiteral(" / ")))
+                        .arg(kManyRounds)
+                        .arg(leastConfirmed)
+                        .arg(leastWhole),
+                    QStringLiteral("< %1 s, every file whole").arg(kManyFilesGoalSeconds),
+                    verdict(met)});
+    QDir(source).removeRecursively();
+    QDir(inbox).removeRecursively();
+}
+
+void printTable(const std::vector<Row>& rows)
+{
+    int widths[4] = {3, 6, 4, 6};
+    for (const Row& row : rows) {
+        widths[0] = std::max(widths[0], int(row.name.size()));
+        widths[1] = std::max(widths[1], int(row.figure.size()));
+        widths[2] = std::max(widths[2], int(row.goal.size()));
+        widths[3] = std::max(widths[3], int(row.result.size()));
+    }
+    const auto line = [&](const QString& a, const QString& b, const QString& c, const QString& d) {
+        std::printf("| %s | %s | %s | %s |\n", qPrintable(a.leftJustified(widths[0])),
+                    qPrintable(b.leftJustified(widths[1])), qPrintable(c.leftJustified(widths[2])),
+                    qPrintable(d.leftJustified(widths[3])));
+    };
+    line(QStringLiteral("Row"), QStringLiteral("Figure"), QStringLiteral("Goal"),
+         QStringLiteral("Result"));
+    line(QString(widths[0], QLatin1Char('-')), QString(widths[1], QLatin1Char('-')),
+         QString(widths[2], QLatin1Char('-')), QString(widths[3], QLatin1Char('-')));
+    for (const Row& row : rows)
+        line(row.name, row.figure, row.goal, row.result);
+}
+
+QString memoryVerdict(long kib)
+{
+    return kib > 0 ? verdict(kib <= kMemoryGoalKiB) : QStringLiteral("not measured");
+}
 
 } // namespace
 
 int main(int argc, char* argv[])
 {
-    qputenv("QT_QPA_PLATFORM", "offscreen");
-    QApplication app(argc, argv);
-    const qint64 mib = argc > 1 ? QByteArray(argv[1]).toLongLong() : 256;
-    QTemporaryDir dir;
-    const QString file = dir.filePath(QStringLiteral("payload.bin"));
-    if (!makeFile(file, mib << 20))
-        return 1;
+    if (argc > 1 && qstrcmp(argv[1], "--window-sender") == 0)
+        return runWindowSender(argc, argv);
 
-    const double ncTime = ncSeconds(file);
+    QCoreApplication app(argc, argv);
+    // A run stopped by Ctrl-C leaves its files, the big one among them; they go now.
+    removeLeftovers();
+    Bench bench;
+    bench.self = QCoreApplication::applicationFilePath();
+    bench.quillo = QStringLiteral(QUILLO_EXECUTABLE);
+    const qint64 mebibytes = argc > 1 ? QByteArray(argv[1]).toLongLong() : 1024;
+    if (mebibytes <= 0 || !bench.dir.isValid()) {
+        std::fprintf(stderr, "usage: bench_transfer [MiB]\n");
+        return 2;
+    }
+    bench.size = mebibytes << 20;
+    // Allow a crawl of 10 MiB/s before a transfer counts as stuck.
+    bench.timeoutMs = int(std::max<qint64>(60, mebibytes / 10)) * 1000;
+    bench.payload = bench.dir.filePath(QStringLiteral("payload.bin"));
+    bench.inbox = bench.dir.filePath(QStringLiteral("in"));
 
-    Copy sender(kSender, dir.filePath(QStringLiteral("s")), kReceiver.toString());
-    Copy receiver(kReceiver, dir.filePath(QStringLiteral("r")), kSender.toString());
-    if (!sender.window->Form_Load() || !receiver.window->Form_Load())
-        return 1;
-    const long baseKiB = peakKiB();
-    sender.dialogs.next = file;
-    sender.window->ui().ListIPaddress->setCurrentRow(0);
-    sender.window->ui().BUTTsendFile->click();
+    // Nothing run here may reach the real user's settings.
+    const QString home = bench.dir.filePath(QStringLiteral("home"));
+    QDir().mkpath(home + QStringLiteral("/.config"));
+    qputenv("HOME", QFile::encodeName(home));
+    qputenv("XDG_CONFIG_HOME", QFile::encodeName(home + QStringLiteral("/.config")));
+    bench.environment = QProcessEnvironment::systemEnvironment();
 
-    QElapsedTimer timer;
-    timer.start();
-    sender.window->ui().BUTsendthesefiles->click();
-    QTimer poll;
-    QObject::connect(&poll, &QTimer::timeout, [&] {
-        if (!sender.window->batch().isRunning())
-            app.quit();
-    });
-    poll.start(1);
-    app.exec();
-    const double quilloTime = timer.nsecsElapsed() / 1e9;
-    const bool whole =
-        QFileInfo(dir.filePath(QStringLiteral("r/in/payload.bin"))).size() == (mib << 20);
+    // Whatever else runs on the machine shows in every figure; the load says how much.
+    QFile loadAverage(QStringLiteral("/proc/loadavg"));
+    const QByteArray load = loadAverage.open(QIODevice::ReadOnly)
+                                ? loadAverage.readAll().split(' ').first()
+                                : QByteArrayLiteral("?");
+    bench.log(QStringLiteral("Quillo transfer benchmark: %1 MiB over loopback, %2 rounds, %3 "
+                             "cores (load %4), in %5")
+                  .arg(mebibytes)
+                  .arg(kRounds)
+                  .arg(QThread::idealThreadCount())
+                  .arg(QString::fromLatin1(load), bench.dir.path()));
+    if (!makePayload(bench.payload, bench.size, 1)) {
+        bench.complain(QStringLiteral("cannot write the file to send"));
+        return 2;
+    }
 
-    std::printf("file:                    %lld MiB\n", mib);
-    std::printf("nc copy:                 %.2f s (%.0f MiB/s)\n", ncTime, mib / ncTime);
-    std::printf("quillo send:             %.2f s (%.0f MiB/s)%s\n", quilloTime, mib / quilloTime,
-                whole ? "" : "  FILE INCOMPLETE");
-    std::printf("speed against nc:        %.2f\n", ncTime / quilloTime);
-    std::printf("peak memory, both sides: %ld MiB (%ld MiB before sending)\n", peakKiB() / 1024,
-                baseKiB / 1024);
+    // Rounds of the three copies in turn, so that whatever else the machine does falls on
+    // all three alike; the fastest of each counts.
+    std::vector<Copy> nc;
+    std::vector<ProcessCopy> processes;
+    std::vector<WindowCopy> windows;
+    for (int round = 1; round <= kRounds; ++round) {
+        nc.push_back(ncCopy(bench));
+        processes.push_back(processCopy(bench));
+        windows.push_back(windowCopy(bench));
+        bench.log(QStringLiteral("round %1: nc %2, quillo send %3, window %4 (longest turn %5)")
+                      .arg(round)
+                      .arg(secondsText(nc.back().seconds), secondsText(processes.back().seconds),
+                           secondsText(windows.back().seconds),
+                           turnText(windows.back().longestTurn)));
+    }
+    const EngineCopy engine = engineCopy(bench);
+    bench.log(QStringLiteral("engine sender in this process: %1 (longest turn %2)")
+                  .arg(secondsText(engine.seconds), turnText(engine.longestTurn)));
 
-    // A receiver that takes 64 KiB every 20 ms: the sender must not buffer the file.
-    QTcpServer slow;
-    slow.listen(QHostAddress(QStringLiteral("127.0.0.54")), kFilePort);
-    QTcpSocket* connection = nullptr;
-    QObject::connect(&slow, &QTcpServer::newConnection, [&] {
-        connection = slow.nextPendingConnection();
-        connection->setReadBufferSize(64 * 1024);
-        connection->write("OK\n");
-    });
-    QTimer drain;
-    QObject::connect(&drain, &QTimer::timeout, [&] {
-        if (connection)
-            connection->read(64 * 1024);
-    });
-    drain.start(20);
-    Copy slowSender(QHostAddress(QStringLiteral("127.0.0.55")), dir.filePath(QStringLiteral("t")),
-                    QStringLiteral("127.0.0.54"));
-    slowSender.window->Form_Load();
-    const long before = currentKiB();
-    slowSender.dialogs.next = file;
-    slowSender.window->ui().ListIPaddress->setCurrentRow(0);
-    slowSender.window->ui().BUTTsendFile->click();
-    slowSender.window->ui().BUTsendthesefiles->click();
-    long highest = before;
-    QTimer sample;
-    QObject::connect(&sample, &QTimer::timeout, [&] { highest = std::max(highest, currentKiB()); });
-    sample.start(50);
-    QTimer::singleShot(5000, &app, &QCoreApplication::quit);
-    app.exec();
-    std::printf("slow receiver, 5 s:      memory grew by %ld KiB while sending\n",
-                highest - before);
-    return whole ? 0 : 1;
+    std::vector<Row> rows;
+    const Copy* bestNc = fastest(nc);
+    const ProcessCopy* bestProcess = fastest(processes);
+    const WindowCopy* bestWindow = fastest(windows);
+    const QString best = QStringLiteral(", fastest of %1").arg(kRounds);
+    if (bestNc && bestProcess) {
+        const double ratio = bestNc->seconds / bestProcess->seconds;
+        rows.push_back({QStringLiteral("1"),
+                        speedFigure(QStringLiteral("quillo send -> quillo receive"), ratio,
+                                    bestProcess->seconds, bestNc->seconds, bench.size) +
+                            best,
+                        QStringLiteral(">= %1 x nc (at least %2 x)")
+                            .arg(kSpeedGoal, 0, 'f', 1)
+                            .arg(kSpeedFloor, 0, 'f', 1),
+                        ratio >= kSpeedGoal ? verdict(true)
+                        : ratio >= kSpeedFloor
+                            ? QStringLiteral("missed (%1 x floor met)").arg(kSpeedFloor, 0, 'f', 1)
+                            : verdict(false)});
+    } else {
+        rows.push_back({QStringLiteral("1"),
+                        QStringLiteral("quillo send -> quillo receive: failed"),
+                        QStringLiteral(">= %1 x nc").arg(kSpeedGoal, 0, 'f', 1), verdict(false)});
+    }
+    Turn longestWindowTurn;
+    for (const WindowCopy& run : windows)
+        if (run.ok && run.longestTurn.ms > longestWindowTurn.ms)
+            longestWindowTurn = run.longestTurn;
+    if (bestNc && bestWindow) {
+        const double ratio = bestNc->seconds / bestWindow->seconds;
+        rows.push_back({QStringLiteral("2"),
+                        speedFigure(QStringLiteral("window -> quillo receive"), ratio,
+                                    bestWindow->seconds, bestNc->seconds, bench.size) +
+                            best,
+                        QStringLiteral(">= %1 x nc").arg(kWindowSpeedGoal, 0, 'f', 1),
+                        verdict(ratio >= kWindowSpeedGoal)});
+    } else {
+        rows.push_back({QStringLiteral("2"), QStringLiteral("window -> quillo receive: failed"),
+                        QStringLiteral(">= %1 x nc").arg(kWindowSpeedGoal, 0, 'f', 1),
+                        verdict(false)});
+    }
+
+    long sendPeak = 0;
+    long receivePeak = engine.receiverPeakKiB;
+    long windowPeak = 0;
+    long windowBefore = 0;
+    for (const ProcessCopy& run : processes) {
+        sendPeak = std::max(sendPeak, run.senderPeakKiB);
+        receivePeak = std::max(receivePeak, run.receiverPeakKiB);
+    }
+    for (const WindowCopy& run : windows) {
+        receivePeak = std::max(receivePeak, run.receiverPeakKiB);
+        windowPeak = std::max(windowPeak, run.windowPeakKiB);
+        windowBefore = std::max(windowBefore, run.windowBeforeKiB);
+    }
+    const QString memoryGoal = QStringLiteral("<= %1").arg(mib(kMemoryGoalKiB));
+    rows.push_back({QStringLiteral("3a"),
+                    QStringLiteral("peak memory, quillo send: %1").arg(mib(sendPeak)), memoryGoal,
+                    memoryVerdict(sendPeak)});
+    rows.push_back({QStringLiteral("3b"),
+                    QStringLiteral("peak memory, quillo receive: %1").arg(mib(receivePeak)),
+                    memoryGoal, memoryVerdict(receivePeak)});
+    rows.push_back({QStringLiteral("3c"),
+                    QStringLiteral("peak memory, window process: %1 (%2 before sending)")
+                        .arg(mib(windowPeak), mib(windowBefore)),
+                    memoryGoal, memoryVerdict(windowPeak)});
+
+    slowReceiver(bench, rows);
+
+    const QString turnGoal = QStringLiteral("<= %1 ms").arg(kTurnGoalMs, 0, 'f', 0);
+    rows.push_back({QStringLiteral("5a"),
+                    QStringLiteral("longest loop turn, window sender: %1, worst of %2")
+                        .arg(turnText(longestWindowTurn))
+                        .arg(kRounds),
+                    turnGoal, verdict(bestWindow && longestWindowTurn.ms <= kTurnGoalMs)});
+    rows.push_back(
+        {QStringLiteral("5b"),
+         QStringLiteral("longest loop turn, engine sender: %1").arg(turnText(engine.longestTurn)),
+         turnGoal, verdict(engine.ok && engine.longestTurn.ms <= kTurnGoalMs)});
+
+    manyFiles(bench, rows);
+
+    std::printf("\n");
+    printTable(rows);
+    if (bench.damaged)
+        std::printf("\nA FILE ARRIVED DAMAGED OR NOT AT ALL.\n");
+    return bench.damaged ? 1 : 0;
 }

@@ -1,9 +1,27 @@
 #!/usr/bin/env bash
-# Builds Quillo in Release and runs the transfer benchmark (file size in MiB, default 256).
+# Builds Quillo in Release and runs the transfer benchmark over loopback (size of the big
+# file in MiB, default 1024). It needs nc from netcat-openbsd, the yardstick, and
+# /usr/bin/time, which measures each process's peak memory; both are installed if missing.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/install-deps.sh
-command -v nc >/dev/null || apt-get install -y -q netcat-openbsd
+
+missing=()
+for package in netcat-openbsd time; do
+    if ! dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "install ok installed"; then
+        missing+=("$package")
+    fi
+done
+if [ ${#missing[@]} -gt 0 ]; then
+    as_root=()
+    if [ "$(id -u)" -ne 0 ]; then
+        as_root=(sudo)
+    fi
+    echo "Installing: ${missing[*]}"
+    "${as_root[@]}" apt-get update -q
+    DEBIAN_FRONTEND=noninteractive "${as_root[@]}" apt-get install -y -q --no-install-recommends "${missing[@]}"
+fi
+
 cmake -S . -B build/bench -G Ninja -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=OFF -DQUILLO_BENCH=ON
 cmake --build build/bench --target bench_transfer
-build/bench/bench/bench_transfer "${1:-256}"
+exec build/bench/bench/bench_transfer "${1:-1024}"

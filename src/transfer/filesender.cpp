@@ -205,9 +205,11 @@ void FileSender::FileSendSocket_Error(QAbstractSocket::SocketError error)
         return;
     if (state_ == State::Connecting) {
         // The port drawn is still taken towards this peer (an earlier connection to it
-        // lingers): connect again from another one.
+        // lingers): connect again from another one. Qt reports the system's "address not
+        // available" at connecting as an unknown error.
         const bool portTaken = error == QAbstractSocket::AddressInUseError ||
-                               error == QAbstractSocket::SocketAddressNotAvailableError;
+                               error == QAbstractSocket::SocketAddressNotAvailableError ||
+                               error == QAbstractSocket::UnknownSocketError;
         if (portTaken && localPort_ != 0) {
             dropSocket();
             connectSocket();

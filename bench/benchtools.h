@@ -1,0 +1,124 @@
+#pragma once
+
+// What the transfer benchmark is built from: payload files, child processes with their
+// peak memory, the kernel's view of listening sockets and of a process's memory, and a
+// heartbeat that measures how long an event loop keeps to itself.
+
+#include <QElapsedTimer>
+#include <QHostAddress>
+#include <QObject>
+#include <QProcess>
+#include <QTimer>
+
+#include <optional>
+
+// Writes bytes of pseudo-random content to path; seed makes each file different.
+bool makePayload(const QString& path, qint64 bytes, quint64 seed);
+// Whether both files exist and hold the same bytes.
+bool sameContents(const QString& a, const QString& b);
+
+// Whether something listens on TCP address:port, as /proc/net/tcp tells, waiting up to
+// timeoutMs for it. Looking does not take the connection a one-shot listener waits for.
+bool waitListening(const QHostAddress& address, quint16 port, int timeoutMs);
+
+// Whether any TCP socket, in any state, has address at either end: a connection of an
+// earlier run may linger in TIME_WAIT for a minute.
+bool hasConnections(const QHostAddress& address);
+
+// The resident memory of a running process, from /proc/PID/status: "VmRSS" now, or
+// "VmHWM" for its peak so far. Nothing once the process is gone.
+std::optional<long> processMemoryKiB(qint64 pid, const char* field = "VmRSS");
+// The peak resident memory of this process so far.
+long ownPeakKiB();
+
+// Every file and folder of the benchmark starts with this in the temporary folder, the
+// benchmark's process id after it, so that what an interrupted run left can be told.
+QString scratchPrefix();
+// Removes what earlier runs that are no longer running left in the temporary folder.
+void removeLeftovers();
+
+// Flushes every file system, so that one run's writes do not land in the next one's time.
+void settleDisk();
+
+// A program run as a child of the benchmark, in the benchmark's process group so that
+// Ctrl-C stops it too. With peak memory wanted, it runs under /usr/bin/time, which forks
+// it afresh: the peak is then the program's own, and not inherited from the benchmark
+// that started it.
+class Child
+{
+public:
+    Child(const QString& program, const QStringList& arguments, bool measurePeak = false);
+    ~Child();
+
+    void setEnvironment(const QProcessEnvironment& environment)
+    {
+        process_.setProcessEnvironment(environment);
+    }
+    void setStandardInputFile(const QString& path) { process_.setStandardInputFile(path); }
+    // Standard output goes to a file of the child's own unless set here.
+    void setStandardOutputFile(const QString& path) { process_.setStandardOutputFile(path); }
+
+    bool start();
+    // Waits for the child to end; after timeoutMs it is killed and false is returned.
+    bool wait(int timeoutMs);
+    // SIGTERM to the program (not to a /usr/bin/time around it: that would lose the peak).
+    void terminate();
+
+    bool succeeded() const
+    {
+        return process_.exitStatus() == QProcess::NormalExit && process_.exitCode() == 0;
+    }
+    int exitCode() const { return process_.exitCode(); }
+    qint64 pid() const { return process_.processId(); }
+    // What it wrote to standard output and standard error.
+    QByteArray output() const;
+    QByteArray errors() const;
+    // The program's peak resident memory, once it has ended under /usr/bin/time.
+    std::optional<long> peakKiB() const;
+
+private:
+    // The program itself, which is the child of /usr/bin/time when that measures it.
+    qint64 programPid() const;
+
+    QProcess process_;
+    QString base_;
+    QString peakFile_;
+};
+
+// Ticks every millisecond on the event loop of the thread it lives in and keeps the
+// longest time between two ticks: the longest the loop was kept from its timers. Of that
+// gap it also keeps how long the thread ran, and how long it waited for a CPU while
+// ready to run; the rest it was blocked, in a system call or a page fault.
+class Heartbeat : public QObject
+{
+    Q_OBJECT
+
+public:
+    explicit Heartbeat(QObject* parent = nullptr);
+    ~Heartbeat() override;
+
+    void start();
+    void stop();
+    double longestMs() const { return longest_.wall / 1e6; }
+    double longestRunningMs() const { return longest_.running / 1e6; }
+    double longestQueuedMs() const { return longest_.queued / 1e6; }
+    qint64 ticks() const { return ticks_; }
+
+private:
+    // Nanoseconds since the start: on the clock, on the CPU, and waiting for one.
+    struct Times {
+        qint64 wall = 0;
+        qint64 running = 0;
+        qint64 queued = 0;
+    };
+
+    void tick();
+    Times now() const;
+
+    QTimer timer_;
+    QElapsedTimer clock_;
+    int schedstat_ = -1;
+    Times last_;
+    Times longest_;
+    qint64 ticks_ = 0;
+};

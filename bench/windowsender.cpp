@@ -1,0 +1,99 @@
+#include "windowsender.h"
+
+#include "benchtools.h"
+#include "platform/clock.h"
+#include "platform/randomsource.h"
+#include "platform/settingsstore.h"
+#include "shell/dialogs.h"
+#include "shell/mainwindow.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QListWidget>
+#include <QPushButton>
+
+#include <cstdio>
+
+namespace
+{
+
+// The dialogs as a person would answer them: the file to queue, OK to everything else.
+class ScriptedDialogs : public Dialogs
+{
+public:
+    void message(const QString& text) override { std::fprintf(stderr, "%s\n", qPrintable(text)); }
+    void notice(const QString& text) override { std::fprintf(stderr, "%s\n", qPrintable(text)); }
+    QString input(const QString&, const QString&, const QString&) override { return {}; }
+    QString openFile(const QString&, const QString&) override { return file; }
+    QString saveFile(const QString&, const QString&) override { return {}; }
+    QString file;
+};
+
+} // namespace
+
+int runWindowSender(int argc, char* argv[])
+{
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication app(argc, argv);
+    const QStringList arguments = QCoreApplication::arguments();
+    if (arguments.size() != 6) {
+        std::fprintf(stderr, "usage: bench_transfer --window-sender FILE PEER BIND FOLDER\n");
+        return 2;
+    }
+    const QString& file = arguments.at(2);
+    const QString& peer = arguments.at(3);
+    const QHostAddress bind(arguments.at(4));
+    const QDir folder(arguments.at(5));
+    folder.mkpath(QStringLiteral("in"));
+
+    SettingsStore settings(folder.filePath(QStringLiteral("Quillo.conf")));
+    settings.write(QStringLiteral("Settings"), QStringLiteral("SaveDir"),
+                   folder.filePath(QStringLiteral("in")) + QLatin1Char('/'));
+    settings.write(QStringLiteral("IPaddress0"), QStringLiteral("Name"), QStringLiteral("peer"));
+    settings.write(QStringLiteral("IPaddress0"), QStringLiteral("IPaddress"), peer);
+    settings.save();
+    ScriptedDialogs dialogs;
+    SystemClock clock;
+    UnseededRandom random;
+    Main window(Platform{dialogs, settings, clock, random, {}}, bind);
+    if (!window.Form_Load())
+        return 1;
+    window.show();
+    // Let the window come up and draw itself before anything is measured.
+    QElapsedTimer shown;
+    shown.start();
+    while (shown.elapsed() < 200)
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
+
+    dialogs.file = file;
+    window.ui().ListIPaddress->setCurrentRow(0);
+    window.ui().BUTTsendFile->click();
+    if (window.batch().paths().size() != 1) {
+        std::fprintf(stderr, "the file was not queued\n");
+        return 1;
+    }
+
+    bool sent = false;
+    QObject::connect(&window.batch(), &SendBatch::rowFinished, &window,
+                     [&](int, const QString&, qint64, const QString&, SendOutcome outcome) {
+                         sent = outcome == SendOutcome::Sent;
+                     });
+    Heartbeat heartbeat;
+    QElapsedTimer timer;
+    double seconds = 0;
+    QObject::connect(&window.batch(), &SendBatch::finished, &window, [&] {
+        seconds = timer.nsecsElapsed() / 1e9;
+        heartbeat.stop();
+        QCoreApplication::quit();
+    });
+    const long before = ownPeakKiB();
+    heartbeat.start();
+    timer.start();
+    window.ui().BUTsendthesefiles->click();
+    if (window.batch().isRunning())
+        QCoreApplication::exec();
+    std::printf("%.6f %.3f %.3f %.3f %lld %ld %d\n", seconds, heartbeat.longestMs(),
+                heartbeat.longestRunningMs(), heartbeat.longestQueuedMs(),
+                static_cast<long long>(heartbeat.ticks()), before, sent ? 1 : 0);
+    return sent ? 0 : 1;
+}
