@@ -64,6 +64,7 @@ private Q_SLOTS:
     void coloursAndFonts();
     void timersStartAsDesigned();
     void clockShowsTheTimeOfDayEverySecond();
+    void aChangingValueDoesNotLayOutTheWindow();
 
 private:
     std::unique_ptr<TestPlatform> platform_;
@@ -227,6 +228,38 @@ void TestWindow::timersStartAsDesigned()
     QVERIFY(ui.TimerOneSecond->isActive());
     QVERIFY(!window_->receiver().speedMeter().isRunning());
     QVERIFY(!window_->sender().speedMeter().isRunning());
+}
+
+// Counts the requests to lay a widget out anew.
+class LayoutRequests : public QObject
+{
+public:
+    int count = 0;
+    bool eventFilter(QObject*, QEvent* event) override
+    {
+        if (event->type() == QEvent::LayoutRequest)
+            ++count;
+        return false;
+    }
+};
+
+void TestWindow::aChangingValueDoesNotLayOutTheWindow()
+{
+    Main& w = *window_;
+    w.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&w));
+    const MainUi& ui = w.ui();
+    const QRect before = ui.LABSendFileName->geometry();
+    LayoutRequests requests;
+    w.installEventFilter(&requests);
+    for (QLabel* value : {ui.LABSendBytesSent, ui.LABprogressSend, ui.LABrecieveBytesSent,
+                          ui.LABrecieveSpeed, ui.LABSendFileName}) {
+        value->setText(QStringLiteral("1234567890 a much longer text than the field has room for"));
+        value->setText(QStringLiteral("1"));
+    }
+    QCoreApplication::processEvents();
+    QCOMPARE(requests.count, 0);
+    QCOMPARE(ui.LABSendFileName->geometry(), before);
 }
 
 void TestWindow::clockShowsTheTimeOfDayEverySecond()
