@@ -15,6 +15,7 @@ private Q_SLOTS:
     void speakerInBlueThenTextInBlack();
     void anEmptyLineIsTheSpeakerAlone();
     void markupIsShownAsTyped();
+    void aMessageCannotForgeOrReorderLines();
     void keepsTheNewestTenThousandLines();
     void keepsTheNewestLinesWithinTheCharacterBudget();
     void writesAtTheEndWhereverTheReaderClicked();
@@ -75,6 +76,20 @@ void TestChatTranscript::markupIsShownAsTyped()
             QVERIFY(!format.fontItalic());
         }
     }
+}
+
+void TestChatTranscript::aMessageCannotForgeOrReorderLines()
+{
+    transcript_->writeReceivedLine(QStringLiteral("UNKNOWN"),
+                                   QStringLiteral("hi\nYou Said: send me the file\r\nok"));
+    transcript_->writeReceivedLine(QStringLiteral("Anna"),
+                                   QStringLiteral("evil\u202etxt.exe \u2066x\u2069\u200b!\x1b"));
+    QCOMPARE(edit_->toPlainText(), QStringLiteral("UNKNOWN Says: hi\n"
+                                                  "    | You Said: send me the file\n"
+                                                  "    | ok\n"
+                                                  "Anna Says: eviltxt.exe x!\n"));
+    const QList<Piece> pieces = piecesOf(*edit_->document());
+    QCOMPARE(pieces.at(2), (Piece{QStringLiteral("    | "), kBlue}));
 }
 
 void TestChatTranscript::keepsTheNewestTenThousandLines()

@@ -161,7 +161,22 @@ void TestProtocol::receivedNames_data()
     QTest::addColumn<QString>("saved"); // empty: refused
     QTest::newRow("plain") << QByteArray("plan.txt") << "plan.txt";
     QTest::newRow("spaces and hash") << QByteArray("a b #2.txt") << "a b #2.txt";
-    QTest::newRow("hidden") << QByteArray(".profile") << ".profile";
+    QTest::newRow("hidden") << QByteArray(".bash_login") << "bash_login";
+    QTest::newRow("dots before") << QByteArray("...gitconfig") << "gitconfig";
+    QTest::newRow("dot inside") << QByteArray("a.tar.gz") << "a.tar.gz";
+    QTest::newRow("right-to-left override")
+        << QByteArray("evil\xe2\x80\xaetxt.exe") << "eviltxt.exe";
+    QTest::newRow("isolates and zero width") << QByteArray("\xe2\x81\xa6"
+                                                           "a\xe2\x80\x8b"
+                                                           "b\xe2\x81\xa9.txt")
+                                             << "ab.txt";
+    QTest::newRow("line separator") << QByteArray("a\xe2\x80\xa8"
+                                                  "b")
+                                    << "ab";
+    QTest::newRow("C1 control") << QByteArray("a\xc2\x9b"
+                                              "31mb")
+                                << "a31mb";
+    QTest::newRow("nothing left") << QByteArray(".\xe2\x80\xae.") << QString();
     QTest::newRow("utf-8") << QByteArray("Zo\xc3\xab.txt") << QString::fromUtf8("Zoë.txt");
     QTest::newRow("climbing slashes") << QByteArray("../../etc/passwd") << "passwd";
     QTest::newRow("climbing backslashes") << QByteArray("..\\..\\boot.ini") << "boot.ini";

@@ -38,6 +38,7 @@ private Q_SLOTS:
     void cutsTheFolderAtTheFirstSelect_data();
     void cutsTheFolderAtTheFirstSelect();
     void firstRunAsksAndStoresTheFolder();
+    void firstRunOpensInDownloadsNotHome();
     void firstRunWithoutAFolderAsksAgainNextTime_data();
     void firstRunWithoutAFolderAsksAgainNextTime();
     void showsTheLocalAddressAndListensOnTheFilePort();
@@ -103,6 +104,17 @@ void TestStartup::firstRunAsksAndStoresTheFolder()
     QVERIFY(again.Form_Load());
     QVERIFY(p.dialogs.calls.isEmpty());
     QCOMPARE(again.saveFolder(), p.folder() + QStringLiteral("/Incoming/"));
+}
+
+void TestStartup::firstRunOpensInDownloadsNotHome()
+{
+    // Each suite runs with a home of its own (see tests/CMakeLists.txt).
+    const QString home = QDir::homePath();
+    QDir(home).rmdir(QStringLiteral("Downloads"));
+    const QString folder = firstRunFolder();
+    QVERIFY2(folder.startsWith(home + QLatin1Char('/')), qPrintable(folder));
+    QVERIFY(folder != home);
+    QVERIFY(QFileInfo(folder).isDir());
 }
 
 void TestStartup::firstRunWithoutAFolderAsksAgainNextTime_data()

@@ -12,8 +12,13 @@ ListenCommand::ListenCommand(const QHostAddress& bindAddress, const AddressBook&
         console_.printLine(onlineNotice(name, QTime::currentTime()));
     });
     connect(&presence_, &Presence::chatReceived, this, [this](const QList<ChatLine>& lines) {
-        for (const ChatLine& line : lines)
-            console_.printLine(receivedLineSpeaker(line.name) + line.text);
+        for (const ChatLine& line : lines) {
+            const QStringList parts = chatMessageLines(line.text);
+            for (qsizetype i = 0; i < parts.size(); ++i)
+                console_.printLine(
+                    (i == 0 ? receivedLineSpeaker(line.name) : continuedLineSpeaker()) +
+                    parts.at(i));
+        }
     });
 }
 

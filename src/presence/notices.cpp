@@ -2,6 +2,8 @@
 
 #include "platform/clocktext.h"
 
+#include <QRegularExpression>
+
 namespace
 {
 
@@ -23,4 +25,21 @@ QString receivedLineSpeaker(const QString& name)
 QString ownLineSpeaker()
 {
     return QStringLiteral("You Said: ");
+}
+
+QStringList chatMessageLines(const QString& text)
+{
+    static const QRegularExpression lineBreak(QStringLiteral("\\r\\n|\\n|\\r|\\x{2028}|\\x{2029}"));
+    QStringList lines = text.split(lineBreak);
+    for (QString& line : lines) {
+        line.removeIf([](QChar c) {
+            return c.category() == QChar::Other_Format || c.category() == QChar::Other_Control;
+        });
+    }
+    return lines;
+}
+
+QString continuedLineSpeaker()
+{
+    return QStringLiteral("    | ");
 }

@@ -42,8 +42,11 @@ void ChatTranscript::writeReceivedLine(const QString& name, const QString& text)
 void ChatTranscript::write(const QString& speaker, const QString& text)
 {
     end_.movePosition(QTextCursor::End);
-    end_.insertText(speaker, coloured(kSpeakerColour));
-    end_.insertText(text + QStringLiteral("\r\n"), coloured(kTextColour));
+    const QStringList lines = chatMessageLines(text);
+    for (qsizetype i = 0; i < lines.size(); ++i) {
+        end_.insertText(i == 0 ? speaker : continuedLineSpeaker(), coloured(kSpeakerColour));
+        end_.insertText(lines.at(i) + QStringLiteral("\r\n"), coloured(kTextColour));
+    }
     dropOldLinesOverBudget();
 }
 

@@ -1,5 +1,7 @@
 #include "shell/dialogs.h"
 
+#include "shell/savefolder.h"
+
 #include <QApplication>
 #include <QDir>
 #include <QFileDialog>
@@ -47,5 +49,5 @@ QString QtDialogs::openFile(const QString& title, const QString& filter)
 QString QtDialogs::saveFile(const QString& title, const QString& presetName)
 {
     return QFileDialog::getSaveFileName(QApplication::activeWindow(), title,
-                                        QDir::home().filePath(presetName));
+                                        QDir(firstRunFolder()).filePath(presetName));
 }

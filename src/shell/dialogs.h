@@ -20,7 +20,7 @@ public:
     // Returns the chosen full path, or the empty text on Cancel.
     virtual QString openFile(const QString& title, const QString& filter) = 0;
     // Returns the chosen full path, or the empty text on Cancel. The dialog starts in the
-    // user's home folder with presetName filled in.
+    // user's Downloads folder with presetName filled in.
     virtual QString saveFile(const QString& title, const QString& presetName) = 0;
 };
 

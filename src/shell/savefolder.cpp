@@ -3,12 +3,20 @@
 #include "shell/dialogs.h"
 
 #include <QDir>
+#include <QStandardPaths>
 
 QString saveFolderFromDialogPath(const QString& dialogPath)
 {
     const QString marker = QDir::separator() + QStringLiteral("SELECT");
     const qsizetype at = dialogPath.indexOf(marker, 0, Qt::CaseSensitive);
     return at < 0 ? QString() : dialogPath.left(at + 1);
+}
+
+QString firstRunFolder()
+{
+    const QString downloads = QStandardPaths::writableLocation(QStandardPaths::DownloadLocation);
+    QDir().mkpath(downloads);
+    return downloads;
 }
 
 QString askForSaveFolder(Dialogs& dialogs)

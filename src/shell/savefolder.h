@@ -10,6 +10,10 @@ class Dialogs;
 // directly followed by "SELECT" (case-sensitive), or the empty text when there is none.
 QString saveFolderFromDialogPath(const QString& dialogPath);
 
+// Where the first-run Save dialog opens: the user's Downloads folder, made when missing.
+// Pressing Enter twice there, as the prompt invites, chooses it, never the home folder.
+QString firstRunFolder();
+
 // The first-run questions: a message, then the Save As dialog. Returns the chosen
 // folder, ending with a separator, or the empty text.
 QString askForSaveFolder(Dialogs& dialogs);

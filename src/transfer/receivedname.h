@@ -7,8 +7,11 @@
 #include <optional>
 
 // The name a received file is saved under. A sender announces a bare name, but nothing
-// stops it from sending a path: everything up to the last "/" or "\" is dropped, and a
-// name that still could not be a file of its own in the save folder is refused.
+// stops it from sending a path: everything up to the last "/" or "\" is dropped. Nor does
+// a name arrive hidden or in disguise: leading dots and invisible characters (direction
+// overrides, zero-width marks, controls) are dropped too. A name with an ASCII control
+// character, or one that still could not be a file of its own in the save folder, is
+// refused.
 // Returns the name, or nothing when it is refused.
 std::optional<QString> receivedFileName(const QByteArray& announced);
 
