@@ -121,10 +121,10 @@ void TestCli::looksUpPeersAndFormatsLines()
     QCOMPARE(lookUpPeer(book, "anna").host, QStringLiteral("anna")); // names are exact
     QVERIFY(!lookUpPeer(book, "anna").inBook);
 
-    ReceiveEnd end{ReceiveEnd::Outcome::Saved, "10.0.0.3", "/d/a b.txt", 5, 5, {}, {}};
+    ReceiveEnd end{1, ReceiveEnd::Outcome::Saved, "10.0.0.3", "/d/a b.txt", 5, 5, {}, {}};
     QCOMPARE(receivedLine(end), QStringLiteral("received\t/d/a b.txt\t5\t10.0.0.3"));
     QCOMPARE(sentLine("x/a.txt", 0, "10.0.0.1"), QStringLiteral("sent\tx/a.txt\t0\t10.0.0.1"));
-    end = {ReceiveEnd::Outcome::Incomplete, "10.0.0.3", "/d/a.part", 9, 4, "Disconnected", {}};
+    end = {2, ReceiveEnd::Outcome::Incomplete, "10.0.0.3", "/d/a.part", 9, 4, "Disconnected", {}};
     QCOMPARE(receiveProblem(end),
              QStringLiteral("from 10.0.0.3: Disconnected; 4 of 9 bytes kept in /d/a.part"));
 }

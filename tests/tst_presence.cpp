@@ -1,4 +1,5 @@
 #include "support/chatpeers.h"
+#include "transfer/protocol.h"
 
 #include <QListWidget>
 #include <QPushButton>

@@ -12,6 +12,7 @@
 #include <QtTest>
 
 #include <csignal>
+#include <list>
 #include <sys/resource.h>
 
 namespace
@@ -48,7 +49,8 @@ private Q_SLOTS:
     void malformedHeaderThenAGoodTransfer();
     void unwritableFolderIsReported();
     void failedWriteIsReported();
-    void oneConnectionAtATime();
+    void nobodyHoldsTheReceiverForOthers();
+    void oneHostCannotTakeEverySeat();
     void errorEventEndsTheTransfer();
     void speedMeterTicks();
 
@@ -293,7 +295,9 @@ void TestReceiver::emptyFile()
 
 void TestReceiver::silentConnectionIsClosed()
 {
-    receiver_->setIdleTimeout(std::chrono::milliseconds(200));
+    ReceiverLimits limits;
+    limits.idleTimeout = std::chrono::milliseconds(200);
+    receiver_->setLimits(limits);
     RawPeer peer;
     connectPeer(peer);
     QTRY_VERIFY_WITH_TIMEOUT(peer.isClosed(), kWait);
@@ -377,21 +381,66 @@ void TestReceiver::failedWriteIsReported()
     QCOMPARE(kept, QByteArray(kept.size(), 'L'));
 }
 
-void TestReceiver::oneConnectionAtATime()
+void TestReceiver::nobodyHoldsTheReceiverForOthers()
 {
-    RawPeer first;
-    announce(first, "first.txt", 2);
-    RawPeer second;
-    QSignalSpy refused(&second.socket, &QTcpSocket::errorOccurred);
-    second.connectTo(kPeerAddress, kAddress, kFilePort);
-    QTRY_COMPARE_WITH_TIMEOUT(refused.count(), 1, kWait);
-    QCOMPARE(second.socket.error(), QAbstractSocket::ConnectionRefusedError);
+    ReceiverLimits limits;
+    limits.headerDeadline = std::chrono::milliseconds(300);
+    limits.progressWindow = std::chrono::milliseconds(300);
+    limits.minProgressBytes = 1024;
+    receiver_->setLimits(limits);
+    const QHostAddress other(QStringLiteral("127.0.0.18"));
 
-    first.send("ab");
-    QTRY_COMPARE_WITH_TIMEOUT(first.replies, QByteArray("OK\n2\n"), kWait);
-    first.close();
-    QTRY_COMPARE_WITH_TIMEOUT(watch_->status, QStringLiteral("Disconnected"), kWait);
-    transfer("third.txt", "c"); // listening again
+    // One host trickles a header, another announces a huge file and trickles its bytes.
+    RawPeer header;
+    connectPeer(header);
+    header.send("FILENAME sl");
+    RawPeer crawler;
+    crawler.connectTo(other, kAddress, kFilePort);
+    QTRY_VERIFY_WITH_TIMEOUT(crawler.isConnected(), kWait);
+    crawler.send(transferHeader("huge.bin", 1'000'000'000'000));
+    QTRY_COMPARE_WITH_TIMEOUT(crawler.replies, QByteArray("OK\n"), kWait);
+    crawler.send("x");
+
+    // Meanwhile a third sender delivers its file at once.
+    RawPeer good;
+    good.connectTo(QHostAddress(QStringLiteral("127.0.0.19")), kAddress, kFilePort);
+    QTRY_VERIFY_WITH_TIMEOUT(good.isConnected(), kWait);
+    good.send(transferHeader("good.txt", 4) + "good");
+    QTRY_COMPARE_WITH_TIMEOUT(good.replies, QByteArray("OK\n4\n"), kWait);
+    good.close();
+    QTRY_VERIFY_WITH_TIMEOUT(QFileInfo::exists(inbox("good.txt")), kWait);
+
+    // The two that misbehave are let go, each within its deadline.
+    QTRY_VERIFY_WITH_TIMEOUT(header.isClosed() && crawler.isClosed(), kWait);
+    QStringList statuses;
+    for (const ReceiveEnd& end : watch_->ends)
+        statuses.append(end.status);
+    QVERIFY2(statuses.contains(QStringLiteral("Closed: no file header within 0 seconds")),
+             qPrintable(statuses.join(" / ")));
+    QVERIFY2(statuses.contains(QStringLiteral("Closed: less than 1 KiB in 0 seconds")),
+             qPrintable(statuses.join(" / ")));
+    QVERIFY(QFileInfo::exists(inbox("huge.bin.part")));
+}
+
+void TestReceiver::oneHostCannotTakeEverySeat()
+{
+    // Idle connections from one host, as many as it likes: only two are kept.
+    std::list<RawPeer> idle(4);
+    int refused = 0;
+    for (RawPeer& peer : idle) {
+        peer.connectTo(kPeerAddress, kAddress, kFilePort);
+        QTRY_VERIFY_WITH_TIMEOUT(peer.isConnected() || peer.isClosed(), kWait);
+    }
+    QTRY_COMPARE_WITH_TIMEOUT(
+        int(std::count_if(idle.begin(), idle.end(), [](const RawPeer& p) { return p.isClosed(); })),
+        2, kWait);
+    Q_UNUSED(refused);
+
+    RawPeer other;
+    other.connectTo(QHostAddress(QStringLiteral("127.0.0.19")), kAddress, kFilePort);
+    QTRY_VERIFY_WITH_TIMEOUT(other.isConnected(), kWait);
+    other.send(transferHeader("fair.txt", 1) + "f");
+    QTRY_COMPARE_WITH_TIMEOUT(other.replies, QByteArray("OK\n1\n"), kWait);
 }
 
 void TestReceiver::errorEventEndsTheTransfer()

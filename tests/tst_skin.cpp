@@ -3,6 +3,7 @@
 #include "shell/skin/skinpieces.h"
 #include "shell/mainwindow.h"
 #include "support/testplatform.h"
+#include "transfer/protocol.h"
 
 #include <QFile>
 #include <QLabel>

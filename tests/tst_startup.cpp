@@ -2,6 +2,7 @@
 #include "shell/savefolder.h"
 #include "support/testfiles.h"
 #include "support/testplatform.h"
+#include "transfer/protocol.h"
 
 #include <QDir>
 #include <QFile>

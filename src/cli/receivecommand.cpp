@@ -21,15 +21,16 @@ ReceiveCommand::ReceiveCommand(const QHostAddress& bindAddress, const QString& f
     : Command(parent), receiver_(bindAddress), console_(console), once_(once)
 {
     receiver_.setSaveFolder(folder);
-    connect(&receiver_, &FileReceiver::connectionOpened, this, [this] { fileBegan_ = false; });
     connect(&receiver_, &FileReceiver::fileStarted, this, &ReceiveCommand::fileStarted);
     connect(&receiver_, &FileReceiver::progressed, this,
-            [this](qint64 received, qint64 size) { console_.progress().update(received, size); });
+            [this](int connection, qint64 received, qint64 size) {
+                if (connection == latestFile_)
+                    console_.progress().update(received, size);
+            });
     connect(&receiver_, &FileReceiver::speedTicked, this, [this](qint64 bytes, int seconds) {
         console_.progress().setSpeed(speedText(bytes, seconds));
     });
     connect(&receiver_, &FileReceiver::finished, this, &ReceiveCommand::connectionEnded);
-    connect(&receiver_, &FileReceiver::listenFailed, this, &ReceiveCommand::listenFailed);
 }
 
 std::optional<int> ReceiveCommand::start()
@@ -49,9 +50,10 @@ void ReceiveCommand::stop()
     Q_EMIT finished(kExitDone);
 }
 
-void ReceiveCommand::fileStarted(const QString& name, qint64 size)
+void ReceiveCommand::fileStarted(int connection, const QString& name, qint64 size)
 {
-    fileBegan_ = true;
+    filesBegun_.insert(connection);
+    latestFile_ = connection;
     console_.progress().begin(name);
     console_.progress().update(0, size);
 }
@@ -65,17 +67,13 @@ void ReceiveCommand::connectionEnded(const ReceiveEnd& end)
         console_.printProblem(QStringLiteral("stopped: ") + receiveProblem(end));
     else
         console_.printProblem(receiveProblem(end));
-    console_.progress().clear();
+    if (end.connection == latestFile_)
+        console_.progress().clear();
     // A file that could not even be created counts too, or a sender trying again and
     // again would keep this waiting for ever.
-    const bool broughtFile = fileBegan_ || end.outcome == ReceiveEnd::Outcome::CannotSave;
+    const bool broughtFile =
+        filesBegun_.remove(end.connection) || end.outcome == ReceiveEnd::Outcome::CannotSave;
     if (!once_ || stopping_ || !broughtFile)
         return;
     Q_EMIT finished(saved ? kExitDone : kExitNotDone);
-}
-
-void ReceiveCommand::listenFailed(const SocketError& error)
-{
-    console_.printProblem(listenProblem(error));
-    Q_EMIT finished(kExitNotDone);
 }

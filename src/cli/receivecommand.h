@@ -3,6 +3,8 @@
 #include "cli/command.h"
 #include "transfer/filereceiver.h"
 
+#include <QSet>
+
 class Console;
 
 // quillo receive: the receiver of the window, without the window. It takes files until
@@ -20,13 +22,13 @@ public:
     void stop() override;
 
 private:
-    void fileStarted(const QString& name, qint64 size);
+    void fileStarted(int connection, const QString& name, qint64 size);
     void connectionEnded(const ReceiveEnd& end);
-    void listenFailed(const SocketError& error);
 
     FileReceiver receiver_;
     Console& console_;
     bool once_;
-    bool fileBegan_ = false; // on the connection in progress
+    QSet<int> filesBegun_; // the connections in progress that brought a file
+    int latestFile_ = 0;   // the one the progress bar follows
     bool stopping_ = false;
 };

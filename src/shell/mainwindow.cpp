@@ -9,6 +9,7 @@
 #include "presence/datagram.h"
 #include "shell/dialogs.h"
 #include "shell/savefolder.h"
+#include "transfer/protocol.h"
 #include "shell/skin/nonclientskininterface.h"
 
 #include <QCloseEvent>

@@ -14,24 +14,32 @@ ReceiverPanel::ReceiverPanel(const MainUi& ui, FileReceiver& receiver, QObject* 
 {
     connect(&receiver, &FileReceiver::connectionOpened, this, &ReceiverPanel::connectionOpened);
     connect(&receiver, &FileReceiver::fileStarted, this, &ReceiverPanel::fileStarted);
-    connect(&receiver, &FileReceiver::progressed, &progress_, &ProgressThrottle::update);
+    connect(&receiver, &FileReceiver::progressed, this, &ReceiverPanel::progressed);
     connect(&receiver, &FileReceiver::finished, this, &ReceiverPanel::finished);
-    connect(&receiver, &FileReceiver::listenFailed, this, &ReceiverPanel::listenFailed);
     connect(&receiver, &FileReceiver::speedTicked, this, &ReceiverPanel::TimerRecieveSpeed_Timer);
 }
 
-void ReceiverPanel::connectionOpened(const QString& peer)
+void ReceiverPanel::connectionOpened(int connection, const QString& peer)
 {
+    shown_ = connection;
     progress_.cancel();
     ui_.LABrecieveRemoteIP->setText(peer);
     showStatus(QStringLiteral("Connected"));
 }
 
-void ReceiverPanel::fileStarted(const QString& name, qint64 size)
+void ReceiverPanel::fileStarted(int connection, const QString& name, qint64 size)
 {
+    if (connection != shown_)
+        return;
     ui_.LABrecieveFileName->setText(name);
     ui_.LABrecieveFileSize->setText(QString::number(size));
     showStatus(QStringLiteral("Recieving file"));
+}
+
+void ReceiverPanel::progressed(int connection, qint64 received, qint64 size)
+{
+    if (connection == shown_)
+        progress_.update(received, size);
 }
 
 void ReceiverPanel::showProgress(qint64 received, qint64 size)
@@ -42,14 +50,11 @@ void ReceiverPanel::showProgress(qint64 received, qint64 size)
 
 void ReceiverPanel::finished(const ReceiveEnd& end)
 {
+    if (end.connection != shown_)
+        return;
     progress_.cancel();
     resetPanel();
     showStatus(end.status, end.detail);
-}
-
-void ReceiverPanel::listenFailed(const SocketError& error)
-{
-    showStatus(QStringLiteral("Error %1").arg(error.number), error.description);
 }
 
 void ReceiverPanel::TimerRecieveSpeed_Timer(qint64 bytes, int seconds)

@@ -7,9 +7,9 @@
 class FileReceiver;
 struct MainUi;
 struct ReceiveEnd;
-struct SocketError;
 
-// The receiver panel ("File Reciever"): shows what the receiver reports.
+// The receiver panel ("File Reciever"): shows what the receiver reports of the connection
+// that started last.
 class ReceiverPanel : public QObject
 {
     Q_OBJECT
@@ -18,15 +18,16 @@ public:
     ReceiverPanel(const MainUi& ui, FileReceiver& receiver, QObject* parent = nullptr);
 
 private:
-    void connectionOpened(const QString& peer);
-    void fileStarted(const QString& name, qint64 size);
+    void connectionOpened(int connection, const QString& peer);
+    void fileStarted(int connection, const QString& name, qint64 size);
+    void progressed(int connection, qint64 received, qint64 size);
     void showProgress(qint64 received, qint64 size);
     void finished(const ReceiveEnd& end);
-    void listenFailed(const SocketError& error);
     void TimerRecieveSpeed_Timer(qint64 bytes, int seconds);
     void showStatus(const QString& text, const QString& toolTip = {});
     void resetPanel();
 
     const MainUi& ui_;
     ProgressThrottle progress_;
+    int shown_ = 0; // the connection the panel shows
 };

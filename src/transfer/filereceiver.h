@@ -1,30 +1,29 @@
 #pragma once
 
 #include "platform/socketerror.h"
-#include "transfer/protocol.h"
-#include "transfer/receivefile.h"
 #include "transfer/speedmeter.h"
 
 #include <QHostAddress>
+#include <QList>
 #include <QObject>
-#include <QPointer>
 #include <QTcpServer>
-#include <QTcpSocket>
-#include <QTimer>
 
 #include <chrono>
 #include <optional>
+
+class ReceiveConnection;
 
 // How one connection to the receiver ended.
 struct ReceiveEnd {
     enum class Outcome {
         Saved,      // the announced size arrived whole and the file has its final name
         Incomplete, // the peer closed before the end (or before any header); what came is kept
-        Refused,    // the header could not be used
+        Refused,    // the header could not be used, or the sender was turned away
         CannotSave, // the file could not be created, written or named
-        Idle,       // nothing arrived for too long
+        Idle,       // the sender fell silent, or too slow to be a sender
         Failed,     // a socket error
     };
+    int connection = 0; // which connection, as its other signals name it
     Outcome outcome = Outcome::Incomplete;
     QString peer;    // the sender's address, dotted
     QString path;    // where the received bytes are; empty when no file was made
@@ -34,73 +33,66 @@ struct ReceiveEnd {
     QString detail; // more for the user, such as an error's description; may be empty
 };
 
-// The receiving side: listens on the file port, serves one connection at a time and
-// writes the announced file into the save folder. It reports what happens through its
-// signals and never asks anyone anything.
+// What the receiver grants one sender. Anyone on the network can connect, so nobody may
+// hold the receiver by sending slowly or not at all, or by connecting again and again.
+struct ReceiverLimits {
+    // No byte at all for this long ends a connection.
+    std::chrono::milliseconds idleTimeout = std::chrono::seconds(60);
+    // The whole header must have come this long after the connection was taken.
+    std::chrono::milliseconds headerDeadline = std::chrono::seconds(10);
+    // While a file arrives, each such window must bring at least minProgressBytes.
+    std::chrono::milliseconds progressWindow = std::chrono::seconds(15);
+    qint64 minProgressBytes = 16 * 1024;
+    // Connections served at once, in all and from one address.
+    int maxConnections = 8;
+    int maxConnectionsPerHost = 2;
+};
+
+// The receiving side: listens on the file port and serves each connection that comes,
+// several at once, each writing its own file into the save folder. It reports what
+// happens through its signals and never asks anyone anything.
 class FileReceiver : public QObject
 {
     Q_OBJECT
 
 public:
-    static constexpr std::chrono::milliseconds kIdleTimeout = std::chrono::seconds(60);
-
     explicit FileReceiver(const QHostAddress& bindAddress, QObject* parent = nullptr);
-    // Lets go of the connection and the port quietly; a file in progress stays a part file.
+    // Lets go of the connections and the port quietly; files in progress stay part files.
     ~FileReceiver() override;
 
     void setSaveFolder(const QString& folder) { saveFolder_ = folder; }
-    void setIdleTimeout(std::chrono::milliseconds timeout) { idle_.setInterval(timeout); }
+    void setLimits(const ReceiverLimits& limits) { limits_ = limits; }
+    const ReceiverLimits& limits() const { return limits_; }
 
     // Starts listening anew. Returns the error when the port cannot be had.
     std::optional<SocketError> listen();
-    // Stops listening. A connection in progress ends as if the peer had closed it: what
-    // arrived is kept and finished() reports it.
+    // Stops listening. Connections in progress end as if their peers had closed them: what
+    // arrived is kept and finished() reports each.
     void stop();
 
     // The meter behind speedTicked(), for tests that tick it by hand.
     SpeedMeter& speedMeter() { return speed_; }
 
 Q_SIGNALS:
-    void connectionOpened(const QString& peer);
-    void fileStarted(const QString& name, qint64 size);
-    void progressed(qint64 received, qint64 size);
+    void connectionOpened(int connection, const QString& peer);
+    void fileStarted(int connection, const QString& name, qint64 size);
+    void progressed(int connection, qint64 received, qint64 size);
     void finished(const ReceiveEnd& end);
-    // Listening again after a connection failed; the receiver takes no more files.
-    void listenFailed(const SocketError& error);
+    // The speed of the file that started last.
     void speedTicked(qint64 bytes, int seconds);
 
 private:
-    enum class State { Listening, AwaitingHeader, Receiving };
-
     void FileRecieveSocket_ConnectionRequest();
-    void FileRecieveSocket_DataArrival();
-    void FileRecieveSocket_Close();
-    void FileRecieveSocket_Error(QAbstractSocket::SocketError error);
-
-    bool takeHeader();
-    void receive(const QByteArray& bytes);
-    void reply(qint64 total);
-    void send(const QByteArray& bytes);
-    void sendPendingCount();
-    // Whether the announced size has been received in full.
-    bool isWhole() const;
-    // Ends the connection: the file is closed (and named, when whole), finished() tells
-    // how it went, and the receiver listens again unless it was told to stop.
-    void endConnection(ReceiveEnd::Outcome outcome, const QString& status,
-                       const QString& detail = {}, bool listenAgain = true);
-    void dropConnection();
+    void take(QTcpSocket* socket);
+    bool hasRoomFor(const QString& peer) const;
+    void connectionEnded(ReceiveConnection* connection, const ReceiveEnd& end);
 
     QHostAddress bindAddress_;
     QString saveFolder_;
+    ReceiverLimits limits_;
     QTcpServer FileRecieveSocket;
-    QPointer<QTcpSocket> connection_;
-    QString peer_;
-    QTimer idle_;
+    QList<ReceiveConnection*> connections_;
+    int lastId_ = 0;
+    int metered_ = 0; // the connection whose file started last
     SpeedMeter speed_;
-    State state_ = State::Listening;
-    HeaderParser header_;
-    ReceiveFile file_;
-    qint64 size_ = 0;
-    qint64 total_ = 0;
-    std::optional<qint64> unsentCount_;
 };

@@ -1,0 +1,230 @@
+#include "transfer/receiveconnection.h"
+
+#include "platform/localaddress.h"
+#include "transfer/receivedname.h"
+
+namespace
+{
+
+// A sender that never reads our count lines must not make them pile up: beyond this
+// many unsent bytes, only the latest count is kept, and sent once the queue drains.
+constexpr qint64 kMaxQueuedReplyBytes = 64 * 1024;
+// What one arrival may hold; Qt stops reading from the network beyond it.
+constexpr qint64 kReadBufferBytes = 1024 * 1024;
+
+const QString kDisconnected = QStringLiteral("Disconnected");
+
+qint64 wholeSeconds(std::chrono::milliseconds duration)
+{
+    return std::chrono::duration_cast<std::chrono::seconds>(duration).count();
+}
+
+} // namespace
+
+ReceiveConnection::ReceiveConnection(int id, QTcpSocket* socket, const QString& saveFolder,
+                                     const ReceiverLimits& limits, QObject* parent)
+    : QObject(parent), id_(id), socket_(socket), saveFolder_(saveFolder), limits_(limits),
+      peer_(dottedAddress(socket->peerAddress()))
+{
+    socket->setParent(this);
+    socket->setReadBufferSize(kReadBufferBytes);
+    // The acceptance and the counts are short lines the sender waits for: send each at once.
+    socket->setSocketOption(QAbstractSocket::LowDelayOption, 1);
+    connect(socket, &QTcpSocket::readyRead, this,
+            &ReceiveConnection::FileRecieveSocket_DataArrival);
+    connect(socket, &QTcpSocket::disconnected, this, &ReceiveConnection::FileRecieveSocket_Close);
+    connect(socket, &QTcpSocket::errorOccurred, this, [this](QAbstractSocket::SocketError e) {
+        // A peer's ordinary close also comes as an error; the close handler takes it.
+        if (e != QAbstractSocket::RemoteHostClosedError)
+            FileRecieveSocket_Error(e);
+    });
+    connect(socket, &QTcpSocket::bytesWritten, this, &ReceiveConnection::sendPendingCount);
+
+    idle_.setSingleShot(true);
+    idle_.setInterval(limits_.idleTimeout);
+    connect(&idle_, &QTimer::timeout, this, [this] {
+        end(ReceiveEnd::Outcome::Idle, QStringLiteral("Closed: nothing arrived for %1 seconds")
+                                           .arg(wholeSeconds(limits_.idleTimeout)));
+    });
+    headerDeadline_.setSingleShot(true);
+    headerDeadline_.setInterval(limits_.headerDeadline);
+    connect(&headerDeadline_, &QTimer::timeout, this, [this] {
+        end(ReceiveEnd::Outcome::Idle, QStringLiteral("Closed: no file header within %1 seconds")
+                                           .arg(wholeSeconds(limits_.headerDeadline)));
+    });
+    progressCheck_.setInterval(limits_.progressWindow);
+    connect(&progressCheck_, &QTimer::timeout, this, &ReceiveConnection::checkProgress);
+    idle_.start();
+    headerDeadline_.start();
+}
+
+ReceiveConnection::~ReceiveConnection()
+{
+    file_.close(isWhole());
+    dropSocket();
+}
+
+void ReceiveConnection::stop()
+{
+    end(isWhole() ? ReceiveEnd::Outcome::Saved : ReceiveEnd::Outcome::Incomplete, kDisconnected);
+}
+
+void ReceiveConnection::FileRecieveSocket_DataArrival()
+{
+    if (!socket_ || state_ == State::Ended)
+        return;
+    const QByteArray arrival = socket_->readAll();
+    if (arrival.isEmpty())
+        return;
+    idle_.start();
+    if (state_ == State::Receiving) {
+        receive(arrival);
+        return;
+    }
+    switch (header_.feed(arrival)) {
+    case HeaderParser::Result::NeedMore:
+        return;
+    case HeaderParser::Result::Malformed:
+        end(ReceiveEnd::Outcome::Refused, QStringLiteral("Refused: ") + header_.problem());
+        return;
+    case HeaderParser::Result::Header:
+        if (takeHeader())
+            receive(header_.takeRest());
+        return;
+    }
+}
+
+bool ReceiveConnection::takeHeader()
+{
+    headerDeadline_.stop();
+    const std::optional<QString> name = receivedFileName(header_.header().name);
+    if (!name) {
+        end(ReceiveEnd::Outcome::Refused, QStringLiteral("Refused: the file name cannot be used"));
+        return false;
+    }
+    if (saveFolder_.isEmpty()) {
+        end(ReceiveEnd::Outcome::CannotSave,
+            QStringLiteral("Cannot save: no save folder has been chosen"));
+        return false;
+    }
+    if (!file_.create(saveFolder_, *name)) {
+        end(ReceiveEnd::Outcome::CannotSave, QStringLiteral("Cannot save: ") + file_.error());
+        return false;
+    }
+    state_ = State::Receiving;
+    size_ = header_.header().size;
+    receivedAtLastCheck_ = 0;
+    progressCheck_.start();
+    Q_EMIT fileStarted(file_.finalName(), size_);
+    if (socket_)
+        send(acceptanceLine());
+    return true;
+}
+
+void ReceiveConnection::receive(const QByteArray& bytes)
+{
+    // Bytes beyond the announced size are not part of the file.
+    const QByteArray wanted = bytes.left(size_ - total_);
+    if (wanted.isEmpty() || !socket_)
+        return;
+    if (!file_.write(wanted)) {
+        end(ReceiveEnd::Outcome::CannotSave, QStringLiteral("Cannot save: ") + file_.error());
+        return;
+    }
+    total_ += wanted.size();
+    reply(total_);
+    Q_EMIT progressed(total_, size_);
+}
+
+void ReceiveConnection::reply(qint64 total)
+{
+    if (socket_->bytesToWrite() > kMaxQueuedReplyBytes) {
+        unsentCount_ = total;
+        return;
+    }
+    send(countLine(total));
+}
+
+void ReceiveConnection::send(const QByteArray& bytes)
+{
+    socket_->write(bytes);
+    // Hand it to the system at once: a sender that closes its side right after its last
+    // bytes makes the socket close on reading that end, and whatever is still queued
+    // here would be lost.
+    socket_->flush();
+}
+
+void ReceiveConnection::sendPendingCount()
+{
+    if (!socket_ || !unsentCount_ || socket_->bytesToWrite() > kMaxQueuedReplyBytes)
+        return;
+    send(countLine(*std::exchange(unsentCount_, std::nullopt)));
+}
+
+// A sender that trickles a byte now and then would hold its file open for ever.
+void ReceiveConnection::checkProgress()
+{
+    if (isWhole())
+        return;
+    if (total_ - receivedAtLastCheck_ < limits_.minProgressBytes) {
+        end(ReceiveEnd::Outcome::Idle, QStringLiteral("Closed: less than %1 KiB in %2 seconds")
+                                           .arg(limits_.minProgressBytes / 1024)
+                                           .arg(wholeSeconds(limits_.progressWindow)));
+        return;
+    }
+    receivedAtLastCheck_ = total_;
+}
+
+void ReceiveConnection::FileRecieveSocket_Close()
+{
+    if (!socket_ || state_ == State::Ended)
+        return;
+    if (socket_->bytesAvailable() > 0)
+        FileRecieveSocket_DataArrival();
+    stop();
+}
+
+void ReceiveConnection::FileRecieveSocket_Error(QAbstractSocket::SocketError error)
+{
+    const SocketError shown = socketError(error, socket_ ? socket_->errorString() : QString());
+    end(ReceiveEnd::Outcome::Failed, QStringLiteral("Error %1").arg(shown.number),
+        shown.description);
+}
+
+bool ReceiveConnection::isWhole() const
+{
+    return state_ == State::Receiving && total_ == size_;
+}
+
+void ReceiveConnection::end(ReceiveEnd::Outcome outcome, const QString& status,
+                            const QString& detail)
+{
+    if (state_ == State::Ended)
+        return;
+    ReceiveEnd end{id_, outcome, peer_, {}, size_, total_, status, detail};
+    const bool hadFile = file_.isOpen();
+    if (!file_.close(isWhole())) {
+        end.outcome = ReceiveEnd::Outcome::CannotSave;
+        end.status = QStringLiteral("Cannot save: ") + file_.error();
+        end.detail.clear();
+    }
+    if (hadFile)
+        end.path = file_.path();
+    state_ = State::Ended;
+    idle_.stop();
+    headerDeadline_.stop();
+    progressCheck_.stop();
+    dropSocket();
+    Q_EMIT ended(end);
+}
+
+void ReceiveConnection::dropSocket()
+{
+    if (!socket_)
+        return;
+    QTcpSocket* socket = socket_;
+    socket_ = nullptr;
+    socket->disconnect(this);
+    socket->abort();
+    socket->deleteLater();
+}

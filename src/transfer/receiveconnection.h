@@ -1,0 +1,71 @@
+#pragma once
+
+#include "transfer/filereceiver.h"
+#include "transfer/protocol.h"
+#include "transfer/receivefile.h"
+
+#include <QElapsedTimer>
+#include <QObject>
+#include <QPointer>
+#include <QTcpSocket>
+#include <QTimer>
+
+#include <optional>
+
+// One connection to the receiver, from its acceptance to its end: it takes the header,
+// writes the file and answers with the acceptance and the counts. It ends by itself when
+// the sender closes, fails, falls silent or crawls, and reports how in ended().
+class ReceiveConnection : public QObject
+{
+    Q_OBJECT
+
+public:
+    ReceiveConnection(int id, QTcpSocket* socket, const QString& saveFolder,
+                      const ReceiverLimits& limits, QObject* parent = nullptr);
+    // Lets go quietly; a file in progress stays a part file.
+    ~ReceiveConnection() override;
+
+    int id() const { return id_; }
+    const QString& peer() const { return peer_; }
+    // Ends at once as if the sender had closed.
+    void stop();
+
+Q_SIGNALS:
+    void fileStarted(const QString& name, qint64 size);
+    void progressed(qint64 received, qint64 size);
+    // The connection is over; the object may be deleted once control is back in the loop.
+    void ended(const ReceiveEnd& end);
+
+private:
+    enum class State { AwaitingHeader, Receiving, Ended };
+
+    void FileRecieveSocket_DataArrival();
+    void FileRecieveSocket_Close();
+    void FileRecieveSocket_Error(QAbstractSocket::SocketError error);
+
+    bool takeHeader();
+    void receive(const QByteArray& bytes);
+    void reply(qint64 total);
+    void send(const QByteArray& bytes);
+    void sendPendingCount();
+    void checkProgress();
+    bool isWhole() const;
+    void end(ReceiveEnd::Outcome outcome, const QString& status, const QString& detail = {});
+    void dropSocket();
+
+    int id_;
+    QPointer<QTcpSocket> socket_;
+    QString saveFolder_;
+    ReceiverLimits limits_;
+    QString peer_;
+    QTimer idle_;
+    QTimer headerDeadline_;
+    QTimer progressCheck_;
+    qint64 receivedAtLastCheck_ = 0;
+    State state_ = State::AwaitingHeader;
+    HeaderParser header_;
+    ReceiveFile file_;
+    qint64 size_ = 0;
+    qint64 total_ = 0;
+    std::optional<qint64> unsentCount_;
+};
