@@ -51,7 +51,7 @@ void FileReceiver::take(QTcpSocket* socket)
         return;
     }
     const int id = ++lastId_;
-    auto* connection = new ReceiveConnection(id, socket, saveFolder_, limits_, this);
+    auto* connection = new ReceiveConnection(id, socket, saveFolder_, limits_, leftovers_, this);
     connections_.append(connection);
     connect(connection, &ReceiveConnection::fileStarted, this,
             [this, id](const QString& name, qint64 size) {

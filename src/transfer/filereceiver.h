@@ -6,6 +6,7 @@
 #include <QHostAddress>
 #include <QList>
 #include <QObject>
+#include <QSet>
 #include <QTcpServer>
 
 #include <chrono>
@@ -92,6 +93,7 @@ private:
     ReceiverLimits limits_;
     QTcpServer FileRecieveSocket;
     QList<ReceiveConnection*> connections_;
+    QSet<QString> leftovers_; // part files of ours that a sender trying again may take over
     int lastId_ = 0;
     int metered_ = 0; // the connection whose file started last
     SpeedMeter speed_;

@@ -22,9 +22,10 @@ qint64 wholeSeconds(std::chrono::milliseconds duration)
 } // namespace
 
 ReceiveConnection::ReceiveConnection(int id, QTcpSocket* socket, const QString& saveFolder,
-                                     const ReceiverLimits& limits, QObject* parent)
+                                     const ReceiverLimits& limits, QSet<QString>& leftovers,
+                                     QObject* parent)
     : QObject(parent), id_(id), socket_(socket), saveFolder_(saveFolder), limits_(limits),
-      peer_(dottedAddress(socket->peerAddress()))
+      leftovers_(leftovers), peer_(dottedAddress(socket->peerAddress()))
 {
     socket->setParent(this);
     socket->setReadBufferSize(kReadBufferBytes);
@@ -107,7 +108,7 @@ bool ReceiveConnection::takeHeader()
             QStringLiteral("Cannot save: no save folder has been chosen"));
         return false;
     }
-    if (!file_.create(saveFolder_, *name)) {
+    if (!file_.create(saveFolder_, *name, &leftovers_)) {
         end(ReceiveEnd::Outcome::CannotSave, QStringLiteral("Cannot save: ") + file_.error());
         return false;
     }
@@ -128,6 +129,8 @@ void ReceiveConnection::receive(const QByteArray& bytes)
     if (wanted.isEmpty() || !socket_)
         return;
     if (!file_.write(wanted)) {
+        // A disk that is full stays full: the space this file took is given back.
+        file_.discard();
         end(ReceiveEnd::Outcome::CannotSave, QStringLiteral("Cannot save: ") + file_.error());
         return;
     }
@@ -208,8 +211,11 @@ void ReceiveConnection::end(ReceiveEnd::Outcome outcome, const QString& status,
         end.status = QStringLiteral("Cannot save: ") + file_.error();
         end.detail.clear();
     }
-    if (hadFile)
+    if (hadFile) {
         end.path = file_.path();
+        if (end.outcome != ReceiveEnd::Outcome::Saved)
+            leftovers_.insert(end.path);
+    }
     state_ = State::Ended;
     idle_.stop();
     headerDeadline_.stop();

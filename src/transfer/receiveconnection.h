@@ -7,6 +7,7 @@
 #include <QElapsedTimer>
 #include <QObject>
 #include <QPointer>
+#include <QSet>
 #include <QTcpSocket>
 #include <QTimer>
 
@@ -20,8 +21,11 @@ class ReceiveConnection : public QObject
     Q_OBJECT
 
 public:
+    // leftovers: the part files this receiver left behind, which a new transfer of the
+    // same name may take over; shared by all connections.
     ReceiveConnection(int id, QTcpSocket* socket, const QString& saveFolder,
-                      const ReceiverLimits& limits, QObject* parent = nullptr);
+                      const ReceiverLimits& limits, QSet<QString>& leftovers,
+                      QObject* parent = nullptr);
     // Lets go quietly; a file in progress stays a part file.
     ~ReceiveConnection() override;
 
@@ -57,6 +61,7 @@ private:
     QPointer<QTcpSocket> socket_;
     QString saveFolder_;
     ReceiverLimits limits_;
+    QSet<QString>& leftovers_;
     QString peer_;
     QTimer idle_;
     QTimer headerDeadline_;

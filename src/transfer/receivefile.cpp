@@ -10,22 +10,25 @@ namespace
 
 const QString kPartSuffix = QStringLiteral(".part");
 
-bool isTaken(const QDir& folder, const QString& name)
+// Whether anything, a dangling link included, stands under name.
+bool exists(const QDir& folder, const QString& name)
 {
-    for (const QString& candidate : {name, name + kPartSuffix}) {
-        const QFileInfo info(folder.filePath(candidate));
-        if (info.exists() || info.isSymLink())
-            return true;
-    }
-    return false;
+    const QFileInfo info(folder.filePath(name));
+    return info.exists() || info.isSymLink();
 }
 
 } // namespace
 
-bool ReceiveFile::create(const QString& folder, const QString& name)
+bool ReceiveFile::create(const QString& folder, const QString& name, QSet<QString>* leftovers)
 {
     const QDir dir(folder);
-    finalName_ = firstFreeName(name, [&dir](const QString& n) { return isTaken(dir, n); });
+    const auto isLeftover = [&dir, leftovers](const QString& n) {
+        const QString part = dir.filePath(n + kPartSuffix);
+        return leftovers && leftovers->contains(part) && !QFileInfo(part).isSymLink();
+    };
+    finalName_ = firstFreeName(name, [&](const QString& n) {
+        return exists(dir, n) || (exists(dir, n + kPartSuffix) && !isLeftover(n));
+    });
     folder_ = folder;
     if (finalName_.isEmpty()) {
         error_ = QStringLiteral("every numbered variant of the name is taken");
@@ -34,7 +37,15 @@ bool ReceiveFile::create(const QString& folder, const QString& name)
     named_ = false;
     part_.setFileName(dir.filePath(finalName_ + kPartSuffix));
     // NewOnly creates exclusively: it fails on an existing file or link of that name.
-    if (!part_.open(QIODevice::WriteOnly | QIODevice::NewOnly | QIODevice::Unbuffered)) {
+    // Only a leftover of our own is written over.
+    QIODevice::OpenMode mode = QIODevice::WriteOnly | QIODevice::Unbuffered;
+    if (isLeftover(finalName_)) {
+        leftovers->remove(part_.fileName());
+        mode |= QIODevice::Truncate;
+    } else {
+        mode |= QIODevice::NewOnly;
+    }
+    if (!part_.open(mode)) {
         error_ = part_.errorString();
         return false;
     }
@@ -59,16 +70,21 @@ bool ReceiveFile::close(bool complete)
     // Another file may have taken the final name meanwhile; rename never replaces it.
     const QDir dir(folder_);
     const QString partPath = part_.fileName();
-    finalName_ = firstFreeName(finalName_, [&dir](const QString& n) {
-        const QFileInfo info(dir.filePath(n));
-        return info.exists() || info.isSymLink();
-    });
+    finalName_ = firstFreeName(finalName_, [&dir](const QString& n) { return exists(dir, n); });
     if (!finalName_.isEmpty() && QFile::rename(partPath, dir.filePath(finalName_))) {
         named_ = true;
         return true;
     }
     error_ = QStringLiteral("the finished file could not take its name");
     return false;
+}
+
+void ReceiveFile::discard()
+{
+    if (!part_.isOpen())
+        return;
+    part_.close();
+    part_.remove();
 }
 
 QString ReceiveFile::path() const
