@@ -154,6 +154,8 @@ void TestDatagram::classifiesPresenceAndChat_data()
                                 << QByteArray("Gr\xC3\xBC\xC3\x9F"
                                               "e")
                                 << Kind::Chat << "Ben" << QString::fromUtf8("Grüße");
+    QTest::newRow("8-bit text") << "10.0.0.2" << QByteArray("caf\xe9") << Kind::Chat << "Ben"
+                                << QString::fromUtf8("café");
     QTest::newRow("markup stays text")
         << "10.0.0.2" << QByteArray("<b>hi</b>") << Kind::Chat << "Ben"
         << "<b>hi</b>";

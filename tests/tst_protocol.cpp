@@ -178,6 +178,15 @@ void TestProtocol::receivedNames_data()
                                 << "a31mb";
     QTest::newRow("nothing left") << QByteArray(".\xe2\x80\xae.") << QString();
     QTest::newRow("utf-8") << QByteArray("Zo\xc3\xab.txt") << QString::fromUtf8("Zoë.txt");
+    QTest::newRow("8-bit") << QByteArray("caf\xe9.txt") << QString::fromUtf8("café.txt");
+    QTest::newRow("8-bit euro") << QByteArray("\x80") << QString::fromUtf8("€");
+    QTest::newRow("8-bit quotes") << QByteArray("\x93q\x94\x9f") << QString::fromUtf8("“q”Ÿ");
+    QTest::newRow("8-bit undefined byte") << QByteArray("a\x81"
+                                                        "b")
+                                          << "ab";
+    QTest::newRow("cut utf-8") << QByteArray("Zo\xc3") << QString::fromUtf8("ZoÃ");
+    QTest::newRow("utf-8 and a stray byte")
+        << QByteArray("\xc3\xa9\xe9") << QString::fromUtf8("Ã©é");
     QTest::newRow("climbing slashes") << QByteArray("../../etc/passwd") << "passwd";
     QTest::newRow("climbing backslashes") << QByteArray("..\\..\\boot.ini") << "boot.ini";
     QTest::newRow("absolute") << QByteArray("/etc/cron.d/job") << "job";

@@ -46,6 +46,11 @@ private Q_SLOTS:
     void portTakenEndsTheProgramWithTheError();
     void unreadableSettingsEndTheProgram();
     void damagedSettingsAreKeptAsideAndTheRestIsUsed();
+    void settingsThatAreNotTextAreKeptAside_data();
+    void settingsThatAreNotTextAreKeptAside();
+    void handWrittenSettingsAreNotDamaged();
+    void aFailedWriteAtCloseIsTold_data();
+    void aFailedWriteAtCloseIsTold();
     void shutDownStoresTheAddressBookOnce();
     void failedStartUpWritesNothing();
 };
@@ -208,6 +213,105 @@ void TestStartup::damagedSettingsAreKeptAsideAndTheRestIsUsed()
     QCOMPARE(copies.size(), 1);
     QCOMPARE(readFile(QDir(p.folder()).filePath(copies[0])), damaged);
     QVERIFY(p.dialogs.calls[0].text.contains(copies[0]));
+}
+
+void TestStartup::settingsThatAreNotTextAreKeptAside_data()
+{
+    QTest::addColumn<QByteArray>("content");
+    QTest::addColumn<QString>("folder");
+    QTest::addColumn<int>("entries");
+    QTest::addColumn<int>("questions"); // the damage message, then any first-run ones
+
+    const QByteArray image("\x89PNG\r\n\x1a\n\0\0\0\rIHDR\0\0\x01\0", 20);
+    QTest::newRow("binary") << image << QString() << 0 << 3;
+    QTest::newRow("valid, then binary")
+        << QByteArray("[Settings]\nSaveDir=/srv/in/\n[IPaddress0]\nName=Anna\n"
+                      "IPaddress=10.0.0.1\n") +
+               image
+        << QStringLiteral("/srv/in/") << 1 << 1;
+}
+
+void TestStartup::settingsThatAreNotTextAreKeptAside()
+{
+    QFETCH(QByteArray, content);
+    QFETCH(QString, folder);
+    QFETCH(int, entries);
+    QFETCH(int, questions);
+    TestPlatform p;
+    QVERIFY(writeFile(p.settingsPath(), content));
+    p.reopenSettings();
+    Main window(p.platform(), kAddress);
+    QVERIFY(window.Form_Load());
+    QCOMPARE(window.saveFolder(), folder);
+    QCOMPARE(window.addressBook().count(), entries);
+    QCOMPARE(p.dialogs.calls.size(), questions);
+    QCOMPARE(p.dialogs.calls[0].kind, QStringLiteral("message"));
+    QVERIFY(p.dialogs.calls[0].text.contains(QLatin1String("could not be read")));
+
+    const QStringList copies =
+        QDir(p.folder()).entryList({QStringLiteral("Quillo.conf.damaged-*")});
+    QCOMPARE(copies.size(), 1);
+    QCOMPARE(readFile(QDir(p.folder()).filePath(copies[0])), content);
+}
+
+void TestStartup::handWrittenSettingsAreNotDamaged()
+{
+    TestPlatform p;
+    QVERIFY(writeFile(p.settingsPath(), "\xef\xbb\xbf; kept by hand\r\n\r\n# folder\r\n"
+                                        "[Settings]\r\n  SaveDir = /srv/in/\r\n"
+                                        "[IPaddress0]\r\nName=Zo\xc3\xab\r\nIPaddress=10.0.0.1"));
+    p.reopenSettings();
+    Main window(p.platform(), kAddress);
+    QVERIFY(window.Form_Load());
+    QVERIFY(p.dialogs.calls.isEmpty());
+    QCOMPARE(window.saveFolder(), QStringLiteral("/srv/in/"));
+    QCOMPARE(window.addressBook().entry(0).Name, QString::fromUtf8("Zoë"));
+}
+
+void TestStartup::aFailedWriteAtCloseIsTold_data()
+{
+    QTest::addColumn<QByteArray>("content");
+    QTest::addColumn<bool>("blocked");
+    QTest::addColumn<int>("messagesAtStart");
+
+    const QByteArray clean = "[Settings]\nSaveDir=/srv/in/\n";
+    QTest::newRow("written") << clean << false << 0;
+    QTest::newRow("cannot be written") << clean << true << 0;
+    QTest::newRow("damaged, then cannot be written") << clean + "[IPaddress9\n" << true << 1;
+}
+
+void TestStartup::aFailedWriteAtCloseIsTold()
+{
+    QFETCH(QByteArray, content);
+    QFETCH(bool, blocked);
+    QFETCH(int, messagesAtStart);
+    TestPlatform p;
+    QVERIFY(writeFile(p.settingsPath(), content));
+    p.reopenSettings();
+    Main window(p.platform(), kAddress);
+    QVERIFY(window.Form_Load());
+    QCOMPARE(p.dialogs.calls.size(), messagesAtStart);
+    const QString name = QString::fromUtf8("Zoë \"; =x");
+    p.dialogs.answers = {name, QStringLiteral("10.0.0.7")};
+    window.ui().BUTTaddNewAddress->click();
+    p.dialogs.calls.clear();
+    if (blocked) {
+        // Not even root can write a file where a folder stands.
+        QVERIFY(QFile::remove(p.settingsPath()));
+        QVERIFY(QDir().mkdir(p.settingsPath()));
+    }
+    window.close();
+
+    if (!blocked) {
+        QVERIFY(p.dialogs.calls.isEmpty());
+        QVERIFY(readFile(p.settingsPath()).contains("IPaddress=10.0.0.7"));
+        return;
+    }
+    QCOMPARE(p.dialogs.calls.size(), 1);
+    QCOMPARE(p.dialogs.calls[0].kind, QStringLiteral("message"));
+    QVERIFY2(p.dialogs.calls[0].text.contains(p.settingsPath()),
+             qPrintable(p.dialogs.calls[0].text));
+    QVERIFY(p.dialogs.calls[0].text.contains(QLatin1String("address book were not saved")));
 }
 
 void TestStartup::shutDownStoresTheAddressBookOnce()

@@ -22,7 +22,8 @@ public:
     QString fileName() const { return filePath_; }
     // Set when the file exists but cannot be read at all.
     std::optional<ReadError> readError() const { return readError_; }
-    // True when part of the file could not be understood.
+    // True when part of the file could not be understood: it holds something other than
+    // UTF-8 text in lines QSettings would write.
     bool isDamaged() const;
     // Copies the file as it is now next to itself, with the date and time in the new
     // name. Returns the copy's path, or the empty text when the copy failed.
@@ -31,11 +32,13 @@ public:
     QString read(const QString& section, const QString& key, const QString& fallback) const;
     void write(const QString& section, const QString& key, const QString& value);
     void removeSection(const QString& section);
-    // Writes the changes to the file. Returns false when that failed.
+    // Writes the changes to the file. Returns false when the file does not hold them
+    // afterwards.
     bool save();
 
 private:
     QString filePath_;
     std::optional<ReadError> readError_;
+    bool damaged_ = false;
     QSettings settings_;
 };

@@ -2,6 +2,7 @@
 
 #include "addressbook/addressbook.h"
 #include "platform/localaddress.h"
+#include "platform/peertext.h"
 
 namespace
 {
@@ -38,7 +39,7 @@ std::optional<QString> senderName(const AddressBook& book, const QString& addres
 Arrival classifyDatagram(const AddressBook& book, const QHostAddress& source,
                          const QByteArray& payload)
 {
-    const QString text = QString::fromLocal8Bit(payload);
+    const QString text = textFromPeer(payload);
     const std::optional<QString> name = senderName(book, dottedAddress(source));
     if (text == kOnline) {
         if (!name)

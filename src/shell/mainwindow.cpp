@@ -9,8 +9,8 @@
 #include "presence/datagram.h"
 #include "shell/dialogs.h"
 #include "shell/savefolder.h"
-#include "transfer/protocol.h"
 #include "shell/skin/nonclientskininterface.h"
+#include "transfer/protocol.h"
 
 #include <QCloseEvent>
 #include <QLabel>
@@ -154,8 +154,15 @@ void Main::Form_Unload()
     batch_.stop();
     // Every step runs whatever became of the one before.
     addressBook_.store(platform_.settings);
-    platform_.settings.save();
+    const bool saved = platform_.settings.save();
     receiver_.stop();
+    // Told last, once nothing runs any more, since the message waits for the user.
+    if (!saved) {
+        platform_.dialogs.message(
+            QStringLiteral("Quillo could not write its settings file %1. The changes to the "
+                           "address book were not saved.")
+                .arg(platform_.settings.fileName()));
+    }
 }
 
 void Main::TimerOneSecond_Timer()

@@ -1,5 +1,7 @@
 #include "transfer/receivedname.h"
 
+#include "platform/peertext.h"
+
 namespace
 {
 
@@ -59,8 +61,8 @@ std::optional<QString> receivedFileName(const QByteArray& announced)
         return std::nullopt;
     const qsizetype lastSeparator =
         std::max(announced.lastIndexOf('/'), announced.lastIndexOf('\\'));
-    // Names travel in the sender's 8-bit text, which is UTF-8 here.
-    const QString name = visiblePart(QString::fromUtf8(announced.mid(lastSeparator + 1)));
+    // Names travel in the sender's 8-bit text: UTF-8, or Windows-1252 from older peers.
+    const QString name = visiblePart(textFromPeer(announced.mid(lastSeparator + 1)));
     if (name.isEmpty() || name.toUtf8().size() > kMaxNameBytes)
         return std::nullopt;
     return name;
