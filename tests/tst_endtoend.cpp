@@ -117,6 +117,17 @@ void TestEndToEnd::theReceiverPanelFollowsATransfer()
     QCOMPARE(ui.LABprogressRecieve->text(), QStringLiteral("0 %"));
     QCOMPARE(ui.LABrecieveSpeed->text(), QStringLiteral("0 K per Second"));
     QCOMPARE(ui.ProgressRecieve->value(), 0);
+
+    // Files only from the address book, from the panel's menu: kept for the next start.
+    QVERIFY(!bob.window->receiverPanel().onlyKnownSenders()->isChecked());
+    bob.window->receiverPanel().onlyKnownSenders()->trigger();
+    bob.platform.reopenSettings();
+    QCOMPARE(bob.platform.settings().read("Settings", "OnlyKnownSenders", {}), "true");
+    RawPeer stranger;
+    stranger.connectTo(QHostAddress(QStringLiteral("127.0.0.18")), kBobAddress, kFilePort);
+    QTRY_COMPARE_WITH_TIMEOUT(ui.LABrecieveStatus->text(),
+                              QStringLiteral("Refused: 127.0.0.18 is not in your address book"),
+                              kWait);
 }
 
 void TestEndToEnd::closingEitherWindowMidTransferIsSafe_data()

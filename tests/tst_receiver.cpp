@@ -51,6 +51,7 @@ private Q_SLOTS:
     void failedWriteIsReported();
     void nobodyHoldsTheReceiverForOthers();
     void oneHostCannotTakeEverySeat();
+    void onlyKnownSendersWhenAsked();
     void errorEventEndsTheTransfer();
     void speedMeterTicks();
 
@@ -455,6 +456,23 @@ void TestReceiver::oneHostCannotTakeEverySeat()
     QTRY_VERIFY_WITH_TIMEOUT(other.isConnected(), kWait);
     other.send(transferHeader("fair.txt", 1) + "f");
     QTRY_COMPARE_WITH_TIMEOUT(other.replies, QByteArray("OK\n1\n"), kWait);
+}
+
+void TestReceiver::onlyKnownSendersWhenAsked()
+{
+    receiver_->setSenderFilter([](const QString& peer) { return peer == "127.0.0.19"; });
+    RawPeer stranger;
+    stranger.connectTo(kPeerAddress, kAddress, kFilePort);
+    QTRY_VERIFY_WITH_TIMEOUT(stranger.isClosed(), kWait);
+    QTRY_COMPARE_WITH_TIMEOUT(watch_->ends.size(), 1, kWait);
+    QCOMPARE(lastEnd().outcome, ReceiveEnd::Outcome::Refused);
+    QCOMPARE(watch_->status, QStringLiteral("Refused: 127.0.0.11 is not in your address book"));
+
+    RawPeer known;
+    known.connectTo(QHostAddress(QStringLiteral("127.0.0.19")), kAddress, kFilePort);
+    QTRY_VERIFY_WITH_TIMEOUT(known.isConnected(), kWait);
+    known.send(transferHeader("known.txt", 1) + "k");
+    QTRY_COMPARE_WITH_TIMEOUT(known.replies, QByteArray("OK\n1\n"), kWait);
 }
 
 void TestReceiver::errorEventEndsTheTransfer()

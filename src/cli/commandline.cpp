@@ -12,6 +12,7 @@ const QString kHelp = QStringLiteral("help");
 const QString kBind = QStringLiteral("bind");
 const QString kDir = QStringLiteral("dir");
 const QString kOnce = QStringLiteral("once");
+const QString kOnlyKnown = QStringLiteral("only-known");
 const QString kTo = QStringLiteral("to");
 
 using Action = CommandLine::Action;
@@ -33,6 +34,7 @@ void addOptions(QCommandLineParser& parser, Action action)
     if (action == Action::Receive) {
         parser.addOption({kDir, {}, QStringLiteral("folder")});
         parser.addOption({kOnce, {}});
+        parser.addOption({kOnlyKnown, {}});
     }
     if (action == Action::Send || action == Action::Chat)
         parser.addOption({kTo, {}, QStringLiteral("peer")});
@@ -90,6 +92,7 @@ ParsedCommandLine parseSubcommand(const QString& program, const QString& name, A
     if (action == Action::Receive) {
         command.folder = parser.value(kDir);
         command.once = parser.isSet(kOnce);
+        command.onlyKnown = parser.isSet(kOnlyKnown);
     }
     if (action == Action::Send || action == Action::Chat)
         command.to = parser.value(kTo);

@@ -12,11 +12,12 @@ struct CommandLine {
     Action action = Action::Window;
     QString helpTopic; // for Help: the subcommand asked about, or empty for all of them
     QHostAddress bindAddress = QHostAddress(QHostAddress::Any);
-    QString folder;    // receive --dir; empty for the stored save folder
-    bool once = false; // receive --once
-    QString to;        // send and chat --to: a name in the address book, an address or a host
-    QStringList files; // send
-    QString text;      // chat
+    QString folder;         // receive --dir; empty for the stored save folder
+    bool once = false;      // receive --once
+    bool onlyKnown = false; // receive --only-known
+    QString to;             // send and chat --to: a name in the address book, an address or a host
+    QStringList files;      // send
+    QString text;           // chat
 };
 
 struct UsageError {

@@ -10,7 +10,7 @@
 #include "cli/receivefolder.h"
 #include "cli/sendcommand.h"
 #include "cli/stopsignals.h"
-#include "platform/savefoldersetting.h"
+#include "platform/receiversettings.h"
 #include "platform/settingsstore.h"
 
 #include <QCoreApplication>
@@ -44,8 +44,11 @@ std::unique_ptr<Command> makeCommand(const CommandLine& line, const SettingsStor
             console.printProblem(folder.problem);
             return nullptr;
         }
-        return std::make_unique<ReceiveCommand>(line.bindAddress, folder.folder, line.once,
-                                                console);
+        auto command =
+            std::make_unique<ReceiveCommand>(line.bindAddress, folder.folder, line.once, console);
+        if (line.onlyKnown)
+            command->takeOnlyFrom(book);
+        return command;
     }
     case CommandLine::Action::Send:
         return std::make_unique<SendCommand>(line.bindAddress, lookUpPeer(book, line.to), line.to,

@@ -22,13 +22,14 @@ const char* const kOverview =
     "Ctrl-C or SIGTERM stops receive and listen cleanly.\n";
 
 const char* const kReceive =
-    "Usage: quillo receive [--dir FOLDER] [--once] [--bind ADDRESS]\n"
+    "Usage: quillo receive [--dir FOLDER] [--once] [--only-known] [--bind ADDRESS]\n"
     "\n"
     "Receives files on TCP port 1052 until stopped with Ctrl-C or SIGTERM. A file still\n"
     "arriving then stays a part file (NAME.part), as when the peer closes early.\n"
     "  --dir FOLDER     save into this existing folder instead of the stored save folder\n"
     "  --once           stop after the first connection that brought a file: status 0\n"
-    "                   when it was saved whole, 1 otherwise\n";
+    "                   when it was saved whole, 1 otherwise\n"
+    "  --only-known     take files only from addresses in the address book\n";
 
 const char* const kSend =
     "Usage: quillo send --to NAME|ADDRESS [--bind ADDRESS] FILE...\n"

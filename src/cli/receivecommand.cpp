@@ -2,6 +2,7 @@
 
 #include "cli/console.h"
 #include "cli/outputlines.h"
+#include "presence/datagram.h"
 #include "transfer/protocol.h"
 #include "transfer/speedtext.h"
 
@@ -31,6 +32,12 @@ ReceiveCommand::ReceiveCommand(const QHostAddress& bindAddress, const QString& f
         console_.progress().setSpeed(speedText(bytes, seconds));
     });
     connect(&receiver_, &FileReceiver::finished, this, &ReceiveCommand::connectionEnded);
+}
+
+void ReceiveCommand::takeOnlyFrom(const AddressBook& book)
+{
+    receiver_.setSenderFilter(
+        [&book](const QString& peer) { return senderName(book, peer).has_value(); });
 }
 
 std::optional<int> ReceiveCommand::start()

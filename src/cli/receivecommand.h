@@ -1,5 +1,6 @@
 #pragma once
 
+#include "addressbook/addressbook.h"
 #include "cli/command.h"
 #include "transfer/filereceiver.h"
 
@@ -17,6 +18,9 @@ public:
     // folder ends with '/'.
     ReceiveCommand(const QHostAddress& bindAddress, const QString& folder, bool once,
                    Console& console, QObject* parent = nullptr);
+
+    // Takes files only from the addresses in book, which must outlive the command.
+    void takeOnlyFrom(const AddressBook& book);
 
     std::optional<int> start() override;
     void stop() override;

@@ -3,7 +3,7 @@
 #include "platform/clock.h"
 #include "platform/clocktext.h"
 #include "platform/localaddress.h"
-#include "platform/savefoldersetting.h"
+#include "platform/receiversettings.h"
 #include "platform/settingsstore.h"
 #include "platform/socketerror.h"
 #include "presence/datagram.h"
@@ -84,6 +84,7 @@ bool Main::Form_Load()
     if (!settingsUsable())
         return false;
     addressBook_.load(platform_.settings);
+    receiverPanel_.offerOnlyKnownSenders(platform_.settings, addressBook_.book());
 
     saveFolder_ = storedSaveFolder(platform_.settings);
     if (saveFolder_.isEmpty()) {

@@ -44,6 +44,7 @@ public:
     FileSender& sender() { return sender_; }
     SendBatch& batch() { return batch_; }
     Presence& presence() { return presence_; }
+    ReceiverPanel& receiverPanel() { return receiverPanel_; }
 
 protected:
     void closeEvent(QCloseEvent* event) override;

@@ -1,15 +1,19 @@
 #include "shell/receiverpanel.h"
 
+#include "platform/receiversettings.h"
+#include "platform/settingsstore.h"
+#include "presence/datagram.h"
 #include "shell/mainlayout.h"
 #include "shell/transferprogress.h"
 #include "transfer/filereceiver.h"
 #include "transfer/speedtext.h"
 
+#include <QAction>
 #include <QLabel>
 #include <QProgressBar>
 
 ReceiverPanel::ReceiverPanel(const MainUi& ui, FileReceiver& receiver, QObject* parent)
-    : QObject(parent), ui_(ui),
+    : QObject(parent), ui_(ui), receiver_(receiver),
       progress_([this](qint64 received, qint64 size) { showProgress(received, size); })
 {
     connect(&receiver, &FileReceiver::connectionOpened, this, &ReceiverPanel::connectionOpened);
@@ -17,6 +21,36 @@ ReceiverPanel::ReceiverPanel(const MainUi& ui, FileReceiver& receiver, QObject* 
     connect(&receiver, &FileReceiver::progressed, this, &ReceiverPanel::progressed);
     connect(&receiver, &FileReceiver::finished, this, &ReceiverPanel::finished);
     connect(&receiver, &FileReceiver::speedTicked, this, &ReceiverPanel::TimerRecieveSpeed_Timer);
+}
+
+void ReceiverPanel::offerOnlyKnownSenders(SettingsStore& settings, const AddressBook& book)
+{
+    book_ = &book;
+    onlyKnown_ = new QAction(QStringLiteral("Accept Files Only From My Address Book"), this);
+    onlyKnown_->setCheckable(true);
+    onlyKnown_->setChecked(storedOnlyKnownSenders(settings));
+    applyOnlyKnownSenders(onlyKnown_->isChecked());
+    connect(onlyKnown_, &QAction::toggled, this, [this, &settings](bool only) {
+        storeOnlyKnownSenders(settings, only);
+        settings.save();
+        applyOnlyKnownSenders(only);
+    });
+    for (QLabel* label : {ui_.LABrecieveLocalIP, ui_.LABrecieveRemoteIP, ui_.LABrecieveStatus,
+                          ui_.LABrecieveFileName, ui_.LABrecieveBytesSent, ui_.LABrecieveFileSize,
+                          ui_.LABprogressRecieve, ui_.LABrecieveSpeed}) {
+        label->setContextMenuPolicy(Qt::ActionsContextMenu);
+        label->addAction(onlyKnown_);
+    }
+}
+
+void ReceiverPanel::applyOnlyKnownSenders(bool only)
+{
+    if (!only) {
+        receiver_.setSenderFilter({});
+        return;
+    }
+    receiver_.setSenderFilter(
+        [book = book_](const QString& peer) { return senderName(*book, peer).has_value(); });
 }
 
 void ReceiverPanel::connectionOpened(int connection, const QString& peer)

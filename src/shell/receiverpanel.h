@@ -4,7 +4,10 @@
 
 #include <QObject>
 
+class AddressBook;
 class FileReceiver;
+class QAction;
+class SettingsStore;
 struct MainUi;
 struct ReceiveEnd;
 
@@ -17,6 +20,11 @@ class ReceiverPanel : public QObject
 public:
     ReceiverPanel(const MainUi& ui, FileReceiver& receiver, QObject* parent = nullptr);
 
+    // Offers "Accept Files Only From My Address Book" on the panel's context menu, as
+    // stored in settings; a change is stored at once and applies from the next connection.
+    void offerOnlyKnownSenders(SettingsStore& settings, const AddressBook& book);
+    QAction* onlyKnownSenders() const { return onlyKnown_; }
+
 private:
     void connectionOpened(int connection, const QString& peer);
     void fileStarted(int connection, const QString& name, qint64 size);
@@ -27,7 +35,12 @@ private:
     void showStatus(const QString& text, const QString& toolTip = {});
     void resetPanel();
 
+    void applyOnlyKnownSenders(bool only);
+
     const MainUi& ui_;
+    FileReceiver& receiver_;
+    const AddressBook* book_ = nullptr;
+    QAction* onlyKnown_ = nullptr;
     ProgressThrottle progress_;
     int shown_ = 0; // the connection the panel shows
 };

@@ -51,6 +51,15 @@ void FileReceiver::take(QTcpSocket* socket)
         return;
     }
     const int id = ++lastId_;
+    if (accepts_ && !accepts_(peer)) {
+        socket->abort();
+        socket->deleteLater();
+        Q_EMIT connectionOpened(id, peer);
+        ReceiveEnd end{id, ReceiveEnd::Outcome::Refused, peer, {}, 0, 0, {}, {}};
+        end.status = QStringLiteral("Refused: %1 is not in your address book").arg(peer);
+        Q_EMIT finished(end);
+        return;
+    }
     auto* connection = new ReceiveConnection(id, socket, saveFolder_, limits_, leftovers_, this);
     connections_.append(connection);
     connect(connection, &ReceiveConnection::fileStarted, this,

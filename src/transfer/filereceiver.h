@@ -10,6 +10,7 @@
 #include <QTcpServer>
 
 #include <chrono>
+#include <functional>
 #include <optional>
 
 class ReceiveConnection;
@@ -63,6 +64,10 @@ public:
 
     void setSaveFolder(const QString& folder) { saveFolder_ = folder; }
     void setLimits(const ReceiverLimits& limits) { limits_ = limits; }
+    // Whom files are taken from, by address; when set, anyone it says no to is turned
+    // away at once with the status "Refused: ADDRESS is not in your address book".
+    using SenderFilter = std::function<bool(const QString& peer)>;
+    void setSenderFilter(SenderFilter accepts) { accepts_ = std::move(accepts); }
     const ReceiverLimits& limits() const { return limits_; }
 
     // Starts listening anew. Returns the error when the port cannot be had.
@@ -91,6 +96,7 @@ private:
     QHostAddress bindAddress_;
     QString saveFolder_;
     ReceiverLimits limits_;
+    SenderFilter accepts_;
     QTcpServer FileRecieveSocket;
     QList<ReceiveConnection*> connections_;
     QSet<QString> leftovers_; // part files of ours that a sender trying again may take over

@@ -8,3 +8,8 @@ class SettingsStore;
 // when none has been chosen yet.
 QString storedSaveFolder(const SettingsStore& settings);
 void storeSaveFolder(SettingsStore& settings, const QString& folder);
+
+// Whether files are taken only from addresses in the address book: [Settings]
+// OnlyKnownSenders. Off unless chosen.
+bool storedOnlyKnownSenders(const SettingsStore& settings);
+void storeOnlyKnownSenders(SettingsStore& settings, bool only);
