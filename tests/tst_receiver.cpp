@@ -8,6 +8,7 @@
 #include <QDir>
 #include <QFile>
 #include <QRandomGenerator>
+#include <QTcpServer>
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -151,6 +152,10 @@ void TestReceiver::receivesAFileWithTheExactReplies()
     QCOMPARE(inboxFiles(), QStringList{"plan.txt"});
     QCOMPARE(readFile(inbox("plan.txt")), content);
     QVERIFY(!receiver_->speedMeter().isRunning());
+
+    // The port stays ours between files: nobody can take it in the meantime.
+    QTcpServer intruder;
+    QVERIFY(!intruder.listen(kAddress, kFilePort));
 
     // The next file comes on a new connection and counts from 0 again.
     transfer("second.bin", "12345");
