@@ -13,11 +13,8 @@ ListenCommand::ListenCommand(const QHostAddress& bindAddress, const AddressBook&
     });
     connect(&presence_, &Presence::chatReceived, this, [this](const QList<ChatLine>& lines) {
         for (const ChatLine& line : lines) {
-            const QStringList parts = chatMessageLines(line.text);
-            for (qsizetype i = 0; i < parts.size(); ++i)
-                console_.printLine(
-                    (i == 0 ? receivedLineSpeaker(line.name) : continuedLineSpeaker()) +
-                    parts.at(i));
+            for (const ShownLine& shown : shownChatLines(receivedLineSpeaker(line.name), line.text))
+                console_.printLine(shown.speaker + shown.text);
         }
     });
 }

@@ -44,3 +44,22 @@ QString textFromPeer(const QByteArray& bytes)
         return text;
     return fromWindows1252(bytes);
 }
+
+bool isInvisibleCharacter(QChar c)
+{
+    switch (c.category()) {
+    case QChar::Other_Format:
+    case QChar::Other_Control:
+    case QChar::Separator_Line:
+    case QChar::Separator_Paragraph:
+        return true;
+    default:
+        return false;
+    }
+}
+
+QString withoutInvisibleCharacters(QString text)
+{
+    text.removeIf(isInvisibleCharacter);
+    return text;
+}

@@ -6,3 +6,10 @@
 // Text as a peer sent it: UTF-8 when the bytes are valid UTF-8, otherwise the Windows
 // 8-bit text (Windows-1252) that older peers send. What we send is always UTF-8.
 QString textFromPeer(const QByteArray& bytes);
+
+// Whether a character shows nothing of its own or changes how the others show: direction
+// overrides and isolates, zero-width marks, line and paragraph separators, controls. Text
+// from peers holding them could pass itself off as other text ("evil<RLO>txt.exe" shows
+// as "evilexe.txt"), so they are left out wherever such text is shown or used as a name.
+bool isInvisibleCharacter(QChar c);
+QString withoutInvisibleCharacters(QString text);

@@ -1,6 +1,7 @@
 #include "presence/notices.h"
 
 #include "platform/clocktext.h"
+#include "platform/peertext.h"
 
 #include <QRegularExpression>
 
@@ -27,19 +28,13 @@ QString ownLineSpeaker()
     return QStringLiteral("You Said: ");
 }
 
-QStringList chatMessageLines(const QString& text)
+QList<ShownLine> shownChatLines(const QString& speaker, const QString& text)
 {
     static const QRegularExpression lineBreak(QStringLiteral("\\r\\n|\\n|\\r|\\x{2028}|\\x{2029}"));
-    QStringList lines = text.split(lineBreak);
-    for (QString& line : lines) {
-        line.removeIf([](QChar c) {
-            return c.category() == QChar::Other_Format || c.category() == QChar::Other_Control;
-        });
+    QList<ShownLine> lines;
+    for (const QString& line : text.split(lineBreak)) {
+        lines.append({lines.isEmpty() ? speaker : QStringLiteral("    | "),
+                      withoutInvisibleCharacters(line)});
     }
     return lines;
-}
-
-QString continuedLineSpeaker()
-{
-    return QStringLiteral("    | ");
 }

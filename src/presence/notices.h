@@ -1,7 +1,7 @@
 #pragma once
 
+#include <QList>
 #include <QString>
-#include <QStringList>
 #include <QTime>
 
 // What a person is shown of presence and chat, in the window and on the command line.
@@ -13,10 +13,12 @@ QString receivedLineSpeaker(const QString& name);
 // The speaker part of one's own chat line: "You Said: ".
 QString ownLineSpeaker();
 
-// The lines of a chat message as they may be shown. Anyone can send any text, so what
-// could reorder or hide text (direction overrides and isolates, zero-width and other
-// invisible marks, controls) is left out, and each line break starts a line of its own.
-QStringList chatMessageLines(const QString& text);
-// What stands before each line of a message after its first: set off so that it cannot be
-// mistaken for another speaker's "X Says: ".
-QString continuedLineSpeaker();
+// One line of the chat as it is shown: the speaker part, then the text.
+struct ShownLine {
+    QString speaker;
+    QString text;
+};
+// A chat message as the lines to show. Anyone can send any text, so what could reorder
+// or hide text is left out, and each line break starts a line of its own whose speaker
+// part, "    | ", sets it off so that it cannot pass for another speaker's "X Says: ".
+QList<ShownLine> shownChatLines(const QString& speaker, const QString& text);

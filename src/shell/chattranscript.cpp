@@ -42,10 +42,9 @@ void ChatTranscript::writeReceivedLine(const QString& name, const QString& text)
 void ChatTranscript::write(const QString& speaker, const QString& text)
 {
     end_.movePosition(QTextCursor::End);
-    const QStringList lines = chatMessageLines(text);
-    for (qsizetype i = 0; i < lines.size(); ++i) {
-        end_.insertText(i == 0 ? speaker : continuedLineSpeaker(), coloured(kSpeakerColour));
-        end_.insertText(lines.at(i) + QStringLiteral("\r\n"), coloured(kTextColour));
+    for (const ShownLine& line : shownChatLines(speaker, text)) {
+        end_.insertText(line.speaker, coloured(kSpeakerColour));
+        end_.insertText(line.text + QStringLiteral("\r\n"), coloured(kTextColour));
     }
     dropOldLinesOverBudget();
 }

@@ -68,7 +68,6 @@ public:
     // away at once with the status "Refused: ADDRESS is not in your address book".
     using SenderFilter = std::function<bool(const QString& peer)>;
     void setSenderFilter(SenderFilter accepts) { accepts_ = std::move(accepts); }
-    const ReceiverLimits& limits() const { return limits_; }
 
     // Starts listening anew. Returns the error when the port cannot be had.
     std::optional<SocketError> listen();

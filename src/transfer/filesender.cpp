@@ -135,7 +135,7 @@ void FileSender::accepted()
     speed_.record(0);
     speed_.start();
     showStatus(QStringLiteral("Sending File"));
-    Q_EMIT streamingStarted();
+    // Whoever hears of it may have cancelled the transfer.
     if (state_ != State::Streaming)
         return;
     file_.setFileName(path_);

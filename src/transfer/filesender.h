@@ -69,7 +69,6 @@ Q_SIGNALS:
     // The sender panel's status: "Connected", "Sending File", "File Sent", "Error 10061"...
     // detail says more, such as an error's description; it may be empty.
     void statusChanged(const QString& status, const QString& detail);
-    void streamingStarted();
     void progressed(qint64 confirmed, qint64 size);
     // The file could not be read; the transfer ends NotSent.
     void readFailed(const QString& description);

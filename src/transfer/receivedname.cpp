@@ -20,33 +20,11 @@ bool hasControlCharacter(const QByteArray& bytes)
     return false;
 }
 
-// Characters that show nothing of their own or change how others show: direction
-// overrides and isolates, zero-width marks, line and paragraph separators, controls. A
-// name holding them could pass itself off as another ("evil<RLO>txt.exe" shows as
-// "evilexe.txt"), so they are left out.
-bool isInvisible(QChar c)
-{
-    switch (c.category()) {
-    case QChar::Other_Format:
-    case QChar::Other_Control:
-    case QChar::Separator_Line:
-    case QChar::Separator_Paragraph:
-        return true;
-    default:
-        return false;
-    }
-}
-
 // What is left to see of a name: no invisible characters, and no leading dots, so that a
 // file never arrives hidden (".bash_login" is saved as "bash_login").
 QString visiblePart(const QString& name)
 {
-    QString visible;
-    visible.reserve(name.size());
-    for (const QChar c : name) {
-        if (!isInvisible(c))
-            visible.append(c);
-    }
+    const QString visible = withoutInvisibleCharacters(name);
     qsizetype start = 0;
     while (start < visible.size() && visible.at(start) == QLatin1Char('.'))
         ++start;
