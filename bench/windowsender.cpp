@@ -4,6 +4,7 @@
 #include "platform/clock.h"
 #include "platform/randomsource.h"
 #include "platform/settingsstore.h"
+#include "shell/desktop.h"
 #include "shell/dialogs.h"
 #include "shell/mainwindow.h"
 
@@ -27,6 +28,15 @@ public:
     QString openFile(const QString&, const QString&) override { return file; }
     QString saveFile(const QString&, const QString&) override { return {}; }
     QString file;
+};
+
+// Nothing is opened on this desktop.
+class QuietDesktop : public Desktop
+{
+public:
+    void openFolder(const QString&) override {}
+    void openFile(const QString&) override {}
+    void showInFolder(const QString&) override {}
 };
 
 } // namespace
@@ -53,9 +63,10 @@ int runWindowSender(int argc, char* argv[])
     settings.write(QStringLiteral("IPaddress0"), QStringLiteral("IPaddress"), peer);
     settings.save();
     ScriptedDialogs dialogs;
+    QuietDesktop desktop;
     SystemClock clock;
     UnseededRandom random;
-    Main window(Platform{dialogs, settings, clock, random, {}}, bind);
+    Main window(Platform{dialogs, desktop, settings, clock, random, {}}, bind);
     if (!window.Form_Load())
         return 1;
     window.show();

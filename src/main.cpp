@@ -2,6 +2,7 @@
 #include "platform/clock.h"
 #include "platform/randomsource.h"
 #include "platform/settingsstore.h"
+#include "shell/desktop.h"
 #include "shell/dialogs.h"
 #include "shell/mainwindow.h"
 #include "shell/platform.h"
@@ -20,11 +21,12 @@ int main(int argc, char* argv[])
     QApplication::setApplicationName(QStringLiteral("Quillo"));
 
     QtDialogs dialogs;
+    QtDesktop desktop;
     SettingsStore settings(SettingsStore::userFilePath());
     SystemClock clock;
     UnseededRandom random;
-    Platform platform{dialogs, settings, clock, random,
-                      [] { return std::make_unique<NonClientSkin>(); }};
+    Platform platform{dialogs, desktop, settings,
+                      clock,   random,  [] { return std::make_unique<NonClientSkin>(); }};
 
     Main window(platform);
     if (!window.Form_Load())

@@ -4,6 +4,7 @@
 #include <memory>
 
 class Clock;
+class Desktop;
 class Dialogs;
 class RandomSource;
 class NonClientSkinInterface;
@@ -15,6 +16,7 @@ class SettingsStore;
 // skinning component.
 struct Platform {
     Dialogs& dialogs;
+    Desktop& desktop;
     SettingsStore& settings;
     Clock& clock;
     RandomSource& random;

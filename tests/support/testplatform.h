@@ -1,6 +1,7 @@
 #pragma once
 
 #include "platform/settingsstore.h"
+#include "shell/desktop.h"
 #include "shell/dialogs.h"
 #include "shell/platform.h"
 #include "shell/skin/nonclientskin.h"
@@ -57,6 +58,26 @@ private:
     QString nextAnswer() { return answers.isEmpty() ? QString() : answers.takeFirst(); }
 };
 
+// Records what the program asked the desktop to open, as "openFolder PATH" and so on.
+class RecordingDesktop : public Desktop
+{
+public:
+    QStringList calls;
+
+    void openFolder(const QString& folder) override
+    {
+        calls.append(QStringLiteral("openFolder ") + folder);
+    }
+    void openFile(const QString& path) override
+    {
+        calls.append(QStringLiteral("openFile ") + path);
+    }
+    void showInFolder(const QString& path) override
+    {
+        calls.append(QStringLiteral("showInFolder ") + path);
+    }
+};
+
 // A whole platform for one window: scripted dialogs, a fixed clock, a settings file in a
 // temporary folder of its own, and the real skinning component unless a test says
 // otherwise.
@@ -71,9 +92,10 @@ public:
     // Opens the settings file anew, as the next start of the program would.
     void reopenSettings() { settings_ = std::make_unique<SettingsStore>(settingsPath()); }
 
-    Platform platform() { return Platform{dialogs, *settings_, clock, random, newSkin}; }
+    Platform platform() { return Platform{dialogs, desktop, *settings_, clock, random, newSkin}; }
 
     ScriptedDialogs dialogs;
+    RecordingDesktop desktop;
     FixedClock clock;
     ScriptedRandom random;
     std::function<std::unique_ptr<NonClientSkinInterface>()> newSkin = [] {
