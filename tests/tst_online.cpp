@@ -43,6 +43,7 @@ private Q_SLOTS:
     void marksFollowAnnouncementsAndTheClock();
     void waitingFilesStartOnlyForTheirPerson();
     void waitingFilesSurviveRestartsAndGoOnce();
+    void filesSentNowGoFirst();
     void cancelForgetsTheWaitingFiles();
 
 private:
@@ -260,6 +261,26 @@ void TestOnline::waitingFilesSurviveRestartsAndGoOnce()
     QCOMPARE(storedPaths(), QStringList());
 }
 
+void TestOnline::filesSentNowGoFirst()
+{
+    waitForAnna({makeFile(QStringLiteral("waited.txt"), "waited")});
+    QVERIFY(announceFrom(kAnna));
+    QTRY_VERIFY_WITH_TIMEOUT(anna_->count() == 1 && anna_->last().received.endsWith("\r\n"), kWait);
+    anna_->reply("OK\n");
+    QTRY_VERIFY_WITH_TIMEOUT(anna_->last().received.endsWith("waited"), kWait);
+
+    // The file in hand gives way, and goes again, whole, once the sender is free.
+    platform_->dialogs.answers = {makeFile(QStringLiteral("now.txt"), "now")};
+    ui().BUTTsendFile->click();
+    ui().BUTsendthesefiles->click();
+    takeWhole(2, 3);
+    QVERIFY(anna_->connections[1]->received.startsWith("FILENAME now.txt #3\r\n"));
+    QVERIFY(anna_->connections[0]->closed);
+    takeWhole(3, 6);
+    QVERIFY(anna_->last().received.startsWith("FILENAME waited.txt #6\r\n"));
+    QTRY_VERIFY_WITH_TIMEOUT(waiting().batches().isEmpty(), kWait);
+}
+
 void TestOnline::cancelForgetsTheWaitingFiles()
 {
     waitForAnna({makeFile(QStringLiteral("a.txt"), "a"), makeFile(QStringLiteral("b.txt"), "b")});
@@ -267,7 +288,7 @@ void TestOnline::cancelForgetsTheWaitingFiles()
     window_->waitingPanel().fillMenu(menu);
     QVERIFY(!menu.actions().first()->isEnabled()); // nothing queued now
     QAction* cancel = menu.actions().last();
-    QCOMPARE(cancel->text(), QStringLiteral("Cancel Sending 2 Waiting Files to Anna"));
+    QCOMPARE(cancel->text(), QStringLiteral("Cancel Sending the 2 Files Waiting for Anna"));
     cancel->trigger();
     QVERIFY(waiting().batches().isEmpty());
     QCOMPARE(storedPaths(), QStringList());

@@ -55,10 +55,12 @@ void WaitingPanel::fillMenu(QMenu& menu)
     send->setEnabled(slot >= 0 && !now_.paths().isEmpty() && !now_.isRunning());
     for (const WaitingBatches::Batch& batch : waiting_.batches()) {
         const QString address = batch.address;
-        menu.addAction(QStringLiteral("Cancel Sending %1 Waiting Files to %2")
-                           .arg(batch.paths.size())
-                           .arg(nameOf(address)),
-                       this, [this, address] { cancelWaiting(address); });
+        const QString files = batch.paths.size() == 1
+                                  ? QStringLiteral("the File")
+                                  : QStringLiteral("the %1 Files").arg(batch.paths.size());
+        menu.addAction(
+            QStringLiteral("Cancel Sending %1 Waiting for %2").arg(files, nameOf(address)), this,
+            [this, address] { cancelWaiting(address); });
     }
 }
 
