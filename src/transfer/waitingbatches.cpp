@@ -62,18 +62,25 @@ void WaitingBatches::load()
     Q_EMIT changed();
 }
 
+int WaitingBatches::indexOf(const QString& address) const
+{
+    for (int k = 0; k < batches_.size(); ++k) {
+        if (batches_.at(k).address == address)
+            return k;
+    }
+    return -1;
+}
+
 const WaitingBatches::Batch* WaitingBatches::find(const QString& address) const
 {
-    for (const Batch& batch : batches_) {
-        if (batch.address == address)
-            return &batch;
-    }
-    return nullptr;
+    const int k = indexOf(address);
+    return k < 0 ? nullptr : &batches_.at(k);
 }
 
 WaitingBatches::Batch* WaitingBatches::batchFor(const QString& address)
 {
-    return const_cast<Batch*>(find(address));
+    const int k = indexOf(address);
+    return k < 0 ? nullptr : &batches_[k];
 }
 
 void WaitingBatches::add(const QString& address, const QStringList& paths)

@@ -57,6 +57,7 @@ Q_SIGNALS:
     void changed();
 
 private:
+    int indexOf(const QString& address) const;
     Batch* batchFor(const QString& address);
     void startDue();
     void giveWay();
