@@ -26,6 +26,11 @@ const QHostAddress kStoppedReceiver(QStringLiteral("127.0.0.66"));
 const QHostAddress kChatPeer(QStringLiteral("127.0.0.67"));
 const QHostAddress kChatSender(QStringLiteral("127.0.0.68"));
 const QHostAddress kListener(QStringLiteral("127.0.0.69"));
+const QHostAddress kLateReceiver(QStringLiteral("127.0.0.90"));
+const QHostAddress kPatientSender(QStringLiteral("127.0.0.91"));
+const QHostAddress kStranger(QStringLiteral("127.0.0.92"));
+const QHostAddress kOnlineAnna(QStringLiteral("127.0.0.93"));
+const QHostAddress kLooker(QStringLiteral("127.0.0.95"));
 constexpr quint16 kChatPort = 1071;
 // Long enough for the sender's three seconds of retries after a refusal.
 constexpr int kWait = 10000;
@@ -79,6 +84,8 @@ private Q_SLOTS:
     void terminationKeepsThePartFile();
     void chatSendsTheExactBytes();
     void listenPrintsNoticesAndLines();
+    void sendWhenOnlineWaitsForItsPeerOnly();
+    void onlinePrintsEveryEntrysState();
 };
 
 void TestCli::parsesIntoPlainValues()
@@ -139,6 +146,11 @@ void TestCli::usageErrorsEndWithStatusTwo_data()
     QTest::newRow("no files") << QStringList{"send", "--to", "x"} << "no files to send";
     QTest::newRow("bad --bind") << QStringList{"listen", "--bind", "x"} << "--bind needs";
     QTest::newRow("no save folder") << QStringList{"receive"} << "no save folder is stored";
+    QTest::newRow("--timeout alone")
+        << QStringList{"send", "--to", "x", "--timeout", "5", "a"} << "goes with --when-online";
+    QTest::newRow("bad --wait") << QStringList{"online", "--wait", "0"} << "--wait needs";
+    QTest::newRow("--when-online to a host name")
+        << QStringList{"send", "--when-online", "--to", "host.invalid", "a"} << "an IP address";
     QTest::newRow("--dir not a folder")
         << QStringList{"receive", "--dir", "/nonexistent/x"} << "is not an existing folder";
 }
@@ -166,7 +178,8 @@ void TestCli::helpAndVersion()
     version.start({"--version"});
     QTRY_VERIFY_WITH_TIMEOUT(help.hasEnded() && version.hasEnded(), kWait);
     QCOMPARE(help.exitCode(), 0);
-    for (const char* word : {"receive", "send", "chat", "listen", "--bind", "Exit status"})
+    for (const char* word :
+         {"receive", "send", "chat", "listen", "online", "--bind", "Exit status"})
         QVERIFY2(help.output().contains(word), word);
     QCOMPARE(version.exitCode(), 0);
     QCOMPARE(version.output(), QStringLiteral("quillo 1.0\n"));
@@ -378,6 +391,58 @@ void TestCli::listenPrintsNoticesAndLines()
     const QRegularExpression notice(QStringLiteral("^Anna is online at \\d\\d:\\d\\d$"));
     for (const QString& line : lines)
         QVERIFY2(notice.match(line).hasMatch(), qPrintable(line));
+}
+
+// Announces from one address, again and again until the command ends: datagrams sent
+// before its port is taken are lost.
+bool announceUntilEnded(const QHostAddress& from, const QHostAddress& to, CliRun& run)
+{
+    QUdpSocket socket;
+    return socket.bind(from, kChatPort) && QTest::qWaitFor(
+                                               [&] {
+                                                   socket.writeDatagram("ONLINE", to, kChatPort);
+                                                   return run.hasEnded();
+                                               },
+                                               kWait);
+}
+
+void TestCli::sendWhenOnlineWaitsForItsPeerOnly()
+{
+    CliRun receiver;
+    receiver.start({"receive", "--bind", a(kLateReceiver), "--dir", receiver.home(), "--once"});
+    CliRun sender;
+    const QString path = sender.home() + "/late.txt";
+    QVERIFY(writeFile(path, "worth the wait"));
+    const QStringList send{"send",   "--when-online",   "--to", a(kLateReceiver),
+                           "--bind", a(kPatientSender), path};
+
+    // Someone else's announcements do not count.
+    sender.start(send + QStringList{"--timeout", "2"});
+    QVERIFY(announceUntilEnded(kStranger, kPatientSender, sender));
+    QCOMPARE(sender.exitCode(), 1);
+    QVERIFY2(sender.errors().contains("did not come online within 2 seconds"),
+             qPrintable(sender.errors()));
+    QCOMPARE(sender.output(), QString());
+
+    CliRun again;
+    again.start(send);
+    QVERIFY(announceUntilEnded(kLateReceiver, kPatientSender, again));
+    QCOMPARE(again.exitCode(), 0);
+    QCOMPARE(again.output(), QStringLiteral("sent\t%1\t14\t127.0.0.90\n").arg(path));
+    QTRY_VERIFY_WITH_TIMEOUT(receiver.hasEnded(), kWait);
+    QCOMPARE(readFile(receiver.home() + "/late.txt"), QByteArray("worth the wait"));
+}
+
+void TestCli::onlinePrintsEveryEntrysState()
+{
+    CliRun looker;
+    QVERIFY(looker.storeSettings("[IPaddress0]\nName=Bob\nIPaddress=127.0.0.94\n"
+                                 "[IPaddress1]\nName=Anna\nIPaddress=127.0.0.93\n"));
+    looker.start({"online", "--bind", a(kLooker), "--wait", "2"});
+    QVERIFY(announceUntilEnded(kOnlineAnna, kLooker, looker));
+    QCOMPARE(looker.exitCode(), 0);
+    QCOMPARE(looker.output(),
+             QStringLiteral("offline\tBob\t127.0.0.94\nonline\tAnna\t127.0.0.93\n"));
 }
 
 QTEST_GUILESS_MAIN(TestCli)

@@ -14,6 +14,9 @@ const QString kDir = QStringLiteral("dir");
 const QString kOnce = QStringLiteral("once");
 const QString kOnlyKnown = QStringLiteral("only-known");
 const QString kTo = QStringLiteral("to");
+const QString kWhenOnline = QStringLiteral("when-online");
+const QString kTimeout = QStringLiteral("timeout");
+const QString kWait = QStringLiteral("wait");
 
 using Action = CommandLine::Action;
 
@@ -22,7 +25,8 @@ const std::map<QString, Action>& subcommands()
     static const std::map<QString, Action> names{{QStringLiteral("receive"), Action::Receive},
                                                  {QStringLiteral("send"), Action::Send},
                                                  {QStringLiteral("chat"), Action::Chat},
-                                                 {QStringLiteral("listen"), Action::Listen}};
+                                                 {QStringLiteral("listen"), Action::Listen},
+                                                 {QStringLiteral("online"), Action::Online}};
     return names;
 }
 
@@ -38,6 +42,46 @@ void addOptions(QCommandLineParser& parser, Action action)
     }
     if (action == Action::Send || action == Action::Chat)
         parser.addOption({kTo, {}, QStringLiteral("peer")});
+    if (action == Action::Send) {
+        parser.addOption({kWhenOnline, {}});
+        parser.addOption({kTimeout, {}, QStringLiteral("seconds")});
+    }
+    if (action == Action::Online)
+        parser.addOption({kWait, {}, QStringLiteral("seconds")});
+}
+
+// A whole number of seconds above 0, or the problem with it.
+std::variant<int, QString> seconds(const QCommandLineParser& parser, const QString& option)
+{
+    bool ok = false;
+    const int value = parser.value(option).toInt(&ok);
+    if (!ok || value <= 0)
+        return QStringLiteral("--%1 needs a whole number of seconds, not '%2'")
+            .arg(option, parser.value(option));
+    return value;
+}
+
+// Fills in the options of send and online that wait for peers.
+std::optional<QString> takeWaits(const QCommandLineParser& parser, CommandLine& command)
+{
+    if (command.action == Action::Send) {
+        command.whenOnline = parser.isSet(kWhenOnline);
+        if (!parser.isSet(kTimeout))
+            return std::nullopt;
+        if (!command.whenOnline)
+            return QStringLiteral("--timeout goes with --when-online");
+        const auto timeout = seconds(parser, kTimeout);
+        if (const QString* problem = std::get_if<QString>(&timeout))
+            return *problem;
+        command.timeoutSeconds = std::get<int>(timeout);
+    }
+    if (command.action == Action::Online && parser.isSet(kWait)) {
+        const auto wait = seconds(parser, kWait);
+        if (const QString* problem = std::get_if<QString>(&wait))
+            return *problem;
+        command.waitSeconds = std::get<int>(wait);
+    }
+    return std::nullopt;
 }
 
 // Checks the positional arguments and the required options; fills in what they give.
@@ -47,6 +91,7 @@ std::optional<QString> takeArguments(const QCommandLineParser& parser, CommandLi
     switch (command.action) {
     case Action::Receive:
     case Action::Listen:
+    case Action::Online:
         if (!positional.isEmpty())
             return QStringLiteral("unexpected argument '%1'").arg(positional.first());
         return std::nullopt;
@@ -97,6 +142,8 @@ ParsedCommandLine parseSubcommand(const QString& program, const QString& name, A
     if (action == Action::Send || action == Action::Chat)
         command.to = parser.value(kTo);
     if (const std::optional<QString> problem = takeArguments(parser, command))
+        return UsageError{*problem, name};
+    if (const std::optional<QString> problem = takeWaits(parser, command))
         return UsageError{*problem, name};
     return command;
 }

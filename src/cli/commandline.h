@@ -8,16 +8,19 @@
 
 // What the command line asks for, before anything is done about it.
 struct CommandLine {
-    enum class Action { Window, Help, Version, Receive, Send, Chat, Listen };
+    enum class Action { Window, Help, Version, Receive, Send, Chat, Listen, Online };
     Action action = Action::Window;
     QString helpTopic; // for Help: the subcommand asked about, or empty for all of them
     QHostAddress bindAddress = QHostAddress(QHostAddress::Any);
-    QString folder;         // receive --dir; empty for the stored save folder
-    bool once = false;      // receive --once
-    bool onlyKnown = false; // receive --only-known
-    QString to;             // send and chat --to: a name in the address book, an address or a host
-    QStringList files;      // send
-    QString text;           // chat
+    QString folder;          // receive --dir; empty for the stored save folder
+    bool once = false;       // receive --once
+    bool onlyKnown = false;  // receive --only-known
+    QString to;              // send and chat --to: a name in the address book, an address or a host
+    QStringList files;       // send
+    bool whenOnline = false; // send --when-online
+    int timeoutSeconds = 0;  // send --timeout; 0 waits for ever
+    int waitSeconds = 70;    // online --wait: a little over one round of announcements
+    QString text;            // chat
 };
 
 struct UsageError {

@@ -6,10 +6,12 @@
 #include "cli/console.h"
 #include "cli/helptext.h"
 #include "cli/listencommand.h"
+#include "cli/onlinecommand.h"
 #include "cli/receivecommand.h"
 #include "cli/receivefolder.h"
 #include "cli/sendcommand.h"
 #include "cli/stopsignals.h"
+#include "cli/whenonlinecommand.h"
 #include "platform/receiversettings.h"
 #include "platform/settingsstore.h"
 
@@ -51,11 +53,17 @@ std::unique_ptr<Command> makeCommand(const CommandLine& line, const SettingsStor
         return command;
     }
     case CommandLine::Action::Send:
+        if (line.whenOnline)
+            return std::make_unique<WhenOnlineCommand>(line.bindAddress, book,
+                                                       lookUpPeer(book, line.to), line.to,
+                                                       line.files, line.timeoutSeconds, console);
         return std::make_unique<SendCommand>(line.bindAddress, lookUpPeer(book, line.to), line.to,
                                              line.files, console);
     case CommandLine::Action::Chat:
         return std::make_unique<ChatCommand>(line.bindAddress, lookUpPeer(book, line.to), line.to,
                                              line.text, console);
+    case CommandLine::Action::Online:
+        return std::make_unique<OnlineCommand>(line.bindAddress, book, line.waitSeconds, console);
     default:
         return std::make_unique<ListenCommand>(line.bindAddress, book, console);
     }

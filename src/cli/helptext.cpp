@@ -13,6 +13,7 @@ const char* const kOverview =
     "  send      send files to a peer, one connection each\n"
     "  chat      send one chat line to a peer\n"
     "  listen    print online notices and chat lines as they arrive, until stopped\n"
+    "  online    print who in the address book is online\n"
     "\n"
     "A peer (--to) is a name in the address book, an IPv4 address or a host name.\n"
     "Every finished file is one tab-separated line on standard output:\n"
@@ -32,11 +33,17 @@ const char* const kReceive =
     "  --only-known     take files only from addresses in the address book\n";
 
 const char* const kSend =
-    "Usage: quillo send --to NAME|ADDRESS [--bind ADDRESS] FILE...\n"
+    "Usage: quillo send --to NAME|ADDRESS [--when-online [--timeout SECONDS]]\n"
+    "                   [--bind ADDRESS] FILE...\n"
     "\n"
     "Sends the files one after another, each on a connection of its own. A file counts as\n"
     "sent once the receiver has confirmed every byte of it.\n"
-    "  --to NAME|ADDRESS  a name in the address book, an IPv4 address or a host name\n";
+    "  --to NAME|ADDRESS  a name in the address book, an IPv4 address or a host name\n"
+    "  --when-online      first listen on UDP port 1071 until the peer announces itself,\n"
+    "                     then send; the peer must be a name in the address book or an\n"
+    "                     IP address, as announcements are known by their address\n"
+    "  --timeout SECONDS  give up with status 1 when the peer has not announced itself\n"
+    "                     within this time; without it, wait until stopped\n";
 
 const char* const kChat =
     "Usage: quillo chat --to NAME|ADDRESS [--bind ADDRESS] TEXT\n"
@@ -52,6 +59,15 @@ const char* const kListen =
     "with the names from the address book, until stopped with Ctrl-C or SIGTERM. It does\n"
     "not announce this computer.\n";
 
+const char* const kOnline =
+    "Usage: quillo online [--wait SECONDS] [--bind ADDRESS]\n"
+    "\n"
+    "Listens on UDP port 1071 for one round of announcements (every copy announces itself\n"
+    "once a minute), then prints each entry of the address book as one line:\n"
+    "  online<TAB>name<TAB>address   or   offline<TAB>name<TAB>address\n"
+    "It ends as soon as every entry has been heard. It does not announce this computer.\n"
+    "  --wait SECONDS   listen this long at most instead of 70 seconds\n";
+
 const char* const kCommonOptions =
     "  --bind ADDRESS   use only this local address (for tests and multi-homed hosts)\n"
     "  -h, --help       show this help\n";
@@ -60,7 +76,8 @@ const char* const kExitCodes =
     "\n"
     "Exit status:\n"
     "  0  everything asked for was done (send: every file confirmed whole by the receiver)\n"
-    "  1  something was not: a file not delivered, a port taken, a connection refused...\n"
+    "  1  something was not: a file not delivered, a port taken, a connection refused,\n"
+    "     a peer that did not come online within --timeout...\n"
     "  2  a usage error: unknown subcommand or option, no --to, no files, no save folder\n";
 
 QString subcommandText(const QString& topic)
@@ -71,6 +88,8 @@ QString subcommandText(const QString& topic)
         return QString::fromLatin1(kSend);
     if (topic == QLatin1String("chat"))
         return QString::fromLatin1(kChat);
+    if (topic == QLatin1String("online"))
+        return QString::fromLatin1(kOnline);
     return QString::fromLatin1(kListen);
 }
 

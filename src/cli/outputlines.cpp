@@ -23,6 +23,12 @@ QString sentLine(const QString& path, qint64 size, const QString& peer)
     return QStringLiteral("sent") + kTab + path + kTab + QString::number(size) + kTab + peer;
 }
 
+QString onlineStateLine(const QString& name, const QString& address, bool online)
+{
+    return (online ? QStringLiteral("online") : QStringLiteral("offline")) + kTab + name + kTab +
+           address;
+}
+
 QString receiveProblem(const ReceiveEnd& end)
 {
     QString text = QStringLiteral("from %1: %2").arg(end.peer, withDetail(end.status, end.detail));

@@ -14,6 +14,9 @@ QString receivedLine(const ReceiveEnd& end);
 // "sent<TAB>path<TAB>size<TAB>peer address", for a file the receiver confirmed whole.
 QString sentLine(const QString& path, qint64 size, const QString& peer);
 
+// "online<TAB>name<TAB>address" or "offline<TAB>name<TAB>address".
+QString onlineStateLine(const QString& name, const QString& address, bool online);
+
 // What went wrong with a connection that did not end Saved.
 QString receiveProblem(const ReceiveEnd& end);
 // What went wrong with a file that was not sent; status and detail are the sender's last.

@@ -4,3 +4,8 @@ QString clockText(const QTime& time)
 {
     return time.toString(QStringLiteral("HH:mm:ss"));
 }
+
+QString clockMinutesText(const QTime& time)
+{
+    return time.toString(QStringLiteral("HH:mm"));
+}

@@ -5,17 +5,9 @@
 
 #include <QRegularExpression>
 
-namespace
-{
-
-// The notice shows the time to the minute: HH:MM of HH:MM:SS.
-constexpr int kNoticeTimeLength = 5;
-
-} // namespace
-
 QString onlineNotice(const QString& name, const QTime& arrival)
 {
-    return name + QStringLiteral(" is online at ") + clockText(arrival).left(kNoticeTimeLength);
+    return name + QStringLiteral(" is online at ") + clockMinutesText(arrival);
 }
 
 QString receivedLineSpeaker(const QString& name)

@@ -65,11 +65,15 @@ void Presence::WSonline_DataArrival()
         bytes += datagram.data().size();
         const Arrival arrival = classifyDatagram(book_, datagram.senderAddress(), datagram.data());
         switch (arrival.kind) {
-        case Arrival::Kind::Ignored:
+        case Arrival::Kind::Ignored: // presence from outside the address book
+            Q_EMIT announced(dottedAddress(datagram.senderAddress()));
             break;
-        case Arrival::Kind::Presence:
-            Q_EMIT peerOnline(arrival.name, dottedAddress(datagram.senderAddress()));
+        case Arrival::Kind::Presence: {
+            const QString address = dottedAddress(datagram.senderAddress());
+            Q_EMIT peerOnline(arrival.name, address);
+            Q_EMIT announced(address);
             break;
+        }
         case Arrival::Kind::Chat:
             lines.append({arrival.name, arrival.text});
             break;

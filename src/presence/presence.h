@@ -48,6 +48,8 @@ public:
 
 Q_SIGNALS:
     void peerOnline(const QString& name, const QString& address);
+    // Any presence datagram, from the address book or not, by its source address.
+    void announced(const QString& address);
     // The lines of one turn of the receive path, oldest first.
     void chatReceived(const QList<ChatLine>& lines);
 

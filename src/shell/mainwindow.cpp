@@ -30,9 +30,13 @@ Main::Main(const Platform& platform, const QHostAddress& bindAddress)
     : platform_(platform), bindAddress_(bindAddress), ui_(buildMainUi(*this)),
       addressBook_(*ui_.ListIPaddress, platform.dialogs), receiver_(bindAddress),
       sender_(platform.random, bindAddress), batch_(sender_), presence_(addressBook_.book()),
-      receiverPanel_(ui_, receiver_), senderPanel_(ui_, sender_, platform.dialogs),
+      waiting_(platform.settings, sender_, batch_), receiverPanel_(ui_, receiver_),
+      senderPanel_(ui_, sender_, platform.dialogs),
       sendQueuePanel_(ui_, addressBook_, platform.dialogs, batch_),
-      chatPanel_(ui_, addressBook_.book(), platform.clock, presence_)
+      chatPanel_(ui_, addressBook_.book(), platform.clock, presence_),
+      onlineMarks_(*ui_.ListIPaddress, addressBook_.book(), platform.clock, presence_,
+                   *ui_.TimerOneSecond),
+      waitingPanel_(ui_, addressBook_, sendQueuePanel_, batch_, waiting_, onlineMarks_, presence_)
 {
     setObjectName(QStringLiteral("Main"));
     setWindowTitle(QStringLiteral("Q U I L L O  v1.00"));
@@ -85,6 +89,8 @@ bool Main::Form_Load()
         return false;
     addressBook_.load(platform_.settings);
     receiverPanel_.offerOnlyKnownSenders(platform_.settings, addressBook_.book());
+    onlineMarks_.refresh();
+    waiting_.load();
 
     saveFolder_ = storedSaveFolder(platform_.settings);
     if (saveFolder_.isEmpty()) {
@@ -153,6 +159,7 @@ void Main::Form_Unload()
     loaded_ = false;
     // Nothing more is sent once the window starts to close.
     batch_.stop();
+    waiting_.stop();
     // Every step runs whatever became of the one before.
     addressBook_.store(platform_.settings);
     const bool saved = platform_.settings.save();

@@ -4,13 +4,16 @@
 #include "shell/addressbookpanel.h"
 #include "shell/chatpanel.h"
 #include "shell/mainlayout.h"
+#include "shell/onlinemarks.h"
 #include "shell/platform.h"
 #include "shell/receiverpanel.h"
 #include "shell/senderpanel.h"
 #include "shell/sendqueuepanel.h"
+#include "shell/waitingpanel.h"
 #include "transfer/filereceiver.h"
 #include "transfer/filesender.h"
 #include "transfer/sendbatch.h"
+#include "transfer/waitingbatches.h"
 
 #include <QHostAddress>
 #include <QWidget>
@@ -45,6 +48,9 @@ public:
     SendBatch& batch() { return batch_; }
     Presence& presence() { return presence_; }
     ReceiverPanel& receiverPanel() { return receiverPanel_; }
+    WaitingBatches& waitingBatches() { return waiting_; }
+    OnlineMarks& onlineMarks() { return onlineMarks_; }
+    WaitingPanel& waitingPanel() { return waitingPanel_; }
 
 protected:
     void closeEvent(QCloseEvent* event) override;
@@ -70,9 +76,12 @@ private:
     FileSender sender_;
     SendBatch batch_;
     Presence presence_;
+    WaitingBatches waiting_;
     ReceiverPanel receiverPanel_;
     SenderPanel senderPanel_;
     SendQueuePanel sendQueuePanel_;
     ChatPanel chatPanel_;
+    OnlineMarks onlineMarks_;
+    WaitingPanel waitingPanel_;
     bool loaded_ = false;
 };

@@ -13,9 +13,14 @@ SendQueuePanel::SendQueuePanel(const MainUi& ui, const AddressBookPanel& address
                                Dialogs& dialogs, SendBatch& batch, QObject* parent)
     : QObject(parent), ui_(ui), addressBook_(addressBook), dialogs_(dialogs), batch_(batch)
 {
-    connect(&batch_, &SendBatch::rowStarted, this, &SendQueuePanel::rowStarted);
-    connect(&batch_, &SendBatch::rowSkipped, this, &SendQueuePanel::rowSkipped);
+    follow(batch_);
     connect(&batch_, &SendBatch::noPeer, this, &SendQueuePanel::noPeerSelected);
+}
+
+void SendQueuePanel::follow(SendBatch& batch)
+{
+    connect(&batch, &SendBatch::rowStarted, this, &SendQueuePanel::rowStarted);
+    connect(&batch, &SendBatch::rowSkipped, this, &SendQueuePanel::rowSkipped);
 }
 
 void SendQueuePanel::noPeerSelected()

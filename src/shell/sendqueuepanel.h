@@ -21,6 +21,9 @@ public:
     void BUTclearsends_Click();
     void BUTsendthesefiles_Click();
 
+    // Shows the rows of another batch on the same sender as it shows its own.
+    void follow(SendBatch& batch);
+
 private:
     void rowStarted(int row, int rows, const QString& path, const QString& host, qint64 size);
     void rowSkipped(int row, int rows, const QString& path, const QString& host,

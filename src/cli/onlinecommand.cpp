@@ -1,0 +1,67 @@
+#include "cli/onlinecommand.h"
+
+#include "addressbook/addressbook.h"
+#include "cli/console.h"
+#include "cli/outputlines.h"
+#include "presence/datagram.h"
+
+#include <chrono>
+
+OnlineCommand::OnlineCommand(const QHostAddress& bindAddress, const AddressBook& book,
+                             int waitSeconds, Console& console, QObject* parent)
+    : Command(parent), book_(book), presence_(book), bindAddress_(bindAddress), console_(console)
+{
+    wait_.setSingleShot(true);
+    wait_.setInterval(std::chrono::seconds(waitSeconds));
+    connect(&wait_, &QTimer::timeout, this, &OnlineCommand::report);
+    connect(&presence_, &Presence::peerOnline, this,
+            [this](const QString&, const QString& address) { seen(address); });
+}
+
+std::optional<int> OnlineCommand::start()
+{
+    if (book_.count() == 0) {
+        console_.printProblem(QStringLiteral("the address book is empty"));
+        return kExitNotDone;
+    }
+    if (const std::optional<SocketError> error = presence_.bind(bindAddress_)) {
+        console_.printProblem(QStringLiteral("cannot receive on UDP port %1: Error %2: %3")
+                                  .arg(QString::number(kDatagramPort),
+                                       QString::number(error->number), error->description));
+        return kExitNotDone;
+    }
+    wait_.start();
+    return std::nullopt;
+}
+
+void OnlineCommand::seen(const QString& address)
+{
+    peers_.seen(address, QTime::currentTime());
+    if (everyoneSeen())
+        report();
+}
+
+bool OnlineCommand::everyoneSeen() const
+{
+    const QTime now = QTime::currentTime();
+    for (int slot = 0; slot < book_.count(); ++slot) {
+        if (!peers_.isOnline(book_.entry(slot).IPaddress, now))
+            return false;
+    }
+    return true;
+}
+
+void OnlineCommand::report()
+{
+    if (reported_)
+        return;
+    reported_ = true;
+    wait_.stop();
+    const QTime now = QTime::currentTime();
+    for (int slot = 0; slot < book_.count(); ++slot) {
+        const AddressBookEntry& entry = book_.entry(slot);
+        console_.printLine(
+            onlineStateLine(entry.Name, entry.IPaddress, peers_.isOnline(entry.IPaddress, now)));
+    }
+    Q_EMIT finished(kExitDone);
+}

@@ -1,0 +1,38 @@
+#pragma once
+
+#include "cli/command.h"
+#include "cli/sendcommand.h"
+#include "presence/presence.h"
+
+#include <QTimer>
+
+class Console;
+
+// quillo send --when-online: listens on the presence port until the peer announces
+// itself, then sends the files as quillo send would.
+class WhenOnlineCommand : public Command
+{
+    Q_OBJECT
+
+public:
+    // timeoutSeconds 0 waits for ever.
+    WhenOnlineCommand(const QHostAddress& bindAddress, const AddressBook& book, const Peer& peer,
+                      const QString& to, const QStringList& files, int timeoutSeconds,
+                      Console& console, QObject* parent = nullptr);
+
+    std::optional<int> start() override;
+    void stop() override;
+
+private:
+    void announced(const QString& address);
+    void timedOut();
+
+    Presence presence_;
+    SendCommand send_;
+    QTimer timeout_;
+    QHostAddress bindAddress_;
+    QHostAddress peerAddress_;
+    Console& console_;
+    QString to_;
+    bool sending_ = false;
+};

@@ -1,0 +1,79 @@
+#pragma once
+
+#include "transfer/sendbatch.h"
+
+#include <QList>
+#include <QObject>
+#include <QStringList>
+#include <QTimer>
+
+class SettingsStore;
+
+// Files that wait for their person: one batch per address, sent when an announcement
+// comes from that address. The batches are kept in the settings store, each file until it
+// has been delivered whole, so that a restart neither loses nor resends one.
+//
+// They share the one sender with the send queue. A waiting batch starts only while the
+// send queue is idle, and gives way when the user sends files now: the file in hand is
+// abandoned and sent again, whole, once the sender is free.
+//
+// A file that fails while its person is online (refused, cut off) keeps waiting and is
+// tried again at that person's next announcement; a file that is no longer there is
+// dropped from its batch.
+class WaitingBatches : public QObject
+{
+    Q_OBJECT
+
+public:
+    struct Batch {
+        QString address; // as in the address book
+        QStringList paths;
+        bool due = false; // its person has announced themselves since the last attempt
+    };
+
+    WaitingBatches(SettingsStore& store, FileSender& sender, SendBatch& now,
+                   QObject* parent = nullptr);
+
+    // Reads the batches left by the last run; they wait for the next announcement.
+    void load();
+    const QList<Batch>& batches() const { return batches_; }
+    const Batch* find(const QString& address) const;
+
+    // Adds the files to address's batch, or starts one.
+    void add(const QString& address, const QStringList& paths);
+    // Forgets address's batch; a file of it in hand is abandoned.
+    void cancel(const QString& address);
+    // An announcement came from address.
+    void personOnline(const QString& address);
+
+    bool isDelivering() const { return delivery_.isRunning(); }
+    // The batch that sends the files of one person, for the window to follow.
+    SendBatch& delivery() { return delivery_; }
+    // Ends a delivery in progress quietly; nothing more starts.
+    void stop();
+
+Q_SIGNALS:
+    // Batches were added, cancelled, emptied or ended an attempt.
+    void changed();
+
+private:
+    int indexOf(const QString& address) const;
+    Batch* batchFor(const QString& address);
+    void startDue();
+    void giveWay();
+    void fileSent(const QString& path);
+    void fileFailed();
+    void deliveryFinished();
+    void store();
+
+    SettingsStore& store_;
+    FileSender& sender_;
+    SendBatch& now_;
+    SendBatch delivery_;
+    QTimer kick_; // starts the next due batch from the event loop
+    QList<Batch> batches_;
+    QString deliveringTo_;
+    int failed_ = 0; // files of the delivery in progress that were not sent
+    int storedSections_ = 0;
+    bool stopped_ = false;
+};
