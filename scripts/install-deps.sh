@@ -4,9 +4,14 @@
 set -euo pipefail
 
 packages=(build-essential cmake ninja-build qt6-base-dev fonts-liberation)
-if [ "${1:-}" = "--with-display-tools" ]; then
-    packages+=(xvfb xauth imagemagick)
-fi
+for option in "$@"; do
+    case "$option" in
+        --with-display-tools) packages+=(xvfb xauth imagemagick) ;;
+        # dpkg-shlibdeps for the Debian package, and the checkers of its desktop files.
+        --with-packaging-tools) packages+=(dpkg-dev desktop-file-utils appstream) ;;
+        *) echo "install-deps.sh: unknown option $option" >&2; exit 2 ;;
+    esac
+done
 
 missing=()
 for package in "${packages[@]}"; do

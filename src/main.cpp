@@ -9,6 +9,24 @@
 #include "shell/skin/nonclientskin.h"
 
 #include <QApplication>
+#include <QDirIterator>
+#include <QIcon>
+
+namespace
+{
+
+// Every size of the icon built into the program; the desktop picks the one it needs.
+QIcon applicationIcon()
+{
+    QIcon icon;
+    QDirIterator files(QStringLiteral(":/icon"), {QStringLiteral("*.png")}, QDir::Files,
+                       QDirIterator::Subdirectories);
+    while (files.hasNext())
+        icon.addFile(files.next());
+    return icon;
+}
+
+} // namespace
 
 int main(int argc, char* argv[])
 {
@@ -19,6 +37,8 @@ int main(int argc, char* argv[])
     QApplication app(argc, argv);
     QApplication::setOrganizationName(QStringLiteral("Quillo"));
     QApplication::setApplicationName(QStringLiteral("Quillo"));
+    QApplication::setDesktopFileName(QStringLiteral("org.quillo.Quillo"));
+    QApplication::setWindowIcon(applicationIcon());
 
     QtDialogs dialogs;
     QtDesktop desktop;
