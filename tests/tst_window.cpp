@@ -203,11 +203,16 @@ void TestWindow::coloursAndFonts()
     QVERIFY(header->alignment() & Qt::AlignHCenter);
     QVERIFY(caption->alignment() & Qt::AlignRight);
     QVERIFY(ui.LABSendStatus->alignment() & Qt::AlignLeft);
-    for (const QWidget* bold : {static_cast<QWidget*>(header), static_cast<QWidget*>(ui.ChatRX),
-                                static_cast<QWidget*>(ui.StatusBar)}) {
+    // Shown in the face the window has for Arial.
+    const QString sansFace = QFontInfo(w.font()).family();
+    for (const QWidget* bold :
+         {static_cast<QWidget*>(header), static_cast<QWidget*>(ui.ChatRX),
+          static_cast<QWidget*>(ui.StatusBar), static_cast<QWidget*>(ui.StatusPanel1),
+          static_cast<QWidget*>(ui.StatusPanel2)}) {
         QCOMPARE(bold->font().family(), QStringLiteral("Arial"));
         QCOMPARE(bold->font().pointSizeF(), 8.25);
         QVERIFY(bold->font().bold());
+        QCOMPARE(QFontInfo(bold->font()).family(), sansFace);
     }
     QCOMPARE(ui.ListIPaddress->font().pointSizeF(), 11.25);
     QVERIFY(ui.ListIPaddress->font().bold());
