@@ -13,7 +13,7 @@
 #include <chrono>
 #include <thread>
 
-// Windows and probes here use 127.0.0.30 to 127.0.0.39.
+// Windows and probes here use 127.0.0.30 to 127.0.0.39, and 127.0.0.110.
 class TestMiniChat : public QObject
 {
     Q_OBJECT
@@ -30,6 +30,7 @@ private Q_SLOTS:
     void markupInAReceivedLineIsShownAsTyped();
     void aBurstOfDatagramsIsShownWholeAndInOrder();
     void clickingIntoTheTranscriptGivesTheFocusToTheInput();
+    void theTranscriptFillsItsBoxWithTheNewestLineAtTheBottom();
     void aFloodLeavesTheWindowResponsiveAndTheTranscriptBounded();
 };
 
@@ -263,6 +264,38 @@ void TestMiniChat::clickingIntoTheTranscriptGivesTheFocusToTheInput()
     bob.say(QStringLiteral("second"));
     QTRY_COMPARE_WITH_TIMEOUT(anna.transcript(),
                               QStringLiteral("Bob Says: first\nBob Says: second\n"), 5000);
+}
+
+void TestMiniChat::theTranscriptFillsItsBoxWithTheNewestLineAtTheBottom()
+{
+    Peer anna(loopback(110), {{"Nobody", "127.0.0.111"}});
+    QVERIFY(anna.loaded());
+    const QPlainTextEdit& transcript = *anna.ui().ChatRX;
+    // Where the newest line stands, and whether the oldest has been scrolled out of view.
+    const auto shown = [&] {
+        const QTextDocument& document = *transcript.document();
+        const QRect newest = transcript.cursorRect(QTextCursor(document.lastBlock().previous()));
+        const QRect oldest = transcript.cursorRect(QTextCursor(document.firstBlock()));
+        // The view keeps the document's margin free at the bottom.
+        const int room = transcript.viewport()->height() - int(document.documentMargin());
+        const int under = room - (newest.y() + newest.height());
+        return std::make_tuple(under >= 0 && under < newest.height(), oldest.top() < 0);
+    };
+    const auto full = std::make_tuple(true, true);
+
+    for (int i = 1; i <= 20; ++i) // before the window shows
+        anna.say(QStringLiteral("line %1").arg(i));
+    Main& window = anna.window();
+    window.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&window));
+    QTRY_COMPARE_WITH_TIMEOUT(shown(), full, 2000);
+
+    for (int i = 21; i <= 30; ++i)
+        anna.say(QStringLiteral("line %1").arg(i));
+    QTRY_COMPARE_WITH_TIMEOUT(shown(), full, 2000);
+    window.showMaximized();
+    QTRY_VERIFY_WITH_TIMEOUT(transcript.viewport()->height() > 150, 2000);
+    QTRY_COMPARE_WITH_TIMEOUT(shown(), full, 2000);
 }
 
 void TestMiniChat::aFloodLeavesTheWindowResponsiveAndTheTranscriptBounded()

@@ -1,10 +1,11 @@
+#include "shell/mainwindow.h"
 #include "shell/skin/nonclientarea.h"
 #include "shell/skin/nonclientskin.h"
 #include "shell/skin/skinpieces.h"
-#include "shell/mainwindow.h"
 #include "support/testplatform.h"
 #include "transfer/protocol.h"
 
+#include <QAccessible>
 #include <QFile>
 #include <QLabel>
 #include <QLineEdit>
@@ -184,6 +185,8 @@ private Q_SLOTS:
     void minimiseButtonMinimises();
     void doubleClickOnTheCaptionToggles();
     void edgesResizeAndCaptionMoves();
+    void captionButtonsAreReachedAndPressedByKeyboard();
+    void captionButtonsArePressedByAssistiveTechnology();
 
 private:
     Main& loadedWindow();
@@ -577,6 +580,86 @@ void TestSkin::edgesResizeAndCaptionMoves()
     QTest::mouseRelease(&area(), Qt::LeftButton, {}, caption + QPoint(30, 20));
     QTRY_COMPARE_WITH_TIMEOUT(w.pos(), before.topLeft() + QPoint(30, 20), 2000);
     QCOMPARE(w.width(), before.width() + 60);
+}
+
+namespace
+{
+
+// What has the keyboard focus: a button by its accessible name, else the object name.
+QString focused()
+{
+    QWidget* widget = QApplication::focusWidget();
+    QAccessibleInterface* it = QAccessible::queryAccessibleInterface(widget);
+    return it->role() == QAccessible::Button ? it->text(QAccessible::Name) : widget->objectName();
+}
+
+QString pressKey(Qt::Key key, Qt::KeyboardModifiers modifiers = {})
+{
+    QTest::keyClick(QApplication::focusWidget(), key, modifiers);
+    return focused();
+}
+
+// Presses the push button of that name through its accessible action, as a screen
+// reader does; false when there is no such button.
+bool pressAccessible(QAccessibleInterface* under, const QString& name)
+{
+    for (int i = 0; i < under->childCount(); ++i) {
+        QAccessibleInterface* child = under->child(i);
+        if (child->role() == QAccessible::Button && child->text(QAccessible::Name) == name &&
+            child->actionInterface()) {
+            child->actionInterface()->doAction(QAccessibleActionInterface::pressAction());
+            return true;
+        }
+        if (pressAccessible(child, name))
+            return true;
+    }
+    return false;
+}
+
+} // namespace
+
+void TestSkin::captionButtonsAreReachedAndPressedByKeyboard()
+{
+    Main& w = loadedWindow();
+    const QPoint face = area().buttonRect(CaptionButton::Minimise).topLeft() + QPoint(3, 10);
+    const auto shown = [&] { return w.grab().toImage().pixelColor(face); };
+    const QColor normal = shown();
+
+    // Tab goes on from the chat input to the caption buttons, left to right, and round.
+    w.ui().ChatTX->setFocus();
+    QTRY_VERIFY_WITH_TIMEOUT(w.ui().ChatTX->hasFocus(), 2000);
+    QCOMPARE(pressKey(Qt::Key_Tab), QStringLiteral("Minimise"));
+    QTRY_VERIFY_WITH_TIMEOUT(shown() != normal, 2000); // the focused button shows it
+    QCOMPARE(pressKey(Qt::Key_Tab), QStringLiteral("Maximise"));
+    QCOMPARE(pressKey(Qt::Key_Tab), QStringLiteral("Close"));
+    QCOMPARE(pressKey(Qt::Key_Tab), QStringLiteral("ListIPaddress"));
+    QCOMPARE(pressKey(Qt::Key_Tab, Qt::ShiftModifier), QStringLiteral("Close"));
+    QCOMPARE(shown(), normal);
+
+    // Space and Enter press them as a click does.
+    QCOMPARE(pressKey(Qt::Key_Tab, Qt::ShiftModifier), QStringLiteral("Maximise"));
+    pressKey(Qt::Key_Space);
+    QTRY_VERIFY_WITH_TIMEOUT(w.isMaximized(), 2000);
+    QCOMPARE(focused(), QStringLiteral("Restore"));
+    pressKey(Qt::Key_Return);
+    QTRY_VERIFY_WITH_TIMEOUT(!w.isMaximized(), 2000);
+    QCOMPARE(pressKey(Qt::Key_Tab), QStringLiteral("Close"));
+    pressKey(Qt::Key_Enter, Qt::KeypadModifier);
+    QTRY_VERIFY_WITH_TIMEOUT(!w.isVisible(), 2000);
+}
+
+void TestSkin::captionButtonsArePressedByAssistiveTechnology()
+{
+    Main& w = loadedWindow();
+    QAccessibleInterface* frame = QAccessible::queryAccessibleInterface(&w);
+    QVERIFY(pressAccessible(frame, QStringLiteral("Maximise")));
+    QTRY_VERIFY_WITH_TIMEOUT(w.isMaximized(), 2000);
+    QVERIFY(pressAccessible(frame, QStringLiteral("Restore")));
+    QTRY_VERIFY_WITH_TIMEOUT(!w.isMaximized(), 2000);
+    QVERIFY(pressAccessible(frame, QStringLiteral("Minimise")));
+    QTRY_VERIFY_WITH_TIMEOUT(w.isMinimized(), 2000);
+    QVERIFY(pressAccessible(frame, QStringLiteral("Close")));
+    QTRY_VERIFY_WITH_TIMEOUT(!w.isVisible(), 2000);
 }
 
 QTEST_MAIN(TestSkin)

@@ -2,6 +2,7 @@
 #include "shell/mainwindow.h"
 #include "support/testplatform.h"
 
+#include <QAccessible>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
@@ -62,6 +63,7 @@ private Q_SLOTS:
     void everyControlHasItsInitialText();
     void windowCaptionSizeAndArrangement();
     void coloursAndFonts();
+    void assistiveTechnologySeesAFrameAndControlsNamedByTheirHeaders();
     void timersStartAsDesigned();
     void clockShowsTheTimeOfDayEverySecond();
     void aChangingValueDoesNotLayOutTheWindow();
@@ -203,11 +205,16 @@ void TestWindow::coloursAndFonts()
     QVERIFY(header->alignment() & Qt::AlignHCenter);
     QVERIFY(caption->alignment() & Qt::AlignRight);
     QVERIFY(ui.LABSendStatus->alignment() & Qt::AlignLeft);
-    for (const QWidget* bold : {static_cast<QWidget*>(header), static_cast<QWidget*>(ui.ChatRX),
-                                static_cast<QWidget*>(ui.StatusBar)}) {
+    // Shown in the face the window has for Arial.
+    const QString sansFace = QFontInfo(w.font()).family();
+    for (const QWidget* bold :
+         {static_cast<QWidget*>(header), static_cast<QWidget*>(ui.ChatRX),
+          static_cast<QWidget*>(ui.StatusBar), static_cast<QWidget*>(ui.StatusPanel1),
+          static_cast<QWidget*>(ui.StatusPanel2)}) {
         QCOMPARE(bold->font().family(), QStringLiteral("Arial"));
         QCOMPARE(bold->font().pointSizeF(), 8.25);
         QVERIFY(bold->font().bold());
+        QCOMPARE(QFontInfo(bold->font()).family(), sansFace);
     }
     QCOMPARE(ui.ListIPaddress->font().pointSizeF(), 11.25);
     QVERIFY(ui.ListIPaddress->font().bold());
@@ -216,6 +223,28 @@ void TestWindow::coloursAndFonts()
     QCOMPARE(ui.StatusPanel1->toolTip(), ui.StatusPanel1->text());
     QVERIFY(!ui.StatusPanel1->text().isEmpty());
     QCOMPARE(ui.StatusPanel2->toolTip(), QStringLiteral("00:00:00"));
+}
+
+void TestWindow::assistiveTechnologySeesAFrameAndControlsNamedByTheirHeaders()
+{
+    const auto seen = [](QWidget* widget) {
+        QAccessibleInterface* it = QAccessible::queryAccessibleInterface(widget);
+        return std::make_pair(it->role(), it->text(QAccessible::Name));
+    };
+    const auto header = [&](const char* name) {
+        return window_->findChild<QLabel*>(QLatin1String(name))->text();
+    };
+    const MainUi& ui = window_->ui();
+    QCOMPARE(seen(window_.get()), std::make_pair(QAccessible::Window, QString("Quillo v1.00")));
+    QCOMPARE(seen(ui.ListIPaddress), std::make_pair(QAccessible::List, header("Label1")));
+    QCOMPARE(seen(ui.LSTsends), std::make_pair(QAccessible::List, header("Label13")));
+    QCOMPARE(seen(ui.ChatRX), std::make_pair(QAccessible::EditableText, header("Label7")));
+    QCOMPARE(seen(ui.ChatTX), std::make_pair(QAccessible::EditableText, header("Label7")));
+    // The two chat fields are told apart.
+    QAccessibleInterface* transcript = QAccessible::queryAccessibleInterface(ui.ChatRX);
+    QAccessibleInterface* input = QAccessible::queryAccessibleInterface(ui.ChatTX);
+    QVERIFY(transcript->state().readOnly && !input->state().readOnly);
+    QVERIFY(transcript->text(QAccessible::Description) != input->text(QAccessible::Description));
 }
 
 void TestWindow::timersStartAsDesigned()

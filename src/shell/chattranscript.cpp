@@ -42,11 +42,26 @@ void ChatTranscript::writeReceivedLine(const QString& name, const QString& text)
 void ChatTranscript::write(const QString& speaker, const QString& text)
 {
     end_.movePosition(QTextCursor::End);
+    setLastBlockShown(true); // it is about to hold this line
     for (const ShownLine& line : shownChatLines(speaker, text)) {
         end_.insertText(line.speaker, coloured(kSpeakerColour));
         end_.insertText(line.text + QStringLiteral("\r\n"), coloured(kTextColour));
     }
+    setLastBlockShown(false);
     dropOldLinesOverBudget();
+}
+
+// The line break that ends every line leaves an empty block after the newest line. A
+// view that follows the end would keep that empty block in view as its bottom line, and
+// count it when working out how far it can scroll, so hidden it stays out of the way and
+// the newest line is the last one shown.
+void ChatTranscript::setLastBlockShown(bool shown)
+{
+    QTextBlock last = document_.lastBlock();
+    if (last.isVisible() == shown)
+        return;
+    last.setVisible(shown);
+    document_.markContentsDirty(last.position(), last.length());
 }
 
 void ChatTranscript::dropOldLinesOverBudget()

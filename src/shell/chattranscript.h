@@ -29,6 +29,7 @@ public:
 
 private:
     void write(const QString& speaker, const QString& text);
+    void setLastBlockShown(bool shown);
     void dropOldLinesOverBudget();
 
     QTextDocument& document_;

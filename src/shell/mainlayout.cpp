@@ -289,8 +289,9 @@ QVBoxLayout* chatPanel(QWidget& w, MainUi& ui)
 
 void buildStatusBar(QWidget& w, MainUi& ui)
 {
+    const QFont panelFont = arial(8.25, true);
     ui.StatusBar = named(new QStatusBar(&w), "StatusBar");
-    ui.StatusBar->setFont(arial(8.25, true));
+    ui.StatusBar->setFont(panelFont);
     ui.StatusBar->setSizeGripEnabled(false);
     ui.StatusPanel1 = named(new QLabel(kCredits, &w), "StatusPanel1");
     ui.StatusPanel1->setToolTip(kCredits);
@@ -299,6 +300,10 @@ void buildStatusBar(QWidget& w, MainUi& ui)
     ui.StatusPanel2 = named(new QLabel(QStringLiteral("00:00:00"), &w), "StatusPanel2");
     ui.StatusPanel2->setToolTip(QStringLiteral("00:00:00"));
     ui.StatusPanel2->setFixedWidth(kClockPanelWidth);
+    // Polished under the window's style sheet, a label takes the application's font
+    // rather than the bar's, so each panel is given the bar's font itself.
+    ui.StatusPanel1->setFont(panelFont);
+    ui.StatusPanel2->setFont(panelFont);
     ui.StatusBar->addWidget(ui.StatusPanel1, 1);
     ui.StatusBar->addPermanentWidget(ui.StatusPanel2);
 }

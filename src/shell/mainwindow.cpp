@@ -7,6 +7,7 @@
 #include "platform/settingsstore.h"
 #include "platform/socketerror.h"
 #include "presence/datagram.h"
+#include "shell/accessibility.h"
 #include "shell/dialogs.h"
 #include "shell/savefolder.h"
 #include "shell/skin/nonclientskininterface.h"
@@ -41,6 +42,7 @@ Main::Main(const Platform& platform, const QHostAddress& bindAddress)
     setObjectName(QStringLiteral("Main"));
     setWindowTitle(QStringLiteral("Q U I L L O  v1.00"));
     resize(kClientWidth, kClientHeight);
+    makeAccessible(*this, ui_);
     ui_.ListIPaddress->setFocus();
 
     connect(ui_.BUTTaddNewAddress, &QPushButton::clicked, this,

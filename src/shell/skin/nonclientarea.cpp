@@ -1,5 +1,7 @@
 #include "shell/skin/nonclientarea.h"
 
+#include "shell/skin/captionbuttoncontrol.h"
+
 #include <QApplication>
 #include <QHelpEvent>
 #include <QMouseEvent>
@@ -25,6 +27,15 @@ NonClientArea::NonClientArea(QWidget& window, SkinPieces pieces, const CaptionLo
 {
     setObjectName(QStringLiteral("nonClientArea"));
     setMouseTracking(true);
+    // Made in the order Tab reaches them, after every control of the client area.
+    controls_ = {new CaptionButtonControl(CaptionButton::Minimise, this),
+                 new CaptionButtonControl(middleButton(), this),
+                 new CaptionButtonControl(CaptionButton::Close, this)};
+    for (CaptionButtonControl* control : controls_) {
+        connect(control, &QAbstractButton::clicked, this,
+                [this, control] { press(control->button()); });
+        control->installEventFilter(this); // the focus mark lies outside the button
+    }
     window_.installEventFilter(this);
     follow();
 }
@@ -55,6 +66,20 @@ QRect NonClientArea::buttonRect(CaptionButton button) const
                  layout.buttonHeight);
 }
 
+CaptionButtonControl& NonClientArea::control(CaptionButton button) const
+{
+    switch (button) {
+    case CaptionButton::Minimise:
+        return *controls_[0];
+    case CaptionButton::Close:
+        return *controls_[2];
+    case CaptionButton::Restore:
+    case CaptionButton::Maximise:
+        break;
+    }
+    return *controls_[1];
+}
+
 CaptionButton NonClientArea::middleButton() const
 {
     return window_.isMaximized() ? CaptionButton::Restore : CaptionButton::Maximise;
@@ -68,12 +93,22 @@ void NonClientArea::follow()
         window_.setContentsMargins(margins);
     setGeometry(window_.rect());
     setMask(QRegion(rect()).subtracted(QRegion(rect().marginsRemoved(margins))));
+    placeControls();
     raise();
     update();
 }
 
+void NonClientArea::placeControls()
+{
+    controls_[1]->setButton(middleButton());
+    for (CaptionButtonControl* control : controls_)
+        control->setGeometry(buttonRect(control->button()));
+}
+
 bool NonClientArea::eventFilter(QObject* watched, QEvent* event)
 {
+    if (event->type() == QEvent::FocusIn || event->type() == QEvent::FocusOut)
+        update();
     if (watched == &window_) {
         switch (event->type()) {
         case QEvent::WindowStateChange:
@@ -359,14 +394,25 @@ void NonClientArea::drawCaptionText(QPainter& painter, bool active) const
     painter.drawText(room, flags, text);
 }
 
-// A button under the pointer shows in its paler look, and sinks while it is held down.
+// A button under the pointer or with the keyboard focus shows in its paler look, and
+// sinks while it is held down by the mouse or the keyboard.
 void NonClientArea::drawButtons(QPainter& painter) const
 {
     for (CaptionButton button : {CaptionButton::Close, middleButton(), CaptionButton::Minimise}) {
-        const bool lit = hovered_ == button;
-        const QPoint sink = lit && pressed_ == button ? QPoint(1, 1) : QPoint();
+        const CaptionButtonControl& stand = control(button);
+        const bool lit = hovered_ == button || stand.hasFocus();
+        const bool down = (hovered_ == button && pressed_ == button) || stand.isDown();
+        const QPoint sink = down ? QPoint(1, 1) : QPoint();
         painter.drawPixmap(buttonRect(button).topLeft() + sink, pieces_.button(button, lit));
+        if (stand.hasFocus())
+            drawFocus(painter, buttonRect(button));
     }
+}
+
+// A bar under the button, on the caption, in the caption text's shadow colour.
+void NonClientArea::drawFocus(QPainter& painter, const QRect& button) const
+{
+    painter.fillRect(QRect(button.left(), button.bottom() + 3, button.width(), 2), look_.shadow[0]);
 }
 
 void NonClientArea::drawEdges(QPainter& painter, bool active) const

@@ -2,6 +2,8 @@
 
 #include "shell/skin/skinpieces.h"
 
+#include <array>
+
 #include <QFont>
 #include <QMargins>
 #include <QPoint>
@@ -9,6 +11,8 @@
 #include <QWidget>
 
 #include <optional>
+
+class CaptionButtonControl;
 
 // How the caption text is drawn, for the active and for the inactive window.
 struct CaptionLook {
@@ -23,7 +27,9 @@ struct CaptionLook {
 // buttons and frame edges there and takes the mouse only there. It keeps the window's
 // contents margins equal to the frame's thickness, follows the window's size, state and
 // activation, moves and resizes the window through the window system, and works the
-// caption buttons.
+// caption buttons. Each caption button also stands as a CaptionButtonControl, so that
+// the keyboard and assistive technology reach it; a focused one shows in its paler
+// look, underlined.
 class NonClientArea : public QWidget
 {
     Q_OBJECT
@@ -36,6 +42,9 @@ public:
     QMargins frameMargins() const;
     // Where a caption button stands in the window.
     QRect buttonRect(CaptionButton button) const;
+    // The button that stands for a caption button, at its place; for the middle one,
+    // whichever of maximise and restore it is now.
+    CaptionButtonControl& control(CaptionButton button) const;
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
@@ -64,6 +73,7 @@ private:
     };
 
     void follow();
+    void placeControls();
     Hit hitAt(const QPoint& position) const;
     bool onCaption(const QPoint& position) const;
     void showPointer(const Hit& hit);
@@ -77,6 +87,7 @@ private:
     void drawCaption(QPainter& painter, bool active) const;
     void drawCaptionText(QPainter& painter, bool active) const;
     void drawButtons(QPainter& painter) const;
+    void drawFocus(QPainter& painter, const QRect& button) const;
     void drawEdges(QPainter& painter, bool active) const;
 
     QWidget& window_;
@@ -86,4 +97,6 @@ private:
     std::optional<CaptionButton> pressed_;
     std::optional<QPoint> moveFrom_; // a press on the caption that may become a move
     std::optional<Drag> drag_;
+    // Minimise, the middle button and close, in the order that Tab reaches them.
+    std::array<CaptionButtonControl*, 3> controls_{};
 };
