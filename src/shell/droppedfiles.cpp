@@ -3,6 +3,7 @@
 #include <QCollator>
 #include <QDir>
 #include <QFileInfo>
+#include <QLocale>
 #include <QSet>
 
 #include <algorithm>
@@ -59,7 +60,9 @@ private:
     }
 
     QCollator collator_ = [] {
-        QCollator collator;
+        // The C locale's collation compares code points and knows no numbers.
+        const bool plain = QLocale().language() == QLocale::C;
+        QCollator collator(plain ? QLocale(QLocale::English) : QLocale());
         collator.setNumericMode(true);
         collator.setCaseSensitivity(Qt::CaseInsensitive);
         return collator;
