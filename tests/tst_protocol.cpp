@@ -24,7 +24,6 @@ private Q_SLOTS:
     void freeNames();
     void percentages();
     void speedTexts();
-    void timeLeftTexts_data();
     void timeLeftTexts();
 };
 
@@ -257,42 +256,28 @@ void TestProtocol::speedTexts()
     QCOMPARE(speedText(12345, 4, QLocale(QLocale::German)), QStringLiteral("003,01 K per Second"));
 }
 
-void TestProtocol::timeLeftTexts_data()
-{
-    QTest::addColumn<qint64>("remaining");
-    QTest::addColumn<qint64>("bytes");
-    QTest::addColumn<int>("seconds");
-    QTest::addColumn<QString>("text");
-    // At 1000 bytes a second, the remaining bytes are the milliseconds left.
-    const auto row = [](const char* name, qint64 remaining, const char* text) {
-        QTest::newRow(name) << remaining << qint64(1000) << 1 << QString::fromUtf8(text);
-    };
-    QTest::newRow("no speed yet") << qint64(5000) << qint64(0) << 1 << QString();
-    row("nothing left", 0, "");
-    row("5 s", 5000, "A few seconds left");
-    row("5.1 s", 5100, "About 10 seconds left");
-    row("20 s", 20000, "About 20 seconds left");
-    row("21 s", 21000, "About 25 seconds left");
-    row("56 s", 56000, "About 1 minute left");
-    row("89 s", 89000, "About 1 minute left");
-    row("90 s", 90000, "About 2 minutes left");
-    row("3569 s", 3569000, "About 59 minutes left");
-    row("3570 s", 3570000, "About 1 hour left");
-    row("80 min", 4800000, "About 1 hour 20 minutes left");
-    row("150 min", 9000000, "About 2 hours 30 minutes left");
-    QTest::newRow("averaged over the whole transfer")
-        << qint64(10000) << qint64(5000) << 10 << QStringLiteral("About 20 seconds left");
-    QTest::newRow("1 TiB at 1 KiB/s") << (qint64(1) << 40) << qint64(1024) << 1
-                                      << QStringLiteral("About 298261 hours 40 minutes left");
-}
-
 void TestProtocol::timeLeftTexts()
 {
-    QFETCH(qint64, remaining);
-    QFETCH(qint64, bytes);
-    QFETCH(int, seconds);
-    QFETCH(QString, text);
-    QCOMPARE(timeLeftText(remaining, bytes, seconds), text);
+    // At 1000 bytes a second, the bytes remaining are the milliseconds left.
+    const QList<std::pair<qint64, const char*>> table{
+        {0, ""},
+        {5000, "A few seconds left"},
+        {5100, "About 10 seconds left"},
+        {21000, "About 25 seconds left"},
+        {56000, "About 1 minute left"},
+        {89000, "About 1 minute left"},
+        {90000, "About 2 minutes left"},
+        {3569000, "About 59 minutes left"},
+        {3570000, "About 1 hour left"},
+        {4800000, "About 1 hour 20 minutes left"},
+        {9000000, "About 2 hours 30 minutes left"},
+    };
+    for (const auto& [remaining, text] : table)
+        QCOMPARE(timeLeftText(remaining, 1000, 1), QString::fromUtf8(text));
+    QCOMPARE(timeLeftText(5000, 0, 1), QString()); // no speed yet
+    QCOMPARE(timeLeftText(10000, 5000, 10), QStringLiteral("About 20 seconds left"));
+    QCOMPARE(timeLeftText(qint64(1) << 40, 1024, 1),
+             QStringLiteral("About 298261 hours 40 minutes left"));
 }
 
 QTEST_GUILESS_MAIN(TestProtocol)
