@@ -25,7 +25,9 @@ public:
     void message(const QString& text) override { std::fprintf(stderr, "%s\n", qPrintable(text)); }
     void notice(const QString& text) override { std::fprintf(stderr, "%s\n", qPrintable(text)); }
     QString input(const QString&, const QString&, const QString&) override { return {}; }
-    QString openFile(const QString&, const QString&) override { return file; }
+    void openFiles(const QString&, const QString&, FilesChosen chosen) override { chosen({file}); }
+    void chooseFolder(const QString&, const QString&, FolderChosen) override {}
+    void ask(const QString&, Answered answered) override { answered(true); }
     QString saveFile(const QString&, const QString&) override { return {}; }
     QString file;
 };

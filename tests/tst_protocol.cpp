@@ -1,6 +1,7 @@
 #include "transfer/protocol.h"
 #include "transfer/receivedname.h"
 #include "transfer/speedtext.h"
+#include "transfer/timelefttext.h"
 
 #include <QSet>
 #include <QtTest>
@@ -23,6 +24,7 @@ private Q_SLOTS:
     void freeNames();
     void percentages();
     void speedTexts();
+    void timeLeftTexts();
 };
 
 void TestProtocol::wireTexts()
@@ -252,6 +254,30 @@ void TestProtocol::speedTexts()
     QCOMPARE(speedText(2'147'483'648'000, 1, english),
              QStringLiteral("2097152000.00 K per Second"));
     QCOMPARE(speedText(12345, 4, QLocale(QLocale::German)), QStringLiteral("003,01 K per Second"));
+}
+
+void TestProtocol::timeLeftTexts()
+{
+    // At 1000 bytes a second, the bytes remaining are the milliseconds left.
+    const QList<std::pair<qint64, const char*>> table{
+        {0, ""},
+        {5000, "A few seconds left"},
+        {5100, "About 10 seconds left"},
+        {21000, "About 25 seconds left"},
+        {56000, "About 1 minute left"},
+        {89000, "About 1 minute left"},
+        {90000, "About 2 minutes left"},
+        {3569000, "About 59 minutes left"},
+        {3570000, "About 1 hour left"},
+        {4800000, "About 1 hour 20 minutes left"},
+        {9000000, "About 2 hours 30 minutes left"},
+    };
+    for (const auto& [remaining, text] : table)
+        QCOMPARE(timeLeftText(remaining, 1000, 1), QString::fromUtf8(text));
+    QCOMPARE(timeLeftText(5000, 0, 1), QString()); // no speed yet
+    QCOMPARE(timeLeftText(10000, 5000, 10), QStringLiteral("About 20 seconds left"));
+    QCOMPARE(timeLeftText(qint64(1) << 40, 1024, 1),
+             QStringLiteral("About 298261 hours 40 minutes left"));
 }
 
 QTEST_GUILESS_MAIN(TestProtocol)

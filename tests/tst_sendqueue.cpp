@@ -52,12 +52,7 @@ private:
 void TestSendQueue::init()
 {
     platform_ = std::make_unique<TestPlatform>();
-    SettingsStore& settings = platform_->settings();
-    settings.write(QStringLiteral("Settings"), QStringLiteral("SaveDir"),
-                   platform_->folder() + "/");
-    settings.write(QStringLiteral("IPaddress0"), QStringLiteral("Name"), QStringLiteral("Peer"));
-    settings.write(QStringLiteral("IPaddress0"), QStringLiteral("IPaddress"),
-                   kPeerAddress.toString());
+    platform_->startWith(QStringLiteral("Peer"), kPeerAddress);
     window_ = std::make_unique<Main>(platform_->platform(), kSenderAddress);
     QVERIFY(window_->Form_Load());
     window_->sender().setRefusalRetries(0, std::chrono::milliseconds(10));
@@ -110,7 +105,7 @@ void TestSendQueue::addFileAsksForTheSelectedPeer()
     ui().BUTTsendFile->click(); // the same file twice is queued twice
     platform_->dialogs.answers = {path};
     ui().BUTTsendFile->click();
-    QCOMPARE(platform_->dialogs.calls[1].kind, QStringLiteral("openFile"));
+    QCOMPARE(platform_->dialogs.calls[1].kind, QStringLiteral("openFiles"));
     QCOMPARE(platform_->dialogs.calls[1].title, QStringLiteral("Choose a FIle to Send to Peer"));
     QCOMPARE(ui().LSTsends->count(), 2); // the one with no answer was a cancel
     QCOMPARE(ui().LSTsends->item(1)->text(), path);

@@ -1,6 +1,9 @@
 #pragma once
 
 #include <QString>
+#include <QStringList>
+
+#include <functional>
 
 // The modal questions the program puts to the user. Everything else talks to this
 // interface only, so that tests can answer from a script instead of a person.
@@ -17,8 +20,19 @@ public:
     virtual void notice(const QString& text) = 0;
     // A one-line question. Returns what was typed, or the empty text on Cancel.
     virtual QString input(const QString& prompt, const QString& title, const QString& preset) = 0;
-    // Returns the chosen full path, or the empty text on Cancel.
-    virtual QString openFile(const QString& title, const QString& filter) = 0;
+    // Questions that do not wait: the answer comes later, to the callback. Whoever asks
+    // must be ready to be gone by then, or to be answered at once.
+    using FilesChosen = std::function<void(const QStringList& paths)>;
+    using FolderChosen = std::function<void(const QString& folder)>;
+    using Answered = std::function<void(bool yes)>;
+    // Files to open, one or several, as full paths in the order the dialog gives them. A
+    // cancelled dialog calls nothing, nor does the folder dialog.
+    virtual void openFiles(const QString& title, const QString& filter, FilesChosen chosen) = 0;
+    // A folder, starting from startFolder.
+    virtual void chooseFolder(const QString& title, const QString& startFolder,
+                              FolderChosen chosen) = 0;
+    // A question with Yes and No; a closed box is a No.
+    virtual void ask(const QString& text, Answered answered) = 0;
     // Returns the chosen full path, or the empty text on Cancel. The dialog starts in the
     // user's Downloads folder with presetName filled in.
     virtual QString saveFile(const QString& title, const QString& presetName) = 0;
@@ -31,9 +45,12 @@ public:
     void message(const QString& text) override;
     void notice(const QString& text) override;
     QString input(const QString& prompt, const QString& title, const QString& preset) override;
-    QString openFile(const QString& title, const QString& filter) override;
+    void openFiles(const QString& title, const QString& filter, FilesChosen chosen) override;
+    void chooseFolder(const QString& title, const QString& startFolder,
+                      FolderChosen chosen) override;
+    void ask(const QString& text, Answered answered) override;
     QString saveFile(const QString& title, const QString& presetName) override;
 
 private:
-    QString lastChoice_;
+    QString lastFolder_;
 };

@@ -8,14 +8,21 @@
 #include "platform/socketerror.h"
 #include "presence/datagram.h"
 #include "shell/accessibility.h"
+#include "shell/desktop.h"
 #include "shell/dialogs.h"
 #include "shell/savefolder.h"
 #include "shell/skin/nonclientskininterface.h"
 #include "transfer/protocol.h"
 
+#include <QAction>
 #include <QCloseEvent>
+#include <QDir>
+#include <QDropEvent>
+#include <QFileInfo>
 #include <QLabel>
 #include <QListWidget>
+#include <QMimeData>
+#include <QPointer>
 #include <QPushButton>
 #include <QTimer>
 
@@ -24,6 +31,17 @@ namespace
 
 constexpr int kClientWidth = 797;
 constexpr int kClientHeight = 521;
+
+// The files and folders of this machine among what is dragged.
+QStringList localPaths(const QMimeData& dragged)
+{
+    QStringList paths;
+    for (const QUrl& url : dragged.urls()) {
+        if (url.isLocalFile())
+            paths.append(url.toLocalFile());
+    }
+    return paths;
+}
 
 } // namespace
 
@@ -58,6 +76,9 @@ Main::Main(const Platform& platform, const QHostAddress& bindAddress)
     connect(ui_.BUTsendthesefiles, &QPushButton::clicked, this,
             [this] { sendQueuePanel_.BUTsendthesefiles_Click(); });
     connect(ui_.TimerOneSecond, &QTimer::timeout, this, &Main::TimerOneSecond_Timer);
+    connect(receiverPanel_.openSaveFolder(), &QAction::triggered, this, &Main::openSaveFolder);
+    connect(receiverPanel_.changeSaveFolder(), &QAction::triggered, this, &Main::chooseSaveFolder);
+    setAcceptDrops(true);
 
     // Presence and chat arrive from the window's creation on. When the port cannot be had,
     // the first status bar panel says so and the rest of the window carries on.
@@ -94,13 +115,11 @@ bool Main::Form_Load()
     onlineMarks_.refresh();
     waiting_.load();
 
-    saveFolder_ = storedSaveFolder(platform_.settings);
-    if (saveFolder_.isEmpty()) {
-        saveFolder_ = askForSaveFolder(platform_.dialogs);
-        storeSaveFolder(platform_.settings, saveFolder_);
-        platform_.settings.save();
-    }
-    receiver_.setSaveFolder(saveFolder_);
+    const QString stored = storedSaveFolder(platform_.settings);
+    if (stored.isEmpty())
+        useSaveFolder(askForSaveFolder(platform_.dialogs), true);
+    else
+        useSaveFolder(stored, false);
 
     if (!startListening())
         return false;
@@ -130,6 +149,58 @@ bool Main::settingsUsable()
                 .arg(settings.fileName(), kept));
     }
     return true;
+}
+
+void Main::useSaveFolder(const QString& folder, bool store)
+{
+    saveFolder_ = folder;
+    receiver_.setSaveFolder(folder);
+    if (store) {
+        storeSaveFolder(platform_.settings, folder);
+        platform_.settings.save();
+    }
+}
+
+void Main::openSaveFolder()
+{
+    // An empty save folder is the working folder, where the files then go.
+    platform_.desktop.openFolder(QDir(saveFolder_).absolutePath());
+}
+
+void Main::chooseSaveFolder()
+{
+    const QString start = saveFolder_.isEmpty() ? QDir::homePath() : saveFolder_;
+    platform_.dialogs.chooseFolder(
+        QStringLiteral("Choose a folder where you want to save downloaded files"), start,
+        [self = QPointer(this)](const QString& chosen) {
+            if (!self)
+                return;
+            const QFileInfo folder(chosen);
+            if (!folder.isDir() || !folder.isWritable()) {
+                self->platform_.dialogs.notice(
+                    QStringLiteral("Quillo cannot save files in %1. Received files still go "
+                                   "to %2.")
+                        .arg(QDir::toNativeSeparators(chosen),
+                             QDir::toNativeSeparators(self->saveFolder_)));
+                return;
+            }
+            self->useSaveFolder(saveFolderPath(chosen), true);
+        });
+}
+
+void Main::dragEnterEvent(QDragEnterEvent* event)
+{
+    if (!localPaths(*event->mimeData()).isEmpty())
+        event->acceptProposedAction();
+}
+
+void Main::dropEvent(QDropEvent* event)
+{
+    const QStringList paths = localPaths(*event->mimeData());
+    if (paths.isEmpty())
+        return;
+    event->acceptProposedAction();
+    sendQueuePanel_.filesDropped(paths);
 }
 
 bool Main::startListening()

@@ -52,14 +52,24 @@ public:
     OnlineMarks& onlineMarks() { return onlineMarks_; }
     WaitingPanel& waitingPanel() { return waitingPanel_; }
 
+    // Shows the save folder in the file manager.
+    void openSaveFolder();
+    // Asks for another save folder; the receiver saves there from the next file on.
+    void chooseSaveFolder();
+
 protected:
     void closeEvent(QCloseEvent* event) override;
+    // Files and folders dropped anywhere on the window go to the send queue.
+    void dragEnterEvent(QDragEnterEvent* event) override;
+    void dropEvent(QDropEvent* event) override;
 
 private:
     bool Skin(QWidget& window, NonClientSkinInterface& skin);
     void useSystemFrame();
     bool settingsUsable();
     bool startListening();
+    // The one place the save folder changes: the window, the settings and the receiver.
+    void useSaveFolder(const QString& folder, bool store);
     void fatal(const QString& what, int number, const QString& description);
     void Form_Unload();
 

@@ -7,6 +7,7 @@
 #include "shell/transferprogress.h"
 #include "transfer/filereceiver.h"
 #include "transfer/speedtext.h"
+#include "transfer/timelefttext.h"
 
 #include <QAction>
 #include <QLabel>
@@ -21,6 +22,24 @@ ReceiverPanel::ReceiverPanel(const MainUi& ui, FileReceiver& receiver, QObject* 
     connect(&receiver, &FileReceiver::progressed, this, &ReceiverPanel::progressed);
     connect(&receiver, &FileReceiver::finished, this, &ReceiverPanel::finished);
     connect(&receiver, &FileReceiver::speedTicked, this, &ReceiverPanel::TimerRecieveSpeed_Timer);
+
+    openSaveFolder_ = new QAction(QStringLiteral("Open Save Folder"), this);
+    changeSaveFolder_ = new QAction(QStringLiteral("Change Save Folder\u2026"), this);
+    auto* separator = new QAction(this);
+    separator->setSeparator(true);
+    for (QAction* action : {openSaveFolder_, changeSaveFolder_, separator})
+        addToMenu(action);
+}
+
+void ReceiverPanel::addToMenu(QAction* action)
+{
+    for (QWidget* widget : std::initializer_list<QWidget*>{
+             ui_.LABrecieveLocalIP, ui_.LABrecieveRemoteIP, ui_.LABrecieveStatus,
+             ui_.LABrecieveFileName, ui_.LABrecieveBytesSent, ui_.LABrecieveFileSize,
+             ui_.ProgressRecieve, ui_.LABprogressRecieve, ui_.LABrecieveSpeed}) {
+        widget->setContextMenuPolicy(Qt::ActionsContextMenu);
+        widget->addAction(action);
+    }
 }
 
 void ReceiverPanel::offerOnlyKnownSenders(SettingsStore& settings, const AddressBook& book)
@@ -35,12 +54,7 @@ void ReceiverPanel::offerOnlyKnownSenders(SettingsStore& settings, const Address
         settings.save();
         applyOnlyKnownSenders(only);
     });
-    for (QLabel* label : {ui_.LABrecieveLocalIP, ui_.LABrecieveRemoteIP, ui_.LABrecieveStatus,
-                          ui_.LABrecieveFileName, ui_.LABrecieveBytesSent, ui_.LABrecieveFileSize,
-                          ui_.LABprogressRecieve, ui_.LABrecieveSpeed}) {
-        label->setContextMenuPolicy(Qt::ActionsContextMenu);
-        label->addAction(onlyKnown_);
-    }
+    addToMenu(onlyKnown_);
 }
 
 void ReceiverPanel::applyOnlyKnownSenders(bool only)
@@ -63,6 +77,8 @@ void ReceiverPanel::connectionOpened(int connection, const QString& peer)
 
 void ReceiverPanel::fileStarted(int connection, const QString& name, qint64 size)
 {
+    timed_ = connection;
+    timedSize_ = size;
     if (connection != shown_)
         return;
     ui_.LABrecieveFileName->setText(name);
@@ -84,6 +100,10 @@ void ReceiverPanel::showProgress(qint64 received, qint64 size)
 
 void ReceiverPanel::finished(const ReceiveEnd& end)
 {
+    if (end.connection == timed_) {
+        timed_ = 0;
+        ui_.ProgressRecieve->setToolTip({});
+    }
     if (end.connection != shown_)
         return;
     progress_.cancel();
@@ -94,6 +114,8 @@ void ReceiverPanel::finished(const ReceiveEnd& end)
 void ReceiverPanel::TimerRecieveSpeed_Timer(qint64 bytes, int seconds)
 {
     ui_.LABrecieveSpeed->setText(speedText(bytes, seconds));
+    if (timed_ != 0)
+        ui_.ProgressRecieve->setToolTip(timeLeftText(timedSize_ - bytes, bytes, seconds));
 }
 
 void ReceiverPanel::showStatus(const QString& text, const QString& toolTip)

@@ -24,6 +24,10 @@ public:
     // stored in settings; a change is stored at once and applies from the next connection.
     void offerOnlyKnownSenders(SettingsStore& settings, const AddressBook& book);
     QAction* onlyKnownSenders() const { return onlyKnown_; }
+    // "Open Save Folder" and "Change Save Folder…", first on the same menu; the window
+    // does what they say.
+    QAction* openSaveFolder() const { return openSaveFolder_; }
+    QAction* changeSaveFolder() const { return changeSaveFolder_; }
 
 private:
     void connectionOpened(int connection, const QString& peer);
@@ -36,11 +40,18 @@ private:
     void resetPanel();
 
     void applyOnlyKnownSenders(bool only);
+    // Puts action on the context menu of the panel's values and progress bar.
+    void addToMenu(QAction* action);
 
     const MainUi& ui_;
     FileReceiver& receiver_;
     const AddressBook* book_ = nullptr;
     QAction* onlyKnown_ = nullptr;
+    QAction* openSaveFolder_ = nullptr;
+    QAction* changeSaveFolder_ = nullptr;
     ProgressThrottle progress_;
     int shown_ = 0; // the connection the panel shows
+    // The file the speed meter follows, the one that started last, for the time left.
+    int timed_ = 0;
+    qint64 timedSize_ = 0;
 };

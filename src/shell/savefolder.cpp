@@ -12,6 +12,12 @@ QString saveFolderFromDialogPath(const QString& dialogPath)
     return at < 0 ? QString() : dialogPath.left(at + 1);
 }
 
+QString saveFolderPath(const QString& folder)
+{
+    const QString path = QDir::toNativeSeparators(QDir::cleanPath(folder));
+    return path.endsWith(QDir::separator()) ? path : path + QDir::separator();
+}
+
 QString firstRunFolder()
 {
     const QString downloads = QStandardPaths::writableLocation(QStandardPaths::DownloadLocation);

@@ -4,6 +4,7 @@
 #include "shell/mainlayout.h"
 #include "shell/transferprogress.h"
 #include "transfer/speedtext.h"
+#include "transfer/timelefttext.h"
 
 #include <QLabel>
 #include <QProgressBar>
@@ -13,7 +14,10 @@ SenderPanel::SenderPanel(const MainUi& ui, FileSender& sender, Dialogs& dialogs,
       progress_([this](qint64 confirmed, qint64 size) { showProgress(confirmed, size); })
 {
     connect(&sender, &FileSender::statusChanged, this, &SenderPanel::showStatus);
-    connect(&sender, &FileSender::progressed, &progress_, &ProgressThrottle::update);
+    connect(&sender, &FileSender::progressed, this, [this](qint64 confirmed, qint64 size) {
+        timedSize_ = size;
+        progress_.update(confirmed, size);
+    });
     connect(&sender, &FileSender::readFailed, this, &SenderPanel::sendFileFailed);
     connect(&sender, &FileSender::speedTicked, this, &SenderPanel::TimerSendSpeed_Timer);
     connect(&sender, &FileSender::finished, this, &SenderPanel::finished);
@@ -39,10 +43,14 @@ void SenderPanel::sendFileFailed(const QString& description)
 void SenderPanel::TimerSendSpeed_Timer(qint64 bytes, int seconds)
 {
     ui_.LABsendSpeed->setText(speedText(bytes, seconds));
+    if (timedSize_ >= 0)
+        ui_.ProgressSend->setToolTip(timeLeftText(timedSize_ - bytes, bytes, seconds));
 }
 
 void SenderPanel::finished(SendOutcome outcome)
 {
+    timedSize_ = -1;
+    ui_.ProgressSend->setToolTip({});
     // An error leaves the panel as it was, but for its status.
     if (outcome == SendOutcome::Failed)
         return;

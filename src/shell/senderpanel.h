@@ -27,4 +27,7 @@ private:
     const MainUi& ui_;
     Dialogs& dialogs_;
     ProgressThrottle progress_;
+    // The size of the file streaming now, for the time left; -1 between files. The speed
+    // meter goes on ticking after an error, but the time left goes with the transfer.
+    qint64 timedSize_ = -1;
 };

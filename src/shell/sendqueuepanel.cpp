@@ -2,12 +2,14 @@
 
 #include "shell/addressbookpanel.h"
 #include "shell/dialogs.h"
+#include "shell/droppedfiles.h"
 #include "shell/mainlayout.h"
 #include "transfer/sendbatch.h"
 
 #include <QFileInfo>
 #include <QLabel>
 #include <QListWidget>
+#include <QPointer>
 
 SendQueuePanel::SendQueuePanel(const MainUi& ui, const AddressBookPanel& addressBook,
                                Dialogs& dialogs, SendBatch& batch, QObject* parent)
@@ -35,15 +37,44 @@ void SendQueuePanel::BUTTsendFile_Click()
         noPeerSelected();
         return;
     }
-    const QString path = dialogs_.openFile(QStringLiteral("Choose a FIle to Send to ") +
-                                               addressBook_.book().entry(slot).Name,
-                                           QStringLiteral("All Files (*)"));
-    // Only ordinary files: no folders, and no hidden files.
-    const QFileInfo info(path);
-    if (path.isEmpty() || !info.isFile() || info.isHidden())
+    dialogs_.openFiles(
+        QStringLiteral("Choose a FIle to Send to ") + addressBook_.book().entry(slot).Name,
+        QStringLiteral("All Files (*)"), [self = QPointer(this)](const QStringList& paths) {
+            if (self)
+                self->queueFiles(paths);
+        });
+}
+
+void SendQueuePanel::filesDropped(const QStringList& paths)
+{
+    if (addressBook_.selectedSlot() < 0) {
+        noPeerSelected();
         return;
-    batch_.append(path);
-    ui_.LSTsends->addItem(path);
+    }
+    const DroppedFiles dropped = filesInDrop(paths);
+    if (dropped.fromFolders <= kManyDroppedFiles) {
+        queueFiles(dropped.files);
+        return;
+    }
+    dialogs_.ask(QStringLiteral("There are %L1 files in what you dropped. Add them all to the "
+                                "files to send?")
+                     .arg(dropped.files.size()),
+                 [self = QPointer(this), files = dropped.files](bool yes) {
+                     if (self && yes)
+                         self->queueFiles(files);
+                 });
+}
+
+void SendQueuePanel::queueFiles(const QStringList& paths)
+{
+    for (const QString& path : paths) {
+        // Only ordinary files: no folders, and no hidden files.
+        const QFileInfo info(path);
+        if (path.isEmpty() || !info.isFile() || info.isHidden())
+            continue;
+        batch_.append(path);
+        ui_.LSTsends->addItem(path);
+    }
 }
 
 void SendQueuePanel::BUTclearsends_Click()

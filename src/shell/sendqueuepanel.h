@@ -20,11 +20,17 @@ public:
     void BUTTsendFile_Click();
     void BUTclearsends_Click();
     void BUTsendthesefiles_Click();
+    // Files and folders dropped on the window, queued as the add command queues files;
+    // a drop that brings more than kManyDroppedFiles files from folders asks first.
+    void filesDropped(const QStringList& paths);
+
+    static constexpr qsizetype kManyDroppedFiles = 1000;
 
     // Shows the rows of another batch on the same sender as it shows its own.
     void follow(SendBatch& batch);
 
 private:
+    void queueFiles(const QStringList& paths);
     void rowStarted(int row, int rows, const QString& path, const QString& host, qint64 size);
     void rowSkipped(int row, int rows, const QString& path, const QString& host,
                     const QString& reason);

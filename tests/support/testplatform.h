@@ -7,6 +7,7 @@
 #include "shell/skin/nonclientskin.h"
 #include "support/enginefakes.h"
 
+#include <QHostAddress>
 #include <QList>
 #include <QQueue>
 #include <QStringList>
@@ -16,14 +17,16 @@
 
 // One question the program asked, as the scripted dialogs saw it.
 struct DialogCall {
-    QString kind; // "message", "notice", "input", "openFile" or "saveFile"
+    QString kind; // "message", "notice", "input", "openFiles", "chooseFolder", "ask", "saveFile"
     QString text; // the message or the prompt
     QString title;
-    QString preset; // input preset, file filter or preset file name
+    QString preset; // input preset, file filter, start folder or preset file name
 };
 
 // Answers the program's questions from a script, in order, and records every question.
-// A question with no scripted answer left is answered as if cancelled.
+// A question with no scripted answer left is answered as if cancelled. The questions that
+// answer through a callback are answered at once: several files as one answer with a line
+// per path, a Yes as "yes".
 class ScriptedDialogs : public Dialogs
 {
 public:
@@ -43,10 +46,25 @@ public:
         calls.append({QStringLiteral("input"), prompt, title, preset});
         return nextAnswer();
     }
-    QString openFile(const QString& title, const QString& filter) override
+    void openFiles(const QString& title, const QString& filter, FilesChosen chosen) override
     {
-        calls.append({QStringLiteral("openFile"), {}, title, filter});
-        return nextAnswer();
+        calls.append({QStringLiteral("openFiles"), {}, title, filter});
+        const QString answer = nextAnswer();
+        if (!answer.isEmpty())
+            chosen(answer.split(QLatin1Char('\n')));
+    }
+    void chooseFolder(const QString& title, const QString& startFolder,
+                      FolderChosen chosen) override
+    {
+        calls.append({QStringLiteral("chooseFolder"), {}, title, startFolder});
+        const QString answer = nextAnswer();
+        if (!answer.isEmpty())
+            chosen(answer);
+    }
+    void ask(const QString& text, Answered answered) override
+    {
+        calls.append({QStringLiteral("ask"), text, {}, {}});
+        answered(nextAnswer() == QLatin1String("yes"));
     }
     QString saveFile(const QString& title, const QString& presetName) override
     {
@@ -88,6 +106,15 @@ public:
 
     QString settingsPath() const { return dir_.filePath(QStringLiteral("Quillo.conf")); }
     QString folder() const { return dir_.path(); }
+    // Settings as a first start leaves them: files saved into this platform's folder, and
+    // one person, peerName at peerAddress, in the address book.
+    void startWith(const QString& peerName, const QHostAddress& peerAddress)
+    {
+        settings_->write(QStringLiteral("Settings"), QStringLiteral("SaveDir"), folder() + '/');
+        settings_->write(QStringLiteral("IPaddress0"), QStringLiteral("Name"), peerName);
+        settings_->write(QStringLiteral("IPaddress0"), QStringLiteral("IPaddress"),
+                         peerAddress.toString());
+    }
     SettingsStore& settings() { return *settings_; }
     // Opens the settings file anew, as the next start of the program would.
     void reopenSettings() { settings_ = std::make_unique<SettingsStore>(settingsPath()); }
