@@ -7,12 +7,17 @@
 #include "platform/settingsstore.h"
 #include "platform/socketerror.h"
 #include "presence/datagram.h"
+#include "shell/desktop.h"
 #include "shell/dialogs.h"
+#include "shell/receivedfilesdialog.h"
 #include "shell/savefolder.h"
 #include "shell/skin/nonclientskininterface.h"
+#include "shell/tray.h"
 #include "transfer/protocol.h"
 
 #include <QCloseEvent>
+#include <QDir>
+#include <QFileInfo>
 #include <QLabel>
 #include <QListWidget>
 #include <QPushButton>
@@ -32,7 +37,8 @@ Main::Main(const Platform& platform, const QHostAddress& bindAddress)
       sender_(platform.random, bindAddress), batch_(sender_), presence_(addressBook_.book()),
       receiverPanel_(ui_, receiver_), senderPanel_(ui_, sender_, platform.dialogs),
       sendQueuePanel_(ui_, addressBook_, platform.dialogs, batch_),
-      chatPanel_(ui_, addressBook_.book(), platform.clock, presence_)
+      chatPanel_(ui_, addressBook_.book(), platform.clock, presence_),
+      history_(QDir(platform.dataFolder).filePath(QStringLiteral("received.json")))
 {
     setObjectName(QStringLiteral("Main"));
     setWindowTitle(QStringLiteral("Q U I L L O  v1.00"));
@@ -52,6 +58,7 @@ Main::Main(const Platform& platform, const QHostAddress& bindAddress)
     connect(ui_.BUTsendthesefiles, &QPushButton::clicked, this,
             [this] { sendQueuePanel_.BUTsendthesefiles_Click(); });
     connect(ui_.TimerOneSecond, &QTimer::timeout, this, &Main::TimerOneSecond_Timer);
+    connect(&receiver_, &FileReceiver::finished, this, &Main::recordReceived);
 
     // Presence and chat arrive from the window's creation on. When the port cannot be had,
     // the first status bar panel says so and the rest of the window carries on.
@@ -97,7 +104,55 @@ bool Main::Form_Load()
     if (!startListening())
         return false;
     loaded_ = true;
+    showInTray();
     return true;
+}
+
+void Main::showInTray()
+{
+    if (!platform_.newTray)
+        return;
+    tray_ = platform_.newTray(TrayActions{[this] { showWindow(); }, [this] { openSaveFolder(); },
+                                          [this] { showReceivedFiles(); }, [this] { close(); }});
+    if (tray_) {
+        trayPanel_ =
+            std::make_unique<TrayPanel>(*tray_, addressBook_.book(), receiver_, sender_, batch_,
+                                        presence_, [this] { return isActiveWindow(); });
+    }
+}
+
+void Main::showWindow()
+{
+    showNormal();
+    raise();
+    activateWindow();
+}
+
+void Main::openSaveFolder()
+{
+    platform_.desktop.openFolder(saveFolder_);
+}
+
+void Main::showReceivedFiles()
+{
+    if (!receivedFiles_) {
+        receivedFiles_ = new ReceivedFilesDialog(platform_.desktop, this);
+        receivedFiles_->setAttribute(Qt::WA_DeleteOnClose);
+    }
+    receivedFiles_->showEntries(history_.entries());
+    receivedFiles_->show();
+    receivedFiles_->raise();
+    receivedFiles_->activateWindow();
+}
+
+void Main::recordReceived(const ReceiveEnd& end)
+{
+    if (end.outcome != ReceiveEnd::Outcome::Saved)
+        return;
+    history_.add({QDateTime::currentDateTime(), QFileInfo(end.path).fileName(), end.size,
+                  senderName(addressBook_.book(), end.peer).value_or(end.peer), end.path});
+    if (receivedFiles_)
+        receivedFiles_->showEntries(history_.entries());
 }
 
 // A settings file that cannot be read at all stops the program, since shut-down would
@@ -151,6 +206,11 @@ void Main::Form_Unload()
     if (!loaded_)
         return;
     loaded_ = false;
+    // Nothing is news any more: what the closing ends is not a failure to tell.
+    trayPanel_.reset();
+    tray_.reset();
+    if (receivedFiles_)
+        receivedFiles_->close();
     // Nothing more is sent once the window starts to close.
     batch_.stop();
     // Every step runs whatever became of the one before.

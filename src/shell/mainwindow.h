@@ -5,19 +5,24 @@
 #include "shell/chatpanel.h"
 #include "shell/mainlayout.h"
 #include "shell/platform.h"
+#include "shell/receivedfilesdialog.h"
 #include "shell/receiverpanel.h"
 #include "shell/senderpanel.h"
 #include "shell/sendqueuepanel.h"
+#include "shell/traypanel.h"
 #include "transfer/filereceiver.h"
 #include "transfer/filesender.h"
+#include "transfer/receivedhistory.h"
 #include "transfer/sendbatch.h"
 
 #include <QHostAddress>
+#include <QPointer>
 #include <QWidget>
 
 #include <memory>
 
 class NonClientSkinInterface;
+class Tray;
 
 // The program's one window, Main. It owns every control and the parts that do the work,
 // the receiver, the sender and its batch, and presence, and shows what they report. Its
@@ -45,6 +50,14 @@ public:
     SendBatch& batch() { return batch_; }
     Presence& presence() { return presence_; }
     ReceiverPanel& receiverPanel() { return receiverPanel_; }
+    const ReceivedHistory& receivedHistory() const { return history_; }
+
+    // What the tray's menu offers.
+    void showWindow();
+    void openSaveFolder();
+    // Shows the files received lately, in a window of their own.
+    void showReceivedFiles();
+    ReceivedFilesDialog* receivedFilesDialog() const { return receivedFiles_; }
 
 protected:
     void closeEvent(QCloseEvent* event) override;
@@ -58,6 +71,8 @@ private:
     void Form_Unload();
 
     void TimerOneSecond_Timer();
+    void showInTray();
+    void recordReceived(const ReceiveEnd& end);
 
     Platform platform_;
     QHostAddress bindAddress_;
@@ -74,5 +89,9 @@ private:
     SenderPanel senderPanel_;
     SendQueuePanel sendQueuePanel_;
     ChatPanel chatPanel_;
+    ReceivedHistory history_;
+    QPointer<ReceivedFilesDialog> receivedFiles_;
+    std::unique_ptr<Tray> tray_;
+    std::unique_ptr<TrayPanel> trayPanel_;
     bool loaded_ = false;
 };
