@@ -68,7 +68,7 @@ int runWindowSender(int argc, char* argv[])
     QuietDesktop desktop;
     SystemClock clock;
     UnseededRandom random;
-    Main window(Platform{dialogs, desktop, settings, clock, random, {}}, bind);
+    Main window(Platform{dialogs, desktop, settings, clock, random, {}, folder.path(), {}}, bind);
     if (!window.Form_Load())
         return 1;
     window.show();

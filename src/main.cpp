@@ -7,10 +7,12 @@
 #include "shell/mainwindow.h"
 #include "shell/platform.h"
 #include "shell/skin/nonclientskin.h"
+#include "shell/tray.h"
 
 #include <QApplication>
 #include <QDirIterator>
 #include <QIcon>
+#include <QStandardPaths>
 
 namespace
 {
@@ -45,8 +47,15 @@ int main(int argc, char* argv[])
     SettingsStore settings(SettingsStore::userFilePath());
     SystemClock clock;
     UnseededRandom random;
-    Platform platform{dialogs, desktop, settings,
-                      clock,   random,  [] { return std::make_unique<NonClientSkin>(); }};
+    Platform platform{
+        dialogs,
+        desktop,
+        settings,
+        clock,
+        random,
+        [] { return std::make_unique<NonClientSkin>(); },
+        QStandardPaths::writableLocation(QStandardPaths::AppDataLocation),
+        [&desktop](const TrayActions& actions) { return newSystemTray(actions, desktop); }};
 
     Main window(platform);
     if (!window.Form_Load())

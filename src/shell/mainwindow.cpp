@@ -10,8 +10,10 @@
 #include "shell/accessibility.h"
 #include "shell/desktop.h"
 #include "shell/dialogs.h"
+#include "shell/receivedfilesdialog.h"
 #include "shell/savefolder.h"
 #include "shell/skin/nonclientskininterface.h"
+#include "shell/tray.h"
 #include "transfer/protocol.h"
 
 #include <QAction>
@@ -55,7 +57,8 @@ Main::Main(const Platform& platform, const QHostAddress& bindAddress)
       chatPanel_(ui_, addressBook_.book(), platform.clock, presence_),
       onlineMarks_(*ui_.ListIPaddress, addressBook_.book(), platform.clock, presence_,
                    *ui_.TimerOneSecond),
-      waitingPanel_(ui_, addressBook_, sendQueuePanel_, batch_, waiting_, onlineMarks_, presence_)
+      waitingPanel_(ui_, addressBook_, sendQueuePanel_, batch_, waiting_, onlineMarks_, presence_),
+      history_(QDir(platform.dataFolder).filePath(QStringLiteral("received.json")))
 {
     setObjectName(QStringLiteral("Main"));
     setWindowTitle(QStringLiteral("Q U I L L O  v1.00"));
@@ -78,7 +81,9 @@ Main::Main(const Platform& platform, const QHostAddress& bindAddress)
     connect(ui_.TimerOneSecond, &QTimer::timeout, this, &Main::TimerOneSecond_Timer);
     connect(receiverPanel_.openSaveFolder(), &QAction::triggered, this, &Main::openSaveFolder);
     connect(receiverPanel_.changeSaveFolder(), &QAction::triggered, this, &Main::chooseSaveFolder);
+    connect(receiverPanel_.receivedFiles(), &QAction::triggered, this, &Main::showReceivedFiles);
     setAcceptDrops(true);
+    connect(&receiver_, &FileReceiver::finished, this, &Main::recordReceived);
 
     // Presence and chat arrive from the window's creation on. When the port cannot be had,
     // the first status bar panel says so and the rest of the window carries on.
@@ -124,7 +129,50 @@ bool Main::Form_Load()
     if (!startListening())
         return false;
     loaded_ = true;
+    showInTray();
     return true;
+}
+
+void Main::showInTray()
+{
+    if (!platform_.newTray)
+        return;
+    tray_ = platform_.newTray(TrayActions{[this] { showWindow(); }, [this] { openSaveFolder(); },
+                                          [this] { showReceivedFiles(); }, [this] { close(); }});
+    if (tray_) {
+        trayPanel_ = std::make_unique<TrayPanel>(*tray_, addressBook_.book(), receiver_, sender_,
+                                                 QList<SendBatch*>{&batch_, &waiting_.delivery()},
+                                                 presence_, [this] { return isActiveWindow(); });
+    }
+}
+
+void Main::showWindow()
+{
+    showNormal();
+    raise();
+    activateWindow();
+}
+
+void Main::showReceivedFiles()
+{
+    if (!receivedFiles_) {
+        receivedFiles_ = new ReceivedFilesDialog(platform_.desktop, this);
+        receivedFiles_->setAttribute(Qt::WA_DeleteOnClose);
+    }
+    receivedFiles_->showEntries(history_.entries());
+    receivedFiles_->show();
+    receivedFiles_->raise();
+    receivedFiles_->activateWindow();
+}
+
+void Main::recordReceived(const ReceiveEnd& end)
+{
+    if (end.outcome != ReceiveEnd::Outcome::Saved)
+        return;
+    history_.add({QDateTime::currentDateTime(), QFileInfo(end.path).fileName(), end.size,
+                  senderName(addressBook_.book(), end.peer).value_or(end.peer), end.path});
+    if (receivedFiles_)
+        receivedFiles_->showEntries(history_.entries());
 }
 
 // A settings file that cannot be read at all stops the program, since shut-down would
@@ -230,6 +278,11 @@ void Main::Form_Unload()
     if (!loaded_)
         return;
     loaded_ = false;
+    // Nothing is news any more: what the closing ends is not a failure to tell.
+    trayPanel_.reset();
+    tray_.reset();
+    if (receivedFiles_)
+        receivedFiles_->close();
     // Nothing more is sent once the window starts to close.
     batch_.stop();
     waiting_.stop();

@@ -6,21 +6,26 @@
 #include "shell/mainlayout.h"
 #include "shell/onlinemarks.h"
 #include "shell/platform.h"
+#include "shell/receivedfilesdialog.h"
 #include "shell/receiverpanel.h"
 #include "shell/senderpanel.h"
 #include "shell/sendqueuepanel.h"
+#include "shell/traypanel.h"
 #include "shell/waitingpanel.h"
 #include "transfer/filereceiver.h"
 #include "transfer/filesender.h"
+#include "transfer/receivedhistory.h"
 #include "transfer/sendbatch.h"
 #include "transfer/waitingbatches.h"
 
 #include <QHostAddress>
+#include <QPointer>
 #include <QWidget>
 
 #include <memory>
 
 class NonClientSkinInterface;
+class Tray;
 
 // The program's one window, Main. It owns every control and the parts that do the work,
 // the receiver, the sender and its batch, and presence, and shows what they report. Its
@@ -56,6 +61,13 @@ public:
     void openSaveFolder();
     // Asks for another save folder; the receiver saves there from the next file on.
     void chooseSaveFolder();
+    const ReceivedHistory& receivedHistory() const { return history_; }
+
+    // Brings the window to the front, as the tray's menu does.
+    void showWindow();
+    // Shows the files received lately, in a window of their own.
+    void showReceivedFiles();
+    ReceivedFilesDialog* receivedFilesDialog() const { return receivedFiles_; }
 
 protected:
     void closeEvent(QCloseEvent* event) override;
@@ -74,6 +86,8 @@ private:
     void Form_Unload();
 
     void TimerOneSecond_Timer();
+    void showInTray();
+    void recordReceived(const ReceiveEnd& end);
 
     Platform platform_;
     QHostAddress bindAddress_;
@@ -93,5 +107,9 @@ private:
     ChatPanel chatPanel_;
     OnlineMarks onlineMarks_;
     WaitingPanel waitingPanel_;
+    ReceivedHistory history_;
+    QPointer<ReceivedFilesDialog> receivedFiles_;
+    std::unique_ptr<Tray> tray_;
+    std::unique_ptr<TrayPanel> trayPanel_;
     bool loaded_ = false;
 };

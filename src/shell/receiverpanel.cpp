@@ -25,9 +25,10 @@ ReceiverPanel::ReceiverPanel(const MainUi& ui, FileReceiver& receiver, QObject* 
 
     openSaveFolder_ = new QAction(QStringLiteral("Open Save Folder"), this);
     changeSaveFolder_ = new QAction(QStringLiteral("Change Save Folder\u2026"), this);
+    receivedFiles_ = new QAction(QStringLiteral("Received Files"), this);
     auto* separator = new QAction(this);
     separator->setSeparator(true);
-    for (QAction* action : {openSaveFolder_, changeSaveFolder_, separator})
+    for (QAction* action : {openSaveFolder_, changeSaveFolder_, receivedFiles_, separator})
         addToMenu(action);
 }
 

@@ -28,6 +28,7 @@ public:
     // does what they say.
     QAction* openSaveFolder() const { return openSaveFolder_; }
     QAction* changeSaveFolder() const { return changeSaveFolder_; }
+    QAction* receivedFiles() const { return receivedFiles_; }
 
 private:
     void connectionOpened(int connection, const QString& peer);
@@ -49,6 +50,7 @@ private:
     QAction* onlyKnown_ = nullptr;
     QAction* openSaveFolder_ = nullptr;
     QAction* changeSaveFolder_ = nullptr;
+    QAction* receivedFiles_ = nullptr;
     ProgressThrottle progress_;
     int shown_ = 0; // the connection the panel shows
     // The file the speed meter follows, the one that started last, for the time left.

@@ -5,6 +5,7 @@
 #include "shell/dialogs.h"
 #include "shell/platform.h"
 #include "shell/skin/nonclientskin.h"
+#include "shell/tray.h"
 #include "support/enginefakes.h"
 
 #include <QHostAddress>
@@ -96,6 +97,26 @@ public:
     }
 };
 
+// Records what the program told its tray icon.
+class RecordingTray : public Tray
+{
+public:
+    struct Notification {
+        QString title;
+        QString text;
+        QString filePath;
+    };
+    QString toolTip;
+    QList<Notification> notifications;
+    TrayActions actions;
+
+    void setToolTip(const QString& text) override { toolTip = text; }
+    void notify(const QString& title, const QString& text, const QString& filePath) override
+    {
+        notifications.append({title, text, filePath});
+    }
+};
+
 // A whole platform for one window: scripted dialogs, a fixed clock, a settings file in a
 // temporary folder of its own, and the real skinning component unless a test says
 // otherwise.
@@ -119,12 +140,31 @@ public:
     // Opens the settings file anew, as the next start of the program would.
     void reopenSettings() { settings_ = std::make_unique<SettingsStore>(settingsPath()); }
 
-    Platform platform() { return Platform{dialogs, desktop, *settings_, clock, random, newSkin}; }
+    QString dataFolder() const { return dir_.filePath(QStringLiteral("data")); }
+
+    Platform platform()
+    {
+        return Platform{dialogs,
+                        desktop,
+                        *settings_,
+                        clock,
+                        random,
+                        newSkin,
+                        dataFolder(),
+                        [this](const TrayActions& actions) {
+                            auto made = std::make_unique<RecordingTray>();
+                            made->actions = actions;
+                            tray = made.get();
+                            return made;
+                        }};
+    }
 
     ScriptedDialogs dialogs;
     RecordingDesktop desktop;
     FixedClock clock;
     ScriptedRandom random;
+    // The tray of the last window made, once it has loaded.
+    RecordingTray* tray = nullptr;
     std::function<std::unique_ptr<NonClientSkinInterface>()> newSkin = [] {
         return std::make_unique<NonClientSkin>();
     };

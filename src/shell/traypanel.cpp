@@ -1,0 +1,112 @@
+#include "shell/traypanel.h"
+
+#include "presence/datagram.h"
+#include "presence/presence.h"
+#include "shell/tray.h"
+#include "transfer/filereceiver.h"
+#include "transfer/filesender.h"
+#include "transfer/protocol.h"
+#include "transfer/sendbatch.h"
+
+#include <QFileInfo>
+
+TrayPanel::TrayPanel(Tray& tray, const AddressBook& book, FileReceiver& receiver,
+                     FileSender& sender, const QList<SendBatch*>& batches, Presence& presence,
+                     std::function<bool()> windowActive, QObject* parent)
+    : QObject(parent), tray_(tray), book_(book), windowActive_(std::move(windowActive))
+{
+    connect(&receiver, &FileReceiver::fileStarted, this, &TrayPanel::fileStarted);
+    connect(&receiver, &FileReceiver::progressed, this, &TrayPanel::received);
+    connect(&receiver, &FileReceiver::finished, this, &TrayPanel::receiveEnded);
+    connect(&sender, &FileSender::statusChanged, this,
+            [this](const QString& status) { sendStatus_ = status; });
+    for (SendBatch* batch : batches)
+        follow(*batch);
+    connect(&presence, &Presence::chatReceived, this, &TrayPanel::chatReceived);
+    showActivity();
+}
+
+void TrayPanel::follow(SendBatch& batch)
+{
+    connect(&batch, &SendBatch::rowStarted, this, [this](int row, int rows) {
+        activity_.sendingRow = row + 1;
+        activity_.sendingRows = rows;
+        showActivity();
+    });
+    connect(&batch, &SendBatch::rowSkipped, this,
+            [this](int, int, const QString& path, const QString& host, const QString& reason) {
+                sendFailed(path, host, reason);
+            });
+    connect(&batch, &SendBatch::rowFinished, this,
+            [this](int, const QString& path, qint64, const QString& host, SendOutcome outcome) {
+                if (outcome != SendOutcome::Sent)
+                    sendFailed(path, host, sendStatus_);
+            });
+    connect(&batch, &SendBatch::finished, this, [this] {
+        activity_.sendingRow = 0;
+        showActivity();
+    });
+}
+
+void TrayPanel::fileStarted(int connection, const QString& name, qint64)
+{
+    arriving_.insert(connection, name);
+    shownConnection_ = connection;
+    activity_.receiving = name;
+    activity_.receivedPercent = 0;
+    showActivity();
+}
+
+void TrayPanel::received(int connection, qint64 received, qint64 size)
+{
+    if (connection != shownConnection_)
+        return;
+    activity_.receivedPercent = percentage(received, size);
+    showActivity();
+}
+
+void TrayPanel::receiveEnded(const ReceiveEnd& end)
+{
+    // A connection that never announced a file, such as one turned away, is not news.
+    const auto arriving = arriving_.constFind(end.connection);
+    if (arriving == arriving_.cend())
+        return;
+    const QString name = *arriving;
+    arriving_.erase(arriving);
+    const QString peer = senderName(book_, end.peer).value_or(end.peer);
+    if (end.outcome == ReceiveEnd::Outcome::Saved) {
+        tray_.notify(QStringLiteral("File Received"),
+                     receivedNotice(QFileInfo(end.path).fileName(), end.size, peer), end.path);
+    } else {
+        tray_.notify(QStringLiteral("Receiving Failed"),
+                     QStringLiteral("%1 from %2: %3").arg(name, peer, end.status), {});
+    }
+    if (end.connection == shownConnection_) {
+        activity_.receiving.clear();
+        showActivity();
+    }
+}
+
+void TrayPanel::sendFailed(const QString& path, const QString& host, const QString& why)
+{
+    const QString peer = senderName(book_, host).value_or(host);
+    tray_.notify(QStringLiteral("Sending Failed"),
+                 QStringLiteral("%1 to %2: %3").arg(QFileInfo(path).fileName(), peer, why), {});
+}
+
+void TrayPanel::chatReceived(const QList<ChatLine>& lines)
+{
+    if (!windowActive_())
+        tray_.notify(QStringLiteral("Mini Chat"), chatNotice(lines), {});
+}
+
+// Only a change reaches the desktop: progress arrives far more often than the percentage
+// moves.
+void TrayPanel::showActivity()
+{
+    const QString toolTip = trayToolTip(activity_);
+    if (toolTip == toolTip_)
+        return;
+    toolTip_ = toolTip;
+    tray_.setToolTip(toolTip);
+}
