@@ -75,6 +75,9 @@ void ReceivedFilesDialog::showEntries(const QList<ReceivedEntry>& entries)
         list_->addTopLevelItem(newRow(entry));
     for (int column = Time; column < SavedAs; ++column)
         list_->resizeColumnToContents(column);
+    // The newest file is the one most often wanted: Enter opens it.
+    if (list_->topLevelItemCount() > 0)
+        list_->setCurrentItem(list_->topLevelItem(0));
     selectionChanged();
 }
 
