@@ -5,6 +5,7 @@
 
 #include <QDir>
 #include <QDropEvent>
+#include <QLineEdit>
 #include <QListWidget>
 #include <QMimeData>
 #include <QPushButton>
@@ -27,7 +28,8 @@ private Q_SLOTS:
 
 private:
     QString makeFile(const QString& relativePath);
-    void drop(const QStringList& paths);
+    // Drops the paths, with a web address among them, on target or else on the window.
+    void drop(const QStringList& paths, QWidget* target = nullptr);
     QStringList rows() const { return window_->batch().paths(); }
 
     std::unique_ptr<TestPlatform> platform_;
@@ -58,19 +60,23 @@ QString TestFileDrop::makeFile(const QString& relativePath)
     return path;
 }
 
-void TestFileDrop::drop(const QStringList& paths)
+void TestFileDrop::drop(const QStringList& paths, QWidget* target)
 {
+    if (!target)
+        target = window_.get();
     QMimeData mime;
     QList<QUrl> urls{QUrl(QStringLiteral("https://example.com/not-a-file.txt"))};
     for (const QString& path : paths)
         urls.append(QUrl::fromLocalFile(path));
     mime.setUrls(urls);
-    const QPoint middle = window_->rect().center();
+    // File managers offer the addresses as text too, which a text field would take.
+    mime.setText(QUrl::toStringList(urls).join('\n'));
+    const QPoint middle = target->rect().center();
     QDragEnterEvent enter(middle, Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
-    QApplication::sendEvent(window_.get(), &enter);
+    QApplication::sendEvent(target, &enter);
     QVERIFY(enter.isAccepted());
     QDropEvent dropped(middle, Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
-    QApplication::sendEvent(window_.get(), &dropped);
+    QApplication::sendEvent(target, &dropped);
 }
 
 void TestFileDrop::severalFilesFromOneDialog()
@@ -124,6 +130,13 @@ void TestFileDrop::droppedFilesAndFoldersAreQueuedOnce()
     QCOMPARE(rows().size(), expected.size());
     QCOMPARE(platform_->dialogs.calls.last().text,
              QStringLiteral("You must select a person to send to first"));
+
+    // Files dropped on the chat line are queued, not typed into it.
+    window_->ui().ListIPaddress->setCurrentRow(0);
+    window_->ui().BUTclearsends->click();
+    drop({loose}, window_->ui().ChatTX);
+    QCOMPARE(rows(), QStringList{loose});
+    QVERIFY(window_->ui().ChatTX->text().isEmpty());
 }
 
 void TestFileDrop::aLargeDropAsksFirst()

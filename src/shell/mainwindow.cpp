@@ -22,6 +22,7 @@
 #include <QDropEvent>
 #include <QFileInfo>
 #include <QLabel>
+#include <QLineEdit>
 #include <QListWidget>
 #include <QMimeData>
 #include <QPointer>
@@ -83,6 +84,7 @@ Main::Main(const Platform& platform, const QHostAddress& bindAddress)
     connect(receiverPanel_.changeSaveFolder(), &QAction::triggered, this, &Main::chooseSaveFolder);
     connect(receiverPanel_.receivedFiles(), &QAction::triggered, this, &Main::showReceivedFiles);
     setAcceptDrops(true);
+    ui_.ChatTX->installEventFilter(this);
     connect(&receiver_, &FileReceiver::finished, this, &Main::recordReceived);
 
     // Presence and chat arrive from the window's creation on. When the port cannot be had,
@@ -249,6 +251,25 @@ void Main::dropEvent(QDropEvent* event)
         return;
     event->acceptProposedAction();
     sendQueuePanel_.filesDropped(paths);
+}
+
+// The chat line takes dropped text, but files dropped on it go to the send queue, as
+// anywhere else on the window.
+bool Main::eventFilter(QObject* watched, QEvent* event)
+{
+    const QEvent::Type type = event->type();
+    if (watched == ui_.ChatTX &&
+        (type == QEvent::DragEnter || type == QEvent::DragMove || type == QEvent::Drop)) {
+        auto* drag = static_cast<QDropEvent*>(event);
+        if (!localPaths(*drag->mimeData()).isEmpty()) {
+            if (type == QEvent::Drop)
+                dropEvent(drag);
+            else
+                drag->acceptProposedAction();
+            return true;
+        }
+    }
+    return QWidget::eventFilter(watched, event);
 }
 
 bool Main::startListening()
