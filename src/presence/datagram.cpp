@@ -36,6 +36,11 @@ std::optional<QString> senderName(const AddressBook& book, const QString& addres
     return std::nullopt;
 }
 
+QString nameOrAddress(const AddressBook& book, const QString& address)
+{
+    return senderName(book, address).value_or(address);
+}
+
 Arrival classifyDatagram(const AddressBook& book, const QHostAddress& source,
                          const QByteArray& payload)
 {

@@ -172,7 +172,7 @@ void Main::recordReceived(const ReceiveEnd& end)
     if (end.outcome != ReceiveEnd::Outcome::Saved)
         return;
     history_.add({QDateTime::currentDateTime(), QFileInfo(end.path).fileName(), end.size,
-                  senderName(addressBook_.book(), end.peer).value_or(end.peer), end.path});
+                  nameOrAddress(addressBook_.book(), end.peer), end.path});
     if (receivedFiles_)
         receivedFiles_->showEntries(history_.entries());
 }

@@ -73,7 +73,7 @@ void TrayPanel::receiveEnded(const ReceiveEnd& end)
         return;
     const QString name = *arriving;
     arriving_.erase(arriving);
-    const QString peer = senderName(book_, end.peer).value_or(end.peer);
+    const QString peer = nameOrAddress(book_, end.peer);
     if (end.outcome == ReceiveEnd::Outcome::Saved) {
         tray_.notify(QStringLiteral("File Received"),
                      receivedNotice(QFileInfo(end.path).fileName(), end.size, peer), end.path);
@@ -89,7 +89,7 @@ void TrayPanel::receiveEnded(const ReceiveEnd& end)
 
 void TrayPanel::sendFailed(const QString& path, const QString& host, const QString& why)
 {
-    const QString peer = senderName(book_, host).value_or(host);
+    const QString peer = nameOrAddress(book_, host);
     tray_.notify(QStringLiteral("Sending Failed"),
                  QStringLiteral("%1 to %2: %3").arg(QFileInfo(path).fileName(), peer, why), {});
 }

@@ -58,9 +58,9 @@ void WaitingPanel::fillMenu(QMenu& menu)
         const QString files = batch.paths.size() == 1
                                   ? QStringLiteral("the File")
                                   : QStringLiteral("the %1 Files").arg(batch.paths.size());
-        menu.addAction(
-            QStringLiteral("Cancel Sending %1 Waiting for %2").arg(files, nameOf(address)), this,
-            [this, address] { cancelWaiting(address); });
+        menu.addAction(QStringLiteral("Cancel Sending %1 Waiting for %2")
+                           .arg(files, nameOrAddress(addressBook_.book(), address)),
+                       this, [this, address] { cancelWaiting(address); });
     }
 }
 
@@ -81,11 +81,6 @@ void WaitingPanel::cancelWaiting(const QString& address)
     waiting_.cancel(address);
 }
 
-QString WaitingPanel::nameOf(const QString& address) const
-{
-    return senderName(addressBook_.book(), address).value_or(address);
-}
-
 // Shown while the sender is idle; a transfer in progress shows its own status.
 void WaitingPanel::showWaiting()
 {
@@ -93,7 +88,7 @@ void WaitingPanel::showWaiting()
         return;
     QStringList names;
     for (const WaitingBatches::Batch& batch : waiting_.batches())
-        names.append(nameOf(batch.address));
+        names.append(nameOrAddress(addressBook_.book(), batch.address));
     QLabel& status = *ui_.LABSendStatus;
     if (!names.isEmpty()) {
         status.setText(kWaitingFor + names.join(QStringLiteral(", ")));

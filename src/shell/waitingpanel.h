@@ -32,7 +32,6 @@ public:
 
 private:
     void LSTsends_ContextMenu(const QPoint& position);
-    QString nameOf(const QString& address) const;
     void showWaiting();
 
     const MainUi& ui_;
