@@ -2,13 +2,19 @@
 # Installs the Debian packages Quillo needs to build, run and test, skipping the ones
 # that are already there. Runs apt-get as root, or through sudo.
 set -euo pipefail
+cd "$(dirname "$0")/.."
 
+# Liberation Sans has Arial's measures; the window asks for Arial, then for it.
 packages=(build-essential cmake ninja-build qt6-base-dev fonts-liberation)
 for option in "$@"; do
     case "$option" in
         --with-display-tools) packages+=(xvfb xauth imagemagick) ;;
-        # dpkg-shlibdeps for the Debian package, and the checkers of its desktop files.
-        --with-packaging-tools) packages+=(dpkg-dev desktop-file-utils appstream) ;;
+        # CPack finds the programs to hand to dpkg-shlibdeps with file.
+        --with-packaging-tools) packages+=(dpkg-dev file) ;;
+        # The checkers of the package, its desktop files and its manual page.
+        --with-checking-tools) packages+=(lintian desktop-file-utils appstream man-db) ;;
+        # The benchmark's yardstick and the meter of each process's peak memory.
+        --with-bench-tools) packages+=(netcat-openbsd time) ;;
         *) echo "install-deps.sh: unknown option $option" >&2; exit 2 ;;
     esac
 done
@@ -24,16 +30,13 @@ if [ ${#missing[@]} -eq 0 ]; then
     exit 0
 fi
 
-as_root=()
-if [ "$(id -u)" -ne 0 ]; then
-    if ! command -v sudo >/dev/null; then
-        echo "Quillo needs these packages: ${missing[*]}" >&2
-        echo "Install them as root: apt-get install ${missing[*]}" >&2
-        exit 1
-    fi
-    as_root=(sudo)
+if [ "$(id -u)" -ne 0 ] && ! command -v sudo >/dev/null; then
+    echo "Quillo needs these packages: ${missing[*]}" >&2
+    echo "Install them as root: apt-get install ${missing[*]}" >&2
+    exit 1
 fi
 
 echo "Installing: ${missing[*]}"
-"${as_root[@]}" apt-get update -q
-DEBIAN_FRONTEND=noninteractive "${as_root[@]}" apt-get install -y -q --no-install-recommends "${missing[@]}"
+scripts/as-root.sh apt-get update -q
+scripts/as-root.sh env DEBIAN_FRONTEND=noninteractive \
+    apt-get install -y -q --no-install-recommends "${missing[@]}"
