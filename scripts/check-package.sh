@@ -1,12 +1,16 @@
 #!/usr/bin/env bash
-# Makes the Debian package (scripts/package.sh) and looks at it as a desktop would: the
-# menu entry and the software-centre description pass their validators and point at each
-# other, every icon drawn is in the package, dpkg-shlibdeps found the Qt libraries, and
-# the packaged program runs from the unpacked files and tells the package's version.
+# Makes the Debian package (scripts/package.sh) and looks at it as Debian and a desktop
+# would: lintian finds no error, warning or pedantic remark that is not overridden (its
+# notes are shown), the manual page reads without a warning, the menu entry and the
+# software-centre description pass their validators and point at each other, every icon
+# drawn is in the package, dpkg-shlibdeps found the Qt libraries, the package depends on
+# the fonts the window asks for, and the packaged program runs from the unpacked files
+# and tells the package's version.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
 app_id=org.quillo.Quillo
+scripts/install-deps.sh --with-checking-tools
 deb=$(scripts/package.sh)
 root=$(mktemp -d)
 trap 'rm -rf "$root"' EXIT
@@ -16,6 +20,13 @@ fail() {
     echo "check-package: $*" >&2
     exit 1
 }
+
+lintian --pedantic --display-info --fail-on error,warning,pedantic "$deb" ||
+    fail "lintian found fault with $deb"
+
+man_warnings=$(LC_ALL=C.UTF-8 MANROFFSEQ='' MANWIDTH=80 \
+    man --warnings -E UTF-8 -l "$root/usr/share/man/man1/quillo.1.gz" 2>&1 >/dev/null)
+[ -z "$man_warnings" ] || fail "the manual page has warnings: $man_warnings"
 
 desktop-file-validate "$root/usr/share/applications/$app_id.desktop"
 appstreamcli validate-tree --no-net "$root"
@@ -28,6 +39,7 @@ done
 
 depends=$(dpkg-deb -f "$deb" Depends)
 grep -q libqt6widgets6 <<<"$depends" || fail "no Qt library among the dependencies: '$depends'"
+grep -q fonts-liberation <<<"$depends" || fail "the package does not depend on Liberation Sans"
 
 expected="quillo $(dpkg-deb -f "$deb" Version)"
 actual=$("$root/usr/bin/quillo" --version)
