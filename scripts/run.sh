@@ -1,12 +1,15 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds Quillo in Release and starts it. Without a display and
-# without arguments it receives files instead of opening the window.
+# without arguments it receives files instead of opening the window. Standard output is
+# the program's alone: what the installing and the build print goes to standard error.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
+exec 3>&1 1>&2
 scripts/install-deps.sh
 cmake -S . -B build/release -G Ninja -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=OFF
 cmake --build build/release
+exec 1>&3 3>&-
 
 quillo=build/release/src/quillo
 if [ $# -eq 0 ] && [ -z "${DISPLAY:-}" ] && [ -z "${WAYLAND_DISPLAY:-}" ]; then
