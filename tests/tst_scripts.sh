@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # scripts/install.sh and scripts/package.sh when the package cannot be made: each ends
 # with a status other than 0 and says why, package.sh prints no path, and apt-get never
-# runs. Copies of the scripts run in a temporary tree whose build steps, apt-get and sudo
-# are stand-ins, so nothing is built or installed. Argument: the scripts folder.
+# runs. And scripts/run.sh, whose standard output is the program's alone. Copies of the
+# scripts run in a temporary tree whose build steps, program, apt-get and sudo are
+# stand-ins, so nothing is built or installed. Argument: the scripts folder.
 set -uo pipefail
 scripts=$(realpath "$1")
 work=$(mktemp -d)
@@ -21,9 +22,9 @@ check() {
 new_tree() {
     tree="$work/$1"
     mkdir -p "$tree/scripts" "$tree/bin" "$tree/build/package"
-    cp "$scripts/install.sh" "$scripts/package.sh" "$scripts/as-root.sh" "$tree/scripts/"
-    stand_in "$tree/scripts/install-deps.sh" 'exit 0'
-    stand_in "$tree/bin/cmake" 'exit 0'
+    cp "$scripts"/{install,package,as-root,run}.sh "$tree/scripts/"
+    stand_in "$tree/scripts/install-deps.sh" 'echo "Installing: qt6-base-dev"'
+    stand_in "$tree/bin/cmake" 'echo "[1/1] Linking CXX executable src/quillo"'
     stand_in "$tree/bin/cpack" 'echo "CPack: Create package"'
     stand_in "$tree/bin/apt-get" "echo \"\$*\" >> '$tree/apt-get.calls'"
     stand_in "$tree/bin/sudo" 'exec "$@"'
@@ -35,7 +36,9 @@ stand_in() {
 }
 
 run() {
-    PATH="$tree/bin:$PATH" "$tree/scripts/$1" > "$tree/out" 2> "$tree/err"
+    local script=$1
+    shift
+    PATH="$tree/bin:$PATH" "$tree/scripts/$script" "$@" > "$tree/out" 2> "$tree/err"
     status=$?
 }
 
@@ -82,5 +85,15 @@ check "package.sh does not say that no package was made" \
     'grep -q "cpack made no quillo_\*.deb" "$tree/err"'
 check "package.sh printed a path although no package was made" '[ ! -s "$tree/out" ]'
 
-[ "$failures" -eq 0 ] && echo "tst_install: all passed"
+# run.sh: what the installing and the build print stays off standard output.
+new_tree run
+mkdir -p "$tree/build/release/src"
+stand_in "$tree/build/release/src/quillo" 'printf "sent\t%s\n" "$*"'
+run run.sh send --to Anna a.txt
+check "run.sh fails: $(cat "$tree/err")" '[ "$status" -eq 0 ]'
+check "run.sh's standard output is not the program's alone: $(cat "$tree/out")" \
+    '[ "$(cat "$tree/out")" = "$(printf "sent\tsend --to Anna a.txt")" ]'
+check "run.sh does not tell the build on standard error" 'grep -q "Linking" "$tree/err"'
+
+[ "$failures" -eq 0 ] && echo "tst_scripts: all passed"
 exit $((failures > 0))
