@@ -8,6 +8,7 @@
 #include "shell/platform.h"
 #include "shell/skin/nonclientskin.h"
 #include "shell/tray.h"
+#include "shell/windowfont.h"
 
 #include <QApplication>
 #include <QDirIterator>
@@ -41,6 +42,7 @@ int main(int argc, char* argv[])
     QApplication::setApplicationName(QStringLiteral("Quillo"));
     QApplication::setDesktopFileName(QStringLiteral("org.quillo.Quillo"));
     QApplication::setWindowIcon(applicationIcon());
+    useWindowFontForDialogs();
 
     QtDialogs dialogs;
     QtDesktop desktop;
