@@ -2,6 +2,7 @@
 #include "platform/clock.h"
 #include "platform/randomsource.h"
 #include "platform/settingsstore.h"
+#include "platform/stopsignals.h"
 #include "shell/desktop.h"
 #include "shell/dialogs.h"
 #include "shell/mainwindow.h"
@@ -60,8 +61,21 @@ int main(int argc, char* argv[])
         [&desktop](const TrayActions& actions) { return newSystemTray(actions, desktop); }};
 
     Main window(platform);
+    // A stop asked for by the system, as at logout, closes the window as its close button
+    // does, which ends a transfer and saves what is to be saved, and any box still open.
+    // One that comes while start-up asks its questions ends the program once they are gone.
+    StopSignals stopSignals;
+    bool stopped = false;
+    QObject::connect(&stopSignals, &StopSignals::stopRequested, &window, [&stopped] {
+        stopped = true;
+        QApplication::closeAllWindows();
+    });
     if (!window.Form_Load())
         return 1;
+    if (stopped) {
+        window.close();
+        return 0;
+    }
     window.show();
     return app.exec();
 }
