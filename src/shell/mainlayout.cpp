@@ -348,6 +348,14 @@ MainUi buildMainUi(QWidget& window)
 
     ui.TimerOneSecond = timer(window, "TimerOneSecond", 1000);
 
+    // The skin makes the window anew as a frameless one, and its style sheet then gives
+    // every control that only inherits its font the application's. Each keeps the window's.
+    const QList<QWidget*> controls = window.findChildren<QWidget*>();
+    for (QWidget* control : controls) {
+        if (!control->testAttribute(Qt::WA_SetFont))
+            control->setFont(control->parentWidget()->font());
+    }
+
     ui.TheSkin = {QPixmap(QStringLiteral(":/skin/captionstrip.gif")),
                   QPixmap(QStringLiteral(":/skin/frameedges.gif"))};
     return ui;
