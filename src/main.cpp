@@ -2,12 +2,14 @@
 #include "platform/clock.h"
 #include "platform/randomsource.h"
 #include "platform/settingsstore.h"
+#include "platform/stopsignals.h"
 #include "shell/desktop.h"
 #include "shell/dialogs.h"
 #include "shell/mainwindow.h"
 #include "shell/platform.h"
 #include "shell/skin/nonclientskin.h"
 #include "shell/tray.h"
+#include "shell/windowfont.h"
 
 #include <QApplication>
 #include <QDirIterator>
@@ -41,6 +43,7 @@ int main(int argc, char* argv[])
     QApplication::setApplicationName(QStringLiteral("Quillo"));
     QApplication::setDesktopFileName(QStringLiteral("org.quillo.Quillo"));
     QApplication::setWindowIcon(applicationIcon());
+    useWindowFontForDialogs();
 
     QtDialogs dialogs;
     QtDesktop desktop;
@@ -58,8 +61,24 @@ int main(int argc, char* argv[])
         [&desktop](const TrayActions& actions) { return newSystemTray(actions, desktop); }};
 
     Main window(platform);
+    // A stop asked for by the system, as at logout, closes the window as its close button
+    // does, which ends a transfer and saves what is to be saved, and any box still open.
+    // Quitting as well ends a question a handler is still waiting for, and with it any
+    // question it would ask next. One that comes while start-up asks its questions ends
+    // the program once they are gone.
+    StopSignals stopSignals;
+    bool stopped = false;
+    QObject::connect(&stopSignals, &StopSignals::stopRequested, &window, [&stopped] {
+        stopped = true;
+        QApplication::closeAllWindows();
+        QCoreApplication::quit();
+    });
     if (!window.Form_Load())
         return 1;
+    if (stopped) {
+        window.close();
+        return 0;
+    }
     window.show();
     return app.exec();
 }

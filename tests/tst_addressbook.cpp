@@ -1,5 +1,6 @@
 #include "addressbook/addressbook.h"
 #include "shell/addressbookpanel.h"
+#include "support/testfiles.h"
 #include "support/testplatform.h"
 
 #include <QListWidget>
@@ -63,6 +64,7 @@ private Q_SLOTS:
     void addWhenFullTellsTheUserAndStoresNothing();
     void editShowsCurrentAddressAndKeepsItOnBlank();
     void deleteAndEditWithoutSelectionDoNothing();
+    void everyChangeIsWrittenAtOnceAndAFailedWriteIsTold();
 };
 
 void TestAddressBook::loadSkipsGapsBlankAndEmptyNames()
@@ -280,6 +282,38 @@ void TestAddressBook::deleteAndEditWithoutSelectionDoNothing()
     f.list.clearSelection();
     f.panel.BUTTdeleteAddress_Click();
     QCOMPARE(f.list.count(), 2);
+}
+
+void TestAddressBook::everyChangeIsWrittenAtOnceAndAFailedWriteIsTold()
+{
+    PanelFixture f({"A"});
+    const QString path = f.p.settingsPath();
+    f.p.dialogs.answers = {"Bob", "10.0.0.7"};
+    f.panel.BUTTaddNewAddress_Click();
+    QCOMPARE(readFile(path), QByteArray("[IPaddress0]\nIPaddress=a\nName=A\n\n"
+                                        "[IPaddress1]\nIPaddress=10.0.0.7\nName=Bob\n"));
+
+    f.select(1);
+    f.p.dialogs.answers = {"10.0.0.8"};
+    f.panel.BUTTeditAddress_Click();
+    QVERIFY(readFile(path).contains("IPaddress=10.0.0.8"));
+
+    f.select(0);
+    f.panel.BUTTdeleteAddress_Click();
+    QCOMPARE(readFile(path), QByteArray("[IPaddress0]\nIPaddress=10.0.0.8\nName=Bob\n"));
+    QCOMPARE(f.p.dialogs.calls.size(), 3); // the questions only
+
+    // Not even root can write a file where a folder stands.
+    QVERIFY(QFile::remove(path));
+    QVERIFY(QDir().mkdir(path));
+    f.p.dialogs.answers = {"Cy", "10.0.0.9"};
+    f.panel.BUTTaddNewAddress_Click();
+    QCOMPARE(f.p.dialogs.calls.size(), 6);
+    const DialogCall& told = f.p.dialogs.calls.last();
+    QCOMPARE(told.kind, QStringLiteral("notice"));
+    QCOMPARE(told.text, QStringLiteral("Quillo could not write its settings file %1. The change to "
+                                       "the address book was not saved.")
+                            .arg(path));
 }
 
 QTEST_MAIN(TestAddressBook)

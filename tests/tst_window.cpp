@@ -1,11 +1,14 @@
 #include "platform/clocktext.h"
+#include "shell/dialogs.h"
 #include "shell/mainwindow.h"
+#include "shell/windowfont.h"
 #include "support/testplatform.h"
 
 #include <QAccessible>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
+#include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QProgressBar>
 #include <QPushButton>
@@ -63,6 +66,7 @@ private Q_SLOTS:
     void everyControlHasItsInitialText();
     void windowCaptionSizeAndArrangement();
     void coloursAndFonts();
+    void everyTextIsProportionalAndEveryCaptionFits();
     void assistiveTechnologySeesAFrameAndControlsNamedByTheirHeaders();
     void timersStartAsDesigned();
     void clockShowsTheTimeOfDayEverySecond();
@@ -223,6 +227,53 @@ void TestWindow::coloursAndFonts()
     QCOMPARE(ui.StatusPanel1->toolTip(), ui.StatusPanel1->text());
     QVERIFY(!ui.StatusPanel1->text().isEmpty());
     QCOMPARE(ui.StatusPanel2->toolTip(), QStringLiteral("00:00:00"));
+}
+
+// Whatever faces are installed: measured against the face each control shows.
+void TestWindow::everyTextIsProportionalAndEveryCaptionFits()
+{
+    Main& w = *window_;
+    platform_->startWith(QStringLiteral("Anna"), QHostAddress(QStringLiteral("127.0.0.145")));
+    QVERIFY(w.Form_Load()); // which puts the skin on
+    w.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&w));
+    // Every text in the window's one face, and that face proportional.
+    const QFontInfo face(w.font());
+    QVERIFY2(!face.fixedPitch(), qPrintable(face.family()));
+    QStringList otherFace;
+    for (const QWidget* control : w.findChildren<QWidget*>()) {
+        const auto* label = qobject_cast<const QLabel*>(control);
+        const bool button = qobject_cast<const QPushButton*>(control);
+        if ((label || button || qobject_cast<const QAbstractScrollArea*>(control) ||
+             qobject_cast<const QLineEdit*>(control)) &&
+            QFontInfo(control->font()).family() != face.family())
+            otherFace << control->objectName();
+        if (!button && !(label && label->property("role").toString() != "value"))
+            continue;
+        const QString seen = QStringLiteral("%1 is %2x%3, its text needs %4x%5")
+                                 .arg(control->objectName())
+                                 .arg(control->width())
+                                 .arg(control->height())
+                                 .arg(control->sizeHint().width())
+                                 .arg(control->fontMetrics().height());
+        QVERIFY2(control->width() >= control->sizeHint().width(), qPrintable(seen));
+        QVERIFY2(control->height() >= control->fontMetrics().height(), qPrintable(seen));
+    }
+    QCOMPARE(otherFace, QStringList());
+
+    // Message boxes are windows of their own, shown in the window's face all the same.
+    const QFont before = QApplication::font();
+    useWindowFontForDialogs();
+    QtDialogs dialogs;
+    dialogs.notice(QStringLiteral("A notice"));
+    QMessageBox* box = nullptr;
+    for (QWidget* top : QApplication::topLevelWidgets())
+        box = box ? box : qobject_cast<QMessageBox*>(top);
+    QVERIFY(box);
+    auto* text = box->findChild<QLabel*>(QStringLiteral("qt_msgbox_label"));
+    QCOMPARE(QFontInfo(text->font()).family(), face.family());
+    delete box;
+    QApplication::setFont(before);
 }
 
 void TestWindow::assistiveTechnologySeesAFrameAndControlsNamedByTheirHeaders()

@@ -10,10 +10,10 @@
 #include "cli/receivecommand.h"
 #include "cli/receivefolder.h"
 #include "cli/sendcommand.h"
-#include "cli/stopsignals.h"
 #include "cli/whenonlinecommand.h"
 #include "platform/receiversettings.h"
 #include "platform/settingsstore.h"
+#include "platform/stopsignals.h"
 
 #include <QCoreApplication>
 

@@ -1,5 +1,6 @@
 #include "shell/addressbookpanel.h"
 
+#include "platform/settingsstore.h"
 #include "shell/dialogs.h"
 
 #include <QListWidget>
@@ -29,8 +30,9 @@ int AddressBookPanel::selectedSlot() const
     return selected.isEmpty() ? -1 : list_.row(selected.first());
 }
 
-void AddressBookPanel::load(const SettingsStore& store)
+void AddressBookPanel::load(SettingsStore& store)
 {
+    store_ = &store;
     book_.load(store);
     for (int slot = 0; slot < book_.count(); ++slot)
         list_.addItem(book_.entry(slot).Name);
@@ -40,6 +42,19 @@ void AddressBookPanel::append(const QString& name, const QString& address)
 {
     book_.append(name, address);
     list_.addItem(name);
+}
+
+// The whole file is written anew, so a change that failed before goes in with this one.
+void AddressBookPanel::keepChange()
+{
+    if (!store_)
+        return;
+    book_.store(*store_);
+    if (!store_->save()) {
+        dialogs_.notice(QStringLiteral("Quillo could not write its settings file %1. The change "
+                                       "to the address book was not saved.")
+                            .arg(store_->fileName()));
+    }
 }
 
 void AddressBookPanel::BUTTaddNewAddress_Click()
@@ -59,6 +74,7 @@ void AddressBookPanel::BUTTaddNewAddress_Click()
         return;
     }
     append(name, address);
+    keepChange();
 }
 
 void AddressBookPanel::BUTTdeleteAddress_Click()
@@ -68,6 +84,7 @@ void AddressBookPanel::BUTTdeleteAddress_Click()
         return;
     book_.remove(slot);
     delete list_.takeItem(slot);
+    keepChange();
 }
 
 void AddressBookPanel::BUTTeditAddress_Click()
@@ -78,6 +95,8 @@ void AddressBookPanel::BUTTeditAddress_Click()
     const AddressBookEntry& entry = book_.entry(slot);
     const QString address = dialogs_.input(
         QStringLiteral("Change the IP Address for ") + entry.Name, kEditTitle, entry.IPaddress);
-    if (!isBlank(address))
-        book_.setAddress(slot, address);
+    if (isBlank(address))
+        return;
+    book_.setAddress(slot, address);
+    keepChange();
 }

@@ -16,8 +16,9 @@ public:
     // The slot of the selected row, or -1 when no row is selected.
     int selectedSlot() const;
 
-    // Loads the table from the store and shows every loaded name.
-    void load(const SettingsStore& store);
+    // Loads the table from the store and shows every loaded name. From then on every
+    // change is written to the store at once, and a failed write is told.
+    void load(SettingsStore& store);
     void store(SettingsStore& store) const { book_.store(store); }
 
     void BUTTaddNewAddress_Click();
@@ -26,8 +27,10 @@ public:
 
 private:
     void append(const QString& name, const QString& address);
+    void keepChange();
 
     AddressBook book_;
+    SettingsStore* store_ = nullptr;
     QListWidget& list_;
     Dialogs& dialogs_;
 };

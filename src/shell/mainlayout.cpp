@@ -1,5 +1,7 @@
 #include "shell/mainlayout.h"
 
+#include "shell/windowfont.h"
+
 #include <QGridLayout>
 #include <QLabel>
 #include <QLineEdit>
@@ -19,17 +21,11 @@ constexpr int kLeftColumnWidth = 311;
 constexpr int kCaptionWidth = 57;
 constexpr int kClockPanelWidth = 96; // one inch
 constexpr int kRowHeight = 19;
+constexpr qreal kListPointSize = 11.25;
+constexpr qreal kSendListPointSize = 6.75;
 
 const QString kCredits =
     QStringLiteral("Quillo v1.00 - files and chat between the people in your address book");
-
-QFont arial(qreal pointSize, bool bold)
-{
-    QFont font(QStringLiteral("Arial"));
-    font.setPointSizeF(pointSize);
-    font.setBold(bold);
-    return font;
-}
 
 const char* const kStyleSheet = R"(
 QLabel[role="header"] { background-color: rgb(0, 0, 192); color: white; }
@@ -58,7 +54,7 @@ QLabel* header(QWidget& window, const char* name, const char* text)
 {
     QLabel* result = label(window, name, text, "header");
     result->setAlignment(Qt::AlignCenter);
-    result->setFont(arial(8.25, true));
+    result->setFont(windowFont(kWindowPointSize, true));
     return result;
 }
 
@@ -187,7 +183,7 @@ private:
 QVBoxLayout* addressBookPanel(QWidget& w, MainUi& ui)
 {
     QVBoxLayout* layout = panel(header(w, "Label1", "IP Address Book"));
-    ui.ListIPaddress = list(w, "ListIPaddress", arial(11.25, true));
+    ui.ListIPaddress = list(w, "ListIPaddress", windowFont(kListPointSize, true));
     ui.BUTTaddNewAddress = button(w, "BUTTaddNewAddress", "Add New Address");
     ui.BUTTdeleteAddress = button(w, "BUTTdeleteAddress", "Delete Selected Address");
     ui.BUTTeditAddress = button(w, "BUTTeditAddress", "Edit Selected Address");
@@ -199,9 +195,7 @@ QVBoxLayout* addressBookPanel(QWidget& w, MainUi& ui)
 QVBoxLayout* sendQueuePanel(QWidget& w, MainUi& ui)
 {
     QVBoxLayout* layout = panel(header(w, "Label13", "Files to Send"));
-    QFont smallFont(QStringLiteral("Small Fonts"));
-    smallFont.setPointSizeF(6.75);
-    ui.LSTsends = list(w, "LSTsends", smallFont);
+    ui.LSTsends = list(w, "LSTsends", windowFont(kSendListPointSize));
     ui.BUTTsendFile = button(w, "BUTTsendFile", "Add File to Send");
     ui.BUTclearsends = button(w, "BUTclearsends", "Clear All Files in the List");
     ui.BUTsendthesefiles = button(w, "BUTsendthesefiles", "Send These Files Now");
@@ -279,7 +273,7 @@ QVBoxLayout* chatPanel(QWidget& w, MainUi& ui)
     // A plain text editor still shows coloured text, and it keeps up with a long and
     // fast-growing transcript where a rich text editor lays the whole document out anew.
     ui.ChatRX = named(new QPlainTextEdit(&w), "ChatRX");
-    ui.ChatRX->setFont(arial(8.25, true));
+    ui.ChatRX->setFont(windowFont(kWindowPointSize, true));
     ui.ChatRX->setReadOnly(true);
     ui.ChatTX = named(new QLineEdit(&w), "ChatTX");
     layout->addWidget(ui.ChatRX, 1);
@@ -289,7 +283,7 @@ QVBoxLayout* chatPanel(QWidget& w, MainUi& ui)
 
 void buildStatusBar(QWidget& w, MainUi& ui)
 {
-    const QFont panelFont = arial(8.25, true);
+    const QFont panelFont = windowFont(kWindowPointSize, true);
     ui.StatusBar = named(new QStatusBar(&w), "StatusBar");
     ui.StatusBar->setFont(panelFont);
     ui.StatusBar->setSizeGripEnabled(false);
@@ -320,15 +314,17 @@ QTimer* timer(QWidget& w, const char* name, int intervalMs)
 MainUi buildMainUi(QWidget& window)
 {
     MainUi ui;
-    window.setFont(arial(8.25, false));
+    window.setFont(windowFont());
     window.setStyleSheet(QLatin1String(kStyleSheet));
 
     auto* left = new QVBoxLayout;
     left->addLayout(addressBookPanel(window, ui), 3);
     left->addLayout(sendQueuePanel(window, ui), 2);
+    // The column is as wide as designed, or wider where the face needs it for its buttons.
+    left->addItem(new QSpacerItem(kLeftColumnWidth, 0, QSizePolicy::Fixed, QSizePolicy::Fixed));
     auto* leftColumn = new QWidget(&window);
     leftColumn->setLayout(left);
-    leftColumn->setFixedWidth(kLeftColumnWidth);
+    leftColumn->setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Preferred);
     left->setContentsMargins(0, 0, 0, 0);
 
     auto* right = new QVBoxLayout;
@@ -351,6 +347,14 @@ MainUi buildMainUi(QWidget& window)
     whole->addWidget(ui.StatusBar);
 
     ui.TimerOneSecond = timer(window, "TimerOneSecond", 1000);
+
+    // The skin makes the window anew as a frameless one, and its style sheet then gives
+    // every control that only inherits its font the application's. Each keeps the window's.
+    const QList<QWidget*> controls = window.findChildren<QWidget*>();
+    for (QWidget* control : controls) {
+        if (!control->testAttribute(Qt::WA_SetFont))
+            control->setFont(control->parentWidget()->font());
+    }
 
     ui.TheSkin = {QPixmap(QStringLiteral(":/skin/captionstrip.gif")),
                   QPixmap(QStringLiteral(":/skin/frameedges.gif"))};

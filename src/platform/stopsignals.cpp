@@ -1,4 +1,4 @@
-#include "cli/stopsignals.h"
+#include "platform/stopsignals.h"
 
 #include <cerrno>
 #include <fcntl.h>
@@ -24,16 +24,19 @@ StopSignals::StopSignals(QObject* parent) : QObject(parent)
     action.sa_handler = &StopSignals::handle;
     sigemptyset(&action.sa_mask);
     action.sa_flags = SA_RESTART;
-    ::sigaction(SIGINT, &action, &formerInterrupt_);
-    ::sigaction(SIGTERM, &action, &formerTerminate_);
+    for (std::size_t i = 0; i < kSignals.size(); ++i) {
+        ::sigaction(kSignals[i], nullptr, &former_[i]);
+        if (former_[i].sa_handler != SIG_IGN)
+            ::sigaction(kSignals[i], &action, nullptr);
+    }
 }
 
 StopSignals::~StopSignals()
 {
     if (pipe_[0] < 0)
         return;
-    ::sigaction(SIGINT, &formerInterrupt_, nullptr);
-    ::sigaction(SIGTERM, &formerTerminate_, nullptr);
+    for (std::size_t i = 0; i < kSignals.size(); ++i)
+        ::sigaction(kSignals[i], &former_[i], nullptr);
     writeEnd = -1;
     notifier_.reset();
     ::close(pipe_[0]);
