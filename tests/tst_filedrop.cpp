@@ -11,6 +11,11 @@
 #include <QPushButton>
 #include <QtTest>
 
+namespace
+{
+constexpr int kWait = 10000;
+}
+
 // Queueing many files at once: several from one dialog, or files and folders dropped on
 // the window.
 class TestFileDrop : public QObject
@@ -25,6 +30,7 @@ private Q_SLOTS:
     void severalFilesFromOneDialog();
     void droppedFilesAndFoldersAreQueuedOnce();
     void aLargeDropAsksFirst();
+    void theQuestionComesBeforeTheWalkEnds();
 
 private:
     QString makeFile(const QString& relativePath);
@@ -146,20 +152,50 @@ void TestFileDrop::aLargeDropAsksFirst()
         makeFile(QStringLiteral("many/%1.bin").arg(i));
     const QString many = QDir(platform_->folder()).filePath(QStringLiteral("many"));
     drop({many});
-    QCOMPARE(rows().size(), limit);
+    QTRY_COMPARE_WITH_TIMEOUT(rows().size(), limit, kWait);
     QVERIFY(platform_->dialogs.calls.isEmpty());
 
     window_->ui().BUTclearsends->click();
     makeFile(QStringLiteral("many/one more.bin"));
     drop({many}); // no answer: No
+    QTRY_COMPARE_WITH_TIMEOUT(platform_->dialogs.calls.size(), 1, kWait);
+    QTRY_VERIFY_WITH_TIMEOUT(!window_->sendQueuePanel().isWalkingDrop(), kWait);
     QCOMPARE(rows().size(), 0);
-    QCOMPARE(platform_->dialogs.calls.size(), 1);
     QCOMPARE(platform_->dialogs.calls[0].text,
              QStringLiteral("There are 1,001 files in what you dropped. Add them all to the "
                             "files to send?"));
     platform_->dialogs.answers = {QStringLiteral("yes")};
     drop({many});
-    QCOMPARE(rows().size(), limit + 1);
+    QTRY_COMPARE_WITH_TIMEOUT(rows().size(), limit + 1, kWait);
+}
+
+void TestFileDrop::theQuestionComesBeforeTheWalkEnds()
+{
+    const int files = int(SendQueuePanel::kManyDroppedFiles) + 100;
+    for (int i = 0; i < files; ++i)
+        makeFile(QStringLiteral("many/%1.bin").arg(i));
+    const QString many = QDir(platform_->folder()).filePath(QStringLiteral("many"));
+    const QString loose = makeFile(QStringLiteral("loose.txt"));
+    drop({many}); // no answer: No
+    QTRY_COMPARE_WITH_TIMEOUT(platform_->dialogs.calls.size(), 1, kWait);
+    QCOMPARE(platform_->dialogs.calls[0].text,
+             QStringLiteral("There are more than 1,000 files in what you dropped. Add them all "
+                            "to the files to send?"));
+    QTRY_VERIFY_WITH_TIMEOUT(!window_->sendQueuePanel().isWalkingDrop(), kWait);
+    QCOMPARE(rows().size(), 0);
+
+    // A drop made while another is walked waits its turn.
+    platform_->dialogs.answers = {QStringLiteral("yes")};
+    drop({many});
+    drop({loose});
+    QTRY_COMPARE_WITH_TIMEOUT(rows().size(), files + 1, kWait);
+    QCOMPARE(rows().last(), loose);
+    QCOMPARE(rows().first(), QDir(many).filePath(QStringLiteral("0.bin")));
+
+    // Closing the window mid-walk leaves nothing behind to run.
+    platform_->dialogs.answers = {QStringLiteral("yes")};
+    drop({many});
+    window_.reset();
 }
 
 QTEST_MAIN(TestFileDrop)

@@ -3,6 +3,7 @@
 #include "support/rawreceiver.h"
 #include "support/testfiles.h"
 #include "support/testplatform.h"
+#include "transfer/filereceiver.h"
 #include "transfer/protocol.h"
 
 #include <QLabel>
@@ -20,6 +21,7 @@ namespace
 const QHostAddress kMe(QStringLiteral("127.0.0.80"));
 const QHostAddress kAnna(QStringLiteral("127.0.0.81"));
 const QHostAddress kCleo(QStringLiteral("127.0.0.82"));
+const QHostAddress kDora(QStringLiteral("127.0.0.83"));
 constexpr quint16 kChatPort = 1071;
 constexpr int kWait = 5000;
 
@@ -27,6 +29,19 @@ QString waitingSection()
 {
     return QStringLiteral("WaitingFiles0");
 }
+
+// A settings store that counts its writes to the file.
+class CountingStore : public SettingsStore
+{
+public:
+    using SettingsStore::SettingsStore;
+    int saves = 0;
+    bool save() override
+    {
+        ++saves;
+        return SettingsStore::save();
+    }
+};
 
 } // namespace
 
@@ -45,6 +60,8 @@ private Q_SLOTS:
     void waitingFilesSurviveRestartsAndGoOnce();
     void filesSentNowGoFirst();
     void cancelForgetsTheWaitingFiles();
+    void deliveriesAreSavedTogether();
+    void aFailedSaveIsTold();
 
 private:
     void start();
@@ -295,6 +312,49 @@ void TestOnline::cancelForgetsTheWaitingFiles()
     QCOMPARE(ui().LABSendStatus->text(), QStringLiteral("Disconnected"));
     restart();
     QVERIFY(waiting().batches().isEmpty());
+}
+
+void TestOnline::deliveriesAreSavedTogether()
+{
+    CountingStore store(QDir(platform_->folder()).filePath(QStringLiteral("counted.conf")));
+    FileSender sender(platform_->random, kMe);
+    SendBatch now(sender);
+    WaitingBatches waiting(store, sender, now);
+    waiting.setSaveDelay(std::chrono::hours(1)); // only the end of the attempt saves
+    FileReceiver dora(kDora);
+    const QString inbox = QDir(platform_->folder()).filePath(QStringLiteral("dora"));
+    QVERIFY(QDir().mkpath(inbox));
+    dora.setSaveFolder(inbox + '/');
+    QVERIFY(!dora.listen());
+
+    QStringList paths;
+    for (int i = 0; i < 20; ++i)
+        paths.append(makeFile(QStringLiteral("w%1.txt").arg(i), "w"));
+    waiting.add(kDora.toString(), paths);
+    QCOMPARE(store.saves, 1);
+    waiting.personOnline(kDora.toString());
+    QTRY_VERIFY_WITH_TIMEOUT(waiting.batches().isEmpty() && !waiting.isDelivering(), kWait);
+    QCOMPARE(QDir(inbox).entryList(QDir::Files).size(), paths.size());
+    QCOMPARE(store.saves, 2);
+    QVERIFY(SettingsStore(store.fileName()).read(waitingSection(), "Count", {}).isEmpty());
+}
+
+void TestOnline::aFailedSaveIsTold()
+{
+    // A folder where the settings file was: it can no longer be written.
+    QVERIFY(QFile::remove(platform_->settingsPath()) || !QFile::exists(platform_->settingsPath()));
+    QVERIFY(QDir().mkdir(platform_->settingsPath()));
+    waitForAnna({makeFile(QStringLiteral("a.txt"), "a")});
+    waitForAnna({makeFile(QStringLiteral("b.txt"), "b")});
+    QList<DialogCall> notices;
+    for (const DialogCall& call : std::as_const(platform_->dialogs.calls)) {
+        if (call.kind == QStringLiteral("notice"))
+            notices.append(call);
+    }
+    QCOMPARE(notices.size(), 1); // once, not at every save
+    QVERIFY(notices[0].text.startsWith(QStringLiteral("Quillo could not write its settings file ") +
+                                       platform_->settingsPath()));
+    QVERIFY(QDir().rmdir(platform_->settingsPath()));
 }
 
 QTEST_MAIN(TestOnline)

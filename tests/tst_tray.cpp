@@ -1,5 +1,6 @@
 #include "presence/presence.h"
 #include "shell/mainwindow.h"
+#include "shell/notificationthrottle.h"
 #include "shell/receivedfilesdialog.h"
 #include "shell/traytexts.h"
 #include "support/rawpeer.h"
@@ -10,6 +11,7 @@
 #include <QDir>
 #include <QFile>
 #include <QListWidget>
+#include <QPlainTextEdit>
 #include <QPushButton>
 #include <QTreeWidget>
 #include <QUdpSocket>
@@ -32,6 +34,8 @@ private Q_SLOTS:
     void theHistoryKeepsTheLastHundredAcrossRuns();
     void theToolTipSaysWhatIsGoingOn();
     void aPersonAwayIsToldWhatArrivedAndWhatFailed();
+    void aFloodIsSummedUp();
+    void peerTextInANotificationIsNotMarkup();
 };
 
 void TestTray::theHistoryKeepsTheLastHundredAcrossRuns()
@@ -149,6 +153,67 @@ void TestTray::aPersonAwayIsToldWhatArrivedAndWhatFailed()
     QVERIFY(QFile::remove(inbox + QStringLiteral("a.txt")));
     tray.actions.showReceivedFiles();
     QVERIFY(list.topLevelItem(0)->text(4).startsWith(QStringLiteral("Gone: ")));
+}
+
+void TestTray::aFloodIsSummedUp()
+{
+    QList<RecordingTray::Notification> shown;
+    NotificationThrottle throttle(
+        [&shown](const QString& title, const QString& text, const QString& filePath) {
+            shown.append({title, text, filePath});
+        },
+        std::chrono::milliseconds(50));
+    const QString files = QStringLiteral("%1 files from %2");
+    for (int i = 0; i < 12; ++i) {
+        throttle.add(QStringLiteral("File Received"), QStringLiteral("f%1 from Anna").arg(i),
+                     QStringLiteral("/in/f%1").arg(i), files, 1, {QStringLiteral("Anna")});
+    }
+    throttle.add(QStringLiteral("Mini Chat"), QStringLiteral("Anna Says: hi"), {},
+                 QStringLiteral("%1 lines from %2"), 1, {QStringLiteral("Anna")});
+    QCOMPARE(shown.size(), 2); // the first of each kind at once
+    QCOMPARE(shown[0].text, QStringLiteral("f0 from Anna"));
+    QCOMPARE(shown[1].title, QStringLiteral("Mini Chat"));
+    QTRY_COMPARE_WITH_TIMEOUT(shown.size(), 3, kWait);
+    QCOMPARE(shown[2].title, QStringLiteral("File Received"));
+    QCOMPARE(shown[2].text, QStringLiteral("11 files from Anna"));
+    QCOMPARE(shown[2].filePath, QStringLiteral("/in/f11"));
+
+    // Within the next interval: one alone is shown as it is; several senders are named.
+    throttle.add(QStringLiteral("File Received"), QStringLiteral("g from Bob"), {}, files, 1,
+                 {QStringLiteral("Bob")});
+    QTRY_COMPARE_WITH_TIMEOUT(shown.size(), 4, kWait);
+    QCOMPARE(shown[3].text, QStringLiteral("g from Bob"));
+    for (const char* peer : {"Bob", "Cleo", "Bob"})
+        throttle.add(QStringLiteral("File Received"), {}, {}, files, 1, {QString(peer)});
+    QTRY_COMPARE_WITH_TIMEOUT(shown.size(), 5, kWait);
+    QCOMPARE(shown[4].text, QStringLiteral("3 files from Bob and Cleo"));
+    QCOMPARE(peersText({"A", "B", "C"}), QStringLiteral("3 people"));
+}
+
+void TestTray::peerTextInANotificationIsNotMarkup()
+{
+    TestPlatform platform;
+    platform.startWith(QStringLiteral("Anna & Co"), kAnna);
+    Main window(platform.platform(), kHere);
+    window.presence().announcementTimer().stop();
+    QVERIFY(window.Form_Load());
+    RecordingTray& tray = *platform.tray;
+
+    QUdpSocket anna;
+    QVERIFY(anna.bind(kAnna));
+    anna.writeDatagram("<b>bold</b> <a href=\"x\">link</a> <img src=\"y\">", kHere, 1071);
+    QTRY_COMPARE_WITH_TIMEOUT(tray.notifications.size(), 1, kWait);
+    QCOMPARE(tray.notifications[0].text,
+             QStringLiteral(
+                 "Anna &amp; Co Says: &lt;b&gt;bold&lt;/b&gt; &lt;a href=\"x\"&gt;link&lt;/a&gt; "
+                 "&lt;img src=\"y\"&gt;"));
+
+    // A flood of lines is held back.
+    for (int i = 0; i < 30; ++i)
+        anna.writeDatagram(QByteArray::number(i), kHere, 1071);
+    QTRY_VERIFY_WITH_TIMEOUT(window.ui().ChatRX->toPlainText().contains(QStringLiteral(": 29")),
+                             kWait);
+    QCOMPARE(tray.notifications.size(), 1);
 }
 
 QTEST_MAIN(TestTray)

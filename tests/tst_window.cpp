@@ -1,10 +1,13 @@
 #include "platform/clocktext.h"
 #include "shell/dialogs.h"
 #include "shell/mainwindow.h"
+#include "shell/peertextview.h"
 #include "shell/windowfont.h"
+#include "support/rawpeer.h"
 #include "support/testplatform.h"
 
 #include <QAccessible>
+#include <QDialog>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
@@ -13,6 +16,7 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QStatusBar>
+#include <QTextDocument>
 #include <QTimer>
 #include <QtTest>
 
@@ -20,6 +24,7 @@ namespace
 {
 
 const QHostAddress kAddress(QStringLiteral("127.0.0.3"));
+const QHostAddress kPeer(QStringLiteral("127.0.0.4"));
 
 QString textOf(const QWidget* widget)
 {
@@ -71,6 +76,8 @@ private Q_SLOTS:
     void timersStartAsDesigned();
     void clockShowsTheTimeOfDayEverySecond();
     void aChangingValueDoesNotLayOutTheWindow();
+    void peerTextIsShownAsItIs();
+    void aNoticeOutlivesTheDialogOpenWhenItCame();
 
 private:
     std::unique_ptr<TestPlatform> platform_;
@@ -355,6 +362,54 @@ void TestWindow::clockShowsTheTimeOfDayEverySecond()
     platform_->clock.now = QTime(0, 0, 1);
     QTRY_COMPARE_WITH_TIMEOUT(panel->text(), QStringLiteral("00:00:01"), 3000);
     QCOMPARE(window_->ui().StatusPanel1->text(), window_->ui().StatusPanel1->toolTip());
+}
+
+void TestWindow::peerTextIsShownAsItIs()
+{
+    platform_->startWith(QStringLiteral("Peer"), kPeer);
+    QVERIFY(window_->Form_Load());
+    const QString name = QStringLiteral("<font color=#ff0000 size=7>RRRR");
+    RawPeer peer;
+    peer.connectTo(kPeer, kAddress, 1052);
+    QTRY_VERIFY_WITH_TIMEOUT(peer.isConnected(), 5000);
+    peer.send("FILENAME " + name.toUtf8() + " #10\r\nabc");
+    QLabel& shown = *window_->ui().LABrecieveFileName;
+    QTRY_COMPARE_WITH_TIMEOUT(shown.text(), name, 5000);
+    QCOMPARE(shown.textFormat(), Qt::PlainText);
+    for (QLabel* label : window_->findChildren<QLabel*>()) {
+        if (label->property("role").toString() == QStringLiteral("value"))
+            QVERIFY2(label->textFormat() == Qt::PlainText, qPrintable(label->objectName()));
+    }
+
+    // Tooltips and menus show the text too, not markup or a shortcut.
+    const QString text = QStringLiteral("<b>Tom</b> & <i>Jerry</i>\nsecond line");
+    QTextDocument shownTip;
+    shownTip.setHtml(plainToolTip(text));
+    QVERIFY(Qt::mightBeRichText(plainToolTip(text)));
+    QCOMPARE(shownTip.toPlainText(), text);
+    QCOMPARE(menuText(QStringLiteral("Tom & Jerry")), QStringLiteral("Tom && Jerry"));
+}
+
+void TestWindow::aNoticeOutlivesTheDialogOpenWhenItCame()
+{
+    QtDialogs dialogs;
+    dialogs.showOver(window_.get());
+    window_->show();
+    auto* asking = new QDialog(window_.get());
+    asking->setAttribute(Qt::WA_DeleteOnClose);
+    asking->show();
+    QApplication::setActiveWindow(asking);
+    QTRY_COMPARE_WITH_TIMEOUT(QApplication::activeWindow(), asking, 5000);
+
+    dialogs.notice(QStringLiteral("Cannot read <b>x</b>"));
+    const QPointer<QMessageBox> notice = window_->findChild<QMessageBox*>();
+    QVERIFY(notice);
+    QCOMPARE(notice->textFormat(), Qt::PlainText);
+    asking->close();
+    QTRY_VERIFY_WITH_TIMEOUT(!window_->findChild<QDialog*>() || notice, 5000);
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    QVERIFY(notice);
+    QVERIFY(notice->isVisible());
 }
 
 QTEST_MAIN(TestWindow)

@@ -16,6 +16,7 @@ public:
     };
 
     explicit SettingsStore(const QString& filePath);
+    virtual ~SettingsStore() = default;
 
     static QString userFilePath();
 
@@ -33,8 +34,8 @@ public:
     void write(const QString& section, const QString& key, const QString& value);
     void removeSection(const QString& section);
     // Writes the changes to the file. Returns false when the file does not hold them
-    // afterwards.
-    bool save();
+    // afterwards. Tests count and fail the writes.
+    virtual bool save();
 
 private:
     QString filePath_;

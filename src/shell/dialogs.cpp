@@ -8,22 +8,38 @@
 #include <QInputDialog>
 #include <QMessageBox>
 
+#include <memory>
+
 namespace
 {
+
 const QString kApplicationTitle = QStringLiteral("Quillo");
+
+QMessageBox* newBox(QMessageBox::Icon icon, const QString& text,
+                    QMessageBox::StandardButtons buttons, QWidget* parent)
+{
+    auto* box = new QMessageBox(icon, kApplicationTitle, text, buttons, parent);
+    box->setTextFormat(Qt::PlainText);
+    return box;
+}
+
+} // namespace
+
+QWidget* QtDialogs::parentWindow() const
+{
+    return window_ ? window_.data() : QApplication::activeWindow();
 }
 
 void QtDialogs::message(const QString& text)
 {
-    QMessageBox box(QMessageBox::NoIcon, kApplicationTitle, text, QMessageBox::Ok,
-                    QApplication::activeWindow());
-    box.exec();
+    std::unique_ptr<QMessageBox> box(
+        newBox(QMessageBox::NoIcon, text, QMessageBox::Ok, parentWindow()));
+    box->exec();
 }
 
 void QtDialogs::notice(const QString& text)
 {
-    auto* box = new QMessageBox(QMessageBox::NoIcon, kApplicationTitle, text, QMessageBox::Ok,
-                                QApplication::activeWindow());
+    QMessageBox* box = newBox(QMessageBox::NoIcon, text, QMessageBox::Ok, parentWindow());
     box->setAttribute(Qt::WA_DeleteOnClose);
     box->open();
 }
@@ -31,15 +47,15 @@ void QtDialogs::notice(const QString& text)
 QString QtDialogs::input(const QString& prompt, const QString& title, const QString& preset)
 {
     bool accepted = false;
-    const QString text = QInputDialog::getText(QApplication::activeWindow(), title, prompt,
-                                               QLineEdit::Normal, preset, &accepted);
+    const QString text =
+        QInputDialog::getText(parentWindow(), title, prompt, QLineEdit::Normal, preset, &accepted);
     return accepted ? text : QString();
 }
 
 void QtDialogs::openFiles(const QString& title, const QString& filter, FilesChosen chosen)
 {
     // Opens where the last choice was made, as the user left it.
-    auto* dialog = new QFileDialog(QApplication::activeWindow(), title, lastFolder_, filter);
+    auto* dialog = new QFileDialog(parentWindow(), title, lastFolder_, filter);
     dialog->setAttribute(Qt::WA_DeleteOnClose);
     dialog->setFileMode(QFileDialog::ExistingFiles);
     QObject::connect(dialog, &QFileDialog::filesSelected, dialog,
@@ -52,7 +68,7 @@ void QtDialogs::openFiles(const QString& title, const QString& filter, FilesChos
 
 void QtDialogs::chooseFolder(const QString& title, const QString& startFolder, FolderChosen chosen)
 {
-    auto* dialog = new QFileDialog(QApplication::activeWindow(), title, startFolder);
+    auto* dialog = new QFileDialog(parentWindow(), title, startFolder);
     dialog->setAttribute(Qt::WA_DeleteOnClose);
     dialog->setFileMode(QFileDialog::Directory);
     dialog->setOption(QFileDialog::ShowDirsOnly);
@@ -62,8 +78,8 @@ void QtDialogs::chooseFolder(const QString& title, const QString& startFolder, F
 
 void QtDialogs::ask(const QString& text, Answered answered)
 {
-    auto* box = new QMessageBox(QMessageBox::Question, kApplicationTitle, text,
-                                QMessageBox::Yes | QMessageBox::No, QApplication::activeWindow());
+    QMessageBox* box =
+        newBox(QMessageBox::Question, text, QMessageBox::Yes | QMessageBox::No, parentWindow());
     box->setAttribute(Qt::WA_DeleteOnClose);
     box->setDefaultButton(QMessageBox::Yes);
     box->setEscapeButton(QMessageBox::No);
@@ -75,6 +91,6 @@ void QtDialogs::ask(const QString& text, Answered answered)
 
 QString QtDialogs::saveFile(const QString& title, const QString& presetName)
 {
-    return QFileDialog::getSaveFileName(QApplication::activeWindow(), title,
+    return QFileDialog::getSaveFileName(parentWindow(), title,
                                         QDir(firstRunFolder()).filePath(presetName));
 }

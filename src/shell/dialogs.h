@@ -1,7 +1,9 @@
 #pragma once
 
+#include <QPointer>
 #include <QString>
 #include <QStringList>
+#include <QWidget>
 
 #include <functional>
 
@@ -11,6 +13,10 @@ class Dialogs
 {
 public:
     virtual ~Dialogs() = default;
+
+    // The program's window: every dialog from now on is shown over it, whatever other
+    // dialog is open at the time, so that none goes away with another.
+    virtual void showOver(QWidget* window) { (void)window; }
 
     // A message with an OK button, under the application's title. It waits for the OK,
     // so only start-up uses it, before anything else runs.
@@ -38,10 +44,12 @@ public:
     virtual QString saveFile(const QString& title, const QString& presetName) = 0;
 };
 
-// The real dialogs, shown over the active window.
+// The real dialogs, shown over the program's window, or over the active window until
+// there is one. Texts are shown as they are, never as markup.
 class QtDialogs : public Dialogs
 {
 public:
+    void showOver(QWidget* window) override { window_ = window; }
     void message(const QString& text) override;
     void notice(const QString& text) override;
     QString input(const QString& prompt, const QString& title, const QString& preset) override;
@@ -52,5 +60,8 @@ public:
     QString saveFile(const QString& title, const QString& presetName) override;
 
 private:
+    QWidget* parentWindow() const;
+
+    QPointer<QWidget> window_;
     QString lastFolder_;
 };

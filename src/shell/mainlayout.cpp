@@ -71,6 +71,7 @@ QLabel* value(QWidget& window, const char* name, const char* text)
 {
     QLabel* result = label(window, name, text, "value");
     result->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+    result->setTextFormat(Qt::PlainText); // values show what peers send, never as markup
     return result;
 }
 

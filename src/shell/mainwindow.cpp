@@ -62,6 +62,7 @@ Main::Main(const Platform& platform, const QHostAddress& bindAddress)
       history_(QDir(platform.dataFolder).filePath(QStringLiteral("received.json")))
 {
     setObjectName(QStringLiteral("Main"));
+    platform.dialogs.showOver(this);
     setWindowTitle(QStringLiteral("Q U I L L O  v1.00"));
     resize(kClientWidth, kClientHeight);
     makeAccessible(*this, ui_);
@@ -86,6 +87,8 @@ Main::Main(const Platform& platform, const QHostAddress& bindAddress)
     setAcceptDrops(true);
     ui_.ChatTX->installEventFilter(this);
     connect(&receiver_, &FileReceiver::finished, this, &Main::recordReceived);
+    connect(&waiting_, &WaitingBatches::saveFailed, this,
+            [this](const QString& message) { platform_.dialogs.notice(message); });
 
     // Presence and chat arrive from the window's creation on. When the port cannot be had,
     // the first status bar panel says so and the rest of the window carries on.

@@ -53,6 +53,7 @@ public:
     SendBatch& batch() { return batch_; }
     Presence& presence() { return presence_; }
     ReceiverPanel& receiverPanel() { return receiverPanel_; }
+    SendQueuePanel& sendQueuePanel() { return sendQueuePanel_; }
     WaitingBatches& waitingBatches() { return waiting_; }
     OnlineMarks& onlineMarks() { return onlineMarks_; }
     WaitingPanel& waitingPanel() { return waitingPanel_; }

@@ -4,6 +4,7 @@
 #include "platform/settingsstore.h"
 #include "presence/datagram.h"
 #include "shell/mainlayout.h"
+#include "shell/peertextview.h"
 #include "shell/transferprogress.h"
 #include "transfer/filereceiver.h"
 #include "transfer/speedtext.h"
@@ -122,7 +123,7 @@ void ReceiverPanel::TimerRecieveSpeed_Timer(qint64 bytes, int seconds)
 void ReceiverPanel::showStatus(const QString& text, const QString& toolTip)
 {
     ui_.LABrecieveStatus->setText(text);
-    ui_.LABrecieveStatus->setToolTip(toolTip);
+    ui_.LABrecieveStatus->setToolTip(plainToolTip(toolTip));
 }
 
 void ReceiverPanel::resetPanel()

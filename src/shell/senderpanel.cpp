@@ -2,6 +2,7 @@
 
 #include "shell/dialogs.h"
 #include "shell/mainlayout.h"
+#include "shell/peertextview.h"
 #include "shell/transferprogress.h"
 #include "transfer/speedtext.h"
 #include "transfer/timelefttext.h"
@@ -26,7 +27,7 @@ SenderPanel::SenderPanel(const MainUi& ui, FileSender& sender, Dialogs& dialogs,
 void SenderPanel::showStatus(const QString& text, const QString& toolTip)
 {
     ui_.LABSendStatus->setText(text);
-    ui_.LABSendStatus->setToolTip(toolTip);
+    ui_.LABSendStatus->setToolTip(plainToolTip(toolTip));
 }
 
 void SenderPanel::showProgress(qint64 confirmed, qint64 size)

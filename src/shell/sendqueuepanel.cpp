@@ -6,10 +6,20 @@
 #include "shell/mainlayout.h"
 #include "transfer/sendbatch.h"
 
+#include <QElapsedTimer>
 #include <QFileInfo>
 #include <QLabel>
 #include <QListWidget>
 #include <QPointer>
+
+namespace
+{
+
+// A step of a drop's walk takes this many entries at a time, until this much time has gone.
+constexpr int kDropEntriesAtATime = 32;
+constexpr qint64 kDropStepMs = 10;
+
+} // namespace
 
 SendQueuePanel::SendQueuePanel(const MainUi& ui, const AddressBookPanel& addressBook,
                                Dialogs& dialogs, SendBatch& batch, QObject* parent)
@@ -17,6 +27,9 @@ SendQueuePanel::SendQueuePanel(const MainUi& ui, const AddressBookPanel& address
 {
     follow(batch_);
     connect(&batch_, &SendBatch::noPeer, this, &SendQueuePanel::noPeerSelected);
+    walkTimer_.setSingleShot(true);
+    walkTimer_.setInterval(0);
+    connect(&walkTimer_, &QTimer::timeout, this, &SendQueuePanel::walkDrop);
 }
 
 void SendQueuePanel::follow(SendBatch& batch)
@@ -51,18 +64,66 @@ void SendQueuePanel::filesDropped(const QStringList& paths)
         noPeerSelected();
         return;
     }
-    const DroppedFiles dropped = filesInDrop(paths);
-    if (dropped.fromFolders <= kManyDroppedFiles) {
-        queueFiles(dropped.files);
+    drops_.append(paths);
+    if (!walk_)
+        walkNextDrop();
+}
+
+// The first step runs at once: a small drop is queued before the drop ends.
+void SendQueuePanel::walkNextDrop()
+{
+    if (drops_.isEmpty())
         return;
-    }
-    dialogs_.ask(QStringLiteral("There are %L1 files in what you dropped. Add them all to the "
-                                "files to send?")
-                     .arg(dropped.files.size()),
-                 [self = QPointer(this), files = dropped.files](bool yes) {
-                     if (self && yes)
-                         self->queueFiles(files);
-                 });
+    walk_ = std::make_unique<DropWalk>(drops_.takeFirst());
+    asked_ = false;
+    walkDrop();
+}
+
+// One step: a few entries at a time, for at most a few milliseconds.
+void SendQueuePanel::walkDrop()
+{
+    QElapsedTimer step;
+    step.start();
+    bool walked = false;
+    do {
+        walked = walk_->step(kDropEntriesAtATime);
+        if (!asked_ && walk_->result().fromFolders > kManyDroppedFiles) {
+            askAboutManyFiles(walked);
+            return;
+        }
+    } while (!walked && step.elapsed() < kDropStepMs);
+    if (walked)
+        endDrop(true);
+    else
+        walkTimer_.start();
+}
+
+// The walk waits for the answer. Where it has not finished, the count is not known yet.
+void SendQueuePanel::askAboutManyFiles(bool walked)
+{
+    asked_ = true;
+    const QString count = walked ? QStringLiteral("%L1").arg(walk_->result().files.size())
+                                 : QStringLiteral("more than %L1").arg(kManyDroppedFiles);
+    dialogs_.ask(
+        QStringLiteral("There are %1 files in what you dropped. Add them all to the files to "
+                       "send?")
+            .arg(count),
+        [self = QPointer(this), walk = walk_.get()](bool yes) {
+            if (!self || self->walk_.get() != walk)
+                return;
+            if (yes)
+                self->walkDrop();
+            else
+                self->endDrop(false);
+        });
+}
+
+void SendQueuePanel::endDrop(bool queue)
+{
+    const std::unique_ptr<DropWalk> walk = std::move(walk_);
+    if (queue)
+        queueFiles(walk->result().files);
+    walkNextDrop();
 }
 
 void SendQueuePanel::queueFiles(const QStringList& paths)

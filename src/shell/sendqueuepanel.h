@@ -1,6 +1,13 @@
 #pragma once
 
+#include "shell/droppedfiles.h"
+
+#include <QList>
 #include <QObject>
+#include <QStringList>
+#include <QTimer>
+
+#include <memory>
 
 class AddressBookPanel;
 class Dialogs;
@@ -20,9 +27,12 @@ public:
     void BUTTsendFile_Click();
     void BUTclearsends_Click();
     void BUTsendthesefiles_Click();
-    // Files and folders dropped on the window, queued as the add command queues files;
-    // a drop that brings more than kManyDroppedFiles files from folders asks first.
+    // Files and folders dropped on the window, queued as the add command queues files
+    // once the drop has been walked. The walk goes in steps between which the window goes
+    // on; it asks first as soon as more than kManyDroppedFiles files come from folders.
+    // Drops made meanwhile are walked in turn.
     void filesDropped(const QStringList& paths);
+    bool isWalkingDrop() const { return walk_ != nullptr; }
 
     static constexpr qsizetype kManyDroppedFiles = 1000;
 
@@ -36,9 +46,17 @@ private:
                     const QString& reason);
     void showRow(int row, int rows, const QString& path, const QString& host, qint64 size);
     void noPeerSelected();
+    void walkNextDrop();
+    void walkDrop();
+    void askAboutManyFiles(bool walked);
+    void endDrop(bool queue);
 
     const MainUi& ui_;
     const AddressBookPanel& addressBook_;
     Dialogs& dialogs_;
     SendBatch& batch_;
+    QList<QStringList> drops_; // dropped, not yet walked
+    std::unique_ptr<DropWalk> walk_;
+    bool asked_ = false; // whether the walk in progress asked about many files
+    QTimer walkTimer_;   // the next step of the walk, from the event loop
 };

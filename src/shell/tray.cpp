@@ -1,6 +1,7 @@
 #include "shell/tray.h"
 
 #include "shell/desktop.h"
+#include "shell/peertextview.h"
 
 #include <QApplication>
 #include <QMenu>
@@ -35,7 +36,9 @@ public:
         icon_.show();
     }
 
-    void setToolTip(const QString& text) override { icon_.setToolTip(text); }
+    // The tray shows the tooltip as rich text where it can: the name of a file arriving
+    // is the sender's choice.
+    void setToolTip(const QString& text) override { icon_.setToolTip(plainToolTip(text)); }
 
     void notify(const QString& title, const QString& text, const QString& filePath) override
     {

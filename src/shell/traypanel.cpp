@@ -2,6 +2,7 @@
 
 #include "presence/datagram.h"
 #include "presence/presence.h"
+#include "shell/peertextview.h"
 #include "shell/tray.h"
 #include "transfer/filereceiver.h"
 #include "transfer/filesender.h"
@@ -10,10 +11,31 @@
 
 #include <QFileInfo>
 
+namespace
+{
+
+const QString kFilesFrom = QStringLiteral("%1 files from %2");
+
+QStringList speakers(const QList<ChatLine>& lines)
+{
+    QStringList names;
+    for (const ChatLine& line : lines) {
+        if (!names.contains(line.name))
+            names.append(line.name);
+    }
+    return names;
+}
+
+} // namespace
+
 TrayPanel::TrayPanel(Tray& tray, const AddressBook& book, FileReceiver& receiver,
                      FileSender& sender, const QList<SendBatch*>& batches, Presence& presence,
                      std::function<bool()> windowActive, QObject* parent)
-    : QObject(parent), tray_(tray), book_(book), windowActive_(std::move(windowActive))
+    : QObject(parent), tray_(tray), book_(book),
+      notices_([this](const QString& title, const QString& text, const QString& filePath) {
+          tray_.notify(title, notificationBody(text), filePath);
+      }),
+      windowActive_(std::move(windowActive))
 {
     connect(&receiver, &FileReceiver::fileStarted, this, &TrayPanel::fileStarted);
     connect(&receiver, &FileReceiver::progressed, this, &TrayPanel::received);
@@ -75,11 +97,13 @@ void TrayPanel::receiveEnded(const ReceiveEnd& end)
     arriving_.erase(arriving);
     const QString peer = nameOrAddress(book_, end.peer);
     if (end.outcome == ReceiveEnd::Outcome::Saved) {
-        tray_.notify(QStringLiteral("File Received"),
-                     receivedNotice(QFileInfo(end.path).fileName(), end.size, peer), end.path);
+        notices_.add(QStringLiteral("File Received"),
+                     receivedNotice(QFileInfo(end.path).fileName(), end.size, peer), end.path,
+                     kFilesFrom, 1, {peer});
     } else {
-        tray_.notify(QStringLiteral("Receiving Failed"),
-                     QStringLiteral("%1 from %2: %3").arg(name, peer, end.status), {});
+        notices_.add(QStringLiteral("Receiving Failed"),
+                     QStringLiteral("%1 from %2: %3").arg(name, peer, end.status), {}, kFilesFrom,
+                     1, {peer});
     }
     if (end.connection == shownConnection_) {
         activity_.receiving.clear();
@@ -90,14 +114,17 @@ void TrayPanel::receiveEnded(const ReceiveEnd& end)
 void TrayPanel::sendFailed(const QString& path, const QString& host, const QString& why)
 {
     const QString peer = nameOrAddress(book_, host);
-    tray_.notify(QStringLiteral("Sending Failed"),
-                 QStringLiteral("%1 to %2: %3").arg(QFileInfo(path).fileName(), peer, why), {});
+    notices_.add(QStringLiteral("Sending Failed"),
+                 QStringLiteral("%1 to %2: %3").arg(QFileInfo(path).fileName(), peer, why), {},
+                 QStringLiteral("%1 files to %2"), 1, {peer});
 }
 
 void TrayPanel::chatReceived(const QList<ChatLine>& lines)
 {
-    if (!windowActive_())
-        tray_.notify(QStringLiteral("Mini Chat"), chatNotice(lines), {});
+    if (!windowActive_() && !lines.isEmpty()) {
+        notices_.add(QStringLiteral("Mini Chat"), chatNotice(lines), {},
+                     QStringLiteral("%1 lines from %2"), int(lines.size()), speakers(lines));
+    }
 }
 
 // Only a change reaches the desktop: progress arrives far more often than the percentage

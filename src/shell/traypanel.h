@@ -1,5 +1,6 @@
 #pragma once
 
+#include "shell/notificationthrottle.h"
 #include "shell/traytexts.h"
 
 #include <QHash>
@@ -19,7 +20,8 @@ struct ReceiveEnd;
 // Tells the tray what the program is doing, and notifies what a person away from the
 // window wants to know: a file arrived whole, a transfer failed, a chat line came in while
 // the window was not active. Files are sent by the send queue's batch and by the batches
-// that wait for their person; it follows them all.
+// that wait for their person; it follows them all. Notifications are held back and summed
+// up in a flood, and every text in them is shown as it is, never as markup.
 class TrayPanel : public QObject
 {
     Q_OBJECT
@@ -40,6 +42,7 @@ private:
 
     Tray& tray_;
     const AddressBook& book_;
+    NotificationThrottle notices_;
     std::function<bool()> windowActive_;
     QHash<int, QString> arriving_; // the connections that announced a file, and its name
     int shownConnection_ = 0;      // the one the tooltip follows: the last to start

@@ -5,6 +5,7 @@
 #include "shell/addressbookpanel.h"
 #include "shell/mainlayout.h"
 #include "shell/onlinemarks.h"
+#include "shell/peertextview.h"
 #include "shell/sendqueuepanel.h"
 #include "transfer/sendbatch.h"
 #include "transfer/waitingbatches.h"
@@ -49,8 +50,8 @@ void WaitingPanel::fillMenu(QMenu& menu)
     const QString name =
         slot < 0 ? QStringLiteral("the Selected Person") : addressBook_.book().entry(slot).Name;
     QAction* send =
-        menu.addAction(QStringLiteral("Send These Files When %1 Comes Online").arg(name), this,
-                       &WaitingPanel::sendWhenOnline);
+        menu.addAction(QStringLiteral("Send These Files When %1 Comes Online").arg(menuText(name)),
+                       this, &WaitingPanel::sendWhenOnline);
     // The queue's rows move into the waiting batch, which cannot happen while they are sent.
     send->setEnabled(slot >= 0 && !now_.paths().isEmpty() && !now_.isRunning());
     for (const WaitingBatches::Batch& batch : waiting_.batches()) {
@@ -59,7 +60,7 @@ void WaitingPanel::fillMenu(QMenu& menu)
                                   ? QStringLiteral("the File")
                                   : QStringLiteral("the %1 Files").arg(batch.paths.size());
         menu.addAction(QStringLiteral("Cancel Sending %1 Waiting for %2")
-                           .arg(files, nameOrAddress(addressBook_.book(), address)),
+                           .arg(files, menuText(nameOrAddress(addressBook_.book(), address))),
                        this, [this, address] { cancelWaiting(address); });
     }
 }

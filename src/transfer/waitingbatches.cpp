@@ -2,6 +2,8 @@
 
 #include "platform/settingsstore.h"
 
+#include <algorithm>
+
 namespace
 {
 
@@ -28,6 +30,9 @@ WaitingBatches::WaitingBatches(SettingsStore& store, FileSender& sender, SendBat
     kick_.setSingleShot(true);
     kick_.setInterval(0);
     connect(&kick_, &QTimer::timeout, this, &WaitingBatches::startDue);
+    saveTimer_.setSingleShot(true);
+    saveTimer_.setInterval(kSaveDelay);
+    connect(&saveTimer_, &QTimer::timeout, this, &WaitingBatches::save);
     connect(&now_, &SendBatch::rowStarted, this, &WaitingBatches::giveWay);
     connect(&now_, &SendBatch::finished, &kick_, qOverload<>(&QTimer::start));
     connect(&delivery_, &SendBatch::rowFinished, this,
@@ -91,7 +96,8 @@ void WaitingBatches::add(const QString& address, const QStringList& paths)
         batch->paths += paths;
     else
         batches_.append({address, paths, false});
-    store();
+    changedBatch(indexOf(address));
+    save();
     Q_EMIT changed();
 }
 
@@ -103,7 +109,8 @@ void WaitingBatches::cancel(const QString& address)
         kick_.start();
     }
     batches_.removeIf([&address](const Batch& batch) { return batch.address == address; });
-    store();
+    changedAll();
+    save();
     Q_EMIT changed();
 }
 
@@ -120,6 +127,7 @@ void WaitingBatches::stop()
     stopped_ = true;
     kick_.stop();
     delivery_.stop();
+    save();
 }
 
 void WaitingBatches::startDue()
@@ -148,12 +156,19 @@ void WaitingBatches::giveWay()
 
 void WaitingBatches::fileSent(const QString& path)
 {
-    if (Batch* batch = batchFor(deliveringTo_)) {
-        batch->paths.removeOne(path);
-        if (batch->paths.isEmpty())
-            batches_.removeIf([this](const Batch& b) { return b.address == deliveringTo_; });
+    const qsizetype k = indexOf(deliveringTo_);
+    if (k < 0)
+        return;
+    Batch& batch = batches_[k];
+    batch.paths.removeOne(path);
+    if (batch.paths.isEmpty()) {
+        batches_.removeAt(k);
+        changedAll();
+    } else {
+        changedBatch(k);
     }
-    store();
+    if (!saveTimer_.isActive())
+        saveTimer_.start();
 }
 
 void WaitingBatches::fileFailed()
@@ -168,23 +183,66 @@ void WaitingBatches::deliveryFinished()
     if (Batch* batch = batchFor(deliveringTo_))
         batch->due = batch->paths.size() > failed_;
     deliveringTo_.clear();
+    save();
     kick_.start();
     Q_EMIT changed();
 }
 
-// Rewrites every batch and saves at once: a file counts as delivered only once the store
-// on disk says so.
-void WaitingBatches::store()
+void WaitingBatches::changedAll()
 {
-    for (int k = 0; k < storedSections_; ++k)
-        store_.removeSection(section(k));
-    for (int k = 0; k < batches_.size(); ++k) {
-        const Batch& batch = batches_.at(k);
-        store_.write(section(k), kAddress, batch.address);
-        store_.write(section(k), kCount, QString::number(batch.paths.size()));
-        for (int file = 0; file < batch.paths.size(); ++file)
-            store_.write(section(k), fileKey(file), batch.paths.at(file));
+    allChanged_ = true;
+    changedAddresses_.clear();
+}
+
+void WaitingBatches::changedBatch(qsizetype index)
+{
+    if (!allChanged_)
+        changedAddresses_.insert(batches_.at(index).address);
+}
+
+// Writes out the batches that changed, and checks that the file holds them. One that
+// cannot be written stays changed in the store, and goes with the next save.
+void WaitingBatches::save()
+{
+    saveTimer_.stop();
+    if (!allChanged_ && changedAddresses_.isEmpty())
+        return;
+    if (allChanged_) {
+        for (int k = int(batches_.size()); k < storedSections_; ++k)
+            store_.removeSection(section(k));
+        for (qsizetype k = 0; k < batches_.size(); ++k)
+            writeBatch(k);
+        storedSections_ = int(batches_.size());
+    } else {
+        for (const QString& address : std::as_const(changedAddresses_)) {
+            if (const int k = indexOf(address); k >= 0)
+                writeBatch(k);
+        }
+        storedSections_ = std::max(storedSections_, int(batches_.size()));
     }
-    storedSections_ = int(batches_.size());
-    store_.save();
+    allChanged_ = false;
+    changedAddresses_.clear();
+    if (store_.save()) {
+        saveFailedTold_ = false;
+        return;
+    }
+    if (!saveFailedTold_) {
+        saveFailedTold_ = true;
+        Q_EMIT saveFailed(
+            QStringLiteral("Quillo could not write its settings file %1, which keeps the files "
+                           "waiting for their person. After a restart, files delivered since "
+                           "may be sent again, and files added since may no longer wait.")
+                .arg(store_.fileName()));
+    }
+}
+
+void WaitingBatches::writeBatch(qsizetype index)
+{
+    const Batch& batch = batches_.at(index);
+    const QString name = section(int(index));
+    store_.removeSection(name);
+    store_.write(name, kAddress, batch.address);
+    store_.write(name, kCount, QString::number(batch.paths.size()));
+    for (qsizetype file = 0; file < batch.paths.size(); ++file)
+        store_.write(name, fileKey(int(file)), batch.paths.at(file));
 }

@@ -4,14 +4,20 @@
 
 #include <QList>
 #include <QObject>
+#include <QSet>
 #include <QStringList>
 #include <QTimer>
+
+#include <chrono>
 
 class SettingsStore;
 
 // Files that wait for their person: one batch per address, sent when an announcement
 // comes from that address. The batches are kept in the settings store, each file until it
-// has been delivered whole, so that a restart neither loses nor resends one.
+// has been delivered whole, so that a restart neither loses nor resends one. Files added
+// or cancelled are saved at once. Files delivered are crossed off at once in memory, and
+// on disk with the others delivered within kSaveDelay, and at the end of each attempt:
+// only a crash within that delay sends a file again. A save that fails is told.
 //
 // They share the one sender with the send queue. A waiting batch starts only while the
 // send queue is idle, and gives way when the user sends files now: the file in hand is
@@ -31,8 +37,11 @@ public:
         bool due = false; // its person has announced themselves since the last attempt
     };
 
+    static constexpr std::chrono::milliseconds kSaveDelay{1000};
+
     WaitingBatches(SettingsStore& store, FileSender& sender, SendBatch& now,
                    QObject* parent = nullptr);
+    void setSaveDelay(std::chrono::milliseconds delay) { saveTimer_.setInterval(delay); }
 
     // Reads the batches left by the last run; they wait for the next announcement.
     void load();
@@ -49,12 +58,14 @@ public:
     bool isDelivering() const { return delivery_.isRunning(); }
     // The batch that sends the files of one person, for the window to follow.
     SendBatch& delivery() { return delivery_; }
-    // Ends a delivery in progress quietly; nothing more starts.
+    // Ends a delivery in progress quietly and saves what is left; nothing more starts.
     void stop();
 
 Q_SIGNALS:
     // Batches were added, cancelled, emptied or ended an attempt.
     void changed();
+    // The settings file could not be written. Told once, until a save succeeds again.
+    void saveFailed(const QString& message);
 
 private:
     int indexOf(const QString& address) const;
@@ -64,16 +75,25 @@ private:
     void fileSent(const QString& path);
     void fileFailed();
     void deliveryFinished();
-    void store();
+    // Whether the batches as they are now must be written out, all of them or only the
+    // batch at index.
+    void changedAll();
+    void changedBatch(qsizetype index);
+    void save();
+    void writeBatch(qsizetype index);
 
     SettingsStore& store_;
     FileSender& sender_;
     SendBatch& now_;
     SendBatch delivery_;
-    QTimer kick_; // starts the next due batch from the event loop
+    QTimer kick_;      // starts the next due batch from the event loop
+    QTimer saveTimer_; // saves the files delivered meanwhile
     QList<Batch> batches_;
     QString deliveringTo_;
     int failed_ = 0; // files of the delivery in progress that were not sent
     int storedSections_ = 0;
+    bool allChanged_ = false;
+    QSet<QString> changedAddresses_; // batches to write out, when not all of them
+    bool saveFailedTold_ = false;
     bool stopped_ = false;
 };
