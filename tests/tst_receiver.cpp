@@ -1,3 +1,4 @@
+#include "addressbook/addressbook.h"
 #include "support/rawpeer.h"
 #include "support/receiverwatch.h"
 #include "support/testfiles.h"
@@ -411,6 +412,10 @@ void TestReceiver::nobodyHoldsTheReceiverForOthers()
     limits.minProgressBytes = 1024;
     receiver_->setLimits(limits);
     const QHostAddress other(QStringLiteral("127.0.0.18"));
+    // A friend, as no stranger may announce a file larger than its room for part files.
+    AddressBook book;
+    book.append(QStringLiteral("Crawler"), other.toString());
+    receiver_->setAddressBook(book);
 
     // One host trickles a header, another announces a huge file and trickles its bytes.
     RawPeer header;
