@@ -86,6 +86,8 @@ Main::Main(const Platform& platform, const QHostAddress& bindAddress)
     setAcceptDrops(true);
     ui_.ChatTX->installEventFilter(this);
     connect(&receiver_, &FileReceiver::finished, this, &Main::recordReceived);
+    receiver_.setDataFolder(platform.dataFolder);
+    receiver_.setAddressBook(addressBook_.book());
 
     // Presence and chat arrive from the window's creation on. When the port cannot be had,
     // the first status bar panel says so and the rest of the window carries on.
