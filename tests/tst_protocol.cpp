@@ -1,10 +1,13 @@
 #include "transfer/protocol.h"
 #include "transfer/receivedname.h"
+#include "transfer/saveerror.h"
 #include "transfer/speedtext.h"
 #include "transfer/timelefttext.h"
 
 #include <QSet>
 #include <QtTest>
+
+#include <cerrno>
 
 class TestProtocol : public QObject
 {
@@ -22,6 +25,7 @@ private Q_SLOTS:
     void receivedNames_data();
     void receivedNames();
     void freeNames();
+    void saveErrorTexts();
     void percentages();
     void speedTexts();
     void timeLeftTexts();
@@ -252,6 +256,12 @@ void TestProtocol::freeNames()
     QCOMPARE(firstFreeName("noext", isTaken), QStringLiteral("noext (1)"));
     QCOMPARE(firstFreeName("x.tar.gz", isTaken), QStringLiteral("x.tar (1).gz"));
     QCOMPARE(firstFreeName("full", [](const QString&) { return true; }), QString());
+}
+
+void TestProtocol::saveErrorTexts()
+{
+    QCOMPARE(saveErrorText(ENOSPC), QStringLiteral("the disk is full"));
+    QCOMPARE(saveErrorText(EDQUOT), QStringLiteral("your disk quota is used up"));
 }
 
 void TestProtocol::percentages()

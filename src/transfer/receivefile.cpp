@@ -106,7 +106,10 @@ bool ReceiveFile::close(bool complete)
         parts_->keep(part_.fileName());
         return !complete;
     }
+    // Neither the part file nor whatever stood under the final name before is a part
+    // file of ours now.
     parts_->forget(part_.fileName());
+    parts_->forget(path());
     if (const int error = syncFolder(folder_)) {
         error_ = saveErrorText(error);
         return false;
