@@ -106,39 +106,42 @@ bool PartFiles::makeRoom(const QString& peer, qint64 size, const QString& folder
 {
     if (!isStranger(peer))
         return true;
-    qint64 announced = size;
-    qint64 announcedBusy = size;
-    qint64 onDisk = 0;
-    int files = 1;
-    int filesBusy = 1;
-    for (auto entry = entries_.cbegin(); entry != entries_.cend(); ++entry) {
-        if (!isStranger(entry->peer))
-            continue;
-        announced += entry->size;
-        onDisk += QFileInfo(entry.key()).size();
-        ++files;
-        if (entry->busy) {
-            announcedBusy += entry->size;
-            ++filesBusy;
-        }
-    }
-    // What strangers' part files hold now would be free without them.
-    const QStorageInfo storage(folder);
-    qint64 room = strangerBytes_;
-    if (storage.isValid() && storage.bytesAvailable() >= 0)
-        room = std::min(room, (storage.bytesAvailable() + onDisk) / 2);
-    if (announcedBusy > room || filesBusy > strangerFiles_)
+    const qint64 room = strangerRoom(folder);
+    const auto fits = [&](const Use& use) {
+        return use.announced + size <= room && use.files < strangerFiles_;
+    };
+    if (!fits(strangerUse(true)))
         return false;
-    while (announced > room || files > strangerFiles_) {
+    while (!fits(strangerUse(false))) {
         const std::optional<QString> oldest = oldestIdleStranger();
         if (!oldest)
             return false;
-        announced -= entries_.value(*oldest).size;
-        --files;
         remove(*oldest);
     }
     saveLater();
     return true;
+}
+
+PartFiles::Use PartFiles::strangerUse(bool busyOnly) const
+{
+    Use use;
+    for (auto entry = entries_.cbegin(); entry != entries_.cend(); ++entry) {
+        if (!isStranger(entry->peer) || (busyOnly && !entry->busy))
+            continue;
+        use.announced += entry->size;
+        use.onDisk += QFileInfo(entry.key()).size();
+        ++use.files;
+    }
+    return use;
+}
+
+qint64 PartFiles::strangerRoom(const QString& folder) const
+{
+    const QStorageInfo storage(folder);
+    if (!storage.isValid() || storage.bytesAvailable() < 0)
+        return strangerBytes_;
+    // What strangers' part files hold now would be free without them.
+    return std::min(strangerBytes_, (storage.bytesAvailable() + strangerUse(false).onDisk) / 2);
 }
 
 bool PartFiles::isOurs(const QString& path, const Entry& entry) const

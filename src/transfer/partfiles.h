@@ -62,6 +62,15 @@ private:
         bool busy = false; // a transfer writes it now; not kept in the index
     };
 
+    // What part files of strangers take.
+    struct Use {
+        qint64 announced = 0;
+        qint64 onDisk = 0;
+        int files = 0;
+    };
+
+    Use strangerUse(bool busyOnly) const;
+    qint64 strangerRoom(const QString& folder) const;
     bool isOurs(const QString& path, const Entry& entry) const;
     bool isStranger(const QString& peer) const;
     void removeStale();
