@@ -97,18 +97,23 @@ bool ReceiveFile::close(bool complete)
 {
     if (!part_.isOpen())
         return true;
-    // The bytes reach the disk before the file takes its name.
-    const int syncError = complete && ::fsync(part_.handle()) != 0 ? errno : 0;
-    part_.close();
-    if (complete && syncError != 0)
-        error_ = saveErrorText(syncError);
-    if (!complete || syncError != 0 || !takeFinalName()) {
+    if (!complete) {
+        part_.close();
         parts_->keep(part_.fileName());
-        return !complete;
+        return true;
     }
-    // Neither the part file nor whatever stood under the final name before is a part
-    // file of ours now.
+    // The bytes reach the disk before the file takes its name.
+    const int syncError = ::fsync(part_.handle()) == 0 ? 0 : errno;
+    part_.close();
+    // A whole file is never taken over, whether it gets its name or not.
     parts_->forget(part_.fileName());
+    if (syncError != 0) {
+        error_ = saveErrorText(syncError);
+        return false;
+    }
+    if (!takeFinalName())
+        return false;
+    // Whatever stood under the final name before is no part file of ours either.
     parts_->forget(path());
     if (const int error = syncFolder(folder_)) {
         error_ = saveErrorText(error);

@@ -27,7 +27,7 @@ public:
     bool write(const QByteArray& bytes);
     // Closes the file. A complete file is synced and takes its final name, and its folder
     // is synced; one that is not stays a part file. Returns false when the complete file
-    // could not be synced or named; it then stays a part file too.
+    // could not be synced or named; it then stays a part file too, never taken over.
     bool close(bool complete);
     // Closes the file and removes it, giving its space back.
     void discard();
