@@ -16,6 +16,8 @@
 #include <QIcon>
 #include <QStandardPaths>
 
+#include <csignal>
+
 namespace
 {
 
@@ -34,6 +36,10 @@ QIcon applicationIcon()
 
 int main(int argc, char* argv[])
 {
+    // A file that grows past the size limit of the process then fails to be written, and
+    // is told like any other failure, instead of ending the program.
+    std::signal(SIGXFSZ, SIG_IGN);
+
     // Any argument is for the command line, which needs no display.
     if (argc > 1)
         return runHeadless(argc, argv);

@@ -12,6 +12,8 @@
 #include <QUdpSocket>
 #include <QtTest>
 
+#include <sys/resource.h>
+
 namespace
 {
 
@@ -31,6 +33,7 @@ const QHostAddress kPatientSender(QStringLiteral("127.0.0.91"));
 const QHostAddress kStranger(QStringLiteral("127.0.0.92"));
 const QHostAddress kOnlineAnna(QStringLiteral("127.0.0.93"));
 const QHostAddress kLooker(QStringLiteral("127.0.0.95"));
+const QHostAddress kLimitedReceiver(QStringLiteral("127.0.0.96"));
 constexpr quint16 kChatPort = 1071;
 // Long enough for the sender's three seconds of retries after a refusal.
 constexpr int kWait = 10000;
@@ -81,6 +84,7 @@ private Q_SLOTS:
     void receiveOnceWaitsForAConnectionWithAFile();
     void receiveRefusesToStart_data();
     void receiveRefusesToStart();
+    void fileSizeLimitIsASaveFailure();
     void terminationKeepsThePartFile();
     void chatSendsTheExactBytes();
     void listenPrintsNoticesAndLines();
@@ -309,6 +313,26 @@ void TestCli::receiveRefusesToStart()
     QTRY_VERIFY_WITH_TIMEOUT(receiver.hasEnded(), kWait);
     QCOMPARE(receiver.exitCode(), exitCode);
     QVERIFY2(receiver.errors().startsWith("quillo: " + message), qPrintable(receiver.errors()));
+}
+
+void TestCli::fileSizeLimitIsASaveFailure()
+{
+    CliRun receiver;
+    // Files may grow to 64 KiB only; going past that sends the program SIGXFSZ.
+    receiver.process.setChildProcessModifier([] {
+        const rlimit small{64 * 1024, 64 * 1024};
+        setrlimit(RLIMIT_FSIZE, &small);
+    });
+    receiver.start({"receive", "--bind", a(kLimitedReceiver), "--dir", receiver.home()});
+    CliRawPeer peer(kRawPeer, kLimitedReceiver);
+    QTRY_VERIFY_WITH_TIMEOUT(peer.connected(), kWait);
+    peer.socket->write("FILENAME big.bin #200000\r\n" + QByteArray(100 * 1024, 'b'));
+
+    const QString told = "Cannot save: the file is larger than this system lets a program write";
+    QTRY_VERIFY2_WITH_TIMEOUT(receiver.errors().contains(told), qPrintable(receiver.errors()),
+                              kWait);
+    QVERIFY(!receiver.hasEnded());
+    QVERIFY(!QFile::exists(receiver.home() + "/big.bin.part"));
 }
 
 void TestCli::terminationKeepsThePartFile()

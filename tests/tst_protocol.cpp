@@ -1,10 +1,13 @@
 #include "transfer/protocol.h"
 #include "transfer/receivedname.h"
+#include "transfer/saveerror.h"
 #include "transfer/speedtext.h"
 #include "transfer/timelefttext.h"
 
 #include <QSet>
 #include <QtTest>
+
+#include <cerrno>
 
 class TestProtocol : public QObject
 {
@@ -22,6 +25,7 @@ private Q_SLOTS:
     void receivedNames_data();
     void receivedNames();
     void freeNames();
+    void saveErrorTexts();
     void percentages();
     void speedTexts();
     void timeLeftTexts();
@@ -179,6 +183,31 @@ void TestProtocol::receivedNames_data()
                                               "31mb")
                                 << "a31mb";
     QTest::newRow("nothing left") << QByteArray(".\xe2\x80\xae.") << QString();
+    // Blanks and dots at the start go together, whichever comes first.
+    QTest::newRow("dot, space, dot") << QByteArray(". .bash_login") << "bash_login";
+    QTest::newRow("no-break space, dot") << QByteArray("\xc2\xa0.bashrc") << "bashrc";
+    QTest::newRow("ideographic space, dot") << QByteArray("\xe3\x80\x80.bashrc") << "bashrc";
+    QTest::newRow("em space, dot") << QByteArray("\xe2\x80\x83.bashrc") << "bashrc";
+    QTest::newRow("hangul filler, dot") << QByteArray("\xe3\x85\xa4.profile") << "profile";
+    QTest::newRow("joiner, dot") << QByteArray("\xcd\x8f.profile") << "profile";
+    QTest::newRow("dots and spaces") << QByteArray(". . .") << QString();
+    QTest::newRow("blank ends") << QByteArray("\xe3\x85\xa4report.pdf\xe2\xa0\x80 ")
+                                << "report.pdf";
+    QTest::newRow("selector inside kept")
+        << QByteArray("\xe2\x9d\xa4\xef\xb8\x8f.txt") << QString::fromUtf8("❤️.txt");
+    // Names that show nothing.
+    QTest::newRow("spaces") << QByteArray("   ") << QString();
+    QTest::newRow("hangul filler") << QByteArray("\xe3\x85\xa4\xe3\x85\xa4") << QString();
+    QTest::newRow("halfwidth filler") << QByteArray("\xef\xbe\xa0") << QString();
+    QTest::newRow("choseong and jungseong fillers")
+        << QByteArray("\xe1\x85\x9f\xe1\x85\xa0") << QString();
+    QTest::newRow("grapheme joiner") << QByteArray("\xcd\x8f") << QString();
+    QTest::newRow("braille blank") << QByteArray("\xe2\xa0\x80") << QString();
+    QTest::newRow("variation selector") << QByteArray("\xef\xb8\x8f") << QString();
+    QTest::newRow("mongolian vowel separator") << QByteArray("\xe1\xa0\x8e") << QString();
+    QTest::newRow("tag letter") << QByteArray("\xf3\xa0\x81\x81") << QString();
+    QTest::newRow("blanks of every kind")
+        << QByteArray("\xe3\x85\xa4 \xe2\xa0\x80\xc2\xa0\xef\xbe\xa0\xe2\x80\x8b") << QString();
     QTest::newRow("utf-8") << QByteArray("Zo\xc3\xab.txt") << QString::fromUtf8("Zoë.txt");
     QTest::newRow("8-bit") << QByteArray("caf\xe9.txt") << QString::fromUtf8("café.txt");
     QTest::newRow("8-bit euro") << QByteArray("\x80") << QString::fromUtf8("€");
@@ -227,6 +256,12 @@ void TestProtocol::freeNames()
     QCOMPARE(firstFreeName("noext", isTaken), QStringLiteral("noext (1)"));
     QCOMPARE(firstFreeName("x.tar.gz", isTaken), QStringLiteral("x.tar (1).gz"));
     QCOMPARE(firstFreeName("full", [](const QString&) { return true; }), QString());
+}
+
+void TestProtocol::saveErrorTexts()
+{
+    QCOMPARE(saveErrorText(ENOSPC), QStringLiteral("the disk is full"));
+    QCOMPARE(saveErrorText(EDQUOT), QStringLiteral("your disk quota is used up"));
 }
 
 void TestProtocol::percentages()

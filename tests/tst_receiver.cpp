@@ -1,3 +1,4 @@
+#include "addressbook/addressbook.h"
 #include "support/rawpeer.h"
 #include "support/receiverwatch.h"
 #include "support/testfiles.h"
@@ -21,6 +22,8 @@ namespace
 
 const QHostAddress kAddress(QStringLiteral("127.0.0.10"));
 const QHostAddress kPeerAddress(QStringLiteral("127.0.0.11"));
+const QHostAddress kOtherPeer(QStringLiteral("127.0.0.24"));
+const QHostAddress kFriend(QStringLiteral("127.0.0.35"));
 constexpr int kWait = 5000;
 
 } // namespace
@@ -54,16 +57,27 @@ private Q_SLOTS:
     void oneHostCannotTakeEverySeat();
     void onlyKnownSendersWhenAsked();
     void errorEventEndsTheTransfer();
+    void partFilesAreTiedToTheirSender();
+    void aFileInAPartsPlaceIsNeverTakenOver();
+    void partFilesAreRememberedAcrossRestarts();
+    void stalePartsAreRemoved();
+    void strangersPartFilesAreLimited();
     void speedMeterTicks();
 
 private:
     QString inbox(const QString& name = {}) const { return QDir(folder_).filePath(name); }
     QStringList inboxFiles() const;
     // Connects a peer and waits until the receiver has taken it.
-    void connectPeer(RawPeer& peer);
+    void connectPeer(RawPeer& peer, const QHostAddress& from = kPeerAddress);
     // Sends a header and waits for the acceptance.
-    void announce(RawPeer& peer, const QByteArray& name, qint64 size);
-    void transfer(const QByteArray& name, const QByteArray& content);
+    void announce(RawPeer& peer, const QByteArray& name, qint64 size,
+                  const QHostAddress& from = kPeerAddress);
+    void transfer(const QByteArray& name, const QByteArray& content,
+                  const QHostAddress& from = kPeerAddress);
+    // Sends the first byte of a file of size bytes, and closes: a part file is left.
+    void breakOff(const QByteArray& name, qint64 size, const QHostAddress& from = kPeerAddress);
+    // A new receiver in place of the old one, as after a restart.
+    void startReceiver();
     // The end of the last connection, once it has ended.
     const ReceiveEnd& lastEnd() const { return watch_->ends.last(); }
 
@@ -78,9 +92,17 @@ void TestReceiver::init()
     dir_ = std::make_unique<QTemporaryDir>();
     folder_ = dir_->path() + QStringLiteral("/in/");
     QVERIFY(QDir().mkpath(folder_));
+    startReceiver();
+}
+
+void TestReceiver::startReceiver()
+{
+    watch_.reset();
+    receiver_.reset();
     receiver_ = std::make_unique<FileReceiver>(kAddress);
     watch_ = std::make_unique<ReceiverWatch>(*receiver_);
     receiver_->setSaveFolder(folder_);
+    receiver_->setDataFolder(dir_->filePath(QStringLiteral("data")));
     QVERIFY(!receiver_->listen());
 }
 
@@ -96,28 +118,40 @@ QStringList TestReceiver::inboxFiles() const
     return QDir(folder_).entryList(QDir::Files | QDir::Hidden | QDir::System, QDir::Name);
 }
 
-void TestReceiver::connectPeer(RawPeer& peer)
+void TestReceiver::connectPeer(RawPeer& peer, const QHostAddress& from)
 {
-    peer.connectTo(kPeerAddress, kAddress, kFilePort);
+    peer.connectTo(from, kAddress, kFilePort);
     QTRY_VERIFY_WITH_TIMEOUT(peer.isConnected(), kWait);
     QTRY_COMPARE_WITH_TIMEOUT(watch_->status, QStringLiteral("Connected"), kWait);
-    QCOMPARE(watch_->peer, QStringLiteral("127.0.0.11"));
+    QCOMPARE(watch_->peer, from.toString());
 }
 
-void TestReceiver::announce(RawPeer& peer, const QByteArray& name, qint64 size)
+void TestReceiver::announce(RawPeer& peer, const QByteArray& name, qint64 size,
+                            const QHostAddress& from)
 {
-    connectPeer(peer);
+    connectPeer(peer, from);
     peer.send(transferHeader(name, size));
     QTRY_COMPARE_WITH_TIMEOUT(peer.replies, QByteArray("OK\n"), kWait);
 }
 
-void TestReceiver::transfer(const QByteArray& name, const QByteArray& content)
+void TestReceiver::transfer(const QByteArray& name, const QByteArray& content,
+                            const QHostAddress& from)
 {
     RawPeer peer;
-    announce(peer, name, content.size());
+    announce(peer, name, content.size(), from);
     peer.send(content);
     QTRY_VERIFY_WITH_TIMEOUT(
         peer.replies.endsWith("\n" + QByteArray::number(content.size()) + "\n"), kWait);
+    peer.close();
+    QTRY_COMPARE_WITH_TIMEOUT(watch_->status, QStringLiteral("Disconnected"), kWait);
+}
+
+void TestReceiver::breakOff(const QByteArray& name, qint64 size, const QHostAddress& from)
+{
+    RawPeer peer;
+    announce(peer, name, size, from);
+    peer.send("x");
+    QTRY_COMPARE_WITH_TIMEOUT(peer.replies, QByteArray("OK\n1\n"), kWait);
     peer.close();
     QTRY_COMPARE_WITH_TIMEOUT(watch_->status, QStringLiteral("Disconnected"), kWait);
 }
@@ -397,7 +431,9 @@ void TestReceiver::failedWriteIsReported()
     announce(peer, "large.bin", 200 * 1024);
     peer.send(QByteArray(100 * 1024, 'L'));
     QTRY_VERIFY_WITH_TIMEOUT(peer.isClosed(), kWait);
-    QVERIFY2(watch_->status.startsWith(QLatin1String("Cannot save: ")), qPrintable(watch_->status));
+    QCOMPARE(
+        watch_->status,
+        QStringLiteral("Cannot save: the file is larger than this system lets a program write"));
     // The space it took is given back.
     QCOMPARE(inboxFiles(), QStringList());
     QCOMPARE(lastEnd().path, QString());
@@ -411,6 +447,10 @@ void TestReceiver::nobodyHoldsTheReceiverForOthers()
     limits.minProgressBytes = 1024;
     receiver_->setLimits(limits);
     const QHostAddress other(QStringLiteral("127.0.0.18"));
+    // A friend, as no stranger may announce a file larger than its room for part files.
+    AddressBook book;
+    book.append(QStringLiteral("Crawler"), other.toString());
+    receiver_->setAddressBook(book);
 
     // One host trickles a header, another announces a huge file and trickles its bytes.
     RawPeer header;
@@ -496,6 +536,87 @@ void TestReceiver::errorEventEndsTheTransfer()
     QTRY_VERIFY_WITH_TIMEOUT(peer.isClosed(), kWait);
     QCOMPARE(inboxFiles(), QStringList{"broken.bin.part"});
     transfer("fine.bin", "f");
+}
+
+void TestReceiver::partFilesAreTiedToTheirSender()
+{
+    breakOff("tied.bin", 10);
+    // Another host sending the same name gets a name of its own.
+    transfer("tied.bin", "other", kOtherPeer);
+    QCOMPARE(readFile(inbox("tied.bin.part")), QByteArray("x"));
+    QCOMPARE(readFile(inbox("tied (1).bin")), QByteArray("other"));
+    // The host that began it takes it over.
+    transfer("tied.bin", "mine");
+    QCOMPARE(inboxFiles(), (QStringList{"tied (1).bin", "tied.bin"}));
+}
+
+void TestReceiver::aFileInAPartsPlaceIsNeverTakenOver()
+{
+    breakOff("victim", 10);
+    QVERIFY(QFile::remove(inbox("victim.part")));
+    // A whole file that happens to be named like the part file that was there.
+    transfer("victim.part", "whole");
+    transfer("victim", "next");
+    QCOMPARE(readFile(inbox("victim.part")), QByteArray("whole"));
+    QCOMPARE(readFile(inbox("victim (1)")), QByteArray("next"));
+}
+
+void TestReceiver::partFilesAreRememberedAcrossRestarts()
+{
+    breakOff("big.bin", 10);
+    startReceiver();
+    transfer("big.bin", "again");
+    QCOMPARE(inboxFiles(), QStringList{"big.bin"});
+
+    // A damaged index is an empty one: nothing is taken over, and files still arrive.
+    breakOff("more.bin", 10);
+    QVERIFY(writeFile(dir_->filePath(QStringLiteral("data/partfiles.json")), "{\"parts\": [{"));
+    startReceiver();
+    transfer("more.bin", "fresh");
+    QCOMPARE(readFile(inbox("more.bin.part")), QByteArray("x"));
+    QCOMPARE(readFile(inbox("more (1).bin")), QByteArray("fresh"));
+}
+
+void TestReceiver::stalePartsAreRemoved()
+{
+    breakOff("old.bin", 10);
+    breakOff("recent.bin", 10);
+    QVERIFY(writeFile(inbox("theirs.bin.part"), "theirs"));
+    const QDateTime weekAgo = QDateTime::currentDateTime().addDays(-8);
+    for (const char* name : {"old.bin.part", "theirs.bin.part"}) {
+        QFile file(inbox(name));
+        QVERIFY(file.open(QIODevice::ReadWrite));
+        QVERIFY(file.setFileTime(weekAgo, QFileDevice::FileModificationTime));
+    }
+    startReceiver();
+    QCOMPARE(inboxFiles(), (QStringList{"recent.bin.part", "theirs.bin.part"}));
+}
+
+void TestReceiver::strangersPartFilesAreLimited()
+{
+    ReceiverLimits limits;
+    limits.maxStrangerPartBytes = 1000;
+    receiver_->setLimits(limits);
+    AddressBook book;
+    book.append(QStringLiteral("Friend"), kFriend.toString());
+    receiver_->setAddressBook(book);
+
+    breakOff("first.bin", 600);
+    // A stranger's new file makes room by removing the oldest stranger's part file.
+    RawPeer second;
+    announce(second, "second.bin", 600, kOtherPeer);
+    QCOMPARE(inboxFiles(), QStringList{"second.bin.part"});
+    // While that one is still arriving, there is no room for another.
+    RawPeer third;
+    connectPeer(third);
+    third.send(transferHeader("third.bin", 600));
+    QTRY_VERIFY_WITH_TIMEOUT(third.isClosed(), kWait);
+    QCOMPARE(lastEnd().outcome, ReceiveEnd::Outcome::Refused);
+    QCOMPARE(lastEnd().status, QStringLiteral("Refused: no more room for unfinished files from "
+                                              "senders outside your address book"));
+    // Friends are not limited.
+    RawPeer fromFriend;
+    announce(fromFriend, "friend.bin", 5000, kFriend);
 }
 
 void TestReceiver::speedMeterTicks()

@@ -48,6 +48,7 @@ std::unique_ptr<Command> makeCommand(const CommandLine& line, const SettingsStor
         }
         auto command =
             std::make_unique<ReceiveCommand>(line.bindAddress, folder.folder, line.once, console);
+        command->useAddressBook(book);
         if (line.onlyKnown)
             command->takeOnlyFrom(book);
         return command;

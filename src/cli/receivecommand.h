@@ -19,6 +19,9 @@ public:
     ReceiveCommand(const QHostAddress& bindAddress, const QString& folder, bool once,
                    Console& console, QObject* parent = nullptr);
 
+    // Counts the addresses in book as friends, whose part files are not limited in room;
+    // book must outlive the command.
+    void useAddressBook(const AddressBook& book) { receiver_.setAddressBook(book); }
     // Takes files only from the addresses in book, which must outlive the command.
     void takeOnlyFrom(const AddressBook& book);
 

@@ -89,6 +89,8 @@ Main::Main(const Platform& platform, const QHostAddress& bindAddress)
     connect(&receiver_, &FileReceiver::finished, this, &Main::recordReceived);
     connect(&waiting_, &WaitingBatches::saveFailed, this,
             [this](const QString& message) { platform_.dialogs.notice(message); });
+    receiver_.setDataFolder(platform.dataFolder);
+    receiver_.setAddressBook(addressBook_.book());
 
     // Presence and chat arrive from the window's creation on. When the port cannot be had,
     // the first status bar panel says so and the rest of the window carries on.

@@ -1,14 +1,27 @@
 #include "transfer/filereceiver.h"
 
 #include "platform/localaddress.h"
+#include "presence/datagram.h"
 #include "transfer/protocol.h"
 #include "transfer/receiveconnection.h"
 
+#include <QDir>
+#include <QStandardPaths>
 #include <QTcpSocket>
 
-FileReceiver::FileReceiver(const QHostAddress& bindAddress, QObject* parent)
-    : QObject(parent), bindAddress_(bindAddress)
+namespace
 {
+
+const QString kPartIndexName = QStringLiteral("partfiles.json");
+
+} // namespace
+
+FileReceiver::FileReceiver(const QHostAddress& bindAddress, QObject* parent)
+    : QObject(parent), bindAddress_(bindAddress),
+      partIndex_(QDir(QStandardPaths::writableLocation(QStandardPaths::AppDataLocation))
+                     .filePath(kPartIndexName))
+{
+    setLimits(limits_);
     connect(&FileRecieveSocket, &QTcpServer::newConnection, this,
             &FileReceiver::FileRecieveSocket_ConnectionRequest);
     connect(&speed_, &SpeedMeter::ticked, this, &FileReceiver::speedTicked);
@@ -20,8 +33,26 @@ FileReceiver::~FileReceiver()
     qDeleteAll(std::exchange(connections_, {}));
 }
 
+void FileReceiver::setLimits(const ReceiverLimits& limits)
+{
+    limits_ = limits;
+    parts_.setStrangerLimits(limits.maxStrangerPartBytes, limits.maxStrangerParts);
+}
+
+void FileReceiver::setDataFolder(const QString& folder)
+{
+    partIndex_ = QDir(folder).filePath(kPartIndexName);
+}
+
+void FileReceiver::setAddressBook(const AddressBook& book)
+{
+    parts_.setKnownSenders(
+        [&book](const QString& peer) { return senderName(book, peer).has_value(); });
+}
+
 std::optional<SocketError> FileReceiver::listen()
 {
+    parts_.open(partIndex_);
     FileRecieveSocket.close();
     if (FileRecieveSocket.listen(bindAddress_, kFilePort))
         return std::nullopt;
@@ -60,7 +91,7 @@ void FileReceiver::take(QTcpSocket* socket)
         Q_EMIT finished(end);
         return;
     }
-    auto* connection = new ReceiveConnection(id, socket, saveFolder_, limits_, leftovers_, this);
+    auto* connection = new ReceiveConnection(id, socket, saveFolder_, limits_, parts_, this);
     connections_.append(connection);
     connect(connection, &ReceiveConnection::fileStarted, this,
             [this, id](const QString& name, qint64 size) {
@@ -90,8 +121,10 @@ bool FileReceiver::hasRoomFor(const QString& peer) const
     return fromPeer < limits_.maxConnectionsPerHost;
 }
 
-void FileReceiver::connectionEnded(ReceiveConnection* connection, const ReceiveEnd& end)
+void FileReceiver::connectionEnded(ReceiveConnection* connection, ReceiveEnd end)
 {
+    if (const std::optional<QString> problem = parts_.takeProblem())
+        end.detail = end.detail.isEmpty() ? *problem : end.detail + QStringLiteral(". ") + *problem;
     connections_.removeOne(connection);
     connection->deleteLater();
     if (end.connection == metered_)

@@ -1,18 +1,19 @@
 #pragma once
 
 #include "platform/socketerror.h"
+#include "transfer/partfiles.h"
 #include "transfer/speedmeter.h"
 
 #include <QHostAddress>
 #include <QList>
 #include <QObject>
-#include <QSet>
 #include <QTcpServer>
 
 #include <chrono>
 #include <functional>
 #include <optional>
 
+class AddressBook;
 class ReceiveConnection;
 
 // How one connection to the receiver ended.
@@ -48,6 +49,9 @@ struct ReceiverLimits {
     // Connections served at once, in all and from one address.
     int maxConnections = 8;
     int maxConnectionsPerHost = 2;
+    // The unfinished files of senders outside the address book, all together.
+    qint64 maxStrangerPartBytes = qint64(4) * 1024 * 1024 * 1024;
+    int maxStrangerParts = 100;
 };
 
 // The receiving side: listens on the file port and serves each connection that comes,
@@ -63,7 +67,13 @@ public:
     ~FileReceiver() override;
 
     void setSaveFolder(const QString& folder) { saveFolder_ = folder; }
-    void setLimits(const ReceiverLimits& limits) { limits_ = limits; }
+    void setLimits(const ReceiverLimits& limits);
+    // Where the index of our part files is kept, read at the first listen(); the
+    // program's data folder unless told otherwise.
+    void setDataFolder(const QString& folder);
+    // Who counts as a friend for the room part files may take; the book must outlive the
+    // receiver. Without it, everyone counts as a stranger.
+    void setAddressBook(const AddressBook& book);
     // Whom files are taken from, by address; when set, anyone it says no to is turned
     // away at once with the status "Refused: ADDRESS is not in your address book".
     using SenderFilter = std::function<bool(const QString& peer)>;
@@ -90,7 +100,7 @@ private:
     void FileRecieveSocket_ConnectionRequest();
     void take(QTcpSocket* socket);
     bool hasRoomFor(const QString& peer) const;
-    void connectionEnded(ReceiveConnection* connection, const ReceiveEnd& end);
+    void connectionEnded(ReceiveConnection* connection, ReceiveEnd end);
 
     QHostAddress bindAddress_;
     QString saveFolder_;
@@ -98,7 +108,8 @@ private:
     SenderFilter accepts_;
     QTcpServer FileRecieveSocket;
     QList<ReceiveConnection*> connections_;
-    QSet<QString> leftovers_; // part files of ours that a sender trying again may take over
+    QString partIndex_;
+    PartFiles parts_; // part files of ours that a sender trying again may take over
     int lastId_ = 0;
     int metered_ = 0; // the connection whose file started last
     SpeedMeter speed_;

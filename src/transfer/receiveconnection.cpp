@@ -22,10 +22,10 @@ qint64 wholeSeconds(std::chrono::milliseconds duration)
 } // namespace
 
 ReceiveConnection::ReceiveConnection(int id, QTcpSocket* socket, const QString& saveFolder,
-                                     const ReceiverLimits& limits, QSet<QString>& leftovers,
+                                     const ReceiverLimits& limits, PartFiles& parts,
                                      QObject* parent)
     : QObject(parent), id_(id), socket_(socket), saveFolder_(saveFolder), limits_(limits),
-      leftovers_(leftovers), peer_(dottedAddress(socket->peerAddress()))
+      parts_(parts), peer_(dottedAddress(socket->peerAddress()))
 {
     socket->setParent(this);
     socket->setReadBufferSize(kReadBufferBytes);
@@ -108,7 +108,13 @@ bool ReceiveConnection::takeHeader()
             QStringLiteral("Cannot save: no save folder has been chosen"));
         return false;
     }
-    if (!file_.create(saveFolder_, *name, &leftovers_)) {
+    if (!parts_.makeRoom(peer_, header_.header().size, saveFolder_)) {
+        end(ReceiveEnd::Outcome::Refused,
+            QStringLiteral("Refused: no more room for unfinished files from senders outside "
+                           "your address book"));
+        return false;
+    }
+    if (!file_.create(saveFolder_, *name, parts_, peer_, header_.header().size)) {
         end(ReceiveEnd::Outcome::CannotSave, QStringLiteral("Cannot save: ") + file_.error());
         return false;
     }
@@ -211,11 +217,8 @@ void ReceiveConnection::end(ReceiveEnd::Outcome outcome, const QString& status,
         end.status = QStringLiteral("Cannot save: ") + file_.error();
         end.detail.clear();
     }
-    if (hadFile) {
+    if (hadFile)
         end.path = file_.path();
-        if (end.outcome != ReceiveEnd::Outcome::Saved)
-            leftovers_.insert(end.path);
-    }
     state_ = State::Ended;
     idle_.stop();
     headerDeadline_.stop();

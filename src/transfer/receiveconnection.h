@@ -1,13 +1,13 @@
 #pragma once
 
 #include "transfer/filereceiver.h"
+#include "transfer/partfiles.h"
 #include "transfer/protocol.h"
 #include "transfer/receivefile.h"
 
 #include <QElapsedTimer>
 #include <QObject>
 #include <QPointer>
-#include <QSet>
 #include <QTcpSocket>
 #include <QTimer>
 
@@ -21,11 +21,10 @@ class ReceiveConnection : public QObject
     Q_OBJECT
 
 public:
-    // leftovers: the part files this receiver left behind, which a new transfer of the
-    // same name may take over; shared by all connections.
+    // parts: the part files this receiver made, which a new transfer of the same name
+    // from the same sender may take over; shared by all connections.
     ReceiveConnection(int id, QTcpSocket* socket, const QString& saveFolder,
-                      const ReceiverLimits& limits, QSet<QString>& leftovers,
-                      QObject* parent = nullptr);
+                      const ReceiverLimits& limits, PartFiles& parts, QObject* parent = nullptr);
     // Lets go quietly; a file in progress stays a part file.
     ~ReceiveConnection() override;
 
@@ -61,7 +60,7 @@ private:
     QPointer<QTcpSocket> socket_;
     QString saveFolder_;
     ReceiverLimits limits_;
-    QSet<QString>& leftovers_;
+    PartFiles& parts_;
     QString peer_;
     QTimer idle_;
     QTimer headerDeadline_;

@@ -2,6 +2,11 @@
 
 #include "platform/peertext.h"
 
+#include <QList>
+
+#include <array>
+#include <utility>
+
 namespace
 {
 
@@ -9,6 +14,30 @@ constexpr int kMaxNumber = 9999;
 // The longest file name the file systems we run on can hold, in bytes, less room for the
 // ".part" suffix and a " (9999)" number.
 constexpr int kMaxNameBytes = 255 - 5 - 7;
+
+// Characters that show nothing at all: the code points Unicode says to draw as nothing
+// when unsupported (fillers, joiners, variation selectors, tags and the like), and the
+// braille blank, which is drawn as an empty cell.
+constexpr std::array<std::pair<char32_t, char32_t>, 18> kBlankRanges = {{
+    {0x00ad, 0x00ad},
+    {0x034f, 0x034f},
+    {0x061c, 0x061c},
+    {0x115f, 0x1160},
+    {0x17b4, 0x17b5},
+    {0x180b, 0x180f},
+    {0x200b, 0x200f},
+    {0x202a, 0x202e},
+    {0x2060, 0x206f},
+    {0x2800, 0x2800},
+    {0x3164, 0x3164},
+    {0xfe00, 0xfe0f},
+    {0xfeff, 0xfeff},
+    {0xffa0, 0xffa0},
+    {0xfff0, 0xfff8},
+    {0x1bca0, 0x1bca3},
+    {0x1d173, 0x1d17a},
+    {0xe0000, 0xe0fff},
+}};
 
 bool hasControlCharacter(const QByteArray& bytes)
 {
@@ -20,15 +49,33 @@ bool hasControlCharacter(const QByteArray& bytes)
     return false;
 }
 
-// What is left to see of a name: no invisible characters, and no leading dots, so that a
-// file never arrives hidden (".bash_login" is saved as "bash_login").
+// Whether a character leaves nothing to see: spaces of any width, and the above.
+bool isBlank(char32_t c)
+{
+    if (QChar::isSpace(c))
+        return true;
+    for (const auto& [first, last] : kBlankRanges) {
+        if (c >= first && c <= last)
+            return true;
+    }
+    return false;
+}
+
+// What is left to see of a name: no invisible characters, nothing blank at either end,
+// and no dot at the start, so that a file never arrives hidden (".bash_login" is saved as
+// "bash_login"). Blanks and dots go together, so that dropping one never uncovers the
+// other (". .bash_login" is saved as "bash_login" too). A name of blanks alone is empty.
 QString visiblePart(const QString& name)
 {
-    const QString visible = withoutInvisibleCharacters(name);
+    const QList<uint> text = withoutInvisibleCharacters(name).toUcs4();
     qsizetype start = 0;
-    while (start < visible.size() && visible.at(start) == QLatin1Char('.'))
+    while (start < text.size() && (text.at(start) == U'.' || isBlank(text.at(start))))
         ++start;
-    return visible.mid(start).trimmed();
+    qsizetype end = text.size();
+    while (end > start && isBlank(text.at(end - 1)))
+        --end;
+    return QString::fromUcs4(reinterpret_cast<const char32_t*>(text.constData()) + start,
+                             end - start);
 }
 
 } // namespace

@@ -1,9 +1,15 @@
 #include "transfer/receivefile.h"
 
+#include "transfer/partfiles.h"
 #include "transfer/receivedname.h"
+#include "transfer/saveerror.h"
 
 #include <QDir>
 #include <QFileInfo>
+
+#include <cerrno>
+#include <fcntl.h>
+#include <unistd.h>
 
 namespace
 {
@@ -17,18 +23,47 @@ bool exists(const QDir& folder, const QString& name)
     return info.exists() || info.isSymLink();
 }
 
+// Writes all of bytes to fd; returns 0 or the system's error number.
+int writeAll(int fd, const QByteArray& bytes)
+{
+    const char* next = bytes.constData();
+    qsizetype left = bytes.size();
+    while (left > 0) {
+        const ssize_t written = ::write(fd, next, size_t(left));
+        if (written < 0 && errno == EINTR)
+            continue;
+        if (written <= 0)
+            return written < 0 ? errno : ENOSPC;
+        next += written;
+        left -= written;
+    }
+    return 0;
+}
+
+// Makes a rename in folder last through a power cut; returns 0 or the error number.
+int syncFolder(const QString& folder)
+{
+    const int fd = ::open(QFile::encodeName(folder).constData(), O_RDONLY | O_DIRECTORY);
+    if (fd < 0)
+        return errno;
+    const int error = ::fsync(fd) == 0 ? 0 : errno;
+    ::close(fd);
+    return error;
+}
+
 } // namespace
 
-bool ReceiveFile::create(const QString& folder, const QString& name, QSet<QString>* leftovers)
+bool ReceiveFile::create(const QString& folder, const QString& name, PartFiles& parts,
+                         const QString& peer, qint64 size)
 {
     const QDir dir(folder);
-    const auto isLeftover = [&dir, leftovers](const QString& n) {
-        const QString part = dir.filePath(n + kPartSuffix);
-        return leftovers && leftovers->contains(part) && !QFileInfo(part).isSymLink();
+    const auto isLeftover = [&dir, &parts, &peer](const QString& n) {
+        return parts.canTakeOver(dir.filePath(n + kPartSuffix), peer);
     };
     finalName_ = firstFreeName(name, [&](const QString& n) {
         return exists(dir, n) || (exists(dir, n + kPartSuffix) && !isLeftover(n));
     });
+    parts_ = &parts;
     folder_ = folder;
     if (finalName_.isEmpty()) {
         error_ = QStringLiteral("every numbered variant of the name is taken");
@@ -39,24 +74,22 @@ bool ReceiveFile::create(const QString& folder, const QString& name, QSet<QStrin
     // NewOnly creates exclusively: it fails on an existing file or link of that name.
     // Only a leftover of our own is written over.
     QIODevice::OpenMode mode = QIODevice::WriteOnly | QIODevice::Unbuffered;
-    if (isLeftover(finalName_)) {
-        leftovers->remove(part_.fileName());
-        mode |= QIODevice::Truncate;
-    } else {
-        mode |= QIODevice::NewOnly;
-    }
+    mode |= isLeftover(finalName_) ? QIODevice::Truncate : QIODevice::NewOnly;
     if (!part_.open(mode)) {
         error_ = part_.errorString();
         return false;
     }
+    parts.begin(part_.fileName(), peer, size);
     return true;
 }
 
 bool ReceiveFile::write(const QByteArray& bytes)
 {
-    if (part_.write(bytes) == bytes.size())
+    // Straight to the system, whose error number tells a full disk from other failures.
+    const int error = writeAll(part_.handle(), bytes);
+    if (error == 0)
         return true;
-    error_ = part_.errorString();
+    error_ = saveErrorText(error);
     return false;
 }
 
@@ -64,19 +97,40 @@ bool ReceiveFile::close(bool complete)
 {
     if (!part_.isOpen())
         return true;
-    part_.close();
-    if (!complete)
-        return true;
-    // Another file may have taken the final name meanwhile; rename never replaces it.
-    const QDir dir(folder_);
-    const QString partPath = part_.fileName();
-    finalName_ = firstFreeName(finalName_, [&dir](const QString& n) { return exists(dir, n); });
-    if (!finalName_.isEmpty() && QFile::rename(partPath, dir.filePath(finalName_))) {
-        named_ = true;
+    if (!complete) {
+        part_.close();
+        parts_->keep(part_.fileName());
         return true;
     }
-    error_ = QStringLiteral("the finished file could not take its name");
-    return false;
+    // The bytes reach the disk before the file takes its name.
+    const int syncError = ::fsync(part_.handle()) == 0 ? 0 : errno;
+    part_.close();
+    // A whole file is never taken over, whether it gets its name or not.
+    parts_->forget(part_.fileName());
+    if (syncError != 0) {
+        error_ = saveErrorText(syncError);
+        return false;
+    }
+    if (!takeFinalName())
+        return false;
+    // Whatever stood under the final name before is no part file of ours either.
+    parts_->forget(path());
+    if (const int error = syncFolder(folder_)) {
+        error_ = saveErrorText(error);
+        return false;
+    }
+    return true;
+}
+
+bool ReceiveFile::takeFinalName()
+{
+    // Another file may have taken the final name meanwhile; rename never replaces it.
+    const QDir dir(folder_);
+    finalName_ = firstFreeName(finalName_, [&dir](const QString& n) { return exists(dir, n); });
+    named_ = !finalName_.isEmpty() && QFile::rename(part_.fileName(), dir.filePath(finalName_));
+    if (!named_)
+        error_ = QStringLiteral("the finished file could not take its name");
+    return named_;
 }
 
 void ReceiveFile::discard()
@@ -85,6 +139,7 @@ void ReceiveFile::discard()
         return;
     part_.close();
     part_.remove();
+    parts_->forget(part_.fileName());
 }
 
 QString ReceiveFile::path() const

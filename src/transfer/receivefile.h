@@ -1,30 +1,33 @@
 #pragma once
 
 #include <QFile>
-#include <QSet>
 #include <QString>
 
+class PartFiles;
+
 // The file being received. It is written as "<name>.part" and takes its final name only
-// once it is whole, so a file under its final name is always complete. Neither name may
-// exist before: nothing in the save folder is ever replaced, and a link planted under
-// either name is never followed. The one exception is a part file that this receiver
-// left behind itself, from a transfer of the same name that broke off: a sender trying
-// again takes it over, instead of leaving one more part file each time.
+// once it is whole and on the disk, so a file under its final name is always complete,
+// power cut or not. Neither name may exist before: nothing in the save folder is ever
+// replaced, and a link planted under either name is never followed. The one exception is
+// a part file that this receiver left behind itself, from a transfer of the same name
+// from the same sender that broke off: that sender trying again takes it over, instead
+// of leaving one more part file each time.
 class ReceiveFile
 {
 public:
-    // Creates the part file for a received name in folder, or takes over one of the
-    // leftovers (full paths of part files this receiver made and no transfer writes now),
-    // removing it from them. Returns false when it could not be created; error() then
-    // says why.
-    bool create(const QString& folder, const QString& name, QSet<QString>* leftovers = nullptr);
+    // Creates the part file for a received name in folder, or takes over one of peer's
+    // that parts holds. parts records it as peer's, announced at size bytes, until it is
+    // whole or removed. Returns false when it could not be created; error() then says why.
+    bool create(const QString& folder, const QString& name, PartFiles& parts, const QString& peer,
+                qint64 size);
     // The name the file will have once whole.
     const QString& finalName() const { return finalName_; }
 
     // Returns false when not every byte could be written; error() then says why.
     bool write(const QByteArray& bytes);
-    // Closes the file. A complete file takes its final name; one that is not stays a
-    // part file. Returns false when the rename failed.
+    // Closes the file. A complete file is synced and takes its final name, and its folder
+    // is synced; one that is not stays a part file. Returns false when the complete file
+    // could not be synced or named; it then stays a part file too, never taken over.
     bool close(bool complete);
     // Closes the file and removes it, giving its space back.
     void discard();
@@ -36,7 +39,10 @@ public:
     const QString& error() const { return error_; }
 
 private:
+    bool takeFinalName();
+
     QFile part_;
+    PartFiles* parts_ = nullptr;
     QString folder_;
     QString finalName_;
     QString error_;

@@ -24,6 +24,9 @@ void checkName(const QByteArray& announced)
     if (!name)
         return;
     check(!name->isEmpty() && *name != QLatin1String(".") && *name != QLatin1String(".."));
+    // Never hidden, and never blank at either end, however its start was dressed up.
+    check(!name->startsWith(QLatin1Char('.')));
+    check(!name->front().isSpace() && !name->back().isSpace());
     check(!name->contains(QLatin1Char('/')) && !name->contains(QLatin1Char('\\')));
     for (const QChar c : *name)
         check(c.unicode() >= 0x20 && c.unicode() != 0x7f);

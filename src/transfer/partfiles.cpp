@@ -1,0 +1,244 @@
+#include "transfer/partfiles.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QSaveFile>
+#include <QStorageInfo>
+
+#include <sys/stat.h>
+
+namespace
+{
+
+// A part file nobody has written for this long is not coming back.
+constexpr qint64 kStaleAfterSeconds = 7 * 24 * 60 * 60;
+// Changes wait this long before they are written, so that a run of small files, each
+// whole within moments, writes the index once or not at all.
+constexpr std::chrono::milliseconds kSaveDelay = std::chrono::seconds(1);
+
+struct Identity {
+    quint64 device = 0;
+    quint64 inode = 0;
+};
+
+// A regular file's identity; nothing for a link, a folder or a missing file.
+std::optional<Identity> identityOf(const QString& path)
+{
+    struct stat info {
+    };
+    if (::lstat(QFile::encodeName(path).constData(), &info) != 0 || !S_ISREG(info.st_mode))
+        return std::nullopt;
+    return Identity{quint64(info.st_dev), quint64(info.st_ino)};
+}
+
+// Numbers are written as text: a JSON number loses precision above 2^53.
+QString number(quint64 value)
+{
+    return QString::number(value);
+}
+
+} // namespace
+
+PartFiles::PartFiles(QObject* parent) : QObject(parent)
+{
+    saveTimer_.setSingleShot(true);
+    saveTimer_.setInterval(kSaveDelay);
+    connect(&saveTimer_, &QTimer::timeout, this, &PartFiles::save);
+}
+
+PartFiles::~PartFiles()
+{
+    save();
+}
+
+void PartFiles::open(const QString& filePath)
+{
+    if (!filePath_.isEmpty())
+        return;
+    filePath_ = filePath;
+    load();
+    removeStale();
+    save();
+}
+
+void PartFiles::setStrangerLimits(qint64 strangerBytes, int strangerFiles)
+{
+    strangerBytes_ = strangerBytes;
+    strangerFiles_ = strangerFiles;
+}
+
+bool PartFiles::canTakeOver(const QString& path, const QString& peer) const
+{
+    const auto entry = entries_.constFind(path);
+    return entry != entries_.cend() && !entry->busy && entry->peer == peer && isOurs(path, *entry);
+}
+
+void PartFiles::begin(const QString& path, const QString& peer, qint64 size)
+{
+    const Identity identity = identityOf(path).value_or(Identity{});
+    entries_.insert(
+        path, {peer, size, QDateTime::currentDateTimeUtc(), identity.device, identity.inode, true});
+    removeStale();
+    saveLater();
+}
+
+void PartFiles::keep(const QString& path)
+{
+    const auto entry = entries_.find(path);
+    if (entry == entries_.end())
+        return;
+    entry->busy = false;
+    entry->since = QDateTime::currentDateTimeUtc();
+    save();
+}
+
+void PartFiles::forget(const QString& path)
+{
+    if (entries_.remove(path) > 0)
+        saveLater();
+}
+
+bool PartFiles::makeRoom(const QString& peer, qint64 size, const QString& folder)
+{
+    if (!isStranger(peer))
+        return true;
+    const qint64 room = strangerRoom(folder);
+    const auto fits = [&](const Use& use) {
+        return use.announced + size <= room && use.files < strangerFiles_;
+    };
+    if (!fits(strangerUse(true)))
+        return false;
+    while (!fits(strangerUse(false))) {
+        const std::optional<QString> oldest = oldestIdleStranger();
+        if (!oldest)
+            return false;
+        remove(*oldest);
+    }
+    saveLater();
+    return true;
+}
+
+PartFiles::Use PartFiles::strangerUse(bool busyOnly) const
+{
+    Use use;
+    for (auto entry = entries_.cbegin(); entry != entries_.cend(); ++entry) {
+        if (!isStranger(entry->peer) || (busyOnly && !entry->busy))
+            continue;
+        use.announced += entry->size;
+        use.onDisk += QFileInfo(entry.key()).size();
+        ++use.files;
+    }
+    return use;
+}
+
+qint64 PartFiles::strangerRoom(const QString& folder) const
+{
+    const QStorageInfo storage(folder);
+    if (!storage.isValid() || storage.bytesAvailable() < 0)
+        return strangerBytes_;
+    // What strangers' part files hold now would be free without them.
+    return std::min(strangerBytes_, (storage.bytesAvailable() + strangerUse(false).onDisk) / 2);
+}
+
+bool PartFiles::isOurs(const QString& path, const Entry& entry) const
+{
+    const std::optional<Identity> identity = identityOf(path);
+    return identity && identity->device == entry.device && identity->inode == entry.inode;
+}
+
+bool PartFiles::isStranger(const QString& peer) const
+{
+    return !known_ || !known_(peer);
+}
+
+void PartFiles::removeStale()
+{
+    const QDateTime oldest = QDateTime::currentDateTimeUtc().addSecs(-kStaleAfterSeconds);
+    for (const QString& path : entries_.keys()) {
+        if (!entries_.value(path).busy && QFileInfo(path).lastModified() < oldest)
+            remove(path);
+    }
+}
+
+// Removes the file only while it is still the one we made.
+void PartFiles::remove(const QString& path)
+{
+    if (isOurs(path, entries_.value(path)))
+        QFile::remove(path);
+    entries_.remove(path);
+}
+
+std::optional<QString> PartFiles::oldestIdleStranger() const
+{
+    std::optional<QString> oldest;
+    for (auto entry = entries_.cbegin(); entry != entries_.cend(); ++entry) {
+        if (entry->busy || !isStranger(entry->peer))
+            continue;
+        if (!oldest || entry->since < entries_.value(*oldest).since)
+            oldest = entry.key();
+    }
+    return oldest;
+}
+
+void PartFiles::load()
+{
+    QFile file(filePath_);
+    if (!file.open(QIODevice::ReadOnly))
+        return;
+    saved_ = file.readAll();
+    const QJsonArray parts =
+        QJsonDocument::fromJson(saved_).object().value(QStringLiteral("parts")).toArray();
+    for (const QJsonValue& value : parts) {
+        const QJsonObject part = value.toObject();
+        Entry entry;
+        const QString path = part.value(QStringLiteral("path")).toString();
+        entry.peer = part.value(QStringLiteral("peer")).toString();
+        entry.size = part.value(QStringLiteral("size")).toString().toLongLong();
+        entry.since =
+            QDateTime::fromString(part.value(QStringLiteral("since")).toString(), Qt::ISODate);
+        entry.device = part.value(QStringLiteral("device")).toString().toULongLong();
+        entry.inode = part.value(QStringLiteral("inode")).toString().toULongLong();
+        if (!entry.peer.isEmpty() && entry.since.isValid() && isOurs(path, entry))
+            entries_.insert(path, entry);
+    }
+}
+
+QByteArray PartFiles::serialized() const
+{
+    QJsonArray parts;
+    for (auto entry = entries_.cbegin(); entry != entries_.cend(); ++entry) {
+        parts.append(QJsonObject{{QStringLiteral("path"), entry.key()},
+                                 {QStringLiteral("peer"), entry->peer},
+                                 {QStringLiteral("size"), number(entry->size)},
+                                 {QStringLiteral("since"), entry->since.toString(Qt::ISODate)},
+                                 {QStringLiteral("device"), number(entry->device)},
+                                 {QStringLiteral("inode"), number(entry->inode)}});
+    }
+    return QJsonDocument(QJsonObject{{QStringLiteral("parts"), parts}}).toJson();
+}
+
+void PartFiles::saveLater()
+{
+    if (!saveTimer_.isActive())
+        saveTimer_.start();
+}
+
+void PartFiles::save()
+{
+    saveTimer_.stop();
+    const QByteArray data = serialized();
+    if (filePath_.isEmpty() || data == saved_)
+        return;
+    QDir().mkpath(QFileInfo(filePath_).absolutePath());
+    QSaveFile file(filePath_);
+    if (file.open(QIODevice::WriteOnly) && file.write(data) == data.size() && file.commit()) {
+        saved_ = data;
+        return;
+    }
+    problem_ = QStringLiteral("Part files cannot be remembered in %1: %2")
+                   .arg(QDir::toNativeSeparators(filePath_), file.errorString());
+}

@@ -1,0 +1,92 @@
+#pragma once
+
+#include <QDateTime>
+#include <QMap>
+#include <QObject>
+#include <QString>
+#include <QTimer>
+
+#include <functional>
+#include <optional>
+
+// The part files this receiver made and that are not whole yet, each tied to the address
+// of the sender that began it. Only such a file, and only for that sender, is ever taken
+// over by a new transfer of the same name; anything else under a ".part" name is left
+// alone. The index lives in a small JSON file, so that a leftover is still ours after a
+// restart; each entry keeps the file's device and inode, so that a file put in its place
+// since is not mistaken for ours. A part file left untouched for a week is removed.
+//
+// Senders outside the address book share a bounded room: their part files may together
+// take at most strangerBytes (counted at the sizes their senders announced), and never
+// more than half of what the disk has free for them, nor be more than strangerFiles.
+class PartFiles : public QObject
+{
+    Q_OBJECT
+
+public:
+    using KnownSenders = std::function<bool(const QString& peer)>;
+
+    explicit PartFiles(QObject* parent = nullptr);
+    // Writes what has changed since the last write.
+    ~PartFiles() override;
+
+    // Reads the index from filePath, the first time only. A missing or damaged index is an
+    // empty one. Entries whose file is gone or is another file now are dropped.
+    void open(const QString& filePath);
+    void setKnownSenders(KnownSenders known) { known_ = std::move(known); }
+    void setStrangerLimits(qint64 strangerBytes, int strangerFiles);
+
+    // Whether path is a part file of ours from peer that no transfer writes now.
+    bool canTakeOver(const QString& path, const QString& peer) const;
+    // A transfer from peer now writes path, made anew or taken over, for size bytes.
+    void begin(const QString& path, const QString& peer, qint64 size);
+    // The transfer writing path has ended and left it a part file; written at once.
+    void keep(const QString& path);
+    // path is no part file of ours any more: it is whole, or removed.
+    void forget(const QString& path);
+    // Whether a file of size bytes from peer may begin, after removing the oldest part
+    // files of other senders outside the address book if that makes room. Always true for
+    // the senders in the address book.
+    bool makeRoom(const QString& peer, qint64 size, const QString& folder);
+
+    // The problem met writing the index since last asked, if any.
+    std::optional<QString> takeProblem() { return std::exchange(problem_, std::nullopt); }
+
+private:
+    struct Entry {
+        QString peer;
+        qint64 size = 0;
+        QDateTime since; // when a transfer last began or left it
+        quint64 device = 0;
+        quint64 inode = 0;
+        bool busy = false; // a transfer writes it now; not kept in the index
+    };
+
+    // What part files of strangers take.
+    struct Use {
+        qint64 announced = 0;
+        qint64 onDisk = 0;
+        int files = 0;
+    };
+
+    Use strangerUse(bool busyOnly) const;
+    qint64 strangerRoom(const QString& folder) const;
+    bool isOurs(const QString& path, const Entry& entry) const;
+    bool isStranger(const QString& peer) const;
+    void removeStale();
+    void remove(const QString& path);
+    std::optional<QString> oldestIdleStranger() const;
+    void load();
+    QByteArray serialized() const;
+    void saveLater();
+    void save();
+
+    QString filePath_;
+    QMap<QString, Entry> entries_; // by the part file's path
+    KnownSenders known_;
+    qint64 strangerBytes_ = 0;
+    int strangerFiles_ = 0;
+    QTimer saveTimer_;
+    QByteArray saved_; // what the index file holds
+    std::optional<QString> problem_;
+};
