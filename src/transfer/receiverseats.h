@@ -7,10 +7,10 @@
 
 // What the receiver knows of one connection when a newcomer needs its seat.
 struct SeatHolder {
-    enum class Stage {
-        Done,      // its file is whole and saved; only the closing is left
-        NoHeader,  // it has not announced a file yet
-        Receiving, // its file is arriving
+    enum class Stage { // in the order in which they give way
+        Done,          // its file is whole and saved; only the closing is left
+        NoHeader,      // it has not announced a file yet
+        Receiving,     // its file is arriving
     };
     Stage stage = Stage::NoHeader;
     QString peer;                    // its address, dotted
