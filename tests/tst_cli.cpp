@@ -33,7 +33,10 @@ const QHostAddress kPatientSender(QStringLiteral("127.0.0.91"));
 const QHostAddress kStranger(QStringLiteral("127.0.0.92"));
 const QHostAddress kOnlineAnna(QStringLiteral("127.0.0.93"));
 const QHostAddress kLooker(QStringLiteral("127.0.0.95"));
-const QHostAddress kLimitedReceiver(QStringLiteral("127.0.0.96"));
+const QHostAddress kLimitedReceiver(QStringLiteral("127.0.0.99"));
+const QHostAddress kChoosyReceiver(QStringLiteral("127.0.0.96"));
+const QHostAddress kOnceReceiver(QStringLiteral("127.0.0.97"));
+const QHostAddress kSecondPeer(QStringLiteral("127.0.0.98"));
 constexpr quint16 kChatPort = 1071;
 // Long enough for the sender's three seconds of retries after a refusal.
 constexpr int kWait = 10000;
@@ -82,10 +85,13 @@ private Q_SLOTS:
     void sendReportsEveryFileNotDelivered();
     void unknownPeerIsExplained();
     void receiveOnceWaitsForAConnectionWithAFile();
+    void receiveOnceTellsOfEveryFile();
     void receiveRefusesToStart_data();
     void receiveRefusesToStart();
     void fileSizeLimitIsASaveFailure();
+    void terminationKeepsThePartFile_data();
     void terminationKeepsThePartFile();
+    void receiveHonoursTheStoredChoiceOfSenders();
     void chatSendsTheExactBytes();
     void listenPrintsNoticesAndLines();
     void sendWhenOnlineWaitsForItsPeerOnly();
@@ -284,6 +290,27 @@ void TestCli::receiveOnceWaitsForAConnectionWithAFile()
     QCOMPARE(readFile(receiver.home() + "/a.txt"), QByteArray("hello"));
 }
 
+void TestCli::receiveOnceTellsOfEveryFile()
+{
+    CliRun receiver;
+    receiver.start({"receive", "--bind", a(kOnceReceiver), "--dir", receiver.home(), "--once"});
+    CliRawPeer first(kRawPeer, kOnceReceiver);
+    QTRY_VERIFY_WITH_TIMEOUT(first.connected(), kWait);
+    first.socket->write("FILENAME a.txt #10\r\nhello");
+    QTRY_COMPARE_WITH_TIMEOUT(first.replies, QByteArray("OK\n5\n"), kWait);
+    CliRawPeer second(kSecondPeer, kOnceReceiver);
+    QTRY_VERIFY_WITH_TIMEOUT(second.connected() || receiver.hasEnded(), kWait);
+    second.socket->write("FILENAME b.txt #3\r\nbee");
+    QTRY_VERIFY_WITH_TIMEOUT(receiver.hasEnded(), kWait);
+    QCOMPARE(receiver.exitCode(), 1);
+    // Whatever came of each, nothing is left in the folder untold.
+    const QString told = receiver.output() + receiver.errors();
+    const QStringList files = QDir(receiver.home()).entryList({"a*", "b*"}, QDir::Files);
+    QVERIFY(!files.isEmpty());
+    for (const QString& file : files)
+        QVERIFY2(told.contains(receiver.home() + "/" + file), qPrintable(told));
+}
+
 void TestCli::receiveRefusesToStart_data()
 {
     QTest::addColumn<QByteArray>("settings");
@@ -335,10 +362,21 @@ void TestCli::fileSizeLimitIsASaveFailure()
     QVERIFY(!QFile::exists(receiver.home() + "/big.bin.part"));
 }
 
+void TestCli::terminationKeepsThePartFile_data()
+{
+    QTest::addColumn<QStringList>("options");
+    QTest::addColumn<int>("exitCode");
+    QTest::newRow("until stopped") << QStringList() << 0;
+    QTest::newRow("once") << QStringList{"--once"} << 1; // its file was not saved whole
+}
+
 void TestCli::terminationKeepsThePartFile()
 {
+    QFETCH(QStringList, options);
+    QFETCH(int, exitCode);
     CliRun receiver;
-    receiver.start({"receive", "--bind", a(kStoppedReceiver), "--dir", receiver.home()});
+    receiver.start(QStringList{"receive", "--bind", a(kStoppedReceiver), "--dir", receiver.home()} +
+                   options);
     CliRawPeer peer(kRawPeer, kStoppedReceiver);
     QTRY_VERIFY_WITH_TIMEOUT(peer.connected(), kWait);
     peer.socket->write("FILENAME b.bin #10\r\nhello");
@@ -347,13 +385,28 @@ void TestCli::terminationKeepsThePartFile()
     receiver.process.terminate();
     QTRY_VERIFY_WITH_TIMEOUT(receiver.hasEnded(), kWait);
     QVERIFY(receiver.exitedNormally());
-    QCOMPARE(receiver.exitCode(), 0);
+    QCOMPARE(receiver.exitCode(), exitCode);
     QCOMPARE(receiver.output(), QString());
     QCOMPARE(readFile(receiver.home() + "/b.bin.part"), QByteArray("hello"));
     QVERIFY(!QFile::exists(receiver.home() + "/b.bin"));
     QVERIFY2(receiver.errors().contains("5 of 10 bytes kept in " + receiver.home() + "/b.bin.part"),
              qPrintable(receiver.errors()));
     QTRY_VERIFY_WITH_TIMEOUT(peer.socket->state() == QAbstractSocket::UnconnectedState, kWait);
+}
+
+void TestCli::receiveHonoursTheStoredChoiceOfSenders()
+{
+    CliRun receiver;
+    QVERIFY(receiver.storeSettings(kAnnaAt68 + "[Settings]\nOnlyKnownSenders=true\n"));
+    receiver.start({"receive", "--bind", a(kChoosyReceiver), "--dir", receiver.home()});
+    // Tried again and again, as the receiver may not listen yet.
+    CliRawPeer stranger(kRawPeer, kChoosyReceiver);
+    const auto refused = [&] {
+        stranger.connected();
+        return receiver.errors().contains("Refused: 127.0.0.64 is not in your address book");
+    };
+    QTRY_VERIFY_WITH_TIMEOUT(refused(), kWait);
+    QVERIFY(!receiver.hasEnded());
 }
 
 void TestCli::chatSendsTheExactBytes()

@@ -4,6 +4,7 @@
 #include "support/testfiles.h"
 #include "transfer/filereceiver.h"
 #include "transfer/protocol.h"
+#include "transfer/receiverseats.h"
 #include "transfer/speedtext.h"
 
 #include <QDir>
@@ -46,6 +47,7 @@ private Q_SLOTS:
     void plantedLinksAreNotFollowed();
     void shortCloseKeepsThePartFile();
     void resetKeepsThePartFile();
+    void bytesBeyondTheSizeAreNotWritten_data();
     void bytesBeyondTheSizeAreNotWritten();
     void emptyFile();
     void silentConnectionIsClosed();
@@ -55,6 +57,8 @@ private Q_SLOTS:
     void failedWriteIsReported();
     void nobodyHoldsTheReceiverForOthers();
     void oneHostCannotTakeEverySeat();
+    void seatsGoToWhoMakesProgress();
+    void idlersFromFourAddressesCannotKeepASenderOut();
     void onlyKnownSendersWhenAsked();
     void errorEventEndsTheTransfer();
     void partFilesAreTiedToTheirSender();
@@ -327,24 +331,48 @@ void TestReceiver::resetKeepsThePartFile()
     QCOMPARE(readFile(inbox("after.bin")), QByteArray("ok"));
 }
 
+void TestReceiver::bytesBeyondTheSizeAreNotWritten_data()
+{
+    using namespace std::chrono_literals;
+    QTest::addColumn<std::chrono::milliseconds>("grace");
+    QTest::addColumn<qint64>("size");
+    QTest::addColumn<QByteArray>("bytes");
+    // They end the connection at once; the file they follow is whole, and saved.
+    QTest::newRow("with the last byte")
+        << std::chrono::milliseconds(1h) << qint64(5) << QByteArray("12345678");
+    QTest::newRow("after an empty file")
+        << std::chrono::milliseconds(1h) << qint64(0) << QByteArray("x");
+    // A sender that keeps its side open after a whole file is closed soon after.
+    QTest::newRow("none") << 300ms << qint64(5) << QByteArray("12345");
+}
+
 void TestReceiver::bytesBeyondTheSizeAreNotWritten()
 {
+    QFETCH(std::chrono::milliseconds, grace);
+    QFETCH(qint64, size);
+    QFETCH(QByteArray, bytes);
+    ReceiverLimits limits;
+    limits.closeGrace = grace;
+    receiver_->setLimits(limits);
     RawPeer peer;
-    announce(peer, "five.txt", 5);
-    peer.send("12345678");
-    QTRY_COMPARE_WITH_TIMEOUT(peer.replies, QByteArray("OK\n5\n"), kWait);
-    peer.send("more");
-    peer.close();
-    QTRY_COMPARE_WITH_TIMEOUT(watch_->status, QStringLiteral("Disconnected"), kWait);
-    QCOMPARE(peer.replies, QByteArray("OK\n5\n"));
-    QCOMPARE(readFile(inbox("five.txt")), QByteArray("12345"));
+    announce(peer, "five.txt", size);
+    peer.send(bytes);
+    const QByteArray replies = "OK\n" + (size > 0 ? countLine(size) : QByteArray());
+    QTRY_COMPARE_WITH_TIMEOUT(peer.replies, replies, kWait);
+    QCOMPARE(inboxFiles(), QStringList{"five.txt"});
+    QTRY_VERIFY_WITH_TIMEOUT(peer.isClosed(), kWait);
+    QCOMPARE(watch_->status, QStringLiteral("Disconnected"));
+    QCOMPARE(peer.replies, replies);
+    QCOMPARE(lastEnd().outcome, ReceiveEnd::Outcome::Saved);
+    QCOMPARE(lastEnd().path, inbox("five.txt"));
+    QCOMPARE(readFile(inbox("five.txt")), bytes.left(size));
 }
 
 void TestReceiver::emptyFile()
 {
     RawPeer peer;
     announce(peer, "empty.txt", 0);
-    QCOMPARE(inboxFiles(), QStringList{"empty.txt.part"});
+    QCOMPARE(inboxFiles(), QStringList{"empty.txt"}); // whole at once
     peer.close();
     QTRY_COMPARE_WITH_TIMEOUT(inboxFiles(), QStringList{"empty.txt"}, kWait);
     QCOMPARE(QFileInfo(inbox("empty.txt")).size(), 0);
@@ -501,6 +529,84 @@ void TestReceiver::oneHostCannotTakeEverySeat()
     QTRY_VERIFY_WITH_TIMEOUT(other.isConnected(), kWait);
     other.send(transferHeader("fair.txt", 1) + "f");
     QTRY_COMPARE_WITH_TIMEOUT(other.replies, QByteArray("OK\n1\n"), kWait);
+}
+
+void TestReceiver::seatsGoToWhoMakesProgress()
+{
+    using Stage = SeatHolder::Stage;
+    using namespace std::chrono_literals;
+    const ReceiverLimits limits; // 8 seats, 2 an address, 256 KiB/s keeps one
+    const auto seat = [](Stage stage, const char* peer, qint64 received = 0,
+                         std::chrono::milliseconds age = 1000ms) {
+        return SeatHolder{stage, peer, age, received};
+    };
+    const auto givesWay = [&](const char* peer, const QList<SeatHolder>& holders) {
+        const Seating seating = seatFor(peer, holders, limits);
+        return seating.admitted ? seating.givesWay : qsizetype(-2);
+    };
+    const SeatHolder fast = seat(Stage::Receiving, "F", 10'000'000);
+    QList<SeatHolder> full{fast,
+                           seat(Stage::Receiving, "A"),
+                           seat(Stage::NoHeader, "A", 0, 200ms),
+                           seat(Stage::NoHeader, "B", 0, 900ms),
+                           seat(Stage::NoHeader, "B", 0, 300ms),
+                           seat(Stage::Done, "C", 5),
+                           seat(Stage::Receiving, "S", 20'000),
+                           seat(Stage::NoHeader, "C", 0, 5000ms)};
+    QCOMPARE(givesWay("N", full.mid(1)), -1); // a seat is free
+    QCOMPARE(givesWay("A", full.mid(1)), -2); // A has its two already
+    // A whole file first, then the oldest without a header, then the slowest.
+    QCOMPARE(givesWay("N", full), 5);
+    full[5] = seat(Stage::NoHeader, "C", 0, 10ms);
+    QCOMPARE(givesWay("N", full), 7);
+    for (const int i : {2, 3, 4, 5, 7})
+        full[i] = seat(Stage::Receiving, full[i].peer.toLatin1(), 100'000'000);
+    QCOMPARE(givesWay("N", full), 1);
+
+    // With one seat each, only a connection that makes no progress gives way.
+    QList<SeatHolder> spread;
+    for (const char* peer : {"1", "2", "3", "4", "5", "6", "7"})
+        spread.append(seat(Stage::Receiving, peer, 1'000'000));
+    spread.append(seat(Stage::Receiving, "8", 20'000));
+    QCOMPARE(givesWay("N", spread), 7);
+    spread[7] = fast;
+    QCOMPARE(givesWay("N", spread), -2);
+
+    // A sender that has only just come in is out of reach of four addresses that hold
+    // the other seven: D, having lost one, can only take a seat from A, B or C.
+    QList<SeatHolder> four{seat(Stage::NoHeader, "F", 0, 1ms)};
+    for (const char* peer : {"A", "A", "B", "B", "C", "C", "D"})
+        four.append(seat(Stage::Receiving, peer, 1'000'000));
+    QCOMPARE(givesWay("D", four), -2);
+    four[3].stage = Stage::NoHeader;
+    QCOMPARE(givesWay("D", four), 3);
+}
+
+void TestReceiver::idlersFromFourAddressesCannotKeepASenderOut()
+{
+    // Every seat is held by connections that bring no header, two from each address, and
+    // each comes back as soon as it is let go.
+    std::list<RawPeer> idlers;
+    const auto idle = [&](int address) {
+        RawPeer& idler = idlers.emplace_back();
+        idler.connectTo(QHostAddress(QStringLiteral("127.0.0.%1").arg(41 + address)), kAddress,
+                        kFilePort);
+        QTRY_VERIFY_WITH_TIMEOUT(idler.isConnected() || idler.isClosed(), kWait);
+    };
+    for (int i = 0; i < 8; ++i)
+        idle(i % 4);
+    QTRY_COMPARE_WITH_TIMEOUT(receiver_->findChildren<QTcpSocket*>().size(), 8, kWait);
+
+    RawPeer sender;
+    sender.connectTo(QHostAddress(QStringLiteral("127.0.0.45")), kAddress, kFilePort);
+    QTRY_VERIFY_WITH_TIMEOUT(sender.isConnected(), kWait);
+    sender.send(transferHeader("through.txt", 8) + "1234");
+    QTRY_COMPARE_WITH_TIMEOUT(sender.replies, QByteArray("OK\n4\n"), kWait);
+    for (int i = 0; i < 4; ++i)
+        idle(i);
+    sender.send("5678");
+    QTRY_COMPARE_WITH_TIMEOUT(sender.replies, QByteArray("OK\n4\n8\n"), kWait);
+    QCOMPARE(readFile(inbox("through.txt")), QByteArray("12345678"));
 }
 
 void TestReceiver::onlyKnownSendersWhenAsked()

@@ -41,7 +41,9 @@ private Q_SLOTS:
     void emptyFileCompletesOnAcceptance();
     void closeBeforeAcceptanceEndsTheWait();
     void silentReceiverEndsTheTransfer();
+    void repeatedCountsAreNoSignOfLife();
     void refusedConnectionIsTriedAgainThenReported();
+    void turnedAwayConnectionIsTriedAgain();
     void fileThatShrankEndsWithAMessage();
     void fileThatGrewSendsOnlyTheAnnouncedBytes();
     void takenLocalPortIsDrawnAgain();
@@ -251,6 +253,20 @@ void TestSender::silentReceiverEndsTheTransfer()
     QVERIFY(watch_->status.startsWith(QLatin1String("Closed: no answer for ")));
 }
 
+void TestSender::repeatedCountsAreNoSignOfLife()
+{
+    sender_->setIdleTimeout(std::chrono::milliseconds(300));
+    queue(makeFile(QStringLiteral("one.txt"), "1"));
+    startBatch();
+    accept();
+    QTimer repeater;
+    connect(&repeater, &QTimer::timeout, this, [this] { peer_->reply("0\n"); });
+    repeater.start(50);
+    QTRY_VERIFY_WITH_TIMEOUT(peer_->last().closed, kWait);
+    QVERIFY2(watch_->status.startsWith(QLatin1String("Closed: no answer for ")),
+             qPrintable(watch_->status));
+}
+
 void TestSender::refusedConnectionIsTriedAgainThenReported()
 {
     peer_->server.close();
@@ -269,6 +285,21 @@ void TestSender::refusedConnectionIsTriedAgainThenReported()
     accept();
     peer_->reply("1\n");
     QTRY_COMPARE_WITH_TIMEOUT(watch_->status, QStringLiteral("File Sent"), kWait);
+}
+
+void TestSender::turnedAwayConnectionIsTriedAgain()
+{
+    // A receiver with every place taken closes the connection before its acceptance.
+    sender_->setRefusalRetries(3, std::chrono::milliseconds(50));
+    queue(makeFile(QStringLiteral("one.txt"), "1"));
+    startBatch();
+    QTRY_COMPARE_WITH_TIMEOUT(peer_->count(), 1, kWait);
+    peer_->last().socket->abort();
+    QTRY_COMPARE_WITH_TIMEOUT(peer_->count(), 2, kWait);
+    accept();
+    peer_->reply("1\n");
+    QTRY_COMPARE_WITH_TIMEOUT(watch_->status, QStringLiteral("File Sent"), kWait);
+    QCOMPARE(watch_->outcomes, QList<SendOutcome>{SendOutcome::Sent});
 }
 
 void TestSender::fileThatShrankEndsWithAMessage()

@@ -49,7 +49,7 @@ std::unique_ptr<Command> makeCommand(const CommandLine& line, const SettingsStor
         auto command =
             std::make_unique<ReceiveCommand>(line.bindAddress, folder.folder, line.once, console);
         command->useAddressBook(book);
-        if (line.onlyKnown)
+        if (line.onlyKnown || storedOnlyKnownSenders(settings))
             command->takeOnlyFrom(book);
         return command;
     }

@@ -22,6 +22,12 @@ ReceiveCommand::ReceiveCommand(const QHostAddress& bindAddress, const QString& f
     : Command(parent), receiver_(bindAddress), console_(console), once_(once)
 {
     receiver_.setSaveFolder(folder);
+    if (once) {
+        ReceiverLimits limits;
+        limits.maxConnections = 1;
+        limits.maxConnectionsPerHost = 1;
+        receiver_.setLimits(limits);
+    }
     connect(&receiver_, &FileReceiver::fileStarted, this, &ReceiveCommand::fileStarted);
     connect(&receiver_, &FileReceiver::progressed, this,
             [this](int connection, qint64 received, qint64 size) {
@@ -54,7 +60,13 @@ void ReceiveCommand::stop()
     // A file in progress ends as if its sender had closed: what came is kept.
     stopping_ = true;
     receiver_.stop();
-    Q_EMIT finished(kExitDone);
+    finish(once_ && !saved_ ? kExitNotDone : kExitDone);
+}
+
+void ReceiveCommand::finish(int exitStatus)
+{
+    if (!std::exchange(finished_, true))
+        Q_EMIT finished(exitStatus);
 }
 
 void ReceiveCommand::fileStarted(int connection, const QString& name, qint64 size)
@@ -68,6 +80,7 @@ void ReceiveCommand::fileStarted(int connection, const QString& name, qint64 siz
 void ReceiveCommand::connectionEnded(const ReceiveEnd& end)
 {
     const bool saved = end.outcome == ReceiveEnd::Outcome::Saved;
+    saved_ = saved_ || saved;
     if (saved)
         console_.printLine(receivedLine(end));
     else if (stopping_)
@@ -82,5 +95,8 @@ void ReceiveCommand::connectionEnded(const ReceiveEnd& end)
         filesBegun_.remove(end.connection) || end.outcome == ReceiveEnd::Outcome::CannotSave;
     if (!once_ || stopping_ || !broughtFile)
         return;
-    Q_EMIT finished(saved ? kExitDone : kExitNotDone);
+    finish(saved ? kExitDone : kExitNotDone);
+    // Whatever else is still open ends now, and is told.
+    stopping_ = true;
+    receiver_.stop();
 }

@@ -9,7 +9,8 @@
 class Console;
 
 // quillo receive: the receiver of the window, without the window. It takes files until
-// stopped or, with once, until the first connection that brought a file has ended.
+// stopped or, with once, until the first connection that brought a file has ended; with
+// once it takes one connection at a time, so that no other file arrives meanwhile.
 class ReceiveCommand : public Command
 {
     Q_OBJECT
@@ -31,6 +32,8 @@ public:
 private:
     void fileStarted(int connection, const QString& name, qint64 size);
     void connectionEnded(const ReceiveEnd& end);
+    // Tells the exit status, once only.
+    void finish(int exitStatus);
 
     FileReceiver receiver_;
     Console& console_;
@@ -38,4 +41,6 @@ private:
     QSet<int> filesBegun_; // the connections in progress that brought a file
     int latestFile_ = 0;   // the one the progress bar follows
     bool stopping_ = false;
+    bool saved_ = false; // a file was saved whole
+    bool finished_ = false;
 };

@@ -4,6 +4,7 @@
 #include "presence/datagram.h"
 #include "transfer/protocol.h"
 #include "transfer/receiveconnection.h"
+#include "transfer/receiverseats.h"
 
 #include <QDir>
 #include <QStandardPaths>
@@ -75,22 +76,24 @@ void FileReceiver::FileRecieveSocket_ConnectionRequest()
 void FileReceiver::take(QTcpSocket* socket)
 {
     const QString peer = dottedAddress(socket->peerAddress());
-    if (!hasRoomFor(peer)) {
-        // Turned away at once, as a full receiver always was: the sender tries again.
-        socket->abort();
-        socket->deleteLater();
-        return;
-    }
-    const int id = ++lastId_;
     if (accepts_ && !accepts_(peer)) {
         socket->abort();
         socket->deleteLater();
+        const int id = ++lastId_;
         Q_EMIT connectionOpened(id, peer);
         ReceiveEnd end{id, ReceiveEnd::Outcome::Refused, peer, {}, 0, 0, {}, {}};
         end.status = QStringLiteral("Refused: %1 is not in your address book").arg(peer);
         Q_EMIT finished(end);
         return;
     }
+    // Whoever heard of the connection that gave way may have stopped the receiver.
+    if (!makeRoomFor(peer) || !FileRecieveSocket.isListening()) {
+        // Turned away at once, as a full receiver always was: the sender tries again.
+        socket->abort();
+        socket->deleteLater();
+        return;
+    }
+    const int id = ++lastId_;
     auto* connection = new ReceiveConnection(id, socket, saveFolder_, limits_, parts_, this);
     connections_.append(connection);
     connect(connection, &ReceiveConnection::fileStarted, this,
@@ -111,14 +114,15 @@ void FileReceiver::take(QTcpSocket* socket)
     Q_EMIT connectionOpened(id, peer);
 }
 
-bool FileReceiver::hasRoomFor(const QString& peer) const
+bool FileReceiver::makeRoomFor(const QString& peer)
 {
-    if (connections_.size() >= limits_.maxConnections)
-        return false;
-    const auto fromPeer =
-        std::count_if(connections_.begin(), connections_.end(),
-                      [&peer](const ReceiveConnection* c) { return c->peer() == peer; });
-    return fromPeer < limits_.maxConnectionsPerHost;
+    QList<SeatHolder> holders;
+    for (const ReceiveConnection* connection : std::as_const(connections_))
+        holders.append(connection->seat());
+    const Seating seating = seatFor(peer, holders, limits_);
+    if (seating.givesWay >= 0)
+        connections_[seating.givesWay]->giveWay();
+    return seating.admitted;
 }
 
 void FileReceiver::connectionEnded(ReceiveConnection* connection, ReceiveEnd end)

@@ -39,19 +39,24 @@ struct ReceiveEnd {
 // What the receiver grants one sender. Anyone on the network can connect, so nobody may
 // hold the receiver by sending slowly or not at all, or by connecting again and again.
 struct ReceiverLimits {
-    // No byte at all for this long ends a connection.
+    // No byte of the file for this long ends a connection; nothing else counts.
     std::chrono::milliseconds idleTimeout = std::chrono::seconds(60);
     // The whole header must have come this long after the connection was taken.
     std::chrono::milliseconds headerDeadline = std::chrono::seconds(10);
     // While a file arrives, each such window must bring at least minProgressBytes.
     std::chrono::milliseconds progressWindow = std::chrono::seconds(15);
     qint64 minProgressBytes = 16 * 1024;
-    // Connections served at once, in all and from one address.
+    // Once the file is whole, the sender has this long to close before the receiver does.
+    std::chrono::milliseconds closeGrace = std::chrono::seconds(2);
+    // Connections served at once, in all and from one address; when all are taken, a
+    // newcomer may take the seat of one that makes no progress (see seatFor()).
     int maxConnections = 8;
     int maxConnectionsPerHost = 2;
     // The unfinished files of senders outside the address book, all together.
     qint64 maxStrangerPartBytes = qint64(4) * 1024 * 1024 * 1024;
     int maxStrangerParts = 100;
+    // A connection that brings this much per second over its life makes progress.
+    qint64 keepSeatBytesPerSecond = 256 * 1024;
 };
 
 // The receiving side: listens on the file port and serves each connection that comes,
@@ -99,7 +104,7 @@ Q_SIGNALS:
 private:
     void FileRecieveSocket_ConnectionRequest();
     void take(QTcpSocket* socket);
-    bool hasRoomFor(const QString& peer) const;
+    bool makeRoomFor(const QString& peer);
     void connectionEnded(ReceiveConnection* connection, ReceiveEnd end);
 
     QHostAddress bindAddress_;

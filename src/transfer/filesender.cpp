@@ -115,7 +115,6 @@ void FileSender::FileSendSocket_Connect()
 
 void FileSender::FileSendSocket_DataArrival()
 {
-    idle_.start();
     const QList<QByteArray> lines = replies_.feed(socket_->readAll());
     for (const QByteArray& line : lines) {
         if (state_ == State::AwaitingAcceptance)
@@ -129,6 +128,7 @@ void FileSender::FileSendSocket_DataArrival()
 
 void FileSender::accepted()
 {
+    idle_.start();
     state_ = State::Streaming;
     confirmed_ = 0;
     handed_ = 0;
@@ -184,6 +184,10 @@ void FileSender::countArrived(const QByteArray& line)
     const std::optional<qint64> count = parseCount(line);
     if (!count)
         return;
+    // Only a count that comes closer to the size is a sign of life: a receiver that
+    // repeats itself holds the transfer no longer than one that says nothing.
+    if (*count > confirmed_ && *count <= size_)
+        idle_.start();
     confirmed_ = *count;
     speed_.record(confirmed_);
     Q_EMIT progressed(confirmed_, size_);
@@ -195,6 +199,10 @@ void FileSender::countArrived(const QByteArray& line)
 
 void FileSender::FileSendSocket_Close()
 {
+    // A receiver with every place taken turns a connection away by closing it before the
+    // acceptance: that is tried again as a refusal is.
+    if (state_ == State::AwaitingAcceptance && retryLater())
+        return;
     end(SendOutcome::PeerClosed);
 }
 
@@ -215,16 +223,24 @@ void FileSender::FileSendSocket_Error(QAbstractSocket::SocketError error)
             connectSocket();
             return;
         }
-        if (error == QAbstractSocket::ConnectionRefusedError && retriesLeft_ > 0) {
-            const int done = retriesAllowed_ - retriesLeft_--;
-            dropSocket();
-            retry_.start(std::min(kFirstRetryWait * (1 << std::min(done, 16)), longestRetryWait_));
+        if (error == QAbstractSocket::ConnectionRefusedError && retryLater())
             return;
-        }
     }
     const SocketError shown = socketError(error, socket_ ? socket_->errorString() : QString());
     showStatus(QStringLiteral("Error %1").arg(shown.number), shown.description);
     end(SendOutcome::Failed);
+}
+
+bool FileSender::retryLater()
+{
+    if (retriesLeft_ <= 0)
+        return false;
+    const int done = retriesAllowed_ - retriesLeft_--;
+    idle_.stop();
+    dropSocket();
+    state_ = State::Connecting;
+    retry_.start(std::min(kFirstRetryWait * (1 << std::min(done, 16)), longestRetryWait_));
+    return true;
 }
 
 void FileSender::showStatus(const QString& text, const QString& detail)

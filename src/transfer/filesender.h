@@ -49,10 +49,11 @@ public:
     ~FileSender() override;
 
     void setIdleTimeout(std::chrono::milliseconds timeout) { idle_.setInterval(timeout); }
-    // A receiver that has not gone back to listening yet refuses. Such a refusal is tried
-    // again this many times before it counts as an error: soon at first, as a receiver
-    // normally listens again within moments of the last file, then less and less often,
-    // up to longestWait apart.
+    // A receiver that has not gone back to listening yet refuses; one with every place
+    // taken closes the connection before its acceptance. Either is tried again this many
+    // times before it counts as an error: soon at first, as a receiver normally listens
+    // again, or has a place free, within moments, then less and less often, up to
+    // longestWait apart.
     void setRefusalRetries(int count, std::chrono::milliseconds longestWait);
 
     bool isBusy() const { return state_ != State::Closed || retry_.isActive(); }
@@ -91,6 +92,8 @@ private:
     // Hands the socket the next blocks of the file, while it has room for them.
     void SendFile();
     void sendFileFailed(const QString& description);
+    // Connects again after a wait, while retries are left; false when none are.
+    bool retryLater();
     void showStatus(const QString& text, const QString& detail = {});
     // Closes the connection and reports how the transfer ended.
     void end(SendOutcome outcome);

@@ -55,8 +55,12 @@ ReceiveConnection::ReceiveConnection(int id, QTcpSocket* socket, const QString& 
     });
     progressCheck_.setInterval(limits_.progressWindow);
     connect(&progressCheck_, &QTimer::timeout, this, &ReceiveConnection::checkProgress);
+    closeGrace_.setSingleShot(true);
+    closeGrace_.setInterval(limits_.closeGrace);
+    connect(&closeGrace_, &QTimer::timeout, this, &ReceiveConnection::stop);
     idle_.start();
     headerDeadline_.start();
+    age_.start();
 }
 
 ReceiveConnection::~ReceiveConnection()
@@ -65,9 +69,22 @@ ReceiveConnection::~ReceiveConnection()
     dropSocket();
 }
 
+SeatHolder ReceiveConnection::seat() const
+{
+    const auto stage = state_ == State::AwaitingHeader ? SeatHolder::Stage::NoHeader
+                       : state_ == State::Receiving    ? SeatHolder::Stage::Receiving
+                                                       : SeatHolder::Stage::Done;
+    return {stage, peer_, std::chrono::milliseconds(age_.elapsed()), total_};
+}
+
 void ReceiveConnection::stop()
 {
     end(isWhole() ? ReceiveEnd::Outcome::Saved : ReceiveEnd::Outcome::Incomplete, kDisconnected);
+}
+
+void ReceiveConnection::giveWay()
+{
+    end(ReceiveEnd::Outcome::Idle, QStringLiteral("Closed: its place went to another sender"));
 }
 
 void ReceiveConnection::FileRecieveSocket_DataArrival()
@@ -77,9 +94,12 @@ void ReceiveConnection::FileRecieveSocket_DataArrival()
     const QByteArray arrival = socket_->readAll();
     if (arrival.isEmpty())
         return;
-    idle_.start();
     if (state_ == State::Receiving) {
         receive(arrival);
+        return;
+    }
+    if (state_ == State::Whole) {
+        stop(); // bytes beyond the announced size
         return;
     }
     switch (header_.feed(arrival)) {
@@ -118,6 +138,7 @@ bool ReceiveConnection::takeHeader()
         end(ReceiveEnd::Outcome::CannotSave, QStringLiteral("Cannot save: ") + file_.error());
         return false;
     }
+    fileMade_ = true;
     state_ = State::Receiving;
     size_ = header_.header().size;
     receivedAtLastCheck_ = 0;
@@ -130,19 +151,44 @@ bool ReceiveConnection::takeHeader()
 
 void ReceiveConnection::receive(const QByteArray& bytes)
 {
-    // Bytes beyond the announced size are not part of the file.
-    const QByteArray wanted = bytes.left(size_ - total_);
-    if (wanted.isEmpty() || !socket_)
+    if (state_ != State::Receiving)
         return;
-    if (!file_.write(wanted)) {
+    const QByteArray wanted = bytes.left(size_ - total_);
+    if (!wanted.isEmpty() && !file_.write(wanted)) {
         // A disk that is full stays full: the space this file took is given back.
         file_.discard();
+        fileMade_ = false;
         end(ReceiveEnd::Outcome::CannotSave, QStringLiteral("Cannot save: ") + file_.error());
         return;
     }
     total_ += wanted.size();
-    reply(total_);
-    Q_EMIT progressed(total_, size_);
+    if (!wanted.isEmpty())
+        idle_.start(); // only bytes of the file count as a sign of life
+    // Named before the count goes out: a sender that is gone by then leaves a whole file.
+    if (total_ == size_)
+        fileIsWhole();
+    if (!wanted.isEmpty() && socket_) {
+        reply(total_);
+        if (state_ != State::Ended)
+            Q_EMIT progressed(total_, size_);
+    }
+    // Bytes beyond the announced size are not part of the file, and end the connection.
+    if (bytes.size() > wanted.size())
+        stop();
+}
+
+// The file is saved at once. The sender has a short while to read the last count and
+// close; nothing it does after that keeps the connection.
+void ReceiveConnection::fileIsWhole()
+{
+    idle_.stop();
+    progressCheck_.stop();
+    if (!file_.close(true)) {
+        end(ReceiveEnd::Outcome::CannotSave, QStringLiteral("Cannot save: ") + file_.error());
+        return;
+    }
+    state_ = State::Whole;
+    closeGrace_.start();
 }
 
 void ReceiveConnection::reply(qint64 total)
@@ -202,7 +248,7 @@ void ReceiveConnection::FileRecieveSocket_Error(QAbstractSocket::SocketError err
 
 bool ReceiveConnection::isWhole() const
 {
-    return state_ == State::Receiving && total_ == size_;
+    return state_ == State::Whole;
 }
 
 void ReceiveConnection::end(ReceiveEnd::Outcome outcome, const QString& status,
@@ -211,7 +257,9 @@ void ReceiveConnection::end(ReceiveEnd::Outcome outcome, const QString& status,
     if (state_ == State::Ended)
         return;
     ReceiveEnd end{id_, outcome, peer_, {}, size_, total_, status, detail};
-    const bool hadFile = file_.isOpen();
+    if (isWhole()) // however it ends, a whole file was saved
+        end = {id_, ReceiveEnd::Outcome::Saved, peer_, {}, size_, total_, kDisconnected, {}};
+    const bool hadFile = fileMade_;
     if (!file_.close(isWhole())) {
         end.outcome = ReceiveEnd::Outcome::CannotSave;
         end.status = QStringLiteral("Cannot save: ") + file_.error();
@@ -223,6 +271,7 @@ void ReceiveConnection::end(ReceiveEnd::Outcome outcome, const QString& status,
     idle_.stop();
     headerDeadline_.stop();
     progressCheck_.stop();
+    closeGrace_.stop();
     dropSocket();
     Q_EMIT ended(end);
 }

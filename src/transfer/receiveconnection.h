@@ -4,6 +4,7 @@
 #include "transfer/partfiles.h"
 #include "transfer/protocol.h"
 #include "transfer/receivefile.h"
+#include "transfer/receiverseats.h"
 
 #include <QElapsedTimer>
 #include <QObject>
@@ -14,8 +15,10 @@
 #include <optional>
 
 // One connection to the receiver, from its acceptance to its end: it takes the header,
-// writes the file and answers with the acceptance and the counts. It ends by itself when
-// the sender closes, fails, falls silent or crawls, and reports how in ended().
+// writes the file and answers with the acceptance and the counts. The file takes its
+// final name as soon as its last byte has come. The connection ends by itself when the
+// sender closes, fails, falls silent or crawls, sends more than it announced, or lingers
+// after a whole file, and reports how in ended().
 class ReceiveConnection : public QObject
 {
     Q_OBJECT
@@ -30,8 +33,12 @@ public:
 
     int id() const { return id_; }
     const QString& peer() const { return peer_; }
+    // How far it has come, for choosing whom a newcomer displaces.
+    SeatHolder seat() const;
     // Ends at once as if the sender had closed.
     void stop();
+    // Ends at once, its seat going to a newcomer.
+    void giveWay();
 
 Q_SIGNALS:
     void fileStarted(const QString& name, qint64 size);
@@ -40,7 +47,7 @@ Q_SIGNALS:
     void ended(const ReceiveEnd& end);
 
 private:
-    enum class State { AwaitingHeader, Receiving, Ended };
+    enum class State { AwaitingHeader, Receiving, Whole, Ended };
 
     void FileRecieveSocket_DataArrival();
     void FileRecieveSocket_Close();
@@ -48,6 +55,7 @@ private:
 
     bool takeHeader();
     void receive(const QByteArray& bytes);
+    void fileIsWhole();
     void reply(qint64 total);
     void send(const QByteArray& bytes);
     void sendPendingCount();
@@ -65,11 +73,14 @@ private:
     QTimer idle_;
     QTimer headerDeadline_;
     QTimer progressCheck_;
+    QTimer closeGrace_;
+    QElapsedTimer age_;
     qint64 receivedAtLastCheck_ = 0;
     State state_ = State::AwaitingHeader;
     HeaderParser header_;
     ReceiveFile file_;
     qint64 size_ = 0;
     qint64 total_ = 0;
+    bool fileMade_ = false; // a file was made and not given back
     std::optional<qint64> unsentCount_;
 };
