@@ -15,6 +15,10 @@ namespace
 {
 
 const QString kPartSuffix = QStringLiteral(".part");
+// Every so many bytes the system is asked to start writing them to the disk, so that the
+// sync before the final name finds little left to do instead of the whole file, and the
+// loop is never held for long by it.
+constexpr qint64 kWritebackBytes = 8 * 1024 * 1024;
 
 // Whether anything, a dangling link included, stands under name.
 bool exists(const QDir& folder, const QString& name)
@@ -80,15 +84,33 @@ bool ReceiveFile::create(const QString& folder, const QString& name, PartFiles& 
         return false;
     }
     parts.begin(part_.fileName(), peer, size);
+    written_ = 0;
+    writtenBack_ = 0;
     return true;
+}
+
+// Only hints to the system: where they fail, the sync at the end does all the work.
+void ReceiveFile::writeBack()
+{
+    const int fd = part_.handle();
+    // Waiting for the step asked for last time keeps no more than two steps of the file
+    // waiting for the disk; a sender faster than the disk is slowed down to its pace.
+    if (writtenBack_ > 0)
+        ::sync_file_range(fd, 0, writtenBack_, SYNC_FILE_RANGE_WAIT_BEFORE);
+    ::sync_file_range(fd, writtenBack_, written_ - writtenBack_, SYNC_FILE_RANGE_WRITE);
+    writtenBack_ = written_;
 }
 
 bool ReceiveFile::write(const QByteArray& bytes)
 {
     // Straight to the system, whose error number tells a full disk from other failures.
     const int error = writeAll(part_.handle(), bytes);
-    if (error == 0)
+    if (error == 0) {
+        written_ += bytes.size();
+        if (written_ - writtenBack_ >= kWritebackBytes)
+            writeBack();
         return true;
+    }
     error_ = saveErrorText(error);
     return false;
 }

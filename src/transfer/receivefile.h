@@ -40,6 +40,7 @@ public:
 
 private:
     bool takeFinalName();
+    void writeBack();
 
     QFile part_;
     PartFiles* parts_ = nullptr;
@@ -47,4 +48,6 @@ private:
     QString finalName_;
     QString error_;
     bool named_ = false;
+    qint64 written_ = 0;     // bytes written since the file was opened
+    qint64 writtenBack_ = 0; // of those, how many the system was asked to write out
 };
