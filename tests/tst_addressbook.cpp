@@ -1,7 +1,7 @@
 #include "addressbook/addressbook.h"
-#include "shell/addressbookpanel.h"
 #include "support/testfiles.h"
 #include "support/testplatform.h"
+#include "window/addressbookpanel.h"
 
 #include <QListWidget>
 #include <QSettings>

@@ -1,10 +1,10 @@
 #include "presence/onlinepeers.h"
-#include "shell/mainwindow.h"
 #include "support/rawreceiver.h"
 #include "support/testfiles.h"
 #include "support/testplatform.h"
 #include "transfer/filereceiver.h"
 #include "transfer/protocol.h"
+#include "window/mainwindow.h"
 
 #include <QLabel>
 #include <QListWidget>

@@ -1,12 +1,12 @@
 #include "presence/presence.h"
-#include "shell/mainwindow.h"
-#include "shell/notificationthrottle.h"
-#include "shell/receivedfilesdialog.h"
-#include "shell/traytexts.h"
 #include "support/rawpeer.h"
 #include "support/testfiles.h"
 #include "support/testplatform.h"
 #include "transfer/receivedhistory.h"
+#include "window/mainwindow.h"
+#include "window/notificationthrottle.h"
+#include "window/receivedfilesdialog.h"
+#include "window/traytexts.h"
 
 #include <QDir>
 #include <QFile>

@@ -1,10 +1,10 @@
 #include "platform/clocktext.h"
-#include "shell/dialogs.h"
-#include "shell/mainwindow.h"
-#include "shell/peertextview.h"
-#include "shell/windowfont.h"
 #include "support/rawpeer.h"
 #include "support/testplatform.h"
+#include "window/dialogs.h"
+#include "window/mainwindow.h"
+#include "window/peertextview.h"
+#include "window/windowfont.h"
 
 #include <QAccessible>
 #include <QDialog>

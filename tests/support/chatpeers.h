@@ -1,8 +1,8 @@
 #pragma once
 
-#include "shell/mainwindow.h"
 #include "support/testplatform.h"
 #include "support/transcriptpieces.h"
+#include "window/mainwindow.h"
 
 #include <QElapsedTimer>
 #include <QLabel>

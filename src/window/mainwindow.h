@@ -1,0 +1,117 @@
+#pragma once
+
+#include "presence/presence.h"
+#include "transfer/filereceiver.h"
+#include "transfer/filesender.h"
+#include "transfer/receivedhistory.h"
+#include "transfer/sendbatch.h"
+#include "transfer/waitingbatches.h"
+#include "window/addressbookpanel.h"
+#include "window/chatpanel.h"
+#include "window/mainlayout.h"
+#include "window/onlinemarks.h"
+#include "window/platform.h"
+#include "window/receivedfilesdialog.h"
+#include "window/receiverpanel.h"
+#include "window/senderpanel.h"
+#include "window/sendqueuepanel.h"
+#include "window/traypanel.h"
+#include "window/waitingpanel.h"
+
+#include <QHostAddress>
+#include <QPointer>
+#include <QWidget>
+
+#include <memory>
+
+class NonClientSkinInterface;
+class Tray;
+
+// The program's one window, Main. It owns every control and the parts that do the work,
+// the receiver, the sender and its batch, and presence, and shows what they report. Its
+// handlers are named after the control and event that raise them.
+class Main : public QWidget
+{
+    Q_OBJECT
+
+public:
+    // The program binds to every address; tests bind each window to a loopback address
+    // of its own so that several can listen on the same ports in one process.
+    explicit Main(const Platform& platform, const QHostAddress& bindAddress = QHostAddress::Any);
+    ~Main() override;
+
+    // Brings the program into its working state. Returns false after a failure that the
+    // program cannot run with; the user has then been told, and the window must not be
+    // shown.
+    bool Form_Load();
+
+    const MainUi& ui() const { return ui_; }
+    const AddressBook& addressBook() const { return addressBook_.book(); }
+    const QString& saveFolder() const { return saveFolder_; }
+    FileReceiver& receiver() { return receiver_; }
+    FileSender& sender() { return sender_; }
+    SendBatch& batch() { return batch_; }
+    Presence& presence() { return presence_; }
+    ReceiverPanel& receiverPanel() { return receiverPanel_; }
+    SendQueuePanel& sendQueuePanel() { return sendQueuePanel_; }
+    WaitingBatches& waitingBatches() { return waiting_; }
+    OnlineMarks& onlineMarks() { return onlineMarks_; }
+    WaitingPanel& waitingPanel() { return waitingPanel_; }
+
+    // Shows the save folder in the file manager.
+    void openSaveFolder();
+    // Asks for another save folder; the receiver saves there from the next file on.
+    void chooseSaveFolder();
+    const ReceivedHistory& receivedHistory() const { return history_; }
+
+    // Brings the window to the front, as the tray's menu does.
+    void showWindow();
+    // Shows the files received lately, in a window of their own.
+    void showReceivedFiles();
+    ReceivedFilesDialog* receivedFilesDialog() const { return receivedFiles_; }
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
+    // Files and folders dropped anywhere on the window go to the send queue.
+    void dragEnterEvent(QDragEnterEvent* event) override;
+    void dropEvent(QDropEvent* event) override;
+
+private:
+    bool Skin(QWidget& window, NonClientSkinInterface& skin);
+    void useSystemFrame();
+    bool settingsUsable();
+    bool startListening();
+    // The one place the save folder changes: the window, the settings and the receiver.
+    void useSaveFolder(const QString& folder, bool store);
+    void fatal(const QString& what, int number, const QString& description);
+    void Form_Unload();
+
+    void TimerOneSecond_Timer();
+    void showInTray();
+    void recordReceived(const ReceiveEnd& end);
+
+    Platform platform_;
+    QHostAddress bindAddress_;
+    MainUi ui_;
+    std::unique_ptr<NonClientSkinInterface> skinObject_;
+    AddressBookPanel addressBook_;
+    QString saveFolder_;
+    // The parts that do the work, then the panels that show them: the panels go first.
+    FileReceiver receiver_;
+    FileSender sender_;
+    SendBatch batch_;
+    Presence presence_;
+    WaitingBatches waiting_;
+    ReceiverPanel receiverPanel_;
+    SenderPanel senderPanel_;
+    SendQueuePanel sendQueuePanel_;
+    ChatPanel chatPanel_;
+    OnlineMarks onlineMarks_;
+    WaitingPanel waitingPanel_;
+    ReceivedHistory history_;
+    QPointer<ReceivedFilesDialog> receivedFiles_;
+    std::unique_ptr<Tray> tray_;
+    std::unique_ptr<TrayPanel> trayPanel_;
+    bool loaded_ = false;
+};
