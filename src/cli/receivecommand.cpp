@@ -1,5 +1,6 @@
 #include "cli/receivecommand.h"
 
+#include "addressbook/peername.h"
 #include "cli/console.h"
 #include "cli/outputlines.h"
 #include "presence/datagram.h"

@@ -1,7 +1,6 @@
 #include "window/accessibility.h"
 
 #include "window/mainlayout.h"
-#include "window/mainwindow.h"
 
 #include <QAccessibleWidget>
 #include <QLabel>
@@ -12,10 +11,17 @@
 namespace
 {
 
+// The class of the program's window, which the factory below has no other way to know.
+QString& windowClass()
+{
+    static QString name;
+    return name;
+}
+
 // A plain top-level widget shows as a client area; the program's window is a frame.
 QAccessibleInterface* windowAsFrame(const QString& className, QObject* object)
 {
-    if (className != QLatin1String(Main::staticMetaObject.className()) || !object->isWidgetType())
+    if (className != windowClass() || !object->isWidgetType())
         return nullptr;
     return new QAccessibleWidget(static_cast<QWidget*>(object), QAccessible::Window);
 }
@@ -36,6 +42,7 @@ void nameAfter(QLabel& panelHeader, QWidget& control)
 
 void makeAccessible(QWidget& window, const MainUi& ui)
 {
+    windowClass() = QLatin1String(window.metaObject()->className());
     QAccessible::installFactory(&windowAsFrame);
     // The caption spaces the name out, which a screen reader would spell letter by letter.
     window.setAccessibleName(QStringLiteral("Quillo v1.00"));

@@ -1,5 +1,6 @@
 #include "window/mainwindow.h"
 
+#include "addressbook/peername.h"
 #include "platform/clock.h"
 #include "platform/clocktext.h"
 #include "platform/localaddress.h"
@@ -11,6 +12,7 @@
 #include "window/accessibility.h"
 #include "window/desktop.h"
 #include "window/dialogs.h"
+#include "window/firstrunquestion.h"
 #include "window/receivedfilesdialog.h"
 #include "window/savefolder.h"
 #include "window/skin/nonclientskininterface.h"

@@ -1,5 +1,6 @@
 #include "window/receiverpanel.h"
 
+#include "addressbook/peername.h"
 #include "platform/receiversettings.h"
 #include "platform/settingsstore.h"
 #include "presence/datagram.h"

@@ -1,7 +1,5 @@
 #include "window/savefolder.h"
 
-#include "window/dialogs.h"
-
 #include <QDir>
 #include <QStandardPaths>
 
@@ -23,14 +21,4 @@ QString firstRunFolder()
     const QString downloads = QStandardPaths::writableLocation(QStandardPaths::DownloadLocation);
     QDir().mkpath(downloads);
     return downloads;
-}
-
-QString askForSaveFolder(Dialogs& dialogs)
-{
-    dialogs.message(QStringLiteral("This is the First Time you have run Quillo, Please select a "
-                                   "folder where you would like to save recieved files"));
-    const QString chosen =
-        dialogs.saveFile(QStringLiteral("Choose a folder where you want to save downloaded files"),
-                         QStringLiteral("SELECT A FOLDER AND CLICK SAVE>>>"));
-    return saveFolderFromDialogPath(chosen);
 }

@@ -2,8 +2,6 @@
 
 #include <QString>
 
-class Dialogs;
-
 // The save folder is chosen with a Save As dialog: the user moves into the wanted folder
 // and confirms the preset name "SELECT A FOLDER AND CLICK SAVE>>>". The folder is what
 // stands before that name: everything up to and including the first separator that is
@@ -17,7 +15,3 @@ QString saveFolderPath(const QString& folder);
 // Where the first-run Save dialog opens: the user's Downloads folder, made when missing.
 // Pressing Enter twice there, as the prompt invites, chooses it, never the home folder.
 QString firstRunFolder();
-
-// The first-run questions: a message, then the Save As dialog. Returns the chosen
-// folder, ending with a separator, or the empty text.
-QString askForSaveFolder(Dialogs& dialogs);

@@ -1,5 +1,6 @@
 #include "window/traypanel.h"
 
+#include "addressbook/peername.h"
 #include "presence/datagram.h"
 #include "presence/presence.h"
 #include "transfer/filereceiver.h"

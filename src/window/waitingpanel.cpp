@@ -1,5 +1,6 @@
 #include "window/waitingpanel.h"
 
+#include "addressbook/peername.h"
 #include "presence/datagram.h"
 #include "presence/presence.h"
 #include "transfer/sendbatch.h"

@@ -1,6 +1,7 @@
 #include "presence/datagram.h"
 
 #include "addressbook/addressbook.h"
+#include "addressbook/peername.h"
 #include "platform/localaddress.h"
 #include "platform/peertext.h"
 
@@ -24,21 +25,6 @@ QByteArray presenceDatagram()
 QByteArray chatDatagram(const QString& line)
 {
     return line.toLocal8Bit();
-}
-
-std::optional<QString> senderName(const AddressBook& book, const QString& address)
-{
-    for (int slot = 0; slot < book.count(); ++slot) {
-        const AddressBookEntry& entry = book.entry(slot);
-        if (entry.IPaddress == address)
-            return entry.Name;
-    }
-    return std::nullopt;
-}
-
-QString nameOrAddress(const AddressBook& book, const QString& address)
-{
-    return senderName(book, address).value_or(address);
 }
 
 Arrival classifyDatagram(const AddressBook& book, const QHostAddress& source,

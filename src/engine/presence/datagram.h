@@ -26,11 +26,6 @@ QString unknownSenderName();
 QByteArray presenceDatagram();
 QByteArray chatDatagram(const QString& line);
 
-// The name of the lowest slot whose address text equals address exactly, if any.
-std::optional<QString> senderName(const AddressBook& book, const QString& address);
-// How a person is named to the user: by that name, or else by the address itself.
-QString nameOrAddress(const AddressBook& book, const QString& address);
-
 // What one arriving datagram means to the receiver.
 struct Arrival {
     enum class Kind {

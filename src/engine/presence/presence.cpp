@@ -21,24 +21,24 @@ constexpr qint64 kTurnMs = 10;
 
 Presence::Presence(const AddressBook& book, QObject* parent) : QObject(parent), book_(book)
 {
-    Timer1min.setInterval(kFirstAnnouncement);
-    connect(&Timer1min, &QTimer::timeout, this, &Presence::announce);
-    connect(&WSonline, &DatagramSocket::readyRead, this, &Presence::WSonline_DataArrival);
+    announcer_.setInterval(kFirstAnnouncement);
+    connect(&announcer_, &QTimer::timeout, this, &Presence::announce);
+    connect(&socket_, &DatagramSocket::readyRead, this, &Presence::readDatagrams);
 }
 
 std::optional<SocketError> Presence::bind(const QHostAddress& address)
 {
-    return WSonline.bind(address, kDatagramPort);
+    return socket_.bind(address, kDatagramPort);
 }
 
 void Presence::startAnnouncing()
 {
-    Timer1min.start();
+    announcer_.start();
 }
 
 void Presence::announce()
 {
-    Timer1min.setInterval(kAnnouncementPeriod);
+    announcer_.setInterval(kAnnouncementPeriod);
     sendToEveryone(presenceDatagram());
 }
 
@@ -47,7 +47,7 @@ void Presence::sendLine(const QString& text)
     sendToEveryone(chatDatagram(text));
 }
 
-void Presence::WSonline_DataArrival()
+void Presence::readDatagrams()
 {
     QElapsedTimer turn;
     turn.start();
@@ -55,9 +55,9 @@ void Presence::WSonline_DataArrival()
     qsizetype bytes = 0;
     QList<ChatLine> lines;
     // At least one datagram is read in every turn, or the socket would report no more.
-    while (WSonline.hasPendingDatagrams() && datagrams < kTurnDatagrams && bytes < kTurnBytes &&
+    while (socket_.hasPendingDatagrams() && datagrams < kTurnDatagrams && bytes < kTurnBytes &&
            (datagrams == 0 || turn.elapsed() < kTurnMs)) {
-        const QNetworkDatagram datagram = WSonline.receive();
+        const QNetworkDatagram datagram = socket_.receive();
         // A failed read has no sender and no text: there is nothing to show for it.
         if (!datagram.isValid())
             break;
@@ -86,5 +86,5 @@ void Presence::WSonline_DataArrival()
 void Presence::sendToEveryone(const QByteArray& payload)
 {
     for (int slot = 0; slot < book_.count(); ++slot)
-        WSonline.send(payload, book_.entry(slot).IPaddress, kDatagramPort);
+        socket_.send(payload, book_.entry(slot).IPaddress, kDatagramPort);
 }

@@ -39,7 +39,7 @@ public:
 
     // Starts announcing: the first time after kFirstAnnouncement, then every period.
     void startAnnouncing();
-    QTimer& announcementTimer() { return Timer1min; }
+    QTimer& announcementTimer() { return announcer_; }
     // One announcement to everyone in the address book. The timer calls it; a test may too.
     void announce();
 
@@ -54,10 +54,10 @@ Q_SIGNALS:
     void chatReceived(const QList<ChatLine>& lines);
 
 private:
-    void WSonline_DataArrival();
+    void readDatagrams();
     void sendToEveryone(const QByteArray& payload);
 
     const AddressBook& book_;
-    QTimer Timer1min;
-    DatagramSocket WSonline;
+    QTimer announcer_;
+    DatagramSocket socket_;
 };

@@ -1,5 +1,6 @@
 #include "transfer/filereceiver.h"
 
+#include "addressbook/peername.h"
 #include "platform/localaddress.h"
 #include "presence/datagram.h"
 #include "transfer/protocol.h"
@@ -23,14 +24,13 @@ FileReceiver::FileReceiver(const QHostAddress& bindAddress, QObject* parent)
                      .filePath(kPartIndexName))
 {
     setLimits(limits_);
-    connect(&FileRecieveSocket, &QTcpServer::newConnection, this,
-            &FileReceiver::FileRecieveSocket_ConnectionRequest);
+    connect(&server_, &QTcpServer::newConnection, this, &FileReceiver::acceptConnections);
     connect(&speed_, &SpeedMeter::ticked, this, &FileReceiver::speedTicked);
 }
 
 FileReceiver::~FileReceiver()
 {
-    FileRecieveSocket.close();
+    server_.close();
     qDeleteAll(std::exchange(connections_, {}));
 }
 
@@ -54,22 +54,22 @@ void FileReceiver::setAddressBook(const AddressBook& book)
 std::optional<SocketError> FileReceiver::listen()
 {
     parts_.open(partIndex_);
-    FileRecieveSocket.close();
-    if (FileRecieveSocket.listen(bindAddress_, kFilePort))
+    server_.close();
+    if (server_.listen(bindAddress_, kFilePort))
         return std::nullopt;
-    return socketError(FileRecieveSocket.serverError(), FileRecieveSocket.errorString());
+    return socketError(server_.serverError(), server_.errorString());
 }
 
 void FileReceiver::stop()
 {
-    FileRecieveSocket.close();
+    server_.close();
     for (ReceiveConnection* connection : QList<ReceiveConnection*>(connections_))
         connection->stop();
 }
 
-void FileReceiver::FileRecieveSocket_ConnectionRequest()
+void FileReceiver::acceptConnections()
 {
-    while (QTcpSocket* socket = FileRecieveSocket.nextPendingConnection())
+    while (QTcpSocket* socket = server_.nextPendingConnection())
         take(socket);
 }
 
@@ -87,7 +87,7 @@ void FileReceiver::take(QTcpSocket* socket)
         return;
     }
     // Whoever heard of the connection that gave way may have stopped the receiver.
-    if (!makeRoomFor(peer) || !FileRecieveSocket.isListening()) {
+    if (!makeRoomFor(peer) || !server_.isListening()) {
         // Turned away at once, as a full receiver always was: the sender tries again.
         socket->abort();
         socket->deleteLater();

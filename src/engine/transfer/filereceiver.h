@@ -2,6 +2,8 @@
 
 #include "platform/socketerror.h"
 #include "transfer/partfiles.h"
+#include "transfer/receiveend.h"
+#include "transfer/receiverlimits.h"
 #include "transfer/speedmeter.h"
 
 #include <QHostAddress>
@@ -9,55 +11,11 @@
 #include <QObject>
 #include <QTcpServer>
 
-#include <chrono>
 #include <functional>
 #include <optional>
 
 class AddressBook;
 class ReceiveConnection;
-
-// How one connection to the receiver ended.
-struct ReceiveEnd {
-    enum class Outcome {
-        Saved,      // the announced size arrived whole and the file has its final name
-        Incomplete, // the peer closed before the end (or before any header); what came is kept
-        Refused,    // the header could not be used, or the sender was turned away
-        CannotSave, // the file could not be created, written or named
-        Idle,       // the sender fell silent, or too slow to be a sender
-        Failed,     // a socket error
-    };
-    int connection = 0; // which connection, as its other signals name it
-    Outcome outcome = Outcome::Incomplete;
-    QString peer;    // the sender's address, dotted
-    QString path;    // where the received bytes are; empty when no file was made
-    qint64 size = 0; // the announced size
-    qint64 received = 0;
-    QString status; // the receiver's status in its own words: "Disconnected", "Error 10054"
-    QString detail; // more for the user, such as an error's description; may be empty
-};
-
-// What the receiver grants one sender. Anyone on the network can connect, so nobody may
-// hold the receiver by sending slowly or not at all, or by connecting again and again.
-struct ReceiverLimits {
-    // No byte of the file for this long ends a connection; nothing else counts.
-    std::chrono::milliseconds idleTimeout = std::chrono::seconds(60);
-    // The whole header must have come this long after the connection was taken.
-    std::chrono::milliseconds headerDeadline = std::chrono::seconds(10);
-    // While a file arrives, each such window must bring at least minProgressBytes.
-    std::chrono::milliseconds progressWindow = std::chrono::seconds(15);
-    qint64 minProgressBytes = 16 * 1024;
-    // Once the file is whole, the sender has this long to close before the receiver does.
-    std::chrono::milliseconds closeGrace = std::chrono::seconds(2);
-    // Connections served at once, in all and from one address; when all are taken, a
-    // newcomer may take the seat of one that makes no progress (see seatFor()).
-    int maxConnections = 8;
-    int maxConnectionsPerHost = 2;
-    // The unfinished files of senders outside the address book, all together.
-    qint64 maxStrangerPartBytes = qint64(4) * 1024 * 1024 * 1024;
-    int maxStrangerParts = 100;
-    // A connection that brings this much per second over its life makes progress.
-    qint64 keepSeatBytesPerSecond = 256 * 1024;
-};
 
 // The receiving side: listens on the file port and serves each connection that comes,
 // several at once, each writing its own file into the save folder. It reports what
@@ -102,7 +60,7 @@ Q_SIGNALS:
     void speedTicked(qint64 bytes, int seconds);
 
 private:
-    void FileRecieveSocket_ConnectionRequest();
+    void acceptConnections();
     void take(QTcpSocket* socket);
     bool makeRoomFor(const QString& peer);
     void connectionEnded(ReceiveConnection* connection, ReceiveEnd end);
@@ -111,7 +69,7 @@ private:
     QString saveFolder_;
     ReceiverLimits limits_;
     SenderFilter accepts_;
-    QTcpServer FileRecieveSocket;
+    QTcpServer server_;
     QList<ReceiveConnection*> connections_;
     QString partIndex_;
     PartFiles parts_; // part files of ours that a sender trying again may take over

@@ -83,11 +83,11 @@ void FileSender::connectSocket()
            socket_->error() == QAbstractSocket::AddressInUseError && localPort_ != 0)
         localPort_ = nextLocalPort();
 
-    connect(socket_, &QTcpSocket::connected, this, &FileSender::FileSendSocket_Connect);
-    connect(socket_, &QTcpSocket::readyRead, this, &FileSender::FileSendSocket_DataArrival);
-    connect(socket_, &QTcpSocket::disconnected, this, &FileSender::FileSendSocket_Close);
-    connect(socket_, &QTcpSocket::errorOccurred, this, &FileSender::FileSendSocket_Error);
-    connect(socket_, &QTcpSocket::bytesWritten, this, &FileSender::SendFile);
+    connect(socket_, &QTcpSocket::connected, this, &FileSender::connected);
+    connect(socket_, &QTcpSocket::readyRead, this, &FileSender::readArrival);
+    connect(socket_, &QTcpSocket::disconnected, this, &FileSender::peerClosed);
+    connect(socket_, &QTcpSocket::errorOccurred, this, &FileSender::socketFailed);
+    connect(socket_, &QTcpSocket::bytesWritten, this, &FileSender::sendMore);
     socket_->connectToHost(host_, kFilePort);
 }
 
@@ -100,7 +100,7 @@ void FileSender::dropSocket()
     socket->deleteLater();
 }
 
-void FileSender::FileSendSocket_Connect()
+void FileSender::connected()
 {
     // Each step waits for a short line from the other side: a header or a last block
     // held back to gather more would only stall it.
@@ -113,7 +113,7 @@ void FileSender::FileSendSocket_Connect()
     showStatus(QStringLiteral("Connected"));
 }
 
-void FileSender::FileSendSocket_DataArrival()
+void FileSender::readArrival()
 {
     const QList<QByteArray> lines = replies_.feed(socket_->readAll());
     for (const QByteArray& line : lines) {
@@ -149,10 +149,10 @@ void FileSender::accepted()
         end(SendOutcome::Sent);
         return;
     }
-    SendFile();
+    sendMore();
 }
 
-void FileSender::SendFile()
+void FileSender::sendMore()
 {
     if (state_ != State::Streaming || !file_.isOpen())
         return;
@@ -197,7 +197,7 @@ void FileSender::countArrived(const QByteArray& line)
     }
 }
 
-void FileSender::FileSendSocket_Close()
+void FileSender::peerClosed()
 {
     // A receiver with every place taken turns a connection away by closing it before the
     // acceptance: that is tried again as a refusal is.
@@ -206,7 +206,7 @@ void FileSender::FileSendSocket_Close()
     end(SendOutcome::PeerClosed);
 }
 
-void FileSender::FileSendSocket_Error(QAbstractSocket::SocketError error)
+void FileSender::socketFailed(QAbstractSocket::SocketError error)
 {
     // The peer's ordinary close comes as an error too; the close handler takes it.
     if (error == QAbstractSocket::RemoteHostClosedError)

@@ -79,10 +79,10 @@ Q_SIGNALS:
 private:
     enum class State { Closed, Connecting, AwaitingAcceptance, Streaming };
 
-    void FileSendSocket_Connect();
-    void FileSendSocket_DataArrival();
-    void FileSendSocket_Close();
-    void FileSendSocket_Error(QAbstractSocket::SocketError error);
+    void connected();
+    void readArrival();
+    void peerClosed();
+    void socketFailed(QAbstractSocket::SocketError error);
 
     quint16 nextLocalPort();
     void connectSocket();
@@ -90,7 +90,7 @@ private:
     void accepted();
     void countArrived(const QByteArray& line);
     // Hands the socket the next blocks of the file, while it has room for them.
-    void SendFile();
+    void sendMore();
     void sendFileFailed(const QString& description);
     // Connects again after a wait, while retries are left; false when none are.
     bool retryLater();

@@ -1,6 +1,7 @@
 #include "transfer/receiveconnection.h"
 
 #include "platform/localaddress.h"
+#include "platform/socketerror.h"
 #include "transfer/receivedname.h"
 
 namespace
@@ -31,13 +32,12 @@ ReceiveConnection::ReceiveConnection(int id, QTcpSocket* socket, const QString& 
     socket->setReadBufferSize(kReadBufferBytes);
     // The acceptance and the counts are short lines the sender waits for: send each at once.
     socket->setSocketOption(QAbstractSocket::LowDelayOption, 1);
-    connect(socket, &QTcpSocket::readyRead, this,
-            &ReceiveConnection::FileRecieveSocket_DataArrival);
-    connect(socket, &QTcpSocket::disconnected, this, &ReceiveConnection::FileRecieveSocket_Close);
+    connect(socket, &QTcpSocket::readyRead, this, &ReceiveConnection::readArrival);
+    connect(socket, &QTcpSocket::disconnected, this, &ReceiveConnection::peerClosed);
     connect(socket, &QTcpSocket::errorOccurred, this, [this](QAbstractSocket::SocketError e) {
         // A peer's ordinary close also comes as an error; the close handler takes it.
         if (e != QAbstractSocket::RemoteHostClosedError)
-            FileRecieveSocket_Error(e);
+            socketFailed(e);
     });
     connect(socket, &QTcpSocket::bytesWritten, this, &ReceiveConnection::sendPendingCount);
 
@@ -87,7 +87,7 @@ void ReceiveConnection::giveWay()
     end(ReceiveEnd::Outcome::Idle, QStringLiteral("Closed: its place went to another sender"));
 }
 
-void ReceiveConnection::FileRecieveSocket_DataArrival()
+void ReceiveConnection::readArrival()
 {
     if (!socket_ || state_ == State::Ended)
         return;
@@ -230,16 +230,16 @@ void ReceiveConnection::checkProgress()
     receivedAtLastCheck_ = total_;
 }
 
-void ReceiveConnection::FileRecieveSocket_Close()
+void ReceiveConnection::peerClosed()
 {
     if (!socket_ || state_ == State::Ended)
         return;
     if (socket_->bytesAvailable() > 0)
-        FileRecieveSocket_DataArrival();
+        readArrival();
     stop();
 }
 
-void ReceiveConnection::FileRecieveSocket_Error(QAbstractSocket::SocketError error)
+void ReceiveConnection::socketFailed(QAbstractSocket::SocketError error)
 {
     const SocketError shown = socketError(error, socket_ ? socket_->errorString() : QString());
     end(ReceiveEnd::Outcome::Failed, QStringLiteral("Error %1").arg(shown.number),

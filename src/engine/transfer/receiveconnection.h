@@ -1,9 +1,10 @@
 #pragma once
 
-#include "transfer/filereceiver.h"
 #include "transfer/partfiles.h"
 #include "transfer/protocol.h"
+#include "transfer/receiveend.h"
 #include "transfer/receivefile.h"
+#include "transfer/receiverlimits.h"
 #include "transfer/receiverseats.h"
 
 #include <QElapsedTimer>
@@ -49,9 +50,9 @@ Q_SIGNALS:
 private:
     enum class State { AwaitingHeader, Receiving, Whole, Ended };
 
-    void FileRecieveSocket_DataArrival();
-    void FileRecieveSocket_Close();
-    void FileRecieveSocket_Error(QAbstractSocket::SocketError error);
+    void readArrival();
+    void peerClosed();
+    void socketFailed(QAbstractSocket::SocketError error);
 
     bool takeHeader();
     void receive(const QByteArray& bytes);
