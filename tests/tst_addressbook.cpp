@@ -159,7 +159,8 @@ struct PanelFixture {
 
     TestPlatform p;
     QListWidget list;
-    AddressBookPanel panel{list, p.dialogs};
+    AddressBook book;
+    AddressBookPanel panel{list, p.dialogs, book};
 };
 
 void TestAddressBook::removeInTheMiddleKeepsRowsAndSlotsInStep()

@@ -19,8 +19,8 @@ bool isBlank(const QString& text)
 
 } // namespace
 
-AddressBookPanel::AddressBookPanel(QListWidget& list, Dialogs& dialogs)
-    : list_(list), dialogs_(dialogs)
+AddressBookPanel::AddressBookPanel(QListWidget& list, Dialogs& dialogs, AddressBook& book)
+    : book_(book), list_(list), dialogs_(dialogs)
 {
 }
 

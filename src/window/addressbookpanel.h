@@ -10,7 +10,8 @@ class QListWidget;
 class AddressBookPanel
 {
 public:
-    AddressBookPanel(QListWidget& list, Dialogs& dialogs);
+    // book, the station's, must outlive the panel.
+    AddressBookPanel(QListWidget& list, Dialogs& dialogs, AddressBook& book);
 
     const AddressBook& book() const { return book_; }
     // The slot of the selected row, or -1 when no row is selected.
@@ -29,7 +30,7 @@ private:
     void append(const QString& name, const QString& address);
     void keepChange();
 
-    AddressBook book_;
+    AddressBook& book_;
     SettingsStore* store_ = nullptr;
     QListWidget& list_;
     Dialogs& dialogs_;

@@ -52,16 +52,15 @@ QStringList localPaths(const QMimeData& dragged)
 
 Main::Main(const Platform& platform, const QHostAddress& bindAddress)
     : platform_(platform), bindAddress_(bindAddress), ui_(buildMainUi(*this)),
-      addressBook_(*ui_.ListIPaddress, platform.dialogs), receiver_(bindAddress),
-      sender_(platform.random, bindAddress), batch_(sender_), presence_(addressBook_.book()),
-      waiting_(platform.settings, sender_, batch_), receiverPanel_(ui_, receiver_),
-      senderPanel_(ui_, sender_, platform.dialogs),
-      sendQueuePanel_(ui_, addressBook_, platform.dialogs, batch_),
-      chatPanel_(ui_, addressBook_.book(), platform.clock, presence_),
-      onlineMarks_(*ui_.ListIPaddress, addressBook_.book(), platform.clock, presence_,
+      station_(platform.settings, platform.random, platform.dataFolder, bindAddress),
+      addressBook_(*ui_.ListIPaddress, platform.dialogs, station_.addressBook()),
+      receiverPanel_(ui_, station_.receiver()),
+      senderPanel_(ui_, station_.sender(), platform.dialogs),
+      sendQueuePanel_(ui_, addressBook_, platform.dialogs, station_.batch()),
+      chatPanel_(ui_, station_.addressBook(), platform.clock, station_.presence()),
+      onlineMarks_(*ui_.ListIPaddress, station_.addressBook(), platform.clock, station_.presence(),
                    *ui_.TimerOneSecond),
-      waitingPanel_(ui_, addressBook_, sendQueuePanel_, batch_, waiting_, onlineMarks_, presence_),
-      history_(QDir(platform.dataFolder).filePath(QStringLiteral("received.json")))
+      waitingPanel_(ui_, addressBook_, sendQueuePanel_, station_, onlineMarks_)
 {
     setObjectName(QStringLiteral("Main"));
     platform.dialogs.showOver(this);
@@ -88,15 +87,13 @@ Main::Main(const Platform& platform, const QHostAddress& bindAddress)
     connect(receiverPanel_.receivedFiles(), &QAction::triggered, this, &Main::showReceivedFiles);
     setAcceptDrops(true);
     ui_.ChatTX->installEventFilter(this);
-    connect(&receiver_, &FileReceiver::finished, this, &Main::recordReceived);
-    connect(&waiting_, &WaitingBatches::saveFailed, this,
+    connect(&station_, &Station::received, this, &Main::showReceived);
+    connect(&station_, &Station::problem, this,
             [this](const QString& message) { platform_.dialogs.notice(message); });
-    receiver_.setDataFolder(platform.dataFolder);
-    receiver_.setAddressBook(addressBook_.book());
 
     // Presence and chat arrive from the window's creation on. When the port cannot be had,
     // the first status bar panel says so and the rest of the window carries on.
-    if (const auto error = presence_.bind(bindAddress)) {
+    if (const auto error = station_.bindPresence()) {
         ui_.StatusPanel1->setText(
             QStringLiteral("Cannot receive presence and chat on UDP port %1: Error %2: %3")
                 .arg(QString::number(kDatagramPort), QString::number(error->number),
@@ -104,7 +101,7 @@ Main::Main(const Platform& platform, const QHostAddress& bindAddress)
     }
 
     // These two run from the window's creation, also while start-up asks its questions.
-    presence_.startAnnouncing();
+    station_.startAnnouncing();
     ui_.TimerOneSecond->start();
 }
 
@@ -125,15 +122,15 @@ bool Main::Form_Load()
     if (!settingsUsable())
         return false;
     addressBook_.load(platform_.settings);
-    receiverPanel_.offerOnlyKnownSenders(platform_.settings, addressBook_.book());
+    station_.load(false);
+    receiverPanel_.offerOnlyKnownSenders(station_);
     onlineMarks_.refresh();
-    waiting_.load();
 
     const QString stored = storedSaveFolder(platform_.settings);
     if (stored.isEmpty())
-        useSaveFolder(askForSaveFolder(platform_.dialogs), true);
+        station_.setSaveFolder(askForSaveFolder(platform_.dialogs), true);
     else
-        useSaveFolder(stored, false);
+        station_.setSaveFolder(stored, false);
 
     if (!startListening())
         return false;
@@ -149,9 +146,10 @@ void Main::showInTray()
     tray_ = platform_.newTray(TrayActions{[this] { showWindow(); }, [this] { openSaveFolder(); },
                                           [this] { showReceivedFiles(); }, [this] { close(); }});
     if (tray_) {
-        trayPanel_ = std::make_unique<TrayPanel>(*tray_, addressBook_.book(), receiver_, sender_,
-                                                 QList<SendBatch*>{&batch_, &waiting_.delivery()},
-                                                 presence_, [this] { return isActiveWindow(); });
+        trayPanel_ = std::make_unique<TrayPanel>(
+            *tray_, station_.addressBook(), station_.receiver(), station_.sender(),
+            QList<SendBatch*>{&station_.batch(), &station_.waiting().delivery()},
+            station_.presence(), [this] { return isActiveWindow(); });
     }
 }
 
@@ -168,20 +166,16 @@ void Main::showReceivedFiles()
         receivedFiles_ = new ReceivedFilesDialog(platform_.desktop, this);
         receivedFiles_->setAttribute(Qt::WA_DeleteOnClose);
     }
-    receivedFiles_->showEntries(history_.entries());
+    receivedFiles_->showEntries(station_.history().entries());
     receivedFiles_->show();
     receivedFiles_->raise();
     receivedFiles_->activateWindow();
 }
 
-void Main::recordReceived(const ReceiveEnd& end)
+void Main::showReceived()
 {
-    if (end.outcome != ReceiveEnd::Outcome::Saved)
-        return;
-    history_.add({QDateTime::currentDateTime(), QFileInfo(end.path).fileName(), end.size,
-                  nameOrAddress(addressBook_.book(), end.peer), end.path});
     if (receivedFiles_)
-        receivedFiles_->showEntries(history_.entries());
+        receivedFiles_->showEntries(station_.history().entries());
 }
 
 // A settings file that cannot be read at all stops the program, since shut-down would
@@ -208,25 +202,15 @@ bool Main::settingsUsable()
     return true;
 }
 
-void Main::useSaveFolder(const QString& folder, bool store)
-{
-    saveFolder_ = folder;
-    receiver_.setSaveFolder(folder);
-    if (store) {
-        storeSaveFolder(platform_.settings, folder);
-        platform_.settings.save();
-    }
-}
-
 void Main::openSaveFolder()
 {
     // An empty save folder is the working folder, where the files then go.
-    platform_.desktop.openFolder(QDir(saveFolder_).absolutePath());
+    platform_.desktop.openFolder(QDir(station_.saveFolder()).absolutePath());
 }
 
 void Main::chooseSaveFolder()
 {
-    const QString start = saveFolder_.isEmpty() ? QDir::homePath() : saveFolder_;
+    const QString start = saveFolder().isEmpty() ? QDir::homePath() : saveFolder();
     platform_.dialogs.chooseFolder(
         QStringLiteral("Choose a folder where you want to save downloaded files"), start,
         [self = QPointer(this)](const QString& chosen) {
@@ -238,10 +222,10 @@ void Main::chooseSaveFolder()
                     QStringLiteral("Quillo cannot save files in %1. Received files still go "
                                    "to %2.")
                         .arg(QDir::toNativeSeparators(chosen),
-                             QDir::toNativeSeparators(self->saveFolder_)));
+                             QDir::toNativeSeparators(self->saveFolder())));
                 return;
             }
-            self->useSaveFolder(saveFolderPath(chosen), true);
+            self->station_.setSaveFolder(saveFolderPath(chosen), true);
         });
 }
 
@@ -281,7 +265,7 @@ bool Main::eventFilter(QObject* watched, QEvent* event)
 
 bool Main::startListening()
 {
-    const std::optional<SocketError> error = receiver_.listen();
+    const std::optional<SocketError> error = station_.listen();
     if (!error)
         return true;
     fatal(QStringLiteral("Quillo cannot receive files on port %1.").arg(kFilePort), error->number,
@@ -312,12 +296,12 @@ void Main::Form_Unload()
     if (receivedFiles_)
         receivedFiles_->close();
     // Nothing more is sent once the window starts to close.
-    batch_.stop();
-    waiting_.stop();
+    station_.batch().stop();
+    station_.waiting().stop();
     // Every step runs whatever became of the one before.
     addressBook_.store(platform_.settings);
     const bool saved = platform_.settings.save();
-    receiver_.stop();
+    station_.receiver().stop();
     // Told last, once nothing runs any more, since the message waits for the user.
     if (!saved) {
         platform_.dialogs.message(

@@ -1,11 +1,6 @@
 #pragma once
 
-#include "presence/presence.h"
-#include "transfer/filereceiver.h"
-#include "transfer/filesender.h"
-#include "transfer/receivedhistory.h"
-#include "transfer/sendbatch.h"
-#include "transfer/waitingbatches.h"
+#include "station/station.h"
 #include "window/addressbookpanel.h"
 #include "window/chatpanel.h"
 #include "window/mainlayout.h"
@@ -27,9 +22,9 @@
 class NonClientSkinInterface;
 class Tray;
 
-// The program's one window, Main. It owns every control and the parts that do the work,
-// the receiver, the sender and its batch, and presence, and shows what they report. Its
-// handlers are named after the control and event that raise them.
+// The program's one window, Main. It owns every control and the station that does the
+// work, and shows what the station's parts report. Its handlers are named after the
+// control and event that raise them.
 class Main : public QWidget
 {
     Q_OBJECT
@@ -46,15 +41,16 @@ public:
     bool Form_Load();
 
     const MainUi& ui() const { return ui_; }
-    const AddressBook& addressBook() const { return addressBook_.book(); }
-    const QString& saveFolder() const { return saveFolder_; }
-    FileReceiver& receiver() { return receiver_; }
-    FileSender& sender() { return sender_; }
-    SendBatch& batch() { return batch_; }
-    Presence& presence() { return presence_; }
+    const AddressBook& addressBook() const { return station_.addressBook(); }
+    const QString& saveFolder() const { return station_.saveFolder(); }
+    Station& station() { return station_; }
+    FileReceiver& receiver() { return station_.receiver(); }
+    FileSender& sender() { return station_.sender(); }
+    SendBatch& batch() { return station_.batch(); }
+    Presence& presence() { return station_.presence(); }
     ReceiverPanel& receiverPanel() { return receiverPanel_; }
     SendQueuePanel& sendQueuePanel() { return sendQueuePanel_; }
-    WaitingBatches& waitingBatches() { return waiting_; }
+    WaitingBatches& waitingBatches() { return station_.waiting(); }
     OnlineMarks& onlineMarks() { return onlineMarks_; }
     WaitingPanel& waitingPanel() { return waitingPanel_; }
 
@@ -62,7 +58,7 @@ public:
     void openSaveFolder();
     // Asks for another save folder; the receiver saves there from the next file on.
     void chooseSaveFolder();
-    const ReceivedHistory& receivedHistory() const { return history_; }
+    const ReceivedHistory& receivedHistory() const { return station_.history(); }
 
     // Brings the window to the front, as the tray's menu does.
     void showWindow();
@@ -82,34 +78,26 @@ private:
     void useSystemFrame();
     bool settingsUsable();
     bool startListening();
-    // The one place the save folder changes: the window, the settings and the receiver.
-    void useSaveFolder(const QString& folder, bool store);
     void fatal(const QString& what, int number, const QString& description);
     void Form_Unload();
 
     void TimerOneSecond_Timer();
     void showInTray();
-    void recordReceived(const ReceiveEnd& end);
+    void showReceived();
 
     Platform platform_;
     QHostAddress bindAddress_;
     MainUi ui_;
     std::unique_ptr<NonClientSkinInterface> skinObject_;
+    // The station that does the work, then the panels that show it: the panels go first.
+    Station station_;
     AddressBookPanel addressBook_;
-    QString saveFolder_;
-    // The parts that do the work, then the panels that show them: the panels go first.
-    FileReceiver receiver_;
-    FileSender sender_;
-    SendBatch batch_;
-    Presence presence_;
-    WaitingBatches waiting_;
     ReceiverPanel receiverPanel_;
     SenderPanel senderPanel_;
     SendQueuePanel sendQueuePanel_;
     ChatPanel chatPanel_;
     OnlineMarks onlineMarks_;
     WaitingPanel waitingPanel_;
-    ReceivedHistory history_;
     QPointer<ReceivedFilesDialog> receivedFiles_;
     std::unique_ptr<Tray> tray_;
     std::unique_ptr<TrayPanel> trayPanel_;

@@ -1,9 +1,6 @@
 #include "window/receiverpanel.h"
 
-#include "addressbook/peername.h"
-#include "platform/receiversettings.h"
-#include "platform/settingsstore.h"
-#include "presence/datagram.h"
+#include "station/station.h"
 #include "transfer/filereceiver.h"
 #include "transfer/speedtext.h"
 #include "transfer/timelefttext.h"
@@ -45,29 +42,14 @@ void ReceiverPanel::addToMenu(QAction* action)
     }
 }
 
-void ReceiverPanel::offerOnlyKnownSenders(SettingsStore& settings, const AddressBook& book)
+void ReceiverPanel::offerOnlyKnownSenders(Station& station)
 {
-    book_ = &book;
     onlyKnown_ = new QAction(QStringLiteral("Accept Files Only From My Address Book"), this);
     onlyKnown_->setCheckable(true);
-    onlyKnown_->setChecked(storedOnlyKnownSenders(settings));
-    applyOnlyKnownSenders(onlyKnown_->isChecked());
-    connect(onlyKnown_, &QAction::toggled, this, [this, &settings](bool only) {
-        storeOnlyKnownSenders(settings, only);
-        settings.save();
-        applyOnlyKnownSenders(only);
-    });
+    onlyKnown_->setChecked(station.onlyKnownSenders());
+    connect(onlyKnown_, &QAction::toggled, this,
+            [&station](bool only) { station.setOnlyKnownSenders(only, true); });
     addToMenu(onlyKnown_);
-}
-
-void ReceiverPanel::applyOnlyKnownSenders(bool only)
-{
-    if (!only) {
-        receiver_.setSenderFilter({});
-        return;
-    }
-    receiver_.setSenderFilter(
-        [book = book_](const QString& peer) { return senderName(*book, peer).has_value(); });
 }
 
 void ReceiverPanel::connectionOpened(int connection, const QString& peer)

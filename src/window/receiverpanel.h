@@ -4,10 +4,9 @@
 
 #include <QObject>
 
-class AddressBook;
 class FileReceiver;
 class QAction;
-class SettingsStore;
+class Station;
 struct MainUi;
 struct ReceiveEnd;
 
@@ -20,9 +19,9 @@ class ReceiverPanel : public QObject
 public:
     ReceiverPanel(const MainUi& ui, FileReceiver& receiver, QObject* parent = nullptr);
 
-    // Offers "Accept Files Only From My Address Book" on the panel's context menu, as
-    // stored in settings; a change is stored at once and applies from the next connection.
-    void offerOnlyKnownSenders(SettingsStore& settings, const AddressBook& book);
+    // Offers "Accept Files Only From My Address Book" on the panel's context menu, as the
+    // station has it; a change is stored at once and applies from the next connection.
+    void offerOnlyKnownSenders(Station& station);
     QAction* onlyKnownSenders() const { return onlyKnown_; }
     // "Open Save Folder" and "Change Save Folder…", first on the same menu; the window
     // does what they say.
@@ -40,13 +39,11 @@ private:
     void showStatus(const QString& text, const QString& toolTip = {});
     void resetPanel();
 
-    void applyOnlyKnownSenders(bool only);
     // Puts action on the context menu of the panel's values and progress bar.
     void addToMenu(QAction* action);
 
     const MainUi& ui_;
     FileReceiver& receiver_;
-    const AddressBook* book_ = nullptr;
     QAction* onlyKnown_ = nullptr;
     QAction* openSaveFolder_ = nullptr;
     QAction* changeSaveFolder_ = nullptr;

@@ -1,8 +1,7 @@
 #include "window/waitingpanel.h"
 
 #include "addressbook/peername.h"
-#include "presence/datagram.h"
-#include "presence/presence.h"
+#include "station/station.h"
 #include "transfer/sendbatch.h"
 #include "transfer/waitingbatches.h"
 #include "window/addressbookpanel.h"
@@ -23,16 +22,14 @@ const QString kWaitingFor = QStringLiteral("Waiting for ");
 } // namespace
 
 WaitingPanel::WaitingPanel(const MainUi& ui, const AddressBookPanel& addressBook,
-                           SendQueuePanel& queue, SendBatch& now, WaitingBatches& waiting,
-                           const OnlineMarks& marks, Presence& presence, QObject* parent)
-    : QObject(parent), ui_(ui), addressBook_(addressBook), queue_(queue), now_(now),
-      waiting_(waiting), marks_(marks)
+                           SendQueuePanel& queue, Station& station, const OnlineMarks& marks,
+                           QObject* parent)
+    : QObject(parent), ui_(ui), addressBook_(addressBook), queue_(queue), station_(station),
+      now_(station.batch()), waiting_(station.waiting()), marks_(marks)
 {
     ui_.LSTsends->setContextMenuPolicy(Qt::CustomContextMenu);
     connect(ui_.LSTsends, &QWidget::customContextMenuRequested, this,
             &WaitingPanel::LSTsends_ContextMenu);
-    connect(&presence, &Presence::peerOnline, this,
-            [this](const QString&, const QString& address) { waiting_.personOnline(address); });
     connect(&waiting_, &WaitingBatches::changed, this, &WaitingPanel::showWaiting);
     queue_.follow(waiting_.delivery());
 }
@@ -72,10 +69,9 @@ void WaitingPanel::sendWhenOnline()
     if (slot < 0 || now_.paths().isEmpty() || now_.isRunning())
         return;
     const QString address = addressBook_.book().entry(slot).IPaddress;
-    waiting_.add(address, now_.paths());
+    const QStringList paths = now_.paths();
     queue_.BUTclearsends_Click();
-    if (marks_.isOnline(address))
-        waiting_.personOnline(address);
+    station_.sendWhenOnline(address, paths, marks_.isOnline(address));
 }
 
 void WaitingPanel::cancelWaiting(const QString& address)

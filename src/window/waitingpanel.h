@@ -4,11 +4,11 @@
 
 class AddressBookPanel;
 class OnlineMarks;
-class Presence;
 class QMenu;
 class QPoint;
 class SendBatch;
 class SendQueuePanel;
+class Station;
 class WaitingBatches;
 struct MainUi;
 
@@ -21,8 +21,7 @@ class WaitingPanel : public QObject
 
 public:
     WaitingPanel(const MainUi& ui, const AddressBookPanel& addressBook, SendQueuePanel& queue,
-                 SendBatch& now, WaitingBatches& waiting, const OnlineMarks& marks,
-                 Presence& presence, QObject* parent = nullptr);
+                 Station& station, const OnlineMarks& marks, QObject* parent = nullptr);
 
     // The entries of the send queue's context menu.
     void fillMenu(QMenu& menu);
@@ -37,6 +36,7 @@ private:
     const MainUi& ui_;
     const AddressBookPanel& addressBook_;
     SendQueuePanel& queue_;
+    Station& station_;
     SendBatch& now_;
     WaitingBatches& waiting_;
     const OnlineMarks& marks_;

@@ -16,3 +16,8 @@ QString nameOrAddress(const AddressBook& book, const QString& address)
 {
     return senderName(book, address).value_or(address);
 }
+
+std::function<bool(const QString& address)> inBook(const AddressBook& book)
+{
+    return [&book](const QString& address) { return senderName(book, address).has_value(); };
+}

@@ -2,6 +2,7 @@
 
 #include <QString>
 
+#include <functional>
 #include <optional>
 
 class AddressBook;
@@ -10,3 +11,5 @@ class AddressBook;
 std::optional<QString> senderName(const AddressBook& book, const QString& address);
 // How a person is named to the user: by that name, or else by the address itself.
 QString nameOrAddress(const AddressBook& book, const QString& address);
+// Whether an address is in book, which must outlive the answer: "only from my address book".
+std::function<bool(const QString& address)> inBook(const AddressBook& book);
