@@ -75,7 +75,7 @@ void Presence::readDatagrams()
             break;
         }
         case Arrival::Kind::Chat:
-            lines.append({arrival.name, arrival.text});
+            lines.append({arrival.name, arrival.text, dottedAddress(datagram.senderAddress())});
             break;
         }
     }

@@ -13,10 +13,11 @@ class AddressBook;
 class QHostAddress;
 
 // A chat line as it arrived: the sender's name from the address book (or the unknown
-// sender's name) and the text.
+// sender's name), the text, and the sender's address, dotted.
 struct ChatLine {
     QString name;
     QString text;
+    QString address;
 };
 
 // Presence and the mini chat on UDP port 1071. Once announcing, it tells everyone in the
