@@ -92,7 +92,7 @@ void TestTray::aPersonAwayIsToldWhatArrivedAndWhatFailed()
     platform.settings().write(QStringLiteral("IPaddress0"), QStringLiteral("IPaddress"),
                               kAnna.toString());
     Main window(platform.platform(), kHere);
-    window.presence().announcementTimer().stop();
+    window.presence().stopAnnouncing();
     QVERIFY(window.Form_Load());
     RecordingTray& tray = *platform.tray;
     QCOMPARE(tray.toolTip, QStringLiteral("Quillo\nIdle"));
@@ -195,7 +195,7 @@ void TestTray::peerTextInANotificationIsNotMarkup()
     TestPlatform platform;
     platform.startWith(QStringLiteral("Anna & Co"), kAnna);
     Main window(platform.platform(), kHere);
-    window.presence().announcementTimer().stop();
+    window.presence().stopAnnouncing();
     QVERIFY(window.Form_Load());
     RecordingTray& tray = *platform.tray;
 

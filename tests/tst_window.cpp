@@ -308,7 +308,7 @@ void TestWindow::assistiveTechnologySeesAFrameAndControlsNamedByTheirHeaders()
 void TestWindow::timersStartAsDesigned()
 {
     const MainUi& ui = window_->ui();
-    QTimer& presence = window_->presence().announcementTimer();
+    const QTimer& presence = window_->presence().announcementTimer();
     QCOMPARE(presence.interval(), 3000);
     QVERIFY(presence.isActive());
     QCOMPARE(ui.TimerOneSecond->interval(), 1000);

@@ -40,8 +40,12 @@ public:
 
     // Starts announcing: the first time after kFirstAnnouncement, then every period.
     void startAnnouncing();
-    QTimer& announcementTimer() { return announcer_; }
-    // One announcement to everyone in the address book. The timer calls it; a test may too.
+    // Announces no more until started again.
+    void stopAnnouncing() { announcer_.stop(); }
+    // When the next announcement is due, for a look at the schedule.
+    const QTimer& announcementTimer() const { return announcer_; }
+    // One announcement to everyone in the address book, from which on the timer keeps the
+    // period. The timer calls it; a test may too.
     void announce();
 
     // Sends one chat line to everyone in the address book.

@@ -40,6 +40,7 @@ std::optional<SocketError> Station::bindPresence()
 
 void Station::stop()
 {
+    presence_.stopAnnouncing();
     batch_.stop();
     waiting_.stop();
     receiver_.stop();
