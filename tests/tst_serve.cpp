@@ -13,6 +13,7 @@ const QHostAddress kServer(QStringLiteral("127.0.0.133"));
 const QHostAddress kAnna(QStringLiteral("127.0.0.134"));
 const QHostAddress kStoppedServer(QStringLiteral("127.0.0.135"));
 const QHostAddress kTakenServer(QStringLiteral("127.0.0.136"));
+const QHostAddress kDamagedServer(QStringLiteral("127.0.0.137"));
 constexpr quint16 kChatPort = 1071;
 // Long enough for the first announcement, three seconds after the start.
 constexpr int kWait = 10000;
@@ -46,6 +47,7 @@ private Q_SLOTS:
     void announcesReceivesAndPrintsEachEvent();
     void aSecondServerOnTheSamePortsRefusesToStart();
     void terminationKeepsThePartFile();
+    void damagedSettingsAreKeptAsideFirst();
 };
 
 void TestServe::announcesReceivesAndPrintsEachEvent()
@@ -107,6 +109,22 @@ void TestServe::terminationKeepsThePartFile()
     QVERIFY(!QFile::exists(server.home() + "/b.bin"));
     QVERIFY2(server.errors().contains("5 of 10 bytes kept in " + server.home() + "/b.bin.part"),
              qPrintable(server.errors()));
+}
+
+// The server writes its settings when waiting files go out: what it could not read must
+// not be lost by that.
+void TestServe::damagedSettingsAreKeptAsideFirst()
+{
+    CliRun server;
+    const QByteArray damaged = "[IPaddress0]\nName=Anna\nIPaddress=127.0.0.134\nnot a setting\n";
+    QVERIFY(server.storeSettings(damaged));
+    server.start({"serve", "--bind", a(kDamagedServer), "--dir", server.home()});
+    QTRY_VERIFY_WITH_TIMEOUT(server.errors().contains("the file as it was is kept in"), kWait);
+    const QDir folder(server.home() + "/.config/Quillo");
+    const QStringList copies = folder.entryList({QStringLiteral("Quillo.conf.damaged-*")});
+    QCOMPARE(copies.size(), 1);
+    QCOMPARE(readFile(folder.filePath(copies[0])), damaged);
+    QVERIFY(!server.hasEnded());
 }
 
 QTEST_GUILESS_MAIN(TestServe)

@@ -89,9 +89,22 @@ int run(Command& command)
 // The station of serve writes what it changes, the waiting deliveries, to the settings.
 int serve(const CommandLine& line, SettingsStore& settings, Console& console)
 {
-    // Writing a settings file that could not be read would lose what it holds.
+    // Writing a settings file that could not be read would lose what it holds; one read
+    // only in part is copied aside first, as the window does.
     if (settings.readError())
         return kExitNotDone;
+    if (settings.isDamaged()) {
+        const QString copy = settings.keepCopyAside();
+        if (copy.isEmpty()) {
+            console.printProblem(QStringLiteral("part of the settings file %1 could not be read, "
+                                                "and a copy of it could not be made")
+                                     .arg(settings.fileName()));
+            return kExitNotDone;
+        }
+        console.printProblem(QStringLiteral("part of the settings file %1 could not be read; "
+                                            "the file as it was is kept in %2")
+                                 .arg(settings.fileName(), copy));
+    }
     const ReceiveFolder folder = chooseReceiveFolder(line.folder, storedSaveFolder(settings));
     if (folder.folder.isEmpty()) {
         console.printProblem(folder.problem);
