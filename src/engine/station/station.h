@@ -39,7 +39,6 @@ public:
     Presence& presence() { return presence_; }
     WaitingBatches& waiting() { return waiting_; }
     const ReceivedHistory& history() const { return history_; }
-    SettingsStore& settings() { return settings_; }
 
     // Reads the address book, the waiting deliveries and "only from my address book" from
     // the settings; the address book only when loadBook (a face may have loaded it).
