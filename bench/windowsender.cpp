@@ -4,9 +4,9 @@
 #include "platform/clock.h"
 #include "platform/randomsource.h"
 #include "platform/settingsstore.h"
-#include "shell/desktop.h"
-#include "shell/dialogs.h"
-#include "shell/mainwindow.h"
+#include "window/desktop.h"
+#include "window/dialogs.h"
+#include "window/mainwindow.h"
 
 #include <QApplication>
 #include <QDir>

@@ -1,7 +1,7 @@
 #!/usr/bin/env python3
 """Draws the two window-skin images of Quillo and writes them as GIF files.
 
-    scripts/draw-skin.py [OUTPUT_FOLDER]      (default: src/shell/skin)
+    scripts/draw-skin.py [OUTPUT_FOLDER]      (default: src/window/skin)
 
 captionstrip.gif, 640 x 48:
     x   0-239  caption piece of the active window: a pale blue bar inside the frame,
@@ -456,7 +456,7 @@ def gif(img):
 
 def main():
     folder = sys.argv[1] if len(sys.argv) > 1 else os.path.join(
-        os.path.dirname(os.path.abspath(__file__)), "..", "src", "shell", "skin")
+        os.path.dirname(os.path.abspath(__file__)), "..", "src", "window", "skin")
     os.makedirs(folder, exist_ok=True)
     for name, image in (("captionstrip.gif", draw_caption_strip()),
                         ("frameedges.gif", draw_frame_edges())):

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds Quillo in Release and starts it. Without a display and
-# without arguments it receives files instead of opening the window. Standard output is
+# without arguments it serves (stays online, receives files and chat) instead of opening
+# the window. Standard output is
 # the program's alone: what the installing and the build print goes to standard error.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -22,13 +23,13 @@ if [ $# -eq 0 ] && [ -z "${DISPLAY:-}" ] && [ -z "${WAYLAND_DISPLAY:-}" ]; then
         stored=${stored%%$'\n'*}
     fi
     if [ -n "$stored" ]; then
-        echo "No display: receiving files on TCP port 1052 into the stored save folder $stored" >&2
-        arguments=(receive)
+        echo "No display: serving (online on UDP port 1071, receiving files on TCP port 1052 into the stored save folder $stored)" >&2
+        arguments=(serve)
     else
         folder="$HOME/Downloads"
         mkdir -p "$folder"
-        echo "No display: receiving files on TCP port 1052 into $folder" >&2
-        arguments=(receive --dir "$folder")
+        echo "No display: serving (online on UDP port 1071, receiving files on TCP port 1052 into $folder)" >&2
+        arguments=(serve --dir "$folder")
     fi
     echo "Stop it with Ctrl-C, or with: kill $$" >&2
     exec "$quillo" "${arguments[@]}"

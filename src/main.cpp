@@ -3,13 +3,13 @@
 #include "platform/randomsource.h"
 #include "platform/settingsstore.h"
 #include "platform/stopsignals.h"
-#include "shell/desktop.h"
-#include "shell/dialogs.h"
-#include "shell/mainwindow.h"
-#include "shell/platform.h"
-#include "shell/skin/nonclientskin.h"
-#include "shell/tray.h"
-#include "shell/windowfont.h"
+#include "window/desktop.h"
+#include "window/dialogs.h"
+#include "window/mainwindow.h"
+#include "window/platform.h"
+#include "window/skin/nonclientskin.h"
+#include "window/tray.h"
+#include "window/windowfont.h"
 
 #include <QApplication>
 #include <QDirIterator>

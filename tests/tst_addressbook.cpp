@@ -1,7 +1,7 @@
 #include "addressbook/addressbook.h"
-#include "shell/addressbookpanel.h"
 #include "support/testfiles.h"
 #include "support/testplatform.h"
+#include "window/addressbookpanel.h"
 
 #include <QListWidget>
 #include <QSettings>
@@ -159,7 +159,8 @@ struct PanelFixture {
 
     TestPlatform p;
     QListWidget list;
-    AddressBookPanel panel{list, p.dialogs};
+    AddressBook book;
+    AddressBookPanel panel{list, p.dialogs, book};
 };
 
 void TestAddressBook::removeInTheMiddleKeepsRowsAndSlotsInStep()

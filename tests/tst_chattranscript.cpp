@@ -1,5 +1,5 @@
-#include "shell/chattranscript.h"
 #include "support/transcriptpieces.h"
+#include "window/chattranscript.h"
 
 #include <QPlainTextEdit>
 #include <QTextBlock>

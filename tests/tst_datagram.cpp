@@ -1,4 +1,5 @@
 #include "addressbook/addressbook.h"
+#include "addressbook/peername.h"
 #include "platform/localaddress.h"
 #include "presence/datagram.h"
 

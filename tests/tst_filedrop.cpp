@@ -1,7 +1,7 @@
-#include "shell/droppedfiles.h"
-#include "shell/mainwindow.h"
 #include "support/testfiles.h"
 #include "support/testplatform.h"
+#include "window/droppedfiles.h"
+#include "window/mainwindow.h"
 
 #include <QDir>
 #include <QDropEvent>

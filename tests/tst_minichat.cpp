@@ -1,5 +1,5 @@
-#include "shell/chattranscript.h"
 #include "support/chatpeers.h"
+#include "window/chattranscript.h"
 
 #include <QApplication>
 #include <QListWidget>

@@ -1,10 +1,10 @@
 #include "presence/onlinepeers.h"
-#include "shell/mainwindow.h"
 #include "support/rawreceiver.h"
 #include "support/testfiles.h"
 #include "support/testplatform.h"
 #include "transfer/filereceiver.h"
 #include "transfer/protocol.h"
+#include "window/mainwindow.h"
 
 #include <QLabel>
 #include <QListWidget>
@@ -109,7 +109,7 @@ void TestOnline::cleanup()
 void TestOnline::start()
 {
     window_ = std::make_unique<Main>(platform_->platform(), kMe);
-    window_->presence().announcementTimer().stop();
+    window_->presence().stopAnnouncing();
     ui().TimerOneSecond->stop(); // the tests refresh the marks themselves
     QVERIFY(window_->Form_Load());
     window_->sender().setRefusalRetries(0, std::chrono::milliseconds(10));

@@ -1,8 +1,8 @@
-#include "shell/mainwindow.h"
 #include "support/rawreceiver.h"
 #include "support/testfiles.h"
 #include "support/testplatform.h"
 #include "transfer/protocol.h"
+#include "window/mainwindow.h"
 
 #include <QDir>
 #include <QLabel>

@@ -1,9 +1,9 @@
-#include "shell/mainwindow.h"
-#include "shell/skin/nonclientarea.h"
-#include "shell/skin/nonclientskin.h"
-#include "shell/skin/skinpieces.h"
 #include "support/testplatform.h"
 #include "transfer/protocol.h"
+#include "window/mainwindow.h"
+#include "window/skin/nonclientarea.h"
+#include "window/skin/nonclientskin.h"
+#include "window/skin/skinpieces.h"
 
 #include <QAccessible>
 #include <QFile>

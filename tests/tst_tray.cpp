@@ -1,12 +1,12 @@
 #include "presence/presence.h"
-#include "shell/mainwindow.h"
-#include "shell/notificationthrottle.h"
-#include "shell/receivedfilesdialog.h"
-#include "shell/traytexts.h"
 #include "support/rawpeer.h"
 #include "support/testfiles.h"
 #include "support/testplatform.h"
 #include "transfer/receivedhistory.h"
+#include "window/mainwindow.h"
+#include "window/notificationthrottle.h"
+#include "window/receivedfilesdialog.h"
+#include "window/traytexts.h"
 
 #include <QDir>
 #include <QFile>
@@ -92,7 +92,7 @@ void TestTray::aPersonAwayIsToldWhatArrivedAndWhatFailed()
     platform.settings().write(QStringLiteral("IPaddress0"), QStringLiteral("IPaddress"),
                               kAnna.toString());
     Main window(platform.platform(), kHere);
-    window.presence().announcementTimer().stop();
+    window.presence().stopAnnouncing();
     QVERIFY(window.Form_Load());
     RecordingTray& tray = *platform.tray;
     QCOMPARE(tray.toolTip, QStringLiteral("Quillo\nIdle"));
@@ -195,7 +195,7 @@ void TestTray::peerTextInANotificationIsNotMarkup()
     TestPlatform platform;
     platform.startWith(QStringLiteral("Anna & Co"), kAnna);
     Main window(platform.platform(), kHere);
-    window.presence().announcementTimer().stop();
+    window.presence().stopAnnouncing();
     QVERIFY(window.Form_Load());
     RecordingTray& tray = *platform.tray;
 

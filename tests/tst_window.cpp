@@ -1,10 +1,10 @@
 #include "platform/clocktext.h"
-#include "shell/dialogs.h"
-#include "shell/mainwindow.h"
-#include "shell/peertextview.h"
-#include "shell/windowfont.h"
 #include "support/rawpeer.h"
 #include "support/testplatform.h"
+#include "window/dialogs.h"
+#include "window/mainwindow.h"
+#include "window/peertextview.h"
+#include "window/windowfont.h"
 
 #include <QAccessible>
 #include <QDialog>
@@ -308,7 +308,7 @@ void TestWindow::assistiveTechnologySeesAFrameAndControlsNamedByTheirHeaders()
 void TestWindow::timersStartAsDesigned()
 {
     const MainUi& ui = window_->ui();
-    QTimer& presence = window_->presence().announcementTimer();
+    const QTimer& presence = window_->presence().announcementTimer();
     QCOMPARE(presence.interval(), 3000);
     QVERIFY(presence.isActive());
     QCOMPARE(ui.TimerOneSecond->interval(), 1000);

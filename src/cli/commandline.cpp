@@ -22,11 +22,10 @@ using Action = CommandLine::Action;
 
 const std::map<QString, Action>& subcommands()
 {
-    static const std::map<QString, Action> names{{QStringLiteral("receive"), Action::Receive},
-                                                 {QStringLiteral("send"), Action::Send},
-                                                 {QStringLiteral("chat"), Action::Chat},
-                                                 {QStringLiteral("listen"), Action::Listen},
-                                                 {QStringLiteral("online"), Action::Online}};
+    static const std::map<QString, Action> names{
+        {QStringLiteral("receive"), Action::Receive}, {QStringLiteral("send"), Action::Send},
+        {QStringLiteral("chat"), Action::Chat},       {QStringLiteral("listen"), Action::Listen},
+        {QStringLiteral("online"), Action::Online},   {QStringLiteral("serve"), Action::Serve}};
     return names;
 }
 
@@ -35,11 +34,12 @@ void addOptions(QCommandLineParser& parser, Action action)
 {
     parser.addOption({{QStringLiteral("h"), kHelp}, {}});
     parser.addOption({kBind, {}, QStringLiteral("address")});
-    if (action == Action::Receive) {
+    if (action == Action::Receive || action == Action::Serve) {
         parser.addOption({kDir, {}, QStringLiteral("folder")});
-        parser.addOption({kOnce, {}});
         parser.addOption({kOnlyKnown, {}});
     }
+    if (action == Action::Receive)
+        parser.addOption({kOnce, {}});
     if (action == Action::Send || action == Action::Chat)
         parser.addOption({kTo, {}, QStringLiteral("peer")});
     if (action == Action::Send) {
@@ -90,6 +90,7 @@ std::optional<QString> takeArguments(const QCommandLineParser& parser, CommandLi
     const QStringList positional = parser.positionalArguments();
     switch (command.action) {
     case Action::Receive:
+    case Action::Serve:
     case Action::Listen:
     case Action::Online:
         if (!positional.isEmpty())
@@ -134,11 +135,12 @@ ParsedCommandLine parseSubcommand(const QString& program, const QString& name, A
                 QStringLiteral("--bind needs an IP address, not '%1'").arg(parser.value(kBind)),
                 name};
     }
-    if (action == Action::Receive) {
+    if (action == Action::Receive || action == Action::Serve) {
         command.folder = parser.value(kDir);
-        command.once = parser.isSet(kOnce);
         command.onlyKnown = parser.isSet(kOnlyKnown);
     }
+    if (action == Action::Receive)
+        command.once = parser.isSet(kOnce);
     if (action == Action::Send || action == Action::Chat)
         command.to = parser.value(kTo);
     if (const std::optional<QString> problem = takeArguments(parser, command))

@@ -8,13 +8,13 @@
 
 // What the command line asks for, before anything is done about it.
 struct CommandLine {
-    enum class Action { Window, Help, Version, Receive, Send, Chat, Listen, Online };
+    enum class Action { Window, Help, Version, Receive, Send, Chat, Listen, Online, Serve };
     Action action = Action::Window;
     QString helpTopic; // for Help: the subcommand asked about, or empty for all of them
     QHostAddress bindAddress = QHostAddress(QHostAddress::Any);
-    QString folder;          // receive --dir; empty for the stored save folder
+    QString folder;          // receive and serve --dir; empty for the stored save folder
     bool once = false;       // receive --once
-    bool onlyKnown = false;  // receive --only-known
+    bool onlyKnown = false;  // receive and serve --only-known
     QString to;              // send and chat --to: a name in the address book, an address or a host
     QStringList files;       // send
     bool whenOnline = false; // send --when-online

@@ -10,12 +10,15 @@
 #include "cli/receivecommand.h"
 #include "cli/receivefolder.h"
 #include "cli/sendcommand.h"
+#include "cli/servecommand.h"
 #include "cli/whenonlinecommand.h"
+#include "platform/randomsource.h"
 #include "platform/receiversettings.h"
 #include "platform/settingsstore.h"
 #include "platform/stopsignals.h"
 
 #include <QCoreApplication>
+#include <QStandardPaths>
 
 #include <memory>
 
@@ -83,12 +86,48 @@ int run(Command& command)
     return QCoreApplication::exec();
 }
 
+// The station of serve writes what it changes, the waiting deliveries, to the settings.
+int serve(const CommandLine& line, SettingsStore& settings, Console& console)
+{
+    // Writing a settings file that could not be read would lose what it holds; one read
+    // only in part is copied aside first, as the window does.
+    if (settings.readError())
+        return kExitNotDone;
+    if (settings.isDamaged()) {
+        const QString copy = settings.keepCopyAside();
+        if (copy.isEmpty()) {
+            console.printProblem(QStringLiteral("part of the settings file %1 could not be read, "
+                                                "and a copy of it could not be made")
+                                     .arg(settings.fileName()));
+            return kExitNotDone;
+        }
+        console.printProblem(QStringLiteral("part of the settings file %1 could not be read; "
+                                            "the file as it was is kept in %2")
+                                 .arg(settings.fileName(), copy));
+    }
+    const ReceiveFolder folder = chooseReceiveFolder(line.folder, storedSaveFolder(settings));
+    if (folder.folder.isEmpty()) {
+        console.printProblem(folder.problem);
+        return kExitUsage;
+    }
+    UnseededRandom random;
+    ServeCommand command(settings, random,
+                         QStandardPaths::writableLocation(QStandardPaths::AppDataLocation),
+                         line.bindAddress, folder.folder, line.onlyKnown, console);
+    return run(command);
+}
+
 int runSubcommand(const CommandLine& line, Console& console)
 {
-    const SettingsStore settings(SettingsStore::userFilePath());
+    SettingsStore settings(SettingsStore::userFilePath());
     if (const auto error = settings.readError())
         console.printProblem(QStringLiteral("cannot read the settings file %1: %2")
                                  .arg(settings.fileName(), error->description));
+    if (line.action == CommandLine::Action::Serve) {
+        const int status = serve(line, settings, console);
+        console.progress().clear();
+        return status;
+    }
     AddressBook book;
     book.load(settings);
     const std::unique_ptr<Command> command = makeCommand(line, settings, book, console);

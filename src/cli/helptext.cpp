@@ -14,13 +14,14 @@ const char* const kOverview =
     "  chat      send one chat line to a peer\n"
     "  listen    print online notices and chat lines as they arrive, until stopped\n"
     "  online    print who in the address book is online\n"
+    "  serve     stay online without a window: receive, chat, deliver waiting files\n"
     "\n"
     "A peer (--to) is a name in the address book, an IPv4 address or a host name.\n"
     "Every finished file is one tab-separated line on standard output:\n"
     "  received<TAB>saved path<TAB>size<TAB>peer address\n"
     "  sent<TAB>path<TAB>size<TAB>peer address\n"
     "Problems go to standard error, and so does a progress bar when it is a terminal.\n"
-    "Ctrl-C or SIGTERM stops receive and listen cleanly.\n";
+    "Ctrl-C or SIGTERM stops receive, listen and serve cleanly.\n";
 
 const char* const kReceive =
     "Usage: quillo receive [--dir FOLDER] [--once] [--only-known] [--bind ADDRESS]\n"
@@ -68,6 +69,22 @@ const char* const kOnline =
     "It ends as soon as every entry has been heard. It does not announce this computer.\n"
     "  --wait SECONDS   listen this long at most instead of 70 seconds\n";
 
+const char* const kServe =
+    "Usage: quillo serve [--dir FOLDER] [--only-known] [--bind ADDRESS]\n"
+    "\n"
+    "Runs as the window does, without it, until stopped with Ctrl-C or SIGTERM: announces\n"
+    "this computer on UDP port 1071 (3 seconds after the start, then every minute),\n"
+    "receives files on TCP port 1052, keeps the list of received files, and sends the files\n"
+    "waiting for a person as soon as that person comes online. One line for each event:\n"
+    "  received<TAB>saved path<TAB>size<TAB>peer address\n"
+    "  online<TAB>name<TAB>address          a person in the address book announced itself\n"
+    "  chat<TAB>name<TAB>address<TAB>text   a chat line arrived\n"
+    "  sent<TAB>path<TAB>size<TAB>peer address\n"
+    "It does not start while another program holds either port, as an open window does.\n"
+    "  --dir FOLDER     save into this existing folder instead of the stored save folder\n"
+    "  --only-known     take files only from addresses in the address book (also when\n"
+    "                   the window's stored choice says so)\n";
+
 const char* const kCommonOptions =
     "  --bind ADDRESS   use only this local address (for tests and multi-homed hosts)\n"
     "  -h, --help       show this help\n";
@@ -90,6 +107,8 @@ QString subcommandText(const QString& topic)
         return QString::fromLatin1(kChat);
     if (topic == QLatin1String("online"))
         return QString::fromLatin1(kOnline);
+    if (topic == QLatin1String("serve"))
+        return QString::fromLatin1(kServe);
     return QString::fromLatin1(kListen);
 }
 

@@ -1,5 +1,8 @@
 #include "cli/outputlines.h"
 
+#include "platform/peertext.h"
+#include "presence/notices.h"
+
 namespace
 {
 
@@ -27,6 +30,15 @@ QString onlineStateLine(const QString& name, const QString& address, bool online
 {
     return (online ? QStringLiteral("online") : QStringLiteral("offline")) + kTab + name + kTab +
            address;
+}
+
+QString chatLine(const QString& name, const QString& address, const QString& text)
+{
+    QStringList pieces;
+    for (const ShownLine& line : shownChatLines({}, text))
+        pieces.append(line.text);
+    return QStringLiteral("chat") + kTab + withoutInvisibleCharacters(name) + kTab + address +
+           kTab + pieces.join(QStringLiteral(" | "));
 }
 
 QString receiveProblem(const ReceiveEnd& end)

@@ -15,6 +15,9 @@ QString receivedLine(const ReceiveEnd& end);
 QString sentLine(const QString& path, qint64 size, const QString& peer);
 
 // "online<TAB>name<TAB>address" or "offline<TAB>name<TAB>address".
+// chat<TAB>name<TAB>address<TAB>text, with the text's line breaks shown as the window
+// shows them, as " | ", and no control or direction characters anywhere.
+QString chatLine(const QString& name, const QString& address, const QString& text);
 QString onlineStateLine(const QString& name, const QString& address, bool online);
 
 // What went wrong with a connection that did not end Saved.

@@ -1,7 +1,8 @@
 #include "cli/receivecommand.h"
 
+#include "addressbook/peername.h"
 #include "cli/console.h"
-#include "cli/outputlines.h"
+#include "cli/receiveends.h"
 #include "presence/datagram.h"
 #include "transfer/protocol.h"
 #include "transfer/speedtext.h"
@@ -42,8 +43,7 @@ ReceiveCommand::ReceiveCommand(const QHostAddress& bindAddress, const QString& f
 
 void ReceiveCommand::takeOnlyFrom(const AddressBook& book)
 {
-    receiver_.setSenderFilter(
-        [&book](const QString& peer) { return senderName(book, peer).has_value(); });
+    receiver_.setSenderFilter(inBook(book));
 }
 
 std::optional<int> ReceiveCommand::start()
@@ -81,12 +81,7 @@ void ReceiveCommand::connectionEnded(const ReceiveEnd& end)
 {
     const bool saved = end.outcome == ReceiveEnd::Outcome::Saved;
     saved_ = saved_ || saved;
-    if (saved)
-        console_.printLine(receivedLine(end));
-    else if (stopping_)
-        console_.printProblem(QStringLiteral("stopped: ") + receiveProblem(end));
-    else
-        console_.printProblem(receiveProblem(end));
+    printReceiveEnd(console_, end, stopping_);
     if (end.connection == latestFile_)
         console_.progress().clear();
     // A file that could not even be created counts too, or a sender trying again and

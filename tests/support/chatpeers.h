@@ -1,8 +1,8 @@
 #pragma once
 
-#include "shell/mainwindow.h"
 #include "support/testplatform.h"
 #include "support/transcriptpieces.h"
+#include "window/mainwindow.h"
 
 #include <QElapsedTimer>
 #include <QLabel>
@@ -56,7 +56,7 @@ public:
         }
         window_ = std::make_unique<Main>(platform_.platform(), address);
         if (timer == Timer::Stopped)
-            window_->presence().announcementTimer().stop();
+            window_->presence().stopAnnouncing();
         loaded_ = window_->Form_Load();
         if (!loaded_) {
             for (const DialogCall& call : platform_.dialogs.calls)
@@ -74,13 +74,15 @@ public:
     QString transcript() const { return ui().ChatRX->toPlainText(); }
     QString notice() const { return ui().StatusPanel1->text(); }
 
-    // Has the presence timer tick at once and returns whether the pass has run, which
-    // sets the timer to a minute.
+    // Announces at once, as the timer's pass does, and returns whether the timer then
+    // keeps the period of a minute.
     [[nodiscard]] bool announce()
     {
-        QTimer& timer = window_->presence().announcementTimer();
-        timer.start(0);
-        return QTest::qWaitFor([&timer] { return timer.interval() == 60000; }, 5000);
+        Presence& presence = window_->presence();
+        presence.startAnnouncing();
+        presence.announce();
+        const QTimer& timer = presence.announcementTimer();
+        return timer.isActive() && timer.interval() == 60000;
     }
 
     void say(const QString& line)

@@ -1,12 +1,12 @@
 #pragma once
 
 #include "platform/settingsstore.h"
-#include "shell/desktop.h"
-#include "shell/dialogs.h"
-#include "shell/platform.h"
-#include "shell/skin/nonclientskin.h"
-#include "shell/tray.h"
 #include "support/enginefakes.h"
+#include "window/desktop.h"
+#include "window/dialogs.h"
+#include "window/platform.h"
+#include "window/skin/nonclientskin.h"
+#include "window/tray.h"
 
 #include <QHostAddress>
 #include <QList>

@@ -1,0 +1,79 @@
+#include "cli/servecommand.h"
+
+#include "cli/console.h"
+#include "cli/outputlines.h"
+#include "cli/receiveends.h"
+#include "presence/datagram.h"
+#include "transfer/protocol.h"
+
+namespace
+{
+
+QString portProblem(const char* protocol, quint16 port, const SocketError& error)
+{
+    return QStringLiteral("cannot serve: %1 port %2 is taken or cannot be had: Error %3: %4")
+        .arg(QLatin1String(protocol), QString::number(port), QString::number(error.number),
+             error.description);
+}
+
+} // namespace
+
+ServeCommand::ServeCommand(SettingsStore& settings, RandomSource& random, const QString& dataFolder,
+                           const QHostAddress& bindAddress, const QString& folder, bool onlyKnown,
+                           Console& console, QObject* parent)
+    : Command(parent), station_(settings, random, dataFolder, bindAddress), console_(console)
+{
+    station_.load();
+    station_.setSaveFolder(folder, false);
+    if (onlyKnown)
+        station_.setOnlyKnownSenders(true, false);
+
+    connect(&station_.receiver(), &FileReceiver::finished, this,
+            [this](const ReceiveEnd& end) { printReceiveEnd(console_, end, stopping_); });
+    connect(&station_.presence(), &Presence::peerOnline, this,
+            [this](const QString& name, const QString& address) {
+                console_.printLine(onlineStateLine(name, address, true));
+            });
+    connect(&station_.presence(), &Presence::chatReceived, this,
+            [this](const QList<ChatLine>& lines) {
+                for (const ChatLine& line : lines)
+                    console_.printLine(chatLine(line.name, line.address, line.text));
+            });
+    connect(&station_.waiting().delivery(), &SendBatch::rowFinished, this,
+            &ServeCommand::deliveryEnded);
+    connect(&station_, &Station::problem, this,
+            [this](const QString& message) { console_.printProblem(message); });
+}
+
+std::optional<int> ServeCommand::start()
+{
+    // Both ports or neither: a window on this computer holds them both.
+    if (const std::optional<SocketError> error = station_.listen()) {
+        console_.printProblem(portProblem("TCP", kFilePort, *error));
+        return kExitNotDone;
+    }
+    if (const std::optional<SocketError> error = station_.bindPresence()) {
+        station_.stop();
+        console_.printProblem(portProblem("UDP", kDatagramPort, *error));
+        return kExitNotDone;
+    }
+    station_.startAnnouncing();
+    return std::nullopt;
+}
+
+void ServeCommand::stop()
+{
+    // A file in progress ends as if its sender had closed: what came is kept.
+    stopping_ = true;
+    station_.stop();
+    Q_EMIT finished(kExitDone);
+}
+
+void ServeCommand::deliveryEnded(int, const QString& path, qint64 size, const QString& host,
+                                 SendOutcome outcome)
+{
+    if (outcome == SendOutcome::Sent)
+        console_.printLine(sentLine(path, size, host));
+    else
+        console_.printProblem(sendProblem(path, host, outcome, {}, {}));
+}

@@ -1,0 +1,31 @@
+#pragma once
+
+#include "cli/command.h"
+#include "station/station.h"
+
+class Console;
+
+// quillo serve: a copy that stays online without a window. Its station announces it,
+// receives files, keeps their history and delivers the files waiting for someone who
+// comes online; each of these events is one line on standard output.
+class ServeCommand : public Command
+{
+    Q_OBJECT
+
+public:
+    // folder ends with '/'; onlyKnown adds to the stored choice, never takes it away.
+    ServeCommand(SettingsStore& settings, RandomSource& random, const QString& dataFolder,
+                 const QHostAddress& bindAddress, const QString& folder, bool onlyKnown,
+                 Console& console, QObject* parent = nullptr);
+
+    std::optional<int> start() override;
+    void stop() override;
+
+private:
+    void deliveryEnded(int row, const QString& path, qint64 size, const QString& host,
+                       SendOutcome outcome);
+
+    Station station_;
+    Console& console_;
+    bool stopping_ = false;
+};

@@ -1,0 +1,41 @@
+#include "presence/datagram.h"
+
+#include "addressbook/addressbook.h"
+#include "addressbook/peername.h"
+#include "platform/localaddress.h"
+#include "platform/peertext.h"
+
+namespace
+{
+
+const QString kOnline = QStringLiteral("ONLINE");
+
+} // namespace
+
+QString unknownSenderName()
+{
+    return QStringLiteral("UNKNOWN");
+}
+
+QByteArray presenceDatagram()
+{
+    return kOnline.toLocal8Bit();
+}
+
+QByteArray chatDatagram(const QString& line)
+{
+    return line.toLocal8Bit();
+}
+
+Arrival classifyDatagram(const AddressBook& book, const QHostAddress& source,
+                         const QByteArray& payload)
+{
+    const QString text = textFromPeer(payload);
+    const std::optional<QString> name = senderName(book, dottedAddress(source));
+    if (text == kOnline) {
+        if (!name)
+            return {};
+        return {Arrival::Kind::Presence, *name, {}};
+    }
+    return {Arrival::Kind::Chat, name.value_or(unknownSenderName()), text};
+}

@@ -1,0 +1,90 @@
+#include "presence/presence.h"
+
+#include "addressbook/addressbook.h"
+#include "platform/localaddress.h"
+#include "presence/datagram.h"
+
+#include <QElapsedTimer>
+
+namespace
+{
+
+// Anyone can flood the port, and the program must stay responsive all the same. One turn
+// of the receive path reads until the socket is empty or the turn has had this much; the
+// lines are then handed on together. As a datagram was read, the socket reports the rest
+// at once and the next turn goes on.
+constexpr int kTurnDatagrams = 200;
+constexpr qsizetype kTurnBytes = 64 * 1024;
+constexpr qint64 kTurnMs = 10;
+
+} // namespace
+
+Presence::Presence(const AddressBook& book, QObject* parent) : QObject(parent), book_(book)
+{
+    announcer_.setInterval(kFirstAnnouncement);
+    connect(&announcer_, &QTimer::timeout, this, &Presence::announce);
+    connect(&socket_, &DatagramSocket::readyRead, this, &Presence::readDatagrams);
+}
+
+std::optional<SocketError> Presence::bind(const QHostAddress& address)
+{
+    return socket_.bind(address, kDatagramPort);
+}
+
+void Presence::startAnnouncing()
+{
+    announcer_.start();
+}
+
+void Presence::announce()
+{
+    announcer_.setInterval(kAnnouncementPeriod);
+    sendToEveryone(presenceDatagram());
+}
+
+void Presence::sendLine(const QString& text)
+{
+    sendToEveryone(chatDatagram(text));
+}
+
+void Presence::readDatagrams()
+{
+    QElapsedTimer turn;
+    turn.start();
+    int datagrams = 0;
+    qsizetype bytes = 0;
+    QList<ChatLine> lines;
+    // At least one datagram is read in every turn, or the socket would report no more.
+    while (socket_.hasPendingDatagrams() && datagrams < kTurnDatagrams && bytes < kTurnBytes &&
+           (datagrams == 0 || turn.elapsed() < kTurnMs)) {
+        const QNetworkDatagram datagram = socket_.receive();
+        // A failed read has no sender and no text: there is nothing to show for it.
+        if (!datagram.isValid())
+            break;
+        ++datagrams;
+        bytes += datagram.data().size();
+        const Arrival arrival = classifyDatagram(book_, datagram.senderAddress(), datagram.data());
+        switch (arrival.kind) {
+        case Arrival::Kind::Ignored: // presence from outside the address book
+            Q_EMIT announced(dottedAddress(datagram.senderAddress()));
+            break;
+        case Arrival::Kind::Presence: {
+            const QString address = dottedAddress(datagram.senderAddress());
+            Q_EMIT peerOnline(arrival.name, address);
+            Q_EMIT announced(address);
+            break;
+        }
+        case Arrival::Kind::Chat:
+            lines.append({arrival.name, arrival.text, dottedAddress(datagram.senderAddress())});
+            break;
+        }
+    }
+    if (!lines.isEmpty())
+        Q_EMIT chatReceived(lines);
+}
+
+void Presence::sendToEveryone(const QByteArray& payload)
+{
+    for (int slot = 0; slot < book_.count(); ++slot)
+        socket_.send(payload, book_.entry(slot).IPaddress, kDatagramPort);
+}

@@ -1,0 +1,68 @@
+#pragma once
+
+#include "platform/datagramsocket.h"
+
+#include <QList>
+#include <QObject>
+#include <QTimer>
+
+#include <chrono>
+#include <optional>
+
+class AddressBook;
+class QHostAddress;
+
+// A chat line as it arrived: the sender's name from the address book (or the unknown
+// sender's name), the text, and the sender's address, dotted.
+struct ChatLine {
+    QString name;
+    QString text;
+    QString address;
+};
+
+// Presence and the mini chat on UDP port 1071. Once announcing, it tells everyone in the
+// address book that this copy is online, three seconds after the start and then every
+// minute; a chat line goes to everyone in the address book; and whatever arrives is
+// reported under the sender's name.
+class Presence : public QObject
+{
+    Q_OBJECT
+
+public:
+    static constexpr std::chrono::milliseconds kFirstAnnouncement = std::chrono::seconds(3);
+    static constexpr std::chrono::milliseconds kAnnouncementPeriod = std::chrono::minutes(1);
+
+    Presence(const AddressBook& book, QObject* parent = nullptr);
+
+    // Takes the port on address, so that datagrams arrive. Returns the error when it
+    // cannot; sending still works then.
+    std::optional<SocketError> bind(const QHostAddress& address);
+
+    // Starts announcing: the first time after kFirstAnnouncement, then every period.
+    void startAnnouncing();
+    // Announces no more until started again.
+    void stopAnnouncing() { announcer_.stop(); }
+    // When the next announcement is due, for a look at the schedule.
+    const QTimer& announcementTimer() const { return announcer_; }
+    // One announcement to everyone in the address book, from which on the timer keeps the
+    // period. The timer calls it; a test may too.
+    void announce();
+
+    // Sends one chat line to everyone in the address book.
+    void sendLine(const QString& text);
+
+Q_SIGNALS:
+    void peerOnline(const QString& name, const QString& address);
+    // Any presence datagram, from the address book or not, by its source address.
+    void announced(const QString& address);
+    // The lines of one turn of the receive path, oldest first.
+    void chatReceived(const QList<ChatLine>& lines);
+
+private:
+    void readDatagrams();
+    void sendToEveryone(const QByteArray& payload);
+
+    const AddressBook& book_;
+    QTimer announcer_;
+    DatagramSocket socket_;
+};

@@ -1,0 +1,88 @@
+#include "station/station.h"
+
+#include "addressbook/peername.h"
+#include "platform/receiversettings.h"
+#include "platform/settingsstore.h"
+
+#include <QDateTime>
+#include <QDir>
+#include <QFileInfo>
+
+Station::Station(SettingsStore& settings, RandomSource& random, const QString& dataFolder,
+                 const QHostAddress& bindAddress, QObject* parent)
+    : QObject(parent), settings_(settings), receiver_(bindAddress), sender_(random, bindAddress),
+      batch_(sender_), presence_(book_), waiting_(settings, sender_, batch_),
+      history_(QDir(dataFolder).filePath(QStringLiteral("received.json"))),
+      bindAddress_(bindAddress)
+{
+    receiver_.setDataFolder(dataFolder);
+    receiver_.setAddressBook(book_);
+    connect(&receiver_, &FileReceiver::finished, this, &Station::recordReceived);
+    connect(&presence_, &Presence::peerOnline, this,
+            [this](const QString&, const QString& address) { waiting_.personOnline(address); });
+    connect(&waiting_, &WaitingBatches::saveFailed, this, &Station::problem);
+}
+
+Station::~Station() = default;
+
+void Station::load(bool loadBook)
+{
+    if (loadBook)
+        book_.load(settings_);
+    setOnlyKnownSenders(storedOnlyKnownSenders(settings_), false);
+    waiting_.load();
+}
+
+std::optional<SocketError> Station::bindPresence()
+{
+    return presence_.bind(bindAddress_);
+}
+
+void Station::stop()
+{
+    presence_.stopAnnouncing();
+    batch_.stop();
+    waiting_.stop();
+    receiver_.stop();
+}
+
+void Station::setSaveFolder(const QString& folder, bool store)
+{
+    saveFolder_ = folder;
+    receiver_.setSaveFolder(folder);
+    if (store) {
+        storeSaveFolder(settings_, folder);
+        settings_.save();
+    }
+}
+
+void Station::setOnlyKnownSenders(bool only, bool store)
+{
+    onlyKnown_ = only;
+    if (store) {
+        storeOnlyKnownSenders(settings_, only);
+        settings_.save();
+    }
+    if (!only) {
+        receiver_.setSenderFilter({});
+        return;
+    }
+    receiver_.setSenderFilter(inBook(book_));
+}
+
+void Station::sendWhenOnline(const QString& address, const QStringList& paths, bool online)
+{
+    waiting_.add(address, paths);
+    if (online)
+        waiting_.personOnline(address);
+}
+
+void Station::recordReceived(const ReceiveEnd& end)
+{
+    if (end.outcome != ReceiveEnd::Outcome::Saved)
+        return;
+    const ReceivedEntry entry{QDateTime::currentDateTime(), QFileInfo(end.path).fileName(),
+                              end.size, nameOrAddress(book_, end.peer), end.path};
+    history_.add(entry);
+    Q_EMIT received(entry);
+}

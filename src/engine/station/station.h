@@ -1,0 +1,84 @@
+#pragma once
+
+#include "addressbook/addressbook.h"
+#include "platform/socketerror.h"
+#include "presence/presence.h"
+#include "transfer/filereceiver.h"
+#include "transfer/filesender.h"
+#include "transfer/receivedhistory.h"
+#include "transfer/sendbatch.h"
+#include "transfer/waitingbatches.h"
+
+#include <QHostAddress>
+#include <QObject>
+
+#include <optional>
+
+class RandomSource;
+class SettingsStore;
+
+// One running copy of Quillo, whatever face it wears: it owns the address book, the
+// receiver, the sender and the user's batch, presence, the deliveries waiting for someone
+// to come online and the history of received files, and wires them to each other once.
+// A face asks it for what the person wants and shows what its parts report.
+class Station : public QObject
+{
+    Q_OBJECT
+
+public:
+    // settings must outlive the station; received.json in dataFolder keeps the history.
+    Station(SettingsStore& settings, RandomSource& random, const QString& dataFolder,
+            const QHostAddress& bindAddress, QObject* parent = nullptr);
+    ~Station() override;
+
+    AddressBook& addressBook() { return book_; }
+    const AddressBook& addressBook() const { return book_; }
+    FileReceiver& receiver() { return receiver_; }
+    FileSender& sender() { return sender_; }
+    SendBatch& batch() { return batch_; }
+    Presence& presence() { return presence_; }
+    WaitingBatches& waiting() { return waiting_; }
+    const ReceivedHistory& history() const { return history_; }
+
+    // Reads the address book, the waiting deliveries and "only from my address book" from
+    // the settings; the address book only when loadBook (a face may have loaded it).
+    void load(bool loadBook = true);
+    // Takes UDP port 1071, so that announcements and chat lines arrive.
+    std::optional<SocketError> bindPresence();
+    // Announces this copy three seconds from now, then every minute.
+    void startAnnouncing() { presence_.startAnnouncing(); }
+    // Takes TCP port 1052 and starts receiving files.
+    std::optional<SocketError> listen() { return receiver_.listen(); }
+    // Sends nothing more, and ends what arrives as if its senders had closed.
+    void stop();
+
+    const QString& saveFolder() const { return saveFolder_; }
+    // The receiver saves into folder from the next file on; store writes it to the settings.
+    void setSaveFolder(const QString& folder, bool store);
+    bool onlyKnownSenders() const { return onlyKnown_; }
+    // Takes files only from the address book, from the next connection on.
+    void setOnlyKnownSenders(bool only, bool store);
+    // Sends paths to address as soon as it is heard online, at once when online already.
+    void sendWhenOnline(const QString& address, const QStringList& paths, bool online);
+
+Q_SIGNALS:
+    // A file arrived whole and is in the history.
+    void received(const ReceivedEntry& entry);
+    // Something the person must read, such as a list of waiting files that was not saved.
+    void problem(const QString& message);
+
+private:
+    void recordReceived(const ReceiveEnd& end);
+
+    SettingsStore& settings_;
+    QString saveFolder_;
+    bool onlyKnown_ = false;
+    AddressBook book_;
+    FileReceiver receiver_;
+    FileSender sender_;
+    SendBatch batch_;
+    Presence presence_;
+    WaitingBatches waiting_;
+    ReceivedHistory history_;
+    QHostAddress bindAddress_;
+};

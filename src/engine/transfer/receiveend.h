@@ -1,0 +1,23 @@
+#pragma once
+
+#include <QString>
+
+// How one connection to the receiver ended.
+struct ReceiveEnd {
+    enum class Outcome {
+        Saved,      // the announced size arrived whole and the file has its final name
+        Incomplete, // the peer closed before the end (or before any header); what came is kept
+        Refused,    // the header could not be used, or the sender was turned away
+        CannotSave, // the file could not be created, written or named
+        Idle,       // the sender fell silent, or too slow to be a sender
+        Failed,     // a socket error
+    };
+    int connection = 0; // which connection, as its other signals name it
+    Outcome outcome = Outcome::Incomplete;
+    QString peer;    // the sender's address, dotted
+    QString path;    // where the received bytes are; empty when no file was made
+    qint64 size = 0; // the announced size
+    qint64 received = 0;
+    QString status; // the receiver's status in its own words: "Disconnected", "Error 10054"
+    QString detail; // more for the user, such as an error's description; may be empty
+};

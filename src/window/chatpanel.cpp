@@ -1,0 +1,79 @@
+#include "window/chatpanel.h"
+
+#include "addressbook/addressbook.h"
+#include "platform/clock.h"
+#include "presence/notices.h"
+#include "presence/presence.h"
+#include "window/mainlayout.h"
+
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QScrollBar>
+
+ChatPanel::ChatPanel(const MainUi& ui, const AddressBook& book, const Clock& clock,
+                     Presence& presence, QObject* parent)
+    : QObject(parent), book_(book), clock_(clock), presence_(presence), ChatRX(*ui.ChatRX),
+      ChatTX(*ui.ChatTX), statusPanel1_(*ui.StatusPanel1), transcript_(*ui.ChatRX->document())
+{
+    connect(&presence_, &Presence::peerOnline, this, &ChatPanel::showOnline);
+    connect(&presence_, &Presence::chatReceived, this, &ChatPanel::showLines);
+    ChatTX.installEventFilter(this);
+    ChatRX.installEventFilter(this);
+    followNewLines();
+}
+
+bool ChatPanel::ChatTX_KeyDown(int key)
+{
+    if (key != Qt::Key_Return && key != Qt::Key_Enter)
+        return false;
+    if (book_.count() == 0)
+        return false;
+    const QString line = ChatTX.text();
+    presence_.sendLine(line);
+    transcript_.writeOwnLine(line);
+    ChatTX.clear();
+    return true;
+}
+
+void ChatPanel::ChatRX_GotFocus()
+{
+    ChatTX.setFocus();
+}
+
+bool ChatPanel::eventFilter(QObject* watched, QEvent* event)
+{
+    if (watched == &ChatTX && event->type() == QEvent::KeyPress)
+        return ChatTX_KeyDown(static_cast<QKeyEvent*>(event)->key());
+    if (watched == &ChatRX && event->type() == QEvent::FocusIn)
+        ChatRX_GotFocus();
+    return QObject::eventFilter(watched, event);
+}
+
+void ChatPanel::showOnline(const QString& name)
+{
+    statusPanel1_.setText(onlineNotice(name, clock_.timeOfDay()));
+}
+
+void ChatPanel::showLines(const QList<ChatLine>& lines)
+{
+    // The lines of one arrival are laid out and shown together, once.
+    transcript_.beginBatch();
+    for (const ChatLine& line : lines)
+        transcript_.writeReceivedLine(line.name, line.text);
+    transcript_.endBatch();
+}
+
+// The transcript keeps the newest line in view while the reader is at its end; one who
+// has scrolled back to read stays where they are.
+void ChatPanel::followNewLines()
+{
+    QScrollBar* bar = ChatRX.verticalScrollBar();
+    connect(bar, &QScrollBar::valueChanged, this,
+            [this, bar](int value) { followingEnd_ = value == bar->maximum(); });
+    connect(bar, &QScrollBar::rangeChanged, this, [this, bar](int, int maximum) {
+        if (followingEnd_)
+            bar->setValue(maximum);
+    });
+}

@@ -1,0 +1,96 @@
+#include "window/dialogs.h"
+
+#include "window/savefolder.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QFileDialog>
+#include <QInputDialog>
+#include <QMessageBox>
+
+#include <memory>
+
+namespace
+{
+
+const QString kApplicationTitle = QStringLiteral("Quillo");
+
+QMessageBox* newBox(QMessageBox::Icon icon, const QString& text,
+                    QMessageBox::StandardButtons buttons, QWidget* parent)
+{
+    auto* box = new QMessageBox(icon, kApplicationTitle, text, buttons, parent);
+    box->setTextFormat(Qt::PlainText);
+    return box;
+}
+
+} // namespace
+
+QWidget* QtDialogs::parentWindow() const
+{
+    return window_ ? window_.data() : QApplication::activeWindow();
+}
+
+void QtDialogs::message(const QString& text)
+{
+    std::unique_ptr<QMessageBox> box(
+        newBox(QMessageBox::NoIcon, text, QMessageBox::Ok, parentWindow()));
+    box->exec();
+}
+
+void QtDialogs::notice(const QString& text)
+{
+    QMessageBox* box = newBox(QMessageBox::NoIcon, text, QMessageBox::Ok, parentWindow());
+    box->setAttribute(Qt::WA_DeleteOnClose);
+    box->open();
+}
+
+QString QtDialogs::input(const QString& prompt, const QString& title, const QString& preset)
+{
+    bool accepted = false;
+    const QString text =
+        QInputDialog::getText(parentWindow(), title, prompt, QLineEdit::Normal, preset, &accepted);
+    return accepted ? text : QString();
+}
+
+void QtDialogs::openFiles(const QString& title, const QString& filter, FilesChosen chosen)
+{
+    // Opens where the last choice was made, as the user left it.
+    auto* dialog = new QFileDialog(parentWindow(), title, lastFolder_, filter);
+    dialog->setAttribute(Qt::WA_DeleteOnClose);
+    dialog->setFileMode(QFileDialog::ExistingFiles);
+    QObject::connect(dialog, &QFileDialog::filesSelected, dialog,
+                     [this, dialog, chosen](const QStringList& paths) {
+                         lastFolder_ = dialog->directory().absolutePath();
+                         chosen(paths);
+                     });
+    dialog->open();
+}
+
+void QtDialogs::chooseFolder(const QString& title, const QString& startFolder, FolderChosen chosen)
+{
+    auto* dialog = new QFileDialog(parentWindow(), title, startFolder);
+    dialog->setAttribute(Qt::WA_DeleteOnClose);
+    dialog->setFileMode(QFileDialog::Directory);
+    dialog->setOption(QFileDialog::ShowDirsOnly);
+    QObject::connect(dialog, &QFileDialog::fileSelected, dialog, chosen);
+    dialog->open();
+}
+
+void QtDialogs::ask(const QString& text, Answered answered)
+{
+    QMessageBox* box =
+        newBox(QMessageBox::Question, text, QMessageBox::Yes | QMessageBox::No, parentWindow());
+    box->setAttribute(Qt::WA_DeleteOnClose);
+    box->setDefaultButton(QMessageBox::Yes);
+    box->setEscapeButton(QMessageBox::No);
+    QObject::connect(box, &QMessageBox::finished, box, [box, answered] {
+        answered(box->clickedButton() == box->button(QMessageBox::Yes));
+    });
+    box->open();
+}
+
+QString QtDialogs::saveFile(const QString& title, const QString& presetName)
+{
+    return QFileDialog::getSaveFileName(parentWindow(), title,
+                                        QDir(firstRunFolder()).filePath(presetName));
+}

@@ -1,0 +1,317 @@
+#include "window/mainwindow.h"
+
+#include "addressbook/peername.h"
+#include "platform/clock.h"
+#include "platform/clocktext.h"
+#include "platform/localaddress.h"
+#include "platform/receiversettings.h"
+#include "platform/settingsstore.h"
+#include "platform/socketerror.h"
+#include "presence/datagram.h"
+#include "transfer/protocol.h"
+#include "window/accessibility.h"
+#include "window/desktop.h"
+#include "window/dialogs.h"
+#include "window/firstrunquestion.h"
+#include "window/receivedfilesdialog.h"
+#include "window/savefolder.h"
+#include "window/skin/nonclientskininterface.h"
+#include "window/tray.h"
+
+#include <QAction>
+#include <QCloseEvent>
+#include <QDir>
+#include <QDropEvent>
+#include <QFileInfo>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QMimeData>
+#include <QPointer>
+#include <QPushButton>
+#include <QTimer>
+
+namespace
+{
+
+constexpr int kClientWidth = 797;
+constexpr int kClientHeight = 521;
+
+// The files and folders of this machine among what is dragged.
+QStringList localPaths(const QMimeData& dragged)
+{
+    QStringList paths;
+    for (const QUrl& url : dragged.urls()) {
+        if (url.isLocalFile())
+            paths.append(url.toLocalFile());
+    }
+    return paths;
+}
+
+} // namespace
+
+Main::Main(const Platform& platform, const QHostAddress& bindAddress)
+    : platform_(platform), bindAddress_(bindAddress), ui_(buildMainUi(*this)),
+      station_(platform.settings, platform.random, platform.dataFolder, bindAddress),
+      addressBook_(*ui_.ListIPaddress, platform.dialogs, station_.addressBook()),
+      receiverPanel_(ui_, station_.receiver()),
+      senderPanel_(ui_, station_.sender(), platform.dialogs),
+      sendQueuePanel_(ui_, addressBook_, platform.dialogs, station_.batch()),
+      chatPanel_(ui_, station_.addressBook(), platform.clock, station_.presence()),
+      onlineMarks_(*ui_.ListIPaddress, station_.addressBook(), platform.clock, station_.presence(),
+                   *ui_.TimerOneSecond),
+      waitingPanel_(ui_, addressBook_, sendQueuePanel_, station_, onlineMarks_)
+{
+    setObjectName(QStringLiteral("Main"));
+    platform.dialogs.showOver(this);
+    setWindowTitle(QStringLiteral("Q U I L L O  v1.00"));
+    resize(kClientWidth, kClientHeight);
+    makeAccessible(*this, ui_);
+    ui_.ListIPaddress->setFocus();
+
+    connect(ui_.BUTTaddNewAddress, &QPushButton::clicked, this,
+            [this] { addressBook_.BUTTaddNewAddress_Click(); });
+    connect(ui_.BUTTdeleteAddress, &QPushButton::clicked, this,
+            [this] { addressBook_.BUTTdeleteAddress_Click(); });
+    connect(ui_.BUTTeditAddress, &QPushButton::clicked, this,
+            [this] { addressBook_.BUTTeditAddress_Click(); });
+    connect(ui_.BUTTsendFile, &QPushButton::clicked, this,
+            [this] { sendQueuePanel_.BUTTsendFile_Click(); });
+    connect(ui_.BUTclearsends, &QPushButton::clicked, this,
+            [this] { sendQueuePanel_.BUTclearsends_Click(); });
+    connect(ui_.BUTsendthesefiles, &QPushButton::clicked, this,
+            [this] { sendQueuePanel_.BUTsendthesefiles_Click(); });
+    connect(ui_.TimerOneSecond, &QTimer::timeout, this, &Main::TimerOneSecond_Timer);
+    connect(receiverPanel_.openSaveFolder(), &QAction::triggered, this, &Main::openSaveFolder);
+    connect(receiverPanel_.changeSaveFolder(), &QAction::triggered, this, &Main::chooseSaveFolder);
+    connect(receiverPanel_.receivedFiles(), &QAction::triggered, this, &Main::showReceivedFiles);
+    setAcceptDrops(true);
+    ui_.ChatTX->installEventFilter(this);
+    connect(&station_, &Station::received, this, &Main::showReceived);
+    connect(&station_, &Station::problem, this,
+            [this](const QString& message) { platform_.dialogs.notice(message); });
+
+    // Presence and chat arrive from the window's creation on. When the port cannot be had,
+    // the first status bar panel says so and the rest of the window carries on.
+    if (const auto error = station_.bindPresence()) {
+        ui_.StatusPanel1->setText(
+            QStringLiteral("Cannot receive presence and chat on UDP port %1: Error %2: %3")
+                .arg(QString::number(kDatagramPort), QString::number(error->number),
+                     error->description));
+    }
+
+    // These two run from the window's creation, also while start-up asks its questions.
+    station_.startAnnouncing();
+    ui_.TimerOneSecond->start();
+}
+
+Main::~Main() = default;
+
+bool Main::Form_Load()
+{
+    // The skinning object draws the frame for as long as the window lives.
+    if (platform_.newSkin)
+        skinObject_ = platform_.newSkin();
+    if (!skinObject_ || !Skin(*this, *skinObject_))
+        useSystemFrame();
+
+    const QString localIP = localIPv4Address(bindAddress_);
+    ui_.LABSendLocalIP->setText(localIP);
+    ui_.LABrecieveLocalIP->setText(localIP);
+
+    if (!settingsUsable())
+        return false;
+    addressBook_.load(platform_.settings);
+    station_.load(false);
+    receiverPanel_.offerOnlyKnownSenders(station_);
+    onlineMarks_.refresh();
+
+    const QString stored = storedSaveFolder(platform_.settings);
+    if (stored.isEmpty())
+        station_.setSaveFolder(askForSaveFolder(platform_.dialogs), true);
+    else
+        station_.setSaveFolder(stored, false);
+
+    if (!startListening())
+        return false;
+    loaded_ = true;
+    showInTray();
+    return true;
+}
+
+void Main::showInTray()
+{
+    if (!platform_.newTray)
+        return;
+    tray_ = platform_.newTray(TrayActions{[this] { showWindow(); }, [this] { openSaveFolder(); },
+                                          [this] { showReceivedFiles(); }, [this] { close(); }});
+    if (tray_) {
+        trayPanel_ = std::make_unique<TrayPanel>(
+            *tray_, station_.addressBook(), station_.receiver(), station_.sender(),
+            QList<SendBatch*>{&station_.batch(), &station_.waiting().delivery()},
+            station_.presence(), [this] { return isActiveWindow(); });
+    }
+}
+
+void Main::showWindow()
+{
+    showNormal();
+    raise();
+    activateWindow();
+}
+
+void Main::showReceivedFiles()
+{
+    if (!receivedFiles_) {
+        receivedFiles_ = new ReceivedFilesDialog(platform_.desktop, this);
+        receivedFiles_->setAttribute(Qt::WA_DeleteOnClose);
+    }
+    receivedFiles_->showEntries(station_.history().entries());
+    receivedFiles_->show();
+    receivedFiles_->raise();
+    receivedFiles_->activateWindow();
+}
+
+void Main::showReceived()
+{
+    if (receivedFiles_)
+        receivedFiles_->showEntries(station_.history().entries());
+}
+
+// A settings file that cannot be read at all stops the program, since shut-down would
+// overwrite it. One that is only partly readable is copied aside before anything writes
+// to it, and the program goes on with what it could read.
+bool Main::settingsUsable()
+{
+    SettingsStore& settings = platform_.settings;
+    if (const auto error = settings.readError()) {
+        fatal(QStringLiteral("Quillo cannot read its settings file %1.").arg(settings.fileName()),
+              error->number, error->description);
+        return false;
+    }
+    if (settings.isDamaged()) {
+        const QString copy = settings.keepCopyAside();
+        const QString kept = copy.isEmpty()
+                                 ? QStringLiteral("A copy of it could not be made.")
+                                 : QStringLiteral("The file as it was is kept in %1.").arg(copy);
+        platform_.dialogs.message(
+            QStringLiteral("Part of the settings file %1 could not be read. %2 Quillo starts with "
+                           "the settings it could read.")
+                .arg(settings.fileName(), kept));
+    }
+    return true;
+}
+
+void Main::openSaveFolder()
+{
+    // An empty save folder is the working folder, where the files then go.
+    platform_.desktop.openFolder(QDir(station_.saveFolder()).absolutePath());
+}
+
+void Main::chooseSaveFolder()
+{
+    const QString start = saveFolder().isEmpty() ? QDir::homePath() : saveFolder();
+    platform_.dialogs.chooseFolder(
+        QStringLiteral("Choose a folder where you want to save downloaded files"), start,
+        [self = QPointer(this)](const QString& chosen) {
+            if (!self)
+                return;
+            const QFileInfo folder(chosen);
+            if (!folder.isDir() || !folder.isWritable()) {
+                self->platform_.dialogs.notice(
+                    QStringLiteral("Quillo cannot save files in %1. Received files still go "
+                                   "to %2.")
+                        .arg(QDir::toNativeSeparators(chosen),
+                             QDir::toNativeSeparators(self->saveFolder())));
+                return;
+            }
+            self->station_.setSaveFolder(saveFolderPath(chosen), true);
+        });
+}
+
+void Main::dragEnterEvent(QDragEnterEvent* event)
+{
+    if (!localPaths(*event->mimeData()).isEmpty())
+        event->acceptProposedAction();
+}
+
+void Main::dropEvent(QDropEvent* event)
+{
+    const QStringList paths = localPaths(*event->mimeData());
+    if (paths.isEmpty())
+        return;
+    event->acceptProposedAction();
+    sendQueuePanel_.filesDropped(paths);
+}
+
+// The chat line takes dropped text, but files dropped on it go to the send queue, as
+// anywhere else on the window.
+bool Main::eventFilter(QObject* watched, QEvent* event)
+{
+    const QEvent::Type type = event->type();
+    if (watched == ui_.ChatTX &&
+        (type == QEvent::DragEnter || type == QEvent::DragMove || type == QEvent::Drop)) {
+        auto* drag = static_cast<QDropEvent*>(event);
+        if (!localPaths(*drag->mimeData()).isEmpty()) {
+            if (type == QEvent::Drop)
+                dropEvent(drag);
+            else
+                drag->acceptProposedAction();
+            return true;
+        }
+    }
+    return QWidget::eventFilter(watched, event);
+}
+
+bool Main::startListening()
+{
+    const std::optional<SocketError> error = station_.listen();
+    if (!error)
+        return true;
+    fatal(QStringLiteral("Quillo cannot receive files on port %1.").arg(kFilePort), error->number,
+          error->description);
+    return false;
+}
+
+void Main::fatal(const QString& what, int number, const QString& description)
+{
+    platform_.dialogs.message(
+        QStringLiteral("%1\n\nError %2: %3").arg(what, QString::number(number), description));
+}
+
+void Main::closeEvent(QCloseEvent* event)
+{
+    Form_Unload();
+    event->accept();
+}
+
+void Main::Form_Unload()
+{
+    if (!loaded_)
+        return;
+    loaded_ = false;
+    // Nothing is news any more: what the closing ends is not a failure to tell.
+    trayPanel_.reset();
+    tray_.reset();
+    if (receivedFiles_)
+        receivedFiles_->close();
+    // Nothing more is sent once the window starts to close.
+    station_.batch().stop();
+    station_.waiting().stop();
+    // Every step runs whatever became of the one before.
+    addressBook_.store(platform_.settings);
+    const bool saved = platform_.settings.save();
+    station_.receiver().stop();
+    // Told last, once nothing runs any more, since the message waits for the user.
+    if (!saved) {
+        platform_.dialogs.message(
+            QStringLiteral("Quillo could not write its settings file %1. The changes to the "
+                           "address book were not saved.")
+                .arg(platform_.settings.fileName()));
+    }
+}
+
+void Main::TimerOneSecond_Timer()
+{
+    ui_.StatusPanel2->setText(clockText(platform_.clock.timeOfDay()));
+}

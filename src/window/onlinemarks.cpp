@@ -1,0 +1,74 @@
+#include "window/onlinemarks.h"
+
+#include "addressbook/addressbook.h"
+#include "platform/clock.h"
+#include "presence/presence.h"
+
+#include <QListWidget>
+#include <QPainter>
+#include <QTimer>
+
+namespace
+{
+
+constexpr int kMarkSize = 12;
+
+// A green dot with a darker rim; offline rows get an empty mark of the same size, so that
+// every name starts at the same place.
+QIcon drawMark(bool online)
+{
+    QPixmap pixmap(kMarkSize, kMarkSize);
+    pixmap.fill(Qt::transparent);
+    if (online) {
+        QPainter painter(&pixmap);
+        painter.setRenderHint(QPainter::Antialiasing);
+        painter.setPen(QPen(QColor(0, 110, 0), 1.5));
+        painter.setBrush(QColor(40, 200, 40));
+        painter.drawEllipse(QRectF(2, 2, kMarkSize - 4, kMarkSize - 4));
+    }
+    return QIcon(pixmap);
+}
+
+} // namespace
+
+OnlineMarks::OnlineMarks(QListWidget& list, const AddressBook& book, const Clock& clock,
+                         Presence& presence, QTimer& refreshTimer, QObject* parent)
+    : QObject(parent), list_(list), book_(book), clock_(clock), online_(drawMark(true)),
+      offline_(drawMark(false))
+{
+    list_.setIconSize(QSize(kMarkSize, kMarkSize));
+    connect(&presence, &Presence::peerOnline, this,
+            [this](const QString&, const QString& address) { seen(address); });
+    connect(&refreshTimer, &QTimer::timeout, this, &OnlineMarks::refresh);
+}
+
+bool OnlineMarks::isOnline(const QString& address) const
+{
+    return peers_.isOnline(address, clock_.timeOfDay());
+}
+
+void OnlineMarks::seen(const QString& address)
+{
+    peers_.seen(address, clock_.timeOfDay());
+    refresh();
+}
+
+void OnlineMarks::refresh()
+{
+    const QTime now = clock_.timeOfDay();
+    peers_.expire(now);
+    // Row i stands for slot i; rows just added or removed are caught up within a second.
+    const int rows = std::min(list_.count(), book_.count());
+    for (int row = 0; row < rows; ++row) {
+        const QString& address = book_.entry(row).IPaddress;
+        QListWidgetItem* item = list_.item(row);
+        const QString description = peers_.description(address, now);
+        const QIcon& mark = peers_.isOnline(address, now) ? online_ : offline_;
+        if (item->toolTip() != description)
+            item->setToolTip(description);
+        if (item->data(Qt::AccessibleDescriptionRole).toString() != description)
+            item->setData(Qt::AccessibleDescriptionRole, description);
+        if (item->icon().cacheKey() != mark.cacheKey())
+            item->setIcon(mark);
+    }
+}

@@ -1,0 +1,121 @@
+#include "window/receiverpanel.h"
+
+#include "station/station.h"
+#include "transfer/filereceiver.h"
+#include "transfer/speedtext.h"
+#include "transfer/timelefttext.h"
+#include "window/mainlayout.h"
+#include "window/peertextview.h"
+#include "window/transferprogress.h"
+
+#include <QAction>
+#include <QLabel>
+#include <QProgressBar>
+
+ReceiverPanel::ReceiverPanel(const MainUi& ui, FileReceiver& receiver, QObject* parent)
+    : QObject(parent), ui_(ui), receiver_(receiver),
+      progress_([this](qint64 received, qint64 size) { showProgress(received, size); })
+{
+    connect(&receiver, &FileReceiver::connectionOpened, this, &ReceiverPanel::connectionOpened);
+    connect(&receiver, &FileReceiver::fileStarted, this, &ReceiverPanel::fileStarted);
+    connect(&receiver, &FileReceiver::progressed, this, &ReceiverPanel::progressed);
+    connect(&receiver, &FileReceiver::finished, this, &ReceiverPanel::finished);
+    connect(&receiver, &FileReceiver::speedTicked, this, &ReceiverPanel::TimerRecieveSpeed_Timer);
+
+    openSaveFolder_ = new QAction(QStringLiteral("Open Save Folder"), this);
+    changeSaveFolder_ = new QAction(QStringLiteral("Change Save Folder\u2026"), this);
+    receivedFiles_ = new QAction(QStringLiteral("Received Files"), this);
+    auto* separator = new QAction(this);
+    separator->setSeparator(true);
+    for (QAction* action : {openSaveFolder_, changeSaveFolder_, receivedFiles_, separator})
+        addToMenu(action);
+}
+
+void ReceiverPanel::addToMenu(QAction* action)
+{
+    for (QWidget* widget : std::initializer_list<QWidget*>{
+             ui_.LABrecieveLocalIP, ui_.LABrecieveRemoteIP, ui_.LABrecieveStatus,
+             ui_.LABrecieveFileName, ui_.LABrecieveBytesSent, ui_.LABrecieveFileSize,
+             ui_.ProgressRecieve, ui_.LABprogressRecieve, ui_.LABrecieveSpeed}) {
+        widget->setContextMenuPolicy(Qt::ActionsContextMenu);
+        widget->addAction(action);
+    }
+}
+
+void ReceiverPanel::offerOnlyKnownSenders(Station& station)
+{
+    onlyKnown_ = new QAction(QStringLiteral("Accept Files Only From My Address Book"), this);
+    onlyKnown_->setCheckable(true);
+    onlyKnown_->setChecked(station.onlyKnownSenders());
+    connect(onlyKnown_, &QAction::toggled, this,
+            [&station](bool only) { station.setOnlyKnownSenders(only, true); });
+    addToMenu(onlyKnown_);
+}
+
+void ReceiverPanel::connectionOpened(int connection, const QString& peer)
+{
+    shown_ = connection;
+    progress_.cancel();
+    ui_.LABrecieveRemoteIP->setText(peer);
+    showStatus(QStringLiteral("Connected"));
+}
+
+void ReceiverPanel::fileStarted(int connection, const QString& name, qint64 size)
+{
+    timed_ = connection;
+    timedSize_ = size;
+    if (connection != shown_)
+        return;
+    ui_.LABrecieveFileName->setText(name);
+    ui_.LABrecieveFileSize->setText(QString::number(size));
+    showStatus(QStringLiteral("Recieving file"));
+}
+
+void ReceiverPanel::progressed(int connection, qint64 received, qint64 size)
+{
+    if (connection == shown_)
+        progress_.update(received, size);
+}
+
+void ReceiverPanel::showProgress(qint64 received, qint64 size)
+{
+    showTransferProgress(*ui_.LABrecieveBytesSent, *ui_.LABprogressRecieve, *ui_.ProgressRecieve,
+                         received, size);
+}
+
+void ReceiverPanel::finished(const ReceiveEnd& end)
+{
+    if (end.connection == timed_) {
+        timed_ = 0;
+        ui_.ProgressRecieve->setToolTip({});
+    }
+    if (end.connection != shown_)
+        return;
+    progress_.cancel();
+    resetPanel();
+    showStatus(end.status, end.detail);
+}
+
+void ReceiverPanel::TimerRecieveSpeed_Timer(qint64 bytes, int seconds)
+{
+    ui_.LABrecieveSpeed->setText(speedText(bytes, seconds));
+    if (timed_ != 0)
+        ui_.ProgressRecieve->setToolTip(timeLeftText(timedSize_ - bytes, bytes, seconds));
+}
+
+void ReceiverPanel::showStatus(const QString& text, const QString& toolTip)
+{
+    ui_.LABrecieveStatus->setText(text);
+    ui_.LABrecieveStatus->setToolTip(plainToolTip(toolTip));
+}
+
+void ReceiverPanel::resetPanel()
+{
+    ui_.LABrecieveRemoteIP->setText(QStringLiteral("0.0.0.0"));
+    ui_.LABrecieveFileName->clear();
+    ui_.LABrecieveBytesSent->setText(QStringLiteral("0"));
+    ui_.LABrecieveFileSize->setText(QStringLiteral("0"));
+    ui_.LABprogressRecieve->setText(QStringLiteral("0 %"));
+    ui_.LABrecieveSpeed->setText(QStringLiteral("0 K per Second"));
+    ui_.ProgressRecieve->setValue(0);
+}

@@ -1,0 +1,56 @@
+#pragma once
+
+#include "window/progressthrottle.h"
+
+#include <QObject>
+
+class FileReceiver;
+class QAction;
+class Station;
+struct MainUi;
+struct ReceiveEnd;
+
+// The receiver panel ("File Reciever"): shows what the receiver reports of the connection
+// that started last.
+class ReceiverPanel : public QObject
+{
+    Q_OBJECT
+
+public:
+    ReceiverPanel(const MainUi& ui, FileReceiver& receiver, QObject* parent = nullptr);
+
+    // Offers "Accept Files Only From My Address Book" on the panel's context menu, as the
+    // station has it; a change is stored at once and applies from the next connection.
+    void offerOnlyKnownSenders(Station& station);
+    QAction* onlyKnownSenders() const { return onlyKnown_; }
+    // "Open Save Folder" and "Change Save Folder…", first on the same menu; the window
+    // does what they say.
+    QAction* openSaveFolder() const { return openSaveFolder_; }
+    QAction* changeSaveFolder() const { return changeSaveFolder_; }
+    QAction* receivedFiles() const { return receivedFiles_; }
+
+private:
+    void connectionOpened(int connection, const QString& peer);
+    void fileStarted(int connection, const QString& name, qint64 size);
+    void progressed(int connection, qint64 received, qint64 size);
+    void showProgress(qint64 received, qint64 size);
+    void finished(const ReceiveEnd& end);
+    void TimerRecieveSpeed_Timer(qint64 bytes, int seconds);
+    void showStatus(const QString& text, const QString& toolTip = {});
+    void resetPanel();
+
+    // Puts action on the context menu of the panel's values and progress bar.
+    void addToMenu(QAction* action);
+
+    const MainUi& ui_;
+    FileReceiver& receiver_;
+    QAction* onlyKnown_ = nullptr;
+    QAction* openSaveFolder_ = nullptr;
+    QAction* changeSaveFolder_ = nullptr;
+    QAction* receivedFiles_ = nullptr;
+    ProgressThrottle progress_;
+    int shown_ = 0; // the connection the panel shows
+    // The file the speed meter follows, the one that started last, for the time left.
+    int timed_ = 0;
+    qint64 timedSize_ = 0;
+};

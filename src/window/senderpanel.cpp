@@ -1,0 +1,71 @@
+#include "window/senderpanel.h"
+
+#include "transfer/speedtext.h"
+#include "transfer/timelefttext.h"
+#include "window/dialogs.h"
+#include "window/mainlayout.h"
+#include "window/peertextview.h"
+#include "window/transferprogress.h"
+
+#include <QLabel>
+#include <QProgressBar>
+
+SenderPanel::SenderPanel(const MainUi& ui, FileSender& sender, Dialogs& dialogs, QObject* parent)
+    : QObject(parent), ui_(ui), dialogs_(dialogs),
+      progress_([this](qint64 confirmed, qint64 size) { showProgress(confirmed, size); })
+{
+    connect(&sender, &FileSender::statusChanged, this, &SenderPanel::showStatus);
+    connect(&sender, &FileSender::progressed, this, [this](qint64 confirmed, qint64 size) {
+        timedSize_ = size;
+        progress_.update(confirmed, size);
+    });
+    connect(&sender, &FileSender::readFailed, this, &SenderPanel::sendFileFailed);
+    connect(&sender, &FileSender::speedTicked, this, &SenderPanel::TimerSendSpeed_Timer);
+    connect(&sender, &FileSender::finished, this, &SenderPanel::finished);
+}
+
+void SenderPanel::showStatus(const QString& text, const QString& toolTip)
+{
+    ui_.LABSendStatus->setText(text);
+    ui_.LABSendStatus->setToolTip(plainToolTip(toolTip));
+}
+
+void SenderPanel::showProgress(qint64 confirmed, qint64 size)
+{
+    showTransferProgress(*ui_.LABSendBytesSent, *ui_.LABprogressSend, *ui_.ProgressSend, confirmed,
+                         size);
+}
+
+void SenderPanel::sendFileFailed(const QString& description)
+{
+    dialogs_.notice(description + QStringLiteral(" During SendFile"));
+}
+
+void SenderPanel::TimerSendSpeed_Timer(qint64 bytes, int seconds)
+{
+    ui_.LABsendSpeed->setText(speedText(bytes, seconds));
+    if (timedSize_ >= 0)
+        ui_.ProgressSend->setToolTip(timeLeftText(timedSize_ - bytes, bytes, seconds));
+}
+
+void SenderPanel::finished(SendOutcome outcome)
+{
+    timedSize_ = -1;
+    ui_.ProgressSend->setToolTip({});
+    // An error leaves the panel as it was, but for its status.
+    if (outcome == SendOutcome::Failed)
+        return;
+    progress_.cancel();
+    resetPanel();
+}
+
+void SenderPanel::resetPanel()
+{
+    ui_.LABSendRemoteIP->setText(QStringLiteral("0.0.0.0"));
+    ui_.LABSendFileName->clear();
+    ui_.LABSendBytesSent->setText(QStringLiteral("0"));
+    ui_.LABSendFileSize->setText(QStringLiteral("0"));
+    ui_.LABprogressSend->setText(QStringLiteral("0 %"));
+    ui_.LABsendSpeed->setText(QStringLiteral("0 K per second"));
+    ui_.ProgressSend->setValue(0);
+}

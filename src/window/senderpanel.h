@@ -1,0 +1,33 @@
+#pragma once
+
+#include "transfer/filesender.h"
+#include "window/progressthrottle.h"
+
+#include <QObject>
+
+class Dialogs;
+struct MainUi;
+
+// The sender panel ("File Sender"): shows what the sender reports about the file in hand.
+class SenderPanel : public QObject
+{
+    Q_OBJECT
+
+public:
+    SenderPanel(const MainUi& ui, FileSender& sender, Dialogs& dialogs, QObject* parent = nullptr);
+
+private:
+    void showStatus(const QString& text, const QString& toolTip);
+    void showProgress(qint64 confirmed, qint64 size);
+    void sendFileFailed(const QString& description);
+    void TimerSendSpeed_Timer(qint64 bytes, int seconds);
+    void finished(SendOutcome outcome);
+    void resetPanel();
+
+    const MainUi& ui_;
+    Dialogs& dialogs_;
+    ProgressThrottle progress_;
+    // The size of the file streaming now, for the time left; -1 between files. The speed
+    // meter goes on ticking after an error, but the time left goes with the transfer.
+    qint64 timedSize_ = -1;
+};

@@ -1,0 +1,187 @@
+#include "window/sendqueuepanel.h"
+
+#include "transfer/sendbatch.h"
+#include "window/addressbookpanel.h"
+#include "window/dialogs.h"
+#include "window/droppedfiles.h"
+#include "window/mainlayout.h"
+
+#include <QElapsedTimer>
+#include <QFileInfo>
+#include <QLabel>
+#include <QListWidget>
+#include <QPointer>
+
+namespace
+{
+
+// A step of a drop's walk takes this many entries at a time, until this much time has gone.
+constexpr int kDropEntriesAtATime = 32;
+constexpr qint64 kDropStepMs = 10;
+
+} // namespace
+
+SendQueuePanel::SendQueuePanel(const MainUi& ui, const AddressBookPanel& addressBook,
+                               Dialogs& dialogs, SendBatch& batch, QObject* parent)
+    : QObject(parent), ui_(ui), addressBook_(addressBook), dialogs_(dialogs), batch_(batch)
+{
+    follow(batch_);
+    connect(&batch_, &SendBatch::noPeer, this, &SendQueuePanel::noPeerSelected);
+    walkTimer_.setSingleShot(true);
+    walkTimer_.setInterval(0);
+    connect(&walkTimer_, &QTimer::timeout, this, &SendQueuePanel::walkDrop);
+}
+
+void SendQueuePanel::follow(SendBatch& batch)
+{
+    connect(&batch, &SendBatch::rowStarted, this, &SendQueuePanel::rowStarted);
+    connect(&batch, &SendBatch::rowSkipped, this, &SendQueuePanel::rowSkipped);
+}
+
+void SendQueuePanel::noPeerSelected()
+{
+    dialogs_.notice(QStringLiteral("You must select a person to send to first"));
+}
+
+void SendQueuePanel::BUTTsendFile_Click()
+{
+    const int slot = addressBook_.selectedSlot();
+    if (slot < 0) {
+        noPeerSelected();
+        return;
+    }
+    dialogs_.openFiles(
+        QStringLiteral("Choose a FIle to Send to ") + addressBook_.book().entry(slot).Name,
+        QStringLiteral("All Files (*)"), [self = QPointer(this)](const QStringList& paths) {
+            if (self)
+                self->queueFiles(paths);
+        });
+}
+
+void SendQueuePanel::filesDropped(const QStringList& paths)
+{
+    if (addressBook_.selectedSlot() < 0) {
+        noPeerSelected();
+        return;
+    }
+    drops_.append(paths);
+    if (!walk_)
+        walkNextDrop();
+}
+
+// The first step runs at once: a small drop is queued before the drop ends.
+void SendQueuePanel::walkNextDrop()
+{
+    if (drops_.isEmpty())
+        return;
+    walk_ = std::make_unique<DropWalk>(drops_.takeFirst());
+    asked_ = false;
+    walkDrop();
+}
+
+// One step: a few entries at a time, for at most a few milliseconds.
+void SendQueuePanel::walkDrop()
+{
+    QElapsedTimer step;
+    step.start();
+    bool walked = false;
+    do {
+        walked = walk_->step(kDropEntriesAtATime);
+        if (!asked_ && walk_->result().fromFolders > kManyDroppedFiles) {
+            askAboutManyFiles(walked);
+            return;
+        }
+    } while (!walked && step.elapsed() < kDropStepMs);
+    if (walked)
+        endDrop(true);
+    else
+        walkTimer_.start();
+}
+
+// The walk waits for the answer. Where it has not finished, the count is not known yet.
+void SendQueuePanel::askAboutManyFiles(bool walked)
+{
+    asked_ = true;
+    const QString count = walked ? QStringLiteral("%L1").arg(walk_->result().files.size())
+                                 : QStringLiteral("more than %L1").arg(kManyDroppedFiles);
+    dialogs_.ask(
+        QStringLiteral("There are %1 files in what you dropped. Add them all to the files to "
+                       "send?")
+            .arg(count),
+        [self = QPointer(this), walk = walk_.get()](bool yes) {
+            if (!self || self->walk_.get() != walk)
+                return;
+            if (yes)
+                self->walkDrop();
+            else
+                self->endDrop(false);
+        });
+}
+
+void SendQueuePanel::endDrop(bool queue)
+{
+    const std::unique_ptr<DropWalk> walk = std::move(walk_);
+    if (queue)
+        queueFiles(walk->result().files);
+    walkNextDrop();
+}
+
+void SendQueuePanel::queueFiles(const QStringList& paths)
+{
+    for (const QString& path : paths) {
+        // Only ordinary files: no folders, and no hidden files.
+        const QFileInfo info(path);
+        if (path.isEmpty() || !info.isFile() || info.isHidden())
+            continue;
+        batch_.append(path);
+        ui_.LSTsends->addItem(path);
+    }
+}
+
+void SendQueuePanel::BUTclearsends_Click()
+{
+    batch_.clear();
+    ui_.LSTsends->clear();
+}
+
+void SendQueuePanel::BUTsendthesefiles_Click()
+{
+    if (batch_.isRunning() || batch_.paths().isEmpty())
+        return;
+    if (addressBook_.selectedSlot() < 0) {
+        noPeerSelected();
+        return;
+    }
+    // The peer is read anew for every file: choosing another one redirects the rest.
+    batch_.start([this]() -> std::optional<QString> {
+        const int slot = addressBook_.selectedSlot();
+        if (slot < 0)
+            return std::nullopt;
+        return addressBook_.book().entry(slot).IPaddress;
+    });
+}
+
+void SendQueuePanel::rowStarted(int row, int rows, const QString& path, const QString& host,
+                                qint64 size)
+{
+    showRow(row, rows, path, host, size);
+    ui_.LABSendStatus->setText(QStringLiteral("Connecting..."));
+    ui_.LABSendStatus->setToolTip({});
+}
+
+void SendQueuePanel::rowSkipped(int row, int rows, const QString& path, const QString& host,
+                                const QString& reason)
+{
+    showRow(row, rows, path, host, 0);
+    ui_.LABSendStatus->setText(QStringLiteral("Not sent: ") + reason);
+    ui_.LABSendStatus->setToolTip({});
+}
+
+void SendQueuePanel::showRow(int row, int rows, const QString& path, const QString& host,
+                             qint64 size)
+{
+    ui_.LABtotalProgress->setText(QStringLiteral("%1 of %2 Files").arg(row + 1).arg(rows));
+    ui_.LABSendFileName->setText(path);
+    ui_.LABSendRemoteIP->setText(host);
+    ui_.LABSendFileSize->setText(QString::number(size));
+}

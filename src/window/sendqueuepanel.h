@@ -1,0 +1,62 @@
+#pragma once
+
+#include "window/droppedfiles.h"
+
+#include <QList>
+#include <QObject>
+#include <QStringList>
+#include <QTimer>
+
+#include <memory>
+
+class AddressBookPanel;
+class Dialogs;
+class SendBatch;
+struct MainUi;
+
+// The send queue: the list of files waiting to be sent to the selected peer, its three
+// buttons, and the batch's place in it ("2 of 5 Files"). The list shows the batch's rows.
+class SendQueuePanel : public QObject
+{
+    Q_OBJECT
+
+public:
+    SendQueuePanel(const MainUi& ui, const AddressBookPanel& addressBook, Dialogs& dialogs,
+                   SendBatch& batch, QObject* parent = nullptr);
+
+    void BUTTsendFile_Click();
+    void BUTclearsends_Click();
+    void BUTsendthesefiles_Click();
+    // Files and folders dropped on the window, queued as the add command queues files
+    // once the drop has been walked. The walk goes in steps between which the window goes
+    // on; it asks first as soon as more than kManyDroppedFiles files come from folders.
+    // Drops made meanwhile are walked in turn.
+    void filesDropped(const QStringList& paths);
+    bool isWalkingDrop() const { return walk_ != nullptr; }
+
+    static constexpr qsizetype kManyDroppedFiles = 1000;
+
+    // Shows the rows of another batch on the same sender as it shows its own.
+    void follow(SendBatch& batch);
+
+private:
+    void queueFiles(const QStringList& paths);
+    void rowStarted(int row, int rows, const QString& path, const QString& host, qint64 size);
+    void rowSkipped(int row, int rows, const QString& path, const QString& host,
+                    const QString& reason);
+    void showRow(int row, int rows, const QString& path, const QString& host, qint64 size);
+    void noPeerSelected();
+    void walkNextDrop();
+    void walkDrop();
+    void askAboutManyFiles(bool walked);
+    void endDrop(bool queue);
+
+    const MainUi& ui_;
+    const AddressBookPanel& addressBook_;
+    Dialogs& dialogs_;
+    SendBatch& batch_;
+    QList<QStringList> drops_; // dropped, not yet walked
+    std::unique_ptr<DropWalk> walk_;
+    bool asked_ = false; // whether the walk in progress asked about many files
+    QTimer walkTimer_;   // the next step of the walk, from the event loop
+};

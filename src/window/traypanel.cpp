@@ -1,0 +1,140 @@
+#include "window/traypanel.h"
+
+#include "addressbook/peername.h"
+#include "presence/datagram.h"
+#include "presence/presence.h"
+#include "transfer/filereceiver.h"
+#include "transfer/filesender.h"
+#include "transfer/protocol.h"
+#include "transfer/sendbatch.h"
+#include "window/peertextview.h"
+#include "window/tray.h"
+
+#include <QFileInfo>
+
+namespace
+{
+
+const QString kFilesFrom = QStringLiteral("%1 files from %2");
+
+QStringList speakers(const QList<ChatLine>& lines)
+{
+    QStringList names;
+    for (const ChatLine& line : lines) {
+        if (!names.contains(line.name))
+            names.append(line.name);
+    }
+    return names;
+}
+
+} // namespace
+
+TrayPanel::TrayPanel(Tray& tray, const AddressBook& book, FileReceiver& receiver,
+                     FileSender& sender, const QList<SendBatch*>& batches, Presence& presence,
+                     std::function<bool()> windowActive, QObject* parent)
+    : QObject(parent), tray_(tray), book_(book),
+      notices_([this](const QString& title, const QString& text, const QString& filePath) {
+          tray_.notify(title, notificationBody(text), filePath);
+      }),
+      windowActive_(std::move(windowActive))
+{
+    connect(&receiver, &FileReceiver::fileStarted, this, &TrayPanel::fileStarted);
+    connect(&receiver, &FileReceiver::progressed, this, &TrayPanel::received);
+    connect(&receiver, &FileReceiver::finished, this, &TrayPanel::receiveEnded);
+    connect(&sender, &FileSender::statusChanged, this,
+            [this](const QString& status) { sendStatus_ = status; });
+    for (SendBatch* batch : batches)
+        follow(*batch);
+    connect(&presence, &Presence::chatReceived, this, &TrayPanel::chatReceived);
+    showActivity();
+}
+
+void TrayPanel::follow(SendBatch& batch)
+{
+    connect(&batch, &SendBatch::rowStarted, this, [this](int row, int rows) {
+        activity_.sendingRow = row + 1;
+        activity_.sendingRows = rows;
+        showActivity();
+    });
+    connect(&batch, &SendBatch::rowSkipped, this,
+            [this](int, int, const QString& path, const QString& host, const QString& reason) {
+                sendFailed(path, host, reason);
+            });
+    connect(&batch, &SendBatch::rowFinished, this,
+            [this](int, const QString& path, qint64, const QString& host, SendOutcome outcome) {
+                if (outcome != SendOutcome::Sent)
+                    sendFailed(path, host, sendStatus_);
+            });
+    connect(&batch, &SendBatch::finished, this, [this] {
+        activity_.sendingRow = 0;
+        showActivity();
+    });
+}
+
+void TrayPanel::fileStarted(int connection, const QString& name, qint64)
+{
+    arriving_.insert(connection, name);
+    shownConnection_ = connection;
+    activity_.receiving = name;
+    activity_.receivedPercent = 0;
+    showActivity();
+}
+
+void TrayPanel::received(int connection, qint64 received, qint64 size)
+{
+    if (connection != shownConnection_)
+        return;
+    activity_.receivedPercent = percentage(received, size);
+    showActivity();
+}
+
+void TrayPanel::receiveEnded(const ReceiveEnd& end)
+{
+    // A connection that never announced a file, such as one turned away, is not news.
+    const auto arriving = arriving_.constFind(end.connection);
+    if (arriving == arriving_.cend())
+        return;
+    const QString name = *arriving;
+    arriving_.erase(arriving);
+    const QString peer = nameOrAddress(book_, end.peer);
+    if (end.outcome == ReceiveEnd::Outcome::Saved) {
+        notices_.add(QStringLiteral("File Received"),
+                     receivedNotice(QFileInfo(end.path).fileName(), end.size, peer), end.path,
+                     kFilesFrom, 1, {peer});
+    } else {
+        notices_.add(QStringLiteral("Receiving Failed"),
+                     QStringLiteral("%1 from %2: %3").arg(name, peer, end.status), {}, kFilesFrom,
+                     1, {peer});
+    }
+    if (end.connection == shownConnection_) {
+        activity_.receiving.clear();
+        showActivity();
+    }
+}
+
+void TrayPanel::sendFailed(const QString& path, const QString& host, const QString& why)
+{
+    const QString peer = nameOrAddress(book_, host);
+    notices_.add(QStringLiteral("Sending Failed"),
+                 QStringLiteral("%1 to %2: %3").arg(QFileInfo(path).fileName(), peer, why), {},
+                 QStringLiteral("%1 files to %2"), 1, {peer});
+}
+
+void TrayPanel::chatReceived(const QList<ChatLine>& lines)
+{
+    if (!windowActive_() && !lines.isEmpty()) {
+        notices_.add(QStringLiteral("Mini Chat"), chatNotice(lines), {},
+                     QStringLiteral("%1 lines from %2"), int(lines.size()), speakers(lines));
+    }
+}
+
+// Only a change reaches the desktop: progress arrives far more often than the percentage
+// moves.
+void TrayPanel::showActivity()
+{
+    const QString toolTip = trayToolTip(activity_);
+    if (toolTip == toolTip_)
+        return;
+    toolTip_ = toolTip;
+    tray_.setToolTip(toolTip);
+}

@@ -1,0 +1,52 @@
+#pragma once
+
+#include "window/notificationthrottle.h"
+#include "window/traytexts.h"
+
+#include <QHash>
+#include <QObject>
+
+#include <functional>
+
+class AddressBook;
+class FileReceiver;
+class FileSender;
+class Presence;
+class SendBatch;
+class Tray;
+struct ChatLine;
+struct ReceiveEnd;
+
+// Tells the tray what the program is doing, and notifies what a person away from the
+// window wants to know: a file arrived whole, a transfer failed, a chat line came in while
+// the window was not active. Files are sent by the send queue's batch and by the batches
+// that wait for their person; it follows them all. Notifications are held back and summed
+// up in a flood, and every text in them is shown as it is, never as markup.
+class TrayPanel : public QObject
+{
+    Q_OBJECT
+
+public:
+    TrayPanel(Tray& tray, const AddressBook& book, FileReceiver& receiver, FileSender& sender,
+              const QList<SendBatch*>& batches, Presence& presence,
+              std::function<bool()> windowActive, QObject* parent = nullptr);
+
+private:
+    void follow(SendBatch& batch);
+    void fileStarted(int connection, const QString& name, qint64 size);
+    void received(int connection, qint64 received, qint64 size);
+    void receiveEnded(const ReceiveEnd& end);
+    void sendFailed(const QString& path, const QString& host, const QString& why);
+    void chatReceived(const QList<ChatLine>& lines);
+    void showActivity();
+
+    Tray& tray_;
+    const AddressBook& book_;
+    NotificationThrottle notices_;
+    std::function<bool()> windowActive_;
+    QHash<int, QString> arriving_; // the connections that announced a file, and its name
+    int shownConnection_ = 0;      // the one the tooltip follows: the last to start
+    QString sendStatus_;           // the sender's last status, such as "Error 10061"
+    TrayActivity activity_;
+    QString toolTip_;
+};

@@ -1,0 +1,131 @@
+#include "support/clirawpeer.h"
+#include "support/clirun.h"
+
+#include <QNetworkDatagram>
+#include <QUdpSocket>
+#include <QtTest>
+
+namespace
+{
+
+// Addresses of these tests' own, so that they never meet another test's peers.
+const QHostAddress kServer(QStringLiteral("127.0.0.133"));
+const QHostAddress kAnna(QStringLiteral("127.0.0.134"));
+const QHostAddress kStoppedServer(QStringLiteral("127.0.0.135"));
+const QHostAddress kTakenServer(QStringLiteral("127.0.0.136"));
+const QHostAddress kDamagedServer(QStringLiteral("127.0.0.137"));
+constexpr quint16 kChatPort = 1071;
+// Long enough for the first announcement, three seconds after the start.
+constexpr int kWait = 10000;
+
+QString a(const QHostAddress& address)
+{
+    return address.toString();
+}
+
+QByteArray readFile(const QString& path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+// Starts quillo serve on address with Anna in its address book; the server's home is
+// also its save folder.
+void startServer(CliRun& server, const QHostAddress& address)
+{
+    QVERIFY(server.storeSettings("[IPaddress0]\nName=Anna\nIPaddress=" + a(kAnna).toUtf8() + "\n"));
+    server.start({"serve", "--bind", a(address), "--dir", server.home()});
+}
+
+} // namespace
+
+class TestServe : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void announcesReceivesAndPrintsEachEvent();
+    void aSecondServerOnTheSamePortsRefusesToStart();
+    void terminationKeepsThePartFile();
+    void damagedSettingsAreKeptAsideFirst();
+};
+
+void TestServe::announcesReceivesAndPrintsEachEvent()
+{
+    QUdpSocket anna;
+    QVERIFY(anna.bind(kAnna, kChatPort));
+    CliRun server;
+    startServer(server, kServer);
+    // Announced to Anna as the window does.
+    QTRY_VERIFY_WITH_TIMEOUT(anna.hasPendingDatagrams(), kWait);
+    QCOMPARE(anna.receiveDatagram().data(), QByteArray("ONLINE"));
+
+    CliRawPeer sender(kAnna, kServer);
+    QTRY_VERIFY_WITH_TIMEOUT(sender.connected(), kWait);
+    sender.socket->write("FILENAME a.txt #5\r\nhello");
+    const QString received = "received\t" + server.home() + "/a.txt\t5\t" + a(kAnna) + "\n";
+    QTRY_COMPARE_WITH_TIMEOUT(server.output(), received, kWait);
+    QCOMPARE(readFile(server.home() + "/a.txt"), QByteArray("hello"));
+
+    // Control characters go, line breaks show as in the window: one line per datagram.
+    anna.writeDatagram("ONLINE", kServer, kChatPort);
+    anna.writeDatagram("hi\tthere\nsecond\u200f", kServer, kChatPort);
+    const QString events =
+        "online\tAnna\t" + a(kAnna) + "\nchat\tAnna\t" + a(kAnna) + "\thithere | second\n";
+    QTRY_COMPARE_WITH_TIMEOUT(server.output(), received + events, kWait);
+    QVERIFY(!server.hasEnded());
+}
+
+void TestServe::aSecondServerOnTheSamePortsRefusesToStart()
+{
+    CliRun first;
+    startServer(first, kTakenServer);
+    CliRawPeer probe(kAnna, kTakenServer);
+    QTRY_VERIFY_WITH_TIMEOUT(probe.connected(), kWait);
+
+    CliRun second;
+    startServer(second, kTakenServer);
+    QTRY_VERIFY_WITH_TIMEOUT(second.hasEnded(), kWait);
+    QVERIFY(second.exitedNormally());
+    QCOMPARE(second.exitCode(), 1);
+    QVERIFY2(second.errors().contains("TCP port 1052"), qPrintable(second.errors()));
+    QVERIFY(!first.hasEnded());
+}
+
+void TestServe::terminationKeepsThePartFile()
+{
+    CliRun server;
+    startServer(server, kStoppedServer);
+    CliRawPeer sender(kAnna, kStoppedServer);
+    QTRY_VERIFY_WITH_TIMEOUT(sender.connected(), kWait);
+    sender.socket->write("FILENAME b.bin #10\r\nhello");
+    QTRY_COMPARE_WITH_TIMEOUT(sender.replies, QByteArray("OK\n5\n"), kWait);
+
+    server.process.terminate();
+    QTRY_VERIFY_WITH_TIMEOUT(server.hasEnded(), kWait);
+    QVERIFY(server.exitedNormally());
+    QCOMPARE(server.exitCode(), 0);
+    QCOMPARE(readFile(server.home() + "/b.bin.part"), QByteArray("hello"));
+    QVERIFY(!QFile::exists(server.home() + "/b.bin"));
+    QVERIFY2(server.errors().contains("5 of 10 bytes kept in " + server.home() + "/b.bin.part"),
+             qPrintable(server.errors()));
+}
+
+// The server writes its settings when waiting files go out: what it could not read must
+// not be lost by that.
+void TestServe::damagedSettingsAreKeptAsideFirst()
+{
+    CliRun server;
+    const QByteArray damaged = "[IPaddress0]\nName=Anna\nIPaddress=127.0.0.134\nnot a setting\n";
+    QVERIFY(server.storeSettings(damaged));
+    server.start({"serve", "--bind", a(kDamagedServer), "--dir", server.home()});
+    QTRY_VERIFY_WITH_TIMEOUT(server.errors().contains("the file as it was is kept in"), kWait);
+    const QDir folder(server.home() + "/.config/Quillo");
+    const QStringList copies = folder.entryList({QStringLiteral("Quillo.conf.damaged-*")});
+    QCOMPARE(copies.size(), 1);
+    QCOMPARE(readFile(folder.filePath(copies[0])), damaged);
+    QVERIFY(!server.hasEnded());
+}
+
+QTEST_GUILESS_MAIN(TestServe)
+#include "tst_serve.moc"

@@ -1,0 +1,120 @@
+#include "platform/settingsstore.h"
+#include "presence/datagram.h"
+#include "station/station.h"
+#include "support/clirawpeer.h"
+#include "support/enginefakes.h"
+
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QUdpSocket>
+#include <QtTest>
+
+namespace
+{
+
+// Addresses of these tests' own, so that they never meet another test's peers.
+const QHostAddress kStation(QStringLiteral("127.0.0.130"));
+const QHostAddress kAnna(QStringLiteral("127.0.0.131"));
+const QHostAddress kStranger(QStringLiteral("127.0.0.132"));
+constexpr int kWaitMs = 10000;
+
+QString a(const QHostAddress& address)
+{
+    return address.toString();
+}
+
+// Sends one datagram from address's port 1071 to the station's.
+bool sendDatagram(const QHostAddress& from, const QByteArray& payload)
+{
+    QUdpSocket socket;
+    return socket.bind(from, kDatagramPort) &&
+           socket.writeDatagram(payload, kStation, kDatagramPort) == payload.size();
+}
+
+// A station under test, with its own settings, data and save folders; Anna is listed.
+struct StationFixture {
+    StationFixture()
+    {
+        station.addressBook().append(QStringLiteral("Anna"), a(kAnna));
+        station.setSaveFolder(folder.path() + QLatin1Char('/'), false);
+    }
+    QTemporaryDir folder;
+    SettingsStore settings{folder.filePath(QStringLiteral("Quillo.conf"))};
+    ScriptedRandom random;
+    Station station{settings, random, folder.path(), kStation};
+};
+
+} // namespace
+
+class TestStation : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void onlyAListedPeersAnnouncementStartsItsDelivery();
+    void onlyKnownSendersTurnsAStrangerAway();
+    void aSavedFileIsRecordedOnce();
+};
+
+void TestStation::onlyAListedPeersAnnouncementStartsItsDelivery()
+{
+    StationFixture f;
+    QVERIFY(!f.station.bindPresence());
+    const QString file = f.folder.filePath(QStringLiteral("a.txt"));
+    QFile out(file);
+    QVERIFY(out.open(QIODevice::WriteOnly) && out.write("hello") == 5);
+    out.close();
+    f.station.sendWhenOnline(a(kStranger), {file}, false);
+    f.station.sendWhenOnline(a(kAnna), {file}, false);
+    QSignalSpy started(&f.station.waiting().delivery(), &SendBatch::rowStarted);
+
+    // The stranger's announcement comes first; by the time Anna's has been taken, it has.
+    QVERIFY(sendDatagram(kStranger, presenceDatagram()));
+    QVERIFY(sendDatagram(kAnna, presenceDatagram()));
+    QTRY_COMPARE_WITH_TIMEOUT(started.count(), 1, kWaitMs);
+    QCOMPARE(started.first().at(3).toString(), a(kAnna));
+    const WaitingBatches::Batch* stranger = f.station.waiting().find(a(kStranger));
+    QVERIFY(stranger);
+    QVERIFY(!stranger->due);
+    QCOMPARE(stranger->paths, QStringList{file});
+}
+
+void TestStation::onlyKnownSendersTurnsAStrangerAway()
+{
+    StationFixture f;
+    f.station.setOnlyKnownSenders(true, false);
+    QVERIFY(!f.station.listen());
+    QSignalSpy ended(&f.station.receiver(), &FileReceiver::finished);
+    CliRawPeer stranger(kStranger, kStation);
+    // Turned away as soon as it connects, so it is tried again until the receiver tells.
+    const auto refused = [&] {
+        stranger.connected();
+        return !ended.isEmpty();
+    };
+    QTRY_VERIFY_WITH_TIMEOUT(refused(), kWaitMs);
+    const auto end = ended.first().at(0).value<ReceiveEnd>();
+    QCOMPARE(end.outcome, ReceiveEnd::Outcome::Refused);
+    QVERIFY(!QFile::exists(f.folder.filePath(QStringLiteral("s.txt"))));
+    QVERIFY(f.station.history().entries().isEmpty());
+}
+
+void TestStation::aSavedFileIsRecordedOnce()
+{
+    StationFixture f;
+    QVERIFY(!f.station.listen());
+    QSignalSpy received(&f.station, &Station::received);
+    CliRawPeer anna(kAnna, kStation);
+    QTRY_VERIFY_WITH_TIMEOUT(anna.connected(), kWaitMs);
+    anna.socket->write("FILENAME notes.txt #5\r\nhello");
+    anna.socket->disconnectFromHost();
+
+    QTRY_COMPARE_WITH_TIMEOUT(received.count(), 1, kWaitMs);
+    const ReceivedHistory stored(f.folder.filePath(QStringLiteral("received.json")));
+    QCOMPARE(stored.entries().size(), 1);
+    QCOMPARE(stored.entries().first().name, QStringLiteral("notes.txt"));
+    QCOMPARE(stored.entries().first().peer, QStringLiteral("Anna"));
+    QCOMPARE(f.station.history().entries().size(), 1);
+}
+
+QTEST_GUILESS_MAIN(TestStation)
+#include "tst_station.moc"
