@@ -168,7 +168,7 @@ void TestReceiver::receivesAFileWithTheExactReplies()
     QCOMPARE(watch_->status, QStringLiteral("Recieving file"));
     QCOMPARE(watch_->name, QStringLiteral("plan.txt"));
     QCOMPARE(watch_->size, 2500);
-    QVERIFY(receiver_->speedMeter().isRunning());
+    QVERIFY(receiver_->findChild<SpeedMeter*>()->isRunning());
 
     peer.send(content.left(1024));
     QTRY_COMPARE_WITH_TIMEOUT(peer.replies, QByteArray("OK\n1024\n"), kWait);
@@ -189,7 +189,7 @@ void TestReceiver::receivesAFileWithTheExactReplies()
     QCOMPARE(lastEnd().received, 2500);
     QCOMPARE(inboxFiles(), QStringList{"plan.txt"});
     QCOMPARE(readFile(inbox("plan.txt")), content);
-    QVERIFY(!receiver_->speedMeter().isRunning());
+    QVERIFY(!receiver_->findChild<SpeedMeter*>()->isRunning());
 
     // The port stays ours between files: nobody can take it in the meantime.
     QTcpServer intruder;
@@ -638,7 +638,7 @@ void TestReceiver::errorEventEndsTheTransfer()
     Q_EMIT connection->errorOccurred(QAbstractSocket::SocketTimeoutError);
     QCOMPARE(watch_->status, QStringLiteral("Error 10060"));
     QCOMPARE(watch_->name, QString());
-    QVERIFY(!receiver_->speedMeter().isRunning());
+    QVERIFY(!receiver_->findChild<SpeedMeter*>()->isRunning());
     QTRY_VERIFY_WITH_TIMEOUT(peer.isClosed(), kWait);
     QCOMPARE(inboxFiles(), QStringList{"broken.bin.part"});
     transfer("fine.bin", "f");
@@ -728,11 +728,11 @@ void TestReceiver::strangersPartFilesAreLimited()
 void TestReceiver::speedMeterTicks()
 {
     // Driven by hand: the meter's own timer never gets to tick in this test.
-    receiver_->speedMeter().setInterval(std::chrono::hours(1));
+    receiver_->findChild<SpeedMeter*>()->setInterval(std::chrono::hours(1));
     QList<QString> shown;
     connect(receiver_.get(), &FileReceiver::speedTicked, this,
             [&shown](qint64 bytes, int seconds) { shown.append(speedText(bytes, seconds)); });
-    SpeedMeter& meter = receiver_->speedMeter();
+    SpeedMeter& meter = *receiver_->findChild<SpeedMeter*>();
     RawPeer peer;
     announce(peer, "speed.bin", 20480);
     meter.tick();

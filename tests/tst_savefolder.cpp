@@ -45,8 +45,8 @@ void TestSaveFolder::aNewSaveFolderTakesTheNextFile()
     const QByteArray one = someBytes(4000);
     RawPeer first;
     beginFile(first, "one.bin", one);
-    window->receiver().speedMeter().setInterval(std::chrono::hours(1));
-    window->receiver().speedMeter().tick();
+    window->receiver().findChild<SpeedMeter*>()->setInterval(std::chrono::hours(1));
+    window->receiver().findChild<SpeedMeter*>()->tick();
     const QProgressBar& bar = *window->ui().ProgressRecieve;
     QCOMPARE(bar.toolTip(), QStringLiteral("A few seconds left"));
 

@@ -169,7 +169,7 @@ void TestSender::sendsTheExactBytesAndFollowsTheCounts()
     QTRY_COMPARE_WITH_TIMEOUT(peer_->last().received.size(), 31 + 3000, kWait);
     QCOMPARE(peer_->last().received.mid(31), content);
     QCOMPARE(watch_->status, QStringLiteral("Sending File"));
-    QVERIFY(sender_->speedMeter().isRunning());
+    QVERIFY(sender_->findChild<SpeedMeter*>()->isRunning());
 
     peer_->reply("1024\n2048\n");
     QTRY_COMPARE_WITH_TIMEOUT(watch_->confirmed, 2048, kWait);
@@ -178,7 +178,7 @@ void TestSender::sendsTheExactBytesAndFollowsTheCounts()
     QTRY_VERIFY_WITH_TIMEOUT(peer_->last().closed, kWait);
     QCOMPARE(watch_->status, QStringLiteral("File Sent"));
     QCOMPARE(watch_->outcomes, QList<SendOutcome>{SendOutcome::Sent});
-    QVERIFY(!sender_->speedMeter().isRunning());
+    QVERIFY(!sender_->findChild<SpeedMeter*>()->isRunning());
     QCOMPARE(watch_->place, QStringLiteral("1 of 1"));
     QCOMPARE(batch_->paths().size(), 1);
     QTRY_VERIFY_WITH_TIMEOUT(!batch_->isRunning(), kWait);
@@ -401,7 +401,7 @@ void TestSender::missingFileIsSkipped()
 void TestSender::speedMeterTicks()
 {
     // Driven by hand: the meter's own timer never gets to tick in this test.
-    sender_->speedMeter().setInterval(std::chrono::hours(1));
+    sender_->findChild<SpeedMeter*>()->setInterval(std::chrono::hours(1));
     QStringList shown;
     connect(sender_.get(), &FileSender::speedTicked, this,
             [&shown](qint64 bytes, int seconds) { shown.append(speedText(bytes, seconds)); });
@@ -409,10 +409,10 @@ void TestSender::speedMeterTicks()
     startBatch();
     accept();
     QTRY_COMPARE_WITH_TIMEOUT(watch_->status, QStringLiteral("Sending File"), kWait);
-    sender_->speedMeter().tick();
+    sender_->findChild<SpeedMeter*>()->tick();
     peer_->reply("10240\n");
     QTRY_COMPARE_WITH_TIMEOUT(watch_->confirmed, 10240, kWait);
-    sender_->speedMeter().tick();
+    sender_->findChild<SpeedMeter*>()->tick();
     QCOMPARE(shown, (QStringList{"000.00 K per Second", "005.00 K per Second"}));
 }
 

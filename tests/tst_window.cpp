@@ -313,8 +313,8 @@ void TestWindow::timersStartAsDesigned()
     QVERIFY(presence.isActive());
     QCOMPARE(ui.TimerOneSecond->interval(), 1000);
     QVERIFY(ui.TimerOneSecond->isActive());
-    QVERIFY(!window_->receiver().speedMeter().isRunning());
-    QVERIFY(!window_->sender().speedMeter().isRunning());
+    QVERIFY(!window_->receiver().findChild<SpeedMeter*>()->isRunning());
+    QVERIFY(!window_->sender().findChild<SpeedMeter*>()->isRunning());
 }
 
 // Counts the requests to lay a widget out anew.

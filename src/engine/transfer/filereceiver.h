@@ -48,9 +48,6 @@ public:
     // arrived is kept and finished() reports each.
     void stop();
 
-    // The meter behind speedTicked(), for tests that tick it by hand.
-    SpeedMeter& speedMeter() { return speed_; }
-
 Q_SIGNALS:
     void connectionOpened(int connection, const QString& peer);
     void fileStarted(int connection, const QString& name, qint64 size);
@@ -74,6 +71,6 @@ private:
     QString partIndex_;
     PartFiles parts_; // part files of ours that a sender trying again may take over
     int lastId_ = 0;
-    int metered_ = 0; // the connection whose file started last
-    SpeedMeter speed_;
+    int metered_ = 0;        // the connection whose file started last
+    SpeedMeter speed_{this}; // a child, so that tests can find it and tick it by hand
 };

@@ -63,9 +63,6 @@ public:
     // Ends a transfer in progress at once, quietly: no signal, and nothing follows.
     void cancel();
 
-    // The meter behind speedTicked(), for tests that tick it by hand.
-    SpeedMeter& speedMeter() { return speed_; }
-
 Q_SIGNALS:
     // The sender panel's status: "Connected", "Sending File", "File Sent", "Error 10061"...
     // detail says more, such as an error's description; it may be empty.
@@ -104,7 +101,7 @@ private:
     QPointer<QTcpSocket> socket_;
     QTimer idle_;
     QTimer retry_;
-    SpeedMeter speed_;
+    SpeedMeter speed_{this}; // a child, so that tests can find it and tick it by hand
     int retriesAllowed_ = kRefusalRetries;
     int retriesLeft_ = 0;
     std::chrono::milliseconds longestRetryWait_ = kLongestRetryWait;
