@@ -68,10 +68,9 @@ int main(int argc, char* argv[])
 
     Main window(platform);
     // A stop asked for by the system, as at logout, closes the window as its close button
-    // does, which ends a transfer and saves what is to be saved, and any box still open.
-    // Quitting as well ends a question a handler is still waiting for, and with it any
-    // question it would ask next. One that comes while start-up asks its questions ends
-    // the program once they are gone.
+    // does, which ends a transfer and saves what is to be saved, and quits whatever box is
+    // still open. One that comes while start-up asks its questions ends the program once
+    // they are gone.
     StopSignals stopSignals;
     bool stopped = false;
     QObject::connect(&stopSignals, &StopSignals::stopRequested, &window, [&stopped] {

@@ -7,6 +7,8 @@
 #include <QSettings>
 #include <QtTest>
 
+#include <memory>
+
 namespace
 {
 
@@ -63,6 +65,7 @@ private Q_SLOTS:
     void addRefusesBlankAnswers();
     void addWhenFullTellsTheUserAndStoresNothing();
     void editShowsCurrentAddressAndKeepsItOnBlank();
+    void questionsDoNotWaitAndLateAnswersAreSafe();
     void deleteAndEditWithoutSelectionDoNothing();
     void everyChangeIsWrittenAtOnceAndAFailedWriteIsTold();
 };
@@ -241,7 +244,7 @@ void TestAddressBook::addWhenFullTellsTheUserAndStoresNothing()
     f.panel.BUTTaddNewAddress_Click();
 
     QCOMPARE(f.p.dialogs.calls.size(), 3);
-    QCOMPARE(f.p.dialogs.calls[2].kind, QStringLiteral("message"));
+    QCOMPARE(f.p.dialogs.calls[2].kind, QStringLiteral("notice"));
     QVERIFY(f.p.dialogs.calls[2].text.contains(QLatin1String("full")));
     QCOMPARE(f.list.count(), 51);
     QCOMPARE(f.panel.book().entry(50).Name, QStringLiteral("P50"));
@@ -267,6 +270,37 @@ void TestAddressBook::editShowsCurrentAddressAndKeepsItOnBlank()
     QCOMPARE(f.panel.book().entry(1).IPaddress, QStringLiteral(" 10.0.0.9"));
     QCOMPARE(f.panel.book().entry(1).Name, QStringLiteral(" B "));
     QCOMPARE(rows(f.list), (QStringList{"A", " B "}));
+}
+
+void TestAddressBook::questionsDoNotWaitAndLateAnswersAreSafe()
+{
+    auto f = std::make_unique<PanelFixture>(QStringList{"A", "B"});
+    ScriptedDialogs& dialogs = f->p.dialogs;
+    dialogs.holdInputs = true;
+
+    // The handler returns with its first question open; the second comes with the answer.
+    f->panel.BUTTaddNewAddress_Click();
+    QCOMPARE(dialogs.heldInputs.size(), 1);
+    dialogs.heldInputs.takeFirst()(QStringLiteral("Dana"));
+    QCOMPARE(dialogs.calls.last().text, QStringLiteral("Please Type Dana's IP address"));
+    QCOMPARE(rows(f->list), (QStringList{"A", "B"}));
+    dialogs.heldInputs.takeFirst()(QStringLiteral("10.0.0.4"));
+    QCOMPARE(rows(f->list), (QStringList{"A", "B", "Dana"}));
+
+    // An entry deleted while its edit was open is not brought back or confused.
+    f->select(0);
+    f->panel.BUTTeditAddress_Click();
+    f->panel.BUTTdeleteAddress_Click();
+    dialogs.heldInputs.takeFirst()(QStringLiteral("10.0.0.9"));
+    QCOMPARE(names(f->panel.book()), (QStringList{"B", "Dana"}));
+    QCOMPARE(f->panel.book().entry(0).IPaddress, QStringLiteral("b"));
+
+    // An answer that comes after the panel is gone is dropped.
+    f->select(0);
+    f->panel.BUTTeditAddress_Click();
+    const Dialogs::TextEntered late = dialogs.heldInputs.takeFirst();
+    f.reset();
+    late(QStringLiteral("10.0.0.9")); // under the sanitizers, a use after free would show
 }
 
 void TestAddressBook::deleteAndEditWithoutSelectionDoNothing()

@@ -4,6 +4,7 @@
 #include "window/dialogs.h"
 
 #include <QListWidget>
+#include <QPointer>
 
 namespace
 {
@@ -60,17 +61,28 @@ void AddressBookPanel::keepChange()
 void AddressBookPanel::BUTTaddNewAddress_Click()
 {
     // Both questions are always asked; the answers are kept exactly as typed.
-    const QString name =
-        dialogs_.input(QStringLiteral("Please Type the name of the Person"), kNewEntryTitle, {});
-    const QString address =
-        dialogs_.input(QStringLiteral("Please Type ") + name + QStringLiteral("'s IP address"),
-                       kNewEntryTitle, {});
+    const QPointer<AddressBookPanel> self(this);
+    dialogs_.input(QStringLiteral("Please Type the name of the Person"), kNewEntryTitle, {},
+                   [self](const QString& name) {
+                       if (!self)
+                           return;
+                       self->dialogs_.input(
+                           QStringLiteral("Please Type ") + name + QStringLiteral("'s IP address"),
+                           kNewEntryTitle, {}, [self, name](const QString& address) {
+                               if (self)
+                                   self->addressEntered(name, address);
+                           });
+                   });
+}
+
+void AddressBookPanel::addressEntered(const QString& name, const QString& address)
+{
     if (isBlank(name) || isBlank(address))
         return;
     if (book_.isFull()) {
-        dialogs_.message(QStringLiteral("The address book is full: it holds %1 entries. "
-                                        "Delete an entry before you add another.")
-                             .arg(AddressBook::kSlots));
+        dialogs_.notice(QStringLiteral("The address book is full: it holds %1 entries. "
+                                       "Delete an entry before you add another.")
+                            .arg(AddressBook::kSlots));
         return;
     }
     append(name, address);
@@ -93,10 +105,15 @@ void AddressBookPanel::BUTTeditAddress_Click()
     if (slot < 0)
         return;
     const AddressBookEntry& entry = book_.entry(slot);
-    const QString address = dialogs_.input(
-        QStringLiteral("Change the IP Address for ") + entry.Name, kEditTitle, entry.IPaddress);
-    if (isBlank(address))
-        return;
-    book_.setAddress(slot, address);
-    keepChange();
+    const QPointer<AddressBookPanel> self(this);
+    const QString name = entry.Name;
+    dialogs_.input(QStringLiteral("Change the IP Address for ") + name, kEditTitle, entry.IPaddress,
+                   [self, slot, name](const QString& address) {
+                       // The entry may have gone while the question was open.
+                       if (!self || isBlank(address) || slot >= self->book_.count() ||
+                           self->book_.entry(slot).Name != name)
+                           return;
+                       self->book_.setAddress(slot, address);
+                       self->keepChange();
+                   });
 }

@@ -2,13 +2,18 @@
 
 #include "addressbook/addressbook.h"
 
+#include <QObject>
+
 class Dialogs;
 class QListWidget;
 
 // Keeps the address book table and the list of names in step: row i of the list always
-// shows the name in slot i. Its three handlers are the panel's buttons.
-class AddressBookPanel
+// shows the name in slot i. Its three handlers are the panel's buttons; their questions
+// do not wait, and an answer that comes after the panel is gone is dropped.
+class AddressBookPanel : public QObject
 {
+    Q_OBJECT
+
 public:
     // book, the station's, must outlive the panel.
     AddressBookPanel(QListWidget& list, Dialogs& dialogs, AddressBook& book);
@@ -27,6 +32,7 @@ public:
     void BUTTeditAddress_Click();
 
 private:
+    void addressEntered(const QString& name, const QString& address);
     void append(const QString& name, const QString& address);
     void keepChange();
 

@@ -6,6 +6,7 @@
 #include <QDir>
 #include <QFileDialog>
 #include <QInputDialog>
+#include <QLabel>
 #include <QMessageBox>
 
 #include <memory>
@@ -44,12 +45,21 @@ void QtDialogs::notice(const QString& text)
     box->open();
 }
 
-QString QtDialogs::input(const QString& prompt, const QString& title, const QString& preset)
+void QtDialogs::input(const QString& prompt, const QString& title, const QString& preset,
+                      TextEntered entered)
 {
-    bool accepted = false;
-    const QString text =
-        QInputDialog::getText(parentWindow(), title, prompt, QLineEdit::Normal, preset, &accepted);
-    return accepted ? text : QString();
+    auto* dialog = new QInputDialog(parentWindow());
+    dialog->setAttribute(Qt::WA_DeleteOnClose);
+    dialog->setWindowTitle(title);
+    dialog->setLabelText(prompt);
+    // The prompt holds names as typed; they are shown as they are, never as markup.
+    if (auto* label = dialog->findChild<QLabel*>())
+        label->setTextFormat(Qt::PlainText);
+    dialog->setTextValue(preset);
+    QObject::connect(dialog, &QInputDialog::finished, dialog, [dialog, entered](int result) {
+        entered(result == QDialog::Accepted ? dialog->textValue() : QString());
+    });
+    dialog->open();
 }
 
 void QtDialogs::openFiles(const QString& title, const QString& filter, FilesChosen chosen)

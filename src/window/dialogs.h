@@ -24,13 +24,16 @@ public:
     // The same message, shown without waiting: the caller goes on at once. Everything that
     // runs once the program is up uses this one.
     virtual void notice(const QString& text) = 0;
-    // A one-line question. Returns what was typed, or the empty text on Cancel.
-    virtual QString input(const QString& prompt, const QString& title, const QString& preset) = 0;
     // Questions that do not wait: the answer comes later, to the callback. Whoever asks
     // must be ready to be gone by then, or to be answered at once.
+    using TextEntered = std::function<void(const QString& text)>;
     using FilesChosen = std::function<void(const QStringList& paths)>;
     using FolderChosen = std::function<void(const QString& folder)>;
     using Answered = std::function<void(bool yes)>;
+    // A one-line question, starting with preset. Once it is closed, entered gets what was
+    // typed, or the empty text on Cancel.
+    virtual void input(const QString& prompt, const QString& title, const QString& preset,
+                       TextEntered entered) = 0;
     // Files to open, one or several, as full paths in the order the dialog gives them. A
     // cancelled dialog calls nothing, nor does the folder dialog.
     virtual void openFiles(const QString& title, const QString& filter, FilesChosen chosen) = 0;
@@ -52,7 +55,8 @@ public:
     void showOver(QWidget* window) override { window_ = window; }
     void message(const QString& text) override;
     void notice(const QString& text) override;
-    QString input(const QString& prompt, const QString& title, const QString& preset) override;
+    void input(const QString& prompt, const QString& title, const QString& preset,
+               TextEntered entered) override;
     void openFiles(const QString& title, const QString& filter, FilesChosen chosen) override;
     void chooseFolder(const QString& title, const QString& startFolder,
                       FolderChosen chosen) override;

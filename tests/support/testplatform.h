@@ -33,6 +33,10 @@ class ScriptedDialogs : public Dialogs
 public:
     QStringList answers;
     QList<DialogCall> calls;
+    // When set, one-line questions stay open here until a test answers them, as a person
+    // answers later.
+    bool holdInputs = false;
+    QList<TextEntered> heldInputs;
 
     void message(const QString& text) override
     {
@@ -42,10 +46,14 @@ public:
     {
         calls.append({QStringLiteral("notice"), text, {}, {}});
     }
-    QString input(const QString& prompt, const QString& title, const QString& preset) override
+    void input(const QString& prompt, const QString& title, const QString& preset,
+               TextEntered entered) override
     {
         calls.append({QStringLiteral("input"), prompt, title, preset});
-        return nextAnswer();
+        if (holdInputs)
+            heldInputs.append(entered);
+        else
+            entered(nextAnswer());
     }
     void openFiles(const QString& title, const QString& filter, FilesChosen chosen) override
     {
