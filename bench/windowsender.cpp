@@ -24,7 +24,10 @@ class ScriptedDialogs : public Dialogs
 public:
     void message(const QString& text) override { std::fprintf(stderr, "%s\n", qPrintable(text)); }
     void notice(const QString& text) override { std::fprintf(stderr, "%s\n", qPrintable(text)); }
-    QString input(const QString&, const QString&, const QString&) override { return {}; }
+    void input(const QString&, const QString&, const QString&, TextEntered entered) override
+    {
+        entered({});
+    }
     void openFiles(const QString&, const QString&, FilesChosen chosen) override { chosen({file}); }
     void chooseFolder(const QString&, const QString&, FolderChosen) override {}
     void ask(const QString&, Answered answered) override { answered(true); }
