@@ -63,11 +63,7 @@ void Station::setOnlyKnownSenders(bool only, bool store)
         storeOnlyKnownSenders(settings_, only);
         settings_.save();
     }
-    if (!only) {
-        receiver_.setSenderFilter({});
-        return;
-    }
-    receiver_.setSenderFilter(inBook(book_));
+    receiver_.setSenderFilter(only ? inBook(book_) : FileReceiver::SenderFilter());
 }
 
 void Station::sendWhenOnline(const QString& address, const QStringList& paths, bool online)

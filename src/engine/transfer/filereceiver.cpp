@@ -2,7 +2,6 @@
 
 #include "addressbook/peername.h"
 #include "platform/localaddress.h"
-#include "presence/datagram.h"
 #include "transfer/protocol.h"
 #include "transfer/receiveconnection.h"
 #include "transfer/receiverseats.h"
@@ -47,8 +46,7 @@ void FileReceiver::setDataFolder(const QString& folder)
 
 void FileReceiver::setAddressBook(const AddressBook& book)
 {
-    parts_.setKnownSenders(
-        [&book](const QString& peer) { return senderName(book, peer).has_value(); });
+    parts_.setKnownSenders(inBook(book));
 }
 
 std::optional<SocketError> FileReceiver::listen()

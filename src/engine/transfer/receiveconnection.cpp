@@ -219,8 +219,6 @@ void ReceiveConnection::sendPendingCount()
 // A sender that trickles a byte now and then would hold its file open for ever.
 void ReceiveConnection::checkProgress()
 {
-    if (isWhole())
-        return;
     if (total_ - receivedAtLastCheck_ < limits_.minProgressBytes) {
         end(ReceiveEnd::Outcome::Idle, QStringLiteral("Closed: less than %1 KiB in %2 seconds")
                                            .arg(limits_.minProgressBytes / 1024)
