@@ -5,7 +5,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 
 # Liberation Sans has Arial's measures; the window asks for Arial, then for it.
-packages=(build-essential cmake ninja-build qt6-base-dev fonts-liberation)
+packages=(build-essential cmake ninja-build qt6-base-dev libssl-dev fonts-liberation)
 for option in "$@"; do
     case "$option" in
         --with-display-tools) packages+=(xvfb xauth imagemagick) ;;

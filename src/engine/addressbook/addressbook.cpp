@@ -1,5 +1,6 @@
 #include "addressbook/addressbook.h"
 
+#include "identity/safetycode.h"
 #include "platform/settingsstore.h"
 
 #include <cassert>
@@ -9,6 +10,7 @@ namespace
 
 const QString kNameKey = QStringLiteral("Name");
 const QString kAddressKey = QStringLiteral("IPaddress");
+const QString kKeyKey = QStringLiteral("Key");
 // What a missing key reads as; an entry named so counts as absent.
 const QString kAbsent = QStringLiteral("blank");
 
@@ -28,7 +30,7 @@ const AddressBookEntry& AddressBook::entry(int slot) const
 void AddressBook::append(const QString& name, const QString& address)
 {
     assert(!isFull());
-    slots_[count_] = {name, address};
+    slots_[count_] = {name, address, {}};
     ++count_;
 }
 
@@ -47,6 +49,12 @@ void AddressBook::setAddress(int slot, const QString& address)
     slots_[slot].IPaddress = address;
 }
 
+void AddressBook::setKey(int slot, const QByteArray& key)
+{
+    assert(slot >= 0 && slot < count_);
+    slots_[slot].Key = key;
+}
+
 void AddressBook::load(const SettingsStore& store)
 {
     for (int section = 0; section < kSlots; ++section) {
@@ -55,6 +63,7 @@ void AddressBook::load(const SettingsStore& store)
         if (name == kAbsent || name.isEmpty())
             continue;
         append(name, address);
+        slots_[count_ - 1].Key = keyFromText(store.read(sectionOf(section), kKeyKey, {}));
     }
 }
 
@@ -63,6 +72,10 @@ void AddressBook::store(SettingsStore& store) const
     for (int slot = 0; slot < count_; ++slot) {
         store.write(sectionOf(slot), kNameKey, slots_[slot].Name);
         store.write(sectionOf(slot), kAddressKey, slots_[slot].IPaddress);
+        if (slots_[slot].Key.isEmpty())
+            store.remove(sectionOf(slot), kKeyKey);
+        else
+            store.write(sectionOf(slot), kKeyKey, keyText(slots_[slot].Key));
     }
     for (int section = count_; section < kSlots; ++section)
         store.removeSection(sectionOf(section));

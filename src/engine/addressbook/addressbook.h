@@ -9,6 +9,7 @@ class SettingsStore;
 struct AddressBookEntry {
     QString Name;
     QString IPaddress; // as typed: normally dotted IPv4, but never checked
+    QByteArray Key;    // the SHA-256 of the person's public key, once known; else empty
 };
 
 // The table of peers: 51 slots, of which slots 0 to count()-1 are the occupied ones, in
@@ -29,11 +30,14 @@ public:
     void remove(int slot);
     // Requires 0 <= slot < count().
     void setAddress(int slot, const QString& address);
+    // Requires 0 <= slot < count(). An empty key forgets the one there was.
+    void setKey(int slot, const QByteArray& key);
 
     // Fills an empty table from sections IPaddress0 to IPaddress50, skipping the ones
     // without a usable name, so the loaded entries have no gaps.
     void load(const SettingsStore& store);
-    // Writes the entries to IPaddress0 upwards, then deletes the sections above them.
+    // Writes the entries to IPaddress0 upwards (a key as "Key", in hexadecimal), then
+    // deletes the sections above them.
     // Writing first means a failure midway never leaves fewer entries stored than before.
     void store(SettingsStore& store) const;
 

@@ -153,6 +153,11 @@ void SettingsStore::removeSection(const QString& section)
     settings_.remove(section);
 }
 
+void SettingsStore::remove(const QString& section, const QString& key)
+{
+    settings_.remove(section + QLatin1Char('/') + key);
+}
+
 bool SettingsStore::save()
 {
     settings_.sync();

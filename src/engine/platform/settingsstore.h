@@ -33,6 +33,7 @@ public:
     QString read(const QString& section, const QString& key, const QString& fallback) const;
     void write(const QString& section, const QString& key, const QString& value);
     void removeSection(const QString& section);
+    void remove(const QString& section, const QString& key);
     // Writes the changes to the file. Returns false when the file does not hold them
     // afterwards. Tests count and fail the writes.
     virtual bool save();

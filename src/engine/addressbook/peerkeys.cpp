@@ -1,0 +1,54 @@
+#include "addressbook/peerkeys.h"
+
+#include "addressbook/addressbook.h"
+
+PeerKeys::PeerKeys(AddressBook& book, QObject* parent) : QObject(parent), book_(book) {}
+
+KeyCheck PeerKeys::check(const QString& address, const QByteArray& key)
+{
+    int first = -1;
+    QString keyHolder;
+    for (int slot = 0; slot < book_.count(); ++slot) {
+        const AddressBookEntry& entry = book_.entry(slot);
+        if (entry.IPaddress != address)
+            continue;
+        if (first < 0)
+            first = slot;
+        if (!entry.Key.isEmpty() && entry.Key == key)
+            return {KeyCheck::Verdict::Verified, entry.Name};
+        if (!entry.Key.isEmpty() && keyHolder.isEmpty())
+            keyHolder = entry.Name;
+    }
+    if (first < 0)
+        return {KeyCheck::Verdict::Stranger, {}};
+    if (!keyHolder.isEmpty())
+        return {KeyCheck::Verdict::Changed, keyHolder};
+    book_.setKey(first, key);
+    Q_EMIT keysChanged();
+    return {KeyCheck::Verdict::Pinned, book_.entry(first).Name};
+}
+
+bool PeerKeys::hasKey(const QString& address) const
+{
+    for (int slot = 0; slot < book_.count(); ++slot) {
+        const AddressBookEntry& entry = book_.entry(slot);
+        if (entry.IPaddress == address && !entry.Key.isEmpty())
+            return true;
+    }
+    return false;
+}
+
+void PeerKeys::forget(int slot)
+{
+    if (book_.entry(slot).Key.isEmpty())
+        return;
+    book_.setKey(slot, {});
+    Q_EMIT keysChanged();
+}
+
+QString keyChangedMessage(const QString& name, const QString& notDone)
+{
+    return QStringLiteral("%1's key has changed, so %2. If %1 reinstalled Quillo, compare "
+                          "safety codes and choose Forget Key")
+        .arg(name, notDone);
+}

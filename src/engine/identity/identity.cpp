@@ -1,0 +1,132 @@
+#include "identity/identity.h"
+
+#include "identity/keymaker.h"
+#include "identity/safetycode.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+const QString Identity::kFileName = QStringLiteral("identity.pem");
+
+namespace
+{
+
+// An identity file is a key and a certificate in PEM: a few hundred bytes.
+constexpr qint64 kMaxFileBytes = 64 * 1024;
+constexpr mode_t kOthersBits = S_IRWXG | S_IRWXO;
+
+QString systemError()
+{
+    return QString::fromLocal8Bit(std::strerror(errno));
+}
+
+bool writeAll(int fd, const QByteArray& bytes)
+{
+    qsizetype done = 0;
+    while (done < bytes.size()) {
+        const ssize_t written = ::write(fd, bytes.constData() + done, size_t(bytes.size() - done));
+        if (written < 0 && errno == EINTR)
+            continue;
+        if (written <= 0)
+            return false;
+        done += written;
+    }
+    return true;
+}
+
+void syncFolder(const QString& folder)
+{
+    const int fd = ::open(QFile::encodeName(folder).constData(), O_RDONLY | O_DIRECTORY);
+    if (fd >= 0) {
+        ::fsync(fd);
+        ::close(fd);
+    }
+}
+
+// Writes pem under a name of its own, readable by the user alone, then gives it the
+// identity's name unless another copy of the program got there first.
+bool create(const QString& folder, const QString& path, QString* error)
+{
+    const std::optional<QByteArray> pem = makeIdentityPem(error);
+    if (!pem)
+        return false;
+    QByteArray temporary = QFile::encodeName(path) + ".XXXXXX";
+    const int fd = ::mkstemp(temporary.data()); // made with mode 0600
+    bool ok = fd >= 0 && writeAll(fd, *pem) && ::fsync(fd) == 0;
+    if (!ok && error)
+        *error = QStringLiteral("Cannot write %1: %2").arg(path, systemError());
+    if (fd >= 0)
+        ::close(fd);
+    if (ok && ::link(temporary.constData(), QFile::encodeName(path).constData()) != 0 &&
+        errno != EEXIST) {
+        ok = false;
+        if (error)
+            *error = QStringLiteral("Cannot write %1: %2").arg(path, systemError());
+    }
+    if (fd >= 0)
+        ::unlink(temporary.constData());
+    syncFolder(folder);
+    return ok;
+}
+
+std::optional<QByteArray> readPrivately(const QString& path, QString* error)
+{
+    const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
+    struct stat status = {};
+    if (fd < 0 || ::fstat(fd, &status) != 0) {
+        *error = QStringLiteral("Cannot read %1: %2").arg(path, systemError());
+        if (fd >= 0)
+            ::close(fd);
+        return std::nullopt;
+    }
+    if ((status.st_mode & kOthersBits) != 0 || status.st_uid != ::geteuid()) {
+        ::close(fd);
+        *error = QStringLiteral("Quillo's private key %1 may be read by others (its mode is "
+                                "%2), so it is not used. Make it yours alone with: chmod 600 %1")
+                     .arg(path)
+                     .arg(status.st_mode & 0777, 4, 8, QLatin1Char('0'));
+        return std::nullopt;
+    }
+    QFile file;
+    file.open(fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle);
+    return file.read(kMaxFileBytes);
+}
+
+} // namespace
+
+std::optional<Identity> Identity::open(const QString& folder, QString* error)
+{
+    QString ignored;
+    if (!error)
+        error = &ignored;
+    const QString path = QDir(folder).filePath(kFileName);
+    if (!QFileInfo::exists(path) && (!QDir().mkpath(folder) || !create(folder, path, error)))
+        return std::nullopt;
+    const std::optional<QByteArray> pem = readPrivately(path, error);
+    if (!pem)
+        return std::nullopt;
+    Identity identity;
+    identity.privateKey_ = QSslKey(*pem, QSsl::Ec, QSsl::Pem, QSsl::PrivateKey);
+    const QList<QSslCertificate> certificates = QSslCertificate::fromData(*pem, QSsl::Pem);
+    if (identity.privateKey_.isNull() || certificates.isEmpty()) {
+        *error = QStringLiteral("%1 holds no usable key and certificate. Move it away, and "
+                                "Quillo makes a new one (your friends then see a new key)")
+                     .arg(path);
+        return std::nullopt;
+    }
+    identity.certificate_ = certificates.first();
+    identity.key_ = keyOf(identity.certificate_);
+    return identity;
+}
+
+QString Identity::safetyCode() const
+{
+    return ::safetyCode(key_);
+}

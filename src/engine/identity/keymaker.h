@@ -1,0 +1,11 @@
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+
+#include <optional>
+
+// A new key pair on the curve P-256 and a self-signed certificate for it, both in PEM:
+// the private key (PKCS #8) first, then the certificate. Nothing when the system's
+// cryptographic library cannot make them; error then says why.
+std::optional<QByteArray> makeIdentityPem(QString* error);

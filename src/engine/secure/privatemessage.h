@@ -1,0 +1,96 @@
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+
+#include <optional>
+
+// The messages of the private port, as docs/protocol.md describes them: a type byte, a
+// 4-byte big-endian length and a body whose length each type bounds.
+
+constexpr quint16 kPrivatePort = 1053;
+constexpr quint16 kPrivateVersion = 1;
+// What this copy can do beyond version 1 (the HELLO's feature bits).
+constexpr quint32 kFeatureResume = 0x1;
+constexpr quint32 kFeatureFolders = 0x2;
+constexpr quint32 kOurFeatures = 0;
+
+constexpr int kMessageHeaderBytes = 5;
+constexpr qint64 kMaxDataBytes = 256 * 1024;
+constexpr int kMaxPathBytes = 4095;
+constexpr int kMaxReasonTextBytes = 1024;
+constexpr int kMaxChatBytes = 65536;
+constexpr int kDigestBytes = 32;
+
+enum class MessageType : quint8 {
+    Hello = 0x01,
+    File = 0x10,
+    Accept = 0x11,
+    Refuse = 0x12,
+    Data = 0x20,
+    End = 0x21,
+    Count = 0x22,
+    Saved = 0x23,
+    Failed = 0x24,
+    Chat = 0x30,
+    Heard = 0x31,
+    Bye = 0x3F,
+    Error = 0x7F,
+};
+
+// Why a file or a connection was turned away, in REFUSE, FAILED and ERROR.
+enum class Reason : quint8 {
+    Unknown = 0, // any number this copy does not know
+    NameUnusable = 1,
+    CannotSave = 2,
+    NoRoom = 3,
+    DigestMismatch = 4,
+    ProtocolError = 5,
+    NoCommonVersion = 6,
+    NotInAddressBook = 7,
+    KeyChanged = 8,
+    TooSlow = 9,
+    Stopping = 10,
+};
+
+struct PrivateMessage {
+    MessageType type = MessageType::Bye;
+    QByteArray body;
+};
+
+// Whether type is known and length within its bounds.
+bool isValidMessage(quint8 type, qint64 length);
+
+QByteArray encodeMessage(MessageType type, const QByteArray& body = {});
+// The header of a DATA message of length bytes, for writing its body straight after.
+QByteArray dataHeader(qint64 length);
+
+QByteArray helloMessage(quint16 version = kPrivateVersion, quint32 features = kOurFeatures);
+QByteArray fileMessage(qint64 size, const QByteArray& path);
+QByteArray acceptMessage(qint64 offset);
+QByteArray endMessage(const QByteArray& digest);
+QByteArray countMessage(qint64 total);
+QByteArray chatMessage(const QString& line);
+// REFUSE, FAILED or ERROR; text is cut to the limit at a character's boundary.
+QByteArray reasonMessage(MessageType type, Reason reason, const QString& text);
+
+struct Hello {
+    quint16 version = 0;
+    quint32 features = 0;
+};
+struct FileOffer {
+    qint64 size = 0;
+    QByteArray path;
+};
+struct ReasonText {
+    Reason reason = Reason::Unknown;
+    QString text;
+};
+
+// Each returns nothing when the body is not what its type requires.
+std::optional<Hello> parseHello(const QByteArray& body);
+std::optional<FileOffer> parseFileOffer(const QByteArray& body);
+// The number of ACCEPT and COUNT: below 2^63.
+std::optional<qint64> parseNumber(const QByteArray& body);
+std::optional<ReasonText> parseReason(const QByteArray& body);
+std::optional<QString> parseChat(const QByteArray& body);
