@@ -3,6 +3,7 @@
 #include "addressbook/peername.h"
 #include "platform/receiversettings.h"
 #include "platform/settingsstore.h"
+#include "secure/tlsconfiguration.h"
 
 #include <QDateTime>
 #include <QDir>
@@ -10,7 +11,8 @@
 
 Station::Station(SettingsStore& settings, RandomSource& random, const QString& dataFolder,
                  const QHostAddress& bindAddress, QObject* parent)
-    : QObject(parent), settings_(settings), receiver_(bindAddress), sender_(random, bindAddress),
+    : QObject(parent), settings_(settings), dataFolder_(dataFolder), keys_(book_),
+      receiver_(bindAddress), sender_(random, bindAddress),
       batch_(sender_), presence_(book_), waiting_(settings, sender_, batch_),
       history_(QDir(dataFolder).filePath(QStringLiteral("received.json"))),
       bindAddress_(bindAddress)
@@ -21,6 +23,7 @@ Station::Station(SettingsStore& settings, RandomSource& random, const QString& d
     connect(&presence_, &Presence::peerOnline, this,
             [this](const QString&, const QString& address) { waiting_.personOnline(address); });
     connect(&waiting_, &WaitingBatches::saveFailed, this, &Station::problem);
+    connect(&keys_, &PeerKeys::keysChanged, this, &Station::storeKeys);
 }
 
 Station::~Station() = default;
@@ -31,6 +34,17 @@ void Station::load(bool loadBook)
         book_.load(settings_);
     setOnlyKnownSenders(storedOnlyKnownSenders(settings_), false);
     waiting_.load();
+}
+
+std::optional<QString> Station::openIdentity()
+{
+    if (const std::optional<QString> problem = tlsUnavailable())
+        return problem;
+    QString error;
+    identity_ = Identity::open(dataFolder_, &error);
+    if (!identity_)
+        return error + QStringLiteral(". Until then, Quillo sends and receives in the clear only");
+    return std::nullopt;
 }
 
 std::optional<SocketError> Station::bindPresence()
@@ -71,6 +85,14 @@ void Station::sendWhenOnline(const QString& address, const QStringList& paths, b
     waiting_.add(address, paths);
     if (online)
         waiting_.personOnline(address);
+}
+
+void Station::storeKeys()
+{
+    book_.store(settings_);
+    if (!settings_.save())
+        Q_EMIT problem(QStringLiteral("The keys in the address book could not be saved to %1")
+                           .arg(settings_.fileName()));
 }
 
 void Station::recordReceived(const ReceiveEnd& end)

@@ -1,6 +1,8 @@
 #pragma once
 
 #include "addressbook/addressbook.h"
+#include "addressbook/peerkeys.h"
+#include "identity/identity.h"
 #include "platform/socketerror.h"
 #include "presence/presence.h"
 #include "transfer/filereceiver.h"
@@ -32,6 +34,9 @@ public:
     ~Station() override;
 
     AddressBook& addressBook() { return book_; }
+    PeerKeys& peerKeys() { return keys_; }
+    // This installation's identity once opened; none while transfers go in the clear only.
+    const Identity* identity() const { return identity_ ? &*identity_ : nullptr; }
     const AddressBook& addressBook() const { return book_; }
     FileReceiver& receiver() { return receiver_; }
     FileSender& sender() { return sender_; }
@@ -43,6 +48,10 @@ public:
     // Reads the address book, the waiting deliveries and "only from my address book" from
     // the settings; the address book only when loadBook (a face may have loaded it).
     void load(bool loadBook = true);
+    // Reads this installation's identity from the data folder, making it the first time,
+    // so that files and chat lines can go privately. Returns what the person must read
+    // when it cannot be had: everything then goes in the clear.
+    std::optional<QString> openIdentity();
     // Takes UDP port 1071, so that announcements and chat lines arrive.
     std::optional<SocketError> bindPresence();
     // Announces this copy three seconds from now, then every minute.
@@ -70,10 +79,15 @@ Q_SIGNALS:
 private:
     void recordReceived(const ReceiveEnd& end);
 
+    void storeKeys();
+
     SettingsStore& settings_;
+    QString dataFolder_;
     QString saveFolder_;
     bool onlyKnown_ = false;
     AddressBook book_;
+    PeerKeys keys_;
+    std::optional<Identity> identity_;
     FileReceiver receiver_;
     FileSender sender_;
     SendBatch batch_;
