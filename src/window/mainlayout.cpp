@@ -1,5 +1,6 @@
 #include "window/mainlayout.h"
 
+#include "window/privacymark.h"
 #include "window/windowfont.h"
 
 #include <QGridLayout>
@@ -48,6 +49,17 @@ QLabel* label(QWidget& window, const char* name, const char* text, const char* r
     result->setProperty("role", QLatin1String(role));
     result->setAutoFillBackground(true);
     return result;
+}
+
+// A privacy mark at the right end of value, which keeps its text.
+PrivacyMark* privacyMark(QLabel& value, const char* name)
+{
+    auto* mark = named(new PrivacyMark(&value), name);
+    auto* row = new QHBoxLayout(&value);
+    row->setContentsMargins(0, 0, 2, 0);
+    row->addStretch();
+    row->addWidget(mark, 0, Qt::AlignVCenter);
+    return mark;
 }
 
 QLabel* header(QWidget& window, const char* name, const char* text)
@@ -235,6 +247,7 @@ QVBoxLayout* senderPanel(QWidget& w, MainUi& ui)
             {"Label12", "Bytes Sent :", &MainUi::LABSendBytesSent, "LABSendBytesSent", "0"},
             {"Label10", "File Size :", &MainUi::LABSendFileSize, "LABSendFileSize", "0"},
         });
+    ui.sendPrivacyMark = privacyMark(*ui.LABSendRemoteIP, "sendPrivacyMark");
     rows.add(caption(w, "Label9", "Progress :"), ui.ProgressSend = progressBar(w, "ProgressSend"),
              ui.LABprogressSend = value(w, "LABprogressSend", "0 %"));
     rows.add(caption(w, "Label11", "Speed :"),
@@ -259,6 +272,7 @@ QVBoxLayout* receiverPanel(QWidget& w, MainUi& ui)
             {"Label22", "Bytes Sent :", &MainUi::LABrecieveBytesSent, "LABrecieveBytesSent", "0"},
             {"Label24", "File Size :", &MainUi::LABrecieveFileSize, "LABrecieveFileSize", "0"},
         });
+    ui.receivePrivacyMark = privacyMark(*ui.LABrecieveRemoteIP, "receivePrivacyMark");
     rows.add(caption(w, "Label25", "Progress :"),
              ui.ProgressRecieve = progressBar(w, "ProgressRecieve"),
              ui.LABprogressRecieve = value(w, "LABprogressRecieve", "0 %"));

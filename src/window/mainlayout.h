@@ -5,6 +5,7 @@
 #include <array>
 
 class QLabel;
+class PrivacyMark;
 class QLineEdit;
 class QListWidget;
 class QPlainTextEdit;
@@ -33,6 +34,7 @@ struct MainUi {
     // Sender panel
     QLabel* LABSendLocalIP = nullptr;
     QLabel* LABSendRemoteIP = nullptr;
+    PrivacyMark* sendPrivacyMark = nullptr; // inside LABSendRemoteIP, at its right
     QLabel* LABSendStatus = nullptr;
     QLabel* LABSendFileName = nullptr;
     QLabel* LABSendBytesSent = nullptr;
@@ -45,6 +47,7 @@ struct MainUi {
     // Receiver panel
     QLabel* LABrecieveLocalIP = nullptr;
     QLabel* LABrecieveRemoteIP = nullptr;
+    PrivacyMark* receivePrivacyMark = nullptr; // inside LABrecieveRemoteIP, at its right
     QLabel* LABrecieveStatus = nullptr;
     QLabel* LABrecieveFileName = nullptr;
     QLabel* LABrecieveBytesSent = nullptr;
