@@ -9,7 +9,13 @@
 //   5  the longest turn of the sending event loop, for the window and for the engine
 //      sender that `quillo send` runs (here in the benchmark's own process)
 //   6  1000 small files sent by `quillo send` to `quillo receive`
+//   7  the big file sent privately (TLS on port 1053) by `quillo send` to `quillo receive`,
+//      against the plain transfer of row 1 and against nc
+//   8  the peak memory of both processes of row 7
+//   9  1000 small files sent privately, over one connection
 //
+// Rows 1 to 6 measure the plain protocol: their receivers find the private port taken, so
+// the sender finds it refused and sends in the clear, as to a copy that speaks plain only.
 // The big file is sent in rounds, nc, quillo send and the window in turn, and the fastest
 // of each counts. Every received file is compared with what was sent. The benchmark ends
 // with 0 whether the goals are met or not, and with 1 when a file arrived damaged: under
@@ -20,6 +26,7 @@
 #include "benchtools.h"
 #include "cli/terminalprogress.h"
 #include "platform/randomsource.h"
+#include "secure/privatemessage.h"
 #include "transfer/filesender.h"
 #include "transfer/protocol.h"
 #include "transfer/sendbatch.h"
@@ -30,6 +37,7 @@
 #include <QDir>
 #include <QEventLoop>
 #include <QFileInfo>
+#include <QHash>
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QTemporaryDir>
@@ -55,13 +63,14 @@ const QString kSlowReceiver = QStringLiteral("127.0.0.56");
 const QString kSlowSender = QStringLiteral("127.0.0.57");
 const QString kEngineReceiver = QStringLiteral("127.0.0.58");
 const QString kEngineSender = QStringLiteral("127.0.0.59");
+const QString kPrivateReceiver = QStringLiteral("127.0.0.62");
+const QString kPrivateSender = QStringLiteral("127.0.0.63");
 // The many-files runs take the first of these pairs (receiver, sender) that no earlier
 // connection still holds: 1000 connections in a row leave as many in TIME_WAIT.
-const std::pair<const char*, const char*> kManyPairs[] = {{"127.0.0.70", "127.0.0.71"},
-                                                          {"127.0.0.72", "127.0.0.73"},
-                                                          {"127.0.0.74", "127.0.0.75"},
-                                                          {"127.0.0.76", "127.0.0.77"},
-                                                          {"127.0.0.78", "127.0.0.79"}};
+const std::pair<const char*, const char*> kManyPairs[] = {
+    {"127.0.0.70", "127.0.0.71"}, {"127.0.0.72", "127.0.0.73"}, {"127.0.0.74", "127.0.0.75"},
+    {"127.0.0.76", "127.0.0.77"}, {"127.0.0.78", "127.0.0.79"}, {"127.0.0.80", "127.0.0.81"},
+    {"127.0.0.82", "127.0.0.83"}, {"127.0.0.84", "127.0.0.85"}};
 constexpr quint16 kNcPort = 5099;
 
 constexpr int kRounds = 3;
@@ -80,6 +89,9 @@ constexpr long kMemoryGoalKiB = 64 * 1024;
 constexpr long kSlowGrowthGoalKiB = 4 * 1024;
 constexpr double kTurnGoalMs = 20;
 constexpr double kManyFilesGoalSeconds = 5;
+constexpr double kPrivateManyFilesGoalSeconds = 2;
+constexpr double kPrivateToPlainGoal = 0.7;
+constexpr double kPrivateToNcGoal = 1.5;
 
 QString mib(long kib)
 {
@@ -155,20 +167,37 @@ struct Bench {
         child->setEnvironment(environment);
         return child;
     }
-    // `quillo receive --once` into the inbox, listening when it returns.
-    std::unique_ptr<Child> startReceiver(const QString& address) const
+    // `quillo receive --once` into the inbox, listening when it returns; on the plain port
+    // only unless privately.
+    std::unique_ptr<Child> startReceiver(const QString& address, bool privately = false)
     {
         auto receiver =
             quilloChild({QStringLiteral("receive"), QStringLiteral("--once"),
                          QStringLiteral("--dir"), inbox, QStringLiteral("--bind"), address},
                         true);
-        if (!receiver->start() || !waitListening(QHostAddress(address), kFilePort, 10000)) {
+        if (!privately)
+            takePrivatePort(address);
+        const quint16 port = privately ? kPrivatePort : kFilePort;
+        if (!receiver->start() || !waitListening(QHostAddress(address), port, 10000)) {
             complain(QStringLiteral("quillo receive did not start listening on %1").arg(address),
                      receiver.get());
             return nullptr;
         }
         return receiver;
     }
+    // Holds the private port of address without listening on it, so that a receiver there
+    // cannot have it and a sender finds it refused.
+    void takePrivatePort(const QString& address)
+    {
+        if (privatePortTaken.contains(address))
+            return;
+        auto* socket = new QTcpSocket;
+        if (!socket->bind(QHostAddress(address), kPrivatePort, QAbstractSocket::DontShareAddress))
+            complain(QStringLiteral("cannot hold the private port of %1: %2")
+                         .arg(address, socket->errorString()));
+        privatePortTaken.insert(address, socket);
+    }
+    QHash<QString, QTcpSocket*> privatePortTaken;
 };
 
 // ---- 1, 2, 3: one big file, three ways ------------------------------------------------
@@ -219,16 +248,18 @@ struct ProcessCopy : Copy {
     long receiverPeakKiB = 0;
 };
 
-ProcessCopy processCopy(Bench& bench)
+ProcessCopy processCopy(Bench& bench, bool privately)
 {
     bench.emptyInbox();
     ProcessCopy result;
-    const std::unique_ptr<Child> receiver = bench.startReceiver(kProcessReceiver);
+    const QString to = privately ? kPrivateReceiver : kProcessReceiver;
+    const QString from = privately ? kPrivateSender : kProcessSender;
+    const std::unique_ptr<Child> receiver = bench.startReceiver(to, privately);
     if (!receiver)
         return result;
     const std::unique_ptr<Child> sender =
-        bench.quilloChild({QStringLiteral("send"), QStringLiteral("--bind"), kProcessSender,
-                           QStringLiteral("--to"), kProcessReceiver, bench.payload},
+        bench.quilloChild({QStringLiteral("send"), QStringLiteral("--bind"), from,
+                           QStringLiteral("--to"), to, bench.payload},
                           true);
     QElapsedTimer timer;
     timer.start();
@@ -237,9 +268,16 @@ ProcessCopy processCopy(Bench& bench)
     result.seconds = timer.nsecsElapsed() / 1e9;
     const bool saidDone =
         sender->output().startsWith("sent\t") || receiver->output().startsWith("received\t");
-    result.ok = ended && sender->succeeded() && receiver->succeeded() && saidDone;
+    // Each side's line ends with how the file went.
+    const QByteArray how = privately ? "\tprivate\n" : "\tplain\n";
+    const bool asMeant = sender->output().endsWith(how) && receiver->output().endsWith(how);
+    result.ok = ended && sender->succeeded() && receiver->succeeded() && saidDone && asMeant;
     if (!result.ok)
-        bench.complain(QStringLiteral("quillo send to quillo receive failed"), sender.get());
+        bench.complain(
+            QStringLiteral("quillo send to quillo receive failed, or went %1: %2")
+                .arg(privately ? QStringLiteral("in the clear") : QStringLiteral("privately"),
+                     QString::fromUtf8(sender->output().trimmed())),
+            sender.get());
     result.ok = bench.receivedWhole(QStringLiteral("quillo send"), saidDone) && result.ok;
     result.senderPeakKiB = sender->peakKiB().value_or(0);
     result.receiverPeakKiB = receiver->peakKiB().value_or(0);
@@ -471,7 +509,7 @@ std::optional<std::pair<QString, QString>> freePair()
     return std::nullopt;
 }
 
-ManyRun manyFilesRun(Bench& bench, const QStringList& files, QDir inbox)
+ManyRun manyFilesRun(Bench& bench, const QStringList& files, QDir inbox, bool privately)
 {
     ManyRun run;
     inbox.removeRecursively();
@@ -487,7 +525,10 @@ ManyRun manyFilesRun(Bench& bench, const QStringList& files, QDir inbox)
         bench.quilloChild({QStringLiteral("receive"), QStringLiteral("--dir"), inbox.path(),
                            QStringLiteral("--bind"), receiverAddress},
                           false);
-    if (!receiver->start() || !waitListening(QHostAddress(receiverAddress), kFilePort, 10000)) {
+    if (!privately)
+        bench.takePrivatePort(receiverAddress);
+    const quint16 port = privately ? kPrivatePort : kFilePort;
+    if (!receiver->start() || !waitListening(QHostAddress(receiverAddress), port, 10000)) {
         bench.complain(QStringLiteral("quillo receive did not start listening"), receiver.get());
         return run;
     }
@@ -516,6 +557,13 @@ ManyRun manyFilesRun(Bench& bench, const QStringList& files, QDir inbox)
             bench.complain(QStringLiteral("%1 arrived damaged or not at all").arg(file));
         }
     }
+    if (output.contains(privately ? "\tplain\n" : "\tprivate\n")) {
+        run.finished = false;
+        bench.complain(
+            QStringLiteral("files of the %1 run went %2")
+                .arg(privately ? QStringLiteral("private") : QStringLiteral("plain"),
+                     privately ? QStringLiteral("in the clear") : QStringLiteral("privately")));
+    }
     if (!run.finished) {
         const QByteArray errors = sender->errors();
         bench.complain(QStringLiteral("quillo send of %1 files %2 after %3; %4 problems, first: %5")
@@ -528,7 +576,8 @@ ManyRun manyFilesRun(Bench& bench, const QStringList& files, QDir inbox)
     return run;
 }
 
-void manyFiles(Bench& bench, std::vector<Row>& rows)
+// Row 6 in the clear, row 9 privately.
+void manyFiles(Bench& bench, std::vector<Row>& rows, bool privately)
 {
     const QDir source(bench.dir.filePath(QStringLiteral("many")));
     QDir inbox(bench.dir.filePath(QStringLiteral("many-in")));
@@ -549,8 +598,9 @@ void manyFiles(Bench& bench, std::vector<Row>& rows)
     int leastWhole = kSmallFiles;
     bool allFinished = true;
     for (int round = 1; round <= kManyRounds; ++round) {
-        const ManyRun run = manyFilesRun(bench, files, inbox);
-        bench.log(QStringLiteral("many files, round %1: %2, %3 confirmed, %4 whole%5")
+        const ManyRun run = manyFilesRun(bench, files, inbox, privately);
+        bench.log(QStringLiteral("many files%1, round %2: %3, %4 confirmed, %5 whole%6")
+                      .arg(privately ? QStringLiteral(" privately") : QString())
                       .arg(round)
                       .arg(secondsText(run.seconds))
                       .arg(run.confirmed)
@@ -562,18 +612,19 @@ void manyFiles(Bench& bench, std::vector<Row>& rows)
         leastWhole = std::min(leastWhole, run.whole);
         allFinished = allFinished && run.finished;
     }
-    const bool met = allFinished && leastConfirmed == kSmallFiles && leastWhole == kSmallFiles &&
-                     worst < kManyFilesGoalSeconds;
-    rows.push_back({QStringLiteral("6"),
-                    QStringLiteral("%1 files of 4 KiB, quillo send: %2 (slowest of %3 counts); "
-                                   "fewest confirmed %4, fewest whole %5")
+    const double goal = privately ? kPrivateManyFilesGoalSeconds : kManyFilesGoalSeconds;
+    const bool met =
+        allFinished && leastConfirmed == kSmallFiles && leastWhole == kSmallFiles && worst < goal;
+    rows.push_back({privately ? QStringLiteral("9") : QStringLiteral("6"),
+                    QStringLiteral("%1 files of 4 KiB, quillo send%2: %3 (slowest of %4 counts); "
+                                   "fewest confirmed %5, fewest whole %6")
                         .arg(kSmallFiles)
+                        .arg(privately ? QStringLiteral(" privately") : QString())
                         .arg(times.join(QStringLiteral(" / ")))
                         .arg(kManyRounds)
                         .arg(leastConfirmed)
                         .arg(leastWhole),
-                    QStringLiteral("< %1 s, every file whole").arg(kManyFilesGoalSeconds),
-                    verdict(met)});
+                    QStringLiteral("< %1 s, every file whole").arg(goal), verdict(met)});
     QDir(source).removeRecursively();
     QDir(inbox).removeRecursively();
 }
@@ -603,6 +654,43 @@ void printTable(const std::vector<Row>& rows)
 QString memoryVerdict(long kib)
 {
     return kib > 0 ? verdict(kib <= kMemoryGoalKiB) : QStringLiteral("not measured");
+}
+
+// Rows 7 and 8: the big file privately, against the plain transfer and nc of the same run.
+void privateRows(std::vector<Row>& rows, qint64 size, const Copy* nc, const Copy* plain,
+                 const ProcessCopy* best, const std::vector<ProcessCopy>& runs)
+{
+    const QString goal = QStringLiteral(">= %1 x plain and >= %2 x nc")
+                             .arg(kPrivateToPlainGoal, 0, 'f', 1)
+                             .arg(kPrivateToNcGoal, 0, 'f', 1);
+    if (nc && plain && best) {
+        const double toPlain = plain->seconds / best->seconds;
+        const double toNc = nc->seconds / best->seconds;
+        rows.push_back(
+            {QStringLiteral("7"),
+             QStringLiteral("privately, quillo send -> quillo receive: %1 x plain, %2 x nc (%3, "
+                            "%4 MiB/s; plain %5, nc %6), fastest of %7")
+                 .arg(QString::number(toPlain, 'f', 2), QString::number(toNc, 'f', 2),
+                      secondsText(best->seconds),
+                      QString::number(size / 1048576.0 / best->seconds, 'f', 0),
+                      secondsText(plain->seconds), secondsText(nc->seconds))
+                 .arg(kRounds),
+             goal, verdict(toPlain >= kPrivateToPlainGoal && toNc >= kPrivateToNcGoal)});
+    } else {
+        rows.push_back(
+            {QStringLiteral("7"), QStringLiteral("privately: failed"), goal, verdict(false)});
+    }
+    long sendPeak = 0;
+    long receivePeak = 0;
+    for (const ProcessCopy& run : runs) {
+        sendPeak = std::max(sendPeak, run.senderPeakKiB);
+        receivePeak = std::max(receivePeak, run.receiverPeakKiB);
+    }
+    rows.push_back({QStringLiteral("8"),
+                    QStringLiteral("peak memory privately: quillo send %1, quillo receive %2")
+                        .arg(mib(sendPeak), mib(receivePeak)),
+                    QStringLiteral("<= %1 each").arg(mib(kMemoryGoalKiB)),
+                    memoryVerdict(std::max(sendPeak, receivePeak))});
 }
 
 } // namespace
@@ -656,14 +744,18 @@ int main(int argc, char* argv[])
     // all three alike; the fastest of each counts.
     std::vector<Copy> nc;
     std::vector<ProcessCopy> processes;
+    std::vector<ProcessCopy> privates;
     std::vector<WindowCopy> windows;
     for (int round = 1; round <= kRounds; ++round) {
         nc.push_back(ncCopy(bench));
-        processes.push_back(processCopy(bench));
+        processes.push_back(processCopy(bench, false));
+        privates.push_back(processCopy(bench, true));
         windows.push_back(windowCopy(bench));
-        bench.log(QStringLiteral("round %1: nc %2, quillo send %3, window %4 (longest turn %5)")
+        bench.log(QStringLiteral("round %1: nc %2, quillo send %3, privately %4, window %5 "
+                                 "(longest turn %6)")
                       .arg(round)
                       .arg(secondsText(nc.back().seconds), secondsText(processes.back().seconds),
+                           secondsText(privates.back().seconds),
                            secondsText(windows.back().seconds),
                            turnText(windows.back().longestTurn)));
     }
@@ -750,7 +842,9 @@ int main(int argc, char* argv[])
          QStringLiteral("longest loop turn, engine sender: %1").arg(turnText(engine.longestTurn)),
          turnGoal, verdict(engine.ok && engine.longestTurn.ms <= kTurnGoalMs)});
 
-    manyFiles(bench, rows);
+    manyFiles(bench, rows, false);
+    privateRows(rows, bench.size, bestNc, bestProcess, fastest(privates), privates);
+    manyFiles(bench, rows, true);
 
     std::printf("\n");
     printTable(rows);
