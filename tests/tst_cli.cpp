@@ -2,6 +2,7 @@
 #include "cli/commandline.h"
 #include "cli/outputlines.h"
 #include "cli/peerlookup.h"
+#include "identity/safetycode.h"
 #include "support/clirawpeer.h"
 #include "support/clirun.h"
 
@@ -37,6 +38,7 @@ const QHostAddress kLimitedReceiver(QStringLiteral("127.0.0.99"));
 const QHostAddress kChoosyReceiver(QStringLiteral("127.0.0.96"));
 const QHostAddress kOnceReceiver(QStringLiteral("127.0.0.97"));
 const QHostAddress kSecondPeer(QStringLiteral("127.0.0.98"));
+const QHostAddress kPlainSender(QStringLiteral("127.0.5.60"));
 constexpr quint16 kChatPort = 1071;
 // Long enough for the sender's three seconds of retries after a refusal.
 constexpr int kWait = 10000;
@@ -96,6 +98,8 @@ private Q_SLOTS:
     void listenPrintsNoticesAndLines();
     void sendWhenOnlineWaitsForItsPeerOnly();
     void onlinePrintsEveryEntrysState();
+    void keyPrintsSafetyCodesAndForgetForgets();
+    void aKeyFileOthersMayReadIsRefusedOnceAndSendingGoesOn();
 };
 
 void TestCli::parsesIntoPlainValues()
@@ -161,6 +165,13 @@ void TestCli::usageErrorsEndWithStatusTwo_data()
     QTest::newRow("bad --wait") << QStringList{"online", "--wait", "0"} << "--wait needs";
     QTest::newRow("--when-online to a host name")
         << QStringList{"send", "--when-online", "--to", "host.invalid", "a"} << "an IP address";
+    QTest::newRow("key of an unknown name")
+        << QStringList{"key", "Nobody"} << "'Nobody' is not a name in the address book";
+    QTest::newRow("forget an unknown name")
+        << QStringList{"forget", "Nobody"} << "'Nobody' is not a name in the address book";
+    QTest::newRow("forget without a name") << QStringList{"forget"} << "exactly one name";
+    QTest::newRow("key of two names") << QStringList{"key", "a", "b"} << "at most one name";
+    QTest::newRow("key --bind") << QStringList{"key", "--bind", "127.0.5.1"} << "Unknown option";
     QTest::newRow("--dir not a folder")
         << QStringList{"receive", "--dir", "/nonexistent/x"} << "is not an existing folder";
 }
@@ -520,6 +531,79 @@ void TestCli::onlinePrintsEveryEntrysState()
     QCOMPARE(looker.exitCode(), 0);
     QCOMPARE(looker.output(),
              QStringLiteral("offline\tBob\t127.0.0.94\nonline\tAnna\t127.0.0.93\n"));
+}
+
+// Runs quillo with arguments in run's home; true once it has ended by itself.
+bool runToEnd(CliRun& run, const QStringList& arguments)
+{
+    run.start(arguments);
+    return run.process.waitForFinished(kWait) && run.exitedNormally();
+}
+
+void TestCli::keyPrintsSafetyCodesAndForgetForgets()
+{
+    const QByteArray annaKey = QByteArray(31, '\x5a') + '\x01';
+    const QByteArray book = "[IPaddress0]\nName=Bob\nIPaddress=127.0.5.2\n"
+                            "[IPaddress1]\nName=Anna\nIPaddress=127.0.5.1\nKey=" +
+                            annaKey.toHex() + "\nColour=red\n";
+    const QRegularExpression oneCode(
+        QStringLiteral("^([0-9A-HJKMNP-TV-Z]{4} ){9}[0-9A-HJKMNP-TV-Z]{4}\n$"));
+    CliRun own;
+    QVERIFY(own.storeSettings(book));
+    QVERIFY(runToEnd(own, {"key"}));
+    QCOMPARE(own.exitCode(), 0);
+    QVERIFY2(oneCode.match(own.output()).hasMatch(), qPrintable(own.output()));
+    const QString identity = own.home() + "/.local/share/Quillo/Quillo/identity.pem";
+    QCOMPARE(QFile::permissions(identity) & 0x0777, QFile::ReadUser | QFile::WriteUser);
+    QVERIFY(runToEnd(own, {"key"})); // the same key the second time
+    QCOMPARE(own.output().section('\n', 1), own.output().section('\n', 0, 0) + "\n");
+
+    CliRun anna;
+    QVERIFY(anna.storeSettings(book));
+    QVERIFY(runToEnd(anna, {"key", "Anna"}));
+    QCOMPARE(anna.exitCode(), 0);
+    QCOMPARE(anna.output(), safetyCode(annaKey) + "\n");
+
+    CliRun bob;
+    QVERIFY(bob.storeSettings(book));
+    QVERIFY(runToEnd(bob, {"key", "Bob"}));
+    QCOMPARE(bob.exitCode(), 1);
+    QVERIFY2(bob.errors().startsWith("quillo: Bob has no key yet: "), qPrintable(bob.errors()));
+    QCOMPARE(bob.output(), QString());
+
+    QVERIFY(runToEnd(bob, {"forget", "Anna"}));
+    QCOMPARE(bob.exitCode(), 0);
+    QVERIFY2(bob.output().startsWith("forgot Anna's key"), qPrintable(bob.output()));
+    const QByteArray stored = readFile(bob.home() + "/.config/Quillo/Quillo.conf");
+    QVERIFY2(!stored.contains("Key=") && stored.contains("Colour=red") &&
+                 stored.contains("Name=Bob"),
+             stored.constData());
+    QVERIFY(runToEnd(bob, {"key", "Anna"}));
+    QCOMPARE(bob.exitCode(), 1);
+}
+
+void TestCli::aKeyFileOthersMayReadIsRefusedOnceAndSendingGoesOn()
+{
+    CliRun send;
+    QVERIFY(send.storeSettings("[IPaddress0]\nName=Nobody\nIPaddress=127.0.5.61\n"));
+    QVERIFY(runToEnd(send, {"key"}));
+    const QString identity = send.home() + "/.local/share/Quillo/Quillo/identity.pem";
+    const QByteArray pem = readFile(identity);
+    QVERIFY(QFile::setPermissions(identity, QFile::ReadOwner | QFile::WriteOwner |
+                                                QFile::ReadGroup | QFile::ReadOther));
+    QVERIFY(runToEnd(send, {"key"}));
+    QCOMPARE(send.exitCode(), 1);
+    QVERIFY2(send.errors().contains("chmod 600 " + identity), qPrintable(send.errors()));
+
+    const QString file = send.home() + "/a.txt";
+    QVERIFY(writeFile(file, "hello"));
+    QVERIFY(runToEnd(send, {"send", "--bind", a(kPlainSender), "--to", "Nobody", file}));
+    QCOMPARE(send.exitCode(), 1); // nobody listens there, but it was tried
+    QCOMPARE(send.errors().count("chmod 600"), 2);
+    QVERIFY2(send.errors().contains("in the clear only") &&
+                 send.errors().contains(file + " not sent"),
+             qPrintable(send.errors()));
+    QCOMPARE(readFile(identity), pem);
 }
 
 QTEST_GUILESS_MAIN(TestCli)

@@ -25,14 +25,23 @@ const std::map<QString, Action>& subcommands()
     static const std::map<QString, Action> names{
         {QStringLiteral("receive"), Action::Receive}, {QStringLiteral("send"), Action::Send},
         {QStringLiteral("chat"), Action::Chat},       {QStringLiteral("listen"), Action::Listen},
-        {QStringLiteral("online"), Action::Online},   {QStringLiteral("serve"), Action::Serve}};
+        {QStringLiteral("online"), Action::Online},   {QStringLiteral("serve"), Action::Serve},
+        {QStringLiteral("key"), Action::Key},         {QStringLiteral("forget"), Action::Forget}};
     return names;
+}
+
+// key and forget only read and write the settings.
+bool usesNetwork(Action action)
+{
+    return action != Action::Key && action != Action::Forget;
 }
 
 // The options of one subcommand. Descriptions are not given: the help text is our own.
 void addOptions(QCommandLineParser& parser, Action action)
 {
     parser.addOption({{QStringLiteral("h"), kHelp}, {}});
+    if (!usesNetwork(action))
+        return;
     parser.addOption({kBind, {}, QStringLiteral("address")});
     if (action == Action::Receive || action == Action::Serve) {
         parser.addOption({kDir, {}, QStringLiteral("folder")});
@@ -84,6 +93,17 @@ std::optional<QString> takeWaits(const QCommandLineParser& parser, CommandLine& 
     return std::nullopt;
 }
 
+// key takes at most one name, forget exactly one.
+std::optional<QString> takeName(const QStringList& positional, CommandLine& command)
+{
+    const bool forget = command.action == Action::Forget;
+    if (positional.size() > 1 || (forget && positional.isEmpty()))
+        return forget ? QStringLiteral("forget takes exactly one name; put it in quotes")
+                      : QStringLiteral("key takes at most one name; put it in quotes");
+    command.name = positional.value(0);
+    return std::nullopt;
+}
+
 // Checks the positional arguments and the required options; fills in what they give.
 std::optional<QString> takeArguments(const QCommandLineParser& parser, CommandLine& command)
 {
@@ -106,6 +126,9 @@ std::optional<QString> takeArguments(const QCommandLineParser& parser, CommandLi
             return QStringLiteral("chat takes exactly one text; put it in quotes");
         command.text = positional.first();
         break;
+    case Action::Key:
+    case Action::Forget:
+        return takeName(positional, command);
     default:
         break;
     }
@@ -128,7 +151,7 @@ ParsedCommandLine parseSubcommand(const QString& program, const QString& name, A
         command.helpTopic = name;
         return command;
     }
-    if (parser.isSet(kBind)) {
+    if (usesNetwork(action) && parser.isSet(kBind)) {
         command.bindAddress = QHostAddress(parser.value(kBind));
         if (command.bindAddress.isNull())
             return UsageError{

@@ -8,7 +8,19 @@
 
 // What the command line asks for, before anything is done about it.
 struct CommandLine {
-    enum class Action { Window, Help, Version, Receive, Send, Chat, Listen, Online, Serve };
+    enum class Action {
+        Window,
+        Help,
+        Version,
+        Receive,
+        Send,
+        Chat,
+        Listen,
+        Online,
+        Serve,
+        Key,
+        Forget
+    };
     Action action = Action::Window;
     QString helpTopic; // for Help: the subcommand asked about, or empty for all of them
     QHostAddress bindAddress = QHostAddress(QHostAddress::Any);
@@ -21,6 +33,7 @@ struct CommandLine {
     int timeoutSeconds = 0;  // send --timeout; 0 waits for ever
     int waitSeconds = 70;    // online --wait: a little over one round of announcements
     QString text;            // chat
+    QString name;            // key and forget: a name in the address book; empty for key: our own
 };
 
 struct UsageError {

@@ -2,9 +2,11 @@
 
 #include "addressbook/addressbook.h"
 #include "cli/chatcommand.h"
+#include "cli/commandkeys.h"
 #include "cli/commandline.h"
 #include "cli/console.h"
 #include "cli/helptext.h"
+#include "cli/keycommands.h"
 #include "cli/listencommand.h"
 #include "cli/onlinecommand.h"
 #include "cli/receivecommand.h"
@@ -86,34 +88,45 @@ int run(Command& command)
     return QCoreApplication::exec();
 }
 
-// The station of serve writes what it changes, the waiting deliveries, to the settings.
-int serve(const CommandLine& line, SettingsStore& settings, Console& console)
+// Whether a command may write the settings file. Writing one that could not be read would
+// lose what it holds; one read only in part is copied aside first, as the window does.
+bool settingsWritable(SettingsStore& settings, Console& console)
 {
-    // Writing a settings file that could not be read would lose what it holds; one read
-    // only in part is copied aside first, as the window does.
     if (settings.readError())
-        return kExitNotDone;
+        return false;
     if (settings.isDamaged()) {
         const QString copy = settings.keepCopyAside();
         if (copy.isEmpty()) {
             console.printProblem(QStringLiteral("part of the settings file %1 could not be read, "
                                                 "and a copy of it could not be made")
                                      .arg(settings.fileName()));
-            return kExitNotDone;
+            return false;
         }
         console.printProblem(QStringLiteral("part of the settings file %1 could not be read; "
                                             "the file as it was is kept in %2")
                                  .arg(settings.fileName(), copy));
     }
+    return true;
+}
+
+QString dataFolder()
+{
+    return QStandardPaths::writableLocation(QStandardPaths::AppDataLocation);
+}
+
+// The station of serve writes what it changes, the waiting deliveries, to the settings.
+int serve(const CommandLine& line, SettingsStore& settings, Console& console)
+{
+    if (!settingsWritable(settings, console))
+        return kExitNotDone;
     const ReceiveFolder folder = chooseReceiveFolder(line.folder, storedSaveFolder(settings));
     if (folder.folder.isEmpty()) {
         console.printProblem(folder.problem);
         return kExitUsage;
     }
     UnseededRandom random;
-    ServeCommand command(settings, random,
-                         QStandardPaths::writableLocation(QStandardPaths::AppDataLocation),
-                         line.bindAddress, folder.folder, line.onlyKnown, console);
+    ServeCommand command(settings, random, dataFolder(), line.bindAddress, folder.folder,
+                         line.onlyKnown, console);
     return run(command);
 }
 
@@ -130,6 +143,16 @@ int runSubcommand(const CommandLine& line, Console& console)
     }
     AddressBook book;
     book.load(settings);
+    if (line.action == CommandLine::Action::Key)
+        return printSafetyCode(line.name, book, dataFolder(), console);
+    if (line.action == CommandLine::Action::Forget)
+        return settingsWritable(settings, console) ? forgetKey(line.name, book, settings, console)
+                                                   : kExitNotDone;
+    // The commands that will send or receive privately; keys they pin are written at once.
+    std::unique_ptr<CommandKeys> keys;
+    if (line.action == CommandLine::Action::Send || line.action == CommandLine::Action::Receive ||
+        line.action == CommandLine::Action::Chat)
+        keys = std::make_unique<CommandKeys>(settings, book, dataFolder(), console);
     const std::unique_ptr<Command> command = makeCommand(line, settings, book, console);
     if (!command)
         return kExitUsage;

@@ -15,6 +15,8 @@ const char* const kOverview =
     "  listen    print online notices and chat lines as they arrive, until stopped\n"
     "  online    print who in the address book is online\n"
     "  serve     stay online without a window: receive, chat, deliver waiting files\n"
+    "  key       print my safety code, or the one of a person in the address book\n"
+    "  forget    forget the key kept for a person in the address book\n"
     "\n"
     "A peer (--to) is a name in the address book, an IPv4 address or a host name.\n"
     "Every finished file is one tab-separated line on standard output:\n"
@@ -85,9 +87,25 @@ const char* const kServe =
     "  --only-known     take files only from addresses in the address book (also when\n"
     "                   the window's stored choice says so)\n";
 
-const char* const kCommonOptions =
-    "  --bind ADDRESS   use only this local address (for tests and multi-homed hosts)\n"
-    "  -h, --help       show this help\n";
+const char* const kKey =
+    "Usage: quillo key [NAME]\n"
+    "\n"
+    "Prints this computer's safety code on one line, or with NAME the safety code of the\n"
+    "key kept for that person in the address book. Two copies of Quillo compare keys at\n"
+    "the first private connection only by these codes: read them to each other in person\n"
+    "or on the phone. A person's key is kept at the first private connection with their\n"
+    "address; until then, there is no code to print (status 1).\n";
+
+const char* const kForget =
+    "Usage: quillo forget NAME\n"
+    "\n"
+    "Forgets the key kept for NAME in the address book, so that the next private\n"
+    "connection with that address keeps the key it shows. Do this when the person has a\n"
+    "new key (Quillo reinstalled) and you have compared safety codes.\n";
+
+const char* const kBindOption =
+    "  --bind ADDRESS   use only this local address (for tests and multi-homed hosts)\n";
+const char* const kHelpOption = "  -h, --help       show this help\n";
 
 const char* const kExitCodes =
     "\n"
@@ -95,7 +113,8 @@ const char* const kExitCodes =
     "  0  everything asked for was done (send: every file confirmed whole by the receiver)\n"
     "  1  something was not: a file not delivered, a port taken, a connection refused,\n"
     "     a peer that did not come online within --timeout...\n"
-    "  2  a usage error: unknown subcommand or option, no --to, no files, no save folder\n";
+    "  2  a usage error: unknown subcommand or option, no --to, no files, no save folder,\n"
+    "     a NAME that is not in the address book\n";
 
 QString subcommandText(const QString& topic)
 {
@@ -109,6 +128,10 @@ QString subcommandText(const QString& topic)
         return QString::fromLatin1(kOnline);
     if (topic == QLatin1String("serve"))
         return QString::fromLatin1(kServe);
+    if (topic == QLatin1String("key"))
+        return QString::fromLatin1(kKey);
+    if (topic == QLatin1String("forget"))
+        return QString::fromLatin1(kForget);
     return QString::fromLatin1(kListen);
 }
 
@@ -116,11 +139,14 @@ QString subcommandText(const QString& topic)
 
 QString helpText(const QString& topic)
 {
+    const bool network = topic != QLatin1String("key") && topic != QLatin1String("forget");
+    const QString options =
+        (network ? QString::fromLatin1(kBindOption) : QString()) + QString::fromLatin1(kHelpOption);
     if (topic.isEmpty())
-        return QString::fromLatin1(kOverview) + QStringLiteral("\nOptions of every subcommand:\n") +
-               QString::fromLatin1(kCommonOptions) + QString::fromLatin1(kExitCodes);
-    return subcommandText(topic) + QString::fromLatin1(kCommonOptions) +
-           QString::fromLatin1(kExitCodes);
+        return QString::fromLatin1(kOverview) +
+               QStringLiteral("\nOptions of every subcommand (key and forget: --help only):\n") +
+               options + QString::fromLatin1(kExitCodes);
+    return subcommandText(topic) + options + QString::fromLatin1(kExitCodes);
 }
 
 QString versionText()

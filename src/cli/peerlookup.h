@@ -13,3 +13,6 @@ struct Peer {
 // The address of the lowest slot named exactly to; otherwise to itself, taken as an
 // address or a host name.
 Peer lookUpPeer(const AddressBook& book, const QString& to);
+
+// The lowest slot named exactly name, or -1 when no entry is.
+int slotNamed(const AddressBook& book, const QString& name);

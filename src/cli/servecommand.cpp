@@ -47,6 +47,9 @@ ServeCommand::ServeCommand(SettingsStore& settings, RandomSource& random, const 
 
 std::optional<int> ServeCommand::start()
 {
+    // Without an identity, everything goes in the clear; that is told once.
+    if (const std::optional<QString> problem = station_.openIdentity())
+        console_.printProblem(*problem);
     // Both ports or neither: a window on this computer holds them both.
     if (const std::optional<SocketError> error = station_.listen()) {
         console_.printProblem(portProblem("TCP", kFilePort, *error));

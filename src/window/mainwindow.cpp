@@ -54,6 +54,7 @@ Main::Main(const Platform& platform, const QHostAddress& bindAddress)
     : platform_(platform), bindAddress_(bindAddress), ui_(buildMainUi(*this)),
       station_(platform.settings, platform.random, platform.dataFolder, bindAddress),
       addressBook_(*ui_.ListIPaddress, platform.dialogs, station_.addressBook()),
+      keysPanel_(*ui_.ListIPaddress, platform.dialogs, addressBook_, station_),
       receiverPanel_(ui_, station_.receiver()),
       senderPanel_(ui_, station_.sender(), platform.dialogs),
       sendQueuePanel_(ui_, addressBook_, platform.dialogs, station_.batch()),
@@ -123,6 +124,9 @@ bool Main::Form_Load()
         return false;
     addressBook_.load(platform_.settings);
     station_.load(false);
+    // Without an identity everything goes in the clear; the person is told once.
+    if (const std::optional<QString> problem = station_.openIdentity())
+        platform_.dialogs.notice(*problem);
     receiverPanel_.offerOnlyKnownSenders(station_);
     onlineMarks_.refresh();
 

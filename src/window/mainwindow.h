@@ -3,6 +3,7 @@
 #include "station/station.h"
 #include "window/addressbookpanel.h"
 #include "window/chatpanel.h"
+#include "window/keyspanel.h"
 #include "window/mainlayout.h"
 #include "window/onlinemarks.h"
 #include "window/platform.h"
@@ -92,6 +93,7 @@ private:
     // The station that does the work, then the panels that show it: the panels go first.
     Station station_;
     AddressBookPanel addressBook_;
+    KeysPanel keysPanel_;
     ReceiverPanel receiverPanel_;
     SenderPanel senderPanel_;
     SendQueuePanel sendQueuePanel_;

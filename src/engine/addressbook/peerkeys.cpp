@@ -7,7 +7,7 @@ PeerKeys::PeerKeys(AddressBook& book, QObject* parent) : QObject(parent), book_(
 KeyCheck PeerKeys::check(const QString& address, const QByteArray& key)
 {
     int first = -1;
-    QString keyHolder;
+    int keyHolder = -1;
     for (int slot = 0; slot < book_.count(); ++slot) {
         const AddressBookEntry& entry = book_.entry(slot);
         if (entry.IPaddress != address)
@@ -16,13 +16,13 @@ KeyCheck PeerKeys::check(const QString& address, const QByteArray& key)
             first = slot;
         if (!entry.Key.isEmpty() && entry.Key == key)
             return {KeyCheck::Verdict::Verified, entry.Name};
-        if (!entry.Key.isEmpty() && keyHolder.isEmpty())
-            keyHolder = entry.Name;
+        if (!entry.Key.isEmpty() && keyHolder < 0)
+            keyHolder = slot;
     }
     if (first < 0)
         return {KeyCheck::Verdict::Stranger, {}};
-    if (!keyHolder.isEmpty())
-        return {KeyCheck::Verdict::Changed, keyHolder};
+    if (keyHolder >= 0)
+        return {KeyCheck::Verdict::Changed, book_.entry(keyHolder).Name};
     book_.setKey(first, key);
     Q_EMIT keysChanged();
     return {KeyCheck::Verdict::Pinned, book_.entry(first).Name};

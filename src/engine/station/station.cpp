@@ -1,9 +1,9 @@
 #include "station/station.h"
 
 #include "addressbook/peername.h"
+#include "identity/privateidentity.h"
 #include "platform/receiversettings.h"
 #include "platform/settingsstore.h"
-#include "secure/tlsconfiguration.h"
 
 #include <QDateTime>
 #include <QDir>
@@ -12,8 +12,8 @@
 Station::Station(SettingsStore& settings, RandomSource& random, const QString& dataFolder,
                  const QHostAddress& bindAddress, QObject* parent)
     : QObject(parent), settings_(settings), dataFolder_(dataFolder), keys_(book_),
-      receiver_(bindAddress), sender_(random, bindAddress),
-      batch_(sender_), presence_(book_), waiting_(settings, sender_, batch_),
+      receiver_(bindAddress), sender_(random, bindAddress), batch_(sender_), presence_(book_),
+      waiting_(settings, sender_, batch_),
       history_(QDir(dataFolder).filePath(QStringLiteral("received.json"))),
       bindAddress_(bindAddress)
 {
@@ -38,12 +38,10 @@ void Station::load(bool loadBook)
 
 std::optional<QString> Station::openIdentity()
 {
-    if (const std::optional<QString> problem = tlsUnavailable())
-        return problem;
-    QString error;
-    identity_ = Identity::open(dataFolder_, &error);
-    if (!identity_)
-        return error + QStringLiteral(". Until then, Quillo sends and receives in the clear only");
+    std::variant<Identity, QString> opened = openPrivateIdentity(dataFolder_);
+    if (const QString* problem = std::get_if<QString>(&opened))
+        return *problem;
+    identity_ = std::move(std::get<Identity>(opened));
     return std::nullopt;
 }
 

@@ -1,0 +1,248 @@
+#include "addressbook/addressbook.h"
+#include "addressbook/peerkeys.h"
+#include "identity/identity.h"
+#include "identity/safetycode.h"
+#include "platform/settingsstore.h"
+#include "support/testfiles.h"
+
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include <sys/stat.h>
+
+namespace
+{
+
+const QString kCodeAlphabet = QStringLiteral("0123456789ABCDEFGHJKMNPQRSTVWXYZ");
+
+QByteArray keyOfByte(char c)
+{
+    return QByteArray(32, c);
+}
+
+mode_t modeOf(const QString& path)
+{
+    struct stat status = {};
+    return ::stat(QFile::encodeName(path).constData(), &status) == 0 ? status.st_mode & 0777 : 0;
+}
+
+} // namespace
+
+class TestIdentity : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void openMakesAPrivateFileAndReadsItAgain();
+    void openRefusesAFileOthersMayRead();
+    void safetyCodeIsTenGroupsOfFourThatTellKeysApart();
+    void keyTextRoundTripsAndRejectsOtherTexts();
+    void bookKeepsKeysInTheirSectionsAndForgetsThem();
+    void peerKeysPinVerifyAndRefuse();
+};
+
+void TestIdentity::openMakesAPrivateFileAndReadsItAgain()
+{
+    QTemporaryDir dir;
+    const QString folder = dir.filePath(QStringLiteral("data/deeper"));
+    QString error;
+    const std::optional<Identity> first = Identity::open(folder, &error);
+    QVERIFY2(first, qPrintable(error));
+    const QString path = folder + QStringLiteral("/identity.pem");
+    QCOMPARE(modeOf(path), mode_t(0600));
+    QCOMPARE(first->key().size(), 32);
+    QCOMPARE(first->key(), keyOf(first->certificate()));
+    QVERIFY(!first->privateKey().isNull());
+
+    const QByteArray pem = readFile(path);
+    const std::optional<Identity> second = Identity::open(folder, &error);
+    QVERIFY2(second, qPrintable(error));
+    QCOMPARE(second->key(), first->key());
+    QCOMPARE(second->privateKey().toPem(), first->privateKey().toPem());
+    QCOMPARE(readFile(path), pem);
+    QCOMPARE(QDir(folder).entryList(QDir::Files | QDir::Hidden), QStringList{"identity.pem"});
+
+    QTemporaryDir other;
+    const std::optional<Identity> third = Identity::open(other.path(), &error);
+    QVERIFY2(third, qPrintable(error));
+    QVERIFY(third->key() != first->key());
+}
+
+void TestIdentity::openRefusesAFileOthersMayRead()
+{
+    QTemporaryDir dir;
+    QString error;
+    QVERIFY(Identity::open(dir.path(), &error));
+    const QString path = dir.filePath(QStringLiteral("identity.pem"));
+    const QByteArray pem = readFile(path);
+
+    for (const mode_t mode : {mode_t(0640), mode_t(0604), mode_t(0620)}) {
+        QVERIFY(::chmod(QFile::encodeName(path).constData(), mode) == 0);
+        error.clear();
+        QVERIFY(!Identity::open(dir.path(), &error));
+        QVERIFY2(error.contains(QStringLiteral("chmod 600 ") + path), qPrintable(error));
+        QCOMPARE(readFile(path), pem);
+        QCOMPARE(modeOf(path), mode);
+    }
+    QVERIFY(::chmod(QFile::encodeName(path).constData(), 0600) == 0);
+    QVERIFY(Identity::open(dir.path(), nullptr));
+
+    QVERIFY(writeFile(path, "not a key"));
+    QVERIFY(!Identity::open(dir.path(), &error));
+    QVERIFY2(error.contains(QLatin1String("no usable key")), qPrintable(error));
+    QCOMPARE(readFile(path), QByteArray("not a key"));
+}
+
+void TestIdentity::safetyCodeIsTenGroupsOfFourThatTellKeysApart()
+{
+    QTemporaryDir dir;
+    const std::optional<Identity> identity = Identity::open(dir.path(), nullptr);
+    QVERIFY(identity);
+    const QString code = identity->safetyCode();
+    QCOMPARE(code, safetyCode(identity->key()));
+    const QStringList groups = code.split(QLatin1Char(' '));
+    QCOMPARE(groups.size(), 10);
+    for (const QString& group : groups) {
+        QCOMPARE(group.size(), 4);
+        for (const QChar c : group)
+            QVERIFY2(kCodeAlphabet.contains(c), qPrintable(code));
+    }
+
+    // Five bits to a character, most significant first.
+    QByteArray key(32, '\0');
+    key[0] = char(0x08); // 00001 000...
+    QCOMPARE(safetyCode(key).left(4), QStringLiteral("1000"));
+    QCOMPARE(safetyCode(keyOfByte(char(0xFF))).left(9), QStringLiteral("ZZZZ ZZZZ"));
+
+    // Any one bit of the first 200 changes the code.
+    QSet<QString> codes;
+    for (int bit = 0; bit < 200; ++bit) {
+        QByteArray flipped(32, '\0');
+        flipped[bit / 8] = char(0x80 >> (bit % 8));
+        codes.insert(safetyCode(flipped));
+    }
+    QCOMPARE(codes.size(), 200);
+}
+
+void TestIdentity::keyTextRoundTripsAndRejectsOtherTexts()
+{
+    const QByteArray key =
+        QByteArray::fromHex("00ff102030405060708090a0b0c0d0e0f00102030405060708090a0b0c0d0eff");
+    QCOMPARE(keyText(key).size(), 64);
+    QCOMPARE(keyText(key), keyText(key).toLower());
+    QCOMPARE(keyFromText(keyText(key)), key);
+    QCOMPARE(keyFromText(keyText(key).toUpper()), key);
+    QVERIFY(keyFromText(keyText(key).left(62)).isEmpty());
+    QVERIFY(keyFromText(keyText(key) + "00").isEmpty());
+    QVERIFY(keyFromText(keyText(key).replace(0, 1, QLatin1Char('g'))).isEmpty());
+    QVERIFY(keyFromText(QString()).isEmpty());
+}
+
+void TestIdentity::bookKeepsKeysInTheirSectionsAndForgetsThem()
+{
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("Quillo.conf"));
+    {
+        SettingsStore store(path);
+        store.write(QStringLiteral("IPaddress1"), QStringLiteral("Colour"), QStringLiteral("red"));
+        store.write(QStringLiteral("IPaddress1"), QStringLiteral("Key"), QStringLiteral("junk"));
+        QVERIFY(store.save());
+    }
+    AddressBook book;
+    book.append(QStringLiteral("Anna"), QStringLiteral("127.0.5.1"));
+    book.append(QStringLiteral("Bob"), QStringLiteral("127.0.5.2"));
+    book.setKey(1, keyOfByte('b'));
+    {
+        SettingsStore store(path);
+        book.store(store);
+        QVERIFY(store.save());
+    }
+    const QByteArray written = readFile(path);
+    QVERIFY(written.contains("Key=" + keyOfByte('b').toHex() + "\n"));
+    QVERIFY(written.contains("Colour=red"));
+    QCOMPARE(written.count("Key="), 1);
+
+    AddressBook loaded;
+    {
+        SettingsStore store(path);
+        loaded.load(store);
+    }
+    QCOMPARE(loaded.count(), 2);
+    QVERIFY(loaded.entry(0).Key.isEmpty());
+    QCOMPARE(loaded.entry(1).Key, keyOfByte('b'));
+
+    loaded.setKey(1, {});
+    {
+        SettingsStore store(path);
+        loaded.store(store);
+        QVERIFY(store.save());
+    }
+    QVERIFY(!readFile(path).contains("Key="));
+    QVERIFY(readFile(path).contains("Colour=red"));
+
+    // A key that is not 64 hex digits loads as none.
+    SettingsStore store(path);
+    store.write(QStringLiteral("IPaddress0"), QStringLiteral("Key"), QString(63, QLatin1Char('a')));
+    AddressBook damaged;
+    damaged.load(store);
+    QVERIFY(damaged.entry(0).Key.isEmpty());
+}
+
+void TestIdentity::peerKeysPinVerifyAndRefuse()
+{
+    AddressBook book;
+    book.append(QStringLiteral("Other"), QStringLiteral("127.0.5.9"));
+    book.append(QStringLiteral("Anna"), QStringLiteral("127.0.5.1"));
+    book.append(QStringLiteral("Anna at work"), QStringLiteral("127.0.5.1"));
+    PeerKeys keys(book);
+    QSignalSpy changed(&keys, &PeerKeys::keysChanged);
+    using V = KeyCheck::Verdict;
+
+    QVERIFY(!keys.hasKey(QStringLiteral("127.0.5.1")));
+    KeyCheck check = keys.check(QStringLiteral("127.0.5.1"), keyOfByte('a'));
+    QCOMPARE(check.verdict, V::Pinned);
+    QCOMPARE(check.name, QStringLiteral("Anna"));
+    QVERIFY(check.isVerified() && !check.isRefused());
+    QCOMPARE(book.entry(1).Key, keyOfByte('a'));
+    QVERIFY(book.entry(0).Key.isEmpty() && book.entry(2).Key.isEmpty());
+    QCOMPARE(changed.size(), 1);
+    QVERIFY(keys.hasKey(QStringLiteral("127.0.5.1")));
+    QVERIFY(!keys.hasKey(QStringLiteral("127.0.5.9")));
+
+    check = keys.check(QStringLiteral("127.0.5.1"), keyOfByte('a'));
+    QCOMPARE(check.verdict, V::Verified);
+    QCOMPARE(check.name, QStringLiteral("Anna"));
+
+    check = keys.check(QStringLiteral("127.0.5.1"), keyOfByte('z'));
+    QCOMPARE(check.verdict, V::Changed);
+    QCOMPARE(check.name, QStringLiteral("Anna"));
+    QVERIFY(check.isRefused() && !check.isVerified());
+    QCOMPARE(book.entry(1).Key, keyOfByte('a'));
+    QVERIFY(book.entry(2).Key.isEmpty());
+    QCOMPARE(changed.size(), 1);
+
+    check = keys.check(QStringLiteral("127.0.5.7"), keyOfByte('a'));
+    QCOMPARE(check.verdict, V::Stranger);
+    QVERIFY(check.name.isEmpty());
+    QVERIFY(!check.isVerified() && !check.isRefused());
+
+    keys.forget(1);
+    QVERIFY(book.entry(1).Key.isEmpty());
+    QCOMPARE(changed.size(), 2);
+    keys.forget(1); // nothing to forget: nothing to store
+    QCOMPARE(changed.size(), 2);
+    QCOMPARE(keys.check(QStringLiteral("127.0.5.1"), keyOfByte('z')).verdict, V::Pinned);
+    QCOMPARE(book.entry(1).Key, keyOfByte('z'));
+
+    // A key held under an empty name still refuses another key.
+    AddressBook unnamed;
+    unnamed.append(QString(), QStringLiteral("127.0.5.3"));
+    unnamed.setKey(0, keyOfByte('a'));
+    PeerKeys unnamedKeys(unnamed);
+    QCOMPARE(unnamedKeys.check(QStringLiteral("127.0.5.3"), keyOfByte('b')).verdict, V::Changed);
+    QCOMPARE(unnamed.entry(0).Key, keyOfByte('a'));
+}
+
+QTEST_MAIN(TestIdentity)
+#include "tst_identity.moc"
