@@ -12,8 +12,8 @@
 Station::Station(SettingsStore& settings, RandomSource& random, const QString& dataFolder,
                  const QHostAddress& bindAddress, QObject* parent)
     : QObject(parent), settings_(settings), dataFolder_(dataFolder), keys_(book_),
-      receiver_(bindAddress), sender_(random, bindAddress),
-      batch_(sender_), presence_(book_), waiting_(settings, sender_, batch_),
+      receiver_(bindAddress), sender_(random, bindAddress), batch_(sender_), presence_(book_),
+      waiting_(settings, sender_, batch_),
       history_(QDir(dataFolder).filePath(QStringLiteral("received.json"))),
       bindAddress_(bindAddress)
 {
@@ -44,6 +44,7 @@ std::optional<QString> Station::openIdentity()
     identity_ = Identity::open(dataFolder_, &error);
     if (!identity_)
         return error + QStringLiteral(". Until then, Quillo sends and receives in the clear only");
+    sender_.setPrivacy(&*identity_, &keys_);
     return std::nullopt;
 }
 
