@@ -1,5 +1,6 @@
 #include "addressbook/addressbook.h"
 #include "addressbook/peerkeys.h"
+#include "secure/privatechat.h"
 #include "support/enginefakes.h"
 #include "support/privatereceiver.h"
 #include "support/rawreceiver.h"
@@ -32,6 +33,7 @@ private Q_SLOTS:
     void keyedEntryNeverFallsBackToPlain();
     void plainOnlyPeerGetsTodaysBytesAndIsRemembered();
     void failedDigestIsNotSent();
+    void chatLineGoesPrivatelyOrIsToldNotDelivered();
 
 private:
     QString makeFile(const QString& name, const QByteArray& content);
@@ -215,6 +217,29 @@ void TestPrivateSender::failedDigestIsNotSent()
     QCOMPARE(watch_->status, QStringLiteral("Not sent: The bytes do not match"));
     QCOMPARE(watch_->readFailures.size(), 2);
     QCOMPARE(receiver.connections, 1); // the connection goes on to the next file
+}
+
+void TestPrivateSender::chatLineGoesPrivatelyOrIsToldNotDelivered()
+{
+    const QHostAddress peer(QStringLiteral("127.0.7.7"));
+    PrivateReceiver receiver;
+    QVERIFY(receiver.start(peer));
+    book_.append(QStringLiteral("Anna"), peer.toString());
+    PrivateChat heard(*identity_, *keys_, kMe);
+    QSignalSpy heardDone(&heard, &PrivateChat::done);
+    heard.send(peer.toString(), QStringLiteral("hi <b>Anna</b>"));
+    QTRY_COMPARE_WITH_TIMEOUT(heardDone.size(), 1, kWait);
+    QCOMPARE(heardDone.first().first().toString(), QString());
+    QCOMPARE(receiver.chats, QStringList{QStringLiteral("hi <b>Anna</b>")});
+    QTRY_COMPARE_WITH_TIMEOUT(receiver.byes, 1, kWait);
+
+    book_.setKey(0, QByteArray(32, 'k'));
+    PrivateChat refused(*identity_, *keys_, kMe);
+    QSignalSpy refusedDone(&refused, &PrivateChat::done);
+    refused.send(peer.toString(), QStringLiteral("are you there?"));
+    QTRY_COMPARE_WITH_TIMEOUT(refusedDone.size(), 1, kWait);
+    QCOMPARE(refusedDone.first().first().toString(), QStringLiteral("Anna's key has changed"));
+    QCOMPARE(receiver.chats.size(), 1);
 }
 
 QTEST_GUILESS_MAIN(TestPrivateSender)

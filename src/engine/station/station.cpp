@@ -3,6 +3,7 @@
 #include "addressbook/peername.h"
 #include "platform/receiversettings.h"
 #include "platform/settingsstore.h"
+#include "secure/privatechat.h"
 #include "secure/tlsconfiguration.h"
 
 #include <QDateTime>
@@ -86,6 +87,31 @@ void Station::sendWhenOnline(const QString& address, const QStringList& paths, b
     waiting_.add(address, paths);
     if (online)
         waiting_.personOnline(address);
+}
+
+void Station::sendChat(const QString& text)
+{
+    QSet<QString> keyed;
+    for (int slot = 0; slot < book_.count(); ++slot) {
+        const AddressBookEntry& entry = book_.entry(slot);
+        if (entry.Key.isEmpty() || keyed.contains(entry.IPaddress))
+            continue;
+        keyed.insert(entry.IPaddress);
+        if (!identity_) {
+            Q_EMIT problem(
+                QStringLiteral("(not delivered to %1: private transfers are off)").arg(entry.Name));
+            continue;
+        }
+        auto* chat = new PrivateChat(*identity_, keys_, bindAddress_, this);
+        connect(chat, &PrivateChat::done, this,
+                [this, chat, name = entry.Name](const QString& why) {
+                    chat->deleteLater();
+                    if (!why.isEmpty())
+                        Q_EMIT problem(QStringLiteral("(not delivered to %1: %2)").arg(name, why));
+                });
+        chat->send(entry.IPaddress, text);
+    }
+    presence_.sendLine(text, keyed);
 }
 
 void Station::storeKeys()
