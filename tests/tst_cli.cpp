@@ -144,7 +144,10 @@ void TestCli::looksUpPeersAndFormatsLines()
 
     ReceiveEnd end{1, ReceiveEnd::Outcome::Saved, "10.0.0.3", "/d/a b.txt", 5, 5, {}, {}};
     QCOMPARE(receivedLine(end), QStringLiteral("received\t/d/a b.txt\t5\t10.0.0.3"));
-    QCOMPARE(sentLine("x/a.txt", 0, "10.0.0.1"), QStringLiteral("sent\tx/a.txt\t0\t10.0.0.1"));
+    QCOMPARE(sentLine("x/a.txt", 0, "10.0.0.1", false),
+             QStringLiteral("sent\tx/a.txt\t0\t10.0.0.1\tplain"));
+    QCOMPARE(sentLine("x/a.txt", 7, "10.0.0.1", true),
+             QStringLiteral("sent\tx/a.txt\t7\t10.0.0.1\tprivate"));
     end = {2, ReceiveEnd::Outcome::Incomplete, "10.0.0.3", "/d/a.part", 9, 4, "Disconnected", {}};
     QCOMPARE(receiveProblem(end),
              QStringLiteral("from 10.0.0.3: Disconnected; 4 of 9 bytes kept in /d/a.part"));
@@ -223,8 +226,9 @@ void TestCli::sendsAndReceivesByteForByte()
     sender.start({"send", "--bind", a(kSender), "--to", a(kReceiver), bigPath, smallPath});
     QTRY_VERIFY_WITH_TIMEOUT(sender.hasEnded(), kWait);
     QCOMPARE(sender.errors(), QString());
-    QCOMPARE(sender.output(), QStringLiteral("sent\t%1\t%2\t127.0.0.60\nsent\t%3\t5\t127.0.0.60\n")
-                                  .arg(bigPath, QString::number(big.size()), smallPath));
+    QCOMPARE(sender.output(),
+             QStringLiteral("sent\t%1\t%2\t127.0.0.60\tplain\nsent\t%3\t5\t127.0.0.60\tplain\n")
+                 .arg(bigPath, QString::number(big.size()), smallPath));
     QCOMPARE(sender.exitCode(), 0);
 
     QTRY_COMPARE_WITH_TIMEOUT(receiver.output().count('\n'), 2, kWait);
@@ -516,7 +520,7 @@ void TestCli::sendWhenOnlineWaitsForItsPeerOnly()
     again.start(send);
     QVERIFY(announceUntilEnded(kLateReceiver, kPatientSender, again));
     QCOMPARE(again.exitCode(), 0);
-    QCOMPARE(again.output(), QStringLiteral("sent\t%1\t14\t127.0.0.90\n").arg(path));
+    QCOMPARE(again.output(), QStringLiteral("sent\t%1\t14\t127.0.0.90\tplain\n").arg(path));
     QTRY_VERIFY_WITH_TIMEOUT(receiver.hasEnded(), kWait);
     QCOMPARE(readFile(receiver.home() + "/late.txt"), QByteArray("worth the wait"));
 }

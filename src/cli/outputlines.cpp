@@ -21,9 +21,10 @@ QString receivedLine(const ReceiveEnd& end)
            end.peer;
 }
 
-QString sentLine(const QString& path, qint64 size, const QString& peer)
+QString sentLine(const QString& path, qint64 size, const QString& peer, bool isPrivate)
 {
-    return QStringLiteral("sent") + kTab + path + kTab + QString::number(size) + kTab + peer;
+    return QStringLiteral("sent") + kTab + path + kTab + QString::number(size) + kTab + peer +
+           kTab + (isPrivate ? QStringLiteral("private") : QStringLiteral("plain"));
 }
 
 QString onlineStateLine(const QString& name, const QString& address, bool online)

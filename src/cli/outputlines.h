@@ -11,8 +11,9 @@
 
 // "received<TAB>saved path<TAB>size<TAB>peer address", for a file saved whole.
 QString receivedLine(const ReceiveEnd& end);
-// "sent<TAB>path<TAB>size<TAB>peer address", for a file the receiver confirmed whole.
-QString sentLine(const QString& path, qint64 size, const QString& peer);
+// "sent<TAB>path<TAB>size<TAB>peer address<TAB>private" (or "plain"), for a file the
+// receiver confirmed whole.
+QString sentLine(const QString& path, qint64 size, const QString& peer, bool isPrivate);
 
 // "online<TAB>name<TAB>address" or "offline<TAB>name<TAB>address".
 // chat<TAB>name<TAB>address<TAB>text, with the text's line breaks shown as the window

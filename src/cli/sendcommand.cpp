@@ -24,6 +24,8 @@ SendCommand::SendCommand(const QHostAddress& bindAddress, const Peer& peer, cons
                 status_ = status;
                 detail_ = detail;
             });
+    connect(&sender_, &FileSender::privacyKnown, this,
+            [this](bool isPrivate) { sentPrivately_ = isPrivate; });
     connect(&sender_, &FileSender::progressed, this,
             [this](qint64 confirmed, qint64 size) { console_.progress().update(confirmed, size); });
     connect(&sender_, &FileSender::speedTicked, this, [this](qint64 bytes, int seconds) {
@@ -51,6 +53,7 @@ void SendCommand::rowStarted(int, int, const QString& path, const QString&, qint
 {
     status_.clear();
     detail_.clear();
+    sentPrivately_ = false;
     console_.progress().begin(QFileInfo(path).fileName());
     console_.progress().update(0, size);
 }
@@ -65,7 +68,7 @@ void SendCommand::rowFinished(int, const QString& path, qint64 size, const QStri
                               SendOutcome outcome)
 {
     if (outcome == SendOutcome::Sent) {
-        console_.printLine(sentLine(path, size, host));
+        console_.printLine(sentLine(path, size, host, sentPrivately_));
         return;
     }
     allSent_ = false;

@@ -36,6 +36,7 @@ private:
     QString to_;
     QString status_; // the sender's last words on the file in progress
     QString detail_;
+    bool sentPrivately_ = false; // how the file in hand goes
     bool allSent_ = true;
     bool toldHostNotFound_ = false;
 };

@@ -39,6 +39,8 @@ ServeCommand::ServeCommand(SettingsStore& settings, RandomSource& random, const 
                 for (const ChatLine& line : lines)
                     console_.printLine(chatLine(line.name, line.address, line.text));
             });
+    connect(&station_.sender(), &FileSender::privacyKnown, this,
+            [this](bool isPrivate) { sentPrivately_ = isPrivate; });
     connect(&station_.waiting().delivery(), &SendBatch::rowFinished, this,
             &ServeCommand::deliveryEnded);
     connect(&station_, &Station::problem, this,
@@ -76,7 +78,7 @@ void ServeCommand::deliveryEnded(int, const QString& path, qint64 size, const QS
                                  SendOutcome outcome)
 {
     if (outcome == SendOutcome::Sent)
-        console_.printLine(sentLine(path, size, host));
+        console_.printLine(sentLine(path, size, host, sentPrivately_));
     else
         console_.printProblem(sendProblem(path, host, outcome, {}, {}));
 }

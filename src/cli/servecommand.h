@@ -26,6 +26,7 @@ private:
                        SendOutcome outcome);
 
     Station station_;
+    bool sentPrivately_ = false; // how the file in hand goes
     Console& console_;
     bool stopping_ = false;
 };

@@ -1,10 +1,12 @@
 #include "window/senderpanel.h"
 
+#include "addressbook/peerkeys.h"
 #include "transfer/speedtext.h"
 #include "transfer/timelefttext.h"
 #include "window/dialogs.h"
 #include "window/mainlayout.h"
 #include "window/peertextview.h"
+#include "window/privacymark.h"
 #include "window/transferprogress.h"
 
 #include <QLabel>
@@ -22,6 +24,15 @@ SenderPanel::SenderPanel(const MainUi& ui, FileSender& sender, Dialogs& dialogs,
     connect(&sender, &FileSender::readFailed, this, &SenderPanel::sendFileFailed);
     connect(&sender, &FileSender::speedTicked, this, &SenderPanel::TimerSendSpeed_Timer);
     connect(&sender, &FileSender::finished, this, &SenderPanel::finished);
+    connect(&sender, &FileSender::privacyKnown, this, [this](bool isPrivate, const QString& name) {
+        if (isPrivate)
+            ui_.sendPrivacyMark->showPrivate(name);
+        else
+            ui_.sendPrivacyMark->showPlain();
+    });
+    connect(&sender, &FileSender::keyChanged, this, [this](const QString& name) {
+        dialogs_.notice(keyChangedMessage(name, QStringLiteral("nothing was sent")));
+    });
 }
 
 void SenderPanel::showStatus(const QString& text, const QString& toolTip)
@@ -68,4 +79,5 @@ void SenderPanel::resetPanel()
     ui_.LABprogressSend->setText(QStringLiteral("0 %"));
     ui_.LABsendSpeed->setText(QStringLiteral("0 K per second"));
     ui_.ProgressSend->setValue(0);
+    ui_.sendPrivacyMark->clear();
 }

@@ -42,9 +42,9 @@ void Presence::announce()
     sendToEveryone(presenceDatagram());
 }
 
-void Presence::sendLine(const QString& text)
+void Presence::sendLine(const QString& text, const QSet<QString>& except)
 {
-    sendToEveryone(chatDatagram(text));
+    sendToEveryone(chatDatagram(text), except);
 }
 
 void Presence::readDatagrams()
@@ -83,8 +83,9 @@ void Presence::readDatagrams()
         Q_EMIT chatReceived(lines);
 }
 
-void Presence::sendToEveryone(const QByteArray& payload)
+void Presence::sendToEveryone(const QByteArray& payload, const QSet<QString>& except)
 {
     for (int slot = 0; slot < book_.count(); ++slot)
-        socket_.send(payload, book_.entry(slot).IPaddress, kDatagramPort);
+        if (!except.contains(book_.entry(slot).IPaddress))
+            socket_.send(payload, book_.entry(slot).IPaddress, kDatagramPort);
 }

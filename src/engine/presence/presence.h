@@ -4,6 +4,7 @@
 
 #include <QList>
 #include <QObject>
+#include <QSet>
 #include <QTimer>
 
 #include <chrono>
@@ -48,8 +49,8 @@ public:
     // period. The timer calls it; a test may too.
     void announce();
 
-    // Sends one chat line to everyone in the address book.
-    void sendLine(const QString& text);
+    // Sends one chat line to everyone in the address book but the addresses in except.
+    void sendLine(const QString& text, const QSet<QString>& except = {});
 
 Q_SIGNALS:
     void peerOnline(const QString& name, const QString& address);
@@ -60,7 +61,7 @@ Q_SIGNALS:
 
 private:
     void readDatagrams();
-    void sendToEveryone(const QByteArray& payload);
+    void sendToEveryone(const QByteArray& payload, const QSet<QString>& except = {});
 
     const AddressBook& book_;
     QTimer announcer_;

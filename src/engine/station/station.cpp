@@ -4,6 +4,7 @@
 #include "identity/privateidentity.h"
 #include "platform/receiversettings.h"
 #include "platform/settingsstore.h"
+#include "secure/privatechat.h"
 
 #include <QDateTime>
 #include <QDir>
@@ -42,6 +43,7 @@ std::optional<QString> Station::openIdentity()
     if (const QString* problem = std::get_if<QString>(&opened))
         return *problem;
     identity_ = std::move(std::get<Identity>(opened));
+    sender_.setPrivacy(&*identity_, &keys_);
     return std::nullopt;
 }
 
@@ -83,6 +85,31 @@ void Station::sendWhenOnline(const QString& address, const QStringList& paths, b
     waiting_.add(address, paths);
     if (online)
         waiting_.personOnline(address);
+}
+
+void Station::sendChat(const QString& text)
+{
+    QSet<QString> keyed;
+    for (int slot = 0; slot < book_.count(); ++slot) {
+        const AddressBookEntry& entry = book_.entry(slot);
+        if (entry.Key.isEmpty() || keyed.contains(entry.IPaddress))
+            continue;
+        keyed.insert(entry.IPaddress);
+        if (!identity_) {
+            Q_EMIT problem(
+                QStringLiteral("(not delivered to %1: private transfers are off)").arg(entry.Name));
+            continue;
+        }
+        auto* chat = new PrivateChat(*identity_, keys_, bindAddress_, this);
+        connect(chat, &PrivateChat::done, this,
+                [this, chat, name = entry.Name](const QString& why) {
+                    chat->deleteLater();
+                    if (!why.isEmpty())
+                        Q_EMIT problem(QStringLiteral("(not delivered to %1: %2)").arg(name, why));
+                });
+        chat->send(entry.IPaddress, text);
+    }
+    presence_.sendLine(text, keyed);
 }
 
 void Station::storeKeys()

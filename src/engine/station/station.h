@@ -69,6 +69,9 @@ public:
     void setOnlyKnownSenders(bool only, bool store);
     // Sends paths to address as soon as it is heard online, at once when online already.
     void sendWhenOnline(const QString& address, const QStringList& paths, bool online);
+    // Sends a chat line to everyone in the address book: privately to those whose key is
+    // known, as a datagram to the others. A line that does not arrive is told by problem().
+    void sendChat(const QString& text);
 
 Q_SIGNALS:
     // A file arrived whole and is in the history.

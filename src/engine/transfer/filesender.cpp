@@ -1,269 +1,94 @@
 #include "transfer/filesender.h"
 
-#include "platform/randomsource.h"
-#include "platform/socketerror.h"
-#include "transfer/localport.h"
-#include "transfer/protocol.h"
-
-#include <QFileInfo>
-
-namespace
-{
-
-// How many local ports are drawn for one file before the system is left to choose.
-constexpr int kPortDraws = 4;
-
-} // namespace
+#include "addressbook/peerkeys.h"
+#include "secure/privatesender.h"
 
 FileSender::FileSender(RandomSource& random, const QHostAddress& bindAddress, QObject* parent)
-    : QObject(parent), random_(random), bindAddress_(bindAddress)
+    : QObject(parent), plain_(random, bindAddress, this), bindAddress_(bindAddress)
 {
-    idle_.setSingleShot(true);
-    idle_.setInterval(kIdleTimeout);
-    connect(&idle_, &QTimer::timeout, this, [this] {
-        showStatus(
-            QStringLiteral("Closed: no answer for %1 seconds")
-                .arg(std::chrono::duration_cast<std::chrono::seconds>(idle_.intervalAsDuration())
-                         .count()));
-        end(SendOutcome::NotSent);
-    });
-    retry_.setSingleShot(true);
-    connect(&retry_, &QTimer::timeout, this, &FileSender::connectSocket);
-    connect(&speed_, &SpeedMeter::ticked, this, &FileSender::speedTicked);
+    forward(plain_);
 }
 
-FileSender::~FileSender()
+FileSender::~FileSender() = default;
+
+template <typename Sender> void FileSender::forward(Sender& sender)
 {
-    cancel();
+    connect(&sender, &Sender::statusChanged, this, &FileSender::statusChanged);
+    connect(&sender, &Sender::progressed, this, &FileSender::progressed);
+    connect(&sender, &Sender::readFailed, this, &FileSender::readFailed);
+    connect(&sender, &Sender::speedTicked, this, &FileSender::speedTicked);
+    connect(&sender, &Sender::finished, this, &FileSender::finished);
+}
+
+void FileSender::setIdleTimeout(std::chrono::milliseconds timeout)
+{
+    idleTimeout_ = timeout;
+    plain_.setIdleTimeout(timeout);
+    if (private_)
+        private_->setIdleTimeout(timeout);
 }
 
 void FileSender::setRefusalRetries(int count, std::chrono::milliseconds longestWait)
 {
-    retriesAllowed_ = count;
+    retries_ = count;
     longestRetryWait_ = longestWait;
+    plain_.setRefusalRetries(count, longestWait);
+    if (private_)
+        private_->setRetries(count, longestWait);
+}
+
+void FileSender::setPrivacy(const Identity* identity, PeerKeys* keys)
+{
+    private_.reset();
+    keys_ = keys;
+    if (!identity || !keys)
+        return;
+    private_ = std::make_unique<PrivateSender>(*identity, *keys, bindAddress_);
+    private_->setParent(this);
+    private_->setIdleTimeout(idleTimeout_);
+    private_->setRetries(retries_, longestRetryWait_);
+    forward(*private_);
+    connect(private_.get(), &PrivateSender::privacyKnown, this, &FileSender::privacyKnown);
+    connect(private_.get(), &PrivateSender::keyChanged, this, &FileSender::keyChanged);
+    connect(private_.get(), &PrivateSender::plainOnly, this, [this](const QString& host) {
+        plainHosts_.insert(host);
+        sendPlain();
+    });
+}
+
+bool FileSender::isBusy() const
+{
+    return plain_.isBusy() || (private_ && private_->isBusy());
 }
 
 void FileSender::send(const QString& path, qint64 size, const QString& host)
 {
-    retry_.stop();
-    release();
     path_ = path;
     size_ = size;
     host_ = host;
-    retriesLeft_ = retriesAllowed_;
-    portDrawsLeft_ = kPortDraws;
-    connectSocket();
+    if (!private_ || plainHosts_.contains(host)) {
+        sendPlain();
+        return;
+    }
+    // Someone whose key is known is only ever sent to privately.
+    private_->send(path, size, host, !keys_->hasKey(host));
+}
+
+void FileSender::sendPlain()
+{
+    Q_EMIT privacyKnown(false, host_);
+    plain_.send(path_, size_, host_);
 }
 
 void FileSender::cancel()
 {
-    retry_.stop();
-    speed_.stop();
-    release();
+    plain_.cancel();
+    if (private_)
+        private_->cancel();
 }
 
-quint16 FileSender::nextLocalPort()
+void FileSender::endBatch()
 {
-    if (portDrawsLeft_ == 0)
-        return 0; // the system chooses
-    --portDrawsLeft_;
-    return localPortFor(random_.next());
-}
-
-void FileSender::connectSocket()
-{
-    state_ = State::Connecting;
-    socket_ = new QTcpSocket(this);
-    // An earlier connection may still hold the port drawn; then draw again, and in the
-    // end let the system choose.
-    const QHostAddress from =
-        bindAddress_ == QHostAddress::Any ? QHostAddress(QHostAddress::AnyIPv4) : bindAddress_;
-    localPort_ = nextLocalPort();
-    while (!socket_->bind(from, localPort_, QAbstractSocket::ReuseAddressHint) &&
-           socket_->error() == QAbstractSocket::AddressInUseError && localPort_ != 0)
-        localPort_ = nextLocalPort();
-
-    connect(socket_, &QTcpSocket::connected, this, &FileSender::connected);
-    connect(socket_, &QTcpSocket::readyRead, this, &FileSender::readArrival);
-    connect(socket_, &QTcpSocket::disconnected, this, &FileSender::peerClosed);
-    connect(socket_, &QTcpSocket::errorOccurred, this, &FileSender::socketFailed);
-    connect(socket_, &QTcpSocket::bytesWritten, this, &FileSender::sendMore);
-    socket_->connectToHost(host_, kFilePort);
-}
-
-void FileSender::dropSocket()
-{
-    QTcpSocket* socket = socket_;
-    socket_ = nullptr;
-    socket->disconnect(this);
-    socket->abort();
-    socket->deleteLater();
-}
-
-void FileSender::connected()
-{
-    // Each step waits for a short line from the other side: a header or a last block
-    // held back to gather more would only stall it.
-    socket_->setSocketOption(QAbstractSocket::LowDelayOption, 1);
-    state_ = State::AwaitingAcceptance;
-    replies_ = ReplyLineSplitter();
-    const QString bareName = QFileInfo(path_).fileName();
-    socket_->write(transferHeader(bareName.toUtf8(), size_));
-    idle_.start();
-    showStatus(QStringLiteral("Connected"));
-}
-
-void FileSender::readArrival()
-{
-    const QList<QByteArray> lines = replies_.feed(socket_->readAll());
-    for (const QByteArray& line : lines) {
-        if (state_ == State::AwaitingAcceptance)
-            accepted(); // whatever the line says
-        else if (state_ == State::Streaming)
-            countArrived(line);
-        else
-            return; // the transfer has ended
-    }
-}
-
-void FileSender::accepted()
-{
-    idle_.start();
-    state_ = State::Streaming;
-    confirmed_ = 0;
-    handed_ = 0;
-    speed_.record(0);
-    speed_.start();
-    showStatus(QStringLiteral("Sending File"));
-    // Whoever hears of it may have cancelled the transfer.
-    if (state_ != State::Streaming)
-        return;
-    file_.setFileName(path_);
-    if (!file_.open(QIODevice::ReadOnly)) {
-        sendFileFailed(file_.errorString());
-        return;
-    }
-    // Nothing to stream and nothing to count: the acceptance is the whole transfer.
-    if (size_ == 0) {
-        showStatus(QStringLiteral("File Sent"));
-        end(SendOutcome::Sent);
-        return;
-    }
-    sendMore();
-}
-
-void FileSender::sendMore()
-{
-    if (state_ != State::Streaming || !file_.isOpen())
-        return;
-    while (handed_ < size_ && socket_->bytesToWrite() < kMaxUnsentBytes) {
-        const qint64 block = std::min(kBlockBytes, size_ - handed_);
-        const QByteArray bytes = file_.read(block);
-        if (bytes.size() != block) {
-            sendFileFailed(file_.error() != QFileDevice::NoError
-                               ? file_.errorString()
-                               : QStringLiteral("The file has become shorter than it was"));
-            return;
-        }
-        socket_->write(bytes);
-        handed_ += block;
-    }
-    if (handed_ == size_)
-        file_.close();
-}
-
-void FileSender::sendFileFailed(const QString& description)
-{
-    showStatus(QStringLiteral("Not sent: ") + description);
-    Q_EMIT readFailed(description);
-    end(SendOutcome::NotSent);
-}
-
-void FileSender::countArrived(const QByteArray& line)
-{
-    const std::optional<qint64> count = parseCount(line);
-    if (!count)
-        return;
-    // Only a count that comes closer to the size is a sign of life: a receiver that
-    // repeats itself holds the transfer no longer than one that says nothing.
-    if (*count > confirmed_ && *count <= size_)
-        idle_.start();
-    confirmed_ = *count;
-    speed_.record(confirmed_);
-    Q_EMIT progressed(confirmed_, size_);
-    if (confirmed_ == size_ && state_ == State::Streaming) {
-        showStatus(QStringLiteral("File Sent"));
-        end(SendOutcome::Sent);
-    }
-}
-
-void FileSender::peerClosed()
-{
-    // A receiver with every place taken turns a connection away by closing it before the
-    // acceptance: that is tried again as a refusal is.
-    if (state_ == State::AwaitingAcceptance && retryLater())
-        return;
-    end(SendOutcome::PeerClosed);
-}
-
-void FileSender::socketFailed(QAbstractSocket::SocketError error)
-{
-    // The peer's ordinary close comes as an error too; the close handler takes it.
-    if (error == QAbstractSocket::RemoteHostClosedError)
-        return;
-    if (state_ == State::Connecting) {
-        // The port drawn is still taken towards this peer (an earlier connection to it
-        // lingers): connect again from another one. Qt reports the system's "address not
-        // available" at connecting as an unknown error.
-        const bool portTaken = error == QAbstractSocket::AddressInUseError ||
-                               error == QAbstractSocket::SocketAddressNotAvailableError ||
-                               error == QAbstractSocket::UnknownSocketError;
-        if (portTaken && localPort_ != 0) {
-            dropSocket();
-            connectSocket();
-            return;
-        }
-        if (error == QAbstractSocket::ConnectionRefusedError && retryLater())
-            return;
-    }
-    const SocketError shown = socketError(error, socket_ ? socket_->errorString() : QString());
-    showStatus(QStringLiteral("Error %1").arg(shown.number), shown.description);
-    end(SendOutcome::Failed);
-}
-
-bool FileSender::retryLater()
-{
-    if (retriesLeft_ <= 0)
-        return false;
-    const int done = retriesAllowed_ - retriesLeft_--;
-    idle_.stop();
-    dropSocket();
-    state_ = State::Connecting;
-    retry_.start(std::min(kFirstRetryWait * (1 << std::min(done, 16)), longestRetryWait_));
-    return true;
-}
-
-void FileSender::showStatus(const QString& text, const QString& detail)
-{
-    Q_EMIT statusChanged(text, detail);
-}
-
-void FileSender::end(SendOutcome outcome)
-{
-    if (state_ == State::Closed)
-        return;
-    // An error leaves the speed meter running, as it leaves the rest of the panel.
-    if (outcome != SendOutcome::Failed)
-        speed_.stop();
-    release();
-    Q_EMIT finished(outcome);
-}
-
-void FileSender::release()
-{
-    idle_.stop();
-    file_.close();
-    state_ = State::Closed;
-    if (socket_)
-        dropSocket();
+    if (private_)
+        private_->endBatch();
 }

@@ -1,118 +1,85 @@
 #pragma once
 
-#include "transfer/replylines.h"
-#include "transfer/speedmeter.h"
+#include "transfer/plainsender.h"
+#include "transfer/sendoutcome.h"
 
-#include <QFile>
 #include <QHostAddress>
 #include <QObject>
-#include <QPointer>
-#include <QTcpSocket>
-#include <QTimer>
+#include <QSet>
 
 #include <chrono>
+#include <memory>
 
+class Identity;
+class PeerKeys;
+class PrivateSender;
 class RandomSource;
 
-// How the transfer of one file ended.
-enum class SendOutcome {
-    Sent,       // the receiver counted every byte
-    PeerClosed, // the receiver closed the connection first
-    NotSent,    // the file could not be read, or the receiver fell silent
-    Failed,     // a socket error, a refused connection among them
-};
-
-// The sending side of one transfer: connects to a receiver, announces the file, streams
-// it once accepted and follows the receiver's counts until the last one. Every wait is a
-// state: each step runs when the event that ends its wait arrives.
+// The sender of every file: privately on port 1053 where the receiver speaks the private
+// protocol, on the plain port 1052 where it does not (docs/protocol.md, "Choosing the
+// port"). Without an identity everything goes plain. Files of one batch to one receiver
+// share one private connection; endBatch() closes it.
 class FileSender : public QObject
 {
     Q_OBJECT
 
 public:
-    static constexpr std::chrono::milliseconds kIdleTimeout = std::chrono::seconds(60);
-    // The file is read, and handed to the socket, this much at a time. The receiver
-    // cannot tell: the bytes on the wire are the same whatever the size of the pieces.
-    static constexpr qint64 kBlockBytes = 256 * 1024;
-    // What the socket may hold unsent. It bounds the memory a transfer takes, whatever the
-    // size of the file or the pace of the receiver.
-    static constexpr qint64 kMaxUnsentBytes = 1024 * 1024;
-
-    // Together about three seconds of refusals: 5, 10, 20 ... 320 ms, then 500 ms apart.
-    static constexpr int kRefusalRetries = 12;
-    static constexpr std::chrono::milliseconds kFirstRetryWait = std::chrono::milliseconds(5);
-    static constexpr std::chrono::milliseconds kLongestRetryWait = std::chrono::milliseconds(500);
+    static constexpr std::chrono::milliseconds kIdleTimeout = PlainSender::kIdleTimeout;
+    static constexpr int kRefusalRetries = PlainSender::kRefusalRetries;
 
     explicit FileSender(RandomSource& random, const QHostAddress& bindAddress,
                         QObject* parent = nullptr);
     // Ends a transfer in progress quietly.
     ~FileSender() override;
 
-    void setIdleTimeout(std::chrono::milliseconds timeout) { idle_.setInterval(timeout); }
-    // A receiver that has not gone back to listening yet refuses; one with every place
-    // taken closes the connection before its acceptance. Either is tried again this many
-    // times before it counts as an error: soon at first, as a receiver normally listens
-    // again, or has a place free, within moments, then less and less often, up to
-    // longestWait apart.
+    void setIdleTimeout(std::chrono::milliseconds timeout);
+    // As PlainSender's; on the private port only a connection closed before its acceptance
+    // is tried again, a refusal never.
     void setRefusalRetries(int count, std::chrono::milliseconds longestWait);
+    // From the next file on, files go privately where they can; identity and keys must
+    // outlive the sender. A null identity sends everything plain.
+    void setPrivacy(const Identity* identity, PeerKeys* keys);
 
-    bool isBusy() const { return state_ != State::Closed || retry_.isActive(); }
-    // Sends the file at path, of the size measured before, to port 1052 of host.
-    // finished() follows once the connection is closed again, however it ended.
+    bool isBusy() const;
+    // Sends the file at path, of the size measured before, to host. finished() follows
+    // however it ended.
     void send(const QString& path, qint64 size, const QString& host);
     // Ends a transfer in progress at once, quietly: no signal, and nothing follows.
     void cancel();
+    // The batch is over: a private connection still open says BYE and closes.
+    void endBatch();
 
 Q_SIGNALS:
     // The sender panel's status: "Connected", "Sending File", "File Sent", "Error 10061"...
     // detail says more, such as an error's description; it may be empty.
     void statusChanged(const QString& status, const QString& detail);
     void progressed(qint64 confirmed, qint64 size);
-    // The file could not be read; the transfer ends NotSent.
+    // The file could not be read, or the receiver could not take it; the transfer ends
+    // NotSent.
     void readFailed(const QString& description);
     void speedTicked(qint64 bytes, int seconds);
     void finished(SendOutcome outcome);
+    // How the file in hand goes, before its "Connected": privately to name (an address
+    // book name, or the address of a stranger), or in the clear.
+    void privacyKnown(bool isPrivate, const QString& name);
+    // The receiver at address showed a key other than the one name's entry holds: nothing
+    // was sent.
+    void keyChanged(const QString& name, const QString& address);
 
 private:
-    enum class State { Closed, Connecting, AwaitingAcceptance, Streaming };
+    void sendPlain();
+    template <typename Sender> void forward(Sender& sender);
 
-    void connected();
-    void readArrival();
-    void peerClosed();
-    void socketFailed(QAbstractSocket::SocketError error);
-
-    quint16 nextLocalPort();
-    void connectSocket();
-    void dropSocket();
-    void accepted();
-    void countArrived(const QByteArray& line);
-    // Hands the socket the next blocks of the file, while it has room for them.
-    void sendMore();
-    void sendFileFailed(const QString& description);
-    // Connects again after a wait, while retries are left; false when none are.
-    bool retryLater();
-    void showStatus(const QString& text, const QString& detail = {});
-    // Closes the connection and reports how the transfer ended.
-    void end(SendOutcome outcome);
-    void release();
-
-    RandomSource& random_;
+    PlainSender plain_;
+    std::unique_ptr<PrivateSender> private_;
     QHostAddress bindAddress_;
-    QPointer<QTcpSocket> socket_;
-    QTimer idle_;
-    QTimer retry_;
-    SpeedMeter speed_{this}; // a child, so that tests can find it and tick it by hand
-    int retriesAllowed_ = kRefusalRetries;
-    int retriesLeft_ = 0;
-    std::chrono::milliseconds longestRetryWait_ = kLongestRetryWait;
-    int portDrawsLeft_ = 0;
-    quint16 localPort_ = 0;
-    State state_ = State::Closed;
-    ReplyLineSplitter replies_;
+    PeerKeys* keys_ = nullptr;
+    std::chrono::milliseconds idleTimeout_ = kIdleTimeout;
+    int retries_ = kRefusalRetries;
+    std::chrono::milliseconds longestRetryWait_ = PlainSender::kLongestRetryWait;
+    // Receivers whose private port refused: plain only, for the rest of this run.
+    QSet<QString> plainHosts_;
     QString path_;
-    QString host_;
     qint64 size_ = 0;
-    qint64 handed_ = 0;
-    qint64 confirmed_ = 0;
-    QFile file_;
+    QString host_;
 };

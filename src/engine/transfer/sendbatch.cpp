@@ -37,6 +37,7 @@ void SendBatch::sendNextRow()
         const std::optional<QString> host = peer_();
         if (!host) {
             running_ = false;
+            sender_.endBatch();
             Q_EMIT noPeer();
             Q_EMIT finished();
             return;
@@ -57,6 +58,7 @@ void SendBatch::sendNextRow()
     if (!running_)
         return;
     running_ = false;
+    sender_.endBatch();
     Q_EMIT finished();
 }
 

@@ -10,7 +10,8 @@
 #include <optional>
 
 // The files waiting to be sent, and the batch that sends them one after another, each on
-// a connection of its own. Rows stay in the queue after they are sent; only clear()
+// a plain connection of its own or all on one private connection, which the batch's end
+// closes. Rows stay in the queue after they are sent; only clear()
 // removes them.
 class SendBatch : public QObject
 {

@@ -1,0 +1,190 @@
+#include "secure/privatelink.h"
+
+#include "identity/safetycode.h"
+#include "secure/tlsconfiguration.h"
+
+namespace
+{
+
+const QString kBrokeProtocol = QStringLiteral("the receiver did not keep to the private protocol");
+
+} // namespace
+
+PrivateLink::PrivateLink(const Identity& identity, PeerKeys& keys, const QHostAddress& bindAddress,
+                         QObject* parent)
+    : QObject(parent), identity_(identity), keys_(keys), bindAddress_(bindAddress)
+{
+    idle_.setSingleShot(true);
+    idle_.setInterval(kIdleTimeout);
+    connect(&idle_, &QTimer::timeout, this, [this] {
+        const auto seconds =
+            std::chrono::duration_cast<std::chrono::seconds>(idle_.intervalAsDuration()).count();
+        release();
+        Q_EMIT silent(int(seconds));
+    });
+}
+
+PrivateLink::~PrivateLink()
+{
+    release();
+}
+
+void PrivateLink::open(const QString& host)
+{
+    release();
+    host_ = host;
+    reader_ = MessageReader();
+    state_ = State::Connecting;
+    socket_ = new QSslSocket(this);
+    socket_->setSslConfiguration(privateTlsConfiguration(identity_));
+    const QHostAddress from =
+        bindAddress_ == QHostAddress::Any ? QHostAddress(QHostAddress::AnyIPv4) : bindAddress_;
+    socket_->bind(from, 0, QAbstractSocket::ReuseAddressHint);
+    connect(socket_, &QSslSocket::encrypted, this, &PrivateLink::encrypted);
+    connect(socket_, &QSslSocket::readyRead, this, &PrivateLink::readArrival);
+    connect(socket_, &QSslSocket::disconnected, this, &PrivateLink::peerClosed);
+    connect(socket_, &QSslSocket::errorOccurred, this, &PrivateLink::socketFailed);
+    connect(socket_, &QSslSocket::bytesWritten, this, &PrivateLink::written);
+    connect(socket_, &QSslSocket::encryptedBytesWritten, this, &PrivateLink::written);
+    idle_.start();
+    socket_->connectToHostEncrypted(host, kPrivatePort);
+}
+
+void PrivateLink::write(const QByteArray& bytes)
+{
+    if (socket_)
+        socket_->write(bytes);
+}
+
+qint64 PrivateLink::unsentBytes() const
+{
+    return socket_ ? socket_->bytesToWrite() + socket_->encryptedBytesToWrite() : 0;
+}
+
+void PrivateLink::bye()
+{
+    if (!socket_)
+        return;
+    QSslSocket* socket = socket_;
+    if (state_ == State::Open)
+        socket->write(encodeMessage(MessageType::Bye));
+    socket_ = nullptr;
+    state_ = State::Closed;
+    idle_.stop();
+    socket->disconnect(this);
+    connect(socket, &QSslSocket::disconnected, socket, &QObject::deleteLater);
+    // A receiver that never reads the BYE does not keep the socket for ever.
+    QTimer::singleShot(idle_.intervalAsDuration(), socket, [socket] {
+        socket->abort();
+        socket->deleteLater();
+    });
+    socket->disconnectFromHost();
+}
+
+void PrivateLink::abort()
+{
+    release();
+}
+
+void PrivateLink::encrypted()
+{
+    const KeyCheck check = keys_.check(host_, keyOf(socket_->peerCertificate()));
+    if (check.isRefused()) {
+        release();
+        Q_EMIT keyChanged(check.name);
+        return;
+    }
+    check_ = check;
+    // Every step waits for a short message from the other side.
+    socket_->setSocketOption(QAbstractSocket::LowDelayOption, 1);
+    state_ = State::Greeting;
+    socket_->write(helloMessage());
+}
+
+void PrivateLink::readArrival()
+{
+    if (state_ != State::Greeting && state_ != State::Open)
+        return;
+    reader_.feed(socket_->readAll());
+    PrivateMessage message;
+    // Whoever hears of a message may close the link.
+    while (socket_) {
+        const MessageReader::Result result = reader_.next(message);
+        if (result == MessageReader::Result::NeedMore)
+            return;
+        if (result == MessageReader::Result::Malformed) {
+            refuse(kBrokeProtocol);
+            return;
+        }
+        take(message);
+    }
+}
+
+void PrivateLink::take(const PrivateMessage& message)
+{
+    if (message.type == MessageType::Error) {
+        const std::optional<ReasonText> reason = parseReason(message.body);
+        release();
+        Q_EMIT ended(reason && !reason->text.isEmpty() ? reason->text
+                                                       : QStringLiteral("the receiver ended"));
+        return;
+    }
+    if (state_ == State::Greeting) {
+        greeted(message);
+        return;
+    }
+    Q_EMIT arrived(message);
+}
+
+void PrivateLink::greeted(const PrivateMessage& message)
+{
+    const std::optional<Hello> hello =
+        message.type == MessageType::Hello ? parseHello(message.body) : std::nullopt;
+    if (!hello || hello->version != kPrivateVersion) {
+        refuse(kBrokeProtocol);
+        return;
+    }
+    idle_.stop();
+    state_ = State::Open;
+    Q_EMIT ready(check_);
+}
+
+void PrivateLink::refuse(const QString& why)
+{
+    socket_->write(reasonMessage(MessageType::Error, Reason::ProtocolError,
+                                 QStringLiteral("Out of turn or malformed")));
+    state_ = State::Closed; // no BYE after an ERROR
+    bye();
+    Q_EMIT ended(why);
+}
+
+void PrivateLink::socketFailed(QAbstractSocket::SocketError error)
+{
+    // The peer's ordinary close comes as an error too; the close handler takes it.
+    if (error == QAbstractSocket::RemoteHostClosedError || !socket_)
+        return;
+    const bool early = state_ != State::Open;
+    const QString description = socket_->errorString();
+    release();
+    Q_EMIT failed(error, description, early);
+}
+
+void PrivateLink::peerClosed()
+{
+    const bool early = state_ != State::Open;
+    release();
+    Q_EMIT closed(early);
+}
+
+void PrivateLink::release()
+{
+    idle_.stop();
+    state_ = State::Closed;
+    if (!socket_)
+        return;
+    QSslSocket* socket = socket_;
+    socket_ = nullptr;
+    socket->disconnect(this);
+    socket->abort();
+    socket->deleteLater();
+}

@@ -1,0 +1,90 @@
+#pragma once
+
+#include "addressbook/peerkeys.h"
+#include "secure/messagereader.h"
+
+#include <QHostAddress>
+#include <QObject>
+#include <QPointer>
+#include <QSslSocket>
+#include <QTimer>
+
+#include <chrono>
+
+class Identity;
+
+// One connection to a receiver's private port, as the sender sees it (docs/protocol.md):
+// it connects, finishes the TLS handshake, judges the receiver's key by the address book,
+// greets it and then hands on the receiver's messages. It stays open for as many
+// requests as its owner makes, until bye() or abort().
+class PrivateLink : public QObject
+{
+    Q_OBJECT
+
+public:
+    // How long a wait for the receiver may last: the handshake with the greeting, or an
+    // answer its owner waits for.
+    static constexpr std::chrono::milliseconds kIdleTimeout = std::chrono::seconds(60);
+
+    // identity and keys must outlive the link.
+    PrivateLink(const Identity& identity, PeerKeys& keys, const QHostAddress& bindAddress,
+                QObject* parent = nullptr);
+    ~PrivateLink() override;
+
+    void setIdleTimeout(std::chrono::milliseconds timeout) { idle_.setInterval(timeout); }
+    // Connects to port 1053 of host; ready() or one of the signals that end it follows.
+    void open(const QString& host);
+    bool isOpen() const { return state_ == State::Open; }
+    bool isActive() const { return state_ != State::Closed; }
+    const QString& host() const { return host_; }
+
+    void write(const QByteArray& bytes);
+    // What the connection holds unsent, in the clear or already encrypted.
+    qint64 unsentBytes() const;
+    // Waits for an answer, the idle time at most, from now.
+    void awaitAnswer() { idle_.start(); }
+    void stopWaiting() { idle_.stop(); }
+    // Ends the batch with BYE and closes once it is out; the link is free at once.
+    void bye();
+    // Closes at once, quietly.
+    void abort();
+
+Q_SIGNALS:
+    // The receiver is greeted and its key checked; check.name is empty for a stranger.
+    void ready(const KeyCheck& check);
+    void arrived(const PrivateMessage& message);
+    // The connection has room for more.
+    void written();
+    // Each of these ends the link: it is closed when they come.
+    // The receiver's key is not the one name's entry holds: nothing was sent.
+    void keyChanged(const QString& name);
+    void silent(int seconds);
+    // The receiver closed the connection, or it broke off; before ready() when early.
+    void closed(bool early);
+    void failed(QAbstractSocket::SocketError error, const QString& description, bool early);
+    // The receiver said ERROR, or broke the protocol: why says so for a person.
+    void ended(const QString& why);
+
+private:
+    enum class State { Closed, Connecting, Greeting, Open };
+
+    void encrypted();
+    void readArrival();
+    void take(const PrivateMessage& message);
+    void greeted(const PrivateMessage& message);
+    void socketFailed(QAbstractSocket::SocketError error);
+    void peerClosed();
+    // Tells the receiver of the protocol error and closes.
+    void refuse(const QString& why);
+    void release();
+
+    const Identity& identity_;
+    PeerKeys& keys_;
+    QHostAddress bindAddress_;
+    QPointer<QSslSocket> socket_;
+    QTimer idle_;
+    MessageReader reader_;
+    State state_ = State::Closed;
+    QString host_;
+    KeyCheck check_;
+};

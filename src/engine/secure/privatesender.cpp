@@ -1,0 +1,281 @@
+#include "secure/privatesender.h"
+
+#include "platform/socketerror.h"
+#include "transfer/plainsender.h"
+
+#include <QFileInfo>
+
+PrivateSender::PrivateSender(const Identity& identity, PeerKeys& keys,
+                             const QHostAddress& bindAddress, QObject* parent)
+    : QObject(parent), link_(identity, keys, bindAddress, this),
+      retriesAllowed_(PlainSender::kRefusalRetries),
+      longestRetryWait_(PlainSender::kLongestRetryWait)
+{
+    retry_.setSingleShot(true);
+    connect(&retry_, &QTimer::timeout, this, [this] { link_.open(host_); });
+    linger_.setSingleShot(true);
+    linger_.setInterval(kLinger);
+    connect(&linger_, &QTimer::timeout, &link_, &PrivateLink::bye);
+    connect(&speed_, &SpeedMeter::ticked, this, &PrivateSender::speedTicked);
+    connect(&link_, &PrivateLink::ready, this, &PrivateSender::ready);
+    connect(&link_, &PrivateLink::arrived, this, &PrivateSender::arrived);
+    connect(&link_, &PrivateLink::written, this, &PrivateSender::sendMore);
+    connect(&link_, &PrivateLink::keyChanged, this, &PrivateSender::refusedKey);
+    connect(&link_, &PrivateLink::closed, this, &PrivateSender::linkClosed);
+    connect(&link_, &PrivateLink::failed, this, &PrivateSender::linkFailed);
+    connect(&link_, &PrivateLink::silent, this, [this](int seconds) {
+        if (state_ == State::Closed)
+            return;
+        showStatus(QStringLiteral("Closed: no answer for %1 seconds").arg(seconds));
+        end(SendOutcome::NotSent, false);
+    });
+    connect(&link_, &PrivateLink::ended, this, [this](const QString& why) {
+        if (state_ == State::Closed)
+            return;
+        showStatus(QStringLiteral("Not sent: ") + why);
+        end(SendOutcome::NotSent, false);
+    });
+}
+
+PrivateSender::~PrivateSender()
+{
+    cancel();
+}
+
+void PrivateSender::setRetries(int count, std::chrono::milliseconds longestWait)
+{
+    retriesAllowed_ = count;
+    longestRetryWait_ = longestWait;
+}
+
+void PrivateSender::send(const QString& path, qint64 size, const QString& host, bool mayFallBack)
+{
+    retry_.stop();
+    linger_.stop();
+    file_.close();
+    path_ = path;
+    size_ = size;
+    mayFallBack_ = mayFallBack;
+    retriesLeft_ = retriesAllowed_;
+    if (link_.isOpen() && link_.host() == host) {
+        Q_EMIT privacyKnown(true, name_);
+        offer();
+        return;
+    }
+    link_.bye();
+    host_ = host;
+    state_ = State::Opening;
+    link_.open(host);
+}
+
+void PrivateSender::endBatch()
+{
+    linger_.stop();
+    if (state_ == State::Closed)
+        link_.bye();
+}
+
+void PrivateSender::cancel()
+{
+    retry_.stop();
+    linger_.stop();
+    speed_.stop();
+    file_.close();
+    state_ = State::Closed;
+    link_.abort();
+}
+
+void PrivateSender::ready(const KeyCheck& check)
+{
+    name_ = check.name.isEmpty() ? host_ : check.name;
+    Q_EMIT privacyKnown(true, name_);
+    if (state_ == State::Opening)
+        offer();
+}
+
+void PrivateSender::offer()
+{
+    state_ = State::AwaitingAcceptance;
+    link_.write(fileMessage(size_, QFileInfo(path_).fileName().toUtf8()));
+    link_.awaitAnswer();
+    showStatus(QStringLiteral("Connected"));
+}
+
+void PrivateSender::arrived(const PrivateMessage& message)
+{
+    const MessageType type = message.type;
+    if (state_ == State::AwaitingAcceptance && type == MessageType::Accept)
+        accepted(message.body);
+    else if (state_ == State::AwaitingAcceptance && type == MessageType::Refuse)
+        answered(SendOutcome::NotSent, QStringLiteral("Not sent: "),
+                 parseReason(message.body).value_or(ReasonText{}).text);
+    else if ((state_ == State::Streaming || state_ == State::AwaitingSaved) &&
+             type == MessageType::Count)
+        countArrived(message.body);
+    else if (state_ == State::AwaitingSaved && type == MessageType::Saved)
+        answered(SendOutcome::Sent, QStringLiteral("File Sent"));
+    else if ((state_ == State::Streaming || state_ == State::AwaitingSaved) &&
+             type == MessageType::Failed)
+        answered(SendOutcome::NotSent, QStringLiteral("Not sent: "),
+                 parseReason(message.body).value_or(ReasonText{}).text);
+    else {
+        showStatus(QStringLiteral("Not sent: the receiver did not keep to the private protocol"));
+        end(SendOutcome::NotSent, false);
+    }
+}
+
+void PrivateSender::accepted(const QByteArray& body)
+{
+    // Without the resume feature every file starts at its beginning.
+    if (parseNumber(body) != std::optional<qint64>(0)) {
+        showStatus(QStringLiteral("Not sent: the receiver did not keep to the private protocol"));
+        end(SendOutcome::NotSent, false);
+        return;
+    }
+    link_.awaitAnswer();
+    state_ = State::Streaming;
+    confirmed_ = 0;
+    handed_ = 0;
+    digest_.reset();
+    speed_.record(0);
+    speed_.start();
+    showStatus(QStringLiteral("Sending File"));
+    // Whoever hears of it may have cancelled the transfer.
+    if (state_ != State::Streaming)
+        return;
+    file_.setFileName(path_);
+    if (!file_.open(QIODevice::ReadOnly)) {
+        const QString description = file_.errorString();
+        showStatus(QStringLiteral("Not sent: ") + description);
+        Q_EMIT readFailed(description);
+        end(SendOutcome::NotSent, false);
+        return;
+    }
+    sendMore();
+}
+
+void PrivateSender::sendMore()
+{
+    if (state_ != State::Streaming || !file_.isOpen())
+        return;
+    while (handed_ < size_ && link_.unsentBytes() < kMaxUnsentBytes) {
+        const qint64 block = std::min(kBlockBytes, size_ - handed_);
+        const QByteArray bytes = file_.read(block);
+        if (bytes.size() != block) {
+            const QString description =
+                file_.error() != QFileDevice::NoError
+                    ? file_.errorString()
+                    : QStringLiteral("The file has become shorter than it was");
+            showStatus(QStringLiteral("Not sent: ") + description);
+            Q_EMIT readFailed(description);
+            // The receiver waits for bytes that will not come: only a new connection helps.
+            end(SendOutcome::NotSent, false);
+            return;
+        }
+        digest_.add(bytes);
+        link_.write(dataHeader(block) + bytes);
+        handed_ += block;
+    }
+    if (handed_ == size_)
+        sendEnd();
+}
+
+void PrivateSender::sendEnd()
+{
+    file_.close();
+    state_ = State::AwaitingSaved;
+    link_.write(endMessage(digest_.result()));
+}
+
+void PrivateSender::countArrived(const QByteArray& body)
+{
+    const std::optional<qint64> count = parseNumber(body);
+    if (!count)
+        return;
+    if (*count > confirmed_ && *count <= size_)
+        link_.awaitAnswer();
+    confirmed_ = *count;
+    speed_.record(confirmed_);
+    Q_EMIT progressed(confirmed_, size_);
+}
+
+void PrivateSender::answered(SendOutcome outcome, const QString& status, const QString& told)
+{
+    showStatus(status + told);
+    if (!told.isEmpty())
+        Q_EMIT readFailed(told);
+    end(outcome, true);
+}
+
+void PrivateSender::linkClosed(bool early)
+{
+    if (state_ == State::Closed)
+        return; // an open connection between files, closed by the receiver
+    // A receiver with every place taken closes before its acceptance, as on the plain
+    // port: that is tried again.
+    if ((state_ == State::Opening || state_ == State::AwaitingAcceptance) && retryLater())
+        return;
+    if (early && state_ == State::Opening)
+        showStatus(QStringLiteral("Not sent: the receiver closed the private connection"));
+    end(SendOutcome::PeerClosed, false);
+}
+
+void PrivateSender::linkFailed(QAbstractSocket::SocketError error, const QString& description,
+                               bool early)
+{
+    if (state_ == State::Closed)
+        return;
+    const bool refused = early && error == QAbstractSocket::ConnectionRefusedError;
+    if (refused && mayFallBack_ && state_ == State::Opening) {
+        state_ = State::Closed;
+        Q_EMIT plainOnly(host_);
+        return;
+    }
+    const SocketError shown = socketError(error, description);
+    showStatus(QStringLiteral("Error %1").arg(shown.number),
+               refused ? shown.description +
+                             QStringLiteral(". The private port refused the connection, and "
+                                            "nothing goes in the clear to someone whose key "
+                                            "is known")
+                       : shown.description);
+    end(SendOutcome::Failed, false);
+}
+
+void PrivateSender::refusedKey(const QString& name)
+{
+    showStatus(keyChangedMessage(name, QStringLiteral("nothing was sent")));
+    Q_EMIT keyChanged(name, host_);
+    end(SendOutcome::Failed, false);
+}
+
+bool PrivateSender::retryLater()
+{
+    if (retriesLeft_ <= 0)
+        return false;
+    const int done = retriesAllowed_ - retriesLeft_--;
+    link_.abort();
+    state_ = State::Opening;
+    retry_.start(PlainSender::retryWait(done, longestRetryWait_));
+    return true;
+}
+
+void PrivateSender::showStatus(const QString& text, const QString& detail)
+{
+    Q_EMIT statusChanged(text, detail);
+}
+
+void PrivateSender::end(SendOutcome outcome, bool keepLink)
+{
+    if (state_ == State::Closed)
+        return;
+    if (outcome != SendOutcome::Failed)
+        speed_.stop();
+    file_.close();
+    state_ = State::Closed;
+    link_.stopWaiting();
+    if (keepLink)
+        linger_.start();
+    else
+        link_.abort();
+    Q_EMIT finished(outcome);
+}

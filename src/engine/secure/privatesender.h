@@ -1,0 +1,97 @@
+#pragma once
+
+#include "secure/privatelink.h"
+#include "secure/sha256.h"
+#include "transfer/sendoutcome.h"
+#include "transfer/speedmeter.h"
+
+#include <QFile>
+#include <QObject>
+#include <QTimer>
+
+#include <chrono>
+
+// The sending side of the private port: sends files one after another over one
+// connection to the same receiver (docs/protocol.md), each with the SHA-256 taken while
+// reading it. The connection stays open between files and says BYE at the end of the
+// batch, or after lingering a while with nothing to send.
+class PrivateSender : public QObject
+{
+    Q_OBJECT
+
+public:
+    // An open connection with nothing to send is closed after this.
+    static constexpr std::chrono::milliseconds kLinger = std::chrono::seconds(5);
+    static constexpr qint64 kBlockBytes = 256 * 1024; // one DATA message
+    static constexpr qint64 kMaxUnsentBytes = 1024 * 1024;
+
+    // identity and keys must outlive the sender.
+    PrivateSender(const Identity& identity, PeerKeys& keys, const QHostAddress& bindAddress,
+                  QObject* parent = nullptr);
+    ~PrivateSender() override;
+
+    void setIdleTimeout(std::chrono::milliseconds timeout) { link_.setIdleTimeout(timeout); }
+    // A connection closed before the file's acceptance is tried again, as the plain
+    // sender tries a refusal again.
+    void setRetries(int count, std::chrono::milliseconds longestWait);
+    void setLinger(std::chrono::milliseconds linger) { linger_.setInterval(linger); }
+
+    bool isBusy() const { return state_ != State::Closed || retry_.isActive(); }
+    // Sends the file at path, of the size measured before, to port 1053 of host, on the
+    // connection open to host if there is one. When the port refuses the connection and
+    // mayFallBack, plainOnly() follows instead of finished(); otherwise that is an error.
+    void send(const QString& path, qint64 size, const QString& host, bool mayFallBack);
+    // The batch is over: an open connection says BYE and closes.
+    void endBatch();
+    // Ends a transfer in progress at once, quietly, and closes the connection.
+    void cancel();
+
+Q_SIGNALS:
+    // As FileSender's.
+    void statusChanged(const QString& status, const QString& detail);
+    void progressed(qint64 confirmed, qint64 size);
+    void readFailed(const QString& description);
+    void speedTicked(qint64 bytes, int seconds);
+    void finished(SendOutcome outcome);
+    void privacyKnown(bool isPrivate, const QString& name);
+    void keyChanged(const QString& name, const QString& address);
+    // Port 1053 of host refused the connection: it speaks the plain protocol only.
+    void plainOnly(const QString& host);
+
+private:
+    enum class State { Closed, Opening, AwaitingAcceptance, Streaming, AwaitingSaved };
+
+    void ready(const KeyCheck& check);
+    void offer();
+    void arrived(const PrivateMessage& message);
+    void accepted(const QByteArray& body);
+    void sendMore();
+    void sendEnd();
+    void countArrived(const QByteArray& body);
+    void answered(SendOutcome outcome, const QString& status, const QString& told = {});
+    void linkClosed(bool early);
+    void linkFailed(QAbstractSocket::SocketError error, const QString& description, bool early);
+    void refusedKey(const QString& name);
+    bool retryLater();
+    void showStatus(const QString& text, const QString& detail = {});
+    // The file in hand ended; keepLink leaves the connection open for the next one.
+    void end(SendOutcome outcome, bool keepLink);
+
+    PrivateLink link_;
+    QTimer retry_;
+    QTimer linger_;
+    SpeedMeter speed_{this};
+    Sha256 digest_;
+    QFile file_;
+    State state_ = State::Closed;
+    int retriesAllowed_ = 0;
+    int retriesLeft_ = 0;
+    std::chrono::milliseconds longestRetryWait_{0};
+    bool mayFallBack_ = false;
+    QString path_;
+    QString host_;
+    QString name_; // the receiver's, as privacyKnown() tells it
+    qint64 size_ = 0;
+    qint64 handed_ = 0;
+    qint64 confirmed_ = 0;
+};

@@ -1,0 +1,96 @@
+#pragma once
+
+#include "identity/identity.h"
+#include "secure/messagereader.h"
+#include "secure/privatemessage.h"
+#include "secure/sha256.h"
+#include "secure/tlsconfiguration.h"
+
+#include <QList>
+#include <QSslSocket>
+#include <QTcpServer>
+#include <QTemporaryDir>
+
+#include <memory>
+
+// A receiver on the private port with an identity of its own: it answers the sender as
+// docs/protocol.md says, keeping every file and chat line, and fails files when told to.
+class PrivateReceiver : public QTcpServer
+{
+public:
+    struct File {
+        QByteArray name;
+        QByteArray content;
+        bool digestMatched = false;
+    };
+
+    PrivateReceiver() : identity_(Identity::open(dir_.path(), nullptr)) {}
+
+    bool start(const QHostAddress& address) { return identity_ && listen(address, kPrivatePort); }
+    QByteArray key() const { return identity_->key(); }
+
+    int connections = 0;
+    QList<MessageType> seen; // every message of every sender, in order
+    QList<File> files;
+    QStringList chats;
+    int byes = 0;
+    bool failFiles = false; // answers each END with FAILED reason 4
+
+protected:
+    void incomingConnection(qintptr descriptor) override
+    {
+        ++connections;
+        auto* socket = new QSslSocket(this);
+        socket->setSocketDescriptor(descriptor);
+        socket->setSslConfiguration(privateTlsConfiguration(*identity_));
+        auto reader = std::make_shared<MessageReader>();
+        auto digest = std::make_shared<Sha256>();
+        QObject::connect(socket, &QSslSocket::readyRead, socket, [=] {
+            reader->feed(socket->readAll());
+            PrivateMessage message;
+            while (reader->next(message) == MessageReader::Result::Message)
+                answer(*socket, *digest, message);
+        });
+        socket->startServerEncryption();
+    }
+
+private:
+    void answer(QSslSocket& socket, Sha256& digest, const PrivateMessage& message)
+    {
+        seen.append(message.type);
+        switch (message.type) {
+        case MessageType::Hello:
+            socket.write(helloMessage());
+            break;
+        case MessageType::File:
+            files.append({parseFileOffer(message.body)->path, {}, false});
+            digest.reset();
+            socket.write(acceptMessage(0));
+            break;
+        case MessageType::Data:
+            files.last().content += message.body;
+            digest.add(message.body);
+            socket.write(countMessage(files.last().content.size()));
+            break;
+        case MessageType::End:
+            files.last().digestMatched = digest.result() == message.body;
+            socket.write(failFiles ? reasonMessage(MessageType::Failed, Reason::DigestMismatch,
+                                                   QStringLiteral("The bytes do not match"))
+                                   : encodeMessage(MessageType::Saved));
+            break;
+        case MessageType::Chat:
+            chats.append(*parseChat(message.body));
+            socket.write(encodeMessage(MessageType::Heard));
+            break;
+        case MessageType::Bye:
+            ++byes;
+            socket.disconnectFromHost();
+            break;
+        default:
+            break;
+        }
+    }
+
+    QTemporaryDir dir_;
+    std::optional<Identity> identity_;
+};

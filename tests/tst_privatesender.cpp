@@ -1,0 +1,246 @@
+#include "addressbook/addressbook.h"
+#include "addressbook/peerkeys.h"
+#include "secure/privatechat.h"
+#include "support/enginefakes.h"
+#include "support/privatereceiver.h"
+#include "support/rawreceiver.h"
+#include "support/senderwatch.h"
+#include "support/testfiles.h"
+#include "transfer/protocol.h"
+
+#include <QDir>
+#include <QSignalSpy>
+#include <QtTest>
+
+namespace
+{
+
+const QHostAddress kMe(QStringLiteral("127.0.7.1"));
+constexpr int kWait = 10000;
+
+} // namespace
+
+class TestPrivateSender : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void init();
+    void cleanup();
+
+    void batchGoesOverOneConnectionWithItsDigests();
+    void changedKeySendsNothing();
+    void keyedEntryNeverFallsBackToPlain();
+    void plainOnlyPeerGetsTodaysBytesAndIsRemembered();
+    void failedDigestIsNotSent();
+    void chatLineGoesPrivatelyOrIsToldNotDelivered();
+
+private:
+    QString makeFile(const QString& name, const QByteArray& content);
+    void sendAll(const QString& host);
+    // Accepts each plain connection and counts it whole.
+    void answerPlainly(RawReceiver& peer);
+
+    std::unique_ptr<QTemporaryDir> dir_;
+    std::optional<Identity> identity_;
+    ScriptedRandom random_;
+    AddressBook book_;
+    std::unique_ptr<PeerKeys> keys_;
+    std::unique_ptr<FileSender> sender_;
+    std::unique_ptr<SendBatch> batch_;
+    std::unique_ptr<SenderWatch> watch_;
+};
+
+void TestPrivateSender::init()
+{
+    dir_ = std::make_unique<QTemporaryDir>();
+    identity_ = Identity::open(dir_->path(), nullptr);
+    QVERIFY(identity_);
+    book_ = AddressBook();
+    keys_ = std::make_unique<PeerKeys>(book_);
+    sender_ = std::make_unique<FileSender>(random_, kMe);
+    sender_->setRefusalRetries(0, std::chrono::milliseconds(10));
+    sender_->setPrivacy(&*identity_, keys_.get());
+    batch_ = std::make_unique<SendBatch>(*sender_);
+    watch_ = std::make_unique<SenderWatch>(*sender_, *batch_);
+}
+
+void TestPrivateSender::cleanup()
+{
+    watch_.reset();
+    batch_.reset();
+    sender_.reset();
+    keys_.reset();
+    dir_.reset();
+}
+
+QString TestPrivateSender::makeFile(const QString& name, const QByteArray& content)
+{
+    const QString path = QDir(dir_->path()).filePath(name);
+    if (!writeFile(path, content))
+        qFatal("cannot write %s", qPrintable(path));
+    batch_->append(path);
+    return path;
+}
+
+void TestPrivateSender::sendAll(const QString& host)
+{
+    batch_->start([host] { return std::optional<QString>(host); });
+}
+
+void TestPrivateSender::answerPlainly(RawReceiver& peer)
+{
+    QObject::connect(&peer.server, &QTcpServer::newConnection, &peer.server, [&peer] {
+        QTcpSocket* socket = peer.last().socket;
+        QObject::connect(socket, &QTcpSocket::readyRead, socket, [socket, &peer] {
+            const QByteArray& received = peer.last().received;
+            const qsizetype headerEnd = received.indexOf("\r\n");
+            const qint64 size = received
+                                    .mid(received.lastIndexOf('#', headerEnd) + 1,
+                                         headerEnd - received.lastIndexOf('#', headerEnd) - 1)
+                                    .toLongLong();
+            if (received.size() == headerEnd + 2)
+                socket->write("OK\n");
+            else if (received.size() == headerEnd + 2 + size)
+                socket->write(QByteArray::number(size) + "\n");
+        });
+    });
+}
+
+void TestPrivateSender::batchGoesOverOneConnectionWithItsDigests()
+{
+    const QHostAddress peer(QStringLiteral("127.0.7.2"));
+    PrivateReceiver receiver;
+    QVERIFY(receiver.start(peer));
+    book_.append(QStringLiteral("Anna"), peer.toString());
+    QSignalSpy privacy(sender_.get(), &FileSender::privacyKnown);
+    const QByteArray big = someBytes(600 * 1024); // several DATA messages
+    makeFile(QStringLiteral("big.bin"), big);
+    makeFile(QStringLiteral("empty.txt"), {});
+    makeFile(QStringLiteral("brief été.txt"), "hello");
+    sendAll(peer.toString());
+
+    QTRY_VERIFY_WITH_TIMEOUT(!batch_->isRunning(), kWait);
+    QCOMPARE(watch_->outcomes, QList<SendOutcome>(3, SendOutcome::Sent));
+    QCOMPARE(watch_->status, QStringLiteral("File Sent"));
+    QCOMPARE(receiver.connections, 1);
+    QCOMPARE(receiver.files.size(), 3);
+    QCOMPARE(receiver.files[0].content, big);
+    QCOMPARE(receiver.files[1].content, QByteArray());
+    QCOMPARE(receiver.files[2].name, QStringLiteral("brief été.txt").toUtf8());
+    for (const PrivateReceiver::File& file : receiver.files)
+        QVERIFY(file.digestMatched);
+    QTRY_COMPARE_WITH_TIMEOUT(receiver.byes, 1, kWait);
+    QCOMPARE(book_.entry(0).Key, receiver.key()); // pinned on first contact
+    QCOMPARE(privacy.size(), 3);
+    QCOMPARE(privacy.first(), (QVariantList{true, QStringLiteral("Anna")}));
+}
+
+void TestPrivateSender::changedKeySendsNothing()
+{
+    const QHostAddress peer(QStringLiteral("127.0.7.3"));
+    PrivateReceiver receiver;
+    QVERIFY(receiver.start(peer));
+    book_.append(QStringLiteral("Anna"), peer.toString());
+    book_.setKey(0, QByteArray(32, 'k'));
+    QSignalSpy changed(sender_.get(), &FileSender::keyChanged);
+    makeFile(QStringLiteral("secret.txt"), "secret");
+    sendAll(peer.toString());
+
+    QTRY_VERIFY_WITH_TIMEOUT(!batch_->isRunning(), kWait);
+    QCOMPARE(watch_->outcomes, QList<SendOutcome>{SendOutcome::Failed});
+    QCOMPARE(watch_->status,
+             keyChangedMessage(QStringLiteral("Anna"), QStringLiteral("nothing was sent")));
+    QCOMPARE(changed.size(), 1);
+    QCOMPARE(changed.first(), (QVariantList{QStringLiteral("Anna"), peer.toString()}));
+    QVERIFY(!receiver.seen.contains(MessageType::File));
+    QCOMPARE(book_.entry(0).Key, QByteArray(32, 'k'));
+}
+
+void TestPrivateSender::keyedEntryNeverFallsBackToPlain()
+{
+    const QHostAddress peer(QStringLiteral("127.0.7.4"));
+    RawReceiver plain;
+    QVERIFY(plain.listen(peer, kFilePort));
+    book_.append(QStringLiteral("Anna"), peer.toString());
+    book_.setKey(0, QByteArray(32, 'k'));
+    makeFile(QStringLiteral("secret.txt"), "secret");
+    sendAll(peer.toString());
+
+    QTRY_VERIFY_WITH_TIMEOUT(!batch_->isRunning(), kWait);
+    QCOMPARE(watch_->outcomes, QList<SendOutcome>{SendOutcome::Failed});
+    QCOMPARE(watch_->status, QStringLiteral("Error 10061"));
+    QVERIFY2(watch_->detail.contains(QStringLiteral("nothing goes in the clear")),
+             qPrintable(watch_->detail));
+    QCOMPARE(plain.count(), 0);
+}
+
+void TestPrivateSender::plainOnlyPeerGetsTodaysBytesAndIsRemembered()
+{
+    const QHostAddress peer(QStringLiteral("127.0.7.5"));
+    RawReceiver plain;
+    QVERIFY(plain.listen(peer, kFilePort));
+    answerPlainly(plain);
+    QSignalSpy privacy(sender_.get(), &FileSender::privacyKnown);
+    makeFile(QStringLiteral("a.txt"), "hello");
+    sendAll(peer.toString());
+    QTRY_VERIFY_WITH_TIMEOUT(!batch_->isRunning(), kWait);
+    QCOMPARE(watch_->outcomes, QList<SendOutcome>{SendOutcome::Sent});
+    QCOMPARE(plain.last().received, QByteArray("FILENAME a.txt #5\r\nhello"));
+    QCOMPARE(privacy.last(), (QVariantList{false, peer.toString()}));
+
+    // The private port opens now, but this run already knows the peer as plain.
+    PrivateReceiver receiver;
+    QVERIFY(receiver.start(peer));
+    batch_->clear();
+    makeFile(QStringLiteral("b.txt"), "again");
+    sendAll(peer.toString());
+    QTRY_VERIFY_WITH_TIMEOUT(!batch_->isRunning(), kWait);
+    QCOMPARE(watch_->outcomes, (QList<SendOutcome>{SendOutcome::Sent, SendOutcome::Sent}));
+    QCOMPARE(plain.count(), 2);
+    QCOMPARE(plain.last().received, QByteArray("FILENAME b.txt #5\r\nagain"));
+    QCOMPARE(receiver.connections, 0);
+}
+
+void TestPrivateSender::failedDigestIsNotSent()
+{
+    const QHostAddress peer(QStringLiteral("127.0.7.6"));
+    PrivateReceiver receiver;
+    QVERIFY(receiver.start(peer));
+    receiver.failFiles = true;
+    makeFile(QStringLiteral("a.txt"), "hello");
+    makeFile(QStringLiteral("b.txt"), "world");
+    sendAll(peer.toString());
+
+    QTRY_VERIFY_WITH_TIMEOUT(!batch_->isRunning(), kWait);
+    QCOMPARE(watch_->outcomes, QList<SendOutcome>(2, SendOutcome::NotSent));
+    QCOMPARE(watch_->status, QStringLiteral("Not sent: The bytes do not match"));
+    QCOMPARE(watch_->readFailures.size(), 2);
+    QCOMPARE(receiver.connections, 1); // the connection goes on to the next file
+}
+
+void TestPrivateSender::chatLineGoesPrivatelyOrIsToldNotDelivered()
+{
+    const QHostAddress peer(QStringLiteral("127.0.7.7"));
+    PrivateReceiver receiver;
+    QVERIFY(receiver.start(peer));
+    book_.append(QStringLiteral("Anna"), peer.toString());
+    PrivateChat heard(*identity_, *keys_, kMe);
+    QSignalSpy heardDone(&heard, &PrivateChat::done);
+    heard.send(peer.toString(), QStringLiteral("hi <b>Anna</b>"));
+    QTRY_COMPARE_WITH_TIMEOUT(heardDone.size(), 1, kWait);
+    QCOMPARE(heardDone.first().first().toString(), QString());
+    QCOMPARE(receiver.chats, QStringList{QStringLiteral("hi <b>Anna</b>")});
+    QTRY_COMPARE_WITH_TIMEOUT(receiver.byes, 1, kWait);
+
+    book_.setKey(0, QByteArray(32, 'k'));
+    PrivateChat refused(*identity_, *keys_, kMe);
+    QSignalSpy refusedDone(&refused, &PrivateChat::done);
+    refused.send(peer.toString(), QStringLiteral("are you there?"));
+    QTRY_COMPARE_WITH_TIMEOUT(refusedDone.size(), 1, kWait);
+    QCOMPARE(refusedDone.first().first().toString(), QStringLiteral("Anna's key has changed"));
+    QCOMPARE(receiver.chats.size(), 1);
+}
+
+QTEST_GUILESS_MAIN(TestPrivateSender)
+#include "tst_privatesender.moc"
