@@ -5,16 +5,27 @@
 #include "platform/localaddress.h"
 #include "platform/socketerror.h"
 #include "presence/datagram.h"
+#include "secure/privatechat.h"
 
 ChatCommand::ChatCommand(const QHostAddress& bindAddress, const Peer& peer, const QString& to,
                          const QString& text, Console& console, QObject* parent)
-    : Command(parent), bindAddress_(bindAddress), peer_(peer), to_(to),
+    : Command(parent), bindAddress_(bindAddress), peer_(peer), to_(to), text_(text),
       payload_(chatDatagram(text)), console_(console)
 {
 }
 
+ChatCommand::~ChatCommand() = default;
+
+void ChatCommand::setPrivacy(const Identity* identity, PeerKeys* keys)
+{
+    identity_ = identity;
+    keys_ = keys;
+}
+
 std::optional<int> ChatCommand::start()
 {
+    if (keys_ && keys_->hasKey(peer_.host))
+        return sendPrivately();
     // From the chat port, as a window would send it; from any port when that is taken,
     // by a window on this computer for one.
     if (!socket_.bind(bindAddress_, kDatagramPort) && !socket_.bind(bindAddress_, 0)) {
@@ -33,6 +44,7 @@ std::optional<int> ChatCommand::start()
 
 void ChatCommand::stop()
 {
+    private_.reset();
     QHostInfo::abortHostLookup(lookup_);
     Q_EMIT finished(kExitNotDone);
 }
@@ -46,6 +58,26 @@ void ChatCommand::hostLookedUp(const QHostInfo& info)
         return;
     }
     Q_EMIT finished(sendTo(address));
+}
+
+// A person whose key is known is only ever spoken to privately.
+std::optional<int> ChatCommand::sendPrivately()
+{
+    if (!identity_) {
+        console_.printProblem(QStringLiteral("chat line not sent to %1: private transfers are "
+                                             "off, and %1 is only spoken to privately")
+                                  .arg(to_));
+        return kExitNotDone;
+    }
+    private_ = std::make_unique<PrivateChat>(*identity_, *keys_, bindAddress_);
+    connect(private_.get(), &PrivateChat::done, this, [this](const QString& problem) {
+        if (!problem.isEmpty())
+            console_.printProblem(
+                QStringLiteral("chat line not sent to %1: %2").arg(peer_.host, problem));
+        Q_EMIT finished(problem.isEmpty() ? kExitDone : kExitNotDone);
+    });
+    private_->send(peer_.host, text_);
+    return std::nullopt;
 }
 
 int ChatCommand::sendTo(const QHostAddress& address)

@@ -156,6 +156,8 @@ int runSubcommand(const CommandLine& line, Console& console)
     const std::unique_ptr<Command> command = makeCommand(line, settings, book, console);
     if (!command)
         return kExitUsage;
+    if (keys)
+        command->setPrivacy(keys->identity(), &keys->peerKeys());
     const int status = run(*command);
     console.progress().clear();
     return status;

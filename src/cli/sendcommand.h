@@ -20,6 +20,10 @@ public:
 
     std::optional<int> start() override;
     void stop() override;
+    void setPrivacy(const Identity* identity, PeerKeys* keys) override
+    {
+        sender_.setPrivacy(identity, keys);
+    }
 
 private:
     void rowStarted(int row, int rows, const QString& path, const QString& host, qint64 size);

@@ -22,6 +22,10 @@ public:
 
     std::optional<int> start() override;
     void stop() override;
+    void setPrivacy(const Identity* identity, PeerKeys* keys) override
+    {
+        send_.setPrivacy(identity, keys);
+    }
 
 private:
     void announced(const QString& address);
