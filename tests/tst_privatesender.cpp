@@ -31,6 +31,7 @@ private Q_SLOTS:
     void batchGoesOverOneConnectionWithItsDigests();
     void changedKeySendsNothing();
     void keyedEntryNeverFallsBackToPlain();
+    void keyPinnedAfterARefusalEndsPlainSending();
     void plainOnlyPeerGetsTodaysBytesAndIsRemembered();
     void failedDigestIsNotSent();
     void chatLineGoesPrivatelyOrIsToldNotDelivered();
@@ -173,6 +174,34 @@ void TestPrivateSender::keyedEntryNeverFallsBackToPlain()
     QVERIFY2(watch_->detail.contains(QStringLiteral("nothing goes in the clear")),
              qPrintable(watch_->detail));
     QCOMPARE(plain.count(), 0);
+
+    // Nor once this copy has lost its identity.
+    sender_->setPrivacy(nullptr, keys_.get());
+    sendAll(peer.toString());
+    QTRY_VERIFY_WITH_TIMEOUT(!batch_->isRunning(), kWait);
+    QCOMPARE(watch_->outcomes.last(), SendOutcome::NotSent);
+    QCOMPARE(plain.count(), 0);
+}
+
+void TestPrivateSender::keyPinnedAfterARefusalEndsPlainSending()
+{
+    const QHostAddress peer(QStringLiteral("127.0.7.8"));
+    RawReceiver plain;
+    QVERIFY(plain.listen(peer, kFilePort));
+    answerPlainly(plain);
+    book_.append(QStringLiteral("Anna"), peer.toString());
+    makeFile(QStringLiteral("a.txt"), "hello");
+    sendAll(peer.toString());
+    QTRY_VERIFY_WITH_TIMEOUT(!batch_->isRunning(), kWait);
+    QCOMPARE(plain.count(), 1);
+
+    // Anna's key is pinned meanwhile, as by a connection of hers: the refusal this run
+    // remembers no longer sends her anything in the clear.
+    book_.setKey(0, QByteArray(32, 'k'));
+    sendAll(peer.toString());
+    QTRY_VERIFY_WITH_TIMEOUT(!batch_->isRunning(), kWait);
+    QCOMPARE(watch_->outcomes.last(), SendOutcome::Failed);
+    QCOMPARE(plain.count(), 1);
 }
 
 void TestPrivateSender::plainOnlyPeerGetsTodaysBytesAndIsRemembered()

@@ -40,8 +40,10 @@ void Station::load(bool loadBook)
 std::optional<QString> Station::openIdentity()
 {
     std::variant<Identity, QString> opened = openPrivateIdentity(dataFolder_);
-    if (const QString* problem = std::get_if<QString>(&opened))
+    if (const QString* problem = std::get_if<QString>(&opened)) {
+        sender_.setPrivacy(nullptr, &keys_);
         return *problem;
+    }
     identity_ = std::move(std::get<Identity>(opened));
     sender_.setPrivacy(&*identity_, &keys_);
     return std::nullopt;

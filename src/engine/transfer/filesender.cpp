@@ -66,12 +66,28 @@ void FileSender::send(const QString& path, qint64 size, const QString& host)
     path_ = path;
     size_ = size;
     host_ = host;
-    if (!private_ || plainHosts_.contains(host)) {
+    // Someone whose key is known is only ever sent to privately, even after a refusal,
+    // and not at all while this copy has no identity of its own.
+    const bool keyed = keys_ && keys_->hasKey(host);
+    if (keyed && !private_) {
+        refuseInTheClear();
+        return;
+    }
+    if (!private_ || (plainHosts_.contains(host) && !keyed)) {
         sendPlain();
         return;
     }
-    // Someone whose key is known is only ever sent to privately.
-    private_->send(path, size, host, !keys_->hasKey(host));
+    private_->send(path, size, host, !keyed);
+}
+
+void FileSender::refuseInTheClear()
+{
+    Q_EMIT statusChanged(QStringLiteral("Not sent: private transfers are off, and nothing goes "
+                                        "in the clear to someone whose key is known"),
+                         {});
+    // After send() has returned, as every other ending comes.
+    QMetaObject::invokeMethod(
+        this, [this] { Q_EMIT finished(SendOutcome::NotSent); }, Qt::QueuedConnection);
 }
 
 void FileSender::sendPlain()

@@ -37,7 +37,8 @@ public:
     // is tried again, a refusal never.
     void setRefusalRetries(int count, std::chrono::milliseconds longestWait);
     // From the next file on, files go privately where they can; identity and keys must
-    // outlive the sender. A null identity sends everything plain.
+    // outlive the sender. A null identity sends plain, and nothing to the people whose
+    // key keys holds.
     void setPrivacy(const Identity* identity, PeerKeys* keys);
 
     bool isBusy() const;
@@ -68,6 +69,7 @@ Q_SIGNALS:
 
 private:
     void sendPlain();
+    void refuseInTheClear();
     template <typename Sender> void forward(Sender& sender);
 
     PlainSender plain_;
