@@ -4,6 +4,7 @@
 #include "platform/clock.h"
 #include "presence/notices.h"
 #include "presence/presence.h"
+#include "station/station.h"
 #include "window/mainlayout.h"
 
 #include <QKeyEvent>
@@ -13,12 +14,13 @@
 #include <QScrollBar>
 
 ChatPanel::ChatPanel(const MainUi& ui, const AddressBook& book, const Clock& clock,
-                     Presence& presence, QObject* parent)
-    : QObject(parent), book_(book), clock_(clock), presence_(presence), ChatRX(*ui.ChatRX),
-      ChatTX(*ui.ChatTX), statusPanel1_(*ui.StatusPanel1), transcript_(*ui.ChatRX->document())
+                     Station& station, QObject* parent)
+    : QObject(parent), book_(book), clock_(clock), presence_(station.presence()),
+      ChatRX(*ui.ChatRX), ChatTX(*ui.ChatTX), statusPanel1_(*ui.StatusPanel1),
+      transcript_(*ui.ChatRX->document())
 {
     connect(&presence_, &Presence::peerOnline, this, &ChatPanel::showOnline);
-    connect(&presence_, &Presence::chatReceived, this, &ChatPanel::showLines);
+    connect(&station, &Station::chatReceived, this, &ChatPanel::showLines);
     ChatTX.installEventFilter(this);
     ChatRX.installEventFilter(this);
     followNewLines();

@@ -7,6 +7,7 @@
 class AddressBook;
 class Clock;
 class Presence;
+class Station;
 struct ChatLine;
 struct MainUi;
 class QLabel;
@@ -21,7 +22,7 @@ class ChatPanel : public QObject
     Q_OBJECT
 
 public:
-    ChatPanel(const MainUi& ui, const AddressBook& book, const Clock& clock, Presence& presence,
+    ChatPanel(const MainUi& ui, const AddressBook& book, const Clock& clock, Station& station,
               QObject* parent = nullptr);
 
     // Returns true when the key was used up.

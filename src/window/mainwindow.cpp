@@ -57,7 +57,7 @@ Main::Main(const Platform& platform, const QHostAddress& bindAddress)
       receiverPanel_(ui_, station_.receiver()),
       senderPanel_(ui_, station_.sender(), platform.dialogs),
       sendQueuePanel_(ui_, addressBook_, platform.dialogs, station_.batch()),
-      chatPanel_(ui_, station_.addressBook(), platform.clock, station_.presence()),
+      chatPanel_(ui_, station_.addressBook(), platform.clock, station_),
       onlineMarks_(*ui_.ListIPaddress, station_.addressBook(), platform.clock, station_.presence(),
                    *ui_.TimerOneSecond),
       waitingPanel_(ui_, addressBook_, sendQueuePanel_, station_, onlineMarks_)
@@ -148,8 +148,8 @@ void Main::showInTray()
     if (tray_) {
         trayPanel_ = std::make_unique<TrayPanel>(
             *tray_, station_.addressBook(), station_.receiver(), station_.sender(),
-            QList<SendBatch*>{&station_.batch(), &station_.waiting().delivery()},
-            station_.presence(), [this] { return isActiveWindow(); });
+            QList<SendBatch*>{&station_.batch(), &station_.waiting().delivery()}, station_,
+            [this] { return isActiveWindow(); });
     }
 }
 
