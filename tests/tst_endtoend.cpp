@@ -157,6 +157,11 @@ void TestEndToEnd::aPrivateTransferAndChatAreMarked()
     QTRY_COMPARE_WITH_TIMEOUT(peer.count(MessageType::Heard), 1, kWait);
     QVERIFY(ui.ChatRX->toPlainText().contains(QStringLiteral("sent you the plan")));
     QCOMPARE(ui.receivePrivacyMark->accessibleDescription(), QString()); // the panel was reset
+    peer.send(fileMessage(2000, "next.txt") + encodeMessage(MessageType::Data, "n"));
+    QTRY_COMPARE_WITH_TIMEOUT(ui.LABrecieveFileName->text(), QStringLiteral("next.txt"), kWait);
+    QCOMPARE(ui.LABrecieveRemoteIP->text(), dave.toString()); // the batch's next file
+    QCOMPARE(ui.receivePrivacyMark->accessibleDescription(),
+             PrivacyMark::privateText(QStringLiteral("Dave")));
 
     receiver.window->showReceivedFiles();
     auto* list = receiver.window->receivedFilesDialog()->findChild<QTreeWidget*>();

@@ -69,6 +69,7 @@ private Q_SLOTS:
     void protocolErrorsEndTheConnection();
     void chatLinesComeUnderTheirNames();
     void onlyKnownSendersMeansTheirKeys();
+    void bothPortsShareTheSeatsAndTheDeadline();
 };
 
 void TestPrivate::firstContactPinsAndABatchArrivesWhole()
@@ -97,7 +98,7 @@ void TestPrivate::firstContactPinsAndABatchArrivesWhole()
                      [](const PrivateMessage& m) { return m.type == MessageType::Saved; });
     QCOMPARE((saved - 1)->type, MessageType::Count);
     QCOMPARE(*parseNumber((saved - 1)->body), first.size());
-    QCOMPARE(privacy.count(), 1);
+    QCOMPARE(privacy.count(), 2); // each file of the batch is shown anew
     QCOMPARE(privacy.first().at(1).toBool(), true);
     QCOMPARE(privacy.first().at(2).toString(), QStringLiteral("Anna"));
     QCOMPARE(f.watch.ends.size(), 2); // one end for each file, the connection still open
@@ -222,6 +223,35 @@ void TestPrivate::onlyKnownSendersMeansTheirKeys()
     QTRY_COMPARE_WITH_TIMEOUT(f.watch.ends.size(), 2, kWaitMs);
     QCOMPARE(f.watch.ends.last().status,
              QStringLiteral("Refused: %1 is not in your address book").arg(kAnna.toString()));
+}
+
+void TestPrivate::bothPortsShareTheSeatsAndTheDeadline()
+{
+    PrivateFixture f;
+    ReceiverLimits limits;
+    limits.maxConnectionsPerHost = 1;
+    f.station.receiver().setLimits(limits);
+    RawPeer plain;
+    plain.connectTo(kAnna, kStation, kFilePort);
+    QTRY_VERIFY_WITH_TIMEOUT(plain.isConnected(), kWaitMs);
+    QTRY_COMPARE_WITH_TIMEOUT(f.watch.latest, 1, kWaitMs);
+    PrivatePeer anna; // the seat of Anna's address is taken on the other port
+    f.greet(anna);
+    QTRY_VERIFY_WITH_TIMEOUT(anna.isClosed(), kWaitMs);
+    QVERIFY(!anna.isEncrypted());
+
+    limits.headerDeadline = std::chrono::milliseconds(300);
+    f.station.receiver().setLimits(limits);
+    PrivatePeer silent; // a handshake and no HELLO
+    silent.connectTo(kStranger, kStation);
+    QTRY_VERIFY_WITH_TIMEOUT(silent.isClosed(), kWaitMs);
+    QCOMPARE(silent.lastReason(MessageType::Error), Reason::TooSlow);
+    QTRY_VERIFY_WITH_TIMEOUT(std::any_of(f.watch.ends.cbegin(), f.watch.ends.cend(),
+                                         [](const ReceiveEnd& end) {
+                                             return end.peer == kStranger.toString() &&
+                                                    end.outcome == ReceiveEnd::Outcome::Idle;
+                                         }),
+                             kWaitMs);
 }
 
 QTEST_GUILESS_MAIN(TestPrivate)

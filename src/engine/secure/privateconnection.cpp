@@ -244,7 +244,7 @@ void PrivateConnection::refuseFile(Reason reason, ReceiveEnd::Outcome outcome,
                                    const QString& status)
 {
     send(reasonMessage(MessageType::Refuse, reason, status));
-    Q_EMIT fileEnded(fileEnd(outcome, status));
+    told(fileEnd(outcome, status));
 }
 
 void PrivateConnection::takeData(const QByteArray& body)
@@ -305,6 +305,13 @@ void PrivateConnection::fileDone(ReceiveEnd::Outcome outcome, const QString& sta
     ReceiveEnd end = fileEnd(outcome, status);
     if (outcome != ReceiveEnd::Outcome::Failed) // a file that did not match was removed
         end.path = file_.path();
+    told(end);
+}
+
+// A file told is the end of what the faces show; the next file is shown anew.
+void PrivateConnection::told(const ReceiveEnd& end)
+{
+    shown_ = false;
     Q_EMIT fileEnded(end);
 }
 

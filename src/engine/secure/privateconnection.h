@@ -23,7 +23,7 @@ class PeerKeys;
 // HELLOs, then any number of files and chat lines until BYE.
 //
 // How it is told: nothing until the first FILE (a batch of chat lines only is not a
-// transfer), then shown() and, for each file, fileStarted(), progressed() and one
+// transfer); then, for each file, shown(), fileStarted(), progressed() and one
 // fileEnded() when the file is saved, refused or fails its digest, the connection going
 // on. Its own end is told through ended() when it cuts a file short, when it comes
 // before the HELLOs are over, or when this side ends it for cause (ERROR); after a batch
@@ -61,6 +61,7 @@ private:
     void takeEnd(const QByteArray& digest);
     void takeChat(const QByteArray& body);
     void fileDone(ReceiveEnd::Outcome outcome, const QString& status);
+    void told(const ReceiveEnd& end);
     void sendCount();
     void send(const QByteArray& message);
     void checkProgress();

@@ -60,8 +60,8 @@ public:
     void stop();
 
 Q_SIGNALS:
-    // A plain connection opens at the accept; a private one with its first file, or with
-    // its end when that comes first and is worth telling.
+    // A plain connection opens at the accept; a private one with each file of its batch,
+    // and with its end when that is worth telling.
     void connectionOpened(int connection, const QString& peer);
     // Right after connectionOpened(); name is the verified entry's, empty otherwise.
     void privacyKnown(int connection, bool isPrivate, const QString& name);
