@@ -142,13 +142,17 @@ void TestCli::looksUpPeersAndFormatsLines()
     QCOMPARE(lookUpPeer(book, "anna").host, QStringLiteral("anna")); // names are exact
     QVERIFY(!lookUpPeer(book, "anna").inBook);
 
-    ReceiveEnd end{1, ReceiveEnd::Outcome::Saved, "10.0.0.3", "/d/a b.txt", 5, 5, {}, {}};
-    QCOMPARE(receivedLine(end), QStringLiteral("received\t/d/a b.txt\t5\t10.0.0.3"));
+    ReceiveEnd end{1, ReceiveEnd::Outcome::Saved, "10.0.0.3", "/d/a b.txt", 5, 5, {}, {}, false,
+                   {}};
+    QCOMPARE(receivedLine(end), QStringLiteral("received\t/d/a b.txt\t5\t10.0.0.3\tplain"));
+    end.isPrivate = true;
+    QCOMPARE(receivedLine(end), QStringLiteral("received\t/d/a b.txt\t5\t10.0.0.3\tprivate"));
     QCOMPARE(sentLine("x/a.txt", 0, "10.0.0.1", false),
              QStringLiteral("sent\tx/a.txt\t0\t10.0.0.1\tplain"));
     QCOMPARE(sentLine("x/a.txt", 7, "10.0.0.1", true),
              QStringLiteral("sent\tx/a.txt\t7\t10.0.0.1\tprivate"));
-    end = {2, ReceiveEnd::Outcome::Incomplete, "10.0.0.3", "/d/a.part", 9, 4, "Disconnected", {}};
+    end = {2, ReceiveEnd::Outcome::Incomplete, "10.0.0.3", "/d/a.part", 9, 4, "Disconnected", {},
+           false, {}};
     QCOMPARE(receiveProblem(end),
              QStringLiteral("from 10.0.0.3: Disconnected; 4 of 9 bytes kept in /d/a.part"));
 }
@@ -236,9 +240,10 @@ void TestCli::sendsAndReceivesByteForByte()
     QTRY_VERIFY_WITH_TIMEOUT(receiver.hasEnded(), kWait);
     QVERIFY(receiver.exitedNormally());
     QCOMPARE(receiver.exitCode(), 0);
-    QCOMPARE(receiver.output(), QStringLiteral("received\t%1/big.bin\t%2\t127.0.0.61\n"
-                                               "received\t%1/small file.txt\t5\t127.0.0.61\n")
-                                    .arg(folder, QString::number(big.size())));
+    QCOMPARE(receiver.output(),
+             QStringLiteral("received\t%1/big.bin\t%2\t127.0.0.61\tplain\n"
+                            "received\t%1/small file.txt\t5\t127.0.0.61\tplain\n")
+                 .arg(folder, QString::number(big.size())));
     QCOMPARE(receiver.errors(), QString());
     QVERIFY(readFile(folder + "/big.bin") == big);
     QCOMPARE(readFile(folder + "/small file.txt"), QByteArray("hello"));
@@ -301,7 +306,7 @@ void TestCli::receiveOnceWaitsForAConnectionWithAFile()
     QTRY_VERIFY_WITH_TIMEOUT(receiver.hasEnded(), kWait);
     QVERIFY(receiver.exitedNormally());
     QCOMPARE(receiver.exitCode(), 0);
-    QCOMPARE(receiver.output(), "received\t" + receiver.home() + "/a.txt\t5\t127.0.0.64\n");
+    QCOMPARE(receiver.output(), "received\t" + receiver.home() + "/a.txt\t5\t127.0.0.64\tplain\n");
     QCOMPARE(readFile(receiver.home() + "/a.txt"), QByteArray("hello"));
 }
 

@@ -1,16 +1,21 @@
+#include "support/privatepeer.h"
 #include "support/rawpeer.h"
 #include "support/testfiles.h"
 #include "support/testplatform.h"
 #include "transfer/protocol.h"
 #include "window/mainwindow.h"
+#include "window/privacymark.h"
+#include "window/receivedfilesdialog.h"
 
 #include <QDir>
 #include <QFile>
 #include <QLabel>
 #include <QListWidget>
+#include <QPlainTextEdit>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QRandomGenerator>
+#include <QTreeWidget>
 #include <QtTest>
 
 namespace
@@ -48,6 +53,7 @@ class TestEndToEnd : public QObject
 private Q_SLOTS:
     void aBatchArrivesByteForByte();
     void theReceiverPanelFollowsATransfer();
+    void aPrivateTransferAndChatAreMarked();
     void closingEitherWindowMidTransferIsSafe_data();
     void closingEitherWindowMidTransferIsSafe();
 };
@@ -128,6 +134,39 @@ void TestEndToEnd::theReceiverPanelFollowsATransfer()
     QTRY_COMPARE_WITH_TIMEOUT(ui.LABrecieveStatus->text(),
                               QStringLiteral("Refused: 127.0.0.18 is not in your address book"),
                               kWait);
+}
+
+void TestEndToEnd::aPrivateTransferAndChatAreMarked()
+{
+    const QHostAddress carol(QStringLiteral("127.0.6.20"));
+    const QHostAddress dave(QStringLiteral("127.0.6.21"));
+    Peer receiver(carol, QStringLiteral("Dave"), dave);
+    QVERIFY(receiver.window->Form_Load());
+    QVERIFY(!receiver.window->station().openIdentity());
+    const MainUi& ui = receiver.window->ui();
+    PrivatePeer peer;
+    peer.connectTo(dave, carol);
+    peer.send(helloMessage() + fileMessage(2000, "plan.txt") +
+              encodeMessage(MessageType::Data, QByteArray(1000, 'p')));
+    QTRY_COMPARE_WITH_TIMEOUT(ui.LABrecieveBytesSent->text(), QStringLiteral("1000"), kWait);
+    QCOMPARE(ui.receivePrivacyMark->accessibleDescription(),
+             PrivacyMark::privateText(QStringLiteral("Dave")));
+    peer.send(encodeMessage(MessageType::Data, QByteArray(1000, 'q')) +
+              endMessage(Sha256::of(QByteArray(1000, 'p') + QByteArray(1000, 'q'))) +
+              chatMessage(QStringLiteral("sent you the plan")));
+    QTRY_COMPARE_WITH_TIMEOUT(peer.count(MessageType::Heard), 1, kWait);
+    QVERIFY(ui.ChatRX->toPlainText().contains(QStringLiteral("sent you the plan")));
+    QCOMPARE(ui.receivePrivacyMark->accessibleDescription(), QString()); // the panel was reset
+    peer.send(fileMessage(2000, "next.txt") + encodeMessage(MessageType::Data, "n"));
+    QTRY_COMPARE_WITH_TIMEOUT(ui.LABrecieveFileName->text(), QStringLiteral("next.txt"), kWait);
+    QCOMPARE(ui.LABrecieveRemoteIP->text(), dave.toString()); // the batch's next file
+    QCOMPARE(ui.receivePrivacyMark->accessibleDescription(),
+             PrivacyMark::privateText(QStringLiteral("Dave")));
+
+    receiver.window->showReceivedFiles();
+    auto* list = receiver.window->receivedFilesDialog()->findChild<QTreeWidget*>();
+    QCOMPARE(list->headerItem()->text(4), QStringLiteral("Private"));
+    QCOMPARE(list->topLevelItem(0)->text(4), QStringLiteral("Yes"));
 }
 
 void TestEndToEnd::closingEitherWindowMidTransferIsSafe_data()

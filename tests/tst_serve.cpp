@@ -63,7 +63,7 @@ void TestServe::announcesReceivesAndPrintsEachEvent()
     CliRawPeer sender(kAnna, kServer);
     QTRY_VERIFY_WITH_TIMEOUT(sender.connected(), kWait);
     sender.socket->write("FILENAME a.txt #5\r\nhello");
-    const QString received = "received\t" + server.home() + "/a.txt\t5\t" + a(kAnna) + "\n";
+    const QString received = "received\t" + server.home() + "/a.txt\t5\t" + a(kAnna) + "\tplain\n";
     QTRY_COMPARE_WITH_TIMEOUT(server.output(), received, kWait);
     QCOMPARE(readFile(server.home() + "/a.txt"), QByteArray("hello"));
 

@@ -152,7 +152,7 @@ void TestTray::aPersonAwayIsToldWhatArrivedAndWhatFailed()
              QStringList{QStringLiteral("showInFolder ") + inbox + QStringLiteral("a.txt")});
     QVERIFY(QFile::remove(inbox + QStringLiteral("a.txt")));
     tray.actions.showReceivedFiles();
-    QVERIFY(list.topLevelItem(0)->text(4).startsWith(QStringLiteral("Gone: ")));
+    QVERIFY(list.topLevelItem(0)->text(5).startsWith(QStringLiteral("Gone: ")));
 }
 
 void TestTray::aFloodIsSummedUp()

@@ -20,7 +20,7 @@ const char* const kOverview =
     "\n"
     "A peer (--to) is a name in the address book, an IPv4 address or a host name.\n"
     "Every finished file is one tab-separated line on standard output:\n"
-    "  received<TAB>saved path<TAB>size<TAB>peer address\n"
+    "  received<TAB>saved path<TAB>size<TAB>peer address<TAB>private or plain\n"
     "  sent<TAB>path<TAB>size<TAB>peer address\n"
     "Problems go to standard error, and so does a progress bar when it is a terminal.\n"
     "Ctrl-C or SIGTERM stops receive, listen and serve cleanly.\n";
@@ -78,7 +78,7 @@ const char* const kServe =
     "this computer on UDP port 1071 (3 seconds after the start, then every minute),\n"
     "receives files on TCP port 1052, keeps the list of received files, and sends the files\n"
     "waiting for a person as soon as that person comes online. One line for each event:\n"
-    "  received<TAB>saved path<TAB>size<TAB>peer address\n"
+    "  received<TAB>saved path<TAB>size<TAB>peer address<TAB>private or plain\n"
     "  online<TAB>name<TAB>address          a person in the address book announced itself\n"
     "  chat<TAB>name<TAB>address<TAB>text   a chat line arrived\n"
     "  sent<TAB>path<TAB>size<TAB>peer address\n"

@@ -18,7 +18,7 @@ QString withDetail(const QString& status, const QString& detail)
 QString receivedLine(const ReceiveEnd& end)
 {
     return QStringLiteral("received") + kTab + end.path + kTab + QString::number(end.size) + kTab +
-           end.peer;
+           end.peer + kTab + (end.isPrivate ? QStringLiteral("private") : QStringLiteral("plain"));
 }
 
 QString sentLine(const QString& path, qint64 size, const QString& peer, bool isPrivate)

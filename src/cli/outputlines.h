@@ -9,7 +9,8 @@
 // The lines the command line prints. Finished files go to standard output, one
 // tab-separated line each, for scripts to read; problems go to standard error, for people.
 
-// "received<TAB>saved path<TAB>size<TAB>peer address", for a file saved whole.
+// "received<TAB>saved path<TAB>size<TAB>peer address<TAB>private" (or "plain" as the
+// last field), for a file saved whole.
 QString receivedLine(const ReceiveEnd& end);
 // "sent<TAB>path<TAB>size<TAB>peer address<TAB>private" (or "plain"), for a file the
 // receiver confirmed whole.

@@ -43,7 +43,7 @@ ReceiveCommand::ReceiveCommand(const QHostAddress& bindAddress, const QString& f
 
 void ReceiveCommand::takeOnlyFrom(const AddressBook& book)
 {
-    receiver_.setSenderFilter(inBook(book));
+    receiver_.setSenderFilter(inBookPlainly(book));
 }
 
 std::optional<int> ReceiveCommand::start()

@@ -23,7 +23,8 @@ public:
     // Counts the addresses in book as friends, whose part files are not limited in room;
     // book must outlive the command.
     void useAddressBook(const AddressBook& book) { receiver_.setAddressBook(book); }
-    // Takes files only from the addresses in book, which must outlive the command.
+    // Takes files only from the addresses in book, which must outlive the command; an
+    // entry with a key counts only on the private port.
     void takeOnlyFrom(const AddressBook& book);
 
     std::optional<int> start() override;

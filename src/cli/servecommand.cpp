@@ -34,11 +34,10 @@ ServeCommand::ServeCommand(SettingsStore& settings, RandomSource& random, const 
             [this](const QString& name, const QString& address) {
                 console_.printLine(onlineStateLine(name, address, true));
             });
-    connect(&station_.presence(), &Presence::chatReceived, this,
-            [this](const QList<ChatLine>& lines) {
-                for (const ChatLine& line : lines)
-                    console_.printLine(chatLine(line.name, line.address, line.text));
-            });
+    connect(&station_, &Station::chatReceived, this, [this](const QList<ChatLine>& lines) {
+        for (const ChatLine& line : lines)
+            console_.printLine(chatLine(line.name, line.address, line.text));
+    });
     connect(&station_.sender(), &FileSender::privacyKnown, this,
             [this](bool isPrivate) { sentPrivately_ = isPrivate; });
     connect(&station_.waiting().delivery(), &SendBatch::rowFinished, this,

@@ -19,7 +19,7 @@ ChatPanel::ChatPanel(const MainUi& ui, const AddressBook& book, const Clock& clo
       ChatTX(*ui.ChatTX), statusPanel1_(*ui.StatusPanel1), transcript_(*ui.ChatRX->document())
 {
     connect(&station_.presence(), &Presence::peerOnline, this, &ChatPanel::showOnline);
-    connect(&station_.presence(), &Presence::chatReceived, this, &ChatPanel::showLines);
+    connect(&station_, &Station::chatReceived, this, &ChatPanel::showLines);
     ChatTX.installEventFilter(this);
     ChatRX.installEventFilter(this);
     followNewLines();

@@ -152,8 +152,8 @@ void Main::showInTray()
     if (tray_) {
         trayPanel_ = std::make_unique<TrayPanel>(
             *tray_, station_.addressBook(), station_.receiver(), station_.sender(),
-            QList<SendBatch*>{&station_.batch(), &station_.waiting().delivery()},
-            station_.presence(), [this] { return isActiveWindow(); });
+            QList<SendBatch*>{&station_.batch(), &station_.waiting().delivery()}, station_,
+            [this] { return isActiveWindow(); });
     }
 }
 

@@ -14,14 +14,15 @@
 namespace
 {
 
-enum Column { Time, Name, Size, From, SavedAs };
+enum Column { Time, Name, Size, From, Private, SavedAs };
 
 QTreeWidgetItem* newRow(const ReceivedEntry& entry)
 {
     const bool there = QFileInfo(entry.path).isFile();
     auto* item = new QTreeWidgetItem(
         {QLocale().toString(entry.time, QLocale::ShortFormat), entry.name, readableSize(entry.size),
-         entry.peer, there ? entry.path : QStringLiteral("Gone: %1").arg(entry.path)});
+         entry.peer, entry.isPrivate ? QStringLiteral("Yes") : QStringLiteral("No"),
+         there ? entry.path : QStringLiteral("Gone: %1").arg(entry.path)});
     item->setData(SavedAs, Qt::UserRole, there ? entry.path : QString());
     item->setTextAlignment(Size, Qt::AlignRight | Qt::AlignVCenter);
     if (!there) {
@@ -40,7 +41,7 @@ ReceivedFilesDialog::ReceivedFilesDialog(Desktop& desktop, QWidget* parent)
     setWindowTitle(QStringLiteral("Received Files"));
     list_->setHeaderLabels({QStringLiteral("Received"), QStringLiteral("Name"),
                             QStringLiteral("Size"), QStringLiteral("From"),
-                            QStringLiteral("Saved As")});
+                            QStringLiteral("Private"), QStringLiteral("Saved As")});
     list_->setAccessibleName(QStringLiteral("Received Files"));
     list_->setRootIsDecorated(false);
     list_->setUniformRowHeights(true);

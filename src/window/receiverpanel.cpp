@@ -6,6 +6,7 @@
 #include "transfer/timelefttext.h"
 #include "window/mainlayout.h"
 #include "window/peertextview.h"
+#include "window/privacymark.h"
 #include "window/transferprogress.h"
 
 #include <QAction>
@@ -17,6 +18,7 @@ ReceiverPanel::ReceiverPanel(const MainUi& ui, FileReceiver& receiver, QObject* 
       progress_([this](qint64 received, qint64 size) { showProgress(received, size); })
 {
     connect(&receiver, &FileReceiver::connectionOpened, this, &ReceiverPanel::connectionOpened);
+    connect(&receiver, &FileReceiver::privacyKnown, this, &ReceiverPanel::privacyKnown);
     connect(&receiver, &FileReceiver::fileStarted, this, &ReceiverPanel::fileStarted);
     connect(&receiver, &FileReceiver::progressed, this, &ReceiverPanel::progressed);
     connect(&receiver, &FileReceiver::finished, this, &ReceiverPanel::finished);
@@ -58,6 +60,16 @@ void ReceiverPanel::connectionOpened(int connection, const QString& peer)
     progress_.cancel();
     ui_.LABrecieveRemoteIP->setText(peer);
     showStatus(QStringLiteral("Connected"));
+}
+
+void ReceiverPanel::privacyKnown(int connection, bool isPrivate, const QString& name)
+{
+    if (connection != shown_)
+        return;
+    if (isPrivate)
+        ui_.receivePrivacyMark->showPrivate(name.isEmpty() ? ui_.LABrecieveRemoteIP->text() : name);
+    else
+        ui_.receivePrivacyMark->showPlain();
 }
 
 void ReceiverPanel::fileStarted(int connection, const QString& name, qint64 size)
@@ -118,4 +130,5 @@ void ReceiverPanel::resetPanel()
     ui_.LABprogressRecieve->setText(QStringLiteral("0 %"));
     ui_.LABrecieveSpeed->setText(QStringLiteral("0 K per Second"));
     ui_.ProgressRecieve->setValue(0);
+    ui_.receivePrivacyMark->clear();
 }

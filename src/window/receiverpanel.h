@@ -31,6 +31,7 @@ public:
 
 private:
     void connectionOpened(int connection, const QString& peer);
+    void privacyKnown(int connection, bool isPrivate, const QString& name);
     void fileStarted(int connection, const QString& name, qint64 size);
     void progressed(int connection, qint64 received, qint64 size);
     void showProgress(qint64 received, qint64 size);

@@ -3,6 +3,7 @@
 #include "addressbook/peername.h"
 #include "presence/datagram.h"
 #include "presence/presence.h"
+#include "station/station.h"
 #include "transfer/filereceiver.h"
 #include "transfer/filesender.h"
 #include "transfer/protocol.h"
@@ -30,7 +31,7 @@ QStringList speakers(const QList<ChatLine>& lines)
 } // namespace
 
 TrayPanel::TrayPanel(Tray& tray, const AddressBook& book, FileReceiver& receiver,
-                     FileSender& sender, const QList<SendBatch*>& batches, Presence& presence,
+                     FileSender& sender, const QList<SendBatch*>& batches, Station& station,
                      std::function<bool()> windowActive, QObject* parent)
     : QObject(parent), tray_(tray), book_(book),
       notices_([this](const QString& title, const QString& text, const QString& filePath) {
@@ -45,7 +46,7 @@ TrayPanel::TrayPanel(Tray& tray, const AddressBook& book, FileReceiver& receiver
             [this](const QString& status) { sendStatus_ = status; });
     for (SendBatch* batch : batches)
         follow(*batch);
-    connect(&presence, &Presence::chatReceived, this, &TrayPanel::chatReceived);
+    connect(&station, &Station::chatReceived, this, &TrayPanel::chatReceived);
     showActivity();
 }
 

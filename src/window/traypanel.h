@@ -11,8 +11,8 @@
 class AddressBook;
 class FileReceiver;
 class FileSender;
-class Presence;
 class SendBatch;
+class Station;
 class Tray;
 struct ChatLine;
 struct ReceiveEnd;
@@ -28,7 +28,7 @@ class TrayPanel : public QObject
 
 public:
     TrayPanel(Tray& tray, const AddressBook& book, FileReceiver& receiver, FileSender& sender,
-              const QList<SendBatch*>& batches, Presence& presence,
+              const QList<SendBatch*>& batches, Station& station,
               std::function<bool()> windowActive, QObject* parent = nullptr);
 
 private:

@@ -30,8 +30,13 @@ KeyCheck PeerKeys::check(const QString& address, const QByteArray& key)
 
 bool PeerKeys::hasKey(const QString& address) const
 {
-    for (int slot = 0; slot < book_.count(); ++slot) {
-        const AddressBookEntry& entry = book_.entry(slot);
+    return ::hasKey(book_, address);
+}
+
+bool hasKey(const AddressBook& book, const QString& address)
+{
+    for (int slot = 0; slot < book.count(); ++slot) {
+        const AddressBookEntry& entry = book.entry(slot);
         if (entry.IPaddress == address && !entry.Key.isEmpty())
             return true;
     }

@@ -48,6 +48,9 @@ private:
     AddressBook& book_;
 };
 
+// Whether an entry of book with this address holds a key.
+bool hasKey(const AddressBook& book, const QString& address);
+
 // "Refused: Anna's key has changed, so nothing was sent ..." and the like, for a
 // connection refused because of name's changed key; done says what did not happen.
 QString keyChangedMessage(const QString& name, const QString& notDone);

@@ -1,6 +1,7 @@
 #include "addressbook/peername.h"
 
 #include "addressbook/addressbook.h"
+#include "addressbook/peerkeys.h"
 
 std::optional<QString> senderName(const AddressBook& book, const QString& address)
 {
@@ -20,4 +21,11 @@ QString nameOrAddress(const AddressBook& book, const QString& address)
 std::function<bool(const QString& address)> inBook(const AddressBook& book)
 {
     return [&book](const QString& address) { return senderName(book, address).has_value(); };
+}
+
+std::function<bool(const QString& address)> inBookPlainly(const AddressBook& book)
+{
+    return [&book](const QString& address) {
+        return senderName(book, address).has_value() && !hasKey(book, address);
+    };
 }

@@ -1,6 +1,7 @@
 #include "presence/datagram.h"
 
 #include "addressbook/addressbook.h"
+#include "addressbook/peerkeys.h"
 #include "addressbook/peername.h"
 #include "platform/localaddress.h"
 #include "platform/peertext.h"
@@ -37,5 +38,8 @@ Arrival classifyDatagram(const AddressBook& book, const QHostAddress& source,
             return {};
         return {Arrival::Kind::Presence, *name, {}};
     }
+    // Anyone can send a datagram from that address: the person it names talks privately.
+    if (name && hasKey(book, dottedAddress(source)))
+        return {Arrival::Kind::Chat, *name + QStringLiteral(" (unverified)"), text};
     return {Arrival::Kind::Chat, name.value_or(unknownSenderName()), text};
 }

@@ -16,7 +16,8 @@ class AddressBook;
 //   chat line = <the typed text>    any other datagram, the empty one included
 //
 // Nothing in a datagram names its sender: the receiver looks the source address up in
-// its own address book.
+// its own address book. A chat line from the address of an entry that holds a key may be
+// forged, that person's lines coming privately: its name then says "(unverified)".
 
 constexpr quint16 kDatagramPort = 1071;
 

@@ -5,6 +5,7 @@
 #include "platform/receiversettings.h"
 #include "platform/settingsstore.h"
 #include "secure/privatechat.h"
+#include "secure/privatemessage.h"
 
 #include <QDateTime>
 #include <QDir>
@@ -25,6 +26,14 @@ Station::Station(SettingsStore& settings, RandomSource& random, const QString& d
             [this](const QString&, const QString& address) { waiting_.personOnline(address); });
     connect(&waiting_, &WaitingBatches::saveFailed, this, &Station::problem);
     connect(&keys_, &PeerKeys::keysChanged, this, &Station::storeKeys);
+    connect(&presence_, &Presence::chatReceived, this, &Station::chatReceived);
+    connect(&receiver_, &FileReceiver::chatReceived, this,
+            [this](const ChatLine& line) { Q_EMIT chatReceived({line}); });
+    connect(&receiver_, &FileReceiver::privatePortFailed, this, [this](const SocketError& error) {
+        Q_EMIT problem(QStringLiteral("Cannot receive privately on TCP port %1: Error %2: %3")
+                           .arg(QString::number(kPrivatePort), QString::number(error.number),
+                                error.description));
+    });
 }
 
 Station::~Station() = default;
@@ -46,6 +55,7 @@ std::optional<QString> Station::openIdentity()
     }
     identity_ = std::move(std::get<Identity>(opened));
     sender_.setPrivacy(&*identity_, &keys_);
+    receiver_.setPrivacy(&*identity_, &keys_);
     return std::nullopt;
 }
 
@@ -79,7 +89,7 @@ void Station::setOnlyKnownSenders(bool only, bool store)
         storeOnlyKnownSenders(settings_, only);
         settings_.save();
     }
-    receiver_.setSenderFilter(only ? inBook(book_) : FileReceiver::SenderFilter());
+    receiver_.setSenderFilter(only ? inBookPlainly(book_) : FileReceiver::SenderFilter());
 }
 
 void Station::sendWhenOnline(const QString& address, const QStringList& paths, bool online)
@@ -126,8 +136,13 @@ void Station::recordReceived(const ReceiveEnd& end)
 {
     if (end.outcome != ReceiveEnd::Outcome::Saved)
         return;
-    const ReceivedEntry entry{QDateTime::currentDateTime(), QFileInfo(end.path).fileName(),
-                              end.size, nameOrAddress(book_, end.peer), end.path};
+    const QString peer = end.keyName.isEmpty() ? nameOrAddress(book_, end.peer) : end.keyName;
+    const ReceivedEntry entry{QDateTime::currentDateTime(),
+                              QFileInfo(end.path).fileName(),
+                              end.size,
+                              peer,
+                              end.path,
+                              end.isPrivate};
     history_.add(entry);
     Q_EMIT received(entry);
 }

@@ -76,6 +76,8 @@ public:
 Q_SIGNALS:
     // A file arrived whole and is in the history.
     void received(const ReceivedEntry& entry);
+    // Chat lines as they came, by datagram or privately, oldest first.
+    void chatReceived(const QList<ChatLine>& lines);
     // Something the person must read, such as a list of waiting files that was not saved.
     void problem(const QString& message);
 

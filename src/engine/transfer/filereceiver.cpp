@@ -2,6 +2,10 @@
 
 #include "addressbook/peername.h"
 #include "platform/localaddress.h"
+#include "secure/privateconnection.h"
+#include "secure/privatemessage.h"
+#include "secure/tlsconfiguration.h"
+#include "transfer/fileadmission.h"
 #include "transfer/protocol.h"
 #include "transfer/receiveconnection.h"
 #include "transfer/receiverseats.h"
@@ -23,13 +27,16 @@ FileReceiver::FileReceiver(const QHostAddress& bindAddress, QObject* parent)
                      .filePath(kPartIndexName))
 {
     setLimits(limits_);
-    connect(&server_, &QTcpServer::newConnection, this, &FileReceiver::acceptConnections);
+    connect(&server_, &QTcpServer::newConnection, this, [this] { acceptConnections(server_); });
+    connect(&privateServer_, &QTcpServer::newConnection, this,
+            [this] { acceptConnections(privateServer_); });
     connect(&speed_, &SpeedMeter::ticked, this, &FileReceiver::speedTicked);
 }
 
 FileReceiver::~FileReceiver()
 {
     server_.close();
+    privateServer_.close();
     qDeleteAll(std::exchange(connections_, {}));
 }
 
@@ -49,73 +56,133 @@ void FileReceiver::setAddressBook(const AddressBook& book)
     parts_.setKnownSenders(inBook(book));
 }
 
+void FileReceiver::setPrivacy(const Identity* identity, PeerKeys* keys)
+{
+    identity_ = identity;
+    keys_ = keys;
+    privateServer_.close();
+    if (server_.isListening())
+        listenPrivately();
+}
+
 std::optional<SocketError> FileReceiver::listen()
 {
     parts_.open(partIndex_);
     server_.close();
-    if (server_.listen(bindAddress_, kFilePort))
-        return std::nullopt;
-    return socketError(server_.serverError(), server_.errorString());
+    if (!server_.listen(bindAddress_, kFilePort))
+        return socketError(server_.serverError(), server_.errorString());
+    listenPrivately();
+    return std::nullopt;
+}
+
+void FileReceiver::listenPrivately()
+{
+    privateServer_.close();
+    if (!identity_ || !keys_ || privateServer_.listen(bindAddress_, kPrivatePort))
+        return;
+    Q_EMIT privatePortFailed(
+        socketError(privateServer_.serverError(), privateServer_.errorString()));
 }
 
 void FileReceiver::stop()
 {
     server_.close();
-    for (ReceiveConnection* connection : QList<ReceiveConnection*>(connections_))
+    privateServer_.close();
+    for (IncomingConnection* connection : QList<IncomingConnection*>(connections_))
         connection->stop();
 }
 
-void FileReceiver::acceptConnections()
+void FileReceiver::acceptConnections(QTcpServer& server)
 {
-    while (QTcpSocket* socket = server_.nextPendingConnection())
+    while (QTcpSocket* socket = server.nextPendingConnection())
         take(socket);
 }
 
 void FileReceiver::take(QTcpSocket* socket)
 {
+    auto* secure = qobject_cast<QSslSocket*>(socket);
     const QString peer = dottedAddress(socket->peerAddress());
-    if (accepts_ && !accepts_(peer)) {
-        socket->abort();
-        socket->deleteLater();
-        const int id = ++lastId_;
-        Q_EMIT connectionOpened(id, peer);
-        ReceiveEnd end{id, ReceiveEnd::Outcome::Refused, peer, {}, 0, 0, {}, {}};
-        end.status = QStringLiteral("Refused: %1 is not in your address book").arg(peer);
-        Q_EMIT finished(end);
+    if (!secure && refusePlainly(socket, peer))
         return;
-    }
     // Whoever heard of the connection that gave way may have stopped the receiver.
-    if (!makeRoomFor(peer) || !server_.isListening()) {
+    if (!makeRoomFor(peer) || !server_.isListening() || (secure && !identity_)) {
         // Turned away at once, as a full receiver always was: the sender tries again.
         socket->abort();
         socket->deleteLater();
         return;
     }
     const int id = ++lastId_;
-    auto* connection = new ReceiveConnection(id, socket, saveFolder_, limits_, parts_, this);
+    if (secure) {
+        follow(new PrivateConnection(id, secure, privateTlsConfiguration(*identity_), *keys_,
+                                     accepts_, saveFolder_, limits_, parts_, this));
+        return;
+    }
+    follow(new ReceiveConnection(id, socket, saveFolder_, limits_, parts_, this));
+    Q_EMIT connectionOpened(id, peer);
+    Q_EMIT privacyKnown(id, false, {});
+}
+
+// "Only from my address book" on the file port: those it says no to are told at once.
+bool FileReceiver::refusePlainly(QTcpSocket* socket, const QString& peer)
+{
+    if (!accepts_ || accepts_(peer))
+        return false;
+    socket->abort();
+    socket->deleteLater();
+    const int id = ++lastId_;
+    Q_EMIT connectionOpened(id, peer);
+    Q_EMIT privacyKnown(id, false, {});
+    Q_EMIT finished({id,
+                     ReceiveEnd::Outcome::Refused,
+                     peer,
+                     {},
+                     0,
+                     0,
+                     notInAddressBookStatus(peer),
+                     {},
+                     false,
+                     {}});
+    return true;
+}
+
+void FileReceiver::follow(IncomingConnection* connection)
+{
+    const int id = connection->id();
     connections_.append(connection);
-    connect(connection, &ReceiveConnection::fileStarted, this,
+    connect(connection, &IncomingConnection::shown, this,
+            [this, connection](bool isPrivate, const QString& name) {
+                Q_EMIT connectionOpened(connection->id(), connection->peer());
+                Q_EMIT privacyKnown(connection->id(), isPrivate, name);
+            });
+    connect(connection, &IncomingConnection::fileStarted, this,
             [this, id](const QString& name, qint64 size) {
                 metered_ = id;
                 speed_.record(0);
                 speed_.start();
                 Q_EMIT fileStarted(id, name, size);
             });
-    connect(connection, &ReceiveConnection::progressed, this,
+    connect(connection, &IncomingConnection::progressed, this,
             [this, id](qint64 received, qint64 size) {
                 if (id == metered_)
                     speed_.record(received);
                 Q_EMIT progressed(id, received, size);
             });
-    connect(connection, &ReceiveConnection::ended, this,
+    connect(connection, &IncomingConnection::fileEnded, this, [this](const ReceiveEnd& end) {
+        if (end.connection == metered_)
+            speed_.stop();
+        tell(end);
+    });
+    connect(connection, &IncomingConnection::chatReceived, this, &FileReceiver::chatReceived);
+    connect(connection, &IncomingConnection::ended, this,
             [this, connection](const ReceiveEnd& end) { connectionEnded(connection, end); });
-    Q_EMIT connectionOpened(id, peer);
+    connect(connection, &IncomingConnection::closed, this,
+            [this, connection] { connectionEnded(connection, std::nullopt); });
 }
 
 bool FileReceiver::makeRoomFor(const QString& peer)
 {
     QList<SeatHolder> holders;
-    for (const ReceiveConnection* connection : std::as_const(connections_))
+    for (const IncomingConnection* connection : std::as_const(connections_))
         holders.append(connection->seat());
     const Seating seating = seatFor(peer, holders, limits_);
     if (seating.givesWay >= 0)
@@ -123,13 +190,20 @@ bool FileReceiver::makeRoomFor(const QString& peer)
     return seating.admitted;
 }
 
-void FileReceiver::connectionEnded(ReceiveConnection* connection, ReceiveEnd end)
+void FileReceiver::tell(ReceiveEnd end)
 {
     if (const std::optional<QString> problem = parts_.takeProblem())
         end.detail = end.detail.isEmpty() ? *problem : end.detail + QStringLiteral(". ") + *problem;
+    Q_EMIT finished(end);
+}
+
+void FileReceiver::connectionEnded(IncomingConnection* connection,
+                                   const std::optional<ReceiveEnd>& end)
+{
     connections_.removeOne(connection);
     connection->deleteLater();
-    if (end.connection == metered_)
+    if (connection->id() == metered_)
         speed_.stop();
-    Q_EMIT finished(end);
+    if (end)
+        tell(*end);
 }

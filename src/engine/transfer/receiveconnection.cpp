@@ -2,7 +2,7 @@
 
 #include "platform/localaddress.h"
 #include "platform/socketerror.h"
-#include "transfer/receivedname.h"
+#include "transfer/fileadmission.h"
 
 namespace
 {
@@ -25,8 +25,8 @@ qint64 wholeSeconds(std::chrono::milliseconds duration)
 ReceiveConnection::ReceiveConnection(int id, QTcpSocket* socket, const QString& saveFolder,
                                      const ReceiverLimits& limits, PartFiles& parts,
                                      QObject* parent)
-    : QObject(parent), id_(id), socket_(socket), saveFolder_(saveFolder), limits_(limits),
-      parts_(parts), peer_(dottedAddress(socket->peerAddress()))
+    : IncomingConnection(id, dottedAddress(socket->peerAddress()), parent), socket_(socket),
+      saveFolder_(saveFolder), limits_(limits), parts_(parts)
 {
     socket->setParent(this);
     socket->setReadBufferSize(kReadBufferBytes);
@@ -43,10 +43,8 @@ ReceiveConnection::ReceiveConnection(int id, QTcpSocket* socket, const QString& 
 
     idle_.setSingleShot(true);
     idle_.setInterval(limits_.idleTimeout);
-    connect(&idle_, &QTimer::timeout, this, [this] {
-        end(ReceiveEnd::Outcome::Idle, QStringLiteral("Closed: nothing arrived for %1 seconds")
-                                           .arg(wholeSeconds(limits_.idleTimeout)));
-    });
+    connect(&idle_, &QTimer::timeout, this,
+            [this] { end(ReceiveEnd::Outcome::Idle, idleStatus(limits_.idleTimeout)); });
     headerDeadline_.setSingleShot(true);
     headerDeadline_.setInterval(limits_.headerDeadline);
     connect(&headerDeadline_, &QTimer::timeout, this, [this] {
@@ -84,7 +82,7 @@ void ReceiveConnection::stop()
 
 void ReceiveConnection::giveWay()
 {
-    end(ReceiveEnd::Outcome::Idle, QStringLiteral("Closed: its place went to another sender"));
+    end(ReceiveEnd::Outcome::Idle, gaveWayStatus());
 }
 
 void ReceiveConnection::readArrival()
@@ -118,24 +116,9 @@ void ReceiveConnection::readArrival()
 bool ReceiveConnection::takeHeader()
 {
     headerDeadline_.stop();
-    const std::optional<QString> name = receivedFileName(header_.header().name);
-    if (!name) {
-        end(ReceiveEnd::Outcome::Refused, QStringLiteral("Refused: the file name cannot be used"));
-        return false;
-    }
-    if (saveFolder_.isEmpty()) {
-        end(ReceiveEnd::Outcome::CannotSave,
-            QStringLiteral("Cannot save: no save folder has been chosen"));
-        return false;
-    }
-    if (!parts_.makeRoom(peer_, header_.header().size, saveFolder_)) {
-        end(ReceiveEnd::Outcome::Refused,
-            QStringLiteral("Refused: no more room for unfinished files from senders outside "
-                           "your address book"));
-        return false;
-    }
-    if (!file_.create(saveFolder_, *name, parts_, peer_, header_.header().size)) {
-        end(ReceiveEnd::Outcome::CannotSave, QStringLiteral("Cannot save: ") + file_.error());
+    if (const std::optional<FileRefusal> refusal = admitFile(
+            file_, saveFolder_, header_.header().name, parts_, peer_, header_.header().size)) {
+        end(refusal->outcome, refusal->status);
         return false;
     }
     fileMade_ = true;
@@ -158,7 +141,7 @@ void ReceiveConnection::receive(const QByteArray& bytes)
         // A disk that is full stays full: the space this file took is given back.
         file_.discard();
         fileMade_ = false;
-        end(ReceiveEnd::Outcome::CannotSave, QStringLiteral("Cannot save: ") + file_.error());
+        end(ReceiveEnd::Outcome::CannotSave, cannotSaveStatus(file_.error()));
         return;
     }
     total_ += wanted.size();
@@ -184,7 +167,7 @@ void ReceiveConnection::fileIsWhole()
     idle_.stop();
     progressCheck_.stop();
     if (!file_.close(true)) {
-        end(ReceiveEnd::Outcome::CannotSave, QStringLiteral("Cannot save: ") + file_.error());
+        end(ReceiveEnd::Outcome::CannotSave, cannotSaveStatus(file_.error()));
         return;
     }
     state_ = State::Whole;
@@ -220,9 +203,8 @@ void ReceiveConnection::sendPendingCount()
 void ReceiveConnection::checkProgress()
 {
     if (total_ - receivedAtLastCheck_ < limits_.minProgressBytes) {
-        end(ReceiveEnd::Outcome::Idle, QStringLiteral("Closed: less than %1 KiB in %2 seconds")
-                                           .arg(limits_.minProgressBytes / 1024)
-                                           .arg(wholeSeconds(limits_.progressWindow)));
+        end(ReceiveEnd::Outcome::Idle,
+            tooSlowStatus(limits_.minProgressBytes, limits_.progressWindow));
         return;
     }
     receivedAtLastCheck_ = total_;
@@ -254,13 +236,14 @@ void ReceiveConnection::end(ReceiveEnd::Outcome outcome, const QString& status,
 {
     if (state_ == State::Ended)
         return;
-    ReceiveEnd end{id_, outcome, peer_, {}, size_, total_, status, detail};
+    ReceiveEnd end{id_, outcome, peer_, {}, size_, total_, status, detail, false, {}};
     if (isWhole()) // however it ends, a whole file was saved
-        end = {id_, ReceiveEnd::Outcome::Saved, peer_, {}, size_, total_, kDisconnected, {}};
+        end = {id_, ReceiveEnd::Outcome::Saved, peer_, {}, size_, total_, kDisconnected, {}, false,
+               {}};
     const bool hadFile = fileMade_;
     if (!file_.close(isWhole())) {
         end.outcome = ReceiveEnd::Outcome::CannotSave;
-        end.status = QStringLiteral("Cannot save: ") + file_.error();
+        end.status = cannotSaveStatus(file_.error());
         end.detail.clear();
     }
     if (hadFile)

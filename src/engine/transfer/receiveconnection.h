@@ -1,5 +1,6 @@
 #pragma once
 
+#include "transfer/incomingconnection.h"
 #include "transfer/partfiles.h"
 #include "transfer/protocol.h"
 #include "transfer/receiveend.h"
@@ -8,7 +9,6 @@
 #include "transfer/receiverseats.h"
 
 #include <QElapsedTimer>
-#include <QObject>
 #include <QPointer>
 #include <QTcpSocket>
 #include <QTimer>
@@ -20,7 +20,7 @@
 // final name as soon as its last byte has come. The connection ends by itself when the
 // sender closes, fails, falls silent or crawls, sends more than it announced, or lingers
 // after a whole file, and reports how in ended().
-class ReceiveConnection : public QObject
+class ReceiveConnection : public IncomingConnection
 {
     Q_OBJECT
 
@@ -32,20 +32,9 @@ public:
     // Lets go quietly; a file in progress stays a part file.
     ~ReceiveConnection() override;
 
-    int id() const { return id_; }
-    const QString& peer() const { return peer_; }
-    // How far it has come, for choosing whom a newcomer displaces.
-    SeatHolder seat() const;
-    // Ends at once as if the sender had closed.
-    void stop();
-    // Ends at once, its seat going to a newcomer.
-    void giveWay();
-
-Q_SIGNALS:
-    void fileStarted(const QString& name, qint64 size);
-    void progressed(qint64 received, qint64 size);
-    // The connection is over; the object may be deleted once control is back in the loop.
-    void ended(const ReceiveEnd& end);
+    SeatHolder seat() const override;
+    void stop() override;
+    void giveWay() override;
 
 private:
     enum class State { AwaitingHeader, Receiving, Whole, Ended };
@@ -65,12 +54,10 @@ private:
     void end(ReceiveEnd::Outcome outcome, const QString& status, const QString& detail = {});
     void dropSocket();
 
-    int id_;
     QPointer<QTcpSocket> socket_;
     QString saveFolder_;
     ReceiverLimits limits_;
     PartFiles& parts_;
-    QString peer_;
     QTimer idle_;
     QTimer headerDeadline_;
     QTimer progressCheck_;

@@ -19,7 +19,8 @@ QJsonObject toJson(const ReceivedEntry& entry)
             {QStringLiteral("name"), entry.name},
             {QStringLiteral("size"), QString::number(entry.size)},
             {QStringLiteral("peer"), entry.peer},
-            {QStringLiteral("path"), entry.path}};
+            {QStringLiteral("path"), entry.path},
+            {QStringLiteral("private"), entry.isPrivate}};
 }
 
 // Sizes are written as text: a JSON number loses precision above 2^53 bytes.
@@ -33,6 +34,7 @@ std::optional<ReceivedEntry> fromJson(const QJsonObject& object)
     entry.size = object.value(QStringLiteral("size")).toString().toLongLong(&sizeRead);
     entry.peer = object.value(QStringLiteral("peer")).toString();
     entry.path = object.value(QStringLiteral("path")).toString();
+    entry.isPrivate = object.value(QStringLiteral("private")).toBool(); // plain in older files
     if (!entry.time.isValid() || !sizeRead || entry.path.isEmpty())
         return std::nullopt;
     return entry;

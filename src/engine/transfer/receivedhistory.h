@@ -9,8 +9,9 @@ struct ReceivedEntry {
     QDateTime time;
     QString name; // as the sender announced it
     qint64 size = 0;
-    QString peer; // the sender: the address book's name for the address, or the address
-    QString path; // where it was saved
+    QString peer;           // the sender: the address book's name for the address, or the address
+    QString path;           // where it was saved
+    bool isPrivate = false; // it came on the private port
 };
 
 // The files received lately, newest first, kept in a JSON file of their own so that they

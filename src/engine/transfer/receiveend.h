@@ -18,6 +18,8 @@ struct ReceiveEnd {
     QString path;    // where the received bytes are; empty when no file was made
     qint64 size = 0; // the announced size
     qint64 received = 0;
-    QString status; // the receiver's status in its own words: "Disconnected", "Error 10054"
-    QString detail; // more for the user, such as an error's description; may be empty
+    QString status;         // the receiver's status in its own words: "Disconnected", "Error 10054"
+    QString detail;         // more for the user, such as an error's description; may be empty
+    bool isPrivate = false; // it came on the private port
+    QString keyName;        // the entry whose key the sender showed; empty for plain or a stranger
 };

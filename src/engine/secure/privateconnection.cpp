@@ -1,0 +1,427 @@
+#include "secure/privateconnection.h"
+
+#include "addressbook/peerkeys.h"
+#include "identity/safetycode.h"
+#include "platform/localaddress.h"
+#include "platform/socketerror.h"
+#include "transfer/fileadmission.h"
+
+#include <QScopedValueRollback>
+
+namespace
+{
+
+// Beyond this many unsent bytes a COUNT waits for the queue to drain: a sender that
+// does not read them must not make them pile up.
+constexpr qint64 kMaxQueuedReplyBytes = 64 * 1024;
+// What one arrival may hold; Qt stops reading from the network beyond it.
+constexpr qint64 kReadBufferBytes = 1024 * 1024;
+// How long a closing connection may take to hand over its last messages.
+constexpr int kCloseGraceMs = 2000;
+
+const QString kDisconnected = QStringLiteral("Disconnected");
+const QString kProtocolError = QStringLiteral("Closed: the sender broke the private protocol");
+
+qint64 wholeSeconds(std::chrono::milliseconds duration)
+{
+    return std::chrono::duration_cast<std::chrono::seconds>(duration).count();
+}
+
+} // namespace
+
+PrivateConnection::PrivateConnection(int id, QSslSocket* socket, const QSslConfiguration& tls,
+                                     PeerKeys& keys, const SenderFilter& accepts,
+                                     const QString& saveFolder, const ReceiverLimits& limits,
+                                     PartFiles& parts, QObject* parent)
+    : IncomingConnection(id, dottedAddress(socket->peerAddress()), parent), socket_(socket),
+      keys_(keys), accepts_(accepts), saveFolder_(saveFolder), limits_(limits), parts_(parts)
+{
+    socket->setParent(this);
+    socket->setReadBufferSize(kReadBufferBytes);
+    socket->setSocketOption(QAbstractSocket::LowDelayOption, 1);
+    connect(socket, &QSslSocket::encrypted, this, &PrivateConnection::judgePeer);
+    connect(socket, &QSslSocket::readyRead, this, &PrivateConnection::readArrival);
+    connect(socket, &QSslSocket::disconnected, this, [this] {
+        if (socket_ && socket_->bytesAvailable() > 0)
+            readArrival();
+        end(ReceiveEnd::Outcome::Incomplete, kDisconnected, false);
+    });
+    connect(socket, &QSslSocket::errorOccurred, this, [this](QAbstractSocket::SocketError e) {
+        if (e == QAbstractSocket::RemoteHostClosedError)
+            return; // the close handler takes it
+        const SocketError shown = socketError(e, socket_ ? socket_->errorString() : QString());
+        end(ReceiveEnd::Outcome::Failed, QStringLiteral("Error %1").arg(shown.number), false,
+            shown.description);
+    });
+    connect(socket, &QSslSocket::encryptedBytesWritten, this, &PrivateConnection::sendCount);
+
+    deadline_.setSingleShot(true);
+    deadline_.setInterval(limits_.headerDeadline);
+    connect(&deadline_, &QTimer::timeout, this, [this] {
+        fail(Reason::TooSlow, ReceiveEnd::Outcome::Idle,
+             QStringLiteral("Closed: no greeting within %1 seconds")
+                 .arg(wholeSeconds(limits_.headerDeadline)));
+    });
+    idle_.setSingleShot(true);
+    idle_.setInterval(limits_.idleTimeout);
+    connect(&idle_, &QTimer::timeout, this, [this] {
+        fail(Reason::TooSlow, ReceiveEnd::Outcome::Idle, idleStatus(limits_.idleTimeout));
+    });
+    progressCheck_.setInterval(limits_.progressWindow);
+    connect(&progressCheck_, &QTimer::timeout, this, &PrivateConnection::checkProgress);
+    deadline_.start();
+    age_.start();
+
+    socket->setSslConfiguration(tls);
+    socket->startServerEncryption();
+}
+
+PrivateConnection::~PrivateConnection()
+{
+    file_.close(false);
+    dropSocket(false);
+}
+
+SeatHolder PrivateConnection::seat() const
+{
+    const auto stage =
+        state_ == State::Receiving ? SeatHolder::Stage::Receiving : SeatHolder::Stage::NoHeader;
+    return {stage, peer_, std::chrono::milliseconds(age_.elapsed()), batchBytes_};
+}
+
+void PrivateConnection::stop()
+{
+    fail(Reason::Stopping, ReceiveEnd::Outcome::Incomplete, kDisconnected);
+}
+
+void PrivateConnection::giveWay()
+{
+    fail(Reason::TooSlow, ReceiveEnd::Outcome::Idle, gaveWayStatus());
+}
+
+void PrivateConnection::judgePeer()
+{
+    const QSslCertificate certificate = socket_->peerCertificate();
+    if (certificate.isNull()) {
+        fail(Reason::Unknown, ReceiveEnd::Outcome::Refused,
+             QStringLiteral("Refused: the sender showed no key"));
+        return;
+    }
+    const KeyCheck check = keys_.check(peer_, keyOf(certificate));
+    if (check.isRefused()) {
+        fail(Reason::KeyChanged, ReceiveEnd::Outcome::Refused,
+             keyChangedMessage(check.name, QStringLiteral("nothing was received")));
+        return;
+    }
+    if (!check.isVerified() && accepts_ && !accepts_(peer_)) {
+        fail(Reason::NotInAddressBook, ReceiveEnd::Outcome::Refused, notInAddressBookStatus(peer_));
+        return;
+    }
+    if (check.isVerified())
+        keyName_ = check.name;
+    state_ = State::Greeting;
+    readArrival();
+}
+
+// Writing an answer may read what came meanwhile and announce it at once: that arrival
+// waits for the loop below, which takes messages strictly in order.
+void PrivateConnection::readArrival()
+{
+    if (!socket_ || state_ == State::Handshake || state_ == State::Ended || reading_)
+        return;
+    const QScopedValueRollback<bool> reading(reading_, true);
+    PrivateMessage message;
+    while (socket_ && state_ != State::Ended && socket_->bytesAvailable() > 0) {
+        reader_.feed(socket_->readAll());
+        MessageReader::Result result;
+        while (state_ != State::Ended &&
+               (result = reader_.next(message)) != MessageReader::Result::NeedMore) {
+            if (result == MessageReader::Result::Malformed) {
+                fail(Reason::ProtocolError, ReceiveEnd::Outcome::Refused, kProtocolError);
+                return;
+            }
+            take(message);
+        }
+        sendCount();
+    }
+}
+
+void PrivateConnection::take(const PrivateMessage& message)
+{
+    switch (state_) {
+    case State::Greeting:
+        greet(message);
+        return;
+    case State::Between:
+        idle_.start();
+        between(message);
+        return;
+    case State::Receiving:
+        if (message.type == MessageType::Data)
+            takeData(message.body);
+        else if (message.type == MessageType::End)
+            takeEnd(message.body);
+        else
+            fail(Reason::ProtocolError, ReceiveEnd::Outcome::Refused, kProtocolError);
+        return;
+    case State::Handshake:
+    case State::Ended:
+        return;
+    }
+}
+
+void PrivateConnection::greet(const PrivateMessage& message)
+{
+    const std::optional<Hello> hello =
+        message.type == MessageType::Hello ? parseHello(message.body) : std::nullopt;
+    if (!hello) {
+        fail(Reason::ProtocolError, ReceiveEnd::Outcome::Refused, kProtocolError);
+        return;
+    }
+    if (hello->version == 0) {
+        fail(Reason::NoCommonVersion, ReceiveEnd::Outcome::Refused,
+             QStringLiteral("Refused: the sender speaks no version of the private protocol "
+                            "that Quillo knows"));
+        return;
+    }
+    deadline_.stop();
+    state_ = State::Between;
+    idle_.start();
+    send(helloMessage(std::min(hello->version, kPrivateVersion), kOurFeatures));
+}
+
+void PrivateConnection::between(const PrivateMessage& message)
+{
+    switch (message.type) {
+    case MessageType::File:
+        takeFile(message.body);
+        return;
+    case MessageType::Chat:
+        takeChat(message.body);
+        return;
+    case MessageType::Bye:
+        end(ReceiveEnd::Outcome::Incomplete, kDisconnected, false);
+        return;
+    default:
+        fail(Reason::ProtocolError, ReceiveEnd::Outcome::Refused, kProtocolError);
+        return;
+    }
+}
+
+void PrivateConnection::takeFile(const QByteArray& body)
+{
+    const std::optional<FileOffer> offer = parseFileOffer(body);
+    if (!offer) {
+        fail(Reason::ProtocolError, ReceiveEnd::Outcome::Refused, kProtocolError);
+        return;
+    }
+    show();
+    size_ = offer->size;
+    total_ = counted_ = 0;
+    // Without the folders feature a path is one bare name.
+    if (offer->path.contains('/')) {
+        refuseFile(Reason::NameUnusable, ReceiveEnd::Outcome::Refused, nameUnusableStatus());
+        return;
+    }
+    if (const std::optional<FileRefusal> refusal =
+            admitFile(file_, saveFolder_, offer->path, parts_, peer_, size_)) {
+        using Why = FileRefusal::Why;
+        const Reason reason = refusal->why == Why::NameUnusable ? Reason::NameUnusable
+                              : refusal->why == Why::NoRoom     ? Reason::NoRoom
+                                                                : Reason::CannotSave;
+        refuseFile(reason, refusal->outcome, refusal->status);
+        return;
+    }
+    digest_.reset();
+    receivedAtLastCheck_ = 0;
+    state_ = State::Receiving;
+    progressCheck_.start();
+    Q_EMIT fileStarted(file_.finalName(), size_);
+    send(acceptMessage(0));
+}
+
+void PrivateConnection::refuseFile(Reason reason, ReceiveEnd::Outcome outcome,
+                                   const QString& status)
+{
+    send(reasonMessage(MessageType::Refuse, reason, status));
+    told(fileEnd(outcome, status));
+}
+
+void PrivateConnection::takeData(const QByteArray& body)
+{
+    if (body.size() > size_ - total_) {
+        fail(Reason::ProtocolError, ReceiveEnd::Outcome::Refused, kProtocolError);
+        return;
+    }
+    if (!file_.write(body)) {
+        // A disk that is full stays full: the space this file took is given back, and
+        // the sender, which would go on sending, is stopped.
+        const QString status = cannotSaveStatus(file_.error());
+        file_.discard();
+        send(reasonMessage(MessageType::Failed, Reason::CannotSave, status));
+        end(ReceiveEnd::Outcome::CannotSave, status, true);
+        return;
+    }
+    digest_.add(body);
+    total_ += body.size();
+    batchBytes_ += body.size();
+    idle_.start();
+    Q_EMIT progressed(total_, size_);
+}
+
+void PrivateConnection::takeEnd(const QByteArray& digest)
+{
+    if (total_ != size_) {
+        fail(Reason::ProtocolError, ReceiveEnd::Outcome::Refused, kProtocolError);
+        return;
+    }
+    progressCheck_.stop();
+    if (counted_ != total_) { // the last COUNT before SAVED says the whole size
+        send(countMessage(total_));
+        counted_ = total_;
+    }
+    if (digest != digest_.result()) {
+        file_.discard();
+        const QString status = QStringLiteral("Failed: the bytes that arrived do not match "
+                                              "the file that was sent, so it was not kept");
+        send(reasonMessage(MessageType::Failed, Reason::DigestMismatch, status));
+        fileDone(ReceiveEnd::Outcome::Failed, status);
+        return;
+    }
+    if (!file_.close(true)) {
+        const QString status = cannotSaveStatus(file_.error());
+        send(reasonMessage(MessageType::Failed, Reason::CannotSave, status));
+        fileDone(ReceiveEnd::Outcome::CannotSave, status);
+        return;
+    }
+    send(encodeMessage(MessageType::Saved));
+    fileDone(ReceiveEnd::Outcome::Saved, QStringLiteral("Saved"));
+}
+
+void PrivateConnection::fileDone(ReceiveEnd::Outcome outcome, const QString& status)
+{
+    state_ = State::Between;
+    idle_.start();
+    ReceiveEnd end = fileEnd(outcome, status);
+    if (outcome != ReceiveEnd::Outcome::Failed) // a file that did not match was removed
+        end.path = file_.path();
+    told(end);
+}
+
+// A file told is the end of what the faces show; the next file is shown anew.
+void PrivateConnection::told(const ReceiveEnd& end)
+{
+    shown_ = false;
+    Q_EMIT fileEnded(end);
+}
+
+void PrivateConnection::takeChat(const QByteArray& body)
+{
+    const std::optional<QString> text = parseChat(body);
+    if (!text) {
+        fail(Reason::ProtocolError, ReceiveEnd::Outcome::Refused, kProtocolError);
+        return;
+    }
+    Q_EMIT chatReceived({keyName_.isEmpty() ? peer_ : keyName_, *text, peer_});
+    if (state_ != State::Ended)
+        send(encodeMessage(MessageType::Heard));
+}
+
+void PrivateConnection::sendCount()
+{
+    if (!socket_ || state_ != State::Receiving || total_ == counted_ ||
+        socket_->encryptedBytesToWrite() + socket_->bytesToWrite() > kMaxQueuedReplyBytes)
+        return;
+    send(countMessage(total_));
+    counted_ = total_;
+}
+
+void PrivateConnection::send(const QByteArray& message)
+{
+    if (!socket_)
+        return;
+    socket_->write(message);
+    socket_->flush();
+}
+
+// A sender that trickles a byte now and then would hold its file open for ever.
+void PrivateConnection::checkProgress()
+{
+    if (total_ - receivedAtLastCheck_ < limits_.minProgressBytes) {
+        fail(Reason::TooSlow, ReceiveEnd::Outcome::Idle,
+             tooSlowStatus(limits_.minProgressBytes, limits_.progressWindow));
+        return;
+    }
+    receivedAtLastCheck_ = total_;
+}
+
+void PrivateConnection::show()
+{
+    if (!std::exchange(shown_, true))
+        Q_EMIT shown(true, keyName_);
+}
+
+void PrivateConnection::fail(Reason reason, ReceiveEnd::Outcome outcome, const QString& status)
+{
+    if (state_ == State::Ended)
+        return;
+    if (reason != Reason::Unknown && socket_ && socket_->isEncrypted())
+        send(reasonMessage(MessageType::Error, reason, status));
+    // A receiver that stops has nothing to tell of a batch whose files were all told.
+    end(outcome, status, reason != Reason::Stopping);
+}
+
+void PrivateConnection::end(ReceiveEnd::Outcome outcome, const QString& status, bool tell,
+                            const QString& detail)
+{
+    if (state_ == State::Ended)
+        return;
+    const bool cutShort = file_.isOpen();
+    tell = tell || cutShort || state_ == State::Handshake || state_ == State::Greeting;
+    ReceiveEnd end = fileEnd(outcome, status);
+    end.detail = detail;
+    if (cutShort) {
+        file_.close(false);
+        end.path = file_.path();
+    } else if (state_ != State::Receiving) {
+        end.size = end.received = 0; // no file was on its way
+    }
+    state_ = State::Ended;
+    deadline_.stop();
+    idle_.stop();
+    progressCheck_.stop();
+    dropSocket(true);
+    if (!tell) {
+        Q_EMIT closed();
+        return;
+    }
+    show();
+    Q_EMIT ended(end);
+}
+
+ReceiveEnd PrivateConnection::fileEnd(ReceiveEnd::Outcome outcome, const QString& status) const
+{
+    return {id_, outcome, peer_, {}, size_, total_, status, {}, true, keyName_};
+}
+
+// A graceful close lets the last message (ERROR, SAVED, HEARD) reach the peer; the socket
+// then goes in its own time, or after a short grace, with the receiver at the latest.
+void PrivateConnection::dropSocket(bool graceful)
+{
+    if (!socket_)
+        return;
+    QSslSocket* socket = std::exchange(socket_, nullptr);
+    socket->disconnect(this);
+    if (!graceful || !parent()) {
+        socket->abort();
+        socket->deleteLater();
+        return;
+    }
+    socket->setParent(parent());
+    connect(socket, &QSslSocket::disconnected, socket, &QObject::deleteLater);
+    QTimer::singleShot(kCloseGraceMs, socket, [socket] {
+        socket->abort();
+        socket->deleteLater();
+    });
+    socket->disconnectFromHost();
+}

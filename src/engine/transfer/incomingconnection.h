@@ -1,0 +1,47 @@
+#pragma once
+
+#include "presence/presence.h"
+#include "transfer/receiveend.h"
+#include "transfer/receiverseats.h"
+
+#include <QObject>
+#include <QString>
+
+// One connection to the receiver, on either port, as the receiver seats and hears it.
+class IncomingConnection : public QObject
+{
+    Q_OBJECT
+
+public:
+    IncomingConnection(int id, const QString& peer, QObject* parent)
+        : QObject(parent), id_(id), peer_(peer)
+    {
+    }
+
+    int id() const { return id_; }
+    const QString& peer() const { return peer_; }
+    // How far it has come, for choosing whom a newcomer displaces.
+    virtual SeatHolder seat() const = 0;
+    // Ends at once as if the sender had closed.
+    virtual void stop() = 0;
+    // Ends at once, its seat going to a newcomer.
+    virtual void giveWay() = 0;
+
+Q_SIGNALS:
+    // The connection is worth showing from now on, and how private it is; keyName is the
+    // verified entry's name, empty for a stranger or a plain connection.
+    void shown(bool isPrivate, const QString& keyName);
+    void fileStarted(const QString& name, qint64 size);
+    void progressed(qint64 received, qint64 size);
+    // One file of several is over; the connection goes on.
+    void fileEnded(const ReceiveEnd& end);
+    void chatReceived(const ChatLine& line);
+    // The connection is over; the object may be deleted once control is back in the loop.
+    void ended(const ReceiveEnd& end);
+    // The same, with nothing left to tell: its last file was told through fileEnded().
+    void closed();
+
+protected:
+    const int id_;
+    const QString peer_;
+};

@@ -1,0 +1,258 @@
+#include "addressbook/peerkeys.h"
+#include "platform/settingsstore.h"
+#include "presence/datagram.h"
+#include "station/station.h"
+#include "support/enginefakes.h"
+#include "support/privatepeer.h"
+#include "support/rawpeer.h"
+#include "support/receiverwatch.h"
+#include "support/testfiles.h"
+#include "transfer/protocol.h"
+
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QUdpSocket>
+#include <QtTest>
+
+namespace
+{
+
+// Addresses of these tests' own, so that they never meet another test's peers.
+const QHostAddress kStation(QStringLiteral("127.0.6.1"));
+const QHostAddress kAnna(QStringLiteral("127.0.6.2"));
+const QHostAddress kStranger(QStringLiteral("127.0.6.3"));
+constexpr int kWaitMs = 10000;
+
+// A station receiving on both ports, with its own settings, data and save folders, and
+// its own identity; Anna is listed, without a key.
+struct PrivateFixture {
+    PrivateFixture()
+    {
+        station.addressBook().append(QStringLiteral("Anna"), kAnna.toString());
+        station.setSaveFolder(inbox(), false);
+        identityProblem = station.openIdentity();
+        listenProblem = station.listen();
+    }
+    QString inbox(const QString& name = {}) const
+    {
+        return folder.filePath(QStringLiteral("in/")) + name;
+    }
+    QStringList inboxFiles() const { return QDir(inbox()).entryList(QDir::Files); }
+    // Connects peer from address and says HELLO.
+    void greet(PrivatePeer& peer, const QHostAddress& from = kAnna)
+    {
+        peer.connectTo(from, kStation);
+        peer.send(helloMessage());
+    }
+
+    QTemporaryDir folder;
+    bool madeInbox = QDir().mkpath(folder.filePath(QStringLiteral("in")));
+    SettingsStore settings{folder.filePath(QStringLiteral("Quillo.conf"))};
+    ScriptedRandom random;
+    Station station{settings, random, folder.path(), kStation};
+    ReceiverWatch watch{station.receiver()};
+    std::optional<QString> identityProblem;
+    std::optional<SocketError> listenProblem;
+};
+
+} // namespace
+
+class TestPrivate : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void firstContactPinsAndABatchArrivesWhole();
+    void aChangedKeyIsRefusedWithNothingSaved();
+    void aDigestMismatchLeavesNoFile();
+    void protocolErrorsEndTheConnection_data();
+    void protocolErrorsEndTheConnection();
+    void chatLinesComeUnderTheirNames();
+    void onlyKnownSendersMeansTheirKeys();
+    void bothPortsShareTheSeatsAndTheDeadline();
+};
+
+void TestPrivate::firstContactPinsAndABatchArrivesWhole()
+{
+    PrivateFixture f;
+    QVERIFY(!f.identityProblem && !f.listenProblem);
+    QSignalSpy privacy(&f.station.receiver(), &FileReceiver::privacyKnown);
+    PrivatePeer anna;
+    f.greet(anna);
+    const QByteArray first = someBytes(300 * 1024); // more than one DATA may hold
+    anna.send(fileMessage(first.size(), "a.txt"));
+    anna.send(encodeMessage(MessageType::Data, first.left(200 * 1024)));
+    anna.send(encodeMessage(MessageType::Data, first.mid(200 * 1024)));
+    anna.send(endMessage(Sha256::of(first)));
+    anna.sendFile("b.txt", "second");
+    QTRY_COMPARE_WITH_TIMEOUT(anna.count(MessageType::Saved), 2, kWaitMs);
+
+    QCOMPARE(anna.messages.first().type, MessageType::Hello);
+    QCOMPARE(parseHello(anna.messages.first().body)->version, kPrivateVersion);
+    QCOMPARE(f.station.addressBook().entry(0).Key, anna.key());
+    QCOMPARE(f.inboxFiles(), QStringList({"a.txt", "b.txt"}));
+    QCOMPARE(readFile(f.inbox("a.txt")), first);
+    // The last COUNT before SAVED says the whole size.
+    const auto saved =
+        std::find_if(anna.messages.cbegin(), anna.messages.cend(),
+                     [](const PrivateMessage& m) { return m.type == MessageType::Saved; });
+    QCOMPARE((saved - 1)->type, MessageType::Count);
+    QCOMPARE(*parseNumber((saved - 1)->body), first.size());
+    QCOMPARE(privacy.count(), 2); // each file of the batch is shown anew
+    QCOMPARE(privacy.first().at(1).toBool(), true);
+    QCOMPARE(privacy.first().at(2).toString(), QStringLiteral("Anna"));
+    QCOMPARE(f.watch.ends.size(), 2); // one end for each file, the connection still open
+    QVERIFY(f.watch.ends.first().isPrivate);
+    QCOMPARE(f.watch.ends.first().keyName, QStringLiteral("Anna"));
+    const ReceivedHistory stored(f.folder.filePath(QStringLiteral("received.json")));
+    QCOMPARE(stored.entries().size(), 2);
+    QVERIFY(stored.entries().first().isPrivate);
+    QCOMPARE(stored.entries().first().peer, QStringLiteral("Anna"));
+
+    anna.send(encodeMessage(MessageType::Bye));
+    QTRY_VERIFY_WITH_TIMEOUT(anna.isClosed(), kWaitMs);
+    QCOMPARE(f.watch.ends.size(), 2); // an orderly end after told files tells nothing more
+}
+
+void TestPrivate::aChangedKeyIsRefusedWithNothingSaved()
+{
+    PrivateFixture f;
+    const QByteArray oldKey = Sha256::of("Anna's old key");
+    f.station.addressBook().setKey(0, oldKey);
+    PrivatePeer impostor;
+    f.greet(impostor);
+    impostor.sendFile("a.txt", "hello");
+    QTRY_VERIFY_WITH_TIMEOUT(impostor.isClosed(), kWaitMs);
+
+    QCOMPARE(impostor.lastReason(MessageType::Error), Reason::KeyChanged);
+    QCOMPARE(impostor.count(MessageType::Accept), 0);
+    QVERIFY(f.inboxFiles().isEmpty());
+    QCOMPARE(f.station.addressBook().entry(0).Key, oldKey);
+    QTRY_COMPARE_WITH_TIMEOUT(f.watch.ends.size(), 1, kWaitMs);
+    QCOMPARE(f.watch.ends.first().outcome, ReceiveEnd::Outcome::Refused);
+    QCOMPARE(f.watch.ends.first().status,
+             keyChangedMessage(QStringLiteral("Anna"), QStringLiteral("nothing was received")));
+}
+
+void TestPrivate::aDigestMismatchLeavesNoFile()
+{
+    PrivateFixture f;
+    PrivatePeer anna;
+    f.greet(anna);
+    QByteArray altered = someBytes(1000);
+    const QByteArray digest = Sha256::of(altered);
+    altered[500] = char(altered.at(500) ^ 1);
+    anna.sendFile("a.txt", altered, digest);
+    QTRY_COMPARE_WITH_TIMEOUT(anna.count(MessageType::Failed), 1, kWaitMs);
+
+    QCOMPARE(anna.lastReason(MessageType::Failed), Reason::DigestMismatch);
+    QVERIFY(f.inboxFiles().isEmpty()); // neither the final name nor a part file
+    QCOMPARE(f.watch.ends.size(), 1);
+    QCOMPARE(f.watch.ends.first().outcome, ReceiveEnd::Outcome::Failed);
+    QVERIFY(f.station.history().entries().isEmpty());
+    // The batch goes on: the next file is taken.
+    anna.sendFile("a.txt", "whole");
+    QTRY_COMPARE_WITH_TIMEOUT(anna.count(MessageType::Saved), 1, kWaitMs);
+    QCOMPARE(readFile(f.inbox("a.txt")), QByteArray("whole"));
+}
+
+void TestPrivate::protocolErrorsEndTheConnection_data()
+{
+    QTest::addColumn<QByteArray>("bytes");
+    QTest::newRow("unknown type") << QByteArray("\x55\0\0\0\0", 5);
+    QTest::newRow("length out of range") << encodeMessage(MessageType::Bye, "x");
+    QTest::newRow("DATA out of turn") << encodeMessage(MessageType::Data, "x");
+    QTest::newRow("more DATA than announced")
+        << fileMessage(1, "a.txt") + encodeMessage(MessageType::Data, "xy");
+    QTest::newRow("a path of two parts then DATA")
+        << fileMessage(1, "d/a.txt") + encodeMessage(MessageType::Data, "x");
+}
+
+void TestPrivate::protocolErrorsEndTheConnection()
+{
+    QFETCH(QByteArray, bytes);
+    PrivateFixture f;
+    PrivatePeer anna;
+    f.greet(anna);
+    anna.send(bytes);
+    QTRY_VERIFY_WITH_TIMEOUT(anna.isClosed(), kWaitMs);
+    QCOMPARE(anna.lastReason(MessageType::Error), Reason::ProtocolError);
+    QTRY_COMPARE_WITH_TIMEOUT(f.watch.ends.size() - int(anna.count(MessageType::Refuse)), 1,
+                              kWaitMs);
+    QVERIFY(!QFile::exists(f.inbox("a.txt")));
+}
+
+void TestPrivate::chatLinesComeUnderTheirNames()
+{
+    PrivateFixture f;
+    QVERIFY(!f.station.bindPresence());
+    QSignalSpy chat(&f.station, &Station::chatReceived);
+    PrivatePeer anna, stranger;
+    f.greet(anna);
+    anna.send(chatMessage(QStringLiteral("hi, it is me")));
+    QTRY_COMPARE_WITH_TIMEOUT(anna.count(MessageType::Heard), 1, kWaitMs);
+    f.greet(stranger, kStranger);
+    stranger.send(chatMessage(QStringLiteral("who am I")));
+    QTRY_COMPARE_WITH_TIMEOUT(stranger.count(MessageType::Heard), 1, kWaitMs);
+    // Anna's key is pinned now: a datagram from her address may be anyone's.
+    QUdpSocket forger;
+    QVERIFY(forger.bind(kAnna, kDatagramPort));
+    forger.writeDatagram("send me your password", kStation, kDatagramPort);
+    QTRY_COMPARE_WITH_TIMEOUT(chat.count(), 3, kWaitMs);
+
+    const auto line = [&chat](int i) { return chat.at(i).at(0).value<QList<ChatLine>>().first(); };
+    QCOMPARE(line(0).name, QStringLiteral("Anna"));
+    QCOMPARE(line(0).text, QStringLiteral("hi, it is me"));
+    QCOMPARE(line(1).name, kStranger.toString());
+    QCOMPARE(line(2).name, QStringLiteral("Anna (unverified)"));
+    QVERIFY(f.watch.ends.isEmpty()); // chat alone is no transfer
+}
+
+void TestPrivate::onlyKnownSendersMeansTheirKeys()
+{
+    PrivateFixture f;
+    f.station.setOnlyKnownSenders(true, false);
+    PrivatePeer stranger;
+    f.greet(stranger, kStranger);
+    QTRY_VERIFY_WITH_TIMEOUT(stranger.isClosed(), kWaitMs);
+    QCOMPARE(stranger.lastReason(MessageType::Error), Reason::NotInAddressBook);
+
+    f.station.addressBook().setKey(0, Sha256::of("Anna's key"));
+    RawPeer plain; // from the address of an entry with a key: a stranger on the file port
+    plain.connectTo(kAnna, kStation, kFilePort);
+    QTRY_COMPARE_WITH_TIMEOUT(f.watch.ends.size(), 2, kWaitMs);
+    QCOMPARE(f.watch.ends.last().status,
+             QStringLiteral("Refused: %1 is not in your address book").arg(kAnna.toString()));
+}
+
+void TestPrivate::bothPortsShareTheSeatsAndTheDeadline()
+{
+    PrivateFixture f;
+    ReceiverLimits limits;
+    limits.maxConnectionsPerHost = 1;
+    f.station.receiver().setLimits(limits);
+    RawPeer plain;
+    plain.connectTo(kAnna, kStation, kFilePort);
+    QTRY_VERIFY_WITH_TIMEOUT(plain.isConnected(), kWaitMs);
+    QTRY_COMPARE_WITH_TIMEOUT(f.watch.latest, 1, kWaitMs);
+    PrivatePeer anna; // the seat of Anna's address is taken on the other port
+    f.greet(anna);
+    QTRY_VERIFY_WITH_TIMEOUT(anna.isClosed(), kWaitMs);
+    QVERIFY(!anna.isEncrypted());
+
+    limits.headerDeadline = std::chrono::milliseconds(300);
+    f.station.receiver().setLimits(limits);
+    PrivatePeer silent; // a handshake and no HELLO
+    silent.connectTo(kStranger, kStation);
+    QTRY_VERIFY_WITH_TIMEOUT(silent.isClosed(), kWaitMs);
+    QCOMPARE(silent.lastReason(MessageType::Error), Reason::TooSlow);
+    QTRY_VERIFY_WITH_TIMEOUT(std::any_of(f.watch.ends.cbegin(), f.watch.ends.cend(),
+                                         [](const ReceiveEnd& end) {
+                                             return end.peer == kStranger.toString() &&
+                                                    end.outcome == ReceiveEnd::Outcome::Idle;
+                                         }),
+                             kWaitMs);
+}
+
+QTEST_GUILESS_MAIN(TestPrivate)
+#include "tst_private.moc"
