@@ -3,8 +3,10 @@
 #include "cli/outputlines.h"
 #include "cli/peerlookup.h"
 #include "identity/safetycode.h"
+#include "secure/privatemessage.h"
 #include "support/clirawpeer.h"
 #include "support/clirun.h"
+#include "support/listening.h"
 
 #include <QNetworkDatagram>
 #include <QRandomGenerator>
@@ -151,8 +153,16 @@ void TestCli::looksUpPeersAndFormatsLines()
              QStringLiteral("sent\tx/a.txt\t0\t10.0.0.1\tplain"));
     QCOMPARE(sentLine("x/a.txt", 7, "10.0.0.1", true),
              QStringLiteral("sent\tx/a.txt\t7\t10.0.0.1\tprivate"));
-    end = {2, ReceiveEnd::Outcome::Incomplete, "10.0.0.3", "/d/a.part", 9, 4, "Disconnected", {},
-           false, {}};
+    end = {2,
+           ReceiveEnd::Outcome::Incomplete,
+           "10.0.0.3",
+           "/d/a.part",
+           9,
+           4,
+           "Disconnected",
+           {},
+           false,
+           {}};
     QCOMPARE(receiveProblem(end),
              QStringLiteral("from 10.0.0.3: Disconnected; 4 of 9 bytes kept in /d/a.part"));
 }
@@ -226,12 +236,13 @@ void TestCli::sendsAndReceivesByteForByte()
     const QString smallPath = sender.home() + "/small file.txt";
     QVERIFY(writeFile(bigPath, big));
     QVERIFY(writeFile(smallPath, "hello"));
-    // The sender tries again while the receiver is not listening yet.
+    // Once the receiver speaks privately, the files go privately.
+    QTRY_VERIFY_WITH_TIMEOUT(isListening(QHostAddress(a(kReceiver)), kPrivatePort), kWait);
     sender.start({"send", "--bind", a(kSender), "--to", a(kReceiver), bigPath, smallPath});
     QTRY_VERIFY_WITH_TIMEOUT(sender.hasEnded(), kWait);
     QCOMPARE(sender.errors(), QString());
     QCOMPARE(sender.output(),
-             QStringLiteral("sent\t%1\t%2\t127.0.0.60\tplain\nsent\t%3\t5\t127.0.0.60\tplain\n")
+             QStringLiteral("sent\t%1\t%2\t127.0.0.60\tprivate\nsent\t%3\t5\t127.0.0.60\tprivate\n")
                  .arg(bigPath, QString::number(big.size()), smallPath));
     QCOMPARE(sender.exitCode(), 0);
 
@@ -241,8 +252,8 @@ void TestCli::sendsAndReceivesByteForByte()
     QVERIFY(receiver.exitedNormally());
     QCOMPARE(receiver.exitCode(), 0);
     QCOMPARE(receiver.output(),
-             QStringLiteral("received\t%1/big.bin\t%2\t127.0.0.61\tplain\n"
-                            "received\t%1/small file.txt\t5\t127.0.0.61\tplain\n")
+             QStringLiteral("received\t%1/big.bin\t%2\t127.0.0.61\tprivate\n"
+                            "received\t%1/small file.txt\t5\t127.0.0.61\tprivate\n")
                  .arg(folder, QString::number(big.size())));
     QCOMPARE(receiver.errors(), QString());
     QVERIFY(readFile(folder + "/big.bin") == big);
@@ -525,7 +536,7 @@ void TestCli::sendWhenOnlineWaitsForItsPeerOnly()
     again.start(send);
     QVERIFY(announceUntilEnded(kLateReceiver, kPatientSender, again));
     QCOMPARE(again.exitCode(), 0);
-    QCOMPARE(again.output(), QStringLiteral("sent\t%1\t14\t127.0.0.90\tplain\n").arg(path));
+    QCOMPARE(again.output(), QStringLiteral("sent\t%1\t14\t127.0.0.90\tprivate\n").arg(path));
     QTRY_VERIFY_WITH_TIMEOUT(receiver.hasEnded(), kWait);
     QCOMPARE(readFile(receiver.home() + "/late.txt"), QByteArray("worth the wait"));
 }

@@ -4,16 +4,17 @@
 #include "cli/console.h"
 #include "cli/receiveends.h"
 #include "presence/datagram.h"
+#include "secure/privatemessage.h"
 #include "transfer/protocol.h"
 #include "transfer/speedtext.h"
 
 namespace
 {
 
-QString listenProblem(const SocketError& error)
+QString listenProblem(quint16 port, const SocketError& error)
 {
     return QStringLiteral("cannot receive on TCP port %1: Error %2: %3")
-        .arg(QString::number(kFilePort), QString::number(error.number), error.description);
+        .arg(QString::number(port), QString::number(error.number), error.description);
 }
 
 } // namespace
@@ -39,6 +40,10 @@ ReceiveCommand::ReceiveCommand(const QHostAddress& bindAddress, const QString& f
         console_.progress().setSpeed(speedText(bytes, seconds));
     });
     connect(&receiver_, &FileReceiver::finished, this, &ReceiveCommand::connectionEnded);
+    connect(&receiver_, &FileReceiver::privatePortFailed, this, [this](const SocketError& error) {
+        console_.printProblem(listenProblem(kPrivatePort, error) +
+                              QStringLiteral("; files come in the clear only"));
+    });
 }
 
 void ReceiveCommand::takeOnlyFrom(const AddressBook& book)
@@ -49,7 +54,7 @@ void ReceiveCommand::takeOnlyFrom(const AddressBook& book)
 std::optional<int> ReceiveCommand::start()
 {
     if (const std::optional<SocketError> error = receiver_.listen()) {
-        console_.printProblem(listenProblem(*error));
+        console_.printProblem(listenProblem(kFilePort, *error));
         return kExitNotDone;
     }
     return std::nullopt;

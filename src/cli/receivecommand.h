@@ -29,6 +29,10 @@ public:
 
     std::optional<int> start() override;
     void stop() override;
+    void setPrivacy(const Identity* identity, PeerKeys* keys) override
+    {
+        receiver_.setPrivacy(identity, keys);
+    }
 
 private:
     void fileStarted(int connection, const QString& name, qint64 size);

@@ -295,7 +295,9 @@ void PrivateConnection::takeEnd(const QByteArray& digest)
         return;
     }
     send(encodeMessage(MessageType::Saved));
-    fileDone(ReceiveEnd::Outcome::Saved, QStringLiteral("Saved"));
+    // The panel shows each file of a batch as a connection of its own, ending as a plain
+    // one ends.
+    fileDone(ReceiveEnd::Outcome::Saved, QStringLiteral("Disconnected"));
 }
 
 void PrivateConnection::fileDone(ReceiveEnd::Outcome outcome, const QString& status)
