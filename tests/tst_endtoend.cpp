@@ -4,6 +4,7 @@
 #include "support/testplatform.h"
 #include "transfer/protocol.h"
 #include "window/mainwindow.h"
+#include "window/peertextview.h"
 #include "window/privacymark.h"
 #include "window/receivedfilesdialog.h"
 
@@ -150,7 +151,8 @@ void TestEndToEnd::aPrivateTransferAndChatAreMarked()
               encodeMessage(MessageType::Data, QByteArray(1000, 'p')));
     QTRY_COMPARE_WITH_TIMEOUT(ui.LABrecieveBytesSent->text(), QStringLiteral("1000"), kWait);
     QCOMPARE(ui.receivePrivacyMark->accessibleDescription(),
-             PrivacyMark::privateText(QStringLiteral("Dave")));
+             QStringLiteral("Private: Dave's key checked"));
+    QCOMPARE(ui.receivePrivacyMark->toolTip(), plainToolTip("Private: Dave's key checked"));
     peer.send(encodeMessage(MessageType::Data, QByteArray(1000, 'q')) +
               endMessage(Sha256::of(QByteArray(1000, 'p') + QByteArray(1000, 'q'))) +
               chatMessage(QStringLiteral("sent you the plan")));
@@ -161,7 +163,7 @@ void TestEndToEnd::aPrivateTransferAndChatAreMarked()
     QTRY_COMPARE_WITH_TIMEOUT(ui.LABrecieveFileName->text(), QStringLiteral("next.txt"), kWait);
     QCOMPARE(ui.LABrecieveRemoteIP->text(), dave.toString()); // the batch's next file
     QCOMPARE(ui.receivePrivacyMark->accessibleDescription(),
-             PrivacyMark::privateText(QStringLiteral("Dave")));
+             QStringLiteral("Private: Dave's key checked"));
 
     receiver.window->showReceivedFiles();
     auto* list = receiver.window->receivedFilesDialog()->findChild<QTreeWidget*>();

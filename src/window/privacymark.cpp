@@ -41,6 +41,8 @@ void PrivacyMark::clear()
 
 QString PrivacyMark::privateText(const QString& name)
 {
+    if (name.isEmpty())
+        return QStringLiteral("Private: key not checked");
     return QStringLiteral("Private: %1's key checked").arg(name);
 }
 

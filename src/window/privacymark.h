@@ -12,7 +12,8 @@ class PrivacyMark : public QLabel
 public:
     explicit PrivacyMark(QWidget* parent = nullptr);
 
-    // Private; name is whose key was checked, or the address of a stranger.
+    // Private; name is whose key was checked, empty for a stranger, outside the address
+    // book, whose key nothing vouches for.
     void showPrivate(const QString& name);
     void showPlain();
     void clear();

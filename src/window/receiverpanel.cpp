@@ -67,7 +67,7 @@ void ReceiverPanel::privacyKnown(int connection, bool isPrivate, const QString& 
     if (connection != shown_)
         return;
     if (isPrivate)
-        ui_.receivePrivacyMark->showPrivate(name.isEmpty() ? ui_.LABrecieveRemoteIP->text() : name);
+        ui_.receivePrivacyMark->showPrivate(name);
     else
         ui_.receivePrivacyMark->showPlain();
 }

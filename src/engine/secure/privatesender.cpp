@@ -87,7 +87,7 @@ void PrivateSender::cancel()
 
 void PrivateSender::ready(const KeyCheck& check)
 {
-    name_ = check.name.isEmpty() ? host_ : check.name;
+    name_ = check.name;
     Q_EMIT privacyKnown(true, name_);
     if (state_ == State::Opening)
         offer();

@@ -92,7 +92,7 @@ void FileSender::refuseInTheClear()
 
 void FileSender::sendPlain()
 {
-    Q_EMIT privacyKnown(false, host_);
+    Q_EMIT privacyKnown(false, {});
     plain_.send(path_, size_, host_);
 }
 

@@ -60,8 +60,9 @@ Q_SIGNALS:
     void readFailed(const QString& description);
     void speedTicked(qint64 bytes, int seconds);
     void finished(SendOutcome outcome);
-    // How the file in hand goes, before its "Connected": privately to name (an address
-    // book name, or the address of a stranger), or in the clear.
+    // How the file in hand goes, before its "Connected": privately, and then name is the
+    // address book entry whose key was checked (empty for a stranger, outside the book),
+    // or in the clear, and then name is empty.
     void privacyKnown(bool isPrivate, const QString& name);
     // The receiver at address showed a key other than the one name's entry holds: nothing
     // was sent.
