@@ -1,6 +1,7 @@
 #include "addressbook/addressbook.h"
 #include "addressbook/peerkeys.h"
 #include "secure/privatechat.h"
+#include "secure/privatemessage.h"
 #include "support/enginefakes.h"
 #include "support/privatereceiver.h"
 #include "support/rawreceiver.h"
@@ -9,8 +10,14 @@
 #include "transfer/protocol.h"
 
 #include <QDir>
+#include <QScopeGuard>
 #include <QSignalSpy>
 #include <QtTest>
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 namespace
 {
@@ -33,6 +40,7 @@ private Q_SLOTS:
     void keyedEntryNeverFallsBackToPlain();
     void keyPinnedAfterARefusalEndsPlainSending();
     void plainOnlyPeerGetsTodaysBytesAndIsRemembered();
+    void privatePortThatDropsIsPlainOnly();
     void failedDigestIsNotSent();
     void chatLineGoesPrivatelyOrIsToldNotDelivered();
 
@@ -229,6 +237,34 @@ void TestPrivateSender::plainOnlyPeerGetsTodaysBytesAndIsRemembered()
     QCOMPARE(plain.count(), 2);
     QCOMPARE(plain.last().received, QByteArray("FILENAME b.txt #5\r\nagain"));
     QCOMPARE(receiver.connections, 0);
+}
+
+// A port whose queue of connections is full drops what comes, as a firewall that drops
+// the port does: the sender waits no longer than its connect timeout, then goes plain.
+void TestPrivateSender::privatePortThatDropsIsPlainOnly()
+{
+    const QHostAddress peer(QStringLiteral("127.0.7.9"));
+    sockaddr_in address = {};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(kPrivatePort);
+    address.sin_addr.s_addr = htonl(peer.toIPv4Address());
+    const int listener = ::socket(AF_INET, SOCK_STREAM, 0);
+    const int filler = ::socket(AF_INET, SOCK_STREAM, 0);
+    const auto closeBoth = qScopeGuard([&] {
+        ::close(filler);
+        ::close(listener);
+    });
+    const auto* where = reinterpret_cast<const sockaddr*>(&address);
+    QVERIFY(::bind(listener, where, sizeof address) == 0 && ::listen(listener, 0) == 0);
+    QVERIFY(::connect(filler, where, sizeof address) == 0); // the queue's one place
+    RawReceiver plain;
+    QVERIFY(plain.listen(peer, kFilePort));
+    answerPlainly(plain);
+    makeFile(QStringLiteral("a.txt"), "hello");
+    sendAll(peer.toString());
+    QTRY_VERIFY_WITH_TIMEOUT(!batch_->isRunning(), kWait);
+    QCOMPARE(watch_->outcomes, QList<SendOutcome>{SendOutcome::Sent});
+    QCOMPARE(plain.last().received, QByteArray("FILENAME a.txt #5\r\nhello"));
 }
 
 void TestPrivateSender::failedDigestIsNotSent()

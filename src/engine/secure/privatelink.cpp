@@ -22,6 +22,19 @@ PrivateLink::PrivateLink(const Identity& identity, PeerKeys& keys, const QHostAd
         release();
         Q_EMIT silent(int(seconds));
     });
+    connecting_.setSingleShot(true);
+    connecting_.setInterval(kConnectTimeout);
+    connect(&connecting_, &QTimer::timeout, this, [this] {
+        const auto seconds =
+            std::chrono::duration_cast<std::chrono::seconds>(connecting_.intervalAsDuration())
+                .count();
+        release();
+        Q_EMIT failed(QAbstractSocket::SocketTimeoutError,
+                      QStringLiteral("No answer from port %1 within %2 seconds")
+                          .arg(kPrivatePort)
+                          .arg(seconds),
+                      true);
+    });
 }
 
 PrivateLink::~PrivateLink()
@@ -40,6 +53,7 @@ void PrivateLink::open(const QString& host)
     const QHostAddress from =
         bindAddress_ == QHostAddress::Any ? QHostAddress(QHostAddress::AnyIPv4) : bindAddress_;
     socket_->bind(from, 0, QAbstractSocket::ReuseAddressHint);
+    connect(socket_, &QSslSocket::connected, &connecting_, &QTimer::stop);
     connect(socket_, &QSslSocket::encrypted, this, &PrivateLink::encrypted);
     connect(socket_, &QSslSocket::readyRead, this, &PrivateLink::readArrival);
     connect(socket_, &QSslSocket::disconnected, this, &PrivateLink::peerClosed);
@@ -47,6 +61,7 @@ void PrivateLink::open(const QString& host)
     connect(socket_, &QSslSocket::bytesWritten, this, &PrivateLink::written);
     connect(socket_, &QSslSocket::encryptedBytesWritten, this, &PrivateLink::written);
     idle_.start();
+    connecting_.start();
     socket_->connectToHostEncrypted(host, kPrivatePort);
 }
 
@@ -179,6 +194,7 @@ void PrivateLink::peerClosed()
 void PrivateLink::release()
 {
     idle_.stop();
+    connecting_.stop();
     state_ = State::Closed;
     if (!socket_)
         return;

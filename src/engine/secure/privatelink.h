@@ -25,6 +25,9 @@ public:
     // How long a wait for the receiver may last: the handshake with the greeting, or an
     // answer its owner waits for.
     static constexpr std::chrono::milliseconds kIdleTimeout = std::chrono::seconds(60);
+    // How long the connection itself may take: a firewall that drops what comes to the
+    // port would otherwise hold the sender for the whole idle time.
+    static constexpr std::chrono::milliseconds kConnectTimeout = std::chrono::seconds(5);
 
     // identity and keys must outlive the link.
     PrivateLink(const Identity& identity, PeerKeys& keys, const QHostAddress& bindAddress,
@@ -32,6 +35,7 @@ public:
     ~PrivateLink() override;
 
     void setIdleTimeout(std::chrono::milliseconds timeout) { idle_.setInterval(timeout); }
+    void setConnectTimeout(std::chrono::milliseconds timeout) { connecting_.setInterval(timeout); }
     // Connects to port 1053 of host; ready() or one of the signals that end it follows.
     void open(const QString& host);
     bool isOpen() const { return state_ == State::Open; }
@@ -61,6 +65,7 @@ Q_SIGNALS:
     void silent(int seconds);
     // The receiver closed the connection, or it broke off; before ready() when early.
     void closed(bool early);
+    // A connection not made within the connect timeout fails with SocketTimeoutError.
     void failed(QAbstractSocket::SocketError error, const QString& description, bool early);
     // The receiver said ERROR, or broke the protocol: why says so for a person.
     void ended(const QString& why);
@@ -83,6 +88,7 @@ private:
     QHostAddress bindAddress_;
     QPointer<QSslSocket> socket_;
     QTimer idle_;
+    QTimer connecting_;
     MessageReader reader_;
     State state_ = State::Closed;
     QString host_;

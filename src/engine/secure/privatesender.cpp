@@ -225,7 +225,11 @@ void PrivateSender::linkFailed(QAbstractSocket::SocketError error, const QString
 {
     if (state_ == State::Closed)
         return;
-    const bool refused = early && error == QAbstractSocket::ConnectionRefusedError;
+    // A port that refuses, or that nothing answers from (a firewall that rejects or drops
+    // it), is one the receiver does not take private connections on.
+    const bool refused = early && (error == QAbstractSocket::ConnectionRefusedError ||
+                                   error == QAbstractSocket::SocketTimeoutError ||
+                                   error == QAbstractSocket::NetworkError);
     if (refused && mayFallBack_ && state_ == State::Opening) {
         state_ = State::Closed;
         Q_EMIT plainOnly(host_);
@@ -234,7 +238,7 @@ void PrivateSender::linkFailed(QAbstractSocket::SocketError error, const QString
     const SocketError shown = socketError(error, description);
     showStatus(QStringLiteral("Error %1").arg(shown.number),
                refused ? shown.description +
-                             QStringLiteral(". The private port refused the connection, and "
+                             QStringLiteral(". The private port did not take the connection, and "
                                             "nothing goes in the clear to someone whose key "
                                             "is known")
                        : shown.description);

@@ -31,6 +31,7 @@ public:
     ~PrivateSender() override;
 
     void setIdleTimeout(std::chrono::milliseconds timeout) { link_.setIdleTimeout(timeout); }
+    void setConnectTimeout(std::chrono::milliseconds timeout) { link_.setConnectTimeout(timeout); }
     // A connection closed before the file's acceptance is tried again, as the plain
     // sender tries a refusal again.
     void setRetries(int count, std::chrono::milliseconds longestWait);
