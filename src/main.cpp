@@ -1,5 +1,6 @@
 #include "cli/headless.h"
 #include "platform/clock.h"
+#include "platform/heaptuning.h"
 #include "platform/randomsource.h"
 #include "platform/settingsstore.h"
 #include "platform/stopsignals.h"
@@ -39,6 +40,7 @@ int main(int argc, char* argv[])
     // A file that grows past the size limit of the process then fails to be written, and
     // is told like any other failure, instead of ending the program.
     std::signal(SIGXFSZ, SIG_IGN);
+    keepLargeBlocksInHeap();
 
     // Any argument is for the command line, which needs no display.
     if (argc > 1)

@@ -173,7 +173,9 @@ void PrivateSender::sendMore()
             return;
         }
         digest_.add(bytes);
-        link_.write(dataHeader(block) + bytes);
+        // Apart, so that the block is not copied once more only to join its header.
+        link_.write(dataHeader(block));
+        link_.write(bytes);
         handed_ += block;
     }
     if (handed_ == size_)
