@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# Fuzzes the header parser and the received-name check for a while (60 seconds unless
-# given another number). Not part of the test suite.
+# Fuzzes the header parser and the received-name check, then the private port's message
+# reader and body parsers, each for a while (60 seconds unless given another number).
+# Not part of the test suite.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 seconds=${1:-60}
@@ -9,8 +10,15 @@ scripts/install-deps.sh
 command -v clang++ >/dev/null || { echo "The fuzz targets need clang: apt-get install clang" >&2; exit 1; }
 cmake -S . -B build/fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_CXX_COMPILER=clang++ \
     -DQUILLO_FUZZ=ON -DBUILD_TESTING=OFF
-cmake --build build/fuzz --target fuzz_header
+cmake --build build/fuzz --target fuzz_header fuzz_privatemessage
 mkdir -p build/fuzz/corpus
 printf 'FILENAME plan.txt #2500\r\nabc' > build/fuzz/corpus/example
 printf 'FILENAME ../../a b #2.txt #12\r\n' > build/fuzz/corpus/path
 build/fuzz/fuzz_header -max_total_time="$seconds" -max_len=8192 -artifact_prefix=build/fuzz/ build/fuzz/corpus
+
+# A HELLO, a FILE, a DATA and an END, after a first byte that says where to cut them.
+mkdir -p build/fuzz/private-corpus
+printf '\x07\x01\x00\x00\x00\x0cQUILLO\x00\x01\x00\x00\x00\x00\x10\x00\x00\x00\x0b\x00\x00\x00\x00\x00\x00\x00\x03a.b\x20\x00\x00\x00\x03abc' \
+    > build/fuzz/private-corpus/example
+build/fuzz/fuzz_privatemessage -max_total_time="$seconds" -max_len=300000 \
+    -artifact_prefix=build/fuzz/ build/fuzz/private-corpus

@@ -1,0 +1,58 @@
+// Feeds arbitrary bytes, split at arbitrary places, to the private port's message reader,
+// and every message it yields to the body parsers: whatever a peer sends, a message
+// taken is within its type's bounds, reads back the same once encoded again, and the
+// reader never holds more than one message beyond what it was given last.
+#include "secure/messagereader.h"
+#include "secure/privatemessage.h"
+
+#include <cstdint>
+#include <cstdlib>
+
+namespace
+{
+
+void check(bool condition)
+{
+    if (!condition)
+        std::abort();
+}
+
+void checkBody(const PrivateMessage& message)
+{
+    check(isValidMessage(quint8(message.type), message.body.size()));
+    if (const std::optional<FileOffer> offer = parseFileOffer(message.body))
+        check(offer->size >= 0 && !offer->path.isEmpty() && offer->path.size() <= kMaxPathBytes);
+    if (const std::optional<qint64> number = parseNumber(message.body))
+        check(*number >= 0);
+    if (const std::optional<ReasonText> reason = parseReason(message.body))
+        check(reason->text.toUtf8().size() <= kMaxReasonTextBytes * 3);
+    // The same message, encoded again, reads back whole and alike.
+    MessageReader again;
+    again.feed(encodeMessage(message.type, message.body));
+    PrivateMessage copy;
+    check(again.next(copy) == MessageReader::Result::Message);
+    check(copy.type == message.type && copy.body == message.body);
+}
+
+} // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
+{
+    // The first byte says where the input is cut into two arrivals.
+    if (size == 0)
+        return 0;
+    const std::size_t cut = size > 1 ? data[0] % size : 0;
+    const QByteArray bytes(reinterpret_cast<const char*>(data + 1), qsizetype(size - 1));
+    MessageReader reader;
+    for (const QByteArray& arrival : {bytes.left(qsizetype(cut)), bytes.mid(qsizetype(cut))}) {
+        reader.feed(arrival);
+        check(reader.buffered() <= arrival.size() + kMessageHeaderBytes + kMaxDataBytes);
+        PrivateMessage message;
+        MessageReader::Result result;
+        while ((result = reader.next(message)) == MessageReader::Result::Message)
+            checkBody(message);
+        if (result == MessageReader::Result::Malformed)
+            return 0;
+    }
+    return 0;
+}
