@@ -144,7 +144,7 @@ void TestCli::looksUpPeersAndFormatsLines()
     QCOMPARE(lookUpPeer(book, "anna").host, QStringLiteral("anna")); // names are exact
     QVERIFY(!lookUpPeer(book, "anna").inBook);
 
-    ReceiveEnd end{1, ReceiveEnd::Outcome::Saved, "10.0.0.3", "/d/a b.txt", 5, 5, {}, {}, false,
+    ReceiveEnd end{1, ReceiveEnd::Outcome::Saved, "10.0.0.3", "/d/a b.txt", 5, 5, {}, {}, false, {},
                    {}};
     QCOMPARE(receivedLine(end), QStringLiteral("received\t/d/a b.txt\t5\t10.0.0.3\tplain"));
     end.isPrivate = true;

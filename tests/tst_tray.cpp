@@ -6,6 +6,7 @@
 #include "window/mainwindow.h"
 #include "window/notificationthrottle.h"
 #include "window/receivedfilesdialog.h"
+#include "window/receivedrows.h"
 #include "window/traytexts.h"
 
 #include <QDir>
@@ -36,7 +37,40 @@ private Q_SLOTS:
     void aPersonAwayIsToldWhatArrivedAndWhatFailed();
     void aFloodIsSummedUp();
     void peerTextInANotificationIsNotMarkup();
+    void aReceivedFolderIsOneRow();
 };
+
+void TestTray::aReceivedFolderIsOneRow()
+{
+    QTemporaryDir dir;
+    const QDateTime start(QDate(2026, 12, 7), QTime(9, 0));
+    const auto entry = [&start](int i, const QString& path, const QString& folder) {
+        return ReceivedEntry{start.addSecs(i),
+                             QFileInfo(path).fileName(),
+                             10 * i,
+                             QStringLiteral("Anna"),
+                             path,
+                             true,
+                             folder};
+    };
+    {
+        ReceivedHistory history(dir.filePath(QStringLiteral("received.json")));
+        history.add(entry(1, "/in/Trip (1)/a.jpg", "/in/Trip (1)"));
+        history.add(entry(2, "/in/loose.txt", {}));
+        history.add(entry(3, "/in/Trip (1)/day 1/a.jpg", "/in/Trip (1)"));
+    }
+    const QList<ReceivedRow> rows =
+        receivedRows(ReceivedHistory(dir.filePath(QStringLiteral("received.json"))).entries());
+
+    QCOMPARE(rows.size(), 2);
+    QCOMPARE(rows.first().entry.name, QStringLiteral("Trip (1)"));
+    QCOMPARE(rows.first().entry.path, QStringLiteral("/in/Trip (1)")); // Open opens the folder
+    QCOMPARE(rows.first().entry.time, start.addSecs(3));
+    QCOMPARE(rows.first().entry.size, 40);
+    QCOMPARE(rows.first().files, 2);
+    QCOMPARE(rows.last().entry.name, QStringLiteral("loose.txt"));
+    QCOMPARE(rows.last().files, 1);
+}
 
 void TestTray::theHistoryKeepsTheLastHundredAcrossRuns()
 {

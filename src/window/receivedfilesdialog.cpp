@@ -1,6 +1,7 @@
 #include "window/receivedfilesdialog.h"
 
 #include "window/desktop.h"
+#include "window/receivedrows.h"
 #include "window/traytexts.h"
 
 #include <QDialogButtonBox>
@@ -16,11 +17,16 @@ namespace
 
 enum Column { Time, Name, Size, From, Private, SavedAs };
 
-QTreeWidgetItem* newRow(const ReceivedEntry& entry)
+QTreeWidgetItem* newRow(const ReceivedRow& row)
 {
-    const bool there = QFileInfo(entry.path).isFile();
+    const ReceivedEntry& entry = row.entry;
+    const bool there =
+        entry.folder.isEmpty() ? QFileInfo(entry.path).isFile() : QFileInfo(entry.path).isDir();
+    const QString name = entry.folder.isEmpty()
+                             ? entry.name
+                             : QStringLiteral("%1, %2 files").arg(entry.name).arg(row.files);
     auto* item = new QTreeWidgetItem(
-        {QLocale().toString(entry.time, QLocale::ShortFormat), entry.name, readableSize(entry.size),
+        {QLocale().toString(entry.time, QLocale::ShortFormat), name, readableSize(entry.size),
          entry.peer, entry.isPrivate ? QStringLiteral("Yes") : QStringLiteral("No"),
          there ? entry.path : QStringLiteral("Gone: %1").arg(entry.path)});
     item->setData(SavedAs, Qt::UserRole, there ? entry.path : QString());
@@ -72,8 +78,8 @@ ReceivedFilesDialog::ReceivedFilesDialog(Desktop& desktop, QWidget* parent)
 void ReceivedFilesDialog::showEntries(const QList<ReceivedEntry>& entries)
 {
     list_->clear();
-    for (const ReceivedEntry& entry : entries)
-        list_->addTopLevelItem(newRow(entry));
+    for (const ReceivedRow& row : receivedRows(entries))
+        list_->addTopLevelItem(newRow(row));
     for (int column = Time; column < SavedAs; ++column)
         list_->resizeColumnToContents(column);
     // The newest file is the one most often wanted: Enter opens it.

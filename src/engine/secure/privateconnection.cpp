@@ -34,7 +34,8 @@ PrivateConnection::PrivateConnection(int id, QSslSocket* socket, const QSslConfi
                                      const QString& saveFolder, const ReceiverLimits& limits,
                                      PartFiles& parts, QObject* parent)
     : IncomingConnection(id, dottedAddress(socket->peerAddress()), parent), socket_(socket),
-      keys_(keys), accepts_(accepts), saveFolder_(saveFolder), limits_(limits), parts_(parts)
+      keys_(keys), accepts_(accepts), saveFolder_(saveFolder), limits_(limits), parts_(parts),
+      tree_(saveFolder)
 {
     socket->setParent(this);
     socket->setReadBufferSize(kReadBufferBytes);
@@ -218,13 +219,12 @@ void PrivateConnection::takeFile(const QByteArray& body)
     show();
     size_ = offer->size;
     total_ = counted_ = 0;
-    // Without the folders feature a path is one bare name.
-    if (offer->path.contains('/')) {
-        refuseFile(Reason::NameUnusable, ReceiveEnd::Outcome::Refused, nameUnusableStatus());
-        return;
-    }
-    if (const std::optional<FileRefusal> refusal =
-            admitFile(file_, saveFolder_, offer->path, parts_, peer_, size_)) {
+    ReceivedTree::Place place;
+    std::optional<FileRefusal> refusal = tree_.place(offer->path, place);
+    folder_ = place.top;
+    if (!refusal)
+        refusal = admitFile(file_, place.folder, place.name, parts_, peer_, size_);
+    if (refusal) {
         using Why = FileRefusal::Why;
         const Reason reason = refusal->why == Why::NameUnusable ? Reason::NameUnusable
                               : refusal->why == Why::NoRoom     ? Reason::NoRoom
@@ -236,7 +236,7 @@ void PrivateConnection::takeFile(const QByteArray& body)
     receivedAtLastCheck_ = 0;
     state_ = State::Receiving;
     progressCheck_.start();
-    Q_EMIT fileStarted(file_.finalName(), size_);
+    Q_EMIT fileStarted(place.inside + file_.finalName(), size_);
     send(acceptMessage(0));
 }
 
@@ -403,7 +403,7 @@ void PrivateConnection::end(ReceiveEnd::Outcome outcome, const QString& status, 
 
 ReceiveEnd PrivateConnection::fileEnd(ReceiveEnd::Outcome outcome, const QString& status) const
 {
-    return {id_, outcome, peer_, {}, size_, total_, status, {}, true, keyName_};
+    return {id_, outcome, peer_, {}, size_, total_, status, {}, true, keyName_, folder_};
 }
 
 // A graceful close lets the last message (ERROR, SAVED, HEARD) reach the peer; the socket

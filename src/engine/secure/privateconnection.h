@@ -4,6 +4,7 @@
 #include "secure/sha256.h"
 #include "transfer/incomingconnection.h"
 #include "transfer/partfiles.h"
+#include "transfer/receivedtree.h"
 #include "transfer/receivefile.h"
 #include "transfer/receiverlimits.h"
 
@@ -79,6 +80,8 @@ private:
     QString saveFolder_;
     ReceiverLimits limits_;
     PartFiles& parts_;
+    ReceivedTree tree_;
+    QString folder_;  // the top folder the file goes into as saved; empty for a loose file
     QString keyName_; // the verified entry's name
     State state_ = State::Handshake;
     bool shown_ = false;

@@ -142,7 +142,8 @@ void Station::recordReceived(const ReceiveEnd& end)
                               end.size,
                               peer,
                               end.path,
-                              end.isPrivate};
+                              end.isPrivate,
+                              end.folder};
     history_.add(entry);
     Q_EMIT received(entry);
 }

@@ -24,8 +24,7 @@ std::optional<FileRefusal> admitFile(ReceiveFile& file, const QString& saveFolde
     if (!received)
         return FileRefusal{Why::NameUnusable, Outcome::Refused, nameUnusableStatus()};
     if (saveFolder.isEmpty())
-        return FileRefusal{Why::NoSaveFolder, Outcome::CannotSave,
-                           QStringLiteral("Cannot save: no save folder has been chosen")};
+        return FileRefusal{Why::NoSaveFolder, Outcome::CannotSave, noSaveFolderStatus()};
     if (!parts.makeRoom(peer, size, saveFolder))
         return FileRefusal{Why::NoRoom, Outcome::Refused,
                            QStringLiteral("Refused: no more room for unfinished files from "
@@ -38,6 +37,11 @@ std::optional<FileRefusal> admitFile(ReceiveFile& file, const QString& saveFolde
 QString nameUnusableStatus()
 {
     return QStringLiteral("Refused: the file name cannot be used");
+}
+
+QString noSaveFolderStatus()
+{
+    return QStringLiteral("Cannot save: no save folder has been chosen");
 }
 
 QString cannotSaveStatus(const QString& error)

@@ -28,6 +28,7 @@ std::optional<FileRefusal> admitFile(ReceiveFile& file, const QString& saveFolde
 
 // The receiver's words for what ends a connection, the same on either port.
 QString nameUnusableStatus();
+QString noSaveFolderStatus();
 QString cannotSaveStatus(const QString& error);
 QString notInAddressBookStatus(const QString& peer);
 QString idleStatus(std::chrono::milliseconds idleTimeout);

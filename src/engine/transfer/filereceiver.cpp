@@ -141,6 +141,7 @@ bool FileReceiver::refusePlainly(QTcpSocket* socket, const QString& peer)
                      notInAddressBookStatus(peer),
                      {},
                      false,
+                     {},
                      {}});
     return true;
 }

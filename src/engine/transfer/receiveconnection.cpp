@@ -236,10 +236,11 @@ void ReceiveConnection::end(ReceiveEnd::Outcome outcome, const QString& status,
 {
     if (state_ == State::Ended)
         return;
-    ReceiveEnd end{id_, outcome, peer_, {}, size_, total_, status, detail, false, {}};
+    ReceiveEnd end{id_, outcome, peer_, {}, size_, total_, status, detail, false, {}, {}};
     if (isWhole()) // however it ends, a whole file was saved
-        end = {id_, ReceiveEnd::Outcome::Saved, peer_, {}, size_, total_, kDisconnected, {}, false,
-               {}};
+        end = {
+            id_, ReceiveEnd::Outcome::Saved, peer_, {}, size_, total_, kDisconnected, {}, false, {},
+            {}};
     const bool hadFile = fileMade_;
     if (!file_.close(isWhole())) {
         end.outcome = ReceiveEnd::Outcome::CannotSave;

@@ -20,7 +20,8 @@ QJsonObject toJson(const ReceivedEntry& entry)
             {QStringLiteral("size"), QString::number(entry.size)},
             {QStringLiteral("peer"), entry.peer},
             {QStringLiteral("path"), entry.path},
-            {QStringLiteral("private"), entry.isPrivate}};
+            {QStringLiteral("private"), entry.isPrivate},
+            {QStringLiteral("folder"), entry.folder}};
 }
 
 // Sizes are written as text: a JSON number loses precision above 2^53 bytes.
@@ -35,6 +36,7 @@ std::optional<ReceivedEntry> fromJson(const QJsonObject& object)
     entry.peer = object.value(QStringLiteral("peer")).toString();
     entry.path = object.value(QStringLiteral("path")).toString();
     entry.isPrivate = object.value(QStringLiteral("private")).toBool(); // plain in older files
+    entry.folder = object.value(QStringLiteral("folder")).toString();
     if (!entry.time.isValid() || !sizeRead || entry.path.isEmpty())
         return std::nullopt;
     return entry;

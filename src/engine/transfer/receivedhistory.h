@@ -12,6 +12,7 @@ struct ReceivedEntry {
     QString peer;           // the sender: the address book's name for the address, or the address
     QString path;           // where it was saved
     bool isPrivate = false; // it came on the private port
+    QString folder = {};    // the received folder it went into; empty for a loose file
 };
 
 // The files received lately, newest first, kept in a JSON file of their own so that they

@@ -22,4 +22,5 @@ struct ReceiveEnd {
     QString detail;         // more for the user, such as an error's description; may be empty
     bool isPrivate = false; // it came on the private port
     QString keyName;        // the entry whose key the sender showed; empty for plain or a stranger
+    QString folder = {};    // the top folder the file went into as saved, full path; empty if loose
 };

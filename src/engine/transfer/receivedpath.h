@@ -1,0 +1,24 @@
+#pragma once
+
+#include <QByteArray>
+#include <QStringList>
+
+#include <optional>
+
+// The parts of a path of several parts that a sender announced ("Trip/day 1/a.jpg"):
+// each part must be a name that receivedFileName() takes and leaves as it is, so that
+// nothing in the path is empty, ".", "..", hidden, blank, in disguise or too long.
+// Nothing when any part is not.
+std::optional<QStringList> receivedPathParts(const QByteArray& path);
+
+// What making folders inside the save folder came to.
+struct FoldersMade {
+    QString path;  // the innermost folder's full path; empty when it failed
+    QString error; // why it failed
+};
+
+// Makes the folders parts, one inside the next, in saveFolder, walking down from it and
+// never following or replacing a link or a file in the way. The first part must be made
+// anew when isNew, and may exist as a folder already otherwise; the parts below it may
+// always exist as folders.
+FoldersMade makeFolders(const QString& saveFolder, const QStringList& parts, bool isNew);
