@@ -13,6 +13,9 @@
 //      against the plain transfer of row 1 and against nc
 //   8  the peak memory of both processes of row 7
 //   9  1000 small files sent privately, over one connection
+//  10  a folder of 10,000 small files in 100 subfolders sent privately, as one item
+//  11  a folder of the big file and 1000 small files sent privately, against nc copying
+//      as many bytes
 //
 // Rows 1 to 6 measure the plain protocol: their receivers find the private port taken, so
 // the sender finds it refused and sends in the clear, as to a copy that speaks plain only.
@@ -65,6 +68,10 @@ const QString kEngineReceiver = QStringLiteral("127.0.0.58");
 const QString kEngineSender = QStringLiteral("127.0.0.59");
 const QString kPrivateReceiver = QStringLiteral("127.0.0.62");
 const QString kPrivateSender = QStringLiteral("127.0.0.63");
+const QString kFolderReceiver = QStringLiteral("127.0.0.86");
+const QString kFolderSender = QStringLiteral("127.0.0.87");
+const QString kBigFolderReceiver = QStringLiteral("127.0.0.88");
+const QString kBigFolderSender = QStringLiteral("127.0.0.89");
 // The many-files runs take the first of these pairs (receiver, sender) that no earlier
 // connection still holds: 1000 connections in a row leave as many in TIME_WAIT.
 const std::pair<const char*, const char*> kManyPairs[] = {
@@ -92,6 +99,10 @@ constexpr double kManyFilesGoalSeconds = 5;
 constexpr double kPrivateManyFilesGoalSeconds = 2;
 constexpr double kPrivateToPlainGoal = 0.7;
 constexpr double kPrivateToNcGoal = 1.5;
+constexpr int kTreeFolders = 100;
+constexpr int kTreeFilesPerFolder = 100;
+constexpr double kTreeGoalSeconds = 10;
+constexpr double kBigFolderToNcGoal = 1.5;
 
 QString mib(long kib)
 {
@@ -629,6 +640,117 @@ void manyFiles(Bench& bench, std::vector<Row>& rows, bool privately)
     QDir(inbox).removeRecursively();
 }
 
+// ---- 10, 11: folders -----------------------------------------------------------------------
+
+// Writes files into folder/Tree: perFolder small files in each of folders subfolders.
+QStringList makeTree(const QString& root, int folders, int perFolder)
+{
+    QStringList files;
+    for (int f = 0; f < folders; ++f) {
+        const QString folder =
+            QStringLiteral("%1/part %2").arg(root).arg(f, 3, 10, QLatin1Char('0'));
+        QDir().mkpath(folder);
+        for (int i = 0; i < perFolder; ++i) {
+            files.append(QStringLiteral("%1/f%2.bin").arg(folder).arg(i, 3, 10, QLatin1Char('0')));
+            if (!makePayload(files.last(), kSmallFileBytes, quint64(f * perFolder + i) + 7))
+                return {};
+        }
+    }
+    return files;
+}
+
+struct FolderRun {
+    double seconds = 0;
+    bool ok = false;
+};
+
+// quillo send of the folder root to quillo receive, privately; every file must arrive
+// under the same path inside the received folder.
+FolderRun sendFolder(Bench& bench, const QString& root, const QStringList& files, const QString& to,
+                     const QString& from)
+{
+    FolderRun run;
+    const QString inbox = bench.dir.filePath(QStringLiteral("folder-in"));
+    QDir(inbox).removeRecursively();
+    QDir().mkpath(inbox);
+    settleDisk();
+    const std::unique_ptr<Child> receiver = bench.quilloChild(
+        {QStringLiteral("receive"), QStringLiteral("--dir"), inbox, QStringLiteral("--bind"), to},
+        true);
+    if (!receiver->start() || !waitListening(QHostAddress(to), kPrivatePort, 10000)) {
+        bench.complain(QStringLiteral("quillo receive did not start listening"), receiver.get());
+        return run;
+    }
+    const std::unique_ptr<Child> sender = bench.quilloChild(
+        {QStringLiteral("send"), QStringLiteral("--bind"), from, QStringLiteral("--to"), to, root},
+        true);
+    QElapsedTimer timer;
+    timer.start();
+    const bool ended = sender->start() && sender->wait(bench.timeoutMs * 2);
+    run.seconds = timer.nsecsElapsed() / 1e9;
+    receiver->terminate();
+    receiver->wait(10000);
+    run.ok = ended && sender->succeeded() && !sender->output().contains("\tplain\n");
+    const QDir parent = QFileInfo(root).dir();
+    int whole = 0;
+    for (const QString& file : files) {
+        const QString received = QDir(inbox).filePath(parent.relativeFilePath(file));
+        if (sameContents(file, received))
+            ++whole;
+        else if (QFileInfo::exists(received))
+            bench.damaged = true;
+    }
+    if (!run.ok || whole != files.size()) {
+        bench.complain(QStringLiteral("the folder %1: %2 of %3 files whole")
+                           .arg(root)
+                           .arg(whole)
+                           .arg(files.size()),
+                       sender.get());
+        run.ok = false;
+    }
+    QDir(inbox).removeRecursively();
+    return run;
+}
+
+void folderRows(Bench& bench, std::vector<Row>& rows, const Copy* nc)
+{
+    const QString tree = bench.dir.filePath(QStringLiteral("tree/Tree"));
+    const QStringList treeFiles = makeTree(tree, kTreeFolders, kTreeFilesPerFolder);
+    const FolderRun small = sendFolder(bench, tree, treeFiles, kFolderReceiver, kFolderSender);
+    rows.push_back({QStringLiteral("10"),
+                    QStringLiteral("a folder of %1 files of 4 KiB in %2 subfolders, privately: %3")
+                        .arg(treeFiles.size())
+                        .arg(kTreeFolders)
+                        .arg(small.ok ? secondsText(small.seconds) : QStringLiteral("failed")),
+                    QStringLiteral("< %1 s, every file whole").arg(kTreeGoalSeconds),
+                    verdict(small.ok && small.seconds < kTreeGoalSeconds)});
+    QDir(bench.dir.filePath(QStringLiteral("tree"))).removeRecursively();
+
+    // The big file and 1000 small files in one folder, against nc copying as many bytes.
+    const QString mixed = bench.dir.filePath(QStringLiteral("mixed/Mixed"));
+    QStringList mixedFiles = makeTree(mixed, 10, kSmallFiles / 10);
+    const QString big = QDir(mixed).filePath(QStringLiteral("big.bin"));
+    const bool made = QFile::copy(bench.payload, big);
+    mixedFiles.append(big);
+    const FolderRun whole =
+        made ? sendFolder(bench, mixed, mixedFiles, kBigFolderReceiver, kBigFolderSender)
+             : FolderRun{};
+    const double ncSeconds =
+        nc ? nc->seconds * (bench.size + kSmallFiles * kSmallFileBytes) / double(bench.size) : 0;
+    const double ratio = whole.ok && ncSeconds > 0 ? ncSeconds / whole.seconds : 0;
+    rows.push_back(
+        {QStringLiteral("11"),
+         QStringLiteral("a folder of the big file and %1 files of 4 KiB, privately: %2 x nc "
+                        "(%3; nc for as many bytes %4)")
+             .arg(kSmallFiles)
+             .arg(QString::number(ratio, 'f', 2),
+                  whole.ok ? secondsText(whole.seconds) : QStringLiteral("failed"),
+                  secondsText(ncSeconds)),
+         QStringLiteral(">= %1 x nc").arg(kBigFolderToNcGoal, 0, 'f', 1),
+         verdict(ratio >= kBigFolderToNcGoal)});
+    QDir(bench.dir.filePath(QStringLiteral("mixed"))).removeRecursively();
+}
+
 void printTable(const std::vector<Row>& rows)
 {
     int widths[4] = {3, 6, 4, 6};
@@ -845,6 +967,7 @@ int main(int argc, char* argv[])
     manyFiles(bench, rows, false);
     privateRows(rows, bench.size, bestNc, bestProcess, fastest(privates), privates);
     manyFiles(bench, rows, true);
+    folderRows(bench, rows, bestNc);
 
     std::printf("\n");
     printTable(rows);
