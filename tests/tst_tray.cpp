@@ -6,6 +6,7 @@
 #include "window/mainwindow.h"
 #include "window/notificationthrottle.h"
 #include "window/receivedfilesdialog.h"
+#include "window/receivedfolders.h"
 #include "window/receivedrows.h"
 #include "window/traytexts.h"
 
@@ -38,7 +39,28 @@ private Q_SLOTS:
     void aFloodIsSummedUp();
     void peerTextInANotificationIsNotMarkup();
     void aReceivedFolderIsOneRow();
+    void aReceivedFolderIsNewsOnce();
 };
+
+// The files of a folder make one piece of news once none has come for the quiet while;
+// files of another folder make their own.
+void TestTray::aReceivedFolderIsNewsOnce()
+{
+    QStringList news;
+    ReceivedFolders folders(
+        [&news](const QString& folder, const QString& peer, int files, qint64 bytes) {
+            news.append(receivedFolderNotice(folder, files, bytes, peer));
+        },
+        std::chrono::milliseconds(50));
+    for (int i = 0; i < 3; ++i)
+        folders.add(QStringLiteral("/in/Trip (1)"), QStringLiteral("Anna"), 600 * 1024 * 1024);
+    folders.add(QStringLiteral("/in/Notes"), QStringLiteral("Bob"), 10);
+    QCOMPARE(news.size(), 0);
+    QTRY_COMPARE_WITH_TIMEOUT(news.size(), 2, kWait);
+    news.sort();
+    QCOMPARE(news, (QStringList{QStringLiteral("Notes, 1 file, 10 bytes, from Bob"),
+                                QStringLiteral("Trip (1), 3 files, 1.8 GB, from Anna")}));
+}
 
 void TestTray::aReceivedFolderIsOneRow()
 {

@@ -37,6 +37,11 @@ TrayPanel::TrayPanel(Tray& tray, const AddressBook& book, FileReceiver& receiver
       notices_([this](const QString& title, const QString& text, const QString& filePath) {
           tray_.notify(title, notificationBody(text), filePath);
       }),
+      folders_([this](const QString& folder, const QString& peer, int files, qint64 bytes) {
+          notices_.add(QStringLiteral("File Received"),
+                       receivedFolderNotice(folder, files, bytes, peer), folder, kFilesFrom, files,
+                       {peer});
+      }),
       windowActive_(std::move(windowActive))
 {
     connect(&receiver, &FileReceiver::fileStarted, this, &TrayPanel::fileStarted);
@@ -98,7 +103,9 @@ void TrayPanel::receiveEnded(const ReceiveEnd& end)
     const QString name = *arriving;
     arriving_.erase(arriving);
     const QString peer = nameOrAddress(book_, end.peer);
-    if (end.outcome == ReceiveEnd::Outcome::Saved) {
+    if (end.outcome == ReceiveEnd::Outcome::Saved && !end.folder.isEmpty()) {
+        folders_.add(end.folder, peer, end.size);
+    } else if (end.outcome == ReceiveEnd::Outcome::Saved) {
         notices_.add(QStringLiteral("File Received"),
                      receivedNotice(QFileInfo(end.path).fileName(), end.size, peer), end.path,
                      kFilesFrom, 1, {peer});

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "window/notificationthrottle.h"
+#include "window/receivedfolders.h"
 #include "window/traytexts.h"
 
 #include <QHash>
@@ -43,6 +44,7 @@ private:
     Tray& tray_;
     const AddressBook& book_;
     NotificationThrottle notices_;
+    ReceivedFolders folders_; // a received folder is news once, when it is complete
     std::function<bool()> windowActive_;
     QHash<int, QString> arriving_; // the connections that announced a file, and its name
     int shownConnection_ = 0;      // the one the tooltip follows: the last to start
