@@ -3,8 +3,8 @@
 #include "transfer/sendbatch.h"
 #include "window/addressbookpanel.h"
 #include "window/dialogs.h"
-#include "window/droppedfiles.h"
 #include "window/mainlayout.h"
+#include "window/traytexts.h"
 
 #include <QElapsedTimer>
 #include <QFileInfo>
@@ -74,7 +74,7 @@ void SendQueuePanel::walkNextDrop()
 {
     if (drops_.isEmpty())
         return;
-    walk_ = std::make_unique<DropWalk>(drops_.takeFirst());
+    walk_ = std::make_unique<FolderWalk>(drops_.takeFirst());
     asked_ = false;
     walkDrop();
 }
@@ -120,9 +120,9 @@ void SendQueuePanel::askAboutManyFiles(bool walked)
 
 void SendQueuePanel::endDrop(bool queue)
 {
-    const std::unique_ptr<DropWalk> walk = std::move(walk_);
+    const std::unique_ptr<FolderWalk> walk = std::move(walk_);
     if (queue)
-        queueFiles(walk->result().files);
+        queueRows(walk->result().rows);
     walkNextDrop();
 }
 
@@ -135,6 +135,18 @@ void SendQueuePanel::queueFiles(const QStringList& paths)
             continue;
         batch_.append(path);
         ui_.LSTsends->addItem(path);
+    }
+}
+
+void SendQueuePanel::queueRows(const QList<WalkedRow>& rows)
+{
+    for (const WalkedRow& row : rows) {
+        batch_.append(row.path);
+        ui_.LSTsends->addItem(row.isFolder ? QStringLiteral("%1 (%L2 files, %3)")
+                                                 .arg(QFileInfo(row.path).fileName())
+                                                 .arg(row.files)
+                                                 .arg(readableSize(row.bytes))
+                                           : row.path);
     }
 }
 

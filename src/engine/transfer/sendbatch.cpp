@@ -1,6 +1,10 @@
 #include "transfer/sendbatch.h"
 
+#include "transfer/folderwalk.h"
+
 #include <QFileInfo>
+
+#include <utility>
 
 SendBatch::SendBatch(FileSender& sender, QObject* parent) : QObject(parent), sender_(sender)
 {
@@ -18,6 +22,9 @@ void SendBatch::start(PeerLookup peer)
     running_ = true;
     nextRow_ = 0;
     rowCount_ = int(paths_.size());
+    folder_.clear();
+    folderFiles_.clear();
+    folderNext_ = 0;
     sendNextRow();
 }
 
@@ -31,9 +38,7 @@ void SendBatch::stop()
 void SendBatch::sendNextRow()
 {
     // Rows cleared during the batch are not there to send.
-    while (running_ && nextRow_ < rowCount_ && nextRow_ < paths_.size()) {
-        row_ = nextRow_++;
-        path_ = paths_.at(row_);
+    while (running_ && takeNext()) {
         const std::optional<QString> host = peer_();
         if (!host) {
             running_ = false;
@@ -46,13 +51,14 @@ void SendBatch::sendNextRow()
         const QFileInfo file(path_);
         if (!file.isFile()) {
             Q_EMIT rowSkipped(row_, int(paths_.size()), path_, host_,
-                              QStringLiteral("the file is no longer there"));
+                              file.isDir() ? QStringLiteral("the folder has no files to send")
+                                           : QStringLiteral("the file is no longer there"));
             continue;
         }
         size_ = file.size();
         Q_EMIT rowStarted(row_, int(paths_.size()), path_, host_, size_);
         if (running_)
-            sender_.send(path_, size_, host_);
+            sender_.send(path_, size_, host_, announced_);
         return;
     }
     if (!running_)
@@ -62,10 +68,49 @@ void SendBatch::sendNextRow()
     Q_EMIT finished();
 }
 
+bool SendBatch::takeNext()
+{
+    if (folderNext_ < folderFiles_.size()) {
+        path_ = folderFiles_.at(folderNext_++);
+        announced_ = pathInFolder(folder_, path_);
+        return true;
+    }
+    if (!folder_.isEmpty()) {
+        const QString folder = std::exchange(folder_, {});
+        folderFiles_.clear();
+        Q_EMIT folderEnded(row_, folder, folderAllSent_);
+        if (!running_)
+            return false;
+    }
+    if (nextRow_ >= rowCount_ || nextRow_ >= paths_.size())
+        return false;
+    row_ = nextRow_++;
+    path_ = paths_.at(row_);
+    announced_.clear();
+    if (QFileInfo(path_).isDir())
+        enterFolder();
+    return true;
+}
+
+// Walked at once, when the batch reaches the row: it sends the folder as it is then.
+void SendBatch::enterFolder()
+{
+    folderFiles_ = walkFiles({path_}).files;
+    if (folderFiles_.isEmpty())
+        return; // skipped as a row with nothing to send
+    folder_ = path_;
+    folderNext_ = 0;
+    folderAllSent_ = true;
+    path_ = folderFiles_.at(folderNext_++);
+    announced_ = pathInFolder(folder_, path_);
+}
+
 void SendBatch::rowEnded(SendOutcome outcome)
 {
     if (!running_)
         return;
+    if (outcome != SendOutcome::Sent)
+        folderAllSent_ = false;
     Q_EMIT rowFinished(row_, path_, size_, host_, outcome);
     next_.start();
 }

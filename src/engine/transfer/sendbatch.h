@@ -13,6 +13,11 @@
 // a plain connection of its own or all on one private connection, which the batch's end
 // closes. Rows stay in the queue after they are sent; only clear()
 // removes them.
+//
+// A row may be a folder: when the batch reaches it, it walks it (FolderWalk) and sends its
+// files one after another, each announced with its path relative to the folder's parent.
+// Each file in a folder row is reported as a row of its own would be, with the folder row's
+// number and the file's own path; folderEnded() follows its last file.
 class SendBatch : public QObject
 {
     Q_OBJECT
@@ -43,6 +48,8 @@ Q_SIGNALS:
                     const QString& reason);
     void rowFinished(int row, const QString& path, qint64 size, const QString& host,
                      SendOutcome outcome);
+    // Every file of the folder row has been tried; allSent when none of them failed.
+    void folderEnded(int row, const QString& folder, bool allSent);
     // There was no peer to send the next row to; the batch has ended.
     void noPeer();
     void finished();
@@ -51,6 +58,9 @@ private:
     // Starts the next row that can be sent, or ends the batch.
     void sendNextRow();
     void rowEnded(SendOutcome outcome);
+    // Takes the next row, a folder's next file first; false when there is none.
+    bool takeNext();
+    void enterFolder();
 
     FileSender& sender_;
     QStringList paths_;
@@ -64,4 +74,10 @@ private:
     QString path_;
     QString host_;
     qint64 size_ = 0;
+    QString announced_; // the file's path inside its folder row; empty for a loose file
+    // The folder row in progress, if any.
+    QString folder_;
+    QStringList folderFiles_;
+    qsizetype folderNext_ = 0;
+    bool folderAllSent_ = true;
 };
