@@ -2,17 +2,32 @@
 
 #include "transfer/folderwalk.h"
 
+#include <QElapsedTimer>
 #include <QFileInfo>
 
 #include <utility>
+
+namespace
+{
+
+// A step of a folder's walk takes this many entries at a time, until this much time has gone.
+constexpr int kWalkEntriesAtATime = 32;
+constexpr qint64 kWalkStepMs = 10;
+
+} // namespace
 
 SendBatch::SendBatch(FileSender& sender, QObject* parent) : QObject(parent), sender_(sender)
 {
     next_.setSingleShot(true);
     next_.setInterval(0);
     connect(&next_, &QTimer::timeout, this, &SendBatch::sendNextRow);
+    walkTimer_.setSingleShot(true);
+    walkTimer_.setInterval(0);
+    connect(&walkTimer_, &QTimer::timeout, this, &SendBatch::walkFolder);
     connect(&sender_, &FileSender::finished, this, &SendBatch::rowEnded);
 }
+
+SendBatch::~SendBatch() = default;
 
 void SendBatch::start(PeerLookup peer)
 {
@@ -22,6 +37,7 @@ void SendBatch::start(PeerLookup peer)
     running_ = true;
     nextRow_ = 0;
     rowCount_ = int(paths_.size());
+    walk_.reset();
     folder_.clear();
     folderFiles_.clear();
     folderNext_ = 0;
@@ -32,34 +48,22 @@ void SendBatch::stop()
 {
     running_ = false;
     next_.stop();
+    walkTimer_.stop();
+    walk_.reset();
     sender_.cancel();
 }
 
 void SendBatch::sendNextRow()
 {
     // Rows cleared during the batch are not there to send.
-    while (running_ && takeNext()) {
-        const std::optional<QString> host = peer_();
-        if (!host) {
-            running_ = false;
-            sender_.endBatch();
-            Q_EMIT noPeer();
-            Q_EMIT finished();
+    while (running_) {
+        const Next next = takeNext();
+        if (next == Next::Walking)
             return;
-        }
-        host_ = *host;
-        const QFileInfo file(path_);
-        if (!file.isFile()) {
-            Q_EMIT rowSkipped(row_, int(paths_.size()), path_, host_,
-                              file.isDir() ? QStringLiteral("the folder has no files to send")
-                                           : QStringLiteral("the file is no longer there"));
-            continue;
-        }
-        size_ = file.size();
-        Q_EMIT rowStarted(row_, int(paths_.size()), path_, host_, size_);
-        if (running_)
-            sender_.send(path_, size_, host_, announced_);
-        return;
+        if (next == Next::None)
+            break;
+        if (sendTaken())
+            return;
     }
     if (!running_)
         return;
@@ -68,41 +72,80 @@ void SendBatch::sendNextRow()
     Q_EMIT finished();
 }
 
-bool SendBatch::takeNext()
+bool SendBatch::sendTaken()
+{
+    const std::optional<QString> host = peer_();
+    if (!host) {
+        running_ = false;
+        sender_.endBatch();
+        Q_EMIT noPeer();
+        Q_EMIT finished();
+        return true;
+    }
+    host_ = *host;
+    const QFileInfo file(path_);
+    if (!file.isFile()) {
+        Q_EMIT rowSkipped(row_, int(paths_.size()), path_, host_,
+                          file.isDir() ? QStringLiteral("the folder has no files to send")
+                                       : QStringLiteral("the file is no longer there"));
+        return false;
+    }
+    size_ = file.size();
+    Q_EMIT rowStarted(row_, int(paths_.size()), path_, host_, size_);
+    if (running_)
+        sender_.send(path_, size_, host_, announced_);
+    return true;
+}
+
+SendBatch::Next SendBatch::takeNext()
 {
     if (folderNext_ < folderFiles_.size()) {
         path_ = folderFiles_.at(folderNext_++);
         announced_ = pathInFolder(folder_, path_);
-        return true;
+        return Next::File;
     }
     if (!folder_.isEmpty()) {
         const QString folder = std::exchange(folder_, {});
         folderFiles_.clear();
         Q_EMIT folderEnded(row_, folder, folderAllSent_);
         if (!running_)
-            return false;
+            return Next::None;
     }
     if (nextRow_ >= rowCount_ || nextRow_ >= paths_.size())
-        return false;
+        return Next::None;
     row_ = nextRow_++;
     path_ = paths_.at(row_);
     announced_.clear();
-    if (QFileInfo(path_).isDir())
-        enterFolder();
-    return true;
+    if (!QFileInfo(path_).isDir())
+        return Next::File;
+    // Walked when the batch reaches the row, so it goes as it is then.
+    walk_ = std::make_unique<FolderWalk>(QStringList{path_});
+    walkFolder();
+    return Next::Walking;
 }
 
-// Walked at once, when the batch reaches the row: it sends the folder as it is then.
-void SendBatch::enterFolder()
+// One step: a few entries at a time, for at most a few milliseconds.
+void SendBatch::walkFolder()
 {
-    folderFiles_ = walkFiles({path_}).files;
-    if (folderFiles_.isEmpty())
-        return; // skipped as a row with nothing to send
-    folder_ = path_;
+    QElapsedTimer step;
+    step.start();
+    while (!walk_->step(kWalkEntriesAtATime)) {
+        if (step.elapsed() >= kWalkStepMs) {
+            walkTimer_.start();
+            return;
+        }
+    }
+    folderFiles_ = walk_->result().files;
+    walk_.reset();
     folderNext_ = 0;
     folderAllSent_ = true;
-    path_ = folderFiles_.at(folderNext_++);
-    announced_ = pathInFolder(folder_, path_);
+    if (!folderFiles_.isEmpty()) {
+        folder_ = path_;
+        takeNext();
+    }
+    // Once the folder's first file is taken; an empty folder is skipped as its row.
+    if (!sendTaken())
+        next_.start();
 }
 
 void SendBatch::rowEnded(SendOutcome outcome)

@@ -7,6 +7,7 @@
 #include <QTimer>
 
 #include <functional>
+#include <memory>
 #include <optional>
 
 // The files waiting to be sent, and the batch that sends them one after another, each on
@@ -18,6 +19,8 @@
 // files one after another, each announced with its path relative to the folder's parent.
 // Each file in a folder row is reported as a row of its own would be, with the folder row's
 // number and the file's own path; folderEnded() follows its last file.
+class FolderWalk;
+
 class SendBatch : public QObject
 {
     Q_OBJECT
@@ -28,6 +31,7 @@ public:
     using PeerLookup = std::function<std::optional<QString>()>;
 
     explicit SendBatch(FileSender& sender, QObject* parent = nullptr);
+    ~SendBatch() override;
 
     const QStringList& paths() const { return paths_; }
     void append(const QString& path) { paths_.append(path); }
@@ -58,14 +62,20 @@ private:
     // Starts the next row that can be sent, or ends the batch.
     void sendNextRow();
     void rowEnded(SendOutcome outcome);
-    // Takes the next row, a folder's next file first; false when there is none.
-    bool takeNext();
-    void enterFolder();
+    enum class Next { File, Walking, None };
+    // Takes the next file: a folder's next one, or the next row's. A folder row is walked
+    // first, a step at a time; the walk's end sends its first file.
+    Next takeNext();
+    void walkFolder();
+    // Sends the file taken, or skips it; false when the batch is to go on to the next.
+    bool sendTaken();
 
     FileSender& sender_;
     QStringList paths_;
     PeerLookup peer_;
-    QTimer next_; // starts each row from the event loop, not from inside the one before
+    QTimer next_;      // starts each row from the event loop, not from inside the one before
+    QTimer walkTimer_; // the next step of a folder's walk
+    std::unique_ptr<FolderWalk> walk_;
     bool running_ = false;
     int nextRow_ = 0;
     int rowCount_ = 0; // the rows the batch set out to send
