@@ -19,6 +19,15 @@ namespace
 constexpr int kDropEntriesAtATime = 32;
 constexpr qint64 kDropStepMs = 10;
 
+// "Trip (214 files, 1.2 MB)".
+QString folderRowText(const WalkedRow& row)
+{
+    const QString files =
+        row.files == 1 ? QStringLiteral("1 file") : QStringLiteral("%L1 files").arg(row.files);
+    return QStringLiteral("%1 (%2, %3)")
+        .arg(QFileInfo(row.path).fileName(), files, readableSize(row.bytes));
+}
+
 } // namespace
 
 SendQueuePanel::SendQueuePanel(const MainUi& ui, const AddressBookPanel& addressBook,
@@ -142,11 +151,7 @@ void SendQueuePanel::queueRows(const QList<WalkedRow>& rows)
 {
     for (const WalkedRow& row : rows) {
         batch_.append(row.path);
-        ui_.LSTsends->addItem(row.isFolder ? QStringLiteral("%1 (%L2 files, %3)")
-                                                 .arg(QFileInfo(row.path).fileName())
-                                                 .arg(row.files)
-                                                 .arg(readableSize(row.bytes))
-                                           : row.path);
+        ui_.LSTsends->addItem(row.isFolder ? folderRowText(row) : row.path);
     }
 }
 
