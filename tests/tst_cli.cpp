@@ -7,6 +7,7 @@
 #include "support/clirawpeer.h"
 #include "support/clirun.h"
 #include "support/listening.h"
+#include "support/privatereceiver.h"
 
 #include <QNetworkDatagram>
 #include <QRandomGenerator>
@@ -87,6 +88,7 @@ private Q_SLOTS:
     void helpAndVersion();
     void sendsAndReceivesByteForByte();
     void sendReportsEveryFileNotDelivered();
+    void sendTakesAFolderAsOneItem();
     void unknownPeerIsExplained();
     void receiveOnceWaitsForAConnectionWithAFile();
     void receiveOnceTellsOfEveryFile();
@@ -276,6 +278,39 @@ void TestCli::sendReportsEveryFileNotDelivered()
     QCOMPARE(lines.at(0), "quillo: " + missing + " not sent: it is not an existing file");
     QVERIFY2(lines.at(1).startsWith("quillo: " + present + " not sent to 127.0.0.62: Error 10061"),
              qPrintable(lines.at(1)));
+}
+
+// Each file of the folder is told with its own path; a receiver that takes files only gets
+// them loose, and that is told once.
+void TestCli::sendTakesAFolderAsOneItem()
+{
+    const QHostAddress peer(QStringLiteral("127.0.9.10"));
+    CliRun sender;
+    const QString trip = sender.home() + "/Trip";
+    QVERIFY(QDir().mkpath(trip + "/day 1"));
+    QVERIFY(writeFile(trip + "/a.txt", "top"));
+    QVERIFY(writeFile(trip + "/day 1/a.txt", "inner"));
+    const QString sent = QStringLiteral("sent\t%1/a.txt\t3\t127.0.9.10\tprivate\n"
+                                        "sent\t%1/day 1/a.txt\t5\t127.0.9.10\tprivate\n")
+                             .arg(trip);
+    for (const quint32 features : {kFeatureFolders, quint32(0)}) {
+        PrivateReceiver receiver;
+        receiver.features = features;
+        QVERIFY(receiver.start(peer));
+        CliRun run;
+        run.start({"send", "--bind", "127.0.9.11", "--to", peer.toString(), trip});
+        QTRY_VERIFY_WITH_TIMEOUT(run.hasEnded(), kWait);
+        QCOMPARE(run.exitCode(), 0);
+        QCOMPARE(run.output(), sent);
+        QCOMPARE(receiver.connections, 1);
+        QCOMPARE(receiver.files.size(), 2);
+        QCOMPARE(receiver.files[1].name,
+                 features ? QByteArray("Trip/day 1/a.txt") : QByteArray("a.txt"));
+        QCOMPARE(run.errors(),
+                 features ? QString()
+                          : QStringLiteral("quillo: 127.0.9.10's copy takes files only: the "
+                                           "folder's files arrive loose\n"));
+    }
 }
 
 void TestCli::unknownPeerIsExplained()

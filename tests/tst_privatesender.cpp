@@ -24,6 +24,8 @@ namespace
 
 const QHostAddress kMe(QStringLiteral("127.0.7.1"));
 constexpr int kWait = 10000;
+const QList<QByteArray> kTripPaths{"Trip/a.txt", "Trip/b.txt", "Trip/empty.txt", "Trip/day 1/a.jpg",
+                                   "Trip/day 1/night/a.jpg"};
 
 } // namespace
 
@@ -43,12 +45,20 @@ private Q_SLOTS:
     void privatePortThatDropsIsPlainOnly();
     void failedDigestIsNotSent();
     void chatLineGoesPrivatelyOrIsToldNotDelivered();
+    // A queued folder goes as one row: its files one after another, with their paths
+    // inside it where the receiver takes folders, loose where it does not.
+    void folderGoesWithItsPathsOverOneConnection();
+    void receiverWithoutFoldersGetsLooseFiles();
+    void plainPeerGetsLooseFiles();
 
 private:
     QString makeFile(const QString& name, const QByteArray& content);
     void sendAll(const QString& host);
     // Accepts each plain connection and counts it whole.
     void answerPlainly(RawReceiver& peer);
+    // Trip/{b.txt, a.txt, empty.txt, day 1/a.jpg, day 1/night/a.jpg, .hidden}, queued with
+    // a loose file after it.
+    void queueTrip();
 
     std::unique_ptr<QTemporaryDir> dir_;
     std::optional<Identity> identity_;
@@ -110,7 +120,7 @@ void TestPrivateSender::answerPlainly(RawReceiver& peer)
                                     .toLongLong();
             if (received.size() == headerEnd + 2)
                 socket->write("OK\n");
-            else if (received.size() == headerEnd + 2 + size)
+            if (received.size() == headerEnd + 2 + size)
                 socket->write(QByteArray::number(size) + "\n");
         });
     });
@@ -305,6 +315,101 @@ void TestPrivateSender::chatLineGoesPrivatelyOrIsToldNotDelivered()
     QTRY_COMPARE_WITH_TIMEOUT(refusedDone.size(), 1, kWait);
     QCOMPARE(refusedDone.first().first().toString(), QStringLiteral("Anna's key has changed"));
     QCOMPARE(receiver.chats.size(), 1);
+}
+
+void TestPrivateSender::queueTrip()
+{
+    const QDir root(dir_->path());
+    for (const char* name : {"Trip/b.txt", "Trip/a.txt", "Trip/empty.txt", "Trip/day 1/a.jpg",
+                             "Trip/day 1/night/a.jpg", "Trip/.hidden", "loose.txt"}) {
+        const QString path = root.filePath(QString::fromUtf8(name));
+        QDir().mkpath(QFileInfo(path).absolutePath());
+        const QByteArray content =
+            QByteArray(name).endsWith("empty.txt") ? QByteArray() : QByteArray(name);
+        if (!writeFile(path, content))
+            qFatal("cannot write %s", qPrintable(path));
+    }
+    batch_->append(root.filePath(QStringLiteral("Trip")));
+    batch_->append(root.filePath(QStringLiteral("loose.txt")));
+}
+
+void TestPrivateSender::folderGoesWithItsPathsOverOneConnection()
+{
+    const QHostAddress peer(QStringLiteral("127.0.9.2"));
+    QSignalSpy loosened(sender_.get(), &FileSender::loosened);
+    QSignalSpy finished(batch_.get(), &SendBatch::rowFinished);
+    QSignalSpy folderEnded(batch_.get(), &SendBatch::folderEnded);
+    PrivateReceiver receiver;
+    receiver.features = kFeatureFolders;
+    QVERIFY(receiver.start(peer));
+    queueTrip();
+    sendAll(peer.toString());
+    QTRY_VERIFY_WITH_TIMEOUT(!batch_->isRunning(), kWait);
+
+    QCOMPARE(receiver.connections, 1);
+    QList<QByteArray> names;
+    for (const PrivateReceiver::File& file : receiver.files) {
+        names.append(file.name);
+        QVERIFY(file.digestMatched);
+    }
+    QCOMPARE(names, kTripPaths + QList<QByteArray>{"loose.txt"});
+    QCOMPARE(receiver.files[2].content, QByteArray());
+    QCOMPARE(receiver.files[4].content, QByteArray("Trip/day 1/night/a.jpg"));
+    QCOMPARE(loosened.count(), 0);
+    // Every file reports with its folder's row and its own path; the folder ends once.
+    QCOMPARE(finished.size(), 6);
+    QCOMPARE(finished.at(3).at(0).toInt(), 0);
+    QCOMPARE(finished.at(3).at(1).toString(),
+             QDir(dir_->path()).filePath(QStringLiteral("Trip/day 1/a.jpg")));
+    QCOMPARE(finished.at(5).at(0).toInt(), 1);
+    QCOMPARE(folderEnded.size(), 1);
+    QCOMPARE(folderEnded.first().at(2).toBool(), true);
+}
+
+void TestPrivateSender::receiverWithoutFoldersGetsLooseFiles()
+{
+    const QHostAddress peer(QStringLiteral("127.0.9.3"));
+    QSignalSpy loosened(sender_.get(), &FileSender::loosened);
+    PrivateReceiver receiver;
+    QVERIFY(receiver.start(peer));
+    book_.append(QStringLiteral("Bea"), peer.toString());
+    queueTrip();
+    sendAll(peer.toString());
+    QTRY_VERIFY_WITH_TIMEOUT(!batch_->isRunning(), kWait);
+
+    QList<QByteArray> names;
+    for (const PrivateReceiver::File& file : receiver.files)
+        names.append(file.name);
+    QCOMPARE(names,
+             (QList<QByteArray>{"a.txt", "b.txt", "empty.txt", "a.jpg", "a.jpg", "loose.txt"}));
+    QCOMPARE(loosened.count(), 1);
+    QCOMPARE(loosened.first().first().toString(), QStringLiteral("Bea"));
+    QCOMPARE(loosenedMessage(QStringLiteral("Bea")),
+             QStringLiteral("Bea's copy takes files only: the folder's files arrive loose"));
+
+    // Told again in the next batch.
+    sendAll(peer.toString());
+    QTRY_VERIFY_WITH_TIMEOUT(!batch_->isRunning(), kWait);
+    QCOMPARE(receiver.files.size(), 12);
+    QCOMPARE(loosened.count(), 2);
+}
+
+void TestPrivateSender::plainPeerGetsLooseFiles()
+{
+    const QHostAddress peer(QStringLiteral("127.0.9.4"));
+    QSignalSpy loosened(sender_.get(), &FileSender::loosened);
+    RawReceiver plain;
+    QVERIFY(plain.listen(peer, kFilePort));
+    answerPlainly(plain);
+    queueTrip();
+    sendAll(peer.toString());
+    QTRY_VERIFY_WITH_TIMEOUT(!batch_->isRunning(), kWait);
+
+    QCOMPARE(plain.count(), 6);
+    QCOMPARE(plain.connections[3]->received, QByteArray("FILENAME a.jpg #16\r\nTrip/day 1/a.jpg"));
+    QCOMPARE(plain.connections[5]->received, QByteArray("FILENAME loose.txt #9\r\nloose.txt"));
+    QCOMPARE(loosened.count(), 1);
+    QCOMPARE(loosened.first().first().toString(), peer.toString());
 }
 
 QTEST_GUILESS_MAIN(TestPrivateSender)

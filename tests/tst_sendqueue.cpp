@@ -36,6 +36,7 @@ private Q_SLOTS:
     void thePanelFollowsTheTransfer();
     void aFileThatCannotBeReadIsToldWithoutWaiting();
     void closingTheWindowStopsTheBatch();
+    void aFolderToAPlainPeerIsToldOnce();
 
 private:
     QString makeFile(const QString& name, const QByteArray& content);
@@ -200,6 +201,33 @@ void TestSendQueue::closingTheWindowStopsTheBatch()
     QVERIFY(!window_->sender().isBusy());
     QTRY_VERIFY_WITH_TIMEOUT(peer_->last().closed, kWait);
     QCOMPARE(peer_->count(), 1);
+}
+
+// The folder is one row; its files go loose to a peer that takes files only, which the
+// sender tells once.
+void TestSendQueue::aFolderToAPlainPeerIsToldOnce()
+{
+    QVERIFY(QDir().mkpath(platform_->folder() + "/Trip/day 1"));
+    makeFile(QStringLiteral("Trip/a.txt"), "a");
+    makeFile(QStringLiteral("Trip/day 1/b.txt"), "b");
+    window_->sendQueuePanel().filesDropped({platform_->folder() + "/Trip"});
+    QCOMPARE(ui().LSTsends->item(0)->text(), QStringLiteral("Trip (2 files, 2 bytes)"));
+    ui().BUTsendthesefiles->click();
+    const QList<QByteArray> names{"a.txt #1\r\na", "b.txt #1\r\nb"};
+    for (int file = 0; file < names.size(); ++file) {
+        accept();
+        QTRY_COMPARE_WITH_TIMEOUT(peer_->last().received, "FILENAME " + names[file], kWait);
+        peer_->reply("1\n");
+        // The next file's connection may come before this one is seen closed.
+        QTRY_VERIFY_WITH_TIMEOUT(peer_->connections[file]->closed, kWait);
+    }
+    QTRY_VERIFY_WITH_TIMEOUT(!window_->batch().isRunning(), kWait);
+    QCOMPARE(ui().LABtotalProgress->text(), QStringLiteral("1 of 1 Files"));
+    QStringList notices;
+    for (const DialogCall& call : platform_->dialogs.calls)
+        notices.append(call.text);
+    QCOMPARE(notices, QStringList{QStringLiteral(
+                          "Peer's copy takes files only: the folder's files arrive loose")});
 }
 
 QTEST_MAIN(TestSendQueue)

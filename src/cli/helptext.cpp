@@ -37,10 +37,11 @@ const char* const kReceive =
 
 const char* const kSend =
     "Usage: quillo send --to NAME|ADDRESS [--when-online [--timeout SECONDS]]\n"
-    "                   [--bind ADDRESS] FILE...\n"
+    "                   [--bind ADDRESS] FILE|FOLDER...\n"
     "\n"
     "Sends the files one after another, each on a connection of its own. A file counts as\n"
-    "sent once the receiver has confirmed every byte of it.\n"
+    "sent once the receiver has confirmed every byte of it. A folder goes as one item: its\n"
+    "files, with their paths inside it where the receiver takes folders, loose otherwise.\n"
     "  --to NAME|ADDRESS  a name in the address book, an IPv4 address or a host name\n"
     "  --when-online      first listen on UDP port 1071 until the peer announces itself,\n"
     "                     then send; the peer must be a name in the address book or an\n"

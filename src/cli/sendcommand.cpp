@@ -24,6 +24,8 @@ SendCommand::SendCommand(const QHostAddress& bindAddress, const Peer& peer, cons
                 status_ = status;
                 detail_ = detail;
             });
+    connect(&sender_, &FileSender::loosened, this,
+            [this](const QString& name) { console_.printProblem(loosenedMessage(name)); });
     connect(&sender_, &FileSender::privacyKnown, this,
             [this](bool isPrivate) { sentPrivately_ = isPrivate; });
     connect(&sender_, &FileSender::progressed, this,

@@ -33,6 +33,8 @@ SenderPanel::SenderPanel(const MainUi& ui, FileSender& sender, Dialogs& dialogs,
     connect(&sender, &FileSender::keyChanged, this, [this](const QString& name) {
         dialogs_.notice(keyChangedMessage(name, QStringLiteral("nothing was sent")));
     });
+    connect(&sender, &FileSender::loosened, this,
+            [this](const QString& name) { dialogs_.notice(loosenedMessage(name)); });
 }
 
 void SenderPanel::showStatus(const QString& text, const QString& toolTip)

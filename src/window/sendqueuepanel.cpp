@@ -3,8 +3,8 @@
 #include "transfer/sendbatch.h"
 #include "window/addressbookpanel.h"
 #include "window/dialogs.h"
-#include "window/droppedfiles.h"
 #include "window/mainlayout.h"
+#include "window/traytexts.h"
 
 #include <QElapsedTimer>
 #include <QFileInfo>
@@ -18,6 +18,15 @@ namespace
 // A step of a drop's walk takes this many entries at a time, until this much time has gone.
 constexpr int kDropEntriesAtATime = 32;
 constexpr qint64 kDropStepMs = 10;
+
+// "Trip (214 files, 1.2 MB)".
+QString folderRowText(const WalkedRow& row)
+{
+    const QString files =
+        row.files == 1 ? QStringLiteral("1 file") : QStringLiteral("%L1 files").arg(row.files);
+    return QStringLiteral("%1 (%2, %3)")
+        .arg(QFileInfo(row.path).fileName(), files, readableSize(row.bytes));
+}
 
 } // namespace
 
@@ -74,7 +83,7 @@ void SendQueuePanel::walkNextDrop()
 {
     if (drops_.isEmpty())
         return;
-    walk_ = std::make_unique<DropWalk>(drops_.takeFirst());
+    walk_ = std::make_unique<FolderWalk>(drops_.takeFirst());
     asked_ = false;
     walkDrop();
 }
@@ -120,9 +129,9 @@ void SendQueuePanel::askAboutManyFiles(bool walked)
 
 void SendQueuePanel::endDrop(bool queue)
 {
-    const std::unique_ptr<DropWalk> walk = std::move(walk_);
+    const std::unique_ptr<FolderWalk> walk = std::move(walk_);
     if (queue)
-        queueFiles(walk->result().files);
+        queueRows(walk->result().rows);
     walkNextDrop();
 }
 
@@ -135,6 +144,14 @@ void SendQueuePanel::queueFiles(const QStringList& paths)
             continue;
         batch_.append(path);
         ui_.LSTsends->addItem(path);
+    }
+}
+
+void SendQueuePanel::queueRows(const QList<WalkedRow>& rows)
+{
+    for (const WalkedRow& row : rows) {
+        batch_.append(row.path);
+        ui_.LSTsends->addItem(row.isFolder ? folderRowText(row) : row.path);
     }
 }
 

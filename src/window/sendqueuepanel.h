@@ -1,6 +1,6 @@
 #pragma once
 
-#include "window/droppedfiles.h"
+#include "transfer/folderwalk.h"
 
 #include <QList>
 #include <QObject>
@@ -27,10 +27,11 @@ public:
     void BUTTsendFile_Click();
     void BUTclearsends_Click();
     void BUTsendthesefiles_Click();
-    // Files and folders dropped on the window, queued as the add command queues files
-    // once the drop has been walked. The walk goes in steps between which the window goes
-    // on; it asks first as soon as more than kManyDroppedFiles files come from folders.
-    // Drops made meanwhile are walked in turn.
+    // Files and folders dropped on the window, queued once the drop has been walked: a file
+    // as the add command queues it, a folder as one row, "Trip (214 files, 1.2 MB)". The
+    // walk goes in steps between which the window goes on; it asks first as soon as more
+    // than kManyDroppedFiles files come from folders. Drops made meanwhile are walked in
+    // turn.
     void filesDropped(const QStringList& paths);
     bool isWalkingDrop() const { return walk_ != nullptr; }
 
@@ -41,6 +42,7 @@ public:
 
 private:
     void queueFiles(const QStringList& paths);
+    void queueRows(const QList<WalkedRow>& rows);
     void rowStarted(int row, int rows, const QString& path, const QString& host, qint64 size);
     void rowSkipped(int row, int rows, const QString& path, const QString& host,
                     const QString& reason);
@@ -56,7 +58,7 @@ private:
     Dialogs& dialogs_;
     SendBatch& batch_;
     QList<QStringList> drops_; // dropped, not yet walked
-    std::unique_ptr<DropWalk> walk_;
+    std::unique_ptr<FolderWalk> walk_;
     bool asked_ = false; // whether the walk in progress asked about many files
     QTimer walkTimer_;   // the next step of the walk, from the event loop
 };

@@ -35,6 +35,7 @@ public:
     QStringList chats;
     int byes = 0;
     bool failFiles = false; // answers each END with FAILED reason 4
+    quint32 features = 0;   // what its HELLO sets
 
 protected:
     void incomingConnection(qintptr descriptor) override
@@ -60,7 +61,7 @@ private:
         seen.append(message.type);
         switch (message.type) {
         case MessageType::Hello:
-            socket.write(helloMessage());
+            socket.write(helloMessage(kPrivateVersion, features));
             break;
         case MessageType::File:
             files.append({parseFileOffer(message.body)->path, {}, false});

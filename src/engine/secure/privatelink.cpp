@@ -113,7 +113,9 @@ void PrivateLink::encrypted()
     // Every step waits for a short message from the other side.
     socket_->setSocketOption(QAbstractSocket::LowDelayOption, 1);
     state_ = State::Greeting;
-    socket_->write(helloMessage());
+    features_ = 0;
+    // A sender can always announce a file's path inside a folder.
+    socket_->write(helloMessage(kPrivateVersion, kOurFeatures | kFeatureFolders));
 }
 
 void PrivateLink::readArrival()
@@ -161,6 +163,7 @@ void PrivateLink::greeted(const PrivateMessage& message)
     }
     idle_.stop();
     state_ = State::Open;
+    features_ = hello->features;
     Q_EMIT ready(check_);
 }
 

@@ -41,6 +41,8 @@ public:
     bool isOpen() const { return state_ == State::Open; }
     bool isActive() const { return state_ != State::Closed; }
     const QString& host() const { return host_; }
+    // The features the receiver's HELLO set; none before ready().
+    quint32 features() const { return features_; }
 
     void write(const QByteArray& bytes);
     // What the connection holds unsent, in the clear or already encrypted.
@@ -93,4 +95,5 @@ private:
     State state_ = State::Closed;
     QString host_;
     KeyCheck check_;
+    quint32 features_ = 0;
 };

@@ -48,12 +48,14 @@ void PrivateSender::setRetries(int count, std::chrono::milliseconds longestWait)
     longestRetryWait_ = longestWait;
 }
 
-void PrivateSender::send(const QString& path, qint64 size, const QString& host, bool mayFallBack)
+void PrivateSender::send(const QString& path, qint64 size, const QString& host, bool mayFallBack,
+                         const QString& announced)
 {
     retry_.stop();
     linger_.stop();
     file_.close();
     path_ = path;
+    announced_ = announced;
     size_ = size;
     mayFallBack_ = mayFallBack;
     retriesLeft_ = retriesAllowed_;
@@ -96,7 +98,12 @@ void PrivateSender::ready(const KeyCheck& check)
 void PrivateSender::offer()
 {
     state_ = State::AwaitingAcceptance;
-    link_.write(fileMessage(size_, QFileInfo(path_).fileName().toUtf8()));
+    const bool inFolder = !announced_.isEmpty();
+    const bool folders = (link_.features() & kFeatureFolders) != 0;
+    link_.write(fileMessage(
+        size_, (inFolder && folders ? announced_ : QFileInfo(path_).fileName()).toUtf8()));
+    if (inFolder && !folders)
+        Q_EMIT loosened(name_.isEmpty() ? host_ : name_);
     link_.awaitAnswer();
     showStatus(QStringLiteral("Connected"));
 }

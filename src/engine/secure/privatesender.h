@@ -41,7 +41,10 @@ public:
     // Sends the file at path, of the size measured before, to port 1053 of host, on the
     // connection open to host if there is one. When the port refuses the connection and
     // mayFallBack, plainOnly() follows instead of finished(); otherwise that is an error.
-    void send(const QString& path, qint64 size, const QString& host, bool mayFallBack);
+    // announced is the file's path inside a folder, used where the receiver takes folders;
+    // empty for a loose file, which goes by its bare name.
+    void send(const QString& path, qint64 size, const QString& host, bool mayFallBack,
+              const QString& announced = {});
     // The batch is over: an open connection says BYE and closes.
     void endBatch();
     // Ends a transfer in progress at once, quietly, and closes the connection.
@@ -58,6 +61,8 @@ Q_SIGNALS:
     void keyChanged(const QString& name, const QString& address);
     // Port 1053 of host refused the connection: it speaks the plain protocol only.
     void plainOnly(const QString& host);
+    // The receiver takes files only: a file inside a folder went by its bare name.
+    void loosened(const QString& name);
 
 private:
     enum class State { Closed, Opening, AwaitingAcceptance, Streaming, AwaitingSaved };
@@ -90,6 +95,7 @@ private:
     std::chrono::milliseconds longestRetryWait_{0};
     bool mayFallBack_ = false;
     QString path_;
+    QString announced_;
     QString host_;
     QString name_; // the receiver's, as privacyKnown() tells it
     qint64 size_ = 0;

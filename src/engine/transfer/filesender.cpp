@@ -50,6 +50,7 @@ void FileSender::setPrivacy(const Identity* identity, PeerKeys* keys)
     forward(*private_);
     connect(private_.get(), &PrivateSender::privacyKnown, this, &FileSender::privacyKnown);
     connect(private_.get(), &PrivateSender::keyChanged, this, &FileSender::keyChanged);
+    connect(private_.get(), &PrivateSender::loosened, this, &FileSender::tellLoosened);
     connect(private_.get(), &PrivateSender::plainOnly, this, [this](const QString& host) {
         plainHosts_.insert(host);
         sendPlain();
@@ -61,11 +62,13 @@ bool FileSender::isBusy() const
     return plain_.isBusy() || (private_ && private_->isBusy());
 }
 
-void FileSender::send(const QString& path, qint64 size, const QString& host)
+void FileSender::send(const QString& path, qint64 size, const QString& host,
+                      const QString& announced)
 {
     path_ = path;
     size_ = size;
     host_ = host;
+    announced_ = announced;
     // Someone whose key is known is only ever sent to privately, even after a refusal,
     // and not at all while this copy has no identity of its own.
     const bool keyed = keys_ && keys_->hasKey(host);
@@ -77,7 +80,15 @@ void FileSender::send(const QString& path, qint64 size, const QString& host)
         sendPlain();
         return;
     }
-    private_->send(path, size, host, !keyed);
+    private_->send(path, size, host, !keyed, announced);
+}
+
+void FileSender::tellLoosened(const QString& name)
+{
+    if (toldLoosened_)
+        return;
+    toldLoosened_ = true;
+    Q_EMIT loosened(name);
 }
 
 void FileSender::refuseInTheClear()
@@ -93,6 +104,11 @@ void FileSender::refuseInTheClear()
 void FileSender::sendPlain()
 {
     Q_EMIT privacyKnown(false, {});
+    // The plain protocol carries bare names only.
+    if (!announced_.isEmpty()) {
+        const QString name = keys_ ? keys_->nameOf(host_) : QString();
+        tellLoosened(name.isEmpty() ? host_ : name);
+    }
     plain_.send(path_, size_, host_);
 }
 
@@ -105,6 +121,12 @@ void FileSender::cancel()
 
 void FileSender::endBatch()
 {
+    toldLoosened_ = false;
     if (private_)
         private_->endBatch();
+}
+
+QString loosenedMessage(const QString& name)
+{
+    return name + QStringLiteral("'s copy takes files only: the folder's files arrive loose");
 }

@@ -43,8 +43,10 @@ public:
 
     bool isBusy() const;
     // Sends the file at path, of the size measured before, to host. finished() follows
-    // however it ended.
-    void send(const QString& path, qint64 size, const QString& host);
+    // however it ended. announced is the file's path inside a queued folder, relative to
+    // the folder's parent ("Trip/day 1/a.jpg"); empty for a loose file, which goes by its
+    // bare name, as does every file to a receiver that takes files only.
+    void send(const QString& path, qint64 size, const QString& host, const QString& announced = {});
     // Ends a transfer in progress at once, quietly: no signal, and nothing follows.
     void cancel();
     // The batch is over: a private connection still open says BYE and closes.
@@ -67,8 +69,13 @@ Q_SIGNALS:
     // The receiver at address showed a key other than the one name's entry holds: nothing
     // was sent.
     void keyChanged(const QString& name, const QString& address);
+    // Once a batch: a folder's files go to a receiver that takes files only (a plain peer,
+    // or a private one without the folders feature), so they arrive loose. name is the
+    // address book's name for the receiver, or its address.
+    void loosened(const QString& name);
 
 private:
+    void tellLoosened(const QString& name);
     void sendPlain();
     void refuseInTheClear();
     template <typename Sender> void forward(Sender& sender);
@@ -85,4 +92,9 @@ private:
     QString path_;
     qint64 size_ = 0;
     QString host_;
+    QString announced_;
+    bool toldLoosened_ = false; // in this batch
 };
+
+// What a person is told once loosened(name) came.
+QString loosenedMessage(const QString& name);

@@ -1,14 +1,33 @@
 #include "transfer/sendbatch.h"
 
+#include "transfer/folderwalk.h"
+
+#include <QElapsedTimer>
 #include <QFileInfo>
+
+#include <utility>
+
+namespace
+{
+
+// A step of a folder's walk takes this many entries at a time, until this much time has gone.
+constexpr int kWalkEntriesAtATime = 32;
+constexpr qint64 kWalkStepMs = 10;
+
+} // namespace
 
 SendBatch::SendBatch(FileSender& sender, QObject* parent) : QObject(parent), sender_(sender)
 {
     next_.setSingleShot(true);
     next_.setInterval(0);
     connect(&next_, &QTimer::timeout, this, &SendBatch::sendNextRow);
+    walkTimer_.setSingleShot(true);
+    walkTimer_.setInterval(0);
+    connect(&walkTimer_, &QTimer::timeout, this, &SendBatch::walkFolder);
     connect(&sender_, &FileSender::finished, this, &SendBatch::rowEnded);
 }
+
+SendBatch::~SendBatch() = default;
 
 void SendBatch::start(PeerLookup peer)
 {
@@ -18,6 +37,10 @@ void SendBatch::start(PeerLookup peer)
     running_ = true;
     nextRow_ = 0;
     rowCount_ = int(paths_.size());
+    walk_.reset();
+    folder_.clear();
+    folderFiles_.clear();
+    folderNext_ = 0;
     sendNextRow();
 }
 
@@ -25,35 +48,22 @@ void SendBatch::stop()
 {
     running_ = false;
     next_.stop();
+    walkTimer_.stop();
+    walk_.reset();
     sender_.cancel();
 }
 
 void SendBatch::sendNextRow()
 {
     // Rows cleared during the batch are not there to send.
-    while (running_ && nextRow_ < rowCount_ && nextRow_ < paths_.size()) {
-        row_ = nextRow_++;
-        path_ = paths_.at(row_);
-        const std::optional<QString> host = peer_();
-        if (!host) {
-            running_ = false;
-            sender_.endBatch();
-            Q_EMIT noPeer();
-            Q_EMIT finished();
+    while (running_) {
+        const Next next = takeNext();
+        if (next == Next::Walking)
             return;
-        }
-        host_ = *host;
-        const QFileInfo file(path_);
-        if (!file.isFile()) {
-            Q_EMIT rowSkipped(row_, int(paths_.size()), path_, host_,
-                              QStringLiteral("the file is no longer there"));
-            continue;
-        }
-        size_ = file.size();
-        Q_EMIT rowStarted(row_, int(paths_.size()), path_, host_, size_);
-        if (running_)
-            sender_.send(path_, size_, host_);
-        return;
+        if (next == Next::None)
+            break;
+        if (sendTaken())
+            return;
     }
     if (!running_)
         return;
@@ -62,10 +72,88 @@ void SendBatch::sendNextRow()
     Q_EMIT finished();
 }
 
+bool SendBatch::sendTaken()
+{
+    const std::optional<QString> host = peer_();
+    if (!host) {
+        running_ = false;
+        sender_.endBatch();
+        Q_EMIT noPeer();
+        Q_EMIT finished();
+        return true;
+    }
+    host_ = *host;
+    const QFileInfo file(path_);
+    if (!file.isFile()) {
+        Q_EMIT rowSkipped(row_, int(paths_.size()), path_, host_,
+                          file.isDir() ? QStringLiteral("the folder has no files to send")
+                                       : QStringLiteral("the file is no longer there"));
+        return false;
+    }
+    size_ = file.size();
+    Q_EMIT rowStarted(row_, int(paths_.size()), path_, host_, size_);
+    if (running_)
+        sender_.send(path_, size_, host_, announced_);
+    return true;
+}
+
+SendBatch::Next SendBatch::takeNext()
+{
+    if (folderNext_ < folderFiles_.size()) {
+        path_ = folderFiles_.at(folderNext_++);
+        announced_ = pathInFolder(folder_, path_);
+        return Next::File;
+    }
+    if (!folder_.isEmpty()) {
+        const QString folder = std::exchange(folder_, {});
+        folderFiles_.clear();
+        Q_EMIT folderEnded(row_, folder, folderAllSent_);
+        if (!running_)
+            return Next::None;
+    }
+    if (nextRow_ >= rowCount_ || nextRow_ >= paths_.size())
+        return Next::None;
+    row_ = nextRow_++;
+    path_ = paths_.at(row_);
+    announced_.clear();
+    if (!QFileInfo(path_).isDir())
+        return Next::File;
+    // Walked when the batch reaches the row, so it goes as it is then.
+    walk_ = std::make_unique<FolderWalk>(QStringList{path_});
+    walkFolder();
+    return Next::Walking;
+}
+
+// One step: a few entries at a time, for at most a few milliseconds.
+void SendBatch::walkFolder()
+{
+    QElapsedTimer step;
+    step.start();
+    while (!walk_->step(kWalkEntriesAtATime)) {
+        if (step.elapsed() >= kWalkStepMs) {
+            walkTimer_.start();
+            return;
+        }
+    }
+    folderFiles_ = walk_->result().files;
+    walk_.reset();
+    folderNext_ = 0;
+    folderAllSent_ = true;
+    if (!folderFiles_.isEmpty()) {
+        folder_ = path_;
+        takeNext();
+    }
+    // Once the folder's first file is taken; an empty folder is skipped as its row.
+    if (!sendTaken())
+        next_.start();
+}
+
 void SendBatch::rowEnded(SendOutcome outcome)
 {
     if (!running_)
         return;
+    if (outcome != SendOutcome::Sent)
+        folderAllSent_ = false;
     Q_EMIT rowFinished(row_, path_, size_, host_, outcome);
     next_.start();
 }

@@ -7,12 +7,20 @@
 #include <QTimer>
 
 #include <functional>
+#include <memory>
 #include <optional>
 
 // The files waiting to be sent, and the batch that sends them one after another, each on
 // a plain connection of its own or all on one private connection, which the batch's end
 // closes. Rows stay in the queue after they are sent; only clear()
 // removes them.
+//
+// A row may be a folder: when the batch reaches it, it walks it (FolderWalk) and sends its
+// files one after another, each announced with its path relative to the folder's parent.
+// Each file in a folder row is reported as a row of its own would be, with the folder row's
+// number and the file's own path; folderEnded() follows its last file.
+class FolderWalk;
+
 class SendBatch : public QObject
 {
     Q_OBJECT
@@ -23,6 +31,7 @@ public:
     using PeerLookup = std::function<std::optional<QString>()>;
 
     explicit SendBatch(FileSender& sender, QObject* parent = nullptr);
+    ~SendBatch() override;
 
     const QStringList& paths() const { return paths_; }
     void append(const QString& path) { paths_.append(path); }
@@ -43,6 +52,8 @@ Q_SIGNALS:
                     const QString& reason);
     void rowFinished(int row, const QString& path, qint64 size, const QString& host,
                      SendOutcome outcome);
+    // Every file of the folder row has been tried; allSent when none of them failed.
+    void folderEnded(int row, const QString& folder, bool allSent);
     // There was no peer to send the next row to; the batch has ended.
     void noPeer();
     void finished();
@@ -51,11 +62,20 @@ private:
     // Starts the next row that can be sent, or ends the batch.
     void sendNextRow();
     void rowEnded(SendOutcome outcome);
+    enum class Next { File, Walking, None };
+    // Takes the next file: a folder's next one, or the next row's. A folder row is walked
+    // first, a step at a time; the walk's end sends its first file.
+    Next takeNext();
+    void walkFolder();
+    // Sends the file taken, or skips it; false when the batch is to go on to the next.
+    bool sendTaken();
 
     FileSender& sender_;
     QStringList paths_;
     PeerLookup peer_;
-    QTimer next_; // starts each row from the event loop, not from inside the one before
+    QTimer next_;      // starts each row from the event loop, not from inside the one before
+    QTimer walkTimer_; // the next step of a folder's walk
+    std::unique_ptr<FolderWalk> walk_;
     bool running_ = false;
     int nextRow_ = 0;
     int rowCount_ = 0; // the rows the batch set out to send
@@ -64,4 +84,10 @@ private:
     QString path_;
     QString host_;
     qint64 size_ = 0;
+    QString announced_; // the file's path inside its folder row; empty for a loose file
+    // The folder row in progress, if any.
+    QString folder_;
+    QStringList folderFiles_;
+    qsizetype folderNext_ = 0;
+    bool folderAllSent_ = true;
 };

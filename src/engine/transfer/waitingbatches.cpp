@@ -37,8 +37,19 @@ WaitingBatches::WaitingBatches(SettingsStore& store, FileSender& sender, SendBat
     connect(&now_, &SendBatch::finished, &kick_, qOverload<>(&QTimer::start));
     connect(&delivery_, &SendBatch::rowFinished, this,
             [this](int, const QString& path, qint64, const QString&, SendOutcome outcome) {
+                // A file inside a waiting folder counts with its folder, below.
+                const Batch* batch = batchFor(deliveringTo_);
+                if (!batch || !batch->paths.contains(path))
+                    return;
                 if (outcome == SendOutcome::Sent)
                     fileSent(path);
+                else
+                    fileFailed();
+            });
+    connect(&delivery_, &SendBatch::folderEnded, this,
+            [this](int, const QString& folder, bool allSent) {
+                if (allSent)
+                    fileSent(folder);
                 else
                     fileFailed();
             });

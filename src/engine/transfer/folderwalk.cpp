@@ -1,4 +1,4 @@
-#include "window/droppedfiles.h"
+#include "transfer/folderwalk.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -25,7 +25,7 @@ QCollator fileManagerOrder()
 
 // A folder is read name by name, then its files are taken in order, then its subfolders
 // are walked in order.
-struct DropWalk::Folder {
+struct FolderWalk::Folder {
     explicit Folder(const QString& path)
         : dir(path),
           reading(path, QDir::Files | QDir::Dirs | QDir::NoDotAndDotDot | QDir::NoSymLinks)
@@ -46,40 +46,54 @@ struct DropWalk::Folder {
     qsizetype nextSubfolder = 0;
 };
 
-DropWalk::DropWalk(const QStringList& dropped) : dropped_(dropped), collator_(fileManagerOrder()) {}
+FolderWalk::FolderWalk(const QStringList& paths) : paths_(paths), collator_(fileManagerOrder()) {}
 
-DropWalk::~DropWalk() = default;
+FolderWalk::~FolderWalk() = default;
 
-bool DropWalk::step(int entries)
+bool FolderWalk::step(int entries)
 {
     for (int done = 0; done < entries && !finished(); ++done) {
         if (folders_.empty())
-            take(dropped_.at(next_++));
+            take(paths_.at(next_++));
         else
             walkInside(*folders_.back());
-        while (!folders_.empty() && folders_.back()->done())
+        while (!folders_.empty() && folders_.back()->done()) {
             folders_.pop_back();
+            if (folders_.empty())
+                folderDone();
+        }
     }
     return finished();
 }
 
-void DropWalk::take(const QString& path)
+void FolderWalk::take(const QString& path)
 {
     const QFileInfo info(path);
-    if (info.isHidden())
+    const QString clean = QDir::cleanPath(info.absoluteFilePath());
+    if (info.isHidden() || seen_.contains(clean))
         return;
-    if (info.isDir())
-        enter(info.absoluteFilePath());
-    else if (info.isFile())
-        add(info.absoluteFilePath(), false);
+    seen_.insert(clean);
+    if (info.isDir()) {
+        folderRow_ = {clean, true, 0, 0};
+        enter(clean);
+    } else if (info.isFile()) {
+        result_.files.append(clean);
+        result_.rows.append({clean, false, 1, info.size()});
+    }
 }
 
-void DropWalk::enter(const QString& folder)
+void FolderWalk::folderDone()
+{
+    if (folderRow_.files > 0)
+        result_.rows.append(folderRow_);
+}
+
+void FolderWalk::enter(const QString& folder)
 {
     folders_.push_back(std::make_unique<Folder>(folder));
 }
 
-void DropWalk::walkInside(Folder& folder)
+void FolderWalk::walkInside(Folder& folder)
 {
     if (!folder.sorted) {
         if (folder.reading.hasNext()) {
@@ -94,12 +108,12 @@ void DropWalk::walkInside(Folder& folder)
         return;
     }
     if (folder.nextFile < folder.files.size())
-        add(folder.dir.filePath(folder.files.at(folder.nextFile++)), true);
+        add(folder.dir.filePath(folder.files.at(folder.nextFile++)));
     else if (folder.nextSubfolder < folder.subfolders.size())
         enter(folder.dir.filePath(folder.subfolders.at(folder.nextSubfolder++)));
 }
 
-void DropWalk::sort(QStringList& names) const
+void FolderWalk::sort(QStringList& names) const
 {
     std::sort(names.begin(), names.end(), [this](const QString& a, const QString& b) {
         const int order = collator_.compare(a, b);
@@ -107,20 +121,23 @@ void DropWalk::sort(QStringList& names) const
     });
 }
 
-void DropWalk::add(const QString& path, bool inFolder)
+void FolderWalk::add(const QString& path)
 {
     const QString clean = QDir::cleanPath(path);
-    if (seen_.contains(clean))
-        return;
-    seen_.insert(clean);
     result_.files.append(clean);
-    if (inFolder)
-        ++result_.fromFolders;
+    ++result_.fromFolders;
+    ++folderRow_.files;
+    folderRow_.bytes += QFileInfo(clean).size();
 }
 
-DroppedFiles filesInDrop(const QStringList& dropped)
+WalkedFiles walkFiles(const QStringList& paths)
 {
-    DropWalk walk(dropped);
+    FolderWalk walk(paths);
     walk.step(std::numeric_limits<int>::max());
     return walk.result();
+}
+
+QString pathInFolder(const QString& folder, const QString& file)
+{
+    return QFileInfo(folder).fileName() + '/' + QDir(folder).relativeFilePath(file);
 }
