@@ -115,7 +115,7 @@ void PrivateLink::encrypted()
     state_ = State::Greeting;
     features_ = 0;
     // A sender can always announce a file's path inside a folder.
-    socket_->write(helloMessage(kPrivateVersion, kOurFeatures | kFeatureFolders));
+    socket_->write(helloMessage(kPrivateVersion, kOurFeatures));
 }
 
 void PrivateLink::readArrival()
