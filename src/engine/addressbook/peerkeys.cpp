@@ -33,15 +33,6 @@ bool PeerKeys::hasKey(const QString& address) const
     return ::hasKey(book_, address);
 }
 
-QString PeerKeys::nameOf(const QString& address) const
-{
-    for (int slot = 0; slot < book_.count(); ++slot) {
-        if (book_.entry(slot).IPaddress == address)
-            return book_.entry(slot).Name;
-    }
-    return {};
-}
-
 bool hasKey(const AddressBook& book, const QString& address)
 {
     for (int slot = 0; slot < book.count(); ++slot) {

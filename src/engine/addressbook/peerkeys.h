@@ -37,8 +37,7 @@ public:
     // Whether an entry with this address holds a key: such a person is only ever reached,
     // and only believed, on the private port.
     bool hasKey(const QString& address) const;
-    // The name of the first entry with this address; empty when there is none.
-    QString nameOf(const QString& address) const;
+    const AddressBook& book() const { return book_; }
     // Requires 0 <= slot < book.count().
     void forget(int slot);
 

@@ -1,6 +1,7 @@
 #include "transfer/filesender.h"
 
 #include "addressbook/peerkeys.h"
+#include "addressbook/peername.h"
 #include "secure/privatesender.h"
 
 FileSender::FileSender(RandomSource& random, const QHostAddress& bindAddress, QObject* parent)
@@ -105,10 +106,8 @@ void FileSender::sendPlain()
 {
     Q_EMIT privacyKnown(false, {});
     // The plain protocol carries bare names only.
-    if (!announced_.isEmpty()) {
-        const QString name = keys_ ? keys_->nameOf(host_) : QString();
-        tellLoosened(name.isEmpty() ? host_ : name);
-    }
+    if (!announced_.isEmpty())
+        tellLoosened(keys_ ? nameOrAddress(keys_->book(), host_) : host_);
     plain_.send(path_, size_, host_);
 }
 
