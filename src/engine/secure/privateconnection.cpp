@@ -249,6 +249,10 @@ void PrivateConnection::takeFile(const QByteArray& body)
         return;
     }
     const qint64 offset = std::get<qint64>(opened);
+    parts_.setLetGo(file_.path(), [this] {
+        end(ReceiveEnd::Outcome::Incomplete,
+            QStringLiteral("Closed: the sender goes on with this file on a new connection"), true);
+    });
     total_ = counted_ = receivedAtLastCheck_ = offset;
     digest_.start(file_.path(), offset);
     state_ = State::Receiving;

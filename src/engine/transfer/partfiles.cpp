@@ -83,25 +83,45 @@ bool PartFiles::canTakeOver(const QString& path, const PartSender& sender) const
 }
 
 std::optional<QString> PartFiles::resumable(const QByteArray& key, const QByteArray& offered,
-                                            qint64 size) const
+                                            qint64 size)
 {
     std::optional<QString> newest;
     for (auto entry = entries_.cbegin(); entry != entries_.cend(); ++entry) {
         if (key.isEmpty() || entry->key != key || entry->offered != offered ||
-            entry->size != size || entry->busy || !isOurs(entry.key(), *entry))
+            entry->size != size || (entry->busy && !entry->letGo) || !isOurs(entry.key(), *entry))
             continue;
         if (!newest || entry->since > entries_.value(*newest).since)
             newest = entry.key();
     }
+    if (newest && entries_.value(*newest).busy) {
+        const std::function<void()> letGo = entries_.value(*newest).letGo;
+        letGo(); // leaves it kept, or removed
+        if (!entries_.contains(*newest) || entries_.value(*newest).busy)
+            return std::nullopt;
+    }
     return newest;
+}
+
+void PartFiles::setLetGo(const QString& path, std::function<void()> letGo)
+{
+    if (const auto entry = entries_.find(path); entry != entries_.end() && entry->busy)
+        entry->letGo = std::move(letGo);
 }
 
 void PartFiles::begin(const QString& path, const PartSender& sender, const QByteArray& offered,
                       qint64 size)
 {
     const Identity identity = identityOf(path).value_or(Identity{});
-    entries_.insert(path, {sender.address, sender.key, sender.keyKnown, offered, size,
-                           QDateTime::currentDateTimeUtc(), identity.device, identity.inode, true});
+    entries_.insert(path, {sender.address,
+                           sender.key,
+                           sender.keyKnown,
+                           offered,
+                           size,
+                           QDateTime::currentDateTimeUtc(),
+                           identity.device,
+                           identity.inode,
+                           true,
+                           {}});
     removeStale();
     if (size >= kSaveAtOnceBytes)
         save();
@@ -115,6 +135,7 @@ void PartFiles::keep(const QString& path)
     if (entry == entries_.end())
         return;
     entry->busy = false;
+    entry->letGo = nullptr;
     entry->since = QDateTime::currentDateTimeUtc();
     save();
 }

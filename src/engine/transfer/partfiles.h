@@ -52,10 +52,12 @@ public:
 
     // Whether path is a part file of ours from sender that no transfer writes now.
     bool canTakeOver(const QString& path, const PartSender& sender) const;
-    // The part file of ours, not written now, that key began for the file offered as
-    // offered, of size bytes; the newest when there are several.
-    std::optional<QString> resumable(const QByteArray& key, const QByteArray& offered,
-                                     qint64 size) const;
+    // The part file of ours that key began for the file offered as offered, of size bytes;
+    // the newest when there are several. One that a transfer writes now is let go first:
+    // the sender has given that connection up, which this side may not have noticed yet.
+    std::optional<QString> resumable(const QByteArray& key, const QByteArray& offered, qint64 size);
+    // How the transfer writing path is ended, for resumable(); until it keeps or forgets it.
+    void setLetGo(const QString& path, std::function<void()> letGo);
     // A transfer from sender now writes path, made anew or taken over, for the file offered
     // as offered (its path on the private port, its name on the plain one), of size bytes.
     void begin(const QString& path, const PartSender& sender, const QByteArray& offered,
@@ -84,7 +86,8 @@ private:
         QDateTime since; // when a transfer last began or left it
         quint64 device = 0;
         quint64 inode = 0;
-        bool busy = false; // a transfer writes it now; not kept in the index
+        bool busy = false;           // a transfer writes it now; not kept in the index
+        std::function<void()> letGo; // ends that transfer
     };
 
     // What part files of strangers take.
