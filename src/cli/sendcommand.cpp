@@ -39,6 +39,13 @@ SendCommand::SendCommand(const QHostAddress& bindAddress, const Peer& peer, cons
     });
 }
 
+void SendCommand::setRetry(int seconds)
+{
+    retrySeconds_ = seconds;
+    // Without retries, the files after a cut one are tried as after any other failure.
+    batch_.setStopsAtCut(seconds > 0);
+}
+
 std::optional<int> SendCommand::start()
 {
     retryDeadline_.setRemainingTime(std::chrono::seconds(retrySeconds_));

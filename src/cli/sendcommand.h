@@ -29,7 +29,7 @@ public:
     static constexpr std::chrono::milliseconds kRetryWait = std::chrono::seconds(2);
 
     // Tries failed files again for up to seconds; 0, the default, gives up at once.
-    void setRetry(int seconds) { retrySeconds_ = seconds; }
+    void setRetry(int seconds);
     std::optional<int> start() override;
     void stop() override;
     void setPrivacy(const Identity* identity, PeerKeys* keys) override

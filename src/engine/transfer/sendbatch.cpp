@@ -25,7 +25,7 @@ SendBatch::SendBatch(FileSender& sender, QObject* parent) : QObject(parent), sen
     walkTimer_.setInterval(0);
     connect(&walkTimer_, &QTimer::timeout, this, &SendBatch::walkFolder);
     connect(&sender_, &FileSender::finished, this, &SendBatch::rowEnded);
-    connect(&sender_, &FileSender::cutOff, this, [this] { cut_ = running_; });
+    connect(&sender_, &FileSender::cutOff, this, [this] { cut_ = running_ && stopsAtCut_; });
 }
 
 SendBatch::~SendBatch() = default;

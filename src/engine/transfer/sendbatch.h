@@ -54,6 +54,9 @@ public:
     // rest of a folder file by file.
     QList<QueuedFile> rest() const;
 
+    // Whether a file cut off ends the batch, with cutOff(); it does unless told otherwise,
+    // and then the batch goes on with the next file.
+    void setStopsAtCut(bool stops) { stopsAtCut_ = stops; }
     bool isRunning() const { return running_; }
     // The host of the file in hand.
     const QString& host() const { return host_; }
@@ -98,6 +101,7 @@ private:
     QStringList paths_;
     QStringList folders_; // each row's QueuedFile::folder
     bool cut_ = false;    // the file in hand was cut off
+    bool stopsAtCut_ = true;
     PeerLookup peer_;
     QTimer next_;      // starts each row from the event loop, not from inside the one before
     QTimer walkTimer_; // the next step of a folder's walk
