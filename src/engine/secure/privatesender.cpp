@@ -157,8 +157,10 @@ void PrivateSender::accepted(const QByteArray& body)
     ending_ = false;
     speed_.record(0);
     speed_.start();
-    if (offset_ > 0)
+    if (offset_ > 0) {
         Q_EMIT resumed(offset_, size_);
+        Q_EMIT progressed(offset_, size_);
+    }
     showStatus(offset_ > 0 ? resumingText(offset_, size_) : QStringLiteral("Sending File"));
     // Whoever hears of it may have cancelled the transfer.
     if (state_ != State::Streaming || !openFile(offset_))
