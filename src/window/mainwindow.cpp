@@ -299,9 +299,9 @@ void Main::Form_Unload()
     tray_.reset();
     if (receivedFiles_)
         receivedFiles_->close();
-    // Nothing more is sent once the window starts to close.
-    station_.batch().stop();
-    station_.waiting().stop();
+    // Nothing more is sent once the window starts to close; a file going privately waits
+    // for its person, to go on where it stopped.
+    station_.stopSending();
     // Every step runs whatever became of the one before.
     addressBook_.store(platform_.settings);
     const bool saved = platform_.settings.save();

@@ -43,6 +43,15 @@ bool hasKey(const AddressBook& book, const QString& address)
     return false;
 }
 
+bool holdsKey(const AddressBook& book, const QByteArray& key)
+{
+    for (int slot = 0; slot < book.count(); ++slot) {
+        if (!key.isEmpty() && book.entry(slot).Key == key)
+            return true;
+    }
+    return false;
+}
+
 void PeerKeys::forget(int slot)
 {
     if (book_.entry(slot).Key.isEmpty())

@@ -51,6 +51,8 @@ private:
 
 // Whether an entry of book with this address holds a key.
 bool hasKey(const AddressBook& book, const QString& address);
+// Whether an entry of book holds key.
+bool holdsKey(const AddressBook& book, const QByteArray& key);
 
 // "Refused: Anna's key has changed, so nothing was sent ..." and the like, for a
 // connection refused because of name's changed key; done says what did not happen.

@@ -6,6 +6,7 @@
 #include "platform/socketerror.h"
 #include "transfer/fileadmission.h"
 
+#include <QFileInfo>
 #include <QScopedValueRollback>
 
 namespace
@@ -70,6 +71,17 @@ PrivateConnection::PrivateConnection(int id, QSslSocket* socket, const QSslConfi
     });
     progressCheck_.setInterval(limits_.progressWindow);
     connect(&progressCheck_, &QTimer::timeout, this, &PrivateConnection::checkProgress);
+    connect(&digest_, &FileDigest::finished, this, &PrivateConnection::verify);
+    connect(&digest_, &FileDigest::failed, this, [this](const QString& description) {
+        const QString status = cannotSaveStatus(description);
+        file_.discard();
+        send(reasonMessage(MessageType::Failed, Reason::CannotSave, status));
+        // A sender still sending is stopped, as when the disk is full.
+        if (state_ == State::Verifying)
+            fileDone(ReceiveEnd::Outcome::CannotSave, status);
+        else
+            end(ReceiveEnd::Outcome::CannotSave, status, true);
+    });
     deadline_.start();
     age_.start();
 
@@ -85,8 +97,8 @@ PrivateConnection::~PrivateConnection()
 
 SeatHolder PrivateConnection::seat() const
 {
-    const auto stage =
-        state_ == State::Receiving ? SeatHolder::Stage::Receiving : SeatHolder::Stage::NoHeader;
+    const bool receiving = state_ == State::Receiving || state_ == State::Verifying;
+    const auto stage = receiving ? SeatHolder::Stage::Receiving : SeatHolder::Stage::NoHeader;
     return {stage, peer_, std::chrono::milliseconds(age_.elapsed()), batchBytes_};
 }
 
@@ -120,6 +132,7 @@ void PrivateConnection::judgePeer()
     }
     if (check.isVerified())
         keyName_ = check.name;
+    sender_ = {peer_, keyOf(certificate), check.isVerified()};
     state_ = State::Greeting;
     readArrival();
 }
@@ -165,6 +178,9 @@ void PrivateConnection::take(const PrivateMessage& message)
         else
             fail(Reason::ProtocolError, ReceiveEnd::Outcome::Refused, kProtocolError);
         return;
+    case State::Verifying: // the sender waits for SAVED or FAILED
+        fail(Reason::ProtocolError, ReceiveEnd::Outcome::Refused, kProtocolError);
+        return;
     case State::Handshake:
     case State::Ended:
         return;
@@ -187,6 +203,7 @@ void PrivateConnection::greet(const PrivateMessage& message)
     }
     deadline_.stop();
     state_ = State::Between;
+    features_ = hello->features & kOurFeatures;
     idle_.start();
     send(helloMessage(std::min(hello->version, kPrivateVersion), kOurFeatures));
 }
@@ -220,11 +237,9 @@ void PrivateConnection::takeFile(const QByteArray& body)
     size_ = offer->size;
     total_ = counted_ = 0;
     ReceivedTree::Place place;
-    std::optional<FileRefusal> refusal = tree_.place(offer->path, place);
+    const std::variant<qint64, FileRefusal> opened = openPart(*offer, place);
     folder_ = place.top;
-    if (!refusal)
-        refusal = admitFile(file_, place.folder, place.name, parts_, peer_, size_);
-    if (refusal) {
+    if (const FileRefusal* refusal = std::get_if<FileRefusal>(&opened)) {
         using Why = FileRefusal::Why;
         const Reason reason = refusal->why == Why::NameUnusable ? Reason::NameUnusable
                               : refusal->why == Why::NoRoom     ? Reason::NoRoom
@@ -232,12 +247,37 @@ void PrivateConnection::takeFile(const QByteArray& body)
         refuseFile(reason, refusal->outcome, refusal->status);
         return;
     }
-    digest_.reset();
-    receivedAtLastCheck_ = 0;
+    const qint64 offset = std::get<qint64>(opened);
+    total_ = counted_ = receivedAtLastCheck_ = offset;
+    digest_.start(file_.path(), offset);
     state_ = State::Receiving;
     progressCheck_.start();
     Q_EMIT fileStarted(place.inside + file_.finalName(), size_);
-    send(acceptMessage(0));
+    if (offset > 0)
+        Q_EMIT resumed(offset, size_);
+    send(acceptMessage(offset));
+}
+
+std::variant<qint64, FileRefusal> PrivateConnection::openPart(const FileOffer& offer,
+                                                              ReceivedTree::Place& place)
+{
+    const std::optional<QString> part = (features_ & kFeatureResume) != 0
+                                            ? parts_.resumable(sender_.key, offer.path, offer.size)
+                                            : std::nullopt;
+    if (part)
+        tree_.continueIn(offer.path, *part);
+    if (std::optional<FileRefusal> refusal = tree_.place(offer.path, place))
+        return *refusal;
+    // Only where the file would go now: not after the save folder has changed.
+    if (part && QFileInfo(*part).absolutePath() == QFileInfo(place.folder).absoluteFilePath()) {
+        if (const std::optional<qint64> held =
+                file_.resume(*part, parts_, sender_, offer.path, offer.size))
+            return *held;
+    }
+    if (std::optional<FileRefusal> refusal = admitFile(file_, place.folder, place.name, parts_,
+                                                       sender_, offer.path, offer.size))
+        return *refusal;
+    return qint64(0);
 }
 
 void PrivateConnection::refuseFile(Reason reason, ReceiveEnd::Outcome outcome,
@@ -280,7 +320,17 @@ void PrivateConnection::takeEnd(const QByteArray& digest)
         send(countMessage(total_));
         counted_ = total_;
     }
-    if (digest != digest_.result()) {
+    // A continued file's first bytes may still be read back from the disk.
+    announcedDigest_ = digest;
+    state_ = State::Verifying;
+    digest_.finish();
+}
+
+void PrivateConnection::verify(const QByteArray& digest)
+{
+    if (state_ != State::Verifying)
+        return;
+    if (digest != announcedDigest_) {
         file_.discard();
         const QString status = QStringLiteral("Failed: the bytes that arrived do not match "
                                               "the file that was sent, so it was not kept");
@@ -382,6 +432,7 @@ void PrivateConnection::end(ReceiveEnd::Outcome outcome, const QString& status, 
     tell = tell || cutShort || state_ == State::Handshake || state_ == State::Greeting;
     ReceiveEnd end = fileEnd(outcome, status);
     end.detail = detail;
+    digest_.stop();
     if (cutShort) {
         file_.close(false);
         end.path = file_.path();

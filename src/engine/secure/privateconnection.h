@@ -1,7 +1,8 @@
 #pragma once
 
 #include "secure/messagereader.h"
-#include "secure/sha256.h"
+#include "secure/privatemessage.h"
+#include "secure/filedigest.h"
 #include "transfer/incomingconnection.h"
 #include "transfer/partfiles.h"
 #include "transfer/receivedtree.h"
@@ -16,6 +17,7 @@
 
 #include <functional>
 #include <optional>
+#include <variant>
 
 class PeerKeys;
 
@@ -49,7 +51,7 @@ public:
     void giveWay() override;
 
 private:
-    enum class State { Handshake, Greeting, Between, Receiving, Ended };
+    enum class State { Handshake, Greeting, Between, Receiving, Verifying, Ended };
 
     void judgePeer();
     void readArrival();
@@ -60,6 +62,10 @@ private:
     void refuseFile(Reason reason, ReceiveEnd::Outcome outcome, const QString& status);
     void takeData(const QByteArray& body);
     void takeEnd(const QByteArray& digest);
+    // Opens the part file for the offer: continued where it can be, made otherwise.
+    // Returns where the sender starts, or the refusal.
+    std::variant<qint64, FileRefusal> openPart(const FileOffer& offer, ReceivedTree::Place& place);
+    void verify(const QByteArray& digest);
     void takeChat(const QByteArray& body);
     void fileDone(ReceiveEnd::Outcome outcome, const QString& status);
     void told(const ReceiveEnd& end);
@@ -83,6 +89,8 @@ private:
     ReceivedTree tree_;
     QString folder_;  // the top folder the file goes into as saved; empty for a loose file
     QString keyName_; // the verified entry's name
+    PartSender sender_;
+    quint32 features_ = 0; // the features both sides speak
     State state_ = State::Handshake;
     bool shown_ = false;
     bool reading_ = false;
@@ -92,7 +100,8 @@ private:
     QTimer progressCheck_;
     QElapsedTimer age_;
     ReceiveFile file_;
-    Sha256 digest_;
+    FileDigest digest_;
+    QByteArray announcedDigest_; // the sender's, from END
     qint64 size_ = 0;
     qint64 total_ = 0;
     qint64 counted_ = 0;    // the last total sent in a COUNT

@@ -13,7 +13,7 @@ constexpr quint16 kPrivateVersion = 1;
 // What this copy can do beyond version 1 (the HELLO's feature bits).
 constexpr quint32 kFeatureResume = 0x1;
 constexpr quint32 kFeatureFolders = 0x2;
-constexpr quint32 kOurFeatures = kFeatureFolders;
+constexpr quint32 kOurFeatures = kFeatureResume | kFeatureFolders;
 
 constexpr int kMessageHeaderBytes = 5;
 constexpr qint64 kMaxDataBytes = 256 * 1024;

@@ -2,6 +2,7 @@
 
 #include "platform/socketerror.h"
 #include "transfer/plainsender.h"
+#include "transfer/resumetext.h"
 
 #include <QFileInfo>
 
@@ -27,14 +28,18 @@ PrivateSender::PrivateSender(const Identity& identity, PeerKeys& keys,
         if (state_ == State::Closed)
             return;
         showStatus(QStringLiteral("Closed: no answer for %1 seconds").arg(seconds));
+        tellIfCut();
         end(SendOutcome::NotSent, false);
     });
     connect(&link_, &PrivateLink::ended, this, [this](const QString& why) {
         if (state_ == State::Closed)
             return;
         showStatus(QStringLiteral("Not sent: ") + why);
+        tellIfCut();
         end(SendOutcome::NotSent, false);
     });
+    connect(&digest_, &FileDigest::finished, this, &PrivateSender::sendEnd);
+    connect(&digest_, &FileDigest::failed, this, &PrivateSender::readFailedWith);
 }
 
 PrivateSender::~PrivateSender()
@@ -59,6 +64,7 @@ void PrivateSender::send(const QString& path, qint64 size, const QString& host, 
     size_ = size;
     mayFallBack_ = mayFallBack;
     retriesLeft_ = retriesAllowed_;
+    sentAgain_ = false;
     if (link_.isOpen() && link_.host() == host) {
         Q_EMIT privacyKnown(true, name_);
         offer();
@@ -83,6 +89,7 @@ void PrivateSender::cancel()
     linger_.stop();
     speed_.stop();
     file_.close();
+    digest_.stop();
     state_ = State::Closed;
     link_.abort();
 }
@@ -122,6 +129,9 @@ void PrivateSender::arrived(const PrivateMessage& message)
     else if (state_ == State::AwaitingSaved && type == MessageType::Saved)
         answered(SendOutcome::Sent, QStringLiteral("File Sent"));
     else if ((state_ == State::Streaming || state_ == State::AwaitingSaved) &&
+             type == MessageType::Failed && sendAgainWhole(message))
+        return;
+    else if ((state_ == State::Streaming || state_ == State::AwaitingSaved) &&
              type == MessageType::Failed)
         answered(SendOutcome::NotSent, QStringLiteral("Not sent: "),
                  parseReason(message.body).value_or(ReasonText{}).text);
@@ -133,32 +143,46 @@ void PrivateSender::arrived(const PrivateMessage& message)
 
 void PrivateSender::accepted(const QByteArray& body)
 {
-    // Without the resume feature every file starts at its beginning.
-    if (parseNumber(body) != std::optional<qint64>(0)) {
+    // Only a receiver that continues files may have one start anywhere but its beginning.
+    const std::optional<qint64> offset = parseNumber(body);
+    const bool resumes = (link_.features() & kFeatureResume) != 0;
+    if (!offset || *offset > size_ || (*offset != 0 && !resumes)) {
         showStatus(QStringLiteral("Not sent: the receiver did not keep to the private protocol"));
         end(SendOutcome::NotSent, false);
         return;
     }
     link_.awaitAnswer();
     state_ = State::Streaming;
-    confirmed_ = 0;
-    handed_ = 0;
-    digest_.reset();
+    offset_ = confirmed_ = handed_ = *offset;
+    ending_ = false;
     speed_.record(0);
     speed_.start();
-    showStatus(QStringLiteral("Sending File"));
+    if (offset_ > 0)
+        Q_EMIT resumed(offset_, size_);
+    showStatus(offset_ > 0 ? resumingText(offset_, size_) : QStringLiteral("Sending File"));
     // Whoever hears of it may have cancelled the transfer.
-    if (state_ != State::Streaming)
+    if (state_ != State::Streaming || !openFile(offset_))
         return;
-    file_.setFileName(path_);
-    if (!file_.open(QIODevice::ReadOnly)) {
-        const QString description = file_.errorString();
-        showStatus(QStringLiteral("Not sent: ") + description);
-        Q_EMIT readFailed(description);
-        end(SendOutcome::NotSent, false);
-        return;
-    }
     sendMore();
+}
+
+bool PrivateSender::openFile(qint64 offset)
+{
+    file_.setFileName(path_);
+    if (!file_.open(QIODevice::ReadOnly) || !file_.seek(offset)) {
+        readFailedWith(file_.errorString());
+        return false;
+    }
+    digest_.start(path_, offset);
+    return true;
+}
+
+void PrivateSender::readFailedWith(const QString& description)
+{
+    showStatus(QStringLiteral("Not sent: ") + description);
+    Q_EMIT readFailed(description);
+    // The receiver waits for bytes that will not come: only a new connection helps.
+    end(SendOutcome::NotSent, false);
 }
 
 void PrivateSender::sendMore()
@@ -169,14 +193,9 @@ void PrivateSender::sendMore()
         const qint64 block = std::min(kBlockBytes, size_ - handed_);
         const QByteArray bytes = file_.read(block);
         if (bytes.size() != block) {
-            const QString description =
-                file_.error() != QFileDevice::NoError
-                    ? file_.errorString()
-                    : QStringLiteral("The file has become shorter than it was");
-            showStatus(QStringLiteral("Not sent: ") + description);
-            Q_EMIT readFailed(description);
-            // The receiver waits for bytes that will not come: only a new connection helps.
-            end(SendOutcome::NotSent, false);
+            readFailedWith(file_.error() != QFileDevice::NoError
+                               ? file_.errorString()
+                               : QStringLiteral("The file has become shorter than it was"));
             return;
         }
         digest_.add(bytes);
@@ -185,15 +204,18 @@ void PrivateSender::sendMore()
         link_.write(bytes);
         handed_ += block;
     }
-    if (handed_ == size_)
-        sendEnd();
+    if (handed_ == size_ && !std::exchange(ending_, true)) {
+        file_.close();
+        digest_.finish();
+    }
 }
 
-void PrivateSender::sendEnd()
+void PrivateSender::sendEnd(const QByteArray& digest)
 {
-    file_.close();
+    if (state_ != State::Streaming)
+        return;
     state_ = State::AwaitingSaved;
-    link_.write(endMessage(digest_.result()));
+    link_.write(endMessage(digest));
 }
 
 void PrivateSender::countArrived(const QByteArray& body)
@@ -204,7 +226,7 @@ void PrivateSender::countArrived(const QByteArray& body)
     if (*count > confirmed_ && *count <= size_)
         link_.awaitAnswer();
     confirmed_ = *count;
-    speed_.record(confirmed_);
+    speed_.record(std::max<qint64>(0, confirmed_ - offset_));
     Q_EMIT progressed(confirmed_, size_);
 }
 
@@ -226,7 +248,28 @@ void PrivateSender::linkClosed(bool early)
         return;
     if (early && state_ == State::Opening)
         showStatus(QStringLiteral("Not sent: the receiver closed the private connection"));
+    tellIfCut();
     end(SendOutcome::PeerClosed, false);
+}
+
+bool PrivateSender::sendAgainWhole(const PrivateMessage& failed)
+{
+    const std::optional<ReasonText> reason = parseReason(failed.body);
+    if (sentAgain_ || !reason || reason->reason != Reason::DigestMismatch)
+        return false;
+    sentAgain_ = true;
+    speed_.stop();
+    digest_.stop();
+    file_.close();
+    showStatus(QStringLiteral("Sending again whole: ") + reason->text);
+    offer();
+    return true;
+}
+
+void PrivateSender::tellIfCut()
+{
+    if (state_ == State::Streaming || state_ == State::AwaitingSaved)
+        Q_EMIT cutOff();
 }
 
 void PrivateSender::linkFailed(QAbstractSocket::SocketError error, const QString& description,
@@ -251,6 +294,7 @@ void PrivateSender::linkFailed(QAbstractSocket::SocketError error, const QString
                                             "nothing goes in the clear to someone whose key "
                                             "is known")
                        : shown.description);
+    tellIfCut();
     end(SendOutcome::Failed, false);
 }
 
@@ -284,6 +328,7 @@ void PrivateSender::end(SendOutcome outcome, bool keepLink)
     if (outcome != SendOutcome::Failed)
         speed_.stop();
     file_.close();
+    digest_.stop();
     state_ = State::Closed;
     link_.stopWaiting();
     if (keepLink)

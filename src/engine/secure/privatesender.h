@@ -1,7 +1,7 @@
 #pragma once
 
 #include "secure/privatelink.h"
-#include "secure/sha256.h"
+#include "secure/filedigest.h"
 #include "transfer/sendoutcome.h"
 #include "transfer/speedmeter.h"
 
@@ -15,6 +15,10 @@
 // connection to the same receiver (docs/protocol.md), each with the SHA-256 taken while
 // reading it. The connection stays open between files and says BYE at the end of the
 // batch, or after lingering a while with nothing to send.
+//
+// A receiver that holds the first part of a file from a transfer that was cut off says
+// where to go on from, and only the rest is sent. A file that arrives not as sent is
+// sent again whole, once.
 class PrivateSender : public QObject
 {
     Q_OBJECT
@@ -63,6 +67,12 @@ Q_SIGNALS:
     void plainOnly(const QString& host);
     // The receiver takes files only: a file inside a folder went by its bare name.
     void loosened(const QString& name);
+    // Before its "Resuming at 73 %": the receiver had offset bytes of the file in hand,
+    // and only the rest is sent. The speed counts from there.
+    void resumed(qint64 offset, qint64 size);
+    // Right before finished(): the connection broke off once the file had been accepted.
+    // Its receiver keeps what came, and sending the file again goes on from there.
+    void cutOff();
 
 private:
     enum class State { Closed, Opening, AwaitingAcceptance, Streaming, AwaitingSaved };
@@ -72,7 +82,13 @@ private:
     void arrived(const PrivateMessage& message);
     void accepted(const QByteArray& body);
     void sendMore();
-    void sendEnd();
+    void sendEnd(const QByteArray& digest);
+    bool openFile(qint64 offset);
+    void readFailedWith(const QString& description);
+    // The file in hand failed its check on arrival: it goes again, whole, once.
+    bool sendAgainWhole(const PrivateMessage& failed);
+    // The connection is gone in the middle of the file in hand.
+    void tellIfCut();
     void countArrived(const QByteArray& body);
     void answered(SendOutcome outcome, const QString& status, const QString& told = {});
     void linkClosed(bool early);
@@ -87,7 +103,7 @@ private:
     QTimer retry_;
     QTimer linger_;
     SpeedMeter speed_{this};
-    Sha256 digest_;
+    FileDigest digest_;
     QFile file_;
     State state_ = State::Closed;
     int retriesAllowed_ = 0;
@@ -99,6 +115,9 @@ private:
     QString host_;
     QString name_; // the receiver's, as privacyKnown() tells it
     qint64 size_ = 0;
+    qint64 offset_ = 0; // where the receiver had the file start
     qint64 handed_ = 0;
     qint64 confirmed_ = 0;
+    bool ending_ = false;     // every byte handed over; END waits for the digest
+    bool sentAgain_ = false;  // the file in hand goes a second time
 };

@@ -25,6 +25,7 @@ Station::Station(SettingsStore& settings, RandomSource& random, const QString& d
     connect(&presence_, &Presence::peerOnline, this,
             [this](const QString&, const QString& address) { waiting_.personOnline(address); });
     connect(&waiting_, &WaitingBatches::saveFailed, this, &Station::problem);
+    connect(&batch_, &SendBatch::cutOff, this, &Station::waitAfterCut);
     connect(&keys_, &PeerKeys::keysChanged, this, &Station::storeKeys);
     connect(&presence_, &Presence::chatReceived, this, &Station::chatReceived);
     connect(&receiver_, &FileReceiver::chatReceived, this,
@@ -67,9 +68,24 @@ std::optional<SocketError> Station::bindPresence()
 void Station::stop()
 {
     presence_.stopAnnouncing();
+    stopSending();
+    receiver_.stop();
+}
+
+void Station::stopSending()
+{
+    if (batch_.isRunning() && sender_.isSendingPrivately())
+        waiting_.add(batch_.host(), batch_.rest());
     batch_.stop();
     waiting_.stop();
-    receiver_.stop();
+}
+
+// The receiver keeps what came: the rest waits for its person, and is tried at once in
+// case only the connection broke.
+void Station::waitAfterCut(const QString& address, const QList<QueuedFile>& rest)
+{
+    waiting_.add(address, rest);
+    waiting_.personOnline(address);
 }
 
 void Station::setSaveFolder(const QString& folder, bool store)

@@ -60,6 +60,9 @@ public:
     std::optional<SocketError> listen() { return receiver_.listen(); }
     // Sends nothing more, and ends what arrives as if its senders had closed.
     void stop();
+    // Sends nothing more. A file of the user's batch that was going privately waits for
+    // its person with the rest of the batch, to go on from where it stopped.
+    void stopSending();
 
     const QString& saveFolder() const { return saveFolder_; }
     // The receiver saves into folder from the next file on; store writes it to the settings.
@@ -83,6 +86,7 @@ Q_SIGNALS:
 
 private:
     void recordReceived(const ReceiveEnd& end);
+    void waitAfterCut(const QString& address, const QList<QueuedFile>& rest);
 
     void storeKeys();
 

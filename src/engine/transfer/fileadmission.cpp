@@ -15,7 +15,8 @@ qint64 wholeSeconds(std::chrono::milliseconds duration)
 } // namespace
 
 std::optional<FileRefusal> admitFile(ReceiveFile& file, const QString& saveFolder,
-                                     const QByteArray& name, PartFiles& parts, const QString& peer,
+                                     const QByteArray& name, PartFiles& parts,
+                                     const PartSender& sender, const QByteArray& offered,
                                      qint64 size)
 {
     using Why = FileRefusal::Why;
@@ -25,11 +26,11 @@ std::optional<FileRefusal> admitFile(ReceiveFile& file, const QString& saveFolde
         return FileRefusal{Why::NameUnusable, Outcome::Refused, nameUnusableStatus()};
     if (saveFolder.isEmpty())
         return FileRefusal{Why::NoSaveFolder, Outcome::CannotSave, noSaveFolderStatus()};
-    if (!parts.makeRoom(peer, size, saveFolder))
+    if (!parts.makeRoom(sender.address, size, saveFolder))
         return FileRefusal{Why::NoRoom, Outcome::Refused,
                            QStringLiteral("Refused: no more room for unfinished files from "
                                           "senders outside your address book")};
-    if (!file.create(saveFolder, *received, parts, peer, size))
+    if (!file.create(saveFolder, *received, parts, sender, offered, size))
         return FileRefusal{Why::CannotCreate, Outcome::CannotSave, cannotSaveStatus(file.error())};
     return std::nullopt;
 }

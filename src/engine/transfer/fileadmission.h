@@ -10,6 +10,7 @@
 
 class PartFiles;
 class ReceiveFile;
+struct PartSender;
 
 // Why an announced file was not taken, whichever port announced it.
 struct FileRefusal {
@@ -19,11 +20,12 @@ struct FileRefusal {
     QString status; // the receiver's words: "Refused: the file name cannot be used"
 };
 
-// Takes the file that peer announced as name and size bytes: checks the name, the save
-// folder and the room for strangers' part files, and creates its part file in file.
-// Nothing when it was taken.
+// Takes the file that sender offered as offered, to be saved as name, of size bytes:
+// checks the name, the save folder and the room for strangers' part files, and creates its
+// part file in file. Nothing when it was taken.
 std::optional<FileRefusal> admitFile(ReceiveFile& file, const QString& saveFolder,
-                                     const QByteArray& name, PartFiles& parts, const QString& peer,
+                                     const QByteArray& name, PartFiles& parts,
+                                     const PartSender& sender, const QByteArray& offered,
                                      qint64 size);
 
 // The receiver's words for what ends a connection, the same on either port.

@@ -1,5 +1,6 @@
 #include "transfer/filereceiver.h"
 
+#include "addressbook/peerkeys.h"
 #include "addressbook/peername.h"
 #include "platform/localaddress.h"
 #include "secure/privateconnection.h"
@@ -54,12 +55,17 @@ void FileReceiver::setDataFolder(const QString& folder)
 void FileReceiver::setAddressBook(const AddressBook& book)
 {
     parts_.setKnownSenders(inBook(book));
+    parts_.setHeldKeys([&book](const QByteArray& key) { return holdsKey(book, key); });
 }
 
 void FileReceiver::setPrivacy(const Identity* identity, PeerKeys* keys)
 {
     identity_ = identity;
     keys_ = keys;
+    // A key forgotten takes the part files it began with it.
+    if (keys)
+        connect(keys, &PeerKeys::keysChanged, &parts_, &PartFiles::removeForgotten,
+                Qt::UniqueConnection);
     privateServer_.close();
     if (server_.isListening())
         listenPrivately();
@@ -158,14 +164,21 @@ void FileReceiver::follow(IncomingConnection* connection)
     connect(connection, &IncomingConnection::fileStarted, this,
             [this, id](const QString& name, qint64 size) {
                 metered_ = id;
+                meteredFrom_ = 0;
                 speed_.record(0);
                 speed_.start();
                 Q_EMIT fileStarted(id, name, size);
             });
+    connect(connection, &IncomingConnection::resumed, this,
+            [this, id](qint64 offset, qint64 size) {
+                if (id == metered_)
+                    meteredFrom_ = offset; // the speed counts the bytes that come now
+                Q_EMIT resumed(id, offset, size);
+            });
     connect(connection, &IncomingConnection::progressed, this,
             [this, id](qint64 received, qint64 size) {
                 if (id == metered_)
-                    speed_.record(received);
+                    speed_.record(received - meteredFrom_);
                 Q_EMIT progressed(id, received, size);
             });
     connect(connection, &IncomingConnection::fileEnded, this, [this](const ReceiveEnd& end) {

@@ -66,6 +66,9 @@ Q_SIGNALS:
     // Right after connectionOpened(); name is the verified entry's, empty otherwise.
     void privacyKnown(int connection, bool isPrivate, const QString& name);
     void fileStarted(int connection, const QString& name, qint64 size);
+    // Right after fileStarted(): the file continues from offset, where a transfer of it
+    // was cut off before. The speed counts from there.
+    void resumed(int connection, qint64 offset, qint64 size);
     void progressed(int connection, qint64 received, qint64 size);
     // A plain connection ends once, with its one file. A private one tells each file of its
     // batch by one end of its own as that file is over, the connection staying open, and
@@ -100,5 +103,6 @@ private:
     PartFiles parts_; // part files of ours that a sender trying again may take over
     int lastId_ = 0;
     int metered_ = 0;        // the connection whose file started last
+    qint64 meteredFrom_ = 0; // where its file started
     SpeedMeter speed_{this}; // a child, so that tests can find it and tick it by hand
 };

@@ -49,7 +49,13 @@ void FileSender::setPrivacy(const Identity* identity, PeerKeys* keys)
     private_->setIdleTimeout(idleTimeout_);
     private_->setRetries(retries_, longestRetryWait_);
     forward(*private_);
-    connect(private_.get(), &PrivateSender::privacyKnown, this, &FileSender::privacyKnown);
+    connect(private_.get(), &PrivateSender::privacyKnown, this,
+            [this](bool isPrivate, const QString& name) {
+                privateHosts_.insert(host_);
+                Q_EMIT privacyKnown(isPrivate, name);
+            });
+    connect(private_.get(), &PrivateSender::resumed, this, &FileSender::resumed);
+    connect(private_.get(), &PrivateSender::cutOff, this, &FileSender::cutOff);
     connect(private_.get(), &PrivateSender::keyChanged, this, &FileSender::keyChanged);
     connect(private_.get(), &PrivateSender::loosened, this, &FileSender::tellLoosened);
     connect(private_.get(), &PrivateSender::plainOnly, this, [this](const QString& host) {
@@ -61,6 +67,11 @@ void FileSender::setPrivacy(const Identity* identity, PeerKeys* keys)
 bool FileSender::isBusy() const
 {
     return plain_.isBusy() || (private_ && private_->isBusy());
+}
+
+bool FileSender::isSendingPrivately() const
+{
+    return private_ && private_->isBusy() && !plain_.isBusy();
 }
 
 void FileSender::send(const QString& path, qint64 size, const QString& host,
@@ -81,7 +92,7 @@ void FileSender::send(const QString& path, qint64 size, const QString& host,
         sendPlain();
         return;
     }
-    private_->send(path, size, host, !keyed, announced);
+    private_->send(path, size, host, !keyed && !privateHosts_.contains(host), announced);
 }
 
 void FileSender::tellLoosened(const QString& name)

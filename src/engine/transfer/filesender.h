@@ -42,6 +42,8 @@ public:
     void setPrivacy(const Identity* identity, PeerKeys* keys);
 
     bool isBusy() const;
+    // Whether the file in hand goes on the private port.
+    bool isSendingPrivately() const;
     // Sends the file at path, of the size measured before, to host. finished() follows
     // however it ended. announced is the file's path inside a queued folder, relative to
     // the folder's parent ("Trip/day 1/a.jpg"); empty for a loose file, which goes by its
@@ -73,6 +75,9 @@ Q_SIGNALS:
     // or a private one without the folders feature), so they arrive loose. name is the
     // address book's name for the receiver, or its address.
     void loosened(const QString& name);
+    // As PrivateSender's: the file in hand goes on from offset, or was cut off.
+    void resumed(qint64 offset, qint64 size);
+    void cutOff();
 
 private:
     void tellLoosened(const QString& name);
@@ -89,6 +94,9 @@ private:
     std::chrono::milliseconds longestRetryWait_ = PlainSender::kLongestRetryWait;
     // Receivers whose private port refused: plain only, for the rest of this run.
     QSet<QString> plainHosts_;
+    // Receivers that took a private connection in this run: never taken for plain only, so
+    // that a receiver restarting is waited for, not sent the whole file in the clear.
+    QSet<QString> privateHosts_;
     QString path_;
     qint64 size_ = 0;
     QString host_;

@@ -32,6 +32,8 @@ Q_SIGNALS:
     // verified entry's name, empty for a stranger or a plain connection.
     void shown(bool isPrivate, const QString& keyName);
     void fileStarted(const QString& name, qint64 size);
+    // Right after fileStarted(): the file continues a part file that holds offset bytes.
+    void resumed(qint64 offset, qint64 size);
     void progressed(qint64 received, qint64 size);
     // One file of several is over; the connection goes on.
     void fileEnded(const ReceiveEnd& end);

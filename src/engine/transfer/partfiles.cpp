@@ -62,6 +62,7 @@ void PartFiles::open(const QString& filePath)
     filePath_ = filePath;
     load();
     removeStale();
+    removeForgotten();
     save();
 }
 
@@ -71,17 +72,33 @@ void PartFiles::setStrangerLimits(qint64 strangerBytes, int strangerFiles)
     strangerFiles_ = strangerFiles;
 }
 
-bool PartFiles::canTakeOver(const QString& path, const QString& peer) const
+bool PartFiles::canTakeOver(const QString& path, const PartSender& sender) const
 {
     const auto entry = entries_.constFind(path);
-    return entry != entries_.cend() && !entry->busy && entry->peer == peer && isOurs(path, *entry);
+    return entry != entries_.cend() && !entry->busy && entry->peer == sender.address &&
+           entry->key == sender.key && isOurs(path, *entry);
 }
 
-void PartFiles::begin(const QString& path, const QString& peer, qint64 size)
+std::optional<QString> PartFiles::resumable(const QByteArray& key, const QByteArray& offered,
+                                            qint64 size) const
+{
+    std::optional<QString> newest;
+    for (auto entry = entries_.cbegin(); entry != entries_.cend(); ++entry) {
+        if (key.isEmpty() || entry->key != key || entry->offered != offered ||
+            entry->size != size || entry->busy || !isOurs(entry.key(), *entry))
+            continue;
+        if (!newest || entry->since > entries_.value(*newest).since)
+            newest = entry.key();
+    }
+    return newest;
+}
+
+void PartFiles::begin(const QString& path, const PartSender& sender, const QByteArray& offered,
+                      qint64 size)
 {
     const Identity identity = identityOf(path).value_or(Identity{});
-    entries_.insert(
-        path, {peer, size, QDateTime::currentDateTimeUtc(), identity.device, identity.inode, true});
+    entries_.insert(path, {sender.address, sender.key, sender.keyKnown, offered, size,
+                           QDateTime::currentDateTimeUtc(), identity.device, identity.inode, true});
     removeStale();
     saveLater();
 }
@@ -120,6 +137,20 @@ bool PartFiles::makeRoom(const QString& peer, qint64 size, const QString& folder
     }
     saveLater();
     return true;
+}
+
+void PartFiles::removeForgotten()
+{
+    if (!held_)
+        return;
+    const qsizetype before = entries_.size();
+    for (const QString& path : entries_.keys()) {
+        const Entry& entry = entries_[path];
+        if (!entry.busy && entry.keyKnown && !held_(entry.key))
+            remove(path);
+    }
+    if (entries_.size() != before)
+        saveLater();
 }
 
 PartFiles::Use PartFiles::strangerUse(bool busyOnly) const
@@ -197,6 +228,11 @@ void PartFiles::load()
         Entry entry;
         const QString path = part.value(QStringLiteral("path")).toString();
         entry.peer = part.value(QStringLiteral("peer")).toString();
+        entry.key = part.value(QStringLiteral("key")).toString().toLatin1();
+        entry.keyKnown = part.value(QStringLiteral("keyKnown")).toBool();
+        // The offered path as it came, in Base64: it need not be valid UTF-8.
+        entry.offered =
+            QByteArray::fromBase64(part.value(QStringLiteral("offered")).toString().toLatin1());
         entry.size = part.value(QStringLiteral("size")).toString().toLongLong();
         entry.since =
             QDateTime::fromString(part.value(QStringLiteral("since")).toString(), Qt::ISODate);
@@ -213,6 +249,9 @@ QByteArray PartFiles::serialized() const
     for (auto entry = entries_.cbegin(); entry != entries_.cend(); ++entry) {
         parts.append(QJsonObject{{QStringLiteral("path"), entry.key()},
                                  {QStringLiteral("peer"), entry->peer},
+                                 {QStringLiteral("key"), QString::fromLatin1(entry->key)},
+                                 {QStringLiteral("keyKnown"), entry->keyKnown},
+                                 {QStringLiteral("offered"), QString::fromLatin1(entry->offered.toBase64())},
                                  {QStringLiteral("size"), number(entry->size)},
                                  {QStringLiteral("since"), entry->since.toString(Qt::ISODate)},
                                  {QStringLiteral("device"), number(entry->device)},

@@ -9,12 +9,23 @@
 #include <functional>
 #include <optional>
 
-// The part files this receiver made and that are not whole yet, each tied to the address
-// of the sender that began it. Only such a file, and only for that sender, is ever taken
-// over by a new transfer of the same name; anything else under a ".part" name is left
-// alone. The index lives in a small JSON file, so that a leftover is still ours after a
-// restart; each entry keeps the file's device and inode, so that a file put in its place
-// since is not mistaken for ours. A part file left untouched for a week is removed.
+// Who a part file comes from: the sender's address and, on the private port, its key.
+struct PartSender {
+    QString address;
+    QByteArray key;        // 64 hex digits; empty on the plain port
+    bool keyKnown = false; // an entry of the address book held the key
+};
+
+// The part files this receiver made and that are not whole yet, each tied to the sender
+// that began it. Only such a file, and only for that sender, is ever taken over by a new
+// transfer of the same name; anything else under a ".part" name is left alone. The index
+// lives in a small JSON file, so that a leftover is still ours after a restart; each
+// entry keeps the file's device and inode, so that a file put in its place since is not
+// mistaken for ours. A part file left untouched for a week is removed, and so is one
+// whose sender's key the address book no longer holds.
+//
+// A part file from the private port can be continued: the same key offering the same
+// path and size again finds it through resumable(), wherever the sender is now.
 //
 // Senders outside the address book share a bounded room: their part files may together
 // take at most strangerBytes (counted at the sizes their senders announced), and never
@@ -25,6 +36,7 @@ class PartFiles : public QObject
 
 public:
     using KnownSenders = std::function<bool(const QString& peer)>;
+    using HeldKeys = std::function<bool(const QByteArray& key)>;
 
     explicit PartFiles(QObject* parent = nullptr);
     // Writes what has changed since the last write.
@@ -34,12 +46,20 @@ public:
     // empty one. Entries whose file is gone or is another file now are dropped.
     void open(const QString& filePath);
     void setKnownSenders(KnownSenders known) { known_ = std::move(known); }
+    // Which keys the address book holds; without it, none is ever taken as forgotten.
+    void setHeldKeys(HeldKeys held) { held_ = std::move(held); }
     void setStrangerLimits(qint64 strangerBytes, int strangerFiles);
 
-    // Whether path is a part file of ours from peer that no transfer writes now.
-    bool canTakeOver(const QString& path, const QString& peer) const;
-    // A transfer from peer now writes path, made anew or taken over, for size bytes.
-    void begin(const QString& path, const QString& peer, qint64 size);
+    // Whether path is a part file of ours from sender that no transfer writes now.
+    bool canTakeOver(const QString& path, const PartSender& sender) const;
+    // The part file of ours, not written now, that key began for the file offered as
+    // offered, of size bytes; the newest when there are several.
+    std::optional<QString> resumable(const QByteArray& key, const QByteArray& offered,
+                                     qint64 size) const;
+    // A transfer from sender now writes path, made anew or taken over, for the file offered
+    // as offered (its path on the private port, its name on the plain one), of size bytes.
+    void begin(const QString& path, const PartSender& sender, const QByteArray& offered,
+               qint64 size);
     // The transfer writing path has ended and left it a part file; written at once.
     void keep(const QString& path);
     // path is no part file of ours any more: it is whole, or removed.
@@ -48,6 +68,8 @@ public:
     // files of other senders outside the address book if that makes room. Always true for
     // the senders in the address book.
     bool makeRoom(const QString& peer, qint64 size, const QString& folder);
+    // Removes the part files of keys that the address book held once and holds no more.
+    void removeForgotten();
 
     // The problem met writing the index since last asked, if any.
     std::optional<QString> takeProblem() { return std::exchange(problem_, std::nullopt); }
@@ -55,6 +77,9 @@ public:
 private:
     struct Entry {
         QString peer;
+        QByteArray key;
+        bool keyKnown = false;
+        QByteArray offered;
         qint64 size = 0;
         QDateTime since; // when a transfer last began or left it
         quint64 device = 0;
@@ -84,6 +109,7 @@ private:
     QString filePath_;
     QMap<QString, Entry> entries_; // by the part file's path
     KnownSenders known_;
+    HeldKeys held_;
     qint64 strangerBytes_ = 0;
     int strangerFiles_ = 0;
     QTimer saveTimer_;

@@ -3,6 +3,7 @@
 #include "platform/localaddress.h"
 #include "platform/socketerror.h"
 #include "transfer/fileadmission.h"
+#include "transfer/partfiles.h"
 
 namespace
 {
@@ -116,8 +117,9 @@ void ReceiveConnection::readArrival()
 bool ReceiveConnection::takeHeader()
 {
     headerDeadline_.stop();
+    const QByteArray& name = header_.header().name;
     if (const std::optional<FileRefusal> refusal = admitFile(
-            file_, saveFolder_, header_.header().name, parts_, peer_, header_.header().size)) {
+            file_, saveFolder_, name, parts_, {peer_, {}, false}, name, header_.header().size)) {
         end(refusal->outcome, refusal->status);
         return false;
     }

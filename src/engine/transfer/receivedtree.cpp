@@ -58,3 +58,16 @@ std::optional<QString> ReceivedTree::savedTop(const QString& announced)
     tops_.insert(announced, name);
     return name;
 }
+
+void ReceivedTree::continueIn(const QByteArray& path, const QString& partPath)
+{
+    const qsizetype slash = path.indexOf('/');
+    if (slash < 0 || saveFolder_.isEmpty())
+        return;
+    const QString inside = QDir(saveFolder_).relativeFilePath(partPath);
+    if (inside.startsWith(QStringLiteral("../")) || !inside.contains(QLatin1Char('/')))
+        return;
+    const QString announced = QString::fromUtf8(path.left(slash));
+    if (!tops_.contains(announced))
+        tops_.insert(announced, inside.section(QLatin1Char('/'), 0, 0));
+}

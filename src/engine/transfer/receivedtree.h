@@ -29,6 +29,11 @@ public:
     // checked when the file is made. Nothing when place was filled in.
     std::optional<FileRefusal> place(const QByteArray& path, Place& place);
 
+    // A connection that continues partPath, a part file left for path, goes on in the top
+    // folder the part file is in, when path has one and no file of the connection has
+    // placed that top folder yet.
+    void continueIn(const QByteArray& path, const QString& partPath);
+
 private:
     // The name the top folder announced is saved under, made the first time; nothing,
     // with topError_ saying why, when it could not be made.

@@ -58,11 +58,11 @@ int syncFolder(const QString& folder)
 } // namespace
 
 bool ReceiveFile::create(const QString& folder, const QString& name, PartFiles& parts,
-                         const QString& peer, qint64 size)
+                         const PartSender& sender, const QByteArray& offered, qint64 size)
 {
     const QDir dir(folder);
-    const auto isLeftover = [&dir, &parts, &peer](const QString& n) {
-        return parts.canTakeOver(dir.filePath(n + kPartSuffix), peer);
+    const auto isLeftover = [&dir, &parts, &sender](const QString& n) {
+        return parts.canTakeOver(dir.filePath(n + kPartSuffix), sender);
     };
     finalName_ = firstFreeName(name, [&](const QString& n) {
         return exists(dir, n) || (exists(dir, n + kPartSuffix) && !isLeftover(n));
@@ -83,10 +83,37 @@ bool ReceiveFile::create(const QString& folder, const QString& name, PartFiles& 
         error_ = part_.errorString();
         return false;
     }
-    parts.begin(part_.fileName(), peer, size);
+    parts.begin(part_.fileName(), sender, offered, size);
     written_ = 0;
     writtenBack_ = 0;
     return true;
+}
+
+std::optional<qint64> ReceiveFile::resume(const QString& partPath, PartFiles& parts,
+                                          const PartSender& sender, const QByteArray& offered,
+                                          qint64 size)
+{
+    const QFileInfo info(partPath);
+    parts_ = &parts;
+    folder_ = info.absolutePath();
+    finalName_ = info.fileName().chopped(kPartSuffix.size());
+    named_ = false;
+    // Never through a link that took the part file's place.
+    const int fd = ::open(QFile::encodeName(partPath).constData(),
+                          O_WRONLY | O_APPEND | O_NOFOLLOW | O_CLOEXEC);
+    if (fd < 0)
+        return std::nullopt;
+    const qint64 held = ::lseek(fd, 0, SEEK_END);
+    part_.setFileName(partPath); // kept by the open below, which takes the descriptor
+    if (held < 0 || held > size ||
+        !part_.open(fd, QIODevice::WriteOnly | QIODevice::Append | QIODevice::Unbuffered,
+                    QFileDevice::AutoCloseHandle)) {
+        ::close(fd);
+        return std::nullopt;
+    }
+    parts.begin(partPath, sender, offered, size);
+    written_ = writtenBack_ = held;
+    return held;
 }
 
 // Only hints to the system: where they fail, the sync at the end does all the work.

@@ -3,7 +3,10 @@
 #include <QFile>
 #include <QString>
 
+#include <optional>
+
 class PartFiles;
+struct PartSender;
 
 // The file being received. It is written as "<name>.part" and takes its final name only
 // once it is whole and on the disk, so a file under its final name is always complete,
@@ -15,11 +18,16 @@ class PartFiles;
 class ReceiveFile
 {
 public:
-    // Creates the part file for a received name in folder, or takes over one of peer's
-    // that parts holds. parts records it as peer's, announced at size bytes, until it is
-    // whole or removed. Returns false when it could not be created; error() then says why.
-    bool create(const QString& folder, const QString& name, PartFiles& parts, const QString& peer,
-                qint64 size);
+    // Creates the part file for a received name in folder, or takes over one of sender's
+    // that parts holds. parts records it as sender's, offered as offered at size bytes,
+    // until it is whole or removed. Returns false when it could not be created; error()
+    // then says why.
+    bool create(const QString& folder, const QString& name, PartFiles& parts,
+                const PartSender& sender, const QByteArray& offered, qint64 size);
+    // Opens partPath, a part file that parts found resumable, to go on writing at its end.
+    // Returns the bytes it holds, or nothing when it cannot be continued.
+    std::optional<qint64> resume(const QString& partPath, PartFiles& parts,
+                                 const PartSender& sender, const QByteArray& offered, qint64 size);
     // The name the file will have once whole.
     const QString& finalName() const { return finalName_; }
 

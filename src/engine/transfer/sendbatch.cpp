@@ -25,14 +25,43 @@ SendBatch::SendBatch(FileSender& sender, QObject* parent) : QObject(parent), sen
     walkTimer_.setInterval(0);
     connect(&walkTimer_, &QTimer::timeout, this, &SendBatch::walkFolder);
     connect(&sender_, &FileSender::finished, this, &SendBatch::rowEnded);
+    connect(&sender_, &FileSender::cutOff, this, [this] { cut_ = running_; });
 }
 
 SendBatch::~SendBatch() = default;
 
+void SendBatch::append(const QueuedFile& file)
+{
+    paths_.append(file.path);
+    folders_.append(file.folder);
+}
+
+void SendBatch::clear()
+{
+    paths_.clear();
+    folders_.clear();
+}
+
+QList<QueuedFile> SendBatch::rest() const
+{
+    QList<QueuedFile> rest;
+    if (!running_)
+        return rest;
+    if (!folder_.isEmpty()) {
+        for (qsizetype k = std::max<qsizetype>(0, folderNext_ - 1); k < folderFiles_.size(); ++k)
+            rest.append({folderFiles_.at(k), folder_});
+    } else if (row_ < paths_.size()) {
+        rest.append({paths_.at(row_), folders_.at(row_)});
+    }
+    for (int row = nextRow_; row < std::min<qsizetype>(rowCount_, paths_.size()); ++row)
+        rest.append({paths_.at(row), folders_.at(row)});
+    return rest;
+}
 void SendBatch::start(PeerLookup peer)
 {
     if (running_ || paths_.isEmpty())
         return;
+    cut_ = false;
     peer_ = std::move(peer);
     running_ = true;
     nextRow_ = 0;
@@ -116,6 +145,10 @@ SendBatch::Next SendBatch::takeNext()
     row_ = nextRow_++;
     path_ = paths_.at(row_);
     announced_.clear();
+    if (const QString& folder = folders_.at(row_); !folder.isEmpty()) {
+        announced_ = pathInFolder(folder, path_);
+        return Next::File;
+    }
     if (!QFileInfo(path_).isDir())
         return Next::File;
     // Walked when the batch reaches the row, so it goes as it is then.
@@ -154,6 +187,17 @@ void SendBatch::rowEnded(SendOutcome outcome)
         return;
     if (outcome != SendOutcome::Sent)
         folderAllSent_ = false;
+    const QList<QueuedFile> rest = std::exchange(cut_, false) ? this->rest() : QList<QueuedFile>();
     Q_EMIT rowFinished(row_, path_, size_, host_, outcome);
-    next_.start();
+    if (rest.isEmpty() || !running_) {
+        next_.start();
+        return;
+    }
+    running_ = false;
+    walk_.reset();
+    folder_.clear();
+    folderFiles_.clear();
+    sender_.endBatch();
+    Q_EMIT cutOff(host_, rest);
+    Q_EMIT finished();
 }

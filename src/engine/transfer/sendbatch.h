@@ -21,6 +21,18 @@
 // number and the file's own path; folderEnded() follows its last file.
 class FolderWalk;
 
+// What a batch sends: a file, a folder, or one file of a folder, which goes under its path
+// inside that folder as it would have with the whole folder.
+struct QueuedFile {
+    QString path;
+    QString folder; // the folder path is inside of; empty for a row of its own
+
+    bool operator==(const QueuedFile& other) const
+    {
+        return path == other.path && folder == other.folder;
+    }
+};
+
 class SendBatch : public QObject
 {
     Q_OBJECT
@@ -34,11 +46,17 @@ public:
     ~SendBatch() override;
 
     const QStringList& paths() const { return paths_; }
-    void append(const QString& path) { paths_.append(path); }
+    void append(const QString& path) { append(QueuedFile{path, {}}); }
+    void append(const QueuedFile& file);
     // Rows removed during a batch are not sent.
-    void clear() { paths_.clear(); }
+    void clear();
+    // What is left to send of a batch in progress: the file in hand and all after it, the
+    // rest of a folder file by file.
+    QList<QueuedFile> rest() const;
 
     bool isRunning() const { return running_; }
+    // The host of the file in hand.
+    const QString& host() const { return host_; }
     // Sends the rows there are now, in order. Does nothing while a batch runs.
     void start(PeerLookup peer);
     // Ends the batch at once and quietly: the file in progress is abandoned and no
@@ -56,6 +74,10 @@ Q_SIGNALS:
     void folderEnded(int row, const QString& folder, bool allSent);
     // There was no peer to send the next row to; the batch has ended.
     void noPeer();
+    // The file in hand was cut off on a private connection to host, after rowFinished():
+    // the batch has ended without trying the others, and rest is what was left to send,
+    // the cut file first, which goes on from where it was cut when sent again.
+    void cutOff(const QString& host, const QList<QueuedFile>& rest);
     void finished();
 
 private:
@@ -72,6 +94,8 @@ private:
 
     FileSender& sender_;
     QStringList paths_;
+    QStringList folders_; // each row's QueuedFile::folder
+    bool cut_ = false;    // the file in hand was cut off
     PeerLookup peer_;
     QTimer next_;      // starts each row from the event loop, not from inside the one before
     QTimer walkTimer_; // the next step of a folder's walk

@@ -21,6 +21,12 @@ QString fileKey(int file)
     return QStringLiteral("File%1").arg(file);
 }
 
+// Written only for a file that is the rest of a folder.
+QString folderKey(int file)
+{
+    return QStringLiteral("Folder%1").arg(file);
+}
+
 } // namespace
 
 WaitingBatches::WaitingBatches(SettingsStore& store, FileSender& sender, SendBatch& now,
@@ -64,12 +70,14 @@ void WaitingBatches::load()
         const QString address = store_.read(section(k), kAddress, {});
         if (address.isEmpty())
             break;
-        Batch batch{address, {}, false};
+        Batch batch{address, {}, {}, false};
         const int count = store_.read(section(k), kCount, QStringLiteral("0")).toInt();
         for (int file = 0; file < count; ++file) {
             const QString path = store_.read(section(k), fileKey(file), {});
-            if (!path.isEmpty())
-                batch.paths.append(path);
+            if (path.isEmpty())
+                continue;
+            batch.paths.append(path);
+            batch.folders.append(store_.read(section(k), folderKey(file), {}));
         }
         if (!batch.paths.isEmpty() && !find(address))
             batches_.append(batch);
@@ -101,12 +109,23 @@ WaitingBatches::Batch* WaitingBatches::batchFor(const QString& address)
 
 void WaitingBatches::add(const QString& address, const QStringList& paths)
 {
-    if (paths.isEmpty())
+    QList<QueuedFile> files;
+    for (const QString& path : paths)
+        files.append({path, {}});
+    add(address, files);
+}
+
+void WaitingBatches::add(const QString& address, const QList<QueuedFile>& files)
+{
+    if (files.isEmpty())
         return;
-    if (Batch* batch = batchFor(address))
-        batch->paths += paths;
-    else
-        batches_.append({address, paths, false});
+    Batch* batch = batchFor(address);
+    if (!batch)
+        batch = &batches_.emplaceBack(Batch{address, {}, {}, false});
+    for (const QueuedFile& file : files) {
+        batch->paths.append(file.path);
+        batch->folders.append(file.folder);
+    }
     changedBatch(indexOf(address));
     save();
     Q_EMIT changed();
@@ -151,8 +170,8 @@ void WaitingBatches::startDue()
         deliveringTo_ = batch.address;
         failed_ = 0;
         delivery_.clear();
-        for (const QString& path : batch.paths)
-            delivery_.append(path);
+        for (qsizetype k = 0; k < batch.paths.size(); ++k)
+            delivery_.append(QueuedFile{batch.paths.at(k), batch.folders.at(k)});
         delivery_.start([address = batch.address] { return std::optional<QString>(address); });
         return;
     }
@@ -171,7 +190,10 @@ void WaitingBatches::fileSent(const QString& path)
     if (k < 0)
         return;
     Batch& batch = batches_[k];
-    batch.paths.removeOne(path);
+    if (const qsizetype at = batch.paths.indexOf(path); at >= 0) {
+        batch.paths.removeAt(at);
+        batch.folders.removeAt(at);
+    }
     if (batch.paths.isEmpty()) {
         batches_.removeAt(k);
         changedAll();
@@ -254,6 +276,9 @@ void WaitingBatches::writeBatch(qsizetype index)
     store_.removeSection(name);
     store_.write(name, kAddress, batch.address);
     store_.write(name, kCount, QString::number(batch.paths.size()));
-    for (qsizetype file = 0; file < batch.paths.size(); ++file)
+    for (qsizetype file = 0; file < batch.paths.size(); ++file) {
         store_.write(name, fileKey(int(file)), batch.paths.at(file));
+        if (!batch.folders.at(file).isEmpty())
+            store_.write(name, folderKey(int(file)), batch.folders.at(file));
+    }
 }

@@ -34,7 +34,8 @@ public:
     struct Batch {
         QString address; // as in the address book
         QStringList paths;
-        bool due = false; // its person has announced themselves since the last attempt
+        QStringList folders; // for each path, the folder it is the rest of (QueuedFile)
+        bool due = false;    // its person has announced themselves since the last attempt
     };
 
     static constexpr std::chrono::milliseconds kSaveDelay{1000};
@@ -50,6 +51,7 @@ public:
 
     // Adds the files to address's batch, or starts one.
     void add(const QString& address, const QStringList& paths);
+    void add(const QString& address, const QList<QueuedFile>& files);
     // Forgets address's batch; a file of it in hand is abandoned.
     void cancel(const QString& address);
     // An announcement came from address.

@@ -1,0 +1,49 @@
+#pragma once
+
+#include "secure/sha256.h"
+
+#include <QFile>
+#include <QObject>
+#include <QTimer>
+
+// The SHA-256 of a whole file that is read or written in order, of which the first bytes
+// may be on the disk only: a transfer that continues from an offset. Those bytes are read
+// back a step at a time on the event loop, and so are the bytes that come meanwhile, which
+// are in the file already; once it has caught up, the bytes given to add() are taken
+// straight away. No more than one step of the file is ever held.
+class FileDigest : public QObject
+{
+    Q_OBJECT
+
+public:
+    static constexpr qint64 kStepBytes = 4 * 1024 * 1024;
+
+    explicit FileDigest(QObject* parent = nullptr);
+
+    // Starts anew for the file at path, whose first offset bytes are there already.
+    void start(const QString& path, qint64 offset);
+    // The file's next bytes, which are in the file by now.
+    void add(const QByteArray& bytes);
+    // All bytes are in: finished() follows once the digest is whole, at once when it has
+    // caught up.
+    void finish();
+    // Drops what it holds; nothing follows.
+    void stop();
+
+Q_SIGNALS:
+    void finished(const QByteArray& digest);
+    // The bytes could not be read back; description says why.
+    void failed(const QString& description);
+
+private:
+    void step();
+    void caughtUp();
+
+    Sha256 sha_;
+    QFile file_;
+    QString path_;
+    QTimer stepTimer_;
+    qint64 taken_ = 0; // bytes in the digest
+    qint64 known_ = 0; // bytes in the file
+    bool finishing_ = false;
+};
