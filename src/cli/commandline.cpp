@@ -17,6 +17,7 @@ const QString kTo = QStringLiteral("to");
 const QString kWhenOnline = QStringLiteral("when-online");
 const QString kTimeout = QStringLiteral("timeout");
 const QString kWait = QStringLiteral("wait");
+const QString kRetry = QStringLiteral("retry");
 
 using Action = CommandLine::Action;
 
@@ -54,6 +55,7 @@ void addOptions(QCommandLineParser& parser, Action action)
     if (action == Action::Send) {
         parser.addOption({kWhenOnline, {}});
         parser.addOption({kTimeout, {}, QStringLiteral("seconds")});
+        parser.addOption({kRetry, {}, QStringLiteral("seconds")});
     }
     if (action == Action::Online)
         parser.addOption({kWait, {}, QStringLiteral("seconds")});
@@ -75,6 +77,13 @@ std::optional<QString> takeWaits(const QCommandLineParser& parser, CommandLine& 
 {
     if (command.action == Action::Send) {
         command.whenOnline = parser.isSet(kWhenOnline);
+        if (parser.isSet(kRetry)) {
+            bool ok = false;
+            command.retrySeconds = parser.value(kRetry).toInt(&ok);
+            if (!ok || command.retrySeconds < 0)
+                return QStringLiteral("--retry needs a whole number of seconds, not '%1'")
+                    .arg(parser.value(kRetry));
+        }
         if (!parser.isSet(kTimeout))
             return std::nullopt;
         if (!command.whenOnline)

@@ -31,6 +31,7 @@ struct CommandLine {
     QStringList files;       // send
     bool whenOnline = false; // send --when-online
     int timeoutSeconds = 0;  // send --timeout; 0 waits for ever
+    int retrySeconds = 0;    // send --retry; 0 gives up at once
     int waitSeconds = 70;    // online --wait: a little over one round of announcements
     QString text;            // chat
     QString name;            // key and forget: a name in the address book; empty for key: our own

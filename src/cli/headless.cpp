@@ -59,12 +59,18 @@ std::unique_ptr<Command> makeCommand(const CommandLine& line, const SettingsStor
         return command;
     }
     case CommandLine::Action::Send:
-        if (line.whenOnline)
-            return std::make_unique<WhenOnlineCommand>(line.bindAddress, book,
-                                                       lookUpPeer(book, line.to), line.to,
-                                                       line.files, line.timeoutSeconds, console);
-        return std::make_unique<SendCommand>(line.bindAddress, lookUpPeer(book, line.to), line.to,
-                                             line.files, console);
+        if (line.whenOnline) {
+            auto command = std::make_unique<WhenOnlineCommand>(
+                line.bindAddress, book, lookUpPeer(book, line.to), line.to, line.files,
+                line.timeoutSeconds, console);
+            command->setRetry(line.retrySeconds);
+            return command;
+        } else {
+            auto command = std::make_unique<SendCommand>(
+                line.bindAddress, lookUpPeer(book, line.to), line.to, line.files, console);
+            command->setRetry(line.retrySeconds);
+            return command;
+        }
     case CommandLine::Action::Chat:
         return std::make_unique<ChatCommand>(line.bindAddress, lookUpPeer(book, line.to), line.to,
                                              line.text, console);

@@ -37,7 +37,7 @@ const char* const kReceive =
 
 const char* const kSend =
     "Usage: quillo send --to NAME|ADDRESS [--when-online [--timeout SECONDS]]\n"
-    "                   [--bind ADDRESS] FILE|FOLDER...\n"
+    "                   [--retry SECONDS] [--bind ADDRESS] FILE|FOLDER...\n"
     "\n"
     "Sends the files one after another, each on a connection of its own. A file counts as\n"
     "sent once the receiver has confirmed every byte of it. A folder goes as one item: its\n"
@@ -47,7 +47,10 @@ const char* const kSend =
     "                     then send; the peer must be a name in the address book or an\n"
     "                     IP address, as announcements are known by their address\n"
     "  --timeout SECONDS  give up with status 1 when the peer has not announced itself\n"
-    "                     within this time; without it, wait until stopped\n";
+    "                     within this time; without it, wait until stopped\n"
+    "  --retry SECONDS    when a connection fails or breaks off, try again every few\n"
+    "                     seconds for up to this time; a file cut off privately goes on\n"
+    "                     from where it stopped. 0, the default, gives up at once\n";
 
 const char* const kChat =
     "Usage: quillo chat --to NAME|ADDRESS [--bind ADDRESS] TEXT\n"

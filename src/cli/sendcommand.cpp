@@ -17,8 +17,12 @@ SendCommand::SendCommand(const QHostAddress& bindAddress, const Peer& peer, cons
     connect(&batch_, &SendBatch::rowStarted, this, &SendCommand::rowStarted);
     connect(&batch_, &SendBatch::rowSkipped, this, &SendCommand::rowSkipped);
     connect(&batch_, &SendBatch::rowFinished, this, &SendCommand::rowFinished);
-    connect(&batch_, &SendBatch::finished, this,
-            [this] { Q_EMIT finished(allSent_ ? kExitDone : kExitNotDone); });
+    connect(&batch_, &SendBatch::finished, this, &SendCommand::batchEnded);
+    connect(&batch_, &SendBatch::cutOff, this, &SendCommand::batchCutOff);
+    connect(&sender_, &FileSender::cutOff, this, [this] { cut_ = true; });
+    connect(&sender_, &FileSender::keyChanged, this, [this] { keyChanged_ = true; });
+    retryTimer_.setSingleShot(true);
+    connect(&retryTimer_, &QTimer::timeout, this, &SendCommand::retry);
     connect(&sender_, &FileSender::statusChanged, this,
             [this](const QString& status, const QString& detail) {
                 status_ = status;
@@ -37,15 +41,22 @@ SendCommand::SendCommand(const QHostAddress& bindAddress, const Peer& peer, cons
 
 std::optional<int> SendCommand::start()
 {
+    retryDeadline_.setRemainingTime(std::chrono::seconds(retrySeconds_));
+    sendBatch();
+    return std::nullopt;
+}
+
+void SendCommand::sendBatch()
+{
     // The batch asks for the peer before every file; it is the same one for them all.
     batch_.start([host = peer_.host] { return std::optional<QString>(host); });
-    return std::nullopt;
 }
 
 void SendCommand::stop()
 {
-    if (!batch_.isRunning())
+    if (!batch_.isRunning() && !retryTimer_.isActive())
         return;
+    retryTimer_.stop();
     batch_.stop();
     console_.printProblem(QStringLiteral("stopped before every file was sent"));
     Q_EMIT finished(kExitNotDone);
@@ -69,8 +80,19 @@ void SendCommand::rowSkipped(int, int, const QString& path)
 void SendCommand::rowFinished(int, const QString& path, qint64 size, const QString& host,
                               SendOutcome outcome)
 {
+    const bool cut = std::exchange(cut_, false);
     if (outcome == SendOutcome::Sent) {
         console_.printLine(sentLine(path, size, host, sentPrivately_));
+        return;
+    }
+    const bool broke = cut || outcome == SendOutcome::Failed || outcome == SendOutcome::PeerClosed;
+    if (broke && !keyChanged_ && mayRetry()) {
+        if (!cut) // a cut file comes back with the rest of the batch
+            again_.append(batch_.current());
+        if (!std::exchange(toldRetry_, true))
+            console_.printProblem(
+                sendProblem(path, host, outcome, status_, detail_) +
+                QStringLiteral(" (trying again for up to %1 seconds)").arg(retrySeconds_));
         return;
     }
     allSent_ = false;
@@ -86,4 +108,43 @@ void SendCommand::tellHostNotFound()
         return;
     toldHostNotFound_ = true;
     console_.printProblem(hostNotFoundProblem(to_, peer_));
+}
+
+bool SendCommand::mayRetry() const
+{
+    return retrySeconds_ > 0 && !retryDeadline_.hasExpired();
+}
+
+void SendCommand::batchEnded()
+{
+    if (again_.isEmpty()) {
+        Q_EMIT finished(allSent_ ? kExitDone : kExitNotDone);
+        return;
+    }
+    const qint64 left = retryDeadline_.remainingTime();
+    retryTimer_.start(std::chrono::milliseconds(std::min<qint64>(left, kRetryWait.count())));
+}
+
+// The time is up when the files' last attempt has failed: they are given up then.
+void SendCommand::retry()
+{
+    batch_.clear();
+    for (const QueuedFile& file : std::exchange(again_, {}))
+        batch_.append(file);
+    sendBatch();
+}
+
+// The batch ended at the cut file, told already; the files after it wait with it.
+void SendCommand::batchCutOff(const QString& host, const QList<QueuedFile>& rest)
+{
+    if (!keyChanged_ && mayRetry()) {
+        again_ += rest;
+        return;
+    }
+    allSent_ = false;
+    for (qsizetype k = 1; k < rest.size(); ++k)
+        console_.printProblem(sendProblem(rest.at(k).path, host, SendOutcome::NotSent,
+                                          QStringLiteral("Not sent: the connection broke off "
+                                                         "before it"),
+                                          {}));
 }

@@ -6,10 +6,18 @@
 #include "transfer/filesender.h"
 #include "transfer/sendbatch.h"
 
+#include <QDeadlineTimer>
+#include <QTimer>
+
+#include <chrono>
+
 class Console;
 
 // quillo send: the window's send queue, without the window. Every file goes on a
 // connection of its own, exactly as a batch started from the window would send it.
+//
+// With a retry time, files whose connection failed or broke off are sent again, every few
+// seconds, until that time is up; one cut off privately goes on from where it stopped.
 class SendCommand : public Command
 {
     Q_OBJECT
@@ -18,6 +26,10 @@ public:
     SendCommand(const QHostAddress& bindAddress, const Peer& peer, const QString& to,
                 const QStringList& files, Console& console, QObject* parent = nullptr);
 
+    static constexpr std::chrono::milliseconds kRetryWait = std::chrono::seconds(2);
+
+    // Tries failed files again for up to seconds; 0, the default, gives up at once.
+    void setRetry(int seconds) { retrySeconds_ = seconds; }
     std::optional<int> start() override;
     void stop() override;
     void setPrivacy(const Identity* identity, PeerKeys* keys) override
@@ -31,6 +43,11 @@ private:
     void rowFinished(int row, const QString& path, qint64 size, const QString& host,
                      SendOutcome outcome);
     void tellHostNotFound();
+    bool mayRetry() const;
+    void sendBatch();
+    void batchEnded();
+    void batchCutOff(const QString& host, const QList<QueuedFile>& rest);
+    void retry();
 
     UnseededRandom random_;
     FileSender sender_;
@@ -43,4 +60,11 @@ private:
     bool sentPrivately_ = false; // how the file in hand goes
     bool allSent_ = true;
     bool toldHostNotFound_ = false;
+    int retrySeconds_ = 0;
+    QDeadlineTimer retryDeadline_;
+    QTimer retryTimer_;
+    QList<QueuedFile> again_; // to be tried again
+    bool cut_ = false;        // the file in hand was cut off
+    bool keyChanged_ = false; // trying again would not help
+    bool toldRetry_ = false;
 };

@@ -20,6 +20,8 @@ public:
                       const QString& to, const QStringList& files, int timeoutSeconds,
                       Console& console, QObject* parent = nullptr);
 
+    // As SendCommand's, once the peer has come online.
+    void setRetry(int seconds) { send_.setRetry(seconds); }
     std::optional<int> start() override;
     void stop() override;
     void setPrivacy(const Identity* identity, PeerKeys* keys) override

@@ -2,6 +2,7 @@
 
 #include "station/station.h"
 #include "transfer/filereceiver.h"
+#include "transfer/resumetext.h"
 #include "transfer/speedtext.h"
 #include "transfer/timelefttext.h"
 #include "window/mainlayout.h"
@@ -20,6 +21,7 @@ ReceiverPanel::ReceiverPanel(const MainUi& ui, FileReceiver& receiver, QObject* 
     connect(&receiver, &FileReceiver::connectionOpened, this, &ReceiverPanel::connectionOpened);
     connect(&receiver, &FileReceiver::privacyKnown, this, &ReceiverPanel::privacyKnown);
     connect(&receiver, &FileReceiver::fileStarted, this, &ReceiverPanel::fileStarted);
+    connect(&receiver, &FileReceiver::resumed, this, &ReceiverPanel::resumed);
     connect(&receiver, &FileReceiver::progressed, this, &ReceiverPanel::progressed);
     connect(&receiver, &FileReceiver::finished, this, &ReceiverPanel::finished);
     connect(&receiver, &FileReceiver::speedTicked, this, &ReceiverPanel::TimerRecieveSpeed_Timer);
@@ -81,6 +83,16 @@ void ReceiverPanel::fileStarted(int connection, const QString& name, qint64 size
     ui_.LABrecieveFileName->setText(name);
     ui_.LABrecieveFileSize->setText(QString::number(size));
     showStatus(QStringLiteral("Recieving file"));
+}
+
+void ReceiverPanel::resumed(int connection, qint64 offset, qint64 size)
+{
+    if (connection == timed_)
+        timedSize_ = size - offset;
+    if (connection != shown_)
+        return;
+    showStatus(resumingText(offset, size));
+    progress_.update(offset, size);
 }
 
 void ReceiverPanel::progressed(int connection, qint64 received, qint64 size)

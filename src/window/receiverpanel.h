@@ -33,6 +33,7 @@ private:
     void connectionOpened(int connection, const QString& peer);
     void privacyKnown(int connection, bool isPrivate, const QString& name);
     void fileStarted(int connection, const QString& name, qint64 size);
+    void resumed(int connection, qint64 offset, qint64 size);
     void progressed(int connection, qint64 received, qint64 size);
     void showProgress(qint64 received, qint64 size);
     void finished(const ReceiveEnd& end);
@@ -53,5 +54,5 @@ private:
     int shown_ = 0; // the connection the panel shows
     // The file the speed meter follows, the one that started last, for the time left.
     int timed_ = 0;
-    qint64 timedSize_ = 0;
+    qint64 timedSize_ = 0; // what is left to come of it when it started
 };

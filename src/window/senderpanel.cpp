@@ -21,6 +21,7 @@ SenderPanel::SenderPanel(const MainUi& ui, FileSender& sender, Dialogs& dialogs,
         timedSize_ = size;
         progress_.update(confirmed, size);
     });
+    connect(&sender, &FileSender::resumed, this, [this](qint64 offset) { timedFrom_ = offset; });
     connect(&sender, &FileSender::readFailed, this, &SenderPanel::sendFileFailed);
     connect(&sender, &FileSender::speedTicked, this, &SenderPanel::TimerSendSpeed_Timer);
     connect(&sender, &FileSender::finished, this, &SenderPanel::finished);
@@ -58,12 +59,13 @@ void SenderPanel::TimerSendSpeed_Timer(qint64 bytes, int seconds)
 {
     ui_.LABsendSpeed->setText(speedText(bytes, seconds));
     if (timedSize_ >= 0)
-        ui_.ProgressSend->setToolTip(timeLeftText(timedSize_ - bytes, bytes, seconds));
+        ui_.ProgressSend->setToolTip(timeLeftText(timedSize_ - timedFrom_ - bytes, bytes, seconds));
 }
 
 void SenderPanel::finished(SendOutcome outcome)
 {
     timedSize_ = -1;
+    timedFrom_ = 0;
     ui_.ProgressSend->setToolTip({});
     // An error leaves the panel as it was, but for its status.
     if (outcome == SendOutcome::Failed)

@@ -30,4 +30,5 @@ private:
     // The size of the file streaming now, for the time left; -1 between files. The speed
     // meter goes on ticking after an error, but the time left goes with the transfer.
     qint64 timedSize_ = -1;
+    qint64 timedFrom_ = 0; // where the file in hand started: the speed counts from there
 };

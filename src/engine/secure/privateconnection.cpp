@@ -6,6 +6,7 @@
 #include "platform/socketerror.h"
 #include "transfer/fileadmission.h"
 
+#include <QDir>
 #include <QFileInfo>
 #include <QScopedValueRollback>
 
@@ -269,13 +270,13 @@ std::variant<qint64, FileRefusal> PrivateConnection::openPart(const FileOffer& o
     if (std::optional<FileRefusal> refusal = tree_.place(offer.path, place))
         return *refusal;
     // Only where the file would go now: not after the save folder has changed.
-    if (part && QFileInfo(*part).absolutePath() == QFileInfo(place.folder).absoluteFilePath()) {
+    if (part && QFileInfo(*part).absolutePath() == QDir(place.folder).absolutePath()) {
         if (const std::optional<qint64> held =
                 file_.resume(*part, parts_, sender_, offer.path, offer.size))
             return *held;
     }
-    if (std::optional<FileRefusal> refusal = admitFile(file_, place.folder, place.name, parts_,
-                                                       sender_, offer.path, offer.size))
+    if (std::optional<FileRefusal> refusal =
+            admitFile(file_, place.folder, place.name, parts_, sender_, offer.path, offer.size))
         return *refusal;
     return qint64(0);
 }

@@ -1,8 +1,8 @@
 #pragma once
 
+#include "secure/filedigest.h"
 #include "secure/messagereader.h"
 #include "secure/privatemessage.h"
-#include "secure/filedigest.h"
 #include "transfer/incomingconnection.h"
 #include "transfer/partfiles.h"
 #include "transfer/receivedtree.h"

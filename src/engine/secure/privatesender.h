@@ -1,7 +1,7 @@
 #pragma once
 
-#include "secure/privatelink.h"
 #include "secure/filedigest.h"
+#include "secure/privatelink.h"
 #include "transfer/sendoutcome.h"
 #include "transfer/speedmeter.h"
 
@@ -118,6 +118,6 @@ private:
     qint64 offset_ = 0; // where the receiver had the file start
     qint64 handed_ = 0;
     qint64 confirmed_ = 0;
-    bool ending_ = false;     // every byte handed over; END waits for the digest
-    bool sentAgain_ = false;  // the file in hand goes a second time
+    bool ending_ = false;    // every byte handed over; END waits for the digest
+    bool sentAgain_ = false; // the file in hand goes a second time
 };

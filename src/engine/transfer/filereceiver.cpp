@@ -169,12 +169,11 @@ void FileReceiver::follow(IncomingConnection* connection)
                 speed_.start();
                 Q_EMIT fileStarted(id, name, size);
             });
-    connect(connection, &IncomingConnection::resumed, this,
-            [this, id](qint64 offset, qint64 size) {
-                if (id == metered_)
-                    meteredFrom_ = offset; // the speed counts the bytes that come now
-                Q_EMIT resumed(id, offset, size);
-            });
+    connect(connection, &IncomingConnection::resumed, this, [this, id](qint64 offset, qint64 size) {
+        if (id == metered_)
+            meteredFrom_ = offset; // the speed counts the bytes that come now
+        Q_EMIT resumed(id, offset, size);
+    });
     connect(connection, &IncomingConnection::progressed, this,
             [this, id](qint64 received, qint64 size) {
                 if (id == metered_)

@@ -19,6 +19,9 @@ constexpr qint64 kStaleAfterSeconds = 7 * 24 * 60 * 60;
 // Changes wait this long before they are written, so that a run of small files, each
 // whole within moments, writes the index once or not at all.
 constexpr std::chrono::milliseconds kSaveDelay = std::chrono::seconds(1);
+// A file at least this big is written into the index as it begins: cut off within the
+// delay above, it could not be continued, and would take long to send again.
+constexpr qint64 kSaveAtOnceBytes = 1024 * 1024;
 
 struct Identity {
     quint64 device = 0;
@@ -100,7 +103,10 @@ void PartFiles::begin(const QString& path, const PartSender& sender, const QByte
     entries_.insert(path, {sender.address, sender.key, sender.keyKnown, offered, size,
                            QDateTime::currentDateTimeUtc(), identity.device, identity.inode, true});
     removeStale();
-    saveLater();
+    if (size >= kSaveAtOnceBytes)
+        save();
+    else
+        saveLater();
 }
 
 void PartFiles::keep(const QString& path)
@@ -228,7 +234,7 @@ void PartFiles::load()
         Entry entry;
         const QString path = part.value(QStringLiteral("path")).toString();
         entry.peer = part.value(QStringLiteral("peer")).toString();
-        entry.key = part.value(QStringLiteral("key")).toString().toLatin1();
+        entry.key = QByteArray::fromHex(part.value(QStringLiteral("key")).toString().toLatin1());
         entry.keyKnown = part.value(QStringLiteral("keyKnown")).toBool();
         // The offered path as it came, in Base64: it need not be valid UTF-8.
         entry.offered =
@@ -247,15 +253,16 @@ QByteArray PartFiles::serialized() const
 {
     QJsonArray parts;
     for (auto entry = entries_.cbegin(); entry != entries_.cend(); ++entry) {
-        parts.append(QJsonObject{{QStringLiteral("path"), entry.key()},
-                                 {QStringLiteral("peer"), entry->peer},
-                                 {QStringLiteral("key"), QString::fromLatin1(entry->key)},
-                                 {QStringLiteral("keyKnown"), entry->keyKnown},
-                                 {QStringLiteral("offered"), QString::fromLatin1(entry->offered.toBase64())},
-                                 {QStringLiteral("size"), number(entry->size)},
-                                 {QStringLiteral("since"), entry->since.toString(Qt::ISODate)},
-                                 {QStringLiteral("device"), number(entry->device)},
-                                 {QStringLiteral("inode"), number(entry->inode)}});
+        parts.append(
+            QJsonObject{{QStringLiteral("path"), entry.key()},
+                        {QStringLiteral("peer"), entry->peer},
+                        {QStringLiteral("key"), QString::fromLatin1(entry->key.toHex())},
+                        {QStringLiteral("keyKnown"), entry->keyKnown},
+                        {QStringLiteral("offered"), QString::fromLatin1(entry->offered.toBase64())},
+                        {QStringLiteral("size"), number(entry->size)},
+                        {QStringLiteral("since"), entry->since.toString(Qt::ISODate)},
+                        {QStringLiteral("device"), number(entry->device)},
+                        {QStringLiteral("inode"), number(entry->inode)}});
     }
     return QJsonDocument(QJsonObject{{QStringLiteral("parts"), parts}}).toJson();
 }

@@ -12,7 +12,7 @@
 // Who a part file comes from: the sender's address and, on the private port, its key.
 struct PartSender {
     QString address;
-    QByteArray key;        // 64 hex digits; empty on the plain port
+    QByteArray key;        // as the address book holds it; empty on the plain port
     bool keyKnown = false; // an entry of the address book held the key
 };
 

@@ -74,7 +74,8 @@ bool ReceiveFile::create(const QString& folder, const QString& name, PartFiles& 
         return false;
     }
     named_ = false;
-    part_.setFileName(dir.filePath(finalName_ + kPartSuffix));
+    partPath_ = dir.filePath(finalName_ + kPartSuffix);
+    part_.setFileName(partPath_);
     // NewOnly creates exclusively: it fails on an existing file or link of that name.
     // Only a leftover of our own is written over.
     QIODevice::OpenMode mode = QIODevice::WriteOnly | QIODevice::Unbuffered;
@@ -83,7 +84,7 @@ bool ReceiveFile::create(const QString& folder, const QString& name, PartFiles& 
         error_ = part_.errorString();
         return false;
     }
-    parts.begin(part_.fileName(), sender, offered, size);
+    parts.begin(partPath_, sender, offered, size);
     written_ = 0;
     writtenBack_ = 0;
     return true;
@@ -104,7 +105,7 @@ std::optional<qint64> ReceiveFile::resume(const QString& partPath, PartFiles& pa
     if (fd < 0)
         return std::nullopt;
     const qint64 held = ::lseek(fd, 0, SEEK_END);
-    part_.setFileName(partPath); // kept by the open below, which takes the descriptor
+    partPath_ = partPath; // a file opened from its descriptor has no name
     if (held < 0 || held > size ||
         !part_.open(fd, QIODevice::WriteOnly | QIODevice::Append | QIODevice::Unbuffered,
                     QFileDevice::AutoCloseHandle)) {
@@ -148,14 +149,14 @@ bool ReceiveFile::close(bool complete)
         return true;
     if (!complete) {
         part_.close();
-        parts_->keep(part_.fileName());
+        parts_->keep(partPath_);
         return true;
     }
     // The bytes reach the disk before the file takes its name.
     const int syncError = ::fsync(part_.handle()) == 0 ? 0 : errno;
     part_.close();
     // A whole file is never taken over, whether it gets its name or not.
-    parts_->forget(part_.fileName());
+    parts_->forget(partPath_);
     if (syncError != 0) {
         error_ = saveErrorText(syncError);
         return false;
@@ -176,7 +177,7 @@ bool ReceiveFile::takeFinalName()
     // Another file may have taken the final name meanwhile; rename never replaces it.
     const QDir dir(folder_);
     finalName_ = firstFreeName(finalName_, [&dir](const QString& n) { return exists(dir, n); });
-    named_ = !finalName_.isEmpty() && QFile::rename(part_.fileName(), dir.filePath(finalName_));
+    named_ = !finalName_.isEmpty() && QFile::rename(partPath_, dir.filePath(finalName_));
     if (!named_)
         error_ = QStringLiteral("the finished file could not take its name");
     return named_;
@@ -187,11 +188,11 @@ void ReceiveFile::discard()
     if (!part_.isOpen())
         return;
     part_.close();
-    part_.remove();
-    parts_->forget(part_.fileName());
+    QFile::remove(partPath_);
+    parts_->forget(partPath_);
 }
 
 QString ReceiveFile::path() const
 {
-    return named_ ? QDir(folder_).filePath(finalName_) : part_.fileName();
+    return named_ ? QDir(folder_).filePath(finalName_) : partPath_;
 }

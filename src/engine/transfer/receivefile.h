@@ -51,6 +51,7 @@ private:
     void writeBack();
 
     QFile part_;
+    QString partPath_;
     PartFiles* parts_ = nullptr;
     QString folder_;
     QString finalName_;

@@ -42,17 +42,21 @@ void SendBatch::clear()
     folders_.clear();
 }
 
+QueuedFile SendBatch::current() const
+{
+    if (!folder_.isEmpty())
+        return {path_, folder_};
+    return {path_, row_ < folders_.size() ? folders_.at(row_) : QString()};
+}
+
 QList<QueuedFile> SendBatch::rest() const
 {
     QList<QueuedFile> rest;
     if (!running_)
         return rest;
-    if (!folder_.isEmpty()) {
-        for (qsizetype k = std::max<qsizetype>(0, folderNext_ - 1); k < folderFiles_.size(); ++k)
-            rest.append({folderFiles_.at(k), folder_});
-    } else if (row_ < paths_.size()) {
-        rest.append({paths_.at(row_), folders_.at(row_)});
-    }
+    rest.append(current());
+    for (qsizetype k = folderNext_; !folder_.isEmpty() && k < folderFiles_.size(); ++k)
+        rest.append({folderFiles_.at(k), folder_});
     for (int row = nextRow_; row < std::min<qsizetype>(rowCount_, paths_.size()); ++row)
         rest.append({paths_.at(row), folders_.at(row)});
     return rest;

@@ -57,6 +57,8 @@ public:
     bool isRunning() const { return running_; }
     // The host of the file in hand.
     const QString& host() const { return host_; }
+    // The file in hand.
+    QueuedFile current() const;
     // Sends the rows there are now, in order. Does nothing while a batch runs.
     void start(PeerLookup peer);
     // Ends the batch at once and quietly: the file in progress is abandoned and no
