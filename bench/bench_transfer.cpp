@@ -16,6 +16,8 @@
 //  10  a folder of 10,000 small files in 100 subfolders sent privately, as one item
 //  11  a folder of the big file and 1000 small files sent privately, against nc copying
 //      as many bytes
+//  12  the big file sent privately by `quillo send --retry`, cut at 70 % by killing the
+//      receiver, which then starts again: the bytes on loopback after the restart
 //
 // Rows 1 to 6 measure the plain protocol: their receivers find the private port taken, so
 // the sender finds it refused and sends in the clear, as to a copy that speaks plain only.
@@ -25,6 +27,7 @@
 // its final name but not as sent, or not at all although its transfer was reported done.
 //
 //   bench_transfer [MiB]        (default 1024)
+//   BENCH_ROWS=4,12 bench_transfer [MiB]   only those rows
 
 #include "benchtools.h"
 #include "cli/terminalprogress.h"
@@ -41,6 +44,7 @@
 #include <QEventLoop>
 #include <QFileInfo>
 #include <QHash>
+#include <QSet>
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QTemporaryDir>
@@ -48,6 +52,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstdlib>
 #include <unistd.h>
 #include <vector>
 
@@ -72,6 +77,8 @@ const QString kFolderReceiver = QStringLiteral("127.0.0.86");
 const QString kFolderSender = QStringLiteral("127.0.0.87");
 const QString kBigFolderReceiver = QStringLiteral("127.0.0.88");
 const QString kBigFolderSender = QStringLiteral("127.0.0.89");
+const QString kCutReceiver = QStringLiteral("127.0.0.90");
+const QString kCutSender = QStringLiteral("127.0.0.91");
 // The many-files runs take the first of these pairs (receiver, sender) that no earlier
 // connection still holds: 1000 connections in a row leave as many in TIME_WAIT.
 const std::pair<const char*, const char*> kManyPairs[] = {
@@ -103,6 +110,12 @@ constexpr int kTreeFolders = 100;
 constexpr int kTreeFilesPerFolder = 100;
 constexpr double kTreeGoalSeconds = 10;
 constexpr double kBigFolderToNcGoal = 1.5;
+// The cut row: where the receiver is killed, how long quillo send keeps trying, and what
+// may cross loopback after the restart.
+constexpr double kCutShare = 0.70;
+constexpr int kCutRetrySeconds = 120;
+constexpr double kCutWireShare = 0.32;
+constexpr qint64 kCutWireSlackBytes = 1 << 20;
 
 QString mib(long kib)
 {
@@ -155,12 +168,15 @@ struct Bench {
         QDir().mkpath(inbox);
         settleDisk();
     }
-    // Checks the file received into the inbox under the payload's name, then removes it.
-    // A file under its final name, or one that either side called done, must be whole;
-    // otherwise the transfer only failed.
-    bool receivedWhole(const QString& what, bool saidDone)
+    // The payload's name in the inbox.
+    QString inboxPath() const { return QDir(inbox).filePath(QFileInfo(payload).fileName()); }
+    // Checks the file received into the inbox, under the payload's name unless the receiver
+    // said another, then removes it. A file under its final name, or one that either side
+    // called done, must be whole; otherwise the transfer only failed.
+    bool receivedWhole(const QString& what, bool saidDone, QString received = {})
     {
-        const QString received = QDir(inbox).filePath(QFileInfo(payload).fileName());
+        if (received.isEmpty())
+            received = inboxPath();
         const bool whole = sameContents(payload, received);
         if (!whole) {
             damaged = damaged || saidDone || QFileInfo::exists(received);
@@ -751,8 +767,169 @@ void folderRows(Bench& bench, std::vector<Row>& rows, const Copy* nc)
     QDir(bench.dir.filePath(QStringLiteral("mixed"))).removeRecursively();
 }
 
-void printTable(const std::vector<Row>& rows)
+// ---- 12: a cut transfer continues ---------------------------------------------------
+
+struct CutRun {
+    double cutPercent = 0;             // of the file, in the part file right after the kill
+    qint64 wireBytes = 0;              // on loopback from the restart until the sender ended
+    double connectedAfterSeconds = -1; // from the restart to the second connection
+    double connectionSeconds = 0;      // from then until the sender ended
+    bool senderEnded = false;
+    int senderStatus = 0;
+    bool privately = false;
+    bool whole = false;
+    QString savedAs;
+};
+
+// `quillo receive` at the cut row's address, with a home of its own, so that its key,
+// its data folder and the index of its part files outlast a kill.
+std::unique_ptr<Child> startCutReceiver(Bench& bench, const QString& home)
 {
+    auto receiver = bench.quilloChild({QStringLiteral("receive"), QStringLiteral("--dir"),
+                                       bench.inbox, QStringLiteral("--bind"), kCutReceiver},
+                                      false);
+    QProcessEnvironment environment = bench.environment;
+    environment.insert(QStringLiteral("HOME"), home);
+    environment.insert(QStringLiteral("XDG_CONFIG_HOME"), home + QStringLiteral("/.config"));
+    environment.insert(QStringLiteral("XDG_DATA_HOME"), home + QStringLiteral("/.local/share"));
+    receiver->setEnvironment(environment);
+    if (!receiver->start() || !waitListening(QHostAddress(kCutReceiver), kPrivatePort, 10000)) {
+        bench.complain(QStringLiteral("quillo receive did not start listening"), receiver.get());
+        return nullptr;
+    }
+    return receiver;
+}
+
+// Waits until the part file holds the share of the file at which the row cuts; false when
+// the sender ended first, or the transfer crawled.
+bool waitForCut(Bench& bench, Child& sender, const QString& part)
+{
+    const qint64 cutBytes = qint64(bench.size * kCutShare);
+    QElapsedTimer waited;
+    waited.start();
+    while (QFileInfo(part).size() < cutBytes) {
+        if (sender.hasEnded(1) || waited.elapsed() > bench.timeoutMs) {
+            bench.complain(QStringLiteral("the part file never held %1 % of the file")
+                               .arg(kCutShare * 100, 0, 'f', 0),
+                           &sender);
+            return false;
+        }
+    }
+    return true;
+}
+
+// Sends the big file privately, kills the receiver once the part file holds 70 % of it,
+// starts it again and counts what crosses loopback until the sender has ended.
+CutRun cutRun(Bench& bench)
+{
+    CutRun run;
+    bench.emptyInbox();
+    QTemporaryDir home(bench.dir.filePath(QStringLiteral("cut-XXXXXX")));
+    std::unique_ptr<Child> receiver = startCutReceiver(bench, home.path());
+    if (!receiver)
+        return run;
+    const std::unique_ptr<Child> sender = bench.quilloChild(
+        {QStringLiteral("send"), QStringLiteral("--retry"), QString::number(kCutRetrySeconds),
+         QStringLiteral("--bind"), kCutSender, QStringLiteral("--to"), kCutReceiver, bench.payload},
+        false);
+    const QString part = bench.inboxPath() + QStringLiteral(".part");
+    if (!sender->start() || !waitForCut(bench, *sender, part))
+        return run;
+    receiver->kill();
+    run.cutPercent = 100.0 * QFileInfo(part).size() / bench.size;
+
+    // Counts every byte of every packet, TCP and TLS headers, ACKs and anything else on
+    // loopback included: more than the file's bytes, so the figure errs on the safe side.
+    const std::optional<qint64> sentBefore = loopbackSentBytes();
+    QElapsedTimer sinceRestart;
+    sinceRestart.start();
+    receiver = startCutReceiver(bench, home.path());
+    if (!receiver)
+        return run;
+    const qint64 limitMs = kCutRetrySeconds * 1000 + bench.timeoutMs;
+    bool connected = false;
+    while (!connected && !sender->hasEnded(2) && sinceRestart.elapsed() < limitMs)
+        connected = isConnected(QHostAddress(kCutReceiver), kPrivatePort);
+    const double connectedAfter = sinceRestart.nsecsElapsed() / 1e9;
+    run.senderEnded = sender->wait(int(std::max<qint64>(1, limitMs - sinceRestart.elapsed())));
+    if (connected) {
+        run.connectedAfterSeconds = connectedAfter;
+        run.connectionSeconds = sinceRestart.nsecsElapsed() / 1e9 - connectedAfter;
+    }
+    run.wireBytes = loopbackSentBytes().value_or(0) - sentBefore.value_or(0);
+    receiver->terminate();
+    receiver->wait(10000);
+    run.senderStatus = sender->exitCode();
+    run.privately = sender->output().endsWith("\tprivate\n");
+    // "received<TAB>saved path<TAB>...": a receiver that did not take the part file over
+    // saves under another name.
+    const QByteArray received = receiver->output();
+    const bool saidDone =
+        sender->output().startsWith("sent\t") || received.startsWith("received\t");
+    run.savedAs = received.startsWith("received\t")
+                      ? QString::fromUtf8(received.split('\t').value(1))
+                      : bench.inboxPath();
+    run.whole = bench.receivedWhole(QStringLiteral("the cut transfer"), saidDone, run.savedAs);
+    return run;
+}
+
+void cutRow(Bench& bench, std::vector<Row>& rows)
+{
+    const CutRun run = cutRun(bench);
+    const double share = 100.0 * run.wireBytes / bench.size;
+    QString figure =
+        QStringLiteral("cut at %1 %, then %2 on the wire after the restart (%3 % of the file); "
+                       "%4")
+            .arg(run.cutPercent, 0, 'f', 1)
+            .arg(mib(long(run.wireBytes / 1024)))
+            .arg(share, 0, 'f', 1)
+            .arg(!run.whole ? QStringLiteral("not whole")
+                 : run.savedAs == bench.inboxPath()
+                     ? QStringLiteral("whole")
+                     : QStringLiteral("whole as \"%1\"").arg(QFileInfo(run.savedAs).fileName()));
+    if (!run.senderEnded)
+        figure += QStringLiteral("; quillo send did not end");
+    else if (run.senderStatus != 0)
+        figure += QStringLiteral("; quillo send ended with %1").arg(run.senderStatus);
+    if (run.whole && !run.privately)
+        figure += QStringLiteral("; not privately");
+    bench.log(
+        run.connectedAfterSeconds < 0
+            ? QStringLiteral("cut transfer: no second connection")
+            : QStringLiteral("cut transfer: the second connection took %1, from %2 after "
+                             "the restart")
+                  .arg(secondsText(run.connectionSeconds), secondsText(run.connectedAfterSeconds)));
+    const bool met = run.whole && run.privately && run.senderEnded && run.senderStatus == 0 &&
+                     run.wireBytes <= qint64(bench.size * kCutWireShare) + kCutWireSlackBytes;
+    rows.push_back({QStringLiteral("12"), figure,
+                    QStringLiteral("<= %1 % + 1 MiB, whole").arg(kCutWireShare * 100, 0, 'f', 0),
+                    verdict(met)});
+}
+
+// The rows BENCH_ROWS lists, as "4,12" (3 stands for 3a to 3c): empty for every row.
+QSet<int> chosenRows()
+{
+    QSet<int> rows;
+    for (const QByteArray& number : qgetenv("BENCH_ROWS").split(','))
+        if (const int row = number.trimmed().toInt(); row > 0)
+            rows.insert(row);
+    return rows;
+}
+
+bool anyChosen(const QSet<int>& chosen, std::initializer_list<int> rows)
+{
+    return chosen.isEmpty() ||
+           std::any_of(rows.begin(), rows.end(), [&](int row) { return chosen.contains(row); });
+}
+
+void printTable(std::vector<Row> rows, const QSet<int>& chosen)
+{
+    // A row's number is the digits its name begins with.
+    rows.erase(std::remove_if(rows.begin(), rows.end(),
+                              [&](const Row& row) {
+                                  return !anyChosen(chosen, {std::atoi(qPrintable(row.name))});
+                              }),
+               rows.end());
     int widths[4] = {3, 6, 4, 6};
     for (const Row& row : rows) {
         widths[0] = std::max(widths[0], int(row.name.size()));
@@ -863,12 +1040,15 @@ int main(int argc, char* argv[])
     }
 
     // Rounds of the three copies in turn, so that whatever else the machine does falls on
-    // all three alike; the fastest of each counts.
+    // all three alike; the fastest of each counts. The rows of the rounds all come from the
+    // same runs: any of them chosen runs them all, and the rest show as failed if not.
+    const QSet<int> chosen = chosenRows();
+    const bool rounds = anyChosen(chosen, {1, 2, 3, 5, 7, 8, 11});
     std::vector<Copy> nc;
     std::vector<ProcessCopy> processes;
     std::vector<ProcessCopy> privates;
     std::vector<WindowCopy> windows;
-    for (int round = 1; round <= kRounds; ++round) {
+    for (int round = 1; rounds && round <= kRounds; ++round) {
         nc.push_back(ncCopy(bench));
         processes.push_back(processCopy(bench, false));
         privates.push_back(processCopy(bench, true));
@@ -881,9 +1061,10 @@ int main(int argc, char* argv[])
                            secondsText(windows.back().seconds),
                            turnText(windows.back().longestTurn)));
     }
-    const EngineCopy engine = engineCopy(bench);
-    bench.log(QStringLiteral("engine sender in this process: %1 (longest turn %2)")
-                  .arg(secondsText(engine.seconds), turnText(engine.longestTurn)));
+    const EngineCopy engine = rounds ? engineCopy(bench) : EngineCopy{};
+    if (rounds)
+        bench.log(QStringLiteral("engine sender in this process: %1 (longest turn %2)")
+                      .arg(secondsText(engine.seconds), turnText(engine.longestTurn)));
 
     std::vector<Row> rows;
     const Copy* bestNc = fastest(nc);
@@ -951,7 +1132,8 @@ int main(int argc, char* argv[])
                         .arg(mib(windowPeak), mib(windowBefore)),
                     memoryGoal, memoryVerdict(windowPeak)});
 
-    slowReceiver(bench, rows);
+    if (anyChosen(chosen, {4}))
+        slowReceiver(bench, rows);
 
     const QString turnGoal = QStringLiteral("<= %1 ms").arg(kTurnGoalMs, 0, 'f', 0);
     rows.push_back({QStringLiteral("5a"),
@@ -964,13 +1146,18 @@ int main(int argc, char* argv[])
          QStringLiteral("longest loop turn, engine sender: %1").arg(turnText(engine.longestTurn)),
          turnGoal, verdict(engine.ok && engine.longestTurn.ms <= kTurnGoalMs)});
 
-    manyFiles(bench, rows, false);
+    if (anyChosen(chosen, {6}))
+        manyFiles(bench, rows, false);
     privateRows(rows, bench.size, bestNc, bestProcess, fastest(privates), privates);
-    manyFiles(bench, rows, true);
-    folderRows(bench, rows, bestNc);
+    if (anyChosen(chosen, {9}))
+        manyFiles(bench, rows, true);
+    if (anyChosen(chosen, {10, 11}))
+        folderRows(bench, rows, bestNc);
+    if (anyChosen(chosen, {12}))
+        cutRow(bench, rows);
 
     std::printf("\n");
-    printTable(rows);
+    printTable(rows, chosen);
     if (bench.damaged)
         std::printf("\nA FILE ARRIVED DAMAGED OR NOT AT ALL.\n");
     return bench.damaged ? 1 : 0;

@@ -106,6 +106,16 @@ QByteArray procAddress(const QHostAddress& address)
         .toUpper();
 }
 
+QByteArray procEndpoint(const QHostAddress& address, quint16 port)
+{
+    return procAddress(address) + ':' +
+           QByteArray::number(port, 16).rightJustified(4, '0').toUpper();
+}
+
+// Connection states in /proc/net/tcp.
+const QByteArray kEstablishedState = QByteArrayLiteral("01");
+const QByteArray kListenState = QByteArrayLiteral("0A");
+
 QList<QList<QByteArray>> tcpTable()
 {
     QList<QList<QByteArray>> rows;
@@ -120,13 +130,12 @@ QList<QList<QByteArray>> tcpTable()
 
 bool waitListening(const QHostAddress& address, quint16 port, int timeoutMs)
 {
-    const QByteArray wanted =
-        procAddress(address) + ':' + QByteArray::number(port, 16).rightJustified(4, '0').toUpper();
+    const QByteArray wanted = procEndpoint(address, port);
     QElapsedTimer waited;
     waited.start();
     while (waited.elapsed() < timeoutMs) {
         for (const QList<QByteArray>& fields : tcpTable())
-            if (fields.size() > 3 && fields.at(1) == wanted && fields.at(3) == "0A")
+            if (fields.size() > 3 && fields.at(1) == wanted && fields.at(3) == kListenState)
                 return true;
         QThread::msleep(5);
     }
@@ -141,6 +150,31 @@ bool hasConnections(const QHostAddress& address)
             (fields.at(1).startsWith(wanted) || fields.at(2).startsWith(wanted)))
             return true;
     return false;
+}
+
+bool isConnected(const QHostAddress& address, quint16 port)
+{
+    const QByteArray wanted = procEndpoint(address, port);
+    for (const QList<QByteArray>& fields : tcpTable())
+        if (fields.size() > 3 && (fields.at(1) == wanted || fields.at(2) == wanted) &&
+            fields.at(3) == kEstablishedState)
+            return true;
+    return false;
+}
+
+std::optional<qint64> loopbackSentBytes()
+{
+    // "lo: " then eight figures received (bytes first), then eight sent (bytes first).
+    constexpr int kSentBytesField = 8;
+    const QByteArray table = fileContents(QStringLiteral("/proc/net/dev"));
+    for (const QByteArray& line : table.split('\n')) {
+        const QList<QByteArray> fields = QByteArray(line).replace(':', ' ').simplified().split(' ');
+        bool ok = false;
+        const qint64 bytes = fields.value(kSentBytesField + 1).toLongLong(&ok);
+        if (fields.first() == "lo" && ok)
+            return bytes;
+    }
+    return std::nullopt;
 }
 
 std::optional<long> processMemoryKiB(qint64 pid, const char* field)
@@ -226,12 +260,8 @@ Child::Child(const QString& program, const QStringList& arguments, bool measureP
 
 Child::~Child()
 {
-    if (process_.state() != QProcess::NotRunning) {
-        if (const qint64 program = programPid(); program > 0)
-            ::kill(pid_t(program), SIGKILL);
-        process_.kill();
-        process_.waitForFinished(5000);
-    }
+    if (process_.state() != QProcess::NotRunning)
+        kill();
     for (const char* suffix : {".out", ".err", ".peak"})
         QFile::remove(base_ + QLatin1String(suffix));
 }
@@ -245,13 +275,22 @@ bool Child::start()
 bool Child::wait(int timeoutMs)
 {
     const bool ended = process_.waitForFinished(timeoutMs);
-    if (!ended) {
-        if (const qint64 program = programPid(); program > 0)
-            ::kill(pid_t(program), SIGKILL);
-        process_.kill();
-        process_.waitForFinished(5000);
-    }
+    if (!ended)
+        kill();
     return ended;
+}
+
+bool Child::hasEnded(int waitMs)
+{
+    return process_.state() == QProcess::NotRunning || process_.waitForFinished(waitMs);
+}
+
+void Child::kill()
+{
+    if (const qint64 program = programPid(); program > 0)
+        ::kill(pid_t(program), SIGKILL);
+    process_.kill();
+    process_.waitForFinished(5000);
 }
 
 void Child::terminate()

@@ -24,6 +24,12 @@ bool waitListening(const QHostAddress& address, quint16 port, int timeoutMs);
 // Whether any TCP socket, in any state, has address at either end: a connection of an
 // earlier run may linger in TIME_WAIT for a minute.
 bool hasConnections(const QHostAddress& address);
+// Whether a TCP connection to or from address:port is established.
+bool isConnected(const QHostAddress& address, quint16 port);
+
+// The bytes the loopback interface has sent, from /proc/net/dev: every packet between
+// two loopback addresses, headers included, counted once.
+std::optional<qint64> loopbackSentBytes();
 
 // The resident memory of a running process, from /proc/PID/status: "VmRSS" now, or
 // "VmHWM" for its peak so far. Nothing once the process is gone.
@@ -61,8 +67,12 @@ public:
     bool start();
     // Waits for the child to end; after timeoutMs it is killed and false is returned.
     bool wait(int timeoutMs);
+    // Whether the child has ended, waiting up to waitMs for it; it keeps running.
+    bool hasEnded(int waitMs);
     // SIGTERM to the program (not to a /usr/bin/time around it: that would lose the peak).
     void terminate();
+    // SIGKILL to the program and to a /usr/bin/time around it, and waits for the end.
+    void kill();
 
     bool succeeded() const
     {
