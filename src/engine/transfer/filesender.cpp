@@ -8,6 +8,10 @@ FileSender::FileSender(RandomSource& random, const QHostAddress& bindAddress, QO
     : QObject(parent), plain_(random, bindAddress, this), bindAddress_(bindAddress)
 {
     forward(plain_);
+    connect(&plain_, &PlainSender::reached, this, [this] {
+        if (!refusedPrivately_.isEmpty())
+            plainHosts_.insert(std::exchange(refusedPrivately_, {}));
+    });
 }
 
 FileSender::~FileSender() = default;
@@ -59,7 +63,7 @@ void FileSender::setPrivacy(const Identity* identity, PeerKeys* keys)
     connect(private_.get(), &PrivateSender::keyChanged, this, &FileSender::keyChanged);
     connect(private_.get(), &PrivateSender::loosened, this, &FileSender::tellLoosened);
     connect(private_.get(), &PrivateSender::plainOnly, this, [this](const QString& host) {
-        plainHosts_.insert(host);
+        refusedPrivately_ = host;
         sendPlain();
     });
 }
@@ -81,6 +85,7 @@ void FileSender::send(const QString& path, qint64 size, const QString& host,
     size_ = size;
     host_ = host;
     announced_ = announced;
+    refusedPrivately_.clear();
     // Someone whose key is known is only ever sent to privately, even after a refusal,
     // and not at all while this copy has no identity of its own.
     const bool keyed = keys_ && keys_->hasKey(host);

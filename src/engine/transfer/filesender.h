@@ -92,8 +92,10 @@ private:
     std::chrono::milliseconds idleTimeout_ = kIdleTimeout;
     int retries_ = kRefusalRetries;
     std::chrono::milliseconds longestRetryWait_ = PlainSender::kLongestRetryWait;
-    // Receivers whose private port refused: plain only, for the rest of this run.
+    // Receivers whose private port refused while their plain port took the connection:
+    // plain only, for the rest of this run. One that took neither may be restarting.
     QSet<QString> plainHosts_;
+    QString refusedPrivately_; // the host of the file in hand, when its private port refused
     // Receivers that took a private connection in this run: never taken for plain only, so
     // that a receiver restarting is waited for, not sent the whole file in the clear.
     QSet<QString> privateHosts_;

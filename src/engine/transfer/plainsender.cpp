@@ -115,6 +115,7 @@ void PlainSender::connected()
     const QString bareName = QFileInfo(path_).fileName();
     socket_->write(transferHeader(bareName.toUtf8(), size_));
     idle_.start();
+    Q_EMIT reached();
     showStatus(QStringLiteral("Connected"));
 }
 

@@ -67,6 +67,8 @@ Q_SIGNALS:
     void readFailed(const QString& description);
     void speedTicked(qint64 bytes, int seconds);
     void finished(SendOutcome outcome);
+    // The receiver's port took the connection, before its "Connected".
+    void reached();
 
 private:
     enum class State { Closed, Connecting, AwaitingAcceptance, Streaming };
