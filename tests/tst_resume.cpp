@@ -125,6 +125,7 @@ private Q_SLOTS:
     void anAlteredPartIsSentAgainWhole();
     void anotherKeyNeitherContinuesNorTouchesThePart();
     void aCutBatchWaitsAndGoesOnWhenItsPersonAnnounces();
+    void theWaitForTheDigestIsNoStall();
     void forgottenKeysTakeTheirPartsOnly();
     void theDigestReadsBackTheBytesBeforeTheOffset();
 };
@@ -241,6 +242,29 @@ void TestResume::aCutBatchWaitsAndGoesOnWhenItsPersonAnnounces()
     QCOMPARE(readFile(saved + QStringLiteral("2.bin")), QByteArray("small"));
     QCOMPARE(readFile(f.receiver.inbox(kName)), f.content);
     QVERIFY(QDir(f.receiver.inbox(QStringLiteral("Trip"))).isEmpty());
+}
+
+// A sender that goes on from an offset reads the file's first bytes back for its digest,
+// and may say END a while after its last DATA: that is no sender too slow.
+void TestResume::theWaitForTheDigestIsNoStall()
+{
+    Receiver receiver;
+    ReceiverLimits limits;
+    limits.progressWindow = std::chrono::milliseconds(100);
+    receiver.station->receiver().setLimits(limits);
+    const QByteArray content = someBytes(kSize);
+    PrivatePeer peer;
+    peer.connectTo(kSender, kReceiver);
+    peer.send(helloMessage() + fileMessage(kSize, kName.toUtf8()));
+    for (qint64 at = 0; at < kSize; at += kCut)
+        peer.send(encodeMessage(MessageType::Data, content.mid(at, kCut)));
+    QTRY_COMPARE_WITH_TIMEOUT(lastCount(peer), kSize, kWaitMs);
+    QTimer::singleShot(limits.progressWindow * 5, &peer.socket,
+                       [&] { peer.send(endMessage(Sha256::of(content))); });
+    QTRY_VERIFY_WITH_TIMEOUT(peer.count(MessageType::Saved) + peer.count(MessageType::Error) > 0,
+                             kWaitMs);
+    QCOMPARE(peer.count(MessageType::Saved), 1);
+    QCOMPARE(readFile(receiver.inbox(kName)), content);
 }
 
 void TestResume::forgottenKeysTakeTheirPartsOnly()
