@@ -116,6 +116,9 @@ void TestCli::parsesIntoPlainValues()
     QCOMPARE(line.to, QStringLiteral("Anna"));
     QCOMPARE(line.bindAddress, QHostAddress(QStringLiteral("127.0.0.9")));
     QCOMPARE(line.files, QStringList({"a.txt", "b c.txt"}));
+    QCOMPARE(line.retrySeconds, 0);
+    const auto retry = parseCommandLine({"quillo", "send", "--to", "Anna", "--retry", "30", "a"});
+    QCOMPARE(std::get<CommandLine>(retry).retrySeconds, 30);
 
     const auto receive = parseCommandLine({"quillo", "receive", "--once", "--dir", "d"});
     QVERIFY(std::holds_alternative<CommandLine>(receive));
@@ -181,6 +184,10 @@ void TestCli::usageErrorsEndWithStatusTwo_data()
     QTest::newRow("no save folder") << QStringList{"receive"} << "no save folder is stored";
     QTest::newRow("--timeout alone")
         << QStringList{"send", "--to", "x", "--timeout", "5", "a"} << "goes with --when-online";
+    QTest::newRow("negative --retry")
+        << QStringList{"send", "--to", "x", "--retry", "-1", "a"} << "--retry needs";
+    QTest::newRow("--retry not a number")
+        << QStringList{"send", "--to", "x", "--retry", "soon", "a"} << "--retry needs";
     QTest::newRow("bad --wait") << QStringList{"online", "--wait", "0"} << "--wait needs";
     QTest::newRow("--when-online to a host name")
         << QStringList{"send", "--when-online", "--to", "host.invalid", "a"} << "an IP address";

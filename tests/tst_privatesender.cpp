@@ -43,6 +43,7 @@ private Q_SLOTS:
     void keyPinnedAfterARefusalEndsPlainSending();
     void plainOnlyPeerGetsTodaysBytesAndIsRemembered();
     void privatePortThatDropsIsPlainOnly();
+    void aPeerThatTookAPrivateConnectionIsNeverSentPlainly();
     void failedDigestIsNotSent();
     void chatLineGoesPrivatelyOrIsToldNotDelivered();
     // A queued folder goes as one row: its files one after another, with their paths
@@ -249,6 +250,28 @@ void TestPrivateSender::plainOnlyPeerGetsTodaysBytesAndIsRemembered()
     QCOMPARE(receiver.connections, 0);
 }
 
+// Its private port closed, as when it restarts in the middle of a file, a peer that took
+// a private connection before is waited for, not sent the whole file in the clear.
+void TestPrivateSender::aPeerThatTookAPrivateConnectionIsNeverSentPlainly()
+{
+    const QHostAddress peer(QStringLiteral("127.0.10.4"));
+    makeFile(QStringLiteral("a.txt"), "hello");
+    {
+        PrivateReceiver receiver; // outside the address book: no key is pinned
+        QVERIFY(receiver.start(peer));
+        sendAll(peer.toString());
+        QTRY_VERIFY_WITH_TIMEOUT(!batch_->isRunning(), kWait);
+        QCOMPARE(receiver.files.size(), 1);
+    }
+    RawReceiver plain;
+    QVERIFY(plain.listen(peer, kFilePort));
+    sendAll(peer.toString());
+    QTRY_VERIFY_WITH_TIMEOUT(!batch_->isRunning(), kWait);
+    QCOMPARE(watch_->outcomes.size(), 2);
+    QVERIFY(watch_->outcomes.last() != SendOutcome::Sent);
+    QCOMPARE(plain.count(), 0);
+}
+
 // A port whose queue of connections is full drops what comes, as a firewall that drops
 // the port does: the sender waits no longer than its connect timeout, then goes plain.
 void TestPrivateSender::privatePortThatDropsIsPlainOnly()
@@ -291,7 +314,8 @@ void TestPrivateSender::failedDigestIsNotSent()
     QCOMPARE(watch_->outcomes, QList<SendOutcome>(2, SendOutcome::NotSent));
     QCOMPARE(watch_->status, QStringLiteral("Not sent: The bytes do not match"));
     QCOMPARE(watch_->readFailures.size(), 2);
-    QCOMPARE(receiver.connections, 1); // the connection goes on to the next file
+    QCOMPARE(receiver.connections, 1);  // the connection goes on to the next file
+    QCOMPARE(receiver.files.size(), 4); // each offered again whole, once
 }
 
 void TestPrivateSender::chatLineGoesPrivatelyOrIsToldNotDelivered()

@@ -311,6 +311,10 @@ void PrivateConnection::takeData(const QByteArray& body)
     total_ += body.size();
     batchBytes_ += body.size();
     idle_.start();
+    // A sender that went on from an offset may say END a while later, once it has read
+    // the first bytes back for its digest; until then only the idle time applies.
+    if (total_ == size_)
+        progressCheck_.stop();
     Q_EMIT progressed(total_, size_);
 }
 

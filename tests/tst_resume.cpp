@@ -1,0 +1,322 @@
+#include "platform/settingsstore.h"
+#include "presence/datagram.h"
+#include "secure/filedigest.h"
+#include "station/station.h"
+#include "support/enginefakes.h"
+#include "support/privatepeer.h"
+#include "support/privatestation.h"
+#include "support/receiverwatch.h"
+#include "support/senderwatch.h"
+#include "support/testfiles.h"
+#include "transfer/partfiles.h"
+
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QUdpSocket>
+#include <QtTest>
+
+namespace
+{
+
+// Addresses of these tests' own, so that they never meet another test's peers.
+const QHostAddress kSender(QStringLiteral("127.0.10.1"));
+const QHostAddress kReceiver(QStringLiteral("127.0.10.2"));
+const QHostAddress kStranger(QStringLiteral("127.0.10.3"));
+constexpr int kWaitMs = 20000;
+constexpr qint64 kSize = 600 * 1024;
+constexpr qint64 kCut = 200 * 1024; // what the first connection carries: one DATA
+const QString kName = QStringLiteral("a.bin");
+
+// A receiving station that can be started again on the same folders, as after a restart.
+struct Receiver {
+    Receiver() { start(); }
+    void start()
+    {
+        station.emplace(settings, random, folder.path(), kReceiver);
+        station->load(); // the keys pinned before a restart
+        if (station->addressBook().count() == 0)
+            station->addressBook().append(QStringLiteral("Sam"), kSender.toString());
+        station->setSaveFolder(inbox(), false);
+        station->openIdentity();
+        station->listen();
+        watch.emplace(station->receiver());
+    }
+    void restart()
+    {
+        watch.reset();
+        station.reset();
+        start();
+    }
+    QString inbox(const QString& name = {}) const
+    {
+        return folder.filePath(QStringLiteral("in/")) + name;
+    }
+    QStringList inboxFiles() const { return QDir(inbox()).entryList(QDir::Files); }
+
+    QTemporaryDir folder;
+    bool madeInbox = QDir().mkpath(folder.filePath(QStringLiteral("in")));
+    SettingsStore settings{folder.filePath(QStringLiteral("Quillo.conf"))};
+    ScriptedRandom random;
+    std::optional<Station> station;
+    std::optional<ReceiverWatch> watch;
+};
+
+struct ResumeFixture {
+    ResumeFixture()
+    {
+        sender.station.sender().setRefusalRetries(0, std::chrono::milliseconds(10));
+        QObject::connect(&sender.station.sender(), &FileSender::statusChanged,
+                         [this](const QString& status) { statuses.append(status); });
+    }
+    QString makeFile(const QString& name, const QByteArray& content)
+    {
+        const QString path = sender.folder.filePath(name);
+        return writeFile(path, content) ? path : QString();
+    }
+    void send(const QStringList& paths)
+    {
+        for (const QString& path : paths)
+            sender.station.batch().append(path);
+        sender.station.batch().start([] { return std::optional<QString>(kReceiver.toString()); });
+    }
+
+    Receiver receiver;
+    PrivateStation sender{kSender, kReceiver};
+    SenderWatch watch{sender.station.sender(), sender.station.batch()};
+    QSignalSpy resumed{&sender.station.sender(), &FileSender::resumed};
+    QStringList statuses;
+    QByteArray content = someBytes(kSize);
+    QString path = makeFile(kName, content);
+};
+
+qint64 lastCount(const PrivatePeer& peer)
+{
+    for (auto m = peer.messages.crbegin(); m != peer.messages.crend(); ++m)
+        if (m->type == MessageType::Count)
+            return parseNumber(m->body).value_or(-1);
+    return -1;
+}
+
+// Offers the file from the sender's key and breaks the connection off once the receiver
+// has counted its first kCut bytes; whether the receiver kept them as a part file.
+bool cutAfterFirstBytes(ResumeFixture& f)
+{
+    PrivatePeer peer;
+    peer.identity = *f.sender.station.identity();
+    peer.connectTo(kSender, kReceiver);
+    peer.send(helloMessage());
+    peer.send(fileMessage(kSize, kName.toUtf8()));
+    peer.send(encodeMessage(MessageType::Data, f.content.left(kCut)));
+    if (!QTest::qWaitFor([&peer] { return lastCount(peer) == kCut; }, kWaitMs))
+        return false;
+    peer.socket.abort();
+    return QTest::qWaitFor([&f] { return f.receiver.watch->ends.size() == 1; }, kWaitMs) &&
+           f.receiver.inboxFiles() == QStringList{kName + QStringLiteral(".part")};
+}
+
+} // namespace
+
+class TestResume : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void aCutFileGoesOnFromItsPartAfterARestart();
+    void anAlteredPartIsSentAgainWhole();
+    void anotherKeyNeitherContinuesNorTouchesThePart();
+    void aCutBatchWaitsAndGoesOnWhenItsPersonAnnounces();
+    void theWaitForTheDigestIsNoStall();
+    void forgottenKeysTakeTheirPartsOnly();
+    void theDigestReadsBackTheBytesBeforeTheOffset();
+};
+
+void TestResume::aCutFileGoesOnFromItsPartAfterARestart()
+{
+    ResumeFixture f;
+    QVERIFY(cutAfterFirstBytes(f));
+    f.receiver.restart(); // a new receiver reads the index of part files
+    QSignalSpy received(&f.receiver.station->receiver(), &FileReceiver::resumed);
+    f.send({f.path});
+    QTRY_COMPARE_WITH_TIMEOUT(f.watch.outcomes, QList<SendOutcome>{SendOutcome::Sent}, kWaitMs);
+
+    QCOMPARE(f.resumed.count(), 1);
+    QCOMPARE(f.resumed.first().at(0).toLongLong(), kCut);
+    QCOMPARE(received.count(), 1);
+    QVERIFY(f.statuses.contains(QStringLiteral("Resuming at 33 %")));
+    QVERIFY(!f.statuses.contains(QStringLiteral("Sending File")));
+    QCOMPARE(f.receiver.inboxFiles(), QStringList{kName}); // no copy, no part left
+    QCOMPARE(readFile(f.receiver.inbox(kName)), f.content);
+}
+
+void TestResume::anAlteredPartIsSentAgainWhole()
+{
+    ResumeFixture f;
+    QVERIFY(cutAfterFirstBytes(f));
+    QFile part(f.receiver.inbox(kName + QStringLiteral(".part")));
+    QVERIFY(part.open(QIODevice::ReadWrite) && part.seek(1000));
+    QVERIFY(part.putChar(char(f.content.at(1000) ^ 1)));
+    part.close();
+    f.send({f.path});
+    QTRY_COMPARE_WITH_TIMEOUT(f.watch.outcomes, QList<SendOutcome>{SendOutcome::Sent}, kWaitMs);
+
+    QCOMPARE(f.resumed.count(), 1); // the second time from its beginning
+    QVERIFY(std::any_of(f.statuses.cbegin(), f.statuses.cend(), [](const QString& status) {
+        return status.startsWith(QStringLiteral("Sending again whole: "));
+    }));
+    QCOMPARE(f.receiver.watch->ends.at(1).outcome, ReceiveEnd::Outcome::Failed);
+    QCOMPARE(f.receiver.inboxFiles(), QStringList{kName});
+    QCOMPARE(readFile(f.receiver.inbox(kName)), f.content);
+}
+
+void TestResume::anotherKeyNeitherContinuesNorTouchesThePart()
+{
+    ResumeFixture f;
+    QVERIFY(cutAfterFirstBytes(f));
+    const QString partPath = f.receiver.inbox(kName + QStringLiteral(".part"));
+    PrivatePeer other; // the same file from another identity
+    other.connectTo(kStranger, kReceiver);
+    other.send(helloMessage());
+    other.send(fileMessage(kSize, kName.toUtf8()));
+    QTRY_COMPARE_WITH_TIMEOUT(other.count(MessageType::Accept), 1, kWaitMs);
+    QCOMPARE(parseNumber(other.messages.last().body), std::optional<qint64>(0)); // ACCEPT
+    other.socket.abort();
+    QTRY_COMPARE_WITH_TIMEOUT(f.receiver.watch->ends.size(), 2, kWaitMs);
+    QCOMPARE(readFile(partPath), f.content.left(kCut));
+
+    f.send({f.path}); // the key that made it still goes on with it
+    QTRY_COMPARE_WITH_TIMEOUT(f.watch.outcomes, QList<SendOutcome>{SendOutcome::Sent}, kWaitMs);
+    QCOMPARE(f.resumed.count(), 1);
+    QCOMPARE(f.resumed.first().at(0).toLongLong(), kCut);
+    QCOMPARE(readFile(f.receiver.inbox(kName)), f.content);
+}
+
+void TestResume::aCutBatchWaitsAndGoesOnWhenItsPersonAnnounces()
+{
+    ResumeFixture f;
+    QVERIFY(!f.sender.station.bindPresence());
+    // A folder, whose name the receiver has taken already, and a loose file after it.
+    QVERIFY(QDir().mkpath(f.sender.folder.filePath(QStringLiteral("Trip"))));
+    QVERIFY(QDir().mkpath(f.receiver.inbox(QStringLiteral("Trip"))));
+    const QString trip = f.sender.folder.filePath(QStringLiteral("Trip"));
+    const QByteArray big = someBytes(32 * 1024 * 1024); // far more than a few reads carry
+    const QString bigPath = f.makeFile(QStringLiteral("Trip/1.bin"), big);
+    const QString smallPath = f.makeFile(QStringLiteral("Trip/2.bin"), "small");
+    FileReceiver& receiver = f.receiver.station->receiver();
+    // Stopped from the event loop once the first bytes are in, as a person would.
+    bool stopping = false;
+    QObject::connect(&receiver, &FileReceiver::progressed, &receiver, [&f, &stopping] {
+        if (!std::exchange(stopping, true))
+            QTimer::singleShot(0, &*f.receiver.station, [&f] { f.receiver.station->stop(); });
+    });
+    f.send({trip, f.path});
+
+    WaitingBatches& waiting = f.sender.station.waiting();
+    QSignalSpy attempts(&waiting.delivery(), &SendBatch::finished);
+    const auto waits = [&] {
+        const WaitingBatches::Batch* batch = waiting.find(kReceiver.toString());
+        return batch && !batch->due && attempts.count() == 1 && !f.sender.station.sender().isBusy();
+    };
+    QTRY_VERIFY_WITH_TIMEOUT(waits(), kWaitMs); // its immediate attempt found no receiver
+    const WaitingBatches::Batch* rest = waiting.find(kReceiver.toString());
+    QCOMPARE(rest->paths, QStringList({bigPath, smallPath, f.path}));
+    QCOMPARE(rest->folders, QStringList({trip, trip, QString()}));
+    {
+        Station restarted(f.sender.settings, f.sender.random, f.sender.folder.path(), kSender);
+        restarted.load(); // the rest of a folder stays so after a restart
+        QVERIFY(restarted.waiting().find(kReceiver.toString()));
+        QCOMPARE(restarted.waiting().find(kReceiver.toString())->folders, rest->folders);
+    }
+    const QString saved = f.receiver.inbox(QStringLiteral("Trip (1)/"));
+    const qint64 held = QFileInfo(saved + QStringLiteral("1.bin.part")).size();
+    QVERIFY(held > 0 && held < big.size());
+
+    QVERIFY(!f.receiver.station->listen());
+    QUdpSocket announcer;
+    QVERIFY(announcer.bind(kReceiver, kDatagramPort));
+    QVERIFY(announcer.writeDatagram(presenceDatagram(), kSender, kDatagramPort) > 0);
+    QTRY_VERIFY_WITH_TIMEOUT(!waiting.find(kReceiver.toString()), kWaitMs);
+    QCOMPARE(f.resumed.count(), 1);
+    QCOMPARE(f.resumed.first().at(0).toLongLong(), held); // only the rest went
+    QCOMPARE(QDir(saved).entryList(QDir::Files), QStringList({"1.bin", "2.bin"}));
+    QVERIFY(readFile(saved + QStringLiteral("1.bin")) == big);
+    QCOMPARE(readFile(saved + QStringLiteral("2.bin")), QByteArray("small"));
+    QCOMPARE(readFile(f.receiver.inbox(kName)), f.content);
+    QVERIFY(QDir(f.receiver.inbox(QStringLiteral("Trip"))).isEmpty());
+}
+
+// A sender that goes on from an offset reads the file's first bytes back for its digest,
+// and may say END a while after its last DATA: that is no sender too slow.
+void TestResume::theWaitForTheDigestIsNoStall()
+{
+    Receiver receiver;
+    ReceiverLimits limits;
+    limits.progressWindow = std::chrono::milliseconds(100);
+    receiver.station->receiver().setLimits(limits);
+    const QByteArray content = someBytes(kSize);
+    PrivatePeer peer;
+    peer.connectTo(kSender, kReceiver);
+    peer.send(helloMessage() + fileMessage(kSize, kName.toUtf8()));
+    for (qint64 at = 0; at < kSize; at += kCut)
+        peer.send(encodeMessage(MessageType::Data, content.mid(at, kCut)));
+    QTRY_COMPARE_WITH_TIMEOUT(lastCount(peer), kSize, kWaitMs);
+    QTimer::singleShot(limits.progressWindow * 5, &peer.socket,
+                       [&] { peer.send(endMessage(Sha256::of(content))); });
+    QTRY_VERIFY_WITH_TIMEOUT(peer.count(MessageType::Saved) + peer.count(MessageType::Error) > 0,
+                             kWaitMs);
+    QCOMPARE(peer.count(MessageType::Saved), 1);
+    QCOMPARE(readFile(receiver.inbox(kName)), content);
+}
+
+void TestResume::forgottenKeysTakeTheirPartsOnly()
+{
+    QTemporaryDir dir;
+    const QString known = dir.filePath(QStringLiteral("k.part"));
+    const QString stranger = dir.filePath(QStringLiteral("s.part"));
+    QVERIFY(writeFile(known, "1234") && writeFile(stranger, "5678"));
+    QSet<QByteArray> held{"key A"};
+    PartFiles parts;
+    parts.open(dir.filePath(QStringLiteral("partfiles.json")));
+    parts.setHeldKeys([&held](const QByteArray& key) { return held.contains(key); });
+    parts.begin(known, {QStringLiteral("10.0.0.1"), "key A", true}, "k", 10);
+    parts.keep(known);
+    parts.begin(stranger, {QStringLiteral("10.0.0.2"), "key B", false}, "s", 10);
+    parts.keep(stranger);
+
+    parts.removeForgotten();
+    QCOMPARE(parts.resumable("key A", "k", 10), std::optional<QString>(known));
+    QVERIFY(!parts.resumable("key B", "k", 10)); // another key's
+    held.clear();
+    parts.removeForgotten();
+    QVERIFY(!parts.resumable("key A", "k", 10));
+    QVERIFY(!QFile::exists(known));
+    QCOMPARE(parts.resumable("key B", "s", 10), std::optional<QString>(stranger));
+    QVERIFY(QFile::exists(stranger));
+}
+
+void TestResume::theDigestReadsBackTheBytesBeforeTheOffset()
+{
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("f.bin"));
+    const QByteArray content = someBytes(FileDigest::kStepBytes * 2 + 1000);
+    QVERIFY(writeFile(path, content));
+    for (const qint64 offset : {qint64(0), FileDigest::kStepBytes + 7, qint64(content.size())}) {
+        FileDigest digest;
+        QSignalSpy finished(&digest, &FileDigest::finished);
+        digest.start(path, offset);
+        // Bytes that come while it reads back are in the file already.
+        const QByteArray rest = content.mid(offset);
+        digest.add(rest.left(rest.size() / 2));
+        digest.add(rest.mid(rest.size() / 2));
+        digest.finish();
+        QTRY_COMPARE_WITH_TIMEOUT(finished.count(), 1, kWaitMs);
+        QCOMPARE(finished.first().at(0).toByteArray(), Sha256::of(content));
+    }
+    FileDigest shortened; // the file holds fewer bytes than the offset says
+    QSignalSpy failed(&shortened, &FileDigest::failed);
+    shortened.start(path, content.size() + 1);
+    shortened.finish();
+    QTRY_COMPARE_WITH_TIMEOUT(failed.count(), 1, kWaitMs);
+}
+
+QTEST_GUILESS_MAIN(TestResume)
+#include "tst_resume.moc"
