@@ -168,7 +168,7 @@ void PrivateConnection::take(const PrivateMessage& message)
         greet(message);
         return;
     case State::Between:
-        idle_.start();
+        idle_.start(limits_.idleTimeout);
         between(message);
         return;
     case State::Receiving:
@@ -205,7 +205,7 @@ void PrivateConnection::greet(const PrivateMessage& message)
     deadline_.stop();
     state_ = State::Between;
     features_ = hello->features & kOurFeatures;
-    idle_.start();
+    idle_.start(limits_.idleTimeout);
     send(helloMessage(std::min(hello->version, kPrivateVersion), kOurFeatures));
 }
 
@@ -253,10 +253,11 @@ void PrivateConnection::takeFile(const QByteArray& body)
         end(ReceiveEnd::Outcome::Incomplete,
             QStringLiteral("Closed: the sender goes on with this file on a new connection"), true);
     });
-    total_ = counted_ = receivedAtLastCheck_ = offset;
+    offset_ = total_ = counted_ = receivedAtLastCheck_ = offset;
     digest_.start(file_.path(), offset);
     state_ = State::Receiving;
     progressCheck_.start();
+    waitForSender();
     Q_EMIT fileStarted(place.inside + file_.finalName(), size_);
     if (offset > 0)
         Q_EMIT resumed(offset, size_);
@@ -310,12 +311,21 @@ void PrivateConnection::takeData(const QByteArray& body)
     digest_.add(body);
     total_ += body.size();
     batchBytes_ += body.size();
-    idle_.start();
-    // A sender that went on from an offset may say END a while later, once it has read
-    // the first bytes back for its digest; until then only the idle time applies.
-    if (total_ == size_)
-        progressCheck_.stop();
+    waitForSender();
     Q_EMIT progressed(total_, size_);
+}
+
+// A sender that went on from an offset may say END a while after its last byte, once it
+// has read the first bytes back for its digest: only the idle time applies to that wait,
+// lengthened by what that reading may take.
+void PrivateConnection::waitForSender()
+{
+    if (total_ < size_) {
+        idle_.start(limits_.idleTimeout);
+        return;
+    }
+    progressCheck_.stop();
+    idle_.start(limits_.idleTimeout + readBackAllowance(offset_));
 }
 
 void PrivateConnection::takeEnd(const QByteArray& digest)
@@ -325,6 +335,7 @@ void PrivateConnection::takeEnd(const QByteArray& digest)
         return;
     }
     progressCheck_.stop();
+    idle_.stop();             // this side reads back what the digest still lacks
     if (counted_ != total_) { // the last COUNT before SAVED says the whole size
         send(countMessage(total_));
         counted_ = total_;
@@ -362,7 +373,7 @@ void PrivateConnection::verify(const QByteArray& digest)
 void PrivateConnection::fileDone(ReceiveEnd::Outcome outcome, const QString& status)
 {
     state_ = State::Between;
-    idle_.start();
+    idle_.start(limits_.idleTimeout);
     ReceiveEnd end = fileEnd(outcome, status);
     if (outcome != ReceiveEnd::Outcome::Failed) // a file that did not match was removed
         end.path = file_.path();

@@ -66,6 +66,7 @@ private:
     // Returns where the sender starts, or the refusal.
     std::variant<qint64, FileRefusal> openPart(const FileOffer& offer, ReceivedTree::Place& place);
     void verify(const QByteArray& digest);
+    void waitForSender();
     void takeChat(const QByteArray& body);
     void fileDone(ReceiveEnd::Outcome outcome, const QString& status);
     void told(const ReceiveEnd& end);
@@ -103,6 +104,7 @@ private:
     FileDigest digest_;
     QByteArray announcedDigest_; // the sender's, from END
     qint64 size_ = 0;
+    qint64 offset_ = 0; // where the file in hand went on from
     qint64 total_ = 0;
     qint64 counted_ = 0;    // the last total sent in a COUNT
     qint64 batchBytes_ = 0; // file bytes of all files so far, for the seat

@@ -15,7 +15,6 @@ PrivateLink::PrivateLink(const Identity& identity, PeerKeys& keys, const QHostAd
     : QObject(parent), identity_(identity), keys_(keys), bindAddress_(bindAddress)
 {
     idle_.setSingleShot(true);
-    idle_.setInterval(kIdleTimeout);
     connect(&idle_, &QTimer::timeout, this, [this] {
         const auto seconds =
             std::chrono::duration_cast<std::chrono::seconds>(idle_.intervalAsDuration()).count();
@@ -60,7 +59,7 @@ void PrivateLink::open(const QString& host)
     connect(socket_, &QSslSocket::errorOccurred, this, &PrivateLink::socketFailed);
     connect(socket_, &QSslSocket::bytesWritten, this, &PrivateLink::written);
     connect(socket_, &QSslSocket::encryptedBytesWritten, this, &PrivateLink::written);
-    idle_.start();
+    awaitAnswer();
     connecting_.start();
     socket_->connectToHostEncrypted(host, kPrivatePort);
 }
@@ -89,7 +88,7 @@ void PrivateLink::bye()
     socket->disconnect(this);
     connect(socket, &QSslSocket::disconnected, socket, &QObject::deleteLater);
     // A receiver that never reads the BYE does not keep the socket for ever.
-    QTimer::singleShot(idle_.intervalAsDuration(), socket, [socket] {
+    QTimer::singleShot(idleTimeout_, socket, [socket] {
         socket->abort();
         socket->deleteLater();
     });

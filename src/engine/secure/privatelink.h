@@ -34,7 +34,7 @@ public:
                 QObject* parent = nullptr);
     ~PrivateLink() override;
 
-    void setIdleTimeout(std::chrono::milliseconds timeout) { idle_.setInterval(timeout); }
+    void setIdleTimeout(std::chrono::milliseconds timeout) { idleTimeout_ = timeout; }
     void setConnectTimeout(std::chrono::milliseconds timeout) { connecting_.setInterval(timeout); }
     // Connects to port 1053 of host; ready() or one of the signals that end it follows.
     void open(const QString& host);
@@ -47,8 +47,8 @@ public:
     void write(const QByteArray& bytes);
     // What the connection holds unsent, in the clear or already encrypted.
     qint64 unsentBytes() const;
-    // Waits for an answer, the idle time at most, from now.
-    void awaitAnswer() { idle_.start(); }
+    // Waits for an answer, the idle time at most, from now, and longer by extra.
+    void awaitAnswer(std::chrono::milliseconds extra = {}) { idle_.start(idleTimeout_ + extra); }
     void stopWaiting() { idle_.stop(); }
     // Ends the batch with BYE and closes once it is out; the link is free at once.
     void bye();
@@ -90,6 +90,7 @@ private:
     QHostAddress bindAddress_;
     QPointer<QSslSocket> socket_;
     QTimer idle_;
+    std::chrono::milliseconds idleTimeout_ = kIdleTimeout;
     QTimer connecting_;
     MessageReader reader_;
     State state_ = State::Closed;

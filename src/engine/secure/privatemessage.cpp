@@ -173,3 +173,9 @@ std::optional<QString> parseChat(const QByteArray& body)
         return std::nullopt;
     return QString::fromUtf8(body);
 }
+
+std::chrono::milliseconds readBackAllowance(qint64 offset)
+{
+    constexpr qint64 kSlowDiskBytesPerSecond = 32 * 1024 * 1024;
+    return std::chrono::seconds(offset / kSlowDiskBytesPerSecond);
+}

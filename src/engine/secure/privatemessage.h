@@ -1,7 +1,9 @@
 #pragma once
 
 #include <QByteArray>
+
 #include <QString>
+#include <chrono>
 
 #include <optional>
 
@@ -14,6 +16,11 @@ constexpr quint16 kPrivateVersion = 1;
 constexpr quint32 kFeatureResume = 0x1;
 constexpr quint32 kFeatureFolders = 0x2;
 constexpr quint32 kOurFeatures = kFeatureResume | kFeatureFolders;
+
+// How much longer than its idle time a side waits for the other while that side may be
+// reading back the first offset bytes of a file that goes on from there: one second for
+// every 32 MiB, the pace of a slow disk.
+std::chrono::milliseconds readBackAllowance(qint64 offset);
 
 constexpr int kMessageHeaderBytes = 5;
 constexpr qint64 kMaxDataBytes = 256 * 1024;

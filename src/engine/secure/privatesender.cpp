@@ -207,6 +207,8 @@ void PrivateSender::sendMore()
         handed_ += block;
     }
     if (handed_ == size_ && !std::exchange(ending_, true)) {
+        // Not waiting for the receiver while this side reads the first bytes back.
+        link_.stopWaiting();
         file_.close();
         digest_.finish();
     }
@@ -218,6 +220,8 @@ void PrivateSender::sendEnd(const QByteArray& digest)
         return;
     state_ = State::AwaitingSaved;
     link_.write(endMessage(digest));
+    // The receiver may still be reading its first bytes back.
+    link_.awaitAnswer(readBackAllowance(offset_));
 }
 
 void PrivateSender::countArrived(const QByteArray& body)
@@ -225,7 +229,7 @@ void PrivateSender::countArrived(const QByteArray& body)
     const std::optional<qint64> count = parseNumber(body);
     if (!count)
         return;
-    if (*count > confirmed_ && *count <= size_)
+    if (*count > confirmed_ && *count <= size_ && !ending_)
         link_.awaitAnswer();
     confirmed_ = *count;
     speed_.record(std::max<qint64>(0, confirmed_ - offset_));
