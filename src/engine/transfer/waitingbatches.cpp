@@ -61,6 +61,9 @@ WaitingBatches::WaitingBatches(SettingsStore& store, FileSender& sender, SendBat
             });
     connect(&delivery_, &SendBatch::rowSkipped, this,
             [this](int, int, const QString& path) { fileSent(path); });
+    // A cut file goes on from where it stopped: tried once more at once, in case only the
+    // connection broke.
+    connect(&delivery_, &SendBatch::cutOff, this, [this] { cut_ = true; });
     connect(&delivery_, &SendBatch::finished, this, &WaitingBatches::deliveryFinished);
 }
 
@@ -213,8 +216,9 @@ void WaitingBatches::deliveryFinished()
 {
     // Files added during the attempt are still due; those that failed wait for the next
     // announcement.
+    const bool cut = std::exchange(cut_, false);
     if (Batch* batch = batchFor(deliveringTo_))
-        batch->due = batch->paths.size() > failed_;
+        batch->due = batch->paths.size() > failed_ || cut;
     deliveringTo_.clear();
     save();
     kick_.start();

@@ -24,8 +24,8 @@ class SettingsStore;
 // abandoned and sent again, whole, once the sender is free.
 //
 // A file that fails while its person is online (refused, cut off) keeps waiting and is
-// tried again at that person's next announcement; a file that is no longer there is
-// dropped from its batch.
+// tried again at that person's next announcement; one cut off is tried once more at once
+// as well. A file that is no longer there is dropped from its batch.
 class WaitingBatches : public QObject
 {
     Q_OBJECT
@@ -93,6 +93,7 @@ private:
     QList<Batch> batches_;
     QString deliveringTo_;
     int failed_ = 0; // files of the delivery in progress that were not sent
+    bool cut_ = false; // the delivery in progress was cut off mid-file
     int storedSections_ = 0;
     bool allChanged_ = false;
     QSet<QString> changedAddresses_; // batches to write out, when not all of them
