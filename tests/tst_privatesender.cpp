@@ -44,6 +44,7 @@ private Q_SLOTS:
     void plainOnlyPeerGetsTodaysBytesAndIsRemembered();
     void privatePortThatDropsIsPlainOnly();
     void aPeerThatTookAPrivateConnectionIsNeverSentPlainly();
+    void aPeerDownOnBothPortsIsNotTakenForPlain();
     void failedDigestIsNotSent();
     void chatLineGoesPrivatelyOrIsToldNotDelivered();
     // A queued folder goes as one row: its files one after another, with their paths
@@ -270,6 +271,23 @@ void TestPrivateSender::aPeerThatTookAPrivateConnectionIsNeverSentPlainly()
     QCOMPARE(watch_->outcomes.size(), 2);
     QVERIFY(watch_->outcomes.last() != SendOutcome::Sent);
     QCOMPARE(plain.count(), 0);
+}
+
+// Nothing listening on either port, as while it restarts: the next file tries the private
+// port again, instead of going in the clear.
+void TestPrivateSender::aPeerDownOnBothPortsIsNotTakenForPlain()
+{
+    const QHostAddress peer(QStringLiteral("127.0.10.5"));
+    makeFile(QStringLiteral("a.txt"), "hello");
+    sendAll(peer.toString());
+    QTRY_VERIFY_WITH_TIMEOUT(!batch_->isRunning(), kWait);
+    QCOMPARE(watch_->outcomes, QList<SendOutcome>{SendOutcome::Failed});
+    PrivateReceiver receiver;
+    QVERIFY(receiver.start(peer));
+    sendAll(peer.toString());
+    QTRY_VERIFY_WITH_TIMEOUT(!batch_->isRunning(), kWait);
+    QCOMPARE(watch_->outcomes.last(), SendOutcome::Sent);
+    QCOMPARE(receiver.files.size(), 1);
 }
 
 // A port whose queue of connections is full drops what comes, as a firewall that drops
