@@ -48,7 +48,7 @@ const char* const kSend =
     "                     IP address, as announcements are known by their address\n"
     "  --timeout SECONDS  give up with status 1 when the peer has not announced itself\n"
     "                     within this time; without it, wait until stopped\n"
-    "  --retry SECONDS    when a connection fails or breaks off, try again every few\n"
+    "  --retry SECONDS    when a connection fails or breaks off, try again every two\n"
     "                     seconds for up to this time; a file cut off privately goes on\n"
     "                     from where it stopped. 0, the default, gives up at once\n";
 
