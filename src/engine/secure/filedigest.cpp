@@ -1,5 +1,7 @@
 #include "secure/filedigest.h"
 
+#include "transfer/readerror.h"
+
 FileDigest::FileDigest(QObject* parent) : QObject(parent)
 {
     stepTimer_.setSingleShot(true);
@@ -55,9 +57,7 @@ void FileDigest::step()
     }
     const QByteArray bytes = file_.read(std::min(kStepBytes, known_ - taken_));
     if (bytes.isEmpty()) {
-        const QString description = file_.error() != QFileDevice::NoError
-                                        ? file_.errorString()
-                                        : QStringLiteral("The file has become shorter than it was");
+        const QString description = shortReadText(file_);
         stop();
         Q_EMIT failed(description);
         return;

@@ -2,6 +2,7 @@
 
 #include "platform/socketerror.h"
 #include "transfer/plainsender.h"
+#include "transfer/readerror.h"
 #include "transfer/resumetext.h"
 
 #include <QFileInfo>
@@ -195,9 +196,7 @@ void PrivateSender::sendMore()
         const qint64 block = std::min(kBlockBytes, size_ - handed_);
         const QByteArray bytes = file_.read(block);
         if (bytes.size() != block) {
-            readFailedWith(file_.error() != QFileDevice::NoError
-                               ? file_.errorString()
-                               : QStringLiteral("The file has become shorter than it was"));
+            readFailedWith(shortReadText(file_));
             return;
         }
         digest_.add(bytes);

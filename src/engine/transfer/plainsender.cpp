@@ -4,6 +4,7 @@
 #include "platform/socketerror.h"
 #include "transfer/localport.h"
 #include "transfer/protocol.h"
+#include "transfer/readerror.h"
 
 #include <QFileInfo>
 
@@ -166,9 +167,7 @@ void PlainSender::sendMore()
         const qint64 block = std::min(kBlockBytes, size_ - handed_);
         const QByteArray bytes = file_.read(block);
         if (bytes.size() != block) {
-            sendFileFailed(file_.error() != QFileDevice::NoError
-                               ? file_.errorString()
-                               : QStringLiteral("The file has become shorter than it was"));
+            sendFileFailed(shortReadText(file_));
             return;
         }
         socket_->write(bytes);
