@@ -61,12 +61,13 @@ void addOptions(QCommandLineParser& parser, Action action)
         parser.addOption({kWait, {}, QStringLiteral("seconds")});
 }
 
-// A whole number of seconds above 0, or the problem with it.
-std::variant<int, QString> seconds(const QCommandLineParser& parser, const QString& option)
+// A whole number of seconds, no fewer than least, or the problem with it.
+std::variant<int, QString> seconds(const QCommandLineParser& parser, const QString& option,
+                                   int least = 1)
 {
     bool ok = false;
     const int value = parser.value(option).toInt(&ok);
-    if (!ok || value <= 0)
+    if (!ok || value < least)
         return QStringLiteral("--%1 needs a whole number of seconds, not '%2'")
             .arg(option, parser.value(option));
     return value;
@@ -78,11 +79,10 @@ std::optional<QString> takeWaits(const QCommandLineParser& parser, CommandLine& 
     if (command.action == Action::Send) {
         command.whenOnline = parser.isSet(kWhenOnline);
         if (parser.isSet(kRetry)) {
-            bool ok = false;
-            command.retrySeconds = parser.value(kRetry).toInt(&ok);
-            if (!ok || command.retrySeconds < 0)
-                return QStringLiteral("--retry needs a whole number of seconds, not '%1'")
-                    .arg(parser.value(kRetry));
+            const auto retry = seconds(parser, kRetry, 0);
+            if (const QString* problem = std::get_if<QString>(&retry))
+                return *problem;
+            command.retrySeconds = std::get<int>(retry);
         }
         if (!parser.isSet(kTimeout))
             return std::nullopt;
