@@ -61,6 +61,7 @@ QList<QueuedFile> SendBatch::rest() const
         rest.append({paths_.at(row), folders_.at(row)});
     return rest;
 }
+
 void SendBatch::start(PeerLookup peer)
 {
     if (running_ || paths_.isEmpty())
@@ -198,9 +199,6 @@ void SendBatch::rowEnded(SendOutcome outcome)
         return;
     }
     running_ = false;
-    walk_.reset();
-    folder_.clear();
-    folderFiles_.clear();
     sender_.endBatch();
     Q_EMIT cutOff(host_, rest);
     Q_EMIT finished();
