@@ -266,7 +266,7 @@ void TestOnline::waitingFilesSurviveRestartsAndGoOnce()
     QTRY_VERIFY_WITH_TIMEOUT(anna_->last().received.endsWith("\r\n"), kWait);
     anna_->last().socket->close();
     QTRY_VERIFY_WITH_TIMEOUT(!waiting().isDelivering(), kWait);
-    QCOMPARE(waiting().batches().first().paths, QStringList{second});
+    QCOMPARE(waiting().batches().first().files, (QList<QueuedFile>{{second, {}}}));
 
     // After another restart only the second goes, at Anna's next announcement.
     restart();

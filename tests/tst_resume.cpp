@@ -218,13 +218,13 @@ void TestResume::aCutBatchWaitsAndGoesOnWhenItsPersonAnnounces()
     };
     QTRY_VERIFY_WITH_TIMEOUT(waits(), kWaitMs); // its immediate attempt found no receiver
     const WaitingBatches::Batch* rest = waiting.find(kReceiver.toString());
-    QCOMPARE(rest->paths, QStringList({bigPath, smallPath, f.path}));
-    QCOMPARE(rest->folders, QStringList({trip, trip, QString()}));
+    const QList<QueuedFile> files{{bigPath, trip}, {smallPath, trip}, {f.path, {}}};
+    QCOMPARE(rest->files, files);
     {
         Station restarted(f.sender.settings, f.sender.random, f.sender.folder.path(), kSender);
         restarted.load(); // the rest of a folder stays so after a restart
         QVERIFY(restarted.waiting().find(kReceiver.toString()));
-        QCOMPARE(restarted.waiting().find(kReceiver.toString())->folders, rest->folders);
+        QCOMPARE(restarted.waiting().find(kReceiver.toString())->files, rest->files);
     }
     const QString saved = f.receiver.inbox(QStringLiteral("Trip (1)/"));
     const qint64 held = QFileInfo(saved + QStringLiteral("1.bin.part")).size();

@@ -76,7 +76,7 @@ void TestStation::onlyAListedPeersAnnouncementStartsItsDelivery()
     const WaitingBatches::Batch* stranger = f.station.waiting().find(a(kStranger));
     QVERIFY(stranger);
     QVERIFY(!stranger->due);
-    QCOMPARE(stranger->paths, QStringList{file});
+    QCOMPARE(stranger->files, (QList<QueuedFile>{{file, {}}}));
 }
 
 void TestStation::onlyKnownSendersTurnsAStrangerAway()

@@ -54,9 +54,9 @@ void WaitingPanel::fillMenu(QMenu& menu)
     send->setEnabled(slot >= 0 && !now_.paths().isEmpty() && !now_.isRunning());
     for (const WaitingBatches::Batch& batch : waiting_.batches()) {
         const QString address = batch.address;
-        const QString files = batch.paths.size() == 1
+        const QString files = batch.files.size() == 1
                                   ? QStringLiteral("the File")
-                                  : QStringLiteral("the %1 Files").arg(batch.paths.size());
+                                  : QStringLiteral("the %1 Files").arg(batch.files.size());
         menu.addAction(QStringLiteral("Cancel Sending %1 Waiting for %2")
                            .arg(files, menuText(nameOrAddress(addressBook_.book(), address))),
                        this, [this, address] { cancelWaiting(address); });

@@ -29,6 +29,15 @@ QString folderKey(int file)
 
 } // namespace
 
+qsizetype WaitingBatches::Batch::indexOf(const QString& path) const
+{
+    for (qsizetype k = 0; k < files.size(); ++k) {
+        if (files.at(k).path == path)
+            return k;
+    }
+    return -1;
+}
+
 WaitingBatches::WaitingBatches(SettingsStore& store, FileSender& sender, SendBatch& now,
                                QObject* parent)
     : QObject(parent), store_(store), sender_(sender), now_(now), delivery_(sender)
@@ -45,7 +54,7 @@ WaitingBatches::WaitingBatches(SettingsStore& store, FileSender& sender, SendBat
             [this](int, const QString& path, qint64, const QString&, SendOutcome outcome) {
                 // A file inside a waiting folder counts with its folder, below.
                 const Batch* batch = batchFor(deliveringTo_);
-                if (!batch || !batch->paths.contains(path))
+                if (!batch || batch->indexOf(path) < 0)
                     return;
                 if (outcome == SendOutcome::Sent)
                     fileSent(path);
@@ -73,16 +82,15 @@ void WaitingBatches::load()
         const QString address = store_.read(section(k), kAddress, {});
         if (address.isEmpty())
             break;
-        Batch batch{address, {}, {}, false};
+        Batch batch{address, {}, false};
         const int count = store_.read(section(k), kCount, QStringLiteral("0")).toInt();
         for (int file = 0; file < count; ++file) {
             const QString path = store_.read(section(k), fileKey(file), {});
             if (path.isEmpty())
                 continue;
-            batch.paths.append(path);
-            batch.folders.append(store_.read(section(k), folderKey(file), {}));
+            batch.files.append({path, store_.read(section(k), folderKey(file), {})});
         }
-        if (!batch.paths.isEmpty() && !find(address))
+        if (!batch.files.isEmpty() && !find(address))
             batches_.append(batch);
         storedSections_ = k + 1;
     }
@@ -124,11 +132,8 @@ void WaitingBatches::add(const QString& address, const QList<QueuedFile>& files)
         return;
     Batch* batch = batchFor(address);
     if (!batch)
-        batch = &batches_.emplaceBack(Batch{address, {}, {}, false});
-    for (const QueuedFile& file : files) {
-        batch->paths.append(file.path);
-        batch->folders.append(file.folder);
-    }
+        batch = &batches_.emplaceBack(Batch{address, {}, false});
+    batch->files += files;
     changedBatch(indexOf(address));
     save();
     Q_EMIT changed();
@@ -173,8 +178,8 @@ void WaitingBatches::startDue()
         deliveringTo_ = batch.address;
         failed_ = 0;
         delivery_.clear();
-        for (qsizetype k = 0; k < batch.paths.size(); ++k)
-            delivery_.append(QueuedFile{batch.paths.at(k), batch.folders.at(k)});
+        for (const QueuedFile& file : batch.files)
+            delivery_.append(file);
         delivery_.start([address = batch.address] { return std::optional<QString>(address); });
         return;
     }
@@ -193,11 +198,9 @@ void WaitingBatches::fileSent(const QString& path)
     if (k < 0)
         return;
     Batch& batch = batches_[k];
-    if (const qsizetype at = batch.paths.indexOf(path); at >= 0) {
-        batch.paths.removeAt(at);
-        batch.folders.removeAt(at);
-    }
-    if (batch.paths.isEmpty()) {
+    if (const qsizetype at = batch.indexOf(path); at >= 0)
+        batch.files.removeAt(at);
+    if (batch.files.isEmpty()) {
         batches_.removeAt(k);
         changedAll();
     } else {
@@ -218,7 +221,7 @@ void WaitingBatches::deliveryFinished()
     // announcement.
     const bool cut = std::exchange(cut_, false);
     if (Batch* batch = batchFor(deliveringTo_))
-        batch->due = batch->paths.size() > failed_ || cut;
+        batch->due = batch->files.size() > failed_ || cut;
     deliveringTo_.clear();
     save();
     kick_.start();
@@ -279,10 +282,10 @@ void WaitingBatches::writeBatch(qsizetype index)
     const QString name = section(int(index));
     store_.removeSection(name);
     store_.write(name, kAddress, batch.address);
-    store_.write(name, kCount, QString::number(batch.paths.size()));
-    for (qsizetype file = 0; file < batch.paths.size(); ++file) {
-        store_.write(name, fileKey(int(file)), batch.paths.at(file));
-        if (!batch.folders.at(file).isEmpty())
-            store_.write(name, folderKey(int(file)), batch.folders.at(file));
+    store_.write(name, kCount, QString::number(batch.files.size()));
+    for (qsizetype file = 0; file < batch.files.size(); ++file) {
+        store_.write(name, fileKey(int(file)), batch.files.at(file).path);
+        if (!batch.files.at(file).folder.isEmpty())
+            store_.write(name, folderKey(int(file)), batch.files.at(file).folder);
     }
 }

@@ -33,9 +33,10 @@ class WaitingBatches : public QObject
 public:
     struct Batch {
         QString address; // as in the address book
-        QStringList paths;
-        QStringList folders; // for each path, the folder it is the rest of (QueuedFile)
-        bool due = false;    // its person has announced themselves since the last attempt
+        QList<QueuedFile> files;
+        bool due = false; // its person has announced themselves since the last attempt
+
+        qsizetype indexOf(const QString& path) const;
     };
 
     static constexpr std::chrono::milliseconds kSaveDelay{1000};
@@ -92,7 +93,7 @@ private:
     QTimer saveTimer_; // saves the files delivered meanwhile
     QList<Batch> batches_;
     QString deliveringTo_;
-    int failed_ = 0; // files of the delivery in progress that were not sent
+    int failed_ = 0;   // files of the delivery in progress that were not sent
     bool cut_ = false; // the delivery in progress was cut off mid-file
     int storedSections_ = 0;
     bool allChanged_ = false;
