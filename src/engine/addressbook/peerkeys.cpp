@@ -45,8 +45,10 @@ bool hasKey(const AddressBook& book, const QString& address)
 
 bool holdsKey(const AddressBook& book, const QByteArray& key)
 {
+    if (key.isEmpty())
+        return false;
     for (int slot = 0; slot < book.count(); ++slot) {
-        if (!key.isEmpty() && book.entry(slot).Key == key)
+        if (book.entry(slot).Key == key)
             return true;
     }
     return false;

@@ -66,7 +66,6 @@ PrivateConnection::PrivateConnection(int id, QSslSocket* socket, const QSslConfi
                  .arg(wholeSeconds(limits_.headerDeadline)));
     });
     idle_.setSingleShot(true);
-    idle_.setInterval(limits_.idleTimeout);
     connect(&idle_, &QTimer::timeout, this, [this] {
         fail(Reason::TooSlow, ReceiveEnd::Outcome::Idle, idleStatus(limits_.idleTimeout));
     });

@@ -1,10 +1,9 @@
 #pragma once
 
 #include <QByteArray>
-
 #include <QString>
-#include <chrono>
 
+#include <chrono>
 #include <optional>
 
 // The messages of the private port, as docs/protocol.md describes them: a type byte, a

@@ -75,7 +75,7 @@ bool FileSender::isBusy() const
 
 bool FileSender::isSendingPrivately() const
 {
-    return private_ && private_->isBusy() && !plain_.isBusy();
+    return private_ && private_->isBusy(); // it is idle once it has fallen back to plain
 }
 
 void FileSender::send(const QString& path, qint64 size, const QString& host,
