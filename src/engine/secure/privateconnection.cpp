@@ -4,6 +4,7 @@
 #include "identity/safetycode.h"
 #include "platform/localaddress.h"
 #include "platform/socketerror.h"
+#include "platform/socketrelease.h"
 #include "transfer/fileadmission.h"
 
 #include <QDir>
@@ -19,7 +20,7 @@ constexpr qint64 kMaxQueuedReplyBytes = 64 * 1024;
 // What one arrival may hold; Qt stops reading from the network beyond it.
 constexpr qint64 kReadBufferBytes = 1024 * 1024;
 // How long a closing connection may take to hand over its last messages.
-constexpr int kCloseGraceMs = 2000;
+constexpr auto kCloseGrace = std::chrono::seconds(2);
 
 const QString kDisconnected = QStringLiteral("Disconnected");
 const QString kProtocolError = QStringLiteral("Closed: the sender broke the private protocol");
@@ -483,17 +484,10 @@ void PrivateConnection::dropSocket(bool graceful)
     if (!socket_)
         return;
     QSslSocket* socket = std::exchange(socket_, nullptr);
-    socket->disconnect(this);
     if (!graceful || !parent()) {
-        socket->abort();
-        socket->deleteLater();
+        abortLater(socket, this);
         return;
     }
     socket->setParent(parent());
-    connect(socket, &QSslSocket::disconnected, socket, &QObject::deleteLater);
-    QTimer::singleShot(kCloseGraceMs, socket, [socket] {
-        socket->abort();
-        socket->deleteLater();
-    });
-    socket->disconnectFromHost();
+    closeLater(socket, this, kCloseGrace);
 }

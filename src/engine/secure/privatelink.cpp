@@ -1,6 +1,7 @@
 #include "secure/privatelink.h"
 
 #include "identity/safetycode.h"
+#include "platform/socketrelease.h"
 #include "secure/tlsconfiguration.h"
 
 namespace
@@ -85,14 +86,9 @@ void PrivateLink::bye()
     socket_ = nullptr;
     state_ = State::Closed;
     idle_.stop();
-    socket->disconnect(this);
-    connect(socket, &QSslSocket::disconnected, socket, &QObject::deleteLater);
+    connecting_.stop();
     // A receiver that never reads the BYE does not keep the socket for ever.
-    QTimer::singleShot(idleTimeout_, socket, [socket] {
-        socket->abort();
-        socket->deleteLater();
-    });
-    socket->disconnectFromHost();
+    closeLater(socket, this, idleTimeout_);
 }
 
 void PrivateLink::abort()
@@ -198,11 +194,6 @@ void PrivateLink::release()
     idle_.stop();
     connecting_.stop();
     state_ = State::Closed;
-    if (!socket_)
-        return;
-    QSslSocket* socket = socket_;
-    socket_ = nullptr;
-    socket->disconnect(this);
-    socket->abort();
-    socket->deleteLater();
+    if (QSslSocket* socket = std::exchange(socket_, nullptr))
+        abortLater(socket, this);
 }

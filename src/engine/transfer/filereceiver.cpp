@@ -3,6 +3,7 @@
 #include "addressbook/peerkeys.h"
 #include "addressbook/peername.h"
 #include "platform/localaddress.h"
+#include "platform/socketrelease.h"
 #include "secure/privateconnection.h"
 #include "secure/privatemessage.h"
 #include "secure/tlsconfiguration.h"
@@ -113,8 +114,7 @@ void FileReceiver::take(QTcpSocket* socket)
     // Whoever heard of the connection that gave way may have stopped the receiver.
     if (!makeRoomFor(peer) || !server_.isListening() || (secure && !identity_)) {
         // Turned away at once, as a full receiver always was: the sender tries again.
-        socket->abort();
-        socket->deleteLater();
+        abortLater(socket, this);
         return;
     }
     const int id = ++lastId_;
@@ -133,8 +133,7 @@ bool FileReceiver::refusePlainly(QTcpSocket* socket, const QString& peer)
 {
     if (!accepts_ || accepts_(peer))
         return false;
-    socket->abort();
-    socket->deleteLater();
+    abortLater(socket, this);
     const int id = ++lastId_;
     Q_EMIT connectionOpened(id, peer);
     Q_EMIT privacyKnown(id, false, {});

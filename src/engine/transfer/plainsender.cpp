@@ -2,6 +2,7 @@
 
 #include "platform/randomsource.h"
 #include "platform/socketerror.h"
+#include "platform/socketrelease.h"
 #include "transfer/localport.h"
 #include "transfer/protocol.h"
 #include "transfer/readerror.h"
@@ -99,11 +100,7 @@ void PlainSender::connectSocket()
 
 void PlainSender::dropSocket()
 {
-    QTcpSocket* socket = socket_;
-    socket_ = nullptr;
-    socket->disconnect(this);
-    socket->abort();
-    socket->deleteLater();
+    abortLater(std::exchange(socket_, nullptr), this);
 }
 
 void PlainSender::connected()

@@ -2,6 +2,7 @@
 
 #include "platform/localaddress.h"
 #include "platform/socketerror.h"
+#include "platform/socketrelease.h"
 #include "transfer/fileadmission.h"
 #include "transfer/partfiles.h"
 
@@ -264,9 +265,5 @@ void ReceiveConnection::dropSocket()
 {
     if (!socket_)
         return;
-    QTcpSocket* socket = socket_;
-    socket_ = nullptr;
-    socket->disconnect(this);
-    socket->abort();
-    socket->deleteLater();
+    abortLater(std::exchange(socket_, nullptr), this);
 }

@@ -1,0 +1,17 @@
+#pragma once
+
+#include <QAbstractSocket>
+
+#include <chrono>
+
+// Letting go of a socket at any moment, inside one of its own signals included. Qt goes on
+// using a socket's state once a handler returns (the TLS session above all: an abort in
+// the middle of a failed handshake frees what the handshake then writes its alert with), so
+// a socket is never closed or deleted on the spot. These cut it off from owner at once,
+// so that owner hears nothing more from it, and close it from the event loop.
+
+// Aborts socket, then deletes it.
+void abortLater(QAbstractSocket* socket, const QObject* owner);
+// Closes socket once it has written what it holds, or after grace at the latest, then
+// deletes it. The socket must not be a child of something that goes sooner.
+void closeLater(QAbstractSocket* socket, const QObject* owner, std::chrono::milliseconds grace);

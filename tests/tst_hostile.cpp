@@ -1,0 +1,169 @@
+#include "secure/privatechat.h"
+#include "secure/privateconnection.h"
+#include "support/privatestation.h"
+
+#include <QDir>
+#include <QSslSocket>
+#include <QTcpServer>
+#include <QtTest>
+
+#include <memory>
+
+// What a stranger on the network may send to the private port, or answer from one: the
+// probes of port scanners, old TLS clients, other protocols, records cut off or out of
+// place. The table is the fuzz target's corpus (tests/fuzz/privateport), so that every
+// input the fuzzer keeps can join it.
+
+namespace
+{
+
+const QHostAddress kStation(QStringLiteral("127.0.11.1"));
+const QHostAddress kAnna(QStringLiteral("127.0.11.2"));
+const QHostAddress kHostileReceiver(QStringLiteral("127.0.11.3"));
+const QHostAddress kNewcomer(QStringLiteral("127.0.11.4"));
+// The probes come from addresses of their own, a different one each time, so that no
+// probe finds the seats of its address taken by the one before.
+constexpr int kFirstProbeAddress = 10;
+constexpr int kProbeAddresses = 16;
+constexpr int kWaitMs = 10000;
+
+QHostAddress probeAddress(int index)
+{
+    return QHostAddress(
+        QStringLiteral("127.0.11.%1").arg(kFirstProbeAddress + index % kProbeAddresses));
+}
+
+QList<QPair<QString, QByteArray>> corpus()
+{
+    QList<QPair<QString, QByteArray>> inputs;
+    const QDir folder(QStringLiteral(QUILLO_PRIVATE_PORT_CORPUS));
+    for (const QString& name : folder.entryList(QDir::Files, QDir::Name)) {
+        QFile file(folder.filePath(name));
+        if (file.open(QIODevice::ReadOnly))
+            inputs.append({name, file.readAll()});
+    }
+    return inputs;
+}
+
+} // namespace
+
+class TestHostile : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void initTestCase();
+    void cleanupTestCase();
+
+    void strangeBytesLeaveTheReceiverRunning_data();
+    void strangeBytesLeaveTheReceiverRunning();
+    void closedConnectionsLeaveNothingBehind();
+    void aHostileReceiverLeavesTheSenderRunning_data();
+    void aHostileReceiverLeavesTheSenderRunning();
+
+private:
+    // Whether someone who means well still gets an answer to HELLO.
+    bool answersANewcomer();
+
+    std::unique_ptr<PrivateStation> station_;
+    int probes_ = 0;
+};
+
+void TestHostile::initTestCase()
+{
+    QVERIFY(corpus().size() > 30);
+    station_ = std::make_unique<PrivateStation>(kStation, kAnna);
+    QVERIFY(!station_->identityProblem);
+    QVERIFY(!station_->listenProblem);
+    // A probe that says too little to answer waits for the deadline.
+    ReceiverLimits limits;
+    limits.headerDeadline = std::chrono::milliseconds(500);
+    station_->station.receiver().setLimits(limits);
+}
+
+void TestHostile::cleanupTestCase()
+{
+    station_.reset();
+}
+
+void TestHostile::strangeBytesLeaveTheReceiverRunning_data()
+{
+    QTest::addColumn<QByteArray>("bytes");
+    QTest::addColumn<bool>("waits");
+    for (const auto& [name, bytes] : corpus()) {
+        // Gone at once, before the receiver has answered, or there until the receiver
+        // has had its say.
+        QTest::addRow("%s, gone at once", qPrintable(name)) << bytes << false;
+        QTest::addRow("%s, waiting for the answer", qPrintable(name)) << bytes << true;
+    }
+}
+
+void TestHostile::strangeBytesLeaveTheReceiverRunning()
+{
+    QFETCH(QByteArray, bytes);
+    QFETCH(bool, waits);
+    QTcpSocket probe;
+    QVERIFY(probe.bind(probeAddress(probes_++)));
+    probe.connectToHost(kStation, kPrivatePort);
+    QTRY_COMPARE_WITH_TIMEOUT(probe.state(), QAbstractSocket::ConnectedState, kWaitMs);
+    probe.write(bytes);
+    if (waits) {
+        QTRY_VERIFY_WITH_TIMEOUT(probe.bytesAvailable() > 0 ||
+                                     probe.state() == QAbstractSocket::UnconnectedState,
+                                 kWaitMs);
+        probe.disconnectFromHost();
+    } else {
+        probe.flush();
+        probe.abort();
+    }
+    QVERIFY(answersANewcomer());
+}
+
+void TestHostile::closedConnectionsLeaveNothingBehind()
+{
+    FileReceiver& receiver = station_->station.receiver();
+    QTRY_COMPARE_WITH_TIMEOUT(receiver.findChildren<PrivateConnection*>().size(), 0, kWaitMs);
+    QTRY_COMPARE_WITH_TIMEOUT(receiver.findChildren<QAbstractSocket*>().size(), 0, kWaitMs);
+}
+
+bool TestHostile::answersANewcomer()
+{
+    PrivatePeer newcomer;
+    station_->greet(newcomer, kNewcomer);
+    return QTest::qWaitFor([&newcomer] { return newcomer.count(MessageType::Hello) == 1; },
+                           kWaitMs);
+}
+
+void TestHostile::aHostileReceiverLeavesTheSenderRunning_data()
+{
+    QTest::addColumn<QByteArray>("bytes");
+    for (const auto& [name, bytes] : corpus())
+        QTest::addRow("%s", qPrintable(name)) << bytes;
+}
+
+// The sender meets whatever the port says instead of a TLS handshake: it ends with a
+// problem to tell, and nothing else.
+void TestHostile::aHostileReceiverLeavesTheSenderRunning()
+{
+    QFETCH(QByteArray, bytes);
+    QTcpServer hostile;
+    QVERIFY(hostile.listen(kHostileReceiver, kPrivatePort));
+    connect(&hostile, &QTcpServer::newConnection, &hostile, [&hostile, bytes] {
+        while (QTcpSocket* socket = hostile.nextPendingConnection()) {
+            socket->write(bytes);
+            connect(socket, &QTcpSocket::readyRead, socket, [socket, bytes] {
+                socket->readAll();
+                socket->write(bytes); // and again at every step of the handshake
+            });
+        }
+    });
+    PrivateChat chat(*station_->station.identity(), station_->station.peerKeys(), kStation);
+    chat.setIdleTimeout(std::chrono::milliseconds(500));
+    QSignalSpy done(&chat, &PrivateChat::done);
+    chat.send(kHostileReceiver.toString(), QStringLiteral("Lunch?"));
+    QTRY_COMPARE_WITH_TIMEOUT(done.size(), 1, kWaitMs);
+    QVERIFY(!done.first().first().toString().isEmpty());
+}
+
+QTEST_GUILESS_MAIN(TestHostile)
+#include "tst_hostile.moc"
