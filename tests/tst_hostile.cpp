@@ -1,3 +1,4 @@
+#include "presence/chatthrottle.h"
 #include "secure/privatechat.h"
 #include "secure/privateconnection.h"
 #include "support/privatestation.h"
@@ -8,6 +9,8 @@
 #include <QtTest>
 
 #include <memory>
+
+#include <sys/socket.h>
 
 // What a stranger on the network may send to the private port, or answer from one: the
 // probes of port scanners, old TLS clients, other protocols, records cut off or out of
@@ -21,6 +24,8 @@ const QHostAddress kStation(QStringLiteral("127.0.11.1"));
 const QHostAddress kAnna(QStringLiteral("127.0.11.2"));
 const QHostAddress kHostileReceiver(QStringLiteral("127.0.11.3"));
 const QHostAddress kNewcomer(QStringLiteral("127.0.11.4"));
+const QHostAddress kSluggard(QStringLiteral("127.0.11.5"));
+const QHostAddress kChatterbox(QStringLiteral("127.0.11.6"));
 // The probes come from addresses of their own, a different one each time, so that no
 // probe finds the seats of its address taken by the one before.
 constexpr int kFirstProbeAddress = 10;
@@ -58,6 +63,9 @@ private Q_SLOTS:
     void strangeBytesLeaveTheReceiverRunning_data();
     void strangeBytesLeaveTheReceiverRunning();
     void closedConnectionsLeaveNothingBehind();
+    void aSenderThatNeverReadsIsHeldBack();
+    void aChatFloodIsHeldBack();
+    void chatLinesComeBackWithTime();
     void aHostileReceiverLeavesTheSenderRunning_data();
     void aHostileReceiverLeavesTheSenderRunning();
 
@@ -124,6 +132,94 @@ void TestHostile::closedConnectionsLeaveNothingBehind()
     FileReceiver& receiver = station_->station.receiver();
     QTRY_COMPARE_WITH_TIMEOUT(receiver.findChildren<PrivateConnection*>().size(), 0, kWaitMs);
     QTRY_COMPARE_WITH_TIMEOUT(receiver.findChildren<QAbstractSocket*>().size(), 0, kWaitMs);
+}
+
+// Requests sent back to back without reading the answers: the receiver stops taking them
+// once its answers wait, instead of keeping them all, and closes after the idle time.
+void TestHostile::aSenderThatNeverReadsIsHeldBack()
+{
+    constexpr int kRequests = 20000;
+    constexpr qint64 kMostWaiting = 64 * 1024 + 8 * 1024; // the cap, one answer, TLS records
+    FileReceiver& receiver = station_->station.receiver();
+    ReceiverLimits limits;
+    limits.idleTimeout = std::chrono::milliseconds(1000);
+    receiver.setLimits(limits);
+    qint64 mostWaiting = 0;
+    int refused = 0;
+    bool idle = false;
+    const QMetaObject::Connection watching =
+        connect(&receiver, &FileReceiver::finished, this, [&](const ReceiveEnd& end) {
+            refused += end.outcome == ReceiveEnd::Outcome::Refused;
+            idle = idle || end.outcome == ReceiveEnd::Outcome::Idle;
+            for (const QSslSocket* socket : receiver.findChildren<QSslSocket*>())
+                mostWaiting =
+                    std::max(mostWaiting, socket->bytesToWrite() + socket->encryptedBytesToWrite());
+        });
+    PrivatePeer sluggard;
+    sluggard.socket.setReadBufferSize(1); // takes a byte from the system only once one is read
+    station_->greet(sluggard, kSluggard);
+    QTRY_COMPARE_WITH_TIMEOUT(sluggard.count(MessageType::Hello), 1, kWaitMs);
+    sluggard.socket.disconnect(); // and reads nothing from now on
+    // Nor does the system take much of the answers on either side.
+    const int smallBuffer = 4096;
+    QVERIFY(::setsockopt(int(sluggard.socket.socketDescriptor()), SOL_SOCKET, SO_RCVBUF,
+                         &smallBuffer, sizeof smallBuffer) == 0);
+    for (const QSslSocket* socket : receiver.findChildren<QSslSocket*>())
+        QVERIFY(::setsockopt(int(socket->socketDescriptor()), SOL_SOCKET, SO_SNDBUF, &smallBuffer,
+                             sizeof smallBuffer) == 0);
+    for (int k = 0; k < kRequests; ++k)
+        sluggard.send(fileMessage(1, "bell\x07.txt")); // refused for its name
+
+    QTRY_VERIFY_WITH_TIMEOUT(idle, kWaitMs);
+    disconnect(watching);
+    QVERIFY(refused > 0);
+    QVERIFY2(refused < kRequests / 2, qPrintable(QString::number(refused)));
+    QVERIFY2(mostWaiting <= kMostWaiting, qPrintable(QString::number(mostWaiting)));
+}
+
+// Every line is answered, but only a burst of them is shown; the rest is told as a number.
+void TestHostile::aChatFloodIsHeldBack()
+{
+    constexpr int kLines = 200;
+    Station& station = station_->station;
+    int shown = 0;
+    QSignalSpy dropped(&station, &Station::chatDropped);
+    const QMetaObject::Connection watching =
+        connect(&station, &Station::chatReceived, this,
+                [&shown](const QList<ChatLine>& lines) { shown += int(lines.size()); });
+    PrivatePeer chatterbox;
+    station_->greet(chatterbox, kChatterbox);
+    for (int k = 0; k < kLines; ++k)
+        chatterbox.send(chatMessage(QStringLiteral("line %1").arg(k)));
+    QTRY_COMPARE_WITH_TIMEOUT(chatterbox.count(MessageType::Heard), kLines, kWaitMs);
+    disconnect(watching);
+
+    QVERIFY2(shown >= ChatThrottle::kBurst && shown < kLines / 2,
+             qPrintable(QString::number(shown)));
+    station.findChild<ChatThrottle*>()->report();
+    QCOMPARE(dropped.size(), 1);
+    QCOMPARE(dropped.first().at(1).toString(), kChatterbox.toString());
+    QCOMPARE(dropped.first().at(2).toInt(), kLines - shown);
+}
+
+void TestHostile::chatLinesComeBackWithTime()
+{
+    std::chrono::milliseconds now{0};
+    ChatThrottle throttle(nullptr, [&now] { return now; });
+    QSignalSpy dropped(&throttle, &ChatThrottle::dropped);
+    const ChatLine anna{QStringLiteral("Anna"), QStringLiteral("hi"), QStringLiteral("10.0.0.2")};
+    const ChatLine bea{QStringLiteral("Bea"), QStringLiteral("hi"), QStringLiteral("10.0.0.3")};
+    QCOMPARE(throttle.admit(QList<ChatLine>(ChatThrottle::kBurst + 5, anna)).size(),
+             ChatThrottle::kBurst);
+    QCOMPARE(throttle.admit({bea}).size(), 1); // each address has its own
+    now += 3 * ChatThrottle::kRefill;
+    QCOMPARE(throttle.admit(QList<ChatLine>(5, anna)).size(), 3);
+    throttle.report();
+    QCOMPARE(dropped.size(), 1);
+    QCOMPARE(dropped.first(),
+             QVariantList({QStringLiteral("Anna"), QStringLiteral("10.0.0.2"), 7}));
+    throttle.report(); // told once
+    QCOMPARE(dropped.size(), 1);
 }
 
 bool TestHostile::answersANewcomer()

@@ -1,5 +1,7 @@
 #include "cli/servecommand.h"
 
+#include "presence/notices.h"
+
 #include "cli/console.h"
 #include "cli/outputlines.h"
 #include "cli/receiveends.h"
@@ -38,6 +40,11 @@ ServeCommand::ServeCommand(SettingsStore& settings, RandomSource& random, const 
         for (const ChatLine& line : lines)
             console_.printLine(chatLine(line.name, line.address, line.text));
     });
+    connect(&station_, &Station::chatDropped, this,
+            [this](const QString& name, const QString& address, int count) {
+                console_.printProblem(droppedChatNotice(name, count) + QStringLiteral(" (") +
+                                      address + QLatin1Char(')'));
+            });
     connect(&station_.sender(), &FileSender::privacyKnown, this,
             [this](bool isPrivate) { sentPrivately_ = isPrivate; });
     connect(&station_.waiting().delivery(), &SendBatch::rowFinished, this,

@@ -20,6 +20,10 @@ ChatPanel::ChatPanel(const MainUi& ui, const AddressBook& book, const Clock& clo
 {
     connect(&station_.presence(), &Presence::peerOnline, this, &ChatPanel::showOnline);
     connect(&station_, &Station::chatReceived, this, &ChatPanel::showLines);
+    connect(&station_, &Station::chatDropped, this,
+            [this](const QString& name, const QString&, int count) {
+                statusPanel1_.setText(droppedChatNotice(name, count));
+            });
     ChatTX.installEventFilter(this);
     ChatRX.installEventFilter(this);
     followNewLines();

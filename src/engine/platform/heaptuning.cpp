@@ -15,3 +15,8 @@ void keepLargeBlocksInHeap()
     mallopt(M_MMAP_THRESHOLD, kLargestHeapBlock);
     mallopt(M_TRIM_THRESHOLD, kKeptFreeBytes);
 }
+
+void returnFreeHeap()
+{
+    malloc_trim(0);
+}

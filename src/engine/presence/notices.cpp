@@ -30,3 +30,9 @@ QList<ShownLine> shownChatLines(const QString& speaker, const QString& text)
     }
     return lines;
 }
+
+QString droppedChatNotice(const QString& name, int count)
+{
+    return QStringLiteral("%1 chat lines from %2 were not shown: too many at once")
+        .arg(QString::number(count), withoutInvisibleCharacters(name));
+}

@@ -22,3 +22,6 @@ struct ShownLine {
 // or hide text is left out, and each line break starts a line of its own whose speaker
 // part, "    | ", sets it off so that it cannot pass for another speaker's "X Says: ".
 QList<ShownLine> shownChatLines(const QString& speaker, const QString& text);
+
+// "12 chat lines from Anna were not shown: too many at once".
+QString droppedChatNotice(const QString& name, int count);

@@ -14,8 +14,8 @@
 namespace
 {
 
-// Beyond this many unsent bytes a COUNT waits for the queue to drain: a sender that
-// does not read them must not make them pile up.
+// Beyond this many unsent bytes of answers, a COUNT waits for the queue to drain, and
+// nothing more is read: a sender that does not read them must not make them pile up.
 constexpr qint64 kMaxQueuedReplyBytes = 64 * 1024;
 // What one arrival may hold; Qt stops reading from the network beyond it.
 constexpr qint64 kReadBufferBytes = 1024 * 1024;
@@ -57,7 +57,8 @@ PrivateConnection::PrivateConnection(int id, QSslSocket* socket, const QSslConfi
         end(ReceiveEnd::Outcome::Failed, QStringLiteral("Error %1").arg(shown.number), false,
             shown.description);
     });
-    connect(socket, &QSslSocket::encryptedBytesWritten, this, &PrivateConnection::sendCount);
+    // Room for answers again: what waited is taken, and the progress told.
+    connect(socket, &QSslSocket::encryptedBytesWritten, this, &PrivateConnection::readArrival);
 
     deadline_.setSingleShot(true);
     deadline_.setInterval(limits_.headerDeadline);
@@ -139,26 +140,35 @@ void PrivateConnection::judgePeer()
 }
 
 // Writing an answer may read what came meanwhile and announce it at once: that arrival
-// waits for the loop below, which takes messages strictly in order.
+// waits for the loop below, which takes messages strictly in order. While the answers
+// already written wait for the sender to read them, nothing more is taken: a sender that
+// asks without reading fills its own connection, not this side's memory, and falls
+// silent for the idle time.
 void PrivateConnection::readArrival()
 {
     if (!socket_ || state_ == State::Handshake || state_ == State::Ended || reading_)
         return;
     const QScopedValueRollback<bool> reading(reading_, true);
     PrivateMessage message;
-    while (socket_ && state_ != State::Ended && socket_->bytesAvailable() > 0) {
-        reader_.feed(socket_->readAll());
-        MessageReader::Result result;
-        while (state_ != State::Ended &&
-               (result = reader_.next(message)) != MessageReader::Result::NeedMore) {
-            if (result == MessageReader::Result::Malformed) {
-                fail(Reason::ProtocolError, ReceiveEnd::Outcome::Refused, kProtocolError);
-                return;
-            }
-            take(message);
+    while (socket_ && state_ != State::Ended && !answersPileUp()) {
+        const MessageReader::Result result = reader_.next(message);
+        if (result == MessageReader::Result::Malformed) {
+            fail(Reason::ProtocolError, ReceiveEnd::Outcome::Refused, kProtocolError);
+            return;
         }
-        sendCount();
+        if (result == MessageReader::Result::Message)
+            take(message);
+        else if (socket_->bytesAvailable() > 0)
+            reader_.feed(socket_->readAll());
+        else
+            break;
     }
+    sendCount();
+}
+
+bool PrivateConnection::answersPileUp() const
+{
+    return socket_->encryptedBytesToWrite() + socket_->bytesToWrite() > kMaxQueuedReplyBytes;
 }
 
 void PrivateConnection::take(const PrivateMessage& message)
@@ -401,8 +411,7 @@ void PrivateConnection::takeChat(const QByteArray& body)
 
 void PrivateConnection::sendCount()
 {
-    if (!socket_ || state_ != State::Receiving || total_ == counted_ ||
-        socket_->encryptedBytesToWrite() + socket_->bytesToWrite() > kMaxQueuedReplyBytes)
+    if (!socket_ || state_ != State::Receiving || total_ == counted_ || answersPileUp())
         return;
     send(countMessage(total_));
     counted_ = total_;
@@ -478,13 +487,15 @@ ReceiveEnd PrivateConnection::fileEnd(ReceiveEnd::Outcome outcome, const QString
 }
 
 // A graceful close lets the last message (ERROR, SAVED, HEARD) reach the peer; the socket
-// then goes in its own time, or after a short grace, with the receiver at the latest.
+// then goes in its own time, or after a short grace, with the receiver at the latest. A
+// handshake that never finished has nothing to hand over: a flood of probes must not
+// leave a flood of sockets in their grace.
 void PrivateConnection::dropSocket(bool graceful)
 {
     if (!socket_)
         return;
     QSslSocket* socket = std::exchange(socket_, nullptr);
-    if (!graceful || !parent()) {
+    if (!graceful || !parent() || !socket->isEncrypted()) {
         abortLater(socket, this);
         return;
     }

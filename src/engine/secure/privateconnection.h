@@ -55,6 +55,7 @@ private:
 
     void judgePeer();
     void readArrival();
+    bool answersPileUp() const;
     void take(const PrivateMessage& message);
     void greet(const PrivateMessage& message);
     void between(const PrivateMessage& message);

@@ -27,9 +27,10 @@ Station::Station(SettingsStore& settings, RandomSource& random, const QString& d
     connect(&waiting_, &WaitingBatches::saveFailed, this, &Station::problem);
     connect(&batch_, &SendBatch::cutOff, this, &Station::waitAfterCut);
     connect(&keys_, &PeerKeys::keysChanged, this, &Station::storeKeys);
-    connect(&presence_, &Presence::chatReceived, this, &Station::chatReceived);
+    connect(&presence_, &Presence::chatReceived, this, &Station::chatArrived);
     connect(&receiver_, &FileReceiver::chatReceived, this,
-            [this](const ChatLine& line) { Q_EMIT chatReceived({line}); });
+            [this](const ChatLine& line) { chatArrived({line}); });
+    connect(&chatThrottle_, &ChatThrottle::dropped, this, &Station::chatDropped);
     connect(&receiver_, &FileReceiver::privatePortFailed, this, [this](const SocketError& error) {
         Q_EMIT problem(QStringLiteral("Cannot receive privately on TCP port %1: Error %2: %3")
                            .arg(QString::number(kPrivatePort), QString::number(error.number),
@@ -38,6 +39,13 @@ Station::Station(SettingsStore& settings, RandomSource& random, const QString& d
 }
 
 Station::~Station() = default;
+
+void Station::chatArrived(const QList<ChatLine>& lines)
+{
+    const QList<ChatLine> shown = chatThrottle_.admit(lines);
+    if (!shown.isEmpty())
+        Q_EMIT chatReceived(shown);
+}
 
 void Station::load(bool loadBook)
 {

@@ -4,6 +4,7 @@
 #include "addressbook/peerkeys.h"
 #include "identity/identity.h"
 #include "platform/socketerror.h"
+#include "presence/chatthrottle.h"
 #include "presence/presence.h"
 #include "transfer/filereceiver.h"
 #include "transfer/filesender.h"
@@ -79,13 +80,17 @@ public:
 Q_SIGNALS:
     // A file arrived whole and is in the history.
     void received(const ReceivedEntry& entry);
-    // Chat lines as they came, by datagram or privately, oldest first.
+    // Chat lines as they came, by datagram or privately, oldest first; a flood from one
+    // address is held back (see ChatThrottle).
     void chatReceived(const QList<ChatLine>& lines);
+    // count chat lines from address were held back and will not be shown.
+    void chatDropped(const QString& name, const QString& address, int count);
     // Something the person must read, such as a list of waiting files that was not saved.
     void problem(const QString& message);
 
 private:
     void recordReceived(const ReceiveEnd& end);
+    void chatArrived(const QList<ChatLine>& lines);
     void waitAfterCut(const QString& address, const QList<QueuedFile>& rest);
 
     void storeKeys();
@@ -104,4 +109,5 @@ private:
     WaitingBatches waiting_;
     ReceivedHistory history_;
     QHostAddress bindAddress_;
+    ChatThrottle chatThrottle_{this}; // a child, so that tests can find it and report at once
 };

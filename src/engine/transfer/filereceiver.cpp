@@ -2,6 +2,7 @@
 
 #include "addressbook/peerkeys.h"
 #include "addressbook/peername.h"
+#include "platform/heaptuning.h"
 #include "platform/localaddress.h"
 #include "platform/socketrelease.h"
 #include "secure/privateconnection.h"
@@ -20,6 +21,9 @@ namespace
 {
 
 const QString kPartIndexName = QStringLiteral("partfiles.json");
+// How long after the last connection ended the heap's free pages go back to the system:
+// once for all the connections of a flood, after the closing grace of the last of them.
+constexpr auto kHeapReturnDelay = std::chrono::seconds(3);
 
 } // namespace
 
@@ -33,6 +37,9 @@ FileReceiver::FileReceiver(const QHostAddress& bindAddress, QObject* parent)
     connect(&privateServer_, &QTcpServer::newConnection, this,
             [this] { acceptConnections(privateServer_); });
     connect(&speed_, &SpeedMeter::ticked, this, &FileReceiver::speedTicked);
+    heapReturn_.setSingleShot(true);
+    heapReturn_.setInterval(kHeapReturnDelay);
+    connect(&heapReturn_, &QTimer::timeout, this, &returnFreeHeap);
 }
 
 FileReceiver::~FileReceiver()
@@ -214,6 +221,7 @@ void FileReceiver::connectionEnded(IncomingConnection* connection,
 {
     connections_.removeOne(connection);
     connection->deleteLater();
+    heapReturn_.start();
     if (connection->id() == metered_)
         speed_.stop();
     if (end)

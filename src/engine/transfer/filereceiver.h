@@ -12,6 +12,7 @@
 #include <QList>
 #include <QObject>
 #include <QTcpServer>
+#include <QTimer>
 
 #include <functional>
 #include <optional>
@@ -105,4 +106,5 @@ private:
     int metered_ = 0;        // the connection whose file started last
     qint64 meteredFrom_ = 0; // where its file started
     SpeedMeter speed_{this}; // a child, so that tests can find it and tick it by hand
+    QTimer heapReturn_;
 };
