@@ -229,7 +229,8 @@ void PrivateConnection::between(const PrivateMessage& message)
 void PrivateConnection::takeFile(const QByteArray& body)
 {
     const std::optional<FileOffer> offer = parseFileOffer(body);
-    if (!offer) {
+    // A path of several parts is a folder's, which only the folders feature allows.
+    if (!offer || (offer->path.contains('/') && (features_ & kFeatureFolders) == 0)) {
         fail(Reason::ProtocolError, ReceiveEnd::Outcome::Refused, kProtocolError);
         return;
     }
