@@ -281,7 +281,7 @@ std::variant<qint64, FileRefusal> PrivateConnection::openPart(const FileOffer& o
             return *held;
     }
     if (std::optional<FileRefusal> refusal =
-            admitFile(file_, place.folder, place.name, parts_, sender_, offer.path, offer.size))
+            admitFile(file_, tree_, place, parts_, sender_, offer.path, offer.size))
         return *refusal;
     return qint64(0);
 }
