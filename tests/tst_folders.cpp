@@ -11,6 +11,7 @@ namespace
 // Addresses of these tests' own, so that they never meet another test's peers.
 const QHostAddress kStation(QStringLiteral("127.0.8.1"));
 const QHostAddress kAnna(QStringLiteral("127.0.8.2"));
+const QHostAddress kStranger(QStringLiteral("127.0.8.3"));
 constexpr int kWaitMs = 10000;
 
 struct FolderFixture : PrivateStation {
@@ -20,20 +21,22 @@ struct FolderFixture : PrivateStation {
         return folder.filePath(QStringLiteral("outside/")) + name;
     }
     // Sends FILE alone and waits for its answer, ACCEPT or REFUSE.
-    void offer(const QByteArray& path)
+    void offer(const QByteArray& path, PrivatePeer* peer = nullptr, qint64 size = 1)
     {
-        const int answers = anna.count(MessageType::Accept) + anna.count(MessageType::Refuse);
-        anna.send(fileMessage(1, path));
-        QTRY_COMPARE_WITH_TIMEOUT(anna.count(MessageType::Accept) + anna.count(MessageType::Refuse),
+        PrivatePeer& from = peer ? *peer : anna;
+        const int answers = from.count(MessageType::Accept) + from.count(MessageType::Refuse);
+        from.send(fileMessage(size, path));
+        QTRY_COMPARE_WITH_TIMEOUT(from.count(MessageType::Accept) + from.count(MessageType::Refuse),
                                   answers + 1, kWaitMs);
     }
     // Sends each file whole, and waits for all of them to be saved.
-    void sendAll(const QMap<QByteArray, QByteArray>& files)
+    void sendAll(const QMap<QByteArray, QByteArray>& files, PrivatePeer* peer = nullptr)
     {
-        const int saved = anna.count(MessageType::Saved);
+        PrivatePeer& from = peer ? *peer : anna;
+        const int saved = from.count(MessageType::Saved);
         for (auto file = files.cbegin(); file != files.cend(); ++file)
-            anna.sendFile(file.key(), file.value());
-        QTRY_COMPARE_WITH_TIMEOUT(anna.count(MessageType::Saved), saved + files.size(), kWaitMs);
+            from.sendFile(file.key(), file.value());
+        QTRY_COMPARE_WITH_TIMEOUT(from.count(MessageType::Saved), saved + files.size(), kWaitMs);
     }
 
     PrivatePeer anna;
@@ -68,6 +71,7 @@ private Q_SLOTS:
     void hostilePathsAreRefused_data();
     void hostilePathsAreRefused();
     void nothingInTheWayIsFollowed();
+    void whatStrangersMakeIsBounded();
 };
 
 void TestFolders::aTreeArrivesAsItWasSent()
@@ -123,6 +127,10 @@ void TestFolders::hostilePathsAreRefused_data()
                                              "evil");
     QTest::newRow("blank") << QByteArray("a/   /evil");
     QTest::newRow("control") << QByteArray("a/ev\x01il");
+    // Short enough for a FILE, too long once under the save folder.
+    QTest::newRow("longer than a path may be")
+        << QByteArray(240, 'x').append('/').repeated(16) + QByteArray(235, 'y');
+    QTest::newRow("too deep") << QByteArray("a/").repeated(65) + "evil";
 }
 
 void TestFolders::hostilePathsAreRefused()
@@ -162,6 +170,39 @@ void TestFolders::nothingInTheWayIsFollowed()
                                                          {"Trip (1)/link", "<link>"},
                                                          {"Trip (1)/file", "file"}}));
     QVERIFY(f.watch.ends.last().status.contains(QStringLiteral("stands where")));
+}
+
+void TestFolders::whatStrangersMakeIsBounded()
+{
+    FolderFixture f;
+    ReceiverLimits limits;
+    limits.maxStrangerPartBytes = 1000;
+    limits.maxStrangerMadePerConnection = 4;
+    limits.maxStrangerMade = 6;
+    f.station.receiver().setLimits(limits);
+    PrivatePeer first, second;
+    f.greet(first, kStranger);
+    // A file refused for its size leaves none of its folders behind.
+    f.offer("Big/day 1/huge", &first, qint64(1) << 40);
+    QCOMPARE(first.lastReason(MessageType::Refuse), Reason::NoRoom);
+    QVERIFY(tree(f.inbox()).isEmpty());
+    // Each file and folder counts, per connection and for all strangers together.
+    f.sendAll({{"Trip/a", "a"}, {"Trip/day 1/b", "b"}}, &first);
+    f.offer("Trip/c", &first);
+    QCOMPARE(first.lastReason(MessageType::Refuse), Reason::NoRoom);
+    f.greet(second, kStranger);
+    f.sendAll({{"x", "x"}}, &second);
+    f.offer("Trip/y", &second);
+    QCOMPARE(second.lastReason(MessageType::Refuse), Reason::NoRoom);
+    f.sendAll({{"Trip/z", "z"}}); // Anna is no stranger
+
+    QCOMPARE(tree(f.inbox()), (QMap<QString, QByteArray>{{"Trip", "<folder>"},
+                                                         {"Trip/a", "a"},
+                                                         {"Trip/day 1", "<folder>"},
+                                                         {"Trip/day 1/b", "b"},
+                                                         {"x", "x"},
+                                                         {"Trip (1)", "<folder>"},
+                                                         {"Trip (1)/z", "z"}}));
 }
 
 QTEST_GUILESS_MAIN(TestFolders)

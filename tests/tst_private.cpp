@@ -132,27 +132,33 @@ void TestPrivate::aDigestMismatchLeavesNoFile()
 void TestPrivate::protocolErrorsEndTheConnection_data()
 {
     QTest::addColumn<QByteArray>("bytes");
-    QTest::newRow("unknown type") << QByteArray("\x55\0\0\0\0", 5);
-    QTest::newRow("length out of range") << encodeMessage(MessageType::Bye, "x");
-    QTest::newRow("DATA out of turn") << encodeMessage(MessageType::Data, "x");
+    QTest::addColumn<quint32>("features"); // what the sender's HELLO sets
+    QTest::newRow("unknown type") << QByteArray("\x55\0\0\0\0", 5) << kOurFeatures;
+    QTest::newRow("length out of range") << encodeMessage(MessageType::Bye, "x") << kOurFeatures;
+    QTest::newRow("DATA out of turn") << encodeMessage(MessageType::Data, "x") << kOurFeatures;
     QTest::newRow("more DATA than announced")
-        << fileMessage(1, "a.txt") + encodeMessage(MessageType::Data, "xy");
+        << fileMessage(1, "a.txt") + encodeMessage(MessageType::Data, "xy") << kOurFeatures;
     QTest::newRow("a refused path then DATA")
-        << fileMessage(1, "../a.txt") + encodeMessage(MessageType::Data, "x");
+        << fileMessage(1, "../a.txt") + encodeMessage(MessageType::Data, "x") << kOurFeatures;
+    QTest::newRow("a folder's path without the folders feature")
+        << fileMessage(1, "Trip/a.txt") << kFeatureResume;
 }
 
 void TestPrivate::protocolErrorsEndTheConnection()
 {
     QFETCH(QByteArray, bytes);
+    QFETCH(quint32, features);
     PrivateFixture f;
     PrivatePeer anna;
-    f.greet(anna);
+    anna.connectTo(kAnna, kStation);
+    anna.send(helloMessage(kPrivateVersion, features));
     anna.send(bytes);
     QTRY_VERIFY_WITH_TIMEOUT(anna.isClosed(), kWaitMs);
     QCOMPARE(anna.lastReason(MessageType::Error), Reason::ProtocolError);
     QTRY_COMPARE_WITH_TIMEOUT(f.watch.ends.size() - int(anna.count(MessageType::Refuse)), 1,
                               kWaitMs);
     QVERIFY(!QFile::exists(f.inbox("a.txt")));
+    QVERIFY(!QFileInfo::exists(f.inbox("Trip")));
 }
 
 void TestPrivate::chatLinesComeUnderTheirNames()

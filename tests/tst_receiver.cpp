@@ -3,6 +3,7 @@
 #include "support/receiverwatch.h"
 #include "support/testfiles.h"
 #include "transfer/filereceiver.h"
+#include "transfer/partfiles.h"
 #include "transfer/protocol.h"
 #include "transfer/receiverseats.h"
 #include "transfer/speedtext.h"
@@ -66,6 +67,7 @@ private Q_SLOTS:
     void partFilesAreRememberedAcrossRestarts();
     void stalePartsAreRemoved();
     void strangersPartFilesAreLimited();
+    void strangersTakeHalfTheFreeInodes();
     void speedMeterTicks();
 
 private:
@@ -723,6 +725,31 @@ void TestReceiver::strangersPartFilesAreLimited()
     // Friends are not limited.
     RawPeer fromFriend;
     announce(fromFriend, "friend.bin", 5000, kFriend);
+    // A friend with a key sends privately only: plain bytes from its address may be anyone's.
+    book.setKey(0, QByteArray(32, 'k'));
+    RawPeer forger;
+    connectPeer(forger, kFriend);
+    forger.send(transferHeader("forged.bin", 600));
+    QTRY_VERIFY_WITH_TIMEOUT(forger.isClosed(), kWait);
+    QCOMPARE(lastEnd().outcome, ReceiveEnd::Outcome::Refused);
+}
+
+void TestReceiver::strangersTakeHalfTheFreeInodes()
+{
+    PartFiles parts;
+    ReceiverLimits limits;
+    limits.maxStrangerMadePerConnection = limits.maxStrangerMade = 1000;
+    parts.setStrangerLimits(limits);
+    qint64 free = 10;
+    parts.setFreeInodes([&free](const QString&) { return std::optional<qint64>(free); });
+    parts.setKnownSenders([](const QString& peer, bool) { return peer == kFriend.toString(); });
+    const PartSender stranger{kPeerAddress.toString(), {}, false};
+
+    QVERIFY(parts.makeRoom(stranger, 0, folder_, 4, 0));
+    free -= 4;
+    QVERIFY(!parts.makeRoom(stranger, 0, folder_, 2, 4)); // 6 of the 10 there were
+    QVERIFY(parts.makeRoom(stranger, 0, folder_, 1, 4));
+    QVERIFY(parts.makeRoom({kFriend.toString(), {}, false}, 0, folder_, 5, 0));
 }
 
 void TestReceiver::speedMeterTicks()

@@ -240,7 +240,8 @@ void PrivateConnection::between(const PrivateMessage& message)
 void PrivateConnection::takeFile(const QByteArray& body)
 {
     const std::optional<FileOffer> offer = parseFileOffer(body);
-    if (!offer) {
+    // A path of several parts is a folder's, which only the folders feature allows.
+    if (!offer || (offer->path.contains('/') && (features_ & kFeatureFolders) == 0)) {
         fail(Reason::ProtocolError, ReceiveEnd::Outcome::Refused, kProtocolError);
         return;
     }
@@ -291,7 +292,7 @@ std::variant<qint64, FileRefusal> PrivateConnection::openPart(const FileOffer& o
             return *held;
     }
     if (std::optional<FileRefusal> refusal =
-            admitFile(file_, place.folder, place.name, parts_, sender_, offer.path, offer.size))
+            admitFile(file_, tree_, place, parts_, sender_, offer.path, offer.size))
         return *refusal;
     return qint64(0);
 }

@@ -14,30 +14,45 @@ qint64 wholeSeconds(std::chrono::milliseconds duration)
 
 } // namespace
 
-std::optional<FileRefusal> admitFile(ReceiveFile& file, const QString& saveFolder,
-                                     const QByteArray& name, PartFiles& parts,
+std::optional<FileRefusal> admitFile(ReceiveFile& file, ReceivedTree& tree,
+                                     const ReceivedTree::Place& place, PartFiles& parts,
                                      const PartSender& sender, const QByteArray& offered,
                                      qint64 size)
 {
     using Why = FileRefusal::Why;
     using Outcome = ReceiveEnd::Outcome;
-    const std::optional<QString> received = receivedFileName(name);
+    const std::optional<QString> received = receivedFileName(place.name);
     if (!received)
         return FileRefusal{Why::NameUnusable, Outcome::Refused, nameUnusableStatus()};
-    if (saveFolder.isEmpty())
+    if (tree.saveFolder().isEmpty())
         return FileRefusal{Why::NoSaveFolder, Outcome::CannotSave, noSaveFolderStatus()};
-    if (!parts.makeRoom(sender.address, size, saveFolder))
+    const int inodes = 1 + place.newFolders;
+    if (!parts.makeRoom(sender, size, tree.saveFolder(), inodes, tree.made()))
         return FileRefusal{Why::NoRoom, Outcome::Refused,
                            QStringLiteral("Refused: no more room for unfinished files from "
                                           "senders outside your address book")};
-    if (!file.create(saveFolder, *received, parts, sender, offered, size))
-        return FileRefusal{Why::CannotCreate, Outcome::CannotSave, cannotSaveStatus(file.error())};
+    std::optional<FileRefusal> refusal = tree.make(place);
+    if (!refusal && !file.create(place.folder, *received, parts, sender, offered, size)) {
+        tree.undo();
+        refusal =
+            FileRefusal{Why::CannotCreate, Outcome::CannotSave, cannotSaveStatus(file.error())};
+    }
+    if (refusal) {
+        parts.giveBack(sender, inodes);
+        return refusal;
+    }
+    tree.keep();
     return std::nullopt;
 }
 
 QString nameUnusableStatus()
 {
     return QStringLiteral("Refused: the file name cannot be used");
+}
+
+QString tooLongStatus()
+{
+    return QStringLiteral("Refused: the path is too long or has too many folders");
 }
 
 QString noSaveFolderStatus()

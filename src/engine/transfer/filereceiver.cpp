@@ -52,7 +52,7 @@ FileReceiver::~FileReceiver()
 void FileReceiver::setLimits(const ReceiverLimits& limits)
 {
     limits_ = limits;
-    parts_.setStrangerLimits(limits.maxStrangerPartBytes, limits.maxStrangerParts);
+    parts_.setStrangerLimits(limits);
 }
 
 void FileReceiver::setDataFolder(const QString& folder)
@@ -62,7 +62,10 @@ void FileReceiver::setDataFolder(const QString& folder)
 
 void FileReceiver::setAddressBook(const AddressBook& book)
 {
-    parts_.setKnownSenders(inBook(book));
+    parts_.setKnownSenders(
+        [known = inBook(book), plainly = inBookPlainly(book)](const QString& peer, bool privately) {
+            return privately ? known(peer) : plainly(peer);
+        });
     parts_.setHeldKeys([&book](const QByteArray& key) { return holdsKey(book, key); });
 }
 

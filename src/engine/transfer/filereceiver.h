@@ -40,8 +40,9 @@ public:
     // Where the index of our part files is kept, read at the first listen(); the
     // program's data folder unless told otherwise.
     void setDataFolder(const QString& folder);
-    // Who counts as a friend for the room part files may take; the book must outlive the
-    // receiver. Without it, everyone counts as a stranger.
+    // Who counts as a friend for the room part files may take (as for the sender filter, an
+    // entry with a key only on the private port); the book must outlive the receiver.
+    // Without it, everyone counts as a stranger.
     void setAddressBook(const AddressBook& book);
     // Whom files are taken from, by address; when set, anyone it says no to is turned
     // away at once with the status "Refused: ADDRESS is not in your address book".

@@ -10,6 +10,7 @@
 #include <QStorageInfo>
 
 #include <sys/stat.h>
+#include <sys/statvfs.h>
 
 namespace
 {
@@ -38,6 +39,16 @@ std::optional<Identity> identityOf(const QString& path)
     return Identity{quint64(info.st_dev), quint64(info.st_ino)};
 }
 
+// A file system that keeps no count of inodes (f_files 0) has no limit on them to share.
+std::optional<qint64> statvfsFreeInodes(const QString& folder)
+{
+    struct statvfs info {
+    };
+    if (::statvfs(QFile::encodeName(folder).constData(), &info) != 0 || info.f_files == 0)
+        return std::nullopt;
+    return qint64(info.f_favail);
+}
+
 // Numbers are written as text: a JSON number loses precision above 2^53.
 QString number(quint64 value)
 {
@@ -46,7 +57,7 @@ QString number(quint64 value)
 
 } // namespace
 
-PartFiles::PartFiles(QObject* parent) : QObject(parent)
+PartFiles::PartFiles(QObject* parent) : QObject(parent), freeInodes_(statvfsFreeInodes)
 {
     saveTimer_.setSingleShot(true);
     saveTimer_.setInterval(kSaveDelay);
@@ -69,10 +80,9 @@ void PartFiles::open(const QString& filePath)
     save();
 }
 
-void PartFiles::setStrangerLimits(qint64 strangerBytes, int strangerFiles)
+void PartFiles::setStrangerLimits(const ReceiverLimits& limits)
 {
-    strangerBytes_ = strangerBytes;
-    strangerFiles_ = strangerFiles;
+    limits_ = limits;
 }
 
 bool PartFiles::canTakeOver(const QString& path, const PartSender& sender) const
@@ -146,15 +156,16 @@ void PartFiles::forget(const QString& path)
         saveLater();
 }
 
-bool PartFiles::makeRoom(const QString& peer, qint64 size, const QString& folder)
+bool PartFiles::makeRoom(const PartSender& sender, qint64 size, const QString& saveFolder,
+                         int inodes, int madeBefore)
 {
-    if (!isStranger(peer))
+    if (!isStranger(sender.address, sender.key))
         return true;
-    const qint64 room = strangerRoom(folder);
+    const qint64 room = strangerRoom(saveFolder);
     const auto fits = [&](const Use& use) {
-        return use.announced + size <= room && use.files < strangerFiles_;
+        return use.announced + size <= room && use.files < limits_.maxStrangerParts;
     };
-    if (!fits(strangerUse(true)))
+    if (!hasInodesFor(inodes, madeBefore, saveFolder) || !fits(strangerUse(true)))
         return false;
     while (!fits(strangerUse(false))) {
         const std::optional<QString> oldest = oldestIdleStranger();
@@ -162,8 +173,25 @@ bool PartFiles::makeRoom(const QString& peer, qint64 size, const QString& folder
             return false;
         remove(*oldest);
     }
+    strangerMade_ += inodes;
     saveLater();
     return true;
+}
+
+void PartFiles::giveBack(const PartSender& sender, int inodes)
+{
+    if (isStranger(sender.address, sender.key))
+        strangerMade_ -= inodes;
+}
+
+// What strangers made is counted as free: their share is half of what was free before them.
+bool PartFiles::hasInodesFor(int inodes, int madeBefore, const QString& folder) const
+{
+    if (madeBefore + inodes > limits_.maxStrangerMadePerConnection ||
+        strangerMade_ + inodes > limits_.maxStrangerMade)
+        return false;
+    const std::optional<qint64> free = freeInodes_(folder);
+    return !free || strangerMade_ + inodes <= (*free + strangerMade_) / 2;
 }
 
 void PartFiles::removeForgotten()
@@ -184,7 +212,7 @@ PartFiles::Use PartFiles::strangerUse(bool busyOnly) const
 {
     Use use;
     for (auto entry = entries_.cbegin(); entry != entries_.cend(); ++entry) {
-        if (!isStranger(entry->peer) || (busyOnly && !entry->busy))
+        if (!isStranger(entry->peer, entry->key) || (busyOnly && !entry->busy))
             continue;
         use.announced += entry->size;
         use.onDisk += QFileInfo(entry.key()).size();
@@ -197,9 +225,10 @@ qint64 PartFiles::strangerRoom(const QString& folder) const
 {
     const QStorageInfo storage(folder);
     if (!storage.isValid() || storage.bytesAvailable() < 0)
-        return strangerBytes_;
+        return limits_.maxStrangerPartBytes;
     // What strangers' part files hold now would be free without them.
-    return std::min(strangerBytes_, (storage.bytesAvailable() + strangerUse(false).onDisk) / 2);
+    return std::min(limits_.maxStrangerPartBytes,
+                    (storage.bytesAvailable() + strangerUse(false).onDisk) / 2);
 }
 
 bool PartFiles::isOurs(const QString& path, const Entry& entry) const
@@ -208,9 +237,10 @@ bool PartFiles::isOurs(const QString& path, const Entry& entry) const
     return identity && identity->device == entry.device && identity->inode == entry.inode;
 }
 
-bool PartFiles::isStranger(const QString& peer) const
+// A part file begun privately keeps its sender's key; one from the plain port has none.
+bool PartFiles::isStranger(const QString& peer, const QByteArray& key) const
 {
-    return !known_ || !known_(peer);
+    return !known_ || !known_(peer, !key.isEmpty());
 }
 
 void PartFiles::removeStale()
@@ -234,7 +264,7 @@ std::optional<QString> PartFiles::oldestIdleStranger() const
 {
     std::optional<QString> oldest;
     for (auto entry = entries_.cbegin(); entry != entries_.cend(); ++entry) {
-        if (entry->busy || !isStranger(entry->peer))
+        if (entry->busy || !isStranger(entry->peer, entry->key))
             continue;
         if (!oldest || entry->since < entries_.value(*oldest).since)
             oldest = entry.key();

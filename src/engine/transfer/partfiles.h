@@ -1,5 +1,7 @@
 #pragma once
 
+#include "transfer/receiverlimits.h"
+
 #include <QDateTime>
 #include <QMap>
 #include <QObject>
@@ -29,14 +31,20 @@ struct PartSender {
 //
 // Senders outside the address book share a bounded room: their part files may together
 // take at most strangerBytes (counted at the sizes their senders announced), and never
-// more than half of what the disk has free for them, nor be more than strangerFiles.
+// more than half of what the disk has free for them, nor be more than strangerFiles. The
+// files and folders made for them are counted too, against caps per connection and for
+// all of them while the receiver runs, and against half of the disk's free inodes. A
+// sender on the plain port is a stranger unless its address's entry holds no key: an
+// entry with a key sends only privately, so plain bytes from its address may be anyone's.
 class PartFiles : public QObject
 {
     Q_OBJECT
 
 public:
-    using KnownSenders = std::function<bool(const QString& peer)>;
+    using KnownSenders = std::function<bool(const QString& peer, bool privately)>;
     using HeldKeys = std::function<bool(const QByteArray& key)>;
+    // The inodes free for us in folder's file system; nothing when it does not say.
+    using FreeInodes = std::function<std::optional<qint64>(const QString& folder)>;
 
     explicit PartFiles(QObject* parent = nullptr);
     // Writes what has changed since the last write.
@@ -48,7 +56,8 @@ public:
     void setKnownSenders(KnownSenders known) { known_ = std::move(known); }
     // Which keys the address book holds; without it, none is ever taken as forgotten.
     void setHeldKeys(HeldKeys held) { held_ = std::move(held); }
-    void setStrangerLimits(qint64 strangerBytes, int strangerFiles);
+    void setStrangerLimits(const ReceiverLimits& limits);
+    void setFreeInodes(FreeInodes free) { freeInodes_ = std::move(free); }
 
     // Whether path is a part file of ours from sender that no transfer writes now.
     bool canTakeOver(const QString& path, const PartSender& sender) const;
@@ -66,10 +75,14 @@ public:
     void keep(const QString& path);
     // path is no part file of ours any more: it is whole, or removed.
     void forget(const QString& path);
-    // Whether a file of size bytes from peer may begin, after removing the oldest part
+    // Whether a file of size bytes from sender may begin in saveFolder, making inodes files
+    // and folders where its connection made madeBefore, after removing the oldest part
     // files of other senders outside the address book if that makes room. Always true for
-    // the senders in the address book.
-    bool makeRoom(const QString& peer, qint64 size, const QString& folder);
+    // the senders in the address book. The inodes are counted as made from then on.
+    bool makeRoom(const PartSender& sender, qint64 size, const QString& saveFolder, int inodes,
+                  int madeBefore);
+    // Inodes that makeRoom() counted and that were not made after all.
+    void giveBack(const PartSender& sender, int inodes);
     // Removes the part files of keys that the address book held once and holds no more.
     void removeForgotten();
 
@@ -100,7 +113,8 @@ private:
     Use strangerUse(bool busyOnly) const;
     qint64 strangerRoom(const QString& folder) const;
     bool isOurs(const QString& path, const Entry& entry) const;
-    bool isStranger(const QString& peer) const;
+    bool isStranger(const QString& peer, const QByteArray& key) const;
+    bool hasInodesFor(int inodes, int madeBefore, const QString& folder) const;
     void removeStale();
     void remove(const QString& path);
     std::optional<QString> oldestIdleStranger() const;
@@ -113,8 +127,9 @@ private:
     QMap<QString, Entry> entries_; // by the part file's path
     KnownSenders known_;
     HeldKeys held_;
-    qint64 strangerBytes_ = 0;
-    int strangerFiles_ = 0;
+    FreeInodes freeInodes_;
+    ReceiverLimits limits_;
+    int strangerMade_ = 0; // files and folders made for strangers while the receiver runs
     QTimer saveTimer_;
     QByteArray saved_; // what the index file holds
     std::optional<QString> problem_;

@@ -119,8 +119,12 @@ bool ReceiveConnection::takeHeader()
 {
     headerDeadline_.stop();
     const QByteArray& name = header_.header().name;
+    ReceivedTree tree(saveFolder_); // a loose file: the plain port makes no folders
+    ReceivedTree::Place place;
+    place.folder = saveFolder_;
+    place.name = name;
     if (const std::optional<FileRefusal> refusal = admitFile(
-            file_, saveFolder_, name, parts_, {peer_, {}, false}, name, header_.header().size)) {
+            file_, tree, place, parts_, {peer_, {}, false}, name, header_.header().size)) {
         end(refusal->outcome, refusal->status);
         return false;
     }

@@ -5,8 +5,10 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 
 #include <cerrno>
+#include <deque>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -41,11 +43,17 @@ QString inTheWay()
     return QStringLiteral("a file or link stands where a received folder goes");
 }
 
-// Opens the folder name inside at, making it first (anew only when isNew); never
-// follows a link. Returns the descriptor, or -1 with errno set.
-int openFolder(int at, const QByteArray& name, bool isNew)
+int openSaveFolder(const QString& saveFolder)
 {
-    if (::mkdirat(at, name.constData(), kFolderMode) == 0) {
+    return ::open(QFile::encodeName(saveFolder).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+}
+
+// Opens the folder name inside at, making it first (anew only when isNew, and then
+// saying so in made); never follows a link. Returns the descriptor, or -1 with errno set.
+int openFolder(int at, const QByteArray& name, bool isNew, bool& made)
+{
+    made = ::mkdirat(at, name.constData(), kFolderMode) == 0;
+    if (made) {
         ::fsync(at); // the new folder lasts through a power cut
     } else if (errno != EEXIST || isNew) {
         return -1;
@@ -78,22 +86,56 @@ std::optional<QStringList> receivedPathParts(const QByteArray& path)
 
 FoldersMade makeFolders(const QString& saveFolder, const QStringList& parts, bool isNew)
 {
-    Folder folder(
-        ::open(QFile::encodeName(saveFolder).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    Folder folder(openSaveFolder(saveFolder));
     if (folder.fd() < 0)
         return {{}, saveErrorText(errno)};
     QString path = saveFolder;
+    int made = 0;
     for (qsizetype i = 0; i < parts.size(); ++i) {
-        const int next = openFolder(folder.fd(), QFile::encodeName(parts.at(i)), isNew && i == 0);
-        if (next < 0)
-            return {{},
-                    errno == ELOOP || errno == ENOTDIR || errno == EEXIST ? inTheWay()
-                                                                          : saveErrorText(errno)};
+        bool madeNow = false;
+        const int next =
+            openFolder(folder.fd(), QFile::encodeName(parts.at(i)), isNew && i == 0, madeNow);
+        made += madeNow ? 1 : 0;
+        if (next < 0) {
+            const QString error = errno == ELOOP || errno == ENOTDIR || errno == EEXIST
+                                      ? inTheWay()
+                                      : saveErrorText(errno);
+            removeFolders(saveFolder, parts.mid(0, i + (madeNow ? 1 : 0)), made);
+            return {{}, error};
+        }
         folder.reset(next);
         path = QDir(path).filePath(parts.at(i));
     }
     // The file is made by its path: that path must still lead to the folder just walked to.
-    if (!isSameFolder(folder.fd(), path))
+    if (!isSameFolder(folder.fd(), path)) {
+        removeFolders(saveFolder, parts, made);
         return {{}, inTheWay()};
-    return {path, {}};
+    }
+    return {path, {}, made};
+}
+
+void removeFolders(const QString& saveFolder, const QStringList& parts, int count)
+{
+    // holders[i] is the folder that holds parts[i].
+    std::deque<Folder> holders;
+    holders.emplace_back(openSaveFolder(saveFolder));
+    for (qsizetype i = 0; i + 1 < parts.size() && holders.back().fd() >= 0; ++i)
+        holders.emplace_back(::openat(holders.back().fd(), QFile::encodeName(parts.at(i)),
+                                      O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+    for (qsizetype i = parts.size() - 1; i >= 0 && i >= parts.size() - count; --i) {
+        if (i >= qsizetype(holders.size()) || holders[size_t(i)].fd() < 0 ||
+            ::unlinkat(holders[size_t(i)].fd(), QFile::encodeName(parts.at(i)), AT_REMOVEDIR) != 0)
+            return;
+    }
+}
+
+int missingFolders(const QString& saveFolder, const QStringList& parts)
+{
+    QString path = saveFolder;
+    for (qsizetype i = 0; i < parts.size(); ++i) {
+        path = QDir(path).filePath(parts.at(i));
+        if (!QFileInfo::exists(path))
+            return int(parts.size() - i);
+    }
+    return 0;
 }

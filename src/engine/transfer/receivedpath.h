@@ -15,10 +15,18 @@ std::optional<QStringList> receivedPathParts(const QByteArray& path);
 struct FoldersMade {
     QString path;  // the innermost folder's full path; empty when it failed
     QString error; // why it failed
+    int made = 0;  // how many of the innermost folders were made anew
 };
 
 // Makes the folders parts, one inside the next, in saveFolder, walking down from it and
 // never following or replacing a link or a file in the way. The first part must be made
 // anew when isNew, and may exist as a folder already otherwise; the parts below it may
-// always exist as folders.
+// always exist as folders. When it fails, the folders it made are removed again.
 FoldersMade makeFolders(const QString& saveFolder, const QStringList& parts, bool isNew);
+
+// Removes the innermost count folders of parts in saveFolder, innermost first, each only
+// while empty, walking down as makeFolders() does and never through a link.
+void removeFolders(const QString& saveFolder, const QStringList& parts, int count);
+
+// How many of the folders parts in saveFolder, one inside the next, are not there yet.
+int missingFolders(const QString& saveFolder, const QStringList& parts);

@@ -1,15 +1,38 @@
 #include "transfer/receivedtree.h"
 
+#include "transfer/fileadmission.h"
 #include "transfer/receivedname.h"
 #include "transfer/receivedpath.h"
 
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
+
+#include <climits>
+#include <utility>
+
+namespace
+{
+
+// Deeper trees than this are not made, whatever room their path leaves.
+constexpr int kMaxFolderDepth = 64;
+// What a file's final name may add to its announced name: " (9999)" and ".part".
+constexpr qsizetype kNameSuffixBytes = 7 + 5;
+
+// Whether a file named name in folder, under any name it may be given, has a path the
+// system takes. Each part fits a name already: receivedFileName() leaves room for both.
+bool fitsPathMax(const QString& folder, const QString& name)
+{
+    return QFile::encodeName(folder).size() + 1 + name.toUtf8().size() + kNameSuffixBytes <
+           PATH_MAX;
+}
+
+} // namespace
 
 std::optional<FileRefusal> ReceivedTree::place(const QByteArray& path, Place& place)
 {
     using Outcome = ReceiveEnd::Outcome;
-    place = {saveFolder_, {}, {}, path};
+    place = {saveFolder_, {}, {}, path, {}, {}, false, 0};
     if (!path.contains('/'))
         return std::nullopt;
     const std::optional<QStringList> parts = receivedPathParts(path);
@@ -19,25 +42,55 @@ std::optional<FileRefusal> ReceivedTree::place(const QByteArray& path, Place& pl
         return FileRefusal{FileRefusal::Why::NoSaveFolder, Outcome::CannotSave,
                            noSaveFolderStatus()};
     QStringList folders = parts->mid(0, parts->size() - 1);
-    const QString announcedTop = folders.first();
-    const std::optional<QString> top = savedTop(folders.first());
+    const std::optional<QString> top = savedTop(folders.first(), place.newTop);
     if (!top)
         return FileRefusal{FileRefusal::Why::CannotCreate, Outcome::CannotSave,
-                           cannotSaveStatus(topError_)};
+                           cannotSaveStatus(QStringLiteral(
+                               "every numbered variant of the folder's name is taken"))};
+    place.announcedTop = folders.first();
     folders.first() = *top;
-    const FoldersMade made = makeFolders(saveFolder_, folders, false);
-    if (made.path.isEmpty())
-        return FileRefusal{FileRefusal::Why::CannotCreate, Outcome::CannotSave,
-                           cannotSaveStatus(made.error)};
-    place.folder = made.path;
+    place.folder = QDir(saveFolder_).filePath(folders.join(QLatin1Char('/')));
+    if (folders.size() > kMaxFolderDepth || !fitsPathMax(place.folder, parts->last()))
+        return FileRefusal{FileRefusal::Why::NameUnusable, Outcome::Refused, tooLongStatus()};
     place.top = QDir(saveFolder_).filePath(folders.first());
     place.inside = folders.join(QLatin1Char('/')) + QLatin1Char('/');
     place.name = parts->last().toUtf8();
+    place.newFolders = place.newTop ? int(folders.size()) : missingFolders(saveFolder_, folders);
+    place.folders = folders;
     return std::nullopt;
 }
 
-std::optional<QString> ReceivedTree::savedTop(const QString& announced)
+std::optional<FileRefusal> ReceivedTree::make(const Place& place)
 {
+    making_ = place;
+    madeFolders_ = 0;
+    if (place.folders.isEmpty())
+        return std::nullopt;
+    // A top folder made anew is made anew or not at all: one that appeared meanwhile is
+    // not merged into.
+    const FoldersMade made = makeFolders(saveFolder_, place.folders, place.newTop);
+    if (made.path.isEmpty())
+        return FileRefusal{FileRefusal::Why::CannotCreate, ReceiveEnd::Outcome::CannotSave,
+                           cannotSaveStatus(made.error)};
+    madeFolders_ = made.made;
+    return std::nullopt;
+}
+
+void ReceivedTree::keep()
+{
+    if (making_.newTop)
+        tops_.insert(making_.announcedTop, making_.folders.first());
+    made_ += 1 + making_.newFolders;
+}
+
+void ReceivedTree::undo()
+{
+    removeFolders(saveFolder_, making_.folders, std::exchange(madeFolders_, 0));
+}
+
+std::optional<QString> ReceivedTree::savedTop(const QString& announced, bool& isNew) const
+{
+    isNew = false;
     if (const auto saved = tops_.constFind(announced); saved != tops_.cend())
         return *saved;
     const QDir save(saveFolder_);
@@ -45,17 +98,9 @@ std::optional<QString> ReceivedTree::savedTop(const QString& announced)
         const QFileInfo info(save.filePath(n));
         return info.exists() || info.isSymLink();
     });
-    if (name.isEmpty()) {
-        topError_ = QStringLiteral("every numbered variant of the folder's name is taken");
+    if (name.isEmpty())
         return std::nullopt;
-    }
-    // Made anew, or not at all: a folder that appeared meanwhile is not merged into.
-    const FoldersMade made = makeFolders(saveFolder_, {name}, true);
-    if (made.path.isEmpty()) {
-        topError_ = made.error;
-        return std::nullopt;
-    }
-    tops_.insert(announced, name);
+    isNew = true;
     return name;
 }
 

@@ -1,17 +1,19 @@
 #pragma once
 
-#include "transfer/fileadmission.h"
+#include "transfer/filerefusal.h"
 
 #include <QByteArray>
 #include <QHash>
 #include <QString>
+#include <QStringList>
 
 #include <optional>
 
 // Where one connection's files go when their paths have several parts. The first file
 // under a top folder "Trip" makes "Trip" in the save folder, or the first free "Trip (1)",
 // "Trip (2)"... when the name is taken, so that nothing is ever merged into; the later
-// files of the connection under "Trip" go into that same folder.
+// files of the connection under "Trip" go into that same folder. Folders are made only
+// for a file that is taken, and removed again when its part file cannot be made.
 class ReceivedTree
 {
 public:
@@ -21,13 +23,26 @@ public:
         QString top;    // the top folder as saved, full path; empty for a loose file
         QString inside; // the folders from the save folder down, "Trip (1)/day 1/"
         QByteArray name;
+        QStringList folders;  // the folders from the save folder down, as saved
+        QString announcedTop; // the top folder's name as the sender announced it
+        bool newTop = false;  // the top folder is to be made anew
+        int newFolders = 0;   // how many folders making it takes
     };
 
     explicit ReceivedTree(const QString& saveFolder) : saveFolder_(saveFolder) {}
 
-    // Checks path and makes its folders; a path of one part is a loose file, its name
-    // checked when the file is made. Nothing when place was filled in.
+    const QString& saveFolder() const { return saveFolder_; }
+    // The files and folders made for this connection's files.
+    int made() const { return made_; }
+
+    // Checks path and where its file would go, making nothing yet; a path of one part is a
+    // loose file, its name checked when the file is made. Nothing when place was filled in.
     std::optional<FileRefusal> place(const QByteArray& path, Place& place);
+    // Makes place's folders, for a file about to be made; then keep() once it is made, or
+    // undo() to remove the folders made for it.
+    std::optional<FileRefusal> make(const Place& place);
+    void keep();
+    void undo();
 
     // A connection that continues partPath, a part file left for path, goes on in the top
     // folder the part file is in, when path has one and no file of the connection has
@@ -35,11 +50,13 @@ public:
     void continueIn(const QByteArray& path, const QString& partPath);
 
 private:
-    // The name the top folder announced is saved under, made the first time; nothing,
-    // with topError_ saying why, when it could not be made.
-    std::optional<QString> savedTop(const QString& announced);
+    // The name the top folder announced is saved under, and whether it is yet to be made;
+    // nothing when every numbered variant of it is taken.
+    std::optional<QString> savedTop(const QString& announced, bool& isNew) const;
 
     QString saveFolder_;
-    QString topError_;
     QHash<QString, QString> tops_; // the announced top folder's name: the name it was saved under
+    Place making_;                 // what make() made last
+    int madeFolders_ = 0;          // of it, the folders that were not there
+    int made_ = 0;
 };

@@ -23,6 +23,10 @@ struct ReceiverLimits {
     // The unfinished files of senders outside the address book, all together.
     qint64 maxStrangerPartBytes = qint64(4) * 1024 * 1024 * 1024;
     int maxStrangerParts = 100;
+    // Files and folders one stranger's connection may make, and all strangers together
+    // while the receiver runs; never more than half of the save folder's free inodes.
+    int maxStrangerMadePerConnection = 2000;
+    int maxStrangerMade = 20000;
     // A connection that brings this much per second over its life makes progress.
     qint64 keepSeatBytesPerSecond = 256 * 1024;
 };
