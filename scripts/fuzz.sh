@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Fuzzes the header parser and the received-name check, then the private port's message
-# reader and body parsers, each for a while (60 seconds unless given another number).
+# reader and body parsers, then both ends of the private port over loopback, each for a
+# while (60 seconds unless given another number).
 # Not part of the test suite.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -10,7 +11,7 @@ scripts/install-deps.sh
 command -v clang++ >/dev/null || { echo "The fuzz targets need clang: apt-get install clang" >&2; exit 1; }
 cmake -S . -B build/fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_CXX_COMPILER=clang++ \
     -DQUILLO_FUZZ=ON -DBUILD_TESTING=OFF
-cmake --build build/fuzz --target fuzz_header fuzz_privatemessage
+cmake --build build/fuzz --target fuzz_header fuzz_privatemessage fuzz_privateport
 mkdir -p build/fuzz/corpus
 printf 'FILENAME plan.txt #2500\r\nabc' > build/fuzz/corpus/example
 printf 'FILENAME ../../a b #2.txt #12\r\n' > build/fuzz/corpus/path
@@ -22,3 +23,10 @@ printf '\x07\x01\x00\x00\x00\x0cQUILLO\x00\x01\x00\x00\x00\x00\x10\x00\x00\x00\x
     > build/fuzz/private-corpus/example
 build/fuzz/fuzz_privatemessage -max_total_time="$seconds" -max_len=300000 \
     -artifact_prefix=build/fuzz/ build/fuzz/private-corpus
+
+# Whatever a stranger may send to the private port, or answer from one, starting from the
+# probes the test suite replays (tests/fuzz/privateport); what the fuzzer finds is kept in
+# a corpus of its own.
+mkdir -p build/fuzz/privateport-corpus
+build/fuzz/fuzz_privateport -max_total_time="$seconds" -max_len=4096 -timeout=10 \
+    -artifact_prefix=build/fuzz/ build/fuzz/privateport-corpus tests/fuzz/privateport
