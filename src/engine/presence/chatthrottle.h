@@ -10,8 +10,8 @@
 #include <chrono>
 #include <functional>
 
-// Holds back a flood of chat lines from one address, over however many connections and
-// datagrams they come: a burst of kBurst lines is shown at once, then one line for every
+// Holds back a flood of chat lines from one address, over however many connections they
+// come: a burst of kBurst lines is shown at once, then one line for every
 // kRefill that passes. Lines beyond that are dropped and counted, and how many were
 // dropped is told once per kReportInterval, for each address that lost any.
 class ChatThrottle : public QObject

@@ -27,9 +27,11 @@ Station::Station(SettingsStore& settings, RandomSource& random, const QString& d
     connect(&waiting_, &WaitingBatches::saveFailed, this, &Station::problem);
     connect(&batch_, &SendBatch::cutOff, this, &Station::waitAfterCut);
     connect(&keys_, &PeerKeys::keysChanged, this, &Station::storeKeys);
-    connect(&presence_, &Presence::chatReceived, this, &Station::chatArrived);
-    connect(&receiver_, &FileReceiver::chatReceived, this,
-            [this](const ChatLine& line) { chatArrived({line}); });
+    connect(&presence_, &Presence::chatReceived, this, &Station::chatReceived);
+    // A datagram costs its sender as much as it costs us, and the transcript keeps only
+    // its last lines; a private line is answered, and a sender may ask for that answer as
+    // fast as it can read it.
+    connect(&receiver_, &FileReceiver::chatReceived, this, &Station::privateChatArrived);
     connect(&chatThrottle_, &ChatThrottle::dropped, this, &Station::chatDropped);
     connect(&receiver_, &FileReceiver::privatePortFailed, this, [this](const SocketError& error) {
         Q_EMIT problem(QStringLiteral("Cannot receive privately on TCP port %1: Error %2: %3")
@@ -40,9 +42,9 @@ Station::Station(SettingsStore& settings, RandomSource& random, const QString& d
 
 Station::~Station() = default;
 
-void Station::chatArrived(const QList<ChatLine>& lines)
+void Station::privateChatArrived(const ChatLine& line)
 {
-    const QList<ChatLine> shown = chatThrottle_.admit(lines);
+    const QList<ChatLine> shown = chatThrottle_.admit({line});
     if (!shown.isEmpty())
         Q_EMIT chatReceived(shown);
 }

@@ -80,8 +80,8 @@ public:
 Q_SIGNALS:
     // A file arrived whole and is in the history.
     void received(const ReceivedEntry& entry);
-    // Chat lines as they came, by datagram or privately, oldest first; a flood from one
-    // address is held back (see ChatThrottle).
+    // Chat lines as they came, by datagram or privately, oldest first; a flood of private
+    // lines from one address is held back (see ChatThrottle).
     void chatReceived(const QList<ChatLine>& lines);
     // count chat lines from address were held back and will not be shown.
     void chatDropped(const QString& name, const QString& address, int count);
@@ -90,7 +90,7 @@ Q_SIGNALS:
 
 private:
     void recordReceived(const ReceiveEnd& end);
-    void chatArrived(const QList<ChatLine>& lines);
+    void privateChatArrived(const ChatLine& line);
     void waitAfterCut(const QString& address, const QList<QueuedFile>& rest);
 
     void storeKeys();
