@@ -626,6 +626,21 @@ void TestCli::keyPrintsSafetyCodesAndForgetForgets()
     QCOMPARE(anna.exitCode(), 0);
     QCOMPARE(anna.output(), safetyCode(annaKey) + "\n");
 
+    // Its own key with another's certificate: no code, for it would not be the one shown.
+    QVERIFY(runToEnd(anna, {"key"}));
+    const QString annasIdentity = anna.home() + "/.local/share/Quillo/Quillo/identity.pem";
+    const QByteArray certificateStart = "-----BEGIN CERTIFICATE-----";
+    const QByteArray ownPem = readFile(identity);
+    const QByteArray annasPem = readFile(annasIdentity);
+    QVERIFY(writeFile(annasIdentity, annasPem.left(annasPem.indexOf(certificateStart)) +
+                                         ownPem.mid(ownPem.indexOf(certificateStart))));
+    const QString annasCodes = anna.output();
+    QVERIFY(runToEnd(anna, {"key"}));
+    QCOMPARE(anna.exitCode(), 1);
+    QCOMPARE(anna.output(), annasCodes);
+    QVERIFY2(anna.errors().contains(annasIdentity + " holds a private key that does not belong"),
+             qPrintable(anna.errors()));
+
     CliRun bob;
     QVERIFY(bob.storeSettings(book));
     QVERIFY(runToEnd(bob, {"key", "Bob"}));
