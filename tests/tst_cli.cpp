@@ -1,5 +1,6 @@
 #include "addressbook/addressbook.h"
 #include "cli/commandline.h"
+#include "cli/console.h"
 #include "cli/outputlines.h"
 #include "cli/peerlookup.h"
 #include "identity/safetycode.h"
@@ -16,7 +17,10 @@
 #include <QUdpSocket>
 #include <QtTest>
 
+#include <cstdio>
+#include <functional>
 #include <sys/resource.h>
+#include <unistd.h>
 
 namespace
 {
@@ -69,6 +73,23 @@ QByteArray readFile(const QString& path)
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<missing>");
 }
 
+// What print() writes to the file descriptor fd.
+QByteArray printedBy(int fd, const std::function<void()>& print)
+{
+    QTemporaryFile file;
+    if (!file.open())
+        return "<no file>";
+    std::fflush(nullptr);
+    const int saved = ::dup(fd);
+    ::dup2(file.handle(), fd);
+    print();
+    std::fflush(nullptr);
+    ::dup2(saved, fd);
+    ::close(saved);
+    file.seek(0);
+    return file.readAll();
+}
+
 QString a(const QHostAddress& address)
 {
     return address.toString();
@@ -83,12 +104,14 @@ class TestCli : public QObject
 private Q_SLOTS:
     void parsesIntoPlainValues();
     void looksUpPeersAndFormatsLines();
+    void theConsolePrintsOneLineAtATime();
     void usageErrorsEndWithStatusTwo_data();
     void usageErrorsEndWithStatusTwo();
     void helpAndVersion();
     void sendsAndReceivesByteForByte();
     void sendReportsEveryFileNotDelivered();
     void sendTakesAFolderAsOneItem();
+    void aReceiversTextsArePrintedPlain();
     void unknownPeerIsExplained();
     void receiveOnceWaitsForAConnectionWithAFile();
     void receiveOnceTellsOfEveryFile();
@@ -170,6 +193,26 @@ void TestCli::looksUpPeersAndFormatsLines()
            {}};
     QCOMPARE(receiveProblem(end),
              QStringLiteral("from 10.0.0.3: Disconnected; 4 of 9 bytes kept in /d/a.part"));
+
+    // A field holds no tab and no line break of its own, whatever it is made of.
+    end.path = "/d/a\tb\nsent\tc";
+    QCOMPARE(receivedLine(end).split('\t').size(), 5);
+    QCOMPARE(chatLine("An\tna\r\n", "10.0.0.1", QStringLiteral("hi\tyou\u2028there\U000E0041")),
+             QStringLiteral("chat\tAnna | \t10.0.0.1\thiyou | there"));
+    QCOMPARE(sendProblem("a.txt", "10.0.0.1", SendOutcome::NotSent, "Not sent: full\r\nsent\tb",
+                         "\x1b[1m"),
+             QStringLiteral("a.txt not sent to 10.0.0.1: Not sent: full | sentb: [1m"));
+}
+
+// Whatever a line is made of, it stays one line, with no tabs but those between fields.
+void TestCli::theConsolePrintsOneLineAtATime()
+{
+    Console console;
+    QCOMPARE(printedBy(STDOUT_FILENO, [&] { console.printLine("sent\ta\x1b[1m\nb\tc\r"); }),
+             QByteArray("sent\ta[1m | b\tc | \n"));
+    QCOMPARE(printedBy(STDERR_FILENO,
+                       [&] { console.printProblem(QStringLiteral("no\tway\u202E\x07\nout")); }),
+             QByteArray("quillo: noway | out\n"));
 }
 
 void TestCli::usageErrorsEndWithStatusTwo_data()
@@ -317,6 +360,44 @@ void TestCli::sendTakesAFolderAsOneItem()
                  features ? QString()
                           : QStringLiteral("quillo: 127.0.9.10's copy takes files only: the "
                                            "folder's files arrive loose\n"));
+    }
+}
+
+// Whatever a receiver says in refusing or failing a file, the sender prints on one line of
+// its own: no line that passes for a file sent, nothing that steers the terminal.
+void TestCli::aReceiversTextsArePrintedPlain()
+{
+    const QString hostile = QStringLiteral(
+        "\x1b[2J\x07red\rback\u202Egnp.exe\nsent\t/etc/shadow\t1\t127.0.0.1\tprivate");
+    const QList<QPair<QByteArray, QByteArray>> answers = {
+        {reasonMessage(MessageType::Refuse, Reason::NoRoom, hostile), {}},
+        {reasonMessage(MessageType::Error, Reason::Unknown, hostile), {}},
+        {{}, reasonMessage(MessageType::Failed, Reason::CannotSave, hostile)},
+    };
+    std::vector<std::unique_ptr<PrivateReceiver>> receivers;
+    std::vector<std::unique_ptr<CliRun>> runs;
+    for (int k = 0; k < answers.size(); ++k) {
+        const QString peer = QStringLiteral("127.0.9.%1").arg(30 + k);
+        receivers.push_back(std::make_unique<PrivateReceiver>());
+        receivers.back()->fileAnswer = answers.at(k).first;
+        receivers.back()->endAnswer = answers.at(k).second;
+        QVERIFY(receivers.back()->start(QHostAddress(peer)));
+        runs.push_back(std::make_unique<CliRun>());
+        const QString file = runs.back()->home() + "/a.txt";
+        QVERIFY(writeFile(file, "hello"));
+        runs.back()->start(
+            {"send", "--bind", QStringLiteral("127.0.9.%1").arg(40 + k), "--to", peer, file});
+    }
+    const QRegularExpression raw(QStringLiteral("[\\x00-\\x09\\x0b-\\x1f\\x7f-\\x9f\\x{202E}]"));
+    for (const std::unique_ptr<CliRun>& run : runs) {
+        QTRY_VERIFY_WITH_TIMEOUT(run->hasEnded(), kWait);
+        QCOMPARE(run->exitCode(), 1);
+        QCOMPARE(run->output(), QString());
+        const QString errors = run->errors();
+        QCOMPARE(errors.count('\n'), 1);
+        QVERIFY2(errors.contains("[2Jred | backgnp.exe | sent/etc/shadow1127.0.0.1private\n") &&
+                     !raw.match(errors).hasMatch(),
+                 qPrintable(errors));
     }
 }
 
@@ -625,6 +706,21 @@ void TestCli::keyPrintsSafetyCodesAndForgetForgets()
     QVERIFY(runToEnd(anna, {"key", "Anna"}));
     QCOMPARE(anna.exitCode(), 0);
     QCOMPARE(anna.output(), safetyCode(annaKey) + "\n");
+
+    // Its own key with another's certificate: no code, for it would not be the one shown.
+    QVERIFY(runToEnd(anna, {"key"}));
+    const QString annasIdentity = anna.home() + "/.local/share/Quillo/Quillo/identity.pem";
+    const QByteArray certificateStart = "-----BEGIN CERTIFICATE-----";
+    const QByteArray ownPem = readFile(identity);
+    const QByteArray annasPem = readFile(annasIdentity);
+    QVERIFY(writeFile(annasIdentity, annasPem.left(annasPem.indexOf(certificateStart)) +
+                                         ownPem.mid(ownPem.indexOf(certificateStart))));
+    const QString annasCodes = anna.output();
+    QVERIFY(runToEnd(anna, {"key"}));
+    QCOMPARE(anna.exitCode(), 1);
+    QCOMPARE(anna.output(), annasCodes);
+    QVERIFY2(anna.errors().contains(annasIdentity + " holds a private key that does not belong"),
+             qPrintable(anna.errors()));
 
     CliRun bob;
     QVERIFY(bob.storeSettings(book));

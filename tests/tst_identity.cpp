@@ -10,6 +10,7 @@
 #include <QtTest>
 
 #include <sys/stat.h>
+#include <unistd.h>
 
 namespace
 {
@@ -20,6 +21,9 @@ QByteArray keyOfByte(char c)
 {
     return QByteArray(32, c);
 }
+
+// Another user's, for whom this one is root.
+constexpr uid_t kOtherUser = 65534;
 
 mode_t modeOf(const QString& path)
 {
@@ -36,6 +40,8 @@ class TestIdentity : public QObject
 private Q_SLOTS:
     void openMakesAPrivateFileAndReadsItAgain();
     void openRefusesAFileOthersMayRead();
+    void openRefusesAnotherUsersFile();
+    void openRefusesAKeyThatIsNotItsCertificates();
     void safetyCodeIsTenGroupsOfFourThatTellKeysApart();
     void keyTextRoundTripsAndRejectsOtherTexts();
     void bookKeepsKeysInTheirSectionsAndForgetsThem();
@@ -92,6 +98,42 @@ void TestIdentity::openRefusesAFileOthersMayRead()
     QVERIFY(!Identity::open(dir.path(), &error));
     QVERIFY2(error.contains(QLatin1String("no usable key")), qPrintable(error));
     QCOMPARE(readFile(path), QByteArray("not a key"));
+}
+
+void TestIdentity::openRefusesAnotherUsersFile()
+{
+    if (::geteuid() != 0)
+        QSKIP("only root can give a file to another user");
+    QTemporaryDir dir;
+    QVERIFY(Identity::open(dir.path(), nullptr));
+    const QString path = dir.filePath(QStringLiteral("identity.pem"));
+    QVERIFY(::chown(QFile::encodeName(path).constData(), kOtherUser, gid_t(-1)) == 0);
+    QString error;
+    QVERIFY(!Identity::open(dir.path(), &error));
+    QVERIFY2(error.contains(path + QStringLiteral(" belongs to another user (uid 65534)")) &&
+                 !error.contains(QLatin1String("chmod")),
+             qPrintable(error));
+}
+
+// The key of one identity with the certificate of another.
+void TestIdentity::openRefusesAKeyThatIsNotItsCertificates()
+{
+    QTemporaryDir own;
+    QTemporaryDir other;
+    QVERIFY(Identity::open(own.path(), nullptr) && Identity::open(other.path(), nullptr));
+    const QString path = own.filePath(QStringLiteral("identity.pem"));
+    const QByteArray ownPem = readFile(path);
+    const QByteArray otherPem = readFile(other.filePath(QStringLiteral("identity.pem")));
+    const QByteArray certificateStart = "-----BEGIN CERTIFICATE-----";
+    const QByteArray spliced = ownPem.left(ownPem.indexOf(certificateStart)) +
+                               otherPem.mid(otherPem.indexOf(certificateStart));
+    QVERIFY(spliced != ownPem && writeFile(path, spliced));
+
+    QString error;
+    QVERIFY(!Identity::open(own.path(), &error));
+    QVERIFY2(error.contains(path + QStringLiteral(" holds a private key that does not belong")),
+             qPrintable(error));
+    QCOMPARE(readFile(path), spliced);
 }
 
 void TestIdentity::safetyCodeIsTenGroupsOfFourThatTellKeysApart()

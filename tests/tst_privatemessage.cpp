@@ -91,6 +91,9 @@ void TestPrivateMessage::everyBuilderRoundTrips()
     }
     QCOMPARE(parseReason(QByteArray("\x63why"))->reason, Reason::Unknown);
     QCOMPARE(parseReason(QByteArray("\x63why"))->text, QStringLiteral("why"));
+    // Shown in status lines, notices and terminals: on one line, steering nothing.
+    const QByteArray hostile = "\143a\033[2Jb\r\nc\342\200\256d\te\007"; // ESC, U+202E, BEL
+    QCOMPARE(parseReason(hostile)->text, QStringLiteral("a[2Jb | cde"));
     QCOMPARE(parseReason(QByteArray(1, '\0'))->reason, Reason::Unknown);
 
     for (const MessageType type : {MessageType::Saved, MessageType::Heard, MessageType::Bye})

@@ -323,7 +323,8 @@ void TestPrivateSender::failedDigestIsNotSent()
     const QHostAddress peer(QStringLiteral("127.0.7.6"));
     PrivateReceiver receiver;
     QVERIFY(receiver.start(peer));
-    receiver.failFiles = true;
+    receiver.endAnswer = reasonMessage(MessageType::Failed, Reason::DigestMismatch,
+                                       QStringLiteral("The bytes do not match"));
     makeFile(QStringLiteral("a.txt"), "hello");
     makeFile(QStringLiteral("b.txt"), "world");
     sendAll(peer.toString());

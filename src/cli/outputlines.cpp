@@ -1,53 +1,54 @@
 #include "cli/outputlines.h"
 
 #include "platform/peertext.h"
-#include "presence/notices.h"
 
 namespace
 {
 
 const QChar kTab = QLatin1Char('\t');
 
+// What a sender or receiver last told may hold what the peer said.
 QString withDetail(const QString& status, const QString& detail)
 {
-    return detail.isEmpty() ? status : status + QStringLiteral(": ") + detail;
+    return shownOnOneLine(detail.isEmpty() ? status : status + QStringLiteral(": ") + detail);
 }
 
 } // namespace
 
 QString receivedLine(const ReceiveEnd& end)
 {
-    return QStringLiteral("received") + kTab + end.path + kTab + QString::number(end.size) + kTab +
-           end.peer + kTab + (end.isPrivate ? QStringLiteral("private") : QStringLiteral("plain"));
+    return QStringLiteral("received") + kTab + shownOnOneLine(end.path) + kTab +
+           QString::number(end.size) + kTab + shownOnOneLine(end.peer) + kTab +
+           (end.isPrivate ? QStringLiteral("private") : QStringLiteral("plain"));
 }
 
 QString sentLine(const QString& path, qint64 size, const QString& peer, bool isPrivate)
 {
-    return QStringLiteral("sent") + kTab + path + kTab + QString::number(size) + kTab + peer +
-           kTab + (isPrivate ? QStringLiteral("private") : QStringLiteral("plain"));
+    return QStringLiteral("sent") + kTab + shownOnOneLine(path) + kTab + QString::number(size) +
+           kTab + shownOnOneLine(peer) + kTab +
+           (isPrivate ? QStringLiteral("private") : QStringLiteral("plain"));
 }
 
 QString onlineStateLine(const QString& name, const QString& address, bool online)
 {
-    return (online ? QStringLiteral("online") : QStringLiteral("offline")) + kTab + name + kTab +
-           address;
+    return (online ? QStringLiteral("online") : QStringLiteral("offline")) + kTab +
+           shownOnOneLine(name) + kTab + shownOnOneLine(address);
 }
 
 QString chatLine(const QString& name, const QString& address, const QString& text)
 {
-    QStringList pieces;
-    for (const ShownLine& line : shownChatLines({}, text))
-        pieces.append(line.text);
-    return QStringLiteral("chat") + kTab + withoutInvisibleCharacters(name) + kTab + address +
-           kTab + pieces.join(QStringLiteral(" | "));
+    return QStringLiteral("chat") + kTab + shownOnOneLine(name) + kTab + shownOnOneLine(address) +
+           kTab + shownOnOneLine(text);
 }
 
 QString receiveProblem(const ReceiveEnd& end)
 {
-    QString text = QStringLiteral("from %1: %2").arg(end.peer, withDetail(end.status, end.detail));
+    QString text = QStringLiteral("from %1: %2")
+                       .arg(shownOnOneLine(end.peer), withDetail(end.status, end.detail));
     if (!end.path.isEmpty())
         return text + QStringLiteral("; %1 of %2 bytes kept in %3")
-                          .arg(QString::number(end.received), QString::number(end.size), end.path);
+                          .arg(QString::number(end.received), QString::number(end.size),
+                               shownOnOneLine(end.path));
     if (end.outcome == ReceiveEnd::Outcome::Incomplete)
         text += QStringLiteral(" before a file began");
     return text;
@@ -59,7 +60,8 @@ QString sendProblem(const QString& path, const QString& peer, SendOutcome outcom
     const QString why = outcome == SendOutcome::PeerClosed
                             ? QStringLiteral("the receiver closed the connection")
                             : withDetail(status, detail);
-    return QStringLiteral("%1 not sent to %2: %3").arg(path, peer, why);
+    return QStringLiteral("%1 not sent to %2: %3")
+        .arg(shownOnOneLine(path), shownOnOneLine(peer), why);
 }
 
 QString hostNotFoundProblem(const QString& to, const Peer& peer)

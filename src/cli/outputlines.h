@@ -8,6 +8,8 @@
 
 // The lines the command line prints. Finished files go to standard output, one
 // tab-separated line each, for scripts to read; problems go to standard error, for people.
+// Every name, path and text in them is shown on one line (platform/peertext.h), so that
+// no peer can add a field or a line of its own.
 
 // "received<TAB>saved path<TAB>size<TAB>peer address<TAB>private" (or "plain" as the
 // last field), for a file saved whole.
@@ -16,10 +18,9 @@ QString receivedLine(const ReceiveEnd& end);
 // receiver confirmed whole.
 QString sentLine(const QString& path, qint64 size, const QString& peer, bool isPrivate);
 
-// "online<TAB>name<TAB>address" or "offline<TAB>name<TAB>address".
-// chat<TAB>name<TAB>address<TAB>text, with the text's line breaks shown as the window
-// shows them, as " | ", and no control or direction characters anywhere.
+// "chat<TAB>name<TAB>address<TAB>text", the text's line breaks shown as " | ".
 QString chatLine(const QString& name, const QString& address, const QString& text);
+// "online<TAB>name<TAB>address" or "offline<TAB>name<TAB>address".
 QString onlineStateLine(const QString& name, const QString& address, bool online);
 
 // What went wrong with a connection that did not end Saved.

@@ -1,5 +1,6 @@
 #include "cli/terminalprogress.h"
 
+#include "platform/peertext.h"
 #include "transfer/protocol.h"
 
 #include <cstdio>
@@ -37,7 +38,7 @@ QString progressBarText(const QString& name, qint64 done, qint64 size, const QSt
 
 void TerminalProgress::begin(const QString& name)
 {
-    name_ = name;
+    name_ = shownOnOneLine(name); // a received file's name is the sender's
     speed_.clear();
     done_ = 0;
     size_ = 0;

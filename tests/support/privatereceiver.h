@@ -14,7 +14,8 @@
 #include <memory>
 
 // A receiver on the private port with an identity of its own: it answers the sender as
-// docs/protocol.md says, keeping every file and chat line, and fails files when told to.
+// docs/protocol.md says, keeping every file and chat line, and refuses or fails files when
+// told to.
 class PrivateReceiver : public QTcpServer
 {
 public:
@@ -34,8 +35,9 @@ public:
     QList<File> files;
     QStringList chats;
     int byes = 0;
-    bool failFiles = false; // answers each END with FAILED reason 4
-    quint32 features = 0;   // what its HELLO sets
+    QByteArray fileAnswer; // what each FILE is answered with, when not ACCEPT 0
+    QByteArray endAnswer;  // what each END is answered with, when not SAVED
+    quint32 features = 0;  // what its HELLO sets
 
 protected:
     void incomingConnection(qintptr descriptor) override
@@ -66,7 +68,7 @@ private:
         case MessageType::File:
             files.append({parseFileOffer(message.body)->path, {}, false});
             digest.reset();
-            socket.write(acceptMessage(0));
+            socket.write(fileAnswer.isEmpty() ? acceptMessage(0) : fileAnswer);
             break;
         case MessageType::Data:
             files.last().content += message.body;
@@ -75,9 +77,7 @@ private:
             break;
         case MessageType::End:
             files.last().digestMatched = digest.result() == message.body;
-            socket.write(failFiles ? reasonMessage(MessageType::Failed, Reason::DigestMismatch,
-                                                   QStringLiteral("The bytes do not match"))
-                                   : encodeMessage(MessageType::Saved));
+            socket.write(endAnswer.isEmpty() ? encodeMessage(MessageType::Saved) : endAnswer);
             break;
         case MessageType::Chat:
             chats.append(*parseChat(message.body));

@@ -86,7 +86,15 @@ std::optional<QByteArray> readPrivately(const QString& path, QString* error)
             ::close(fd);
         return std::nullopt;
     }
-    if ((status.st_mode & kOthersBits) != 0 || status.st_uid != ::geteuid()) {
+    if (status.st_uid != ::geteuid()) {
+        ::close(fd);
+        *error = QStringLiteral("Quillo's private key %1 belongs to another user (uid %2), so it "
+                                "is not used: Quillo uses only its own key")
+                     .arg(path)
+                     .arg(status.st_uid);
+        return std::nullopt;
+    }
+    if ((status.st_mode & kOthersBits) != 0) {
         ::close(fd);
         *error = QStringLiteral("Quillo's private key %1 may be read by others (its mode is "
                                 "%2), so it is not used. Make it yours alone with: chmod 600 %1")
@@ -122,6 +130,15 @@ std::optional<Identity> Identity::open(const QString& folder, QString* error)
         return std::nullopt;
     }
     identity.certificate_ = certificates.first();
+    // A key that is not the certificate's would have every handshake fail, later and
+    // with no word of why.
+    if (publicKeyDer(identity.privateKey_.toPem()) != identity.certificate_.publicKey().toDer()) {
+        *error = QStringLiteral("%1 holds a private key that does not belong to its certificate, "
+                                "so no private connection can be made with it. Move it away, and "
+                                "Quillo makes a new one (your friends then see a new key)")
+                     .arg(path);
+        return std::nullopt;
+    }
     identity.key_ = keyOf(identity.certificate_);
     return identity;
 }

@@ -17,7 +17,8 @@ public:
 
     // Reads the identity in folder, making it first when there is none (two copies
     // starting at once make one between them). Nothing when it cannot be read or made,
-    // or when others may read it; error then says why, for the user.
+    // when it is another user's or others may read it, or when its key is not its
+    // certificate's; error then says why, for the user.
     static std::optional<Identity> open(const QString& folder, QString* error);
 
     const QSslKey& privateKey() const { return privateKey_; }

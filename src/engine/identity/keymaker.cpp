@@ -74,3 +74,15 @@ std::optional<QByteArray> makeIdentityPem(QString* error)
     const long length = BIO_get_mem_data(pem.get(), &bytes);
     return QByteArray(bytes, int(length));
 }
+
+QByteArray publicKeyDer(const QByteArray& privateKeyPem)
+{
+    const Memory pem(BIO_new_mem_buf(privateKeyPem.constData(), int(privateKeyPem.size())));
+    const Key key(pem ? PEM_read_bio_PrivateKey(pem.get(), nullptr, nullptr, nullptr) : nullptr);
+    const int length = key ? i2d_PUBKEY(key.get(), nullptr) : 0;
+    if (length <= 0)
+        return {};
+    QByteArray der(length, Qt::Uninitialized);
+    auto* end = reinterpret_cast<unsigned char*>(der.data());
+    return i2d_PUBKEY(key.get(), &end) == length ? der : QByteArray();
+}

@@ -1,5 +1,6 @@
 #include "platform/peertext.h"
 
+#include <QRegularExpression>
 #include <QStringDecoder>
 
 #include <array>
@@ -45,9 +46,9 @@ QString textFromPeer(const QByteArray& bytes)
     return fromWindows1252(bytes);
 }
 
-bool isInvisibleCharacter(QChar c)
+bool isInvisibleCharacter(char32_t c)
 {
-    switch (c.category()) {
+    switch (QChar::category(c)) {
     case QChar::Other_Format:
     case QChar::Other_Control:
     case QChar::Separator_Line:
@@ -58,8 +59,28 @@ bool isInvisibleCharacter(QChar c)
     }
 }
 
-QString withoutInvisibleCharacters(QString text)
+QString withoutInvisibleCharacters(const QString& text)
 {
-    text.removeIf(isInvisibleCharacter);
-    return text;
+    // By code point: tags and other format characters lie beyond the first 65,536 too.
+    QString shown;
+    shown.reserve(text.size());
+    for (const uint c : text.toUcs4()) {
+        if (!isInvisibleCharacter(c))
+            shown += QChar::fromUcs4(c);
+    }
+    return shown;
+}
+
+QStringList shownLines(const QString& text)
+{
+    static const QRegularExpression lineBreak(QStringLiteral("\\r\\n|\\n|\\r|\\x{2028}|\\x{2029}"));
+    QStringList lines = text.split(lineBreak);
+    for (QString& line : lines)
+        line = withoutInvisibleCharacters(line);
+    return lines;
+}
+
+QString shownOnOneLine(const QString& text)
+{
+    return shownLines(text).join(QStringLiteral(" | "));
 }

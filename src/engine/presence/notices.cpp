@@ -3,16 +3,14 @@
 #include "platform/clocktext.h"
 #include "platform/peertext.h"
 
-#include <QRegularExpression>
-
 QString onlineNotice(const QString& name, const QTime& arrival)
 {
-    return name + QStringLiteral(" is online at ") + clockMinutesText(arrival);
+    return shownOnOneLine(name) + QStringLiteral(" is online at ") + clockMinutesText(arrival);
 }
 
 QString receivedLineSpeaker(const QString& name)
 {
-    return name + QStringLiteral(" Says: ");
+    return shownOnOneLine(name) + QStringLiteral(" Says: ");
 }
 
 QString ownLineSpeaker()
@@ -22,12 +20,9 @@ QString ownLineSpeaker()
 
 QList<ShownLine> shownChatLines(const QString& speaker, const QString& text)
 {
-    static const QRegularExpression lineBreak(QStringLiteral("\\r\\n|\\n|\\r|\\x{2028}|\\x{2029}"));
     QList<ShownLine> lines;
-    for (const QString& line : text.split(lineBreak)) {
-        lines.append({lines.isEmpty() ? speaker : QStringLiteral("    | "),
-                      withoutInvisibleCharacters(line)});
-    }
+    for (const QString& line : shownLines(text))
+        lines.append({lines.isEmpty() ? speaker : QStringLiteral("    | "), line});
     return lines;
 }
 

@@ -1,5 +1,7 @@
 #include "secure/privatemessage.h"
 
+#include "platform/peertext.h"
+
 #include <QtEndian>
 
 namespace
@@ -164,7 +166,8 @@ std::optional<ReasonText> parseReason(const QByteArray& body)
         return std::nullopt;
     const auto number = quint8(body.at(0));
     const bool known = number >= quint8(Reason::NameUnusable) && number <= quint8(Reason::Stopping);
-    return ReasonText{known ? Reason(number) : Reason::Unknown, QString::fromUtf8(body.mid(1))};
+    return ReasonText{known ? Reason(number) : Reason::Unknown,
+                      shownOnOneLine(QString::fromUtf8(body.mid(1)))};
 }
 
 std::optional<QString> parseChat(const QByteArray& body)
