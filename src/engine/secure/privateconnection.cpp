@@ -57,8 +57,7 @@ PrivateConnection::PrivateConnection(int id, QSslSocket* socket, const QSslConfi
         end(ReceiveEnd::Outcome::Failed, QStringLiteral("Error %1").arg(shown.number), false,
             shown.description);
     });
-    // Room for answers again: what waited is taken, and the progress told.
-    connect(socket, &QSslSocket::encryptedBytesWritten, this, &PrivateConnection::readArrival);
+    connect(socket, &QSslSocket::encryptedBytesWritten, this, &PrivateConnection::answersWritten);
 
     deadline_.setSingleShot(true);
     deadline_.setInterval(limits_.headerDeadline);
@@ -150,20 +149,38 @@ void PrivateConnection::readArrival()
         return;
     const QScopedValueRollback<bool> reading(reading_, true);
     PrivateMessage message;
-    while (socket_ && state_ != State::Ended && !answersPileUp()) {
+    while (socket_ && state_ != State::Ended) {
+        if (answersPileUp()) {
+            heldBack_ = true;
+            break;
+        }
         const MessageReader::Result result = reader_.next(message);
         if (result == MessageReader::Result::Malformed) {
             fail(Reason::ProtocolError, ReceiveEnd::Outcome::Refused, kProtocolError);
             return;
         }
-        if (result == MessageReader::Result::Message)
+        if (result == MessageReader::Result::Message) {
             take(message);
-        else if (socket_->bytesAvailable() > 0)
-            reader_.feed(socket_->readAll());
-        else
+            continue;
+        }
+        // Telling the progress writes, and the socket may read what came meanwhile.
+        sendCount();
+        if (!socket_ || socket_->bytesAvailable() == 0)
             break;
+        reader_.feed(socket_->readAll());
     }
-    sendCount();
+}
+
+// Room for answers again: what waited is taken, from the loop, as the socket is in the
+// middle of its own work; otherwise the progress is told.
+void PrivateConnection::answersWritten()
+{
+    if (!heldBack_ || answersPileUp()) {
+        sendCount();
+        return;
+    }
+    heldBack_ = false;
+    QMetaObject::invokeMethod(this, &PrivateConnection::readArrival, Qt::QueuedConnection);
 }
 
 bool PrivateConnection::answersPileUp() const

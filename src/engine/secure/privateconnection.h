@@ -55,6 +55,7 @@ private:
 
     void judgePeer();
     void readArrival();
+    void answersWritten();
     bool answersPileUp() const;
     void take(const PrivateMessage& message);
     void greet(const PrivateMessage& message);
@@ -96,6 +97,7 @@ private:
     State state_ = State::Handshake;
     bool shown_ = false;
     bool reading_ = false;
+    bool heldBack_ = false; // nothing is read until the answers have gone
     MessageReader reader_;
     QTimer deadline_; // the handshake and the sender's HELLO
     QTimer idle_;
