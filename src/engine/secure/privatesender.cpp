@@ -292,6 +292,9 @@ void PrivateSender::linkFailed(QAbstractSocket::SocketError error, const QString
         Q_EMIT plainOnly(host_);
         return;
     }
+    // A port that refuses is not tried again on the private port: once is all it gets.
+    if (refused && state_ == State::Opening)
+        Q_EMIT triesUsedUp();
     const SocketError shown = socketError(error, description);
     showStatus(QStringLiteral("Error %1").arg(shown.number),
                refused ? shown.description +
@@ -312,8 +315,10 @@ void PrivateSender::refusedKey(const QString& name)
 
 bool PrivateSender::retryLater()
 {
-    if (retriesLeft_ <= 0)
+    if (retriesLeft_ <= 0) {
+        Q_EMIT triesUsedUp();
         return false;
+    }
     const int done = retriesAllowed_ - retriesLeft_--;
     link_.abort();
     state_ = State::Opening;
