@@ -1,5 +1,6 @@
 #include "secure/privatesender.h"
 
+#include "addressbook/peerkeys.h"
 #include "platform/socketerror.h"
 #include "transfer/plainsender.h"
 #include "transfer/readerror.h"
@@ -308,8 +309,10 @@ void PrivateSender::linkFailed(QAbstractSocket::SocketError error, const QString
 
 void PrivateSender::refusedKey(const QString& name)
 {
-    showStatus(keyChangedMessage(name, QStringLiteral("nothing was sent")));
+    showStatus(keyNotShownText(name, host_), keyAdvice(name));
     Q_EMIT keyChanged(name, host_);
+    // The batch's other files would meet the same key.
+    Q_EMIT triesUsedUp();
     end(SendOutcome::Failed, false);
 }
 

@@ -27,6 +27,7 @@ Station::Station(SettingsStore& settings, RandomSource& random, const QString& d
     connect(&waiting_, &WaitingBatches::saveFailed, this, &Station::problem);
     connect(&batch_, &SendBatch::cutOff, this, &Station::waitAfterCut);
     connect(&keys_, &PeerKeys::keysChanged, this, &Station::storeKeys);
+    connect(&keys_, &PeerKeys::keysChanged, &waiting_, &WaitingBatches::keysChanged);
     connect(&presence_, &Presence::chatReceived, this, &Station::chatReceived);
     connect(&receiver_, &FileReceiver::chatReceived, this,
             [this](const ChatLine& line) { Q_EMIT chatReceived({line}); });

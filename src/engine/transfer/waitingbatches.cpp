@@ -74,6 +74,12 @@ WaitingBatches::WaitingBatches(SettingsStore& store, FileSender& sender, SendBat
     // connection broke.
     connect(&delivery_, &SendBatch::cutOff, this, [this] { cut_ = true; });
     connect(&delivery_, &SendBatch::finished, this, &WaitingBatches::deliveryFinished);
+    connect(&sender_, &FileSender::keyChanged, this,
+            [this](const QString&, const QString& address) {
+                if (Batch* batch = batchFor(address);
+                    batch && delivery_.isRunning() && address == deliveringTo_)
+                    batch->keyRefused = true;
+            });
 }
 
 void WaitingBatches::load()
@@ -82,7 +88,7 @@ void WaitingBatches::load()
         const QString address = store_.read(section(k), kAddress, {});
         if (address.isEmpty())
             break;
-        Batch batch{address, {}, false};
+        Batch batch{address, {}, false, false};
         const int count = store_.read(section(k), kCount, QStringLiteral("0")).toInt();
         for (int file = 0; file < count; ++file) {
             const QString path = store_.read(section(k), fileKey(file), {});
@@ -132,8 +138,9 @@ void WaitingBatches::add(const QString& address, const QList<QueuedFile>& files)
         return;
     Batch* batch = batchFor(address);
     if (!batch)
-        batch = &batches_.emplaceBack(Batch{address, {}, false});
+        batch = &batches_.emplaceBack(Batch{address, {}, false, false});
     batch->files += files;
+    batch->keyRefused = false; // asked again
     changedBatch(indexOf(address));
     save();
     Q_EMIT changed();
@@ -154,10 +161,16 @@ void WaitingBatches::cancel(const QString& address)
 
 void WaitingBatches::personOnline(const QString& address)
 {
-    if (Batch* batch = batchFor(address)) {
+    if (Batch* batch = batchFor(address); batch && !batch->keyRefused) {
         batch->due = true;
         kick_.start();
     }
+}
+
+void WaitingBatches::keysChanged()
+{
+    for (Batch& batch : batches_)
+        batch.keyRefused = false;
 }
 
 void WaitingBatches::stop()
@@ -221,7 +234,7 @@ void WaitingBatches::deliveryFinished()
     // announcement.
     const bool cut = std::exchange(cut_, false);
     if (Batch* batch = batchFor(deliveringTo_))
-        batch->due = batch->files.size() > failed_ || cut;
+        batch->due = !batch->keyRefused && (batch->files.size() > failed_ || cut);
     deliveringTo_.clear();
     save();
     kick_.start();

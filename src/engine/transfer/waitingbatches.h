@@ -26,6 +26,10 @@ class SettingsStore;
 // A file that fails while its person is online (refused, cut off) keeps waiting and is
 // tried again at that person's next announcement; one cut off is tried once more at once
 // as well. A file that is no longer there is dropped from its batch.
+//
+// A batch whose computer did not show the key the address book holds for it waits until
+// the keys change (keysChanged()) or files are added to it: an announcement, which anyone
+// can forge, does not start it meanwhile.
 class WaitingBatches : public QObject
 {
     Q_OBJECT
@@ -34,7 +38,8 @@ public:
     struct Batch {
         QString address; // as in the address book
         QList<QueuedFile> files;
-        bool due = false; // its person has announced themselves since the last attempt
+        bool due = false;        // its person has announced themselves since the last attempt
+        bool keyRefused = false; // the computer there showed another key than the book's
 
         qsizetype indexOf(const QString& path) const;
     };
@@ -57,6 +62,8 @@ public:
     void cancel(const QString& address);
     // An announcement came from address.
     void personOnline(const QString& address);
+    // A key in the address book was pinned or forgotten: batches refused for a key may go.
+    void keysChanged();
 
     bool isDelivering() const { return delivery_.isRunning(); }
     // The batch that sends the files of one person, for the window to follow.
