@@ -59,6 +59,9 @@ private Q_SLOTS:
     // Its computer showed another key: the delivery says so and waits for the key to be
     // settled, whatever announcements come meanwhile.
     void aDeliveryRefusedForItsKeyWaitsForTheKey();
+    // A failed delivery goes again at an announcement only once its spacing is over, however
+    // many announcements come.
+    void announcementsStartAFailedDeliveryNoSoonerThanItsSpacing();
 };
 
 void TestStation::onlyAListedPeersAnnouncementStartsItsDelivery()
@@ -161,6 +164,40 @@ void TestStation::aDeliveryRefusedForItsKeyWaitsForTheKey()
     QVERIFY(sendDatagram(kAnna, presenceDatagram()));
     QTRY_COMPARE_WITH_TIMEOUT(anna.files.size(), 2, kWaitMs);
     QVERIFY(!f.station.waiting().find(a(kAnna)));
+}
+
+void TestStation::announcementsStartAFailedDeliveryNoSoonerThanItsSpacing()
+{
+    StationFixture f;
+    QVERIFY(!f.station.bindPresence());
+    f.station.sender().setRefusalRetries(0, std::chrono::milliseconds(1));
+    f.station.waiting().setAttemptSpacing(std::chrono::hours(1));
+    f.station.addressBook().append(QStringLiteral("Bea"), a(kBea));
+    const QString file = f.folder.filePath(QStringLiteral("a.txt"));
+    QFile out(file);
+    QVERIFY(out.open(QIODevice::WriteOnly) && out.write("hello") == 5);
+    out.close();
+    SendBatch& delivery = f.station.waiting().delivery();
+    QSignalSpy started(&delivery, &SendBatch::rowStarted);
+    QSignalSpy finished(&delivery, &SendBatch::finished);
+    f.station.sendWhenOnline(a(kAnna), {file}, false); // nothing listens there
+    f.station.sendWhenOnline(a(kBea), {file}, false);
+    QVERIFY(sendDatagram(kAnna, presenceDatagram()));
+    QTRY_COMPARE_WITH_TIMEOUT(finished.count(), 1, kWaitMs);
+
+    // By the time Bea's announcement has started her delivery, Anna's have been taken.
+    for (int k = 0; k < 5; ++k)
+        QVERIFY(sendDatagram(kAnna, presenceDatagram()));
+    QVERIFY(sendDatagram(kBea, presenceDatagram()));
+    QTRY_COMPARE_WITH_TIMEOUT(finished.count(), 2, kWaitMs);
+    QCOMPARE(started.count(), 2);
+    QCOMPARE(started.last().at(3).toString(), a(kBea));
+
+    // Once the spacing is over, the announcement heard meanwhile starts it, once.
+    f.station.waiting().setAttemptSpacing(std::chrono::milliseconds(0));
+    QTRY_COMPARE_WITH_TIMEOUT(finished.count(), 3, kWaitMs);
+    QCOMPARE(started.last().at(3).toString(), a(kAnna));
+    QVERIFY(!f.station.waiting().find(a(kAnna))->due);
 }
 
 QTEST_GUILESS_MAIN(TestStation)

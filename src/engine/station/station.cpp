@@ -86,7 +86,7 @@ void Station::stopSending()
 void Station::waitAfterCut(const QString& address, const QList<QueuedFile>& rest)
 {
     waiting_.add(address, rest);
-    waiting_.personOnline(address);
+    waiting_.tryNow(address);
 }
 
 void Station::setSaveFolder(const QString& folder, bool store)
@@ -113,7 +113,7 @@ void Station::sendWhenOnline(const QString& address, const QStringList& paths, b
 {
     waiting_.add(address, paths);
     if (online)
-        waiting_.personOnline(address);
+        waiting_.tryNow(address);
 }
 
 void Station::sendChat(const QString& text)
