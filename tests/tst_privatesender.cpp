@@ -5,6 +5,7 @@
 #include "support/enginefakes.h"
 #include "support/privatereceiver.h"
 #include "support/rawreceiver.h"
+#include "support/resettingport.h"
 #include "support/senderwatch.h"
 #include "support/testfiles.h"
 #include "transfer/protocol.h"
@@ -46,6 +47,11 @@ private Q_SLOTS:
     void aPeerThatTookAPrivateConnectionIsNeverSentPlainly();
     void aPeerDownOnBothPortsIsNotTakenForPlain();
     void failedDigestIsNotSent();
+    // A port that takes each connection and resets it at once, private or plain: about a
+    // dozen tries for a whole batch, spaced as documented, then a failure; one for a chat.
+    void resettingPortIsTriedAsDocumented_data();
+    void resettingPortIsTriedAsDocumented();
+    void resettingPortTakesOneChatConnection();
     void chatLineGoesPrivatelyOrIsToldNotDelivered();
     // A queued folder goes as one row: its files one after another, with their paths
     // inside it where the receiver takes folders, loose where it does not.
@@ -171,7 +177,7 @@ void TestPrivateSender::changedKeySendsNothing()
     QTRY_VERIFY_WITH_TIMEOUT(!batch_->isRunning(), kWait);
     QCOMPARE(watch_->outcomes, QList<SendOutcome>{SendOutcome::Failed});
     QCOMPARE(watch_->status,
-             keyChangedMessage(QStringLiteral("Anna"), QStringLiteral("nothing was sent")));
+             QStringLiteral("the computer at %1 did not show Anna's key").arg(peer.toString()));
     QCOMPARE(changed.size(), 1);
     QCOMPARE(changed.first(), (QVariantList{QStringLiteral("Anna"), peer.toString()}));
     QVERIFY(!receiver.seen.contains(MessageType::File));
@@ -335,6 +341,59 @@ void TestPrivateSender::failedDigestIsNotSent()
     QCOMPARE(watch_->readFailures.size(), 2);
     QCOMPARE(receiver.connections, 1);  // the connection goes on to the next file
     QCOMPARE(receiver.files.size(), 4); // each offered again whole, once
+}
+
+void TestPrivateSender::resettingPortIsTriedAsDocumented_data()
+{
+    QTest::addColumn<QString>("peer");
+    QTest::addColumn<quint16>("port");
+    QTest::addColumn<bool>("keyed");
+    QTest::newRow("private, a bare address") << "127.0.11.2" << kPrivatePort << false;
+    QTest::newRow("private, a keyed entry") << "127.0.11.3" << kPrivatePort << true;
+    // Nothing on the private port: the plain port is the one that resets.
+    QTest::newRow("plain") << "127.0.11.4" << kFilePort << false;
+}
+
+void TestPrivateSender::resettingPortIsTriedAsDocumented()
+{
+    QFETCH(QString, peer);
+    QFETCH(quint16, port);
+    QFETCH(bool, keyed);
+    constexpr int kRetries = 12;
+    constexpr auto kLongest = std::chrono::milliseconds(20);
+    sender_->setRefusalRetries(kRetries, kLongest);
+    ResettingPort hostile;
+    QVERIFY(hostile.listen(QHostAddress(peer), port));
+    if (keyed) {
+        book_.append(QStringLiteral("Anna"), peer);
+        book_.setKey(0, QByteArray(32, 'k'));
+    }
+    for (const char* name : {"a.txt", "b.txt", "c.txt"})
+        makeFile(QString::fromLatin1(name), name);
+    sendAll(peer);
+
+    QTRY_VERIFY_WITH_TIMEOUT(!batch_->isRunning(), kWait);
+    QCOMPARE(watch_->outcomes.size(), 3);
+    QVERIFY(!watch_->outcomes.contains(SendOutcome::Sent));
+    QCOMPARE(hostile.connections(), kRetries + 1);
+    std::chrono::milliseconds waited{0};
+    for (int done = 0; done < kRetries; ++done)
+        waited += PlainSender::retryWait(done, kLongest);
+    QVERIFY2(hostile.times.last() - hostile.times.first() >= waited.count(),
+             qPrintable(QStringLiteral("%1 ms").arg(hostile.times.last() - hostile.times.first())));
+}
+
+void TestPrivateSender::resettingPortTakesOneChatConnection()
+{
+    const QHostAddress peer(QStringLiteral("127.0.11.5"));
+    ResettingPort hostile;
+    QVERIFY(hostile.listen(peer, kPrivatePort));
+    PrivateChat chat(*identity_, *keys_, kMe);
+    QSignalSpy done(&chat, &PrivateChat::done);
+    chat.send(peer.toString(), QStringLiteral("hello"));
+    QTRY_COMPARE_WITH_TIMEOUT(done.size(), 1, kWait);
+    QVERIFY(!done.first().first().toString().isEmpty());
+    QCOMPARE(hostile.connections(), 1);
 }
 
 void TestPrivateSender::chatLineGoesPrivatelyOrIsToldNotDelivered()

@@ -3,6 +3,7 @@
 #include "station/station.h"
 #include "support/clirawpeer.h"
 #include "support/enginefakes.h"
+#include "support/privatereceiver.h"
 
 #include <QSignalSpy>
 #include <QTemporaryDir>
@@ -16,6 +17,7 @@ namespace
 const QHostAddress kStation(QStringLiteral("127.0.0.130"));
 const QHostAddress kAnna(QStringLiteral("127.0.0.131"));
 const QHostAddress kStranger(QStringLiteral("127.0.0.132"));
+const QHostAddress kBea(QStringLiteral("127.0.0.133"));
 constexpr int kWaitMs = 10000;
 
 QString a(const QHostAddress& address)
@@ -54,6 +56,12 @@ private Q_SLOTS:
     void onlyAListedPeersAnnouncementStartsItsDelivery();
     void onlyKnownSendersTurnsAStrangerAway();
     void aSavedFileIsRecordedOnce();
+    // Its computer showed another key: the delivery says so and waits for the key to be
+    // settled, whatever announcements come meanwhile.
+    void aDeliveryRefusedForItsKeyWaitsForTheKey();
+    // A failed delivery goes again at an announcement only once its spacing is over, however
+    // many announcements come.
+    void announcementsStartAFailedDeliveryNoSoonerThanItsSpacing();
 };
 
 void TestStation::onlyAListedPeersAnnouncementStartsItsDelivery()
@@ -114,6 +122,82 @@ void TestStation::aSavedFileIsRecordedOnce()
     QCOMPARE(stored.entries().first().name, QStringLiteral("notes.txt"));
     QCOMPARE(stored.entries().first().peer, QStringLiteral("Anna"));
     QCOMPARE(f.station.history().entries().size(), 1);
+}
+
+void TestStation::aDeliveryRefusedForItsKeyWaitsForTheKey()
+{
+    StationFixture f;
+    QVERIFY(!f.station.openIdentity());
+    QVERIFY(!f.station.bindPresence());
+    f.station.sender().setRefusalRetries(0, std::chrono::milliseconds(1));
+    f.station.addressBook().setKey(0, QByteArray(32, 'k'));
+    f.station.addressBook().append(QStringLiteral("Bea"), a(kBea));
+    PrivateReceiver anna; // another key than the one the book holds
+    QVERIFY(anna.start(kAnna));
+    const QString file = f.folder.filePath(QStringLiteral("a.txt"));
+    QFile out(file);
+    QVERIFY(out.open(QIODevice::WriteOnly) && out.write("hello") == 5);
+    out.close();
+    QString status;
+    connect(&f.station.sender(), &FileSender::statusChanged, this,
+            [&status](const QString& text) { status = text; });
+    SendBatch& delivery = f.station.waiting().delivery();
+    QSignalSpy started(&delivery, &SendBatch::rowStarted);
+    QSignalSpy finished(&delivery, &SendBatch::finished);
+    f.station.sendWhenOnline(a(kAnna), {file, file}, true);
+    QTRY_COMPARE_WITH_TIMEOUT(finished.count(), 1, kWaitMs);
+    QCOMPARE(status, QStringLiteral("the computer at 127.0.0.131 did not show Anna's key"));
+    QCOMPARE(anna.connections, 1); // the batch's second file did not try again
+
+    // Forged or not, Anna's announcement starts nothing; by the time Bea's has started her
+    // delivery, Anna's has been taken.
+    f.station.sendWhenOnline(a(kBea), {file}, false);
+    QVERIFY(sendDatagram(kAnna, presenceDatagram()));
+    QVERIFY(sendDatagram(kBea, presenceDatagram()));
+    QTRY_COMPARE_WITH_TIMEOUT(finished.count(), 2, kWaitMs);
+    QCOMPARE(started.count(), 3);
+    QCOMPARE(started.last().at(3).toString(), a(kBea));
+    QCOMPARE(anna.connections, 1);
+
+    // Once the key is forgotten, her next announcement sends the file.
+    f.station.peerKeys().forget(0);
+    QVERIFY(sendDatagram(kAnna, presenceDatagram()));
+    QTRY_COMPARE_WITH_TIMEOUT(anna.files.size(), 2, kWaitMs);
+    QVERIFY(!f.station.waiting().find(a(kAnna)));
+}
+
+void TestStation::announcementsStartAFailedDeliveryNoSoonerThanItsSpacing()
+{
+    StationFixture f;
+    QVERIFY(!f.station.bindPresence());
+    f.station.sender().setRefusalRetries(0, std::chrono::milliseconds(1));
+    f.station.waiting().setAttemptSpacing(std::chrono::hours(1));
+    f.station.addressBook().append(QStringLiteral("Bea"), a(kBea));
+    const QString file = f.folder.filePath(QStringLiteral("a.txt"));
+    QFile out(file);
+    QVERIFY(out.open(QIODevice::WriteOnly) && out.write("hello") == 5);
+    out.close();
+    SendBatch& delivery = f.station.waiting().delivery();
+    QSignalSpy started(&delivery, &SendBatch::rowStarted);
+    QSignalSpy finished(&delivery, &SendBatch::finished);
+    f.station.sendWhenOnline(a(kAnna), {file}, false); // nothing listens there
+    f.station.sendWhenOnline(a(kBea), {file}, false);
+    QVERIFY(sendDatagram(kAnna, presenceDatagram()));
+    QTRY_COMPARE_WITH_TIMEOUT(finished.count(), 1, kWaitMs);
+
+    // By the time Bea's announcement has started her delivery, Anna's have been taken.
+    for (int k = 0; k < 5; ++k)
+        QVERIFY(sendDatagram(kAnna, presenceDatagram()));
+    QVERIFY(sendDatagram(kBea, presenceDatagram()));
+    QTRY_COMPARE_WITH_TIMEOUT(finished.count(), 2, kWaitMs);
+    QCOMPARE(started.count(), 2);
+    QCOMPARE(started.last().at(3).toString(), a(kBea));
+
+    // Once the spacing is over, the announcement heard meanwhile starts it, once.
+    f.station.waiting().setAttemptSpacing(std::chrono::milliseconds(0));
+    QTRY_COMPARE_WITH_TIMEOUT(finished.count(), 3, kWaitMs);
+    QCOMPARE(started.last().at(3).toString(), a(kAnna));
+    QVERIFY(!f.station.waiting().find(a(kAnna))->due);
 }
 
 QTEST_GUILESS_MAIN(TestStation)

@@ -47,6 +47,15 @@ ServeCommand::ServeCommand(SettingsStore& settings, RandomSource& random, const 
             });
     connect(&station_.sender(), &FileSender::privacyKnown, this,
             [this](bool isPrivate) { sentPrivately_ = isPrivate; });
+    connect(&station_.sender(), &FileSender::statusChanged, this,
+            [this](const QString& status, const QString& detail) {
+                status_ = status;
+                detail_ = detail;
+            });
+    connect(&station_.waiting().delivery(), &SendBatch::rowStarted, this, [this] {
+        status_.clear();
+        detail_.clear();
+    });
     connect(&station_.waiting().delivery(), &SendBatch::rowFinished, this,
             &ServeCommand::deliveryEnded);
     connect(&station_, &Station::problem, this,
@@ -86,5 +95,5 @@ void ServeCommand::deliveryEnded(int, const QString& path, qint64 size, const QS
     if (outcome == SendOutcome::Sent)
         console_.printLine(sentLine(path, size, host, sentPrivately_));
     else
-        console_.printProblem(sendProblem(path, host, outcome, {}, {}));
+        console_.printProblem(sendProblem(path, host, outcome, status_, detail_));
 }

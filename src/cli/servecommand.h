@@ -27,6 +27,8 @@ private:
 
     Station station_;
     bool sentPrivately_ = false; // how the file in hand goes
+    QString status_;             // the sender's last words on it
+    QString detail_;
     Console& console_;
     bool stopping_ = false;
 };

@@ -31,9 +31,10 @@ SenderPanel::SenderPanel(const MainUi& ui, FileSender& sender, Dialogs& dialogs,
         else
             ui_.sendPrivacyMark->showPlain();
     });
-    connect(&sender, &FileSender::keyChanged, this, [this](const QString& name) {
-        dialogs_.notice(keyChangedMessage(name, QStringLiteral("nothing was sent")));
-    });
+    connect(&sender, &FileSender::keyChanged, this,
+            [this](const QString& name, const QString& address) {
+                dialogs_.notice(keyNotShownMessage(name, address));
+            });
     connect(&sender, &FileSender::loosened, this,
             [this](const QString& name) { dialogs_.notice(loosenedMessage(name)); });
 }

@@ -64,7 +64,23 @@ void PeerKeys::forget(int slot)
 
 QString keyChangedMessage(const QString& name, const QString& notDone)
 {
-    return QStringLiteral("%1's key has changed, so %2. If %1 reinstalled Quillo, compare "
-                          "safety codes and choose Forget Key")
-        .arg(name, notDone);
+    return QStringLiteral("%1's key has changed, so %2. ").arg(name, notDone) + keyAdvice(name);
+}
+
+QString keyNotShownText(const QString& name, const QString& address)
+{
+    return QStringLiteral("the computer at %1 did not show %2's key").arg(address, name);
+}
+
+QString keyAdvice(const QString& name)
+{
+    return QStringLiteral("If %1 reinstalled Quillo, compare safety codes and choose Forget Key")
+        .arg(name);
+}
+
+QString keyNotShownMessage(const QString& name, const QString& address)
+{
+    const QString text = keyNotShownText(name, address);
+    return text.left(1).toUpper() + text.mid(1) + QStringLiteral(", so nothing was sent. ") +
+           keyAdvice(name);
 }

@@ -57,3 +57,9 @@ bool holdsKey(const AddressBook& book, const QByteArray& key);
 // "Refused: Anna's key has changed, so nothing was sent ..." and the like, for a
 // connection refused because of name's changed key; done says what did not happen.
 QString keyChangedMessage(const QString& name, const QString& notDone);
+// "the computer at 10.79.0.1 did not show Anna's key": why nothing went to name's entry
+// at address; keyAdvice(name) says what to do about it.
+QString keyNotShownText(const QString& name, const QString& address);
+QString keyAdvice(const QString& name);
+// The same for a person to read in a notice, with the advice.
+QString keyNotShownMessage(const QString& name, const QString& address);

@@ -15,6 +15,8 @@ PrivateLink::PrivateLink(const Identity& identity, PeerKeys& keys, const QHostAd
                          QObject* parent)
     : QObject(parent), identity_(identity), keys_(keys), bindAddress_(bindAddress)
 {
+    connect(&dialer_, &TcpDialer::connected, this, &PrivateLink::dialed);
+    connect(&dialer_, &TcpDialer::failed, this, &PrivateLink::dialFailed);
     idle_.setSingleShot(true);
     connect(&idle_, &QTimer::timeout, this, [this] {
         const auto seconds =
@@ -48,21 +50,39 @@ void PrivateLink::open(const QString& host)
     host_ = host;
     reader_ = MessageReader();
     state_ = State::Connecting;
-    socket_ = new QSslSocket(this);
-    socket_->setSslConfiguration(privateTlsConfiguration(identity_));
     const QHostAddress from =
         bindAddress_ == QHostAddress::Any ? QHostAddress(QHostAddress::AnyIPv4) : bindAddress_;
-    socket_->bind(from, 0, QAbstractSocket::ReuseAddressHint);
-    connect(socket_, &QSslSocket::connected, &connecting_, &QTimer::stop);
+    dialer_.bind(from, 0);
+    awaitAnswer();
+    connecting_.start();
+    dialer_.connectTo(host, kPrivatePort);
+}
+
+void PrivateLink::dialed(qintptr descriptor)
+{
+    connecting_.stop();
+    socket_ = new QSslSocket(this);
+    socket_->setSslConfiguration(privateTlsConfiguration(identity_));
     connect(socket_, &QSslSocket::encrypted, this, &PrivateLink::encrypted);
     connect(socket_, &QSslSocket::readyRead, this, &PrivateLink::readArrival);
     connect(socket_, &QSslSocket::disconnected, this, &PrivateLink::peerClosed);
     connect(socket_, &QSslSocket::errorOccurred, this, &PrivateLink::socketFailed);
     connect(socket_, &QSslSocket::bytesWritten, this, &PrivateLink::written);
     connect(socket_, &QSslSocket::encryptedBytesWritten, this, &PrivateLink::written);
-    awaitAnswer();
-    connecting_.start();
-    socket_->connectToHostEncrypted(host, kPrivatePort);
+    socket_->setSocketDescriptor(descriptor);
+    // As connecting by name would: the name goes in the greeting, an address does not.
+    socket_->setPeerVerifyName(host_);
+    socket_->startClientEncryption();
+}
+
+void PrivateLink::dialFailed(QAbstractSocket::SocketError error, const QString& description)
+{
+    release();
+    // Taken and reset before the connection was seen as made: a close before the HELLO.
+    if (error == QAbstractSocket::RemoteHostClosedError)
+        Q_EMIT closed(true);
+    else
+        Q_EMIT failed(error, description, true);
 }
 
 void PrivateLink::write(const QByteArray& bytes)
@@ -78,8 +98,10 @@ qint64 PrivateLink::unsentBytes() const
 
 void PrivateLink::bye()
 {
-    if (!socket_)
+    if (!socket_) {
+        release(); // still connecting
         return;
+    }
     QSslSocket* socket = socket_;
     if (state_ == State::Open)
         socket->write(encodeMessage(MessageType::Bye));
@@ -193,6 +215,7 @@ void PrivateLink::release()
 {
     idle_.stop();
     connecting_.stop();
+    dialer_.abort();
     state_ = State::Closed;
     if (QSslSocket* socket = std::exchange(socket_, nullptr))
         abortLater(socket, this);

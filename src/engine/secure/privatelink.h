@@ -1,6 +1,7 @@
 #pragma once
 
 #include "addressbook/peerkeys.h"
+#include "platform/tcpdialer.h"
 #include "secure/messagereader.h"
 
 #include <QHostAddress>
@@ -75,6 +76,8 @@ Q_SIGNALS:
 private:
     enum class State { Closed, Connecting, Greeting, Open };
 
+    void dialed(qintptr descriptor);
+    void dialFailed(QAbstractSocket::SocketError error, const QString& description);
     void encrypted();
     void readArrival();
     void take(const PrivateMessage& message);
@@ -88,6 +91,7 @@ private:
     const Identity& identity_;
     PeerKeys& keys_;
     QHostAddress bindAddress_;
+    TcpDialer dialer_;
     QPointer<QSslSocket> socket_;
     QTimer idle_;
     std::chrono::milliseconds idleTimeout_ = kIdleTimeout;

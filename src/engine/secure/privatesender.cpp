@@ -1,5 +1,6 @@
 #include "secure/privatesender.h"
 
+#include "addressbook/peerkeys.h"
 #include "platform/socketerror.h"
 #include "transfer/plainsender.h"
 #include "transfer/readerror.h"
@@ -292,6 +293,9 @@ void PrivateSender::linkFailed(QAbstractSocket::SocketError error, const QString
         Q_EMIT plainOnly(host_);
         return;
     }
+    // A port that refuses is not tried again on the private port: once is all it gets.
+    if (refused && state_ == State::Opening)
+        Q_EMIT triesUsedUp();
     const SocketError shown = socketError(error, description);
     showStatus(QStringLiteral("Error %1").arg(shown.number),
                refused ? shown.description +
@@ -305,15 +309,19 @@ void PrivateSender::linkFailed(QAbstractSocket::SocketError error, const QString
 
 void PrivateSender::refusedKey(const QString& name)
 {
-    showStatus(keyChangedMessage(name, QStringLiteral("nothing was sent")));
+    showStatus(keyNotShownText(name, host_), keyAdvice(name));
     Q_EMIT keyChanged(name, host_);
+    // The batch's other files would meet the same key.
+    Q_EMIT triesUsedUp();
     end(SendOutcome::Failed, false);
 }
 
 bool PrivateSender::retryLater()
 {
-    if (retriesLeft_ <= 0)
+    if (retriesLeft_ <= 0) {
+        Q_EMIT triesUsedUp();
         return false;
+    }
     const int done = retriesAllowed_ - retriesLeft_--;
     link_.abort();
     state_ = State::Opening;

@@ -70,6 +70,8 @@ Q_SIGNALS:
     // Before its "Resuming at 73 %": the receiver had offset bytes of the file in hand,
     // and only the rest is sent. The speed counts from there.
     void resumed(qint64 offset, qint64 size);
+    // As PlainSender's.
+    void triesUsedUp();
     // Right before finished(): the connection broke off once the file had been accepted.
     // Its receiver keeps what came, and sending the file again goes on from there.
     void cutOff();

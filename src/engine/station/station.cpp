@@ -27,6 +27,7 @@ Station::Station(SettingsStore& settings, RandomSource& random, const QString& d
     connect(&waiting_, &WaitingBatches::saveFailed, this, &Station::problem);
     connect(&batch_, &SendBatch::cutOff, this, &Station::waitAfterCut);
     connect(&keys_, &PeerKeys::keysChanged, this, &Station::storeKeys);
+    connect(&keys_, &PeerKeys::keysChanged, &waiting_, &WaitingBatches::keysChanged);
     connect(&presence_, &Presence::chatReceived, this, &Station::chatReceived);
     // A datagram costs its sender as much as it costs us, and the transcript keeps only
     // its last lines; a private line is answered, and a sender may ask for that answer as
@@ -95,7 +96,7 @@ void Station::stopSending()
 void Station::waitAfterCut(const QString& address, const QList<QueuedFile>& rest)
 {
     waiting_.add(address, rest);
-    waiting_.personOnline(address);
+    waiting_.tryNow(address);
 }
 
 void Station::setSaveFolder(const QString& folder, bool store)
@@ -122,7 +123,7 @@ void Station::sendWhenOnline(const QString& address, const QStringList& paths, b
 {
     waiting_.add(address, paths);
     if (online)
-        waiting_.personOnline(address);
+        waiting_.tryNow(address);
 }
 
 void Station::sendChat(const QString& text)

@@ -8,6 +8,11 @@ FileSender::FileSender(RandomSource& random, const QHostAddress& bindAddress, QO
     : QObject(parent), plain_(random, bindAddress, this), bindAddress_(bindAddress)
 {
     forward(plain_);
+    connect(this, &FileSender::statusChanged, this,
+            [this](const QString& status, const QString& detail) {
+                status_ = status;
+                detail_ = detail;
+            });
     connect(&plain_, &PlainSender::reached, this, [this] {
         if (!refusedPrivately_.isEmpty())
             plainHosts_.insert(std::exchange(refusedPrivately_, {}));
@@ -18,6 +23,9 @@ FileSender::~FileSender() = default;
 
 template <typename Sender> void FileSender::forward(Sender& sender)
 {
+    connect(&sender, &Sender::triesUsedUp, this, [this] { usedUp_ = true; });
+    // Before the batch hears of it, so that its next file finds it.
+    connect(&sender, &Sender::finished, this, &FileSender::remember);
     connect(&sender, &Sender::statusChanged, this, &FileSender::statusChanged);
     connect(&sender, &Sender::progressed, this, &FileSender::progressed);
     connect(&sender, &Sender::readFailed, this, &FileSender::readFailed);
@@ -86,6 +94,11 @@ void FileSender::send(const QString& path, qint64 size, const QString& host,
     host_ = host;
     announced_ = announced;
     refusedPrivately_.clear();
+    usedUp_ = false;
+    if (const auto before = gaveUp_.constFind(host); before != gaveUp_.cend()) {
+        endUnsent(before->outcome, before->status, before->detail);
+        return;
+    }
     // Someone whose key is known is only ever sent to privately, even after a refusal,
     // and not at all while this copy has no identity of its own.
     const bool keyed = keys_ && keys_->hasKey(host);
@@ -110,12 +123,24 @@ void FileSender::tellLoosened(const QString& name)
 
 void FileSender::refuseInTheClear()
 {
-    Q_EMIT statusChanged(QStringLiteral("Not sent: private transfers are off, and nothing goes "
-                                        "in the clear to someone whose key is known"),
-                         {});
+    endUnsent(SendOutcome::NotSent,
+              QStringLiteral("Not sent: private transfers are off, and nothing goes in the clear "
+                             "to someone whose key is known"),
+              {});
+}
+
+void FileSender::endUnsent(SendOutcome outcome, const QString& status, const QString& detail)
+{
+    Q_EMIT statusChanged(status, detail);
     // After send() has returned, as every other ending comes.
     QMetaObject::invokeMethod(
-        this, [this] { Q_EMIT finished(SendOutcome::NotSent); }, Qt::QueuedConnection);
+        this, [this, outcome] { Q_EMIT finished(outcome); }, Qt::QueuedConnection);
+}
+
+void FileSender::remember(SendOutcome outcome)
+{
+    if (std::exchange(usedUp_, false))
+        gaveUp_.insert(host_, {outcome, status_, detail_});
 }
 
 void FileSender::sendPlain()
@@ -129,6 +154,7 @@ void FileSender::sendPlain()
 
 void FileSender::cancel()
 {
+    gaveUp_.clear();
     plain_.cancel();
     if (private_)
         private_->cancel();
@@ -137,6 +163,7 @@ void FileSender::cancel()
 void FileSender::endBatch()
 {
     toldLoosened_ = false;
+    gaveUp_.clear();
     if (private_)
         private_->endBatch();
 }

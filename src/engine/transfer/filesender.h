@@ -3,6 +3,7 @@
 #include "transfer/plainsender.h"
 #include "transfer/sendoutcome.h"
 
+#include <QHash>
 #include <QHostAddress>
 #include <QObject>
 #include <QSet>
@@ -19,6 +20,10 @@ class RandomSource;
 // protocol, on the plain port 1052 where it does not (docs/protocol.md, "Choosing the
 // port"). Without an identity everything goes plain. Files of one batch to one receiver
 // share one private connection; endBatch() closes it.
+//
+// A receiver that refused or closed every try of a file, its retries too, is not tried
+// again in the same batch: its later files end at once as that one did. So one batch
+// makes about kRefusalRetries tries at such a port, however many files it holds.
 class FileSender : public QObject
 {
     Q_OBJECT
@@ -83,6 +88,9 @@ private:
     void tellLoosened(const QString& name);
     void sendPlain();
     void refuseInTheClear();
+    // The file in hand ends without a connection.
+    void endUnsent(SendOutcome outcome, const QString& status, const QString& detail);
+    void remember(SendOutcome outcome);
     template <typename Sender> void forward(Sender& sender);
 
     PlainSender plain_;
@@ -99,6 +107,16 @@ private:
     // Receivers that took a private connection in this run: never taken for plain only, so
     // that a receiver restarting is waited for, not sent the whole file in the clear.
     QSet<QString> privateHosts_;
+    // Receivers that used up every try in this batch, with how their last file ended.
+    struct GaveUp {
+        SendOutcome outcome = SendOutcome::Failed;
+        QString status;
+        QString detail;
+    };
+    QHash<QString, GaveUp> gaveUp_;
+    bool usedUp_ = false; // the file in hand used up its tries
+    QString status_;      // the file in hand's last status
+    QString detail_;
     QString path_;
     qint64 size_ = 0;
     QString host_;

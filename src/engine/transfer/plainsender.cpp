@@ -31,6 +31,8 @@ PlainSender::PlainSender(RandomSource& random, const QHostAddress& bindAddress, 
     });
     retry_.setSingleShot(true);
     connect(&retry_, &QTimer::timeout, this, &PlainSender::connectSocket);
+    connect(&dialer_, &TcpDialer::connected, this, &PlainSender::dialed);
+    connect(&dialer_, &TcpDialer::failed, this, &PlainSender::dialFailed);
     connect(&speed_, &SpeedMeter::ticked, this, &PlainSender::speedTicked);
 }
 
@@ -80,27 +82,57 @@ quint16 PlainSender::nextLocalPort()
 void PlainSender::connectSocket()
 {
     state_ = State::Connecting;
-    socket_ = new QTcpSocket(this);
     // An earlier connection may still hold the port drawn; then draw again, and in the
     // end let the system choose.
     const QHostAddress from =
         bindAddress_ == QHostAddress::Any ? QHostAddress(QHostAddress::AnyIPv4) : bindAddress_;
     localPort_ = nextLocalPort();
-    while (!socket_->bind(from, localPort_, QAbstractSocket::ReuseAddressHint) &&
-           socket_->error() == QAbstractSocket::AddressInUseError && localPort_ != 0)
+    while (!dialer_.bind(from, localPort_) &&
+           dialer_.error() == QAbstractSocket::AddressInUseError && localPort_ != 0)
         localPort_ = nextLocalPort();
+    dialer_.connectTo(host_, kFilePort);
+}
 
-    connect(socket_, &QTcpSocket::connected, this, &PlainSender::connected);
+void PlainSender::dialed(qintptr descriptor)
+{
+    socket_ = new QTcpSocket(this);
     connect(socket_, &QTcpSocket::readyRead, this, &PlainSender::readArrival);
     connect(socket_, &QTcpSocket::disconnected, this, &PlainSender::peerClosed);
     connect(socket_, &QTcpSocket::errorOccurred, this, &PlainSender::socketFailed);
     connect(socket_, &QTcpSocket::bytesWritten, this, &PlainSender::sendMore);
-    socket_->connectToHost(host_, kFilePort);
+    socket_->setSocketDescriptor(descriptor);
+    connected();
+}
+
+void PlainSender::dialFailed(QAbstractSocket::SocketError error, const QString& description)
+{
+    // Taken and reset before the connection was seen as made: turned away, as a receiver
+    // with every place taken does.
+    if (error == QAbstractSocket::RemoteHostClosedError) {
+        if (!retryLater())
+            end(SendOutcome::PeerClosed);
+        return;
+    }
+    // The port drawn is still taken towards this peer (an earlier connection to it
+    // lingers): connect again from another one.
+    const bool portTaken = error == QAbstractSocket::AddressInUseError ||
+                           error == QAbstractSocket::SocketAddressNotAvailableError;
+    if (portTaken && localPort_ != 0) {
+        connectSocket();
+        return;
+    }
+    if (error == QAbstractSocket::ConnectionRefusedError && retryLater())
+        return;
+    const SocketError shown = socketError(error, description);
+    showStatus(QStringLiteral("Error %1").arg(shown.number), shown.description);
+    end(SendOutcome::Failed);
 }
 
 void PlainSender::dropSocket()
 {
-    abortLater(std::exchange(socket_, nullptr), this);
+    dialer_.abort();
+    if (socket_)
+        abortLater(std::exchange(socket_, nullptr), this);
 }
 
 void PlainSender::connected()
@@ -213,21 +245,6 @@ void PlainSender::socketFailed(QAbstractSocket::SocketError error)
     // The peer's ordinary close comes as an error too; the close handler takes it.
     if (error == QAbstractSocket::RemoteHostClosedError)
         return;
-    if (state_ == State::Connecting) {
-        // The port drawn is still taken towards this peer (an earlier connection to it
-        // lingers): connect again from another one. Qt reports the system's "address not
-        // available" at connecting as an unknown error.
-        const bool portTaken = error == QAbstractSocket::AddressInUseError ||
-                               error == QAbstractSocket::SocketAddressNotAvailableError ||
-                               error == QAbstractSocket::UnknownSocketError;
-        if (portTaken && localPort_ != 0) {
-            dropSocket();
-            connectSocket();
-            return;
-        }
-        if (error == QAbstractSocket::ConnectionRefusedError && retryLater())
-            return;
-    }
     const SocketError shown = socketError(error, socket_ ? socket_->errorString() : QString());
     showStatus(QStringLiteral("Error %1").arg(shown.number), shown.description);
     end(SendOutcome::Failed);
@@ -235,8 +252,10 @@ void PlainSender::socketFailed(QAbstractSocket::SocketError error)
 
 bool PlainSender::retryLater()
 {
-    if (retriesLeft_ <= 0)
+    if (retriesLeft_ <= 0) {
+        Q_EMIT triesUsedUp();
         return false;
+    }
     const int done = retriesAllowed_ - retriesLeft_--;
     idle_.stop();
     dropSocket();
@@ -266,6 +285,5 @@ void PlainSender::release()
     idle_.stop();
     file_.close();
     state_ = State::Closed;
-    if (socket_)
-        dropSocket();
+    dropSocket();
 }

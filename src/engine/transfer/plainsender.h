@@ -1,5 +1,6 @@
 #pragma once
 
+#include "platform/tcpdialer.h"
 #include "transfer/replylines.h"
 #include "transfer/sendoutcome.h"
 #include "transfer/speedmeter.h"
@@ -69,6 +70,8 @@ Q_SIGNALS:
     void finished(SendOutcome outcome);
     // The receiver's port took the connection, before its "Connected".
     void reached();
+    // Right before finished(): the receiver refused or closed every try, the retries too.
+    void triesUsedUp();
 
 private:
     enum class State { Closed, Connecting, AwaitingAcceptance, Streaming };
@@ -80,13 +83,16 @@ private:
 
     quint16 nextLocalPort();
     void connectSocket();
+    void dialed(qintptr descriptor);
+    void dialFailed(QAbstractSocket::SocketError error, const QString& description);
     void dropSocket();
     void accepted();
     void countArrived(const QByteArray& line);
     // Hands the socket the next blocks of the file, while it has room for them.
     void sendMore();
     void sendFileFailed(const QString& description);
-    // Connects again after a wait, while retries are left; false when none are.
+    // Connects again after a wait, while retries are left; false, with triesUsedUp(), when
+    // none are.
     bool retryLater();
     void showStatus(const QString& text, const QString& detail = {});
     // Closes the connection and reports how the transfer ended.
@@ -95,6 +101,7 @@ private:
 
     RandomSource& random_;
     QHostAddress bindAddress_;
+    TcpDialer dialer_;
     QPointer<QTcpSocket> socket_;
     QTimer idle_;
     QTimer retry_;

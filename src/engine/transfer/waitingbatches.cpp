@@ -3,6 +3,7 @@
 #include "platform/settingsstore.h"
 
 #include <algorithm>
+#include <optional>
 
 namespace
 {
@@ -45,6 +46,8 @@ WaitingBatches::WaitingBatches(SettingsStore& store, FileSender& sender, SendBat
     kick_.setSingleShot(true);
     kick_.setInterval(0);
     connect(&kick_, &QTimer::timeout, this, &WaitingBatches::startDue);
+    spaced_.setSingleShot(true);
+    connect(&spaced_, &QTimer::timeout, this, &WaitingBatches::startDue);
     saveTimer_.setSingleShot(true);
     saveTimer_.setInterval(kSaveDelay);
     connect(&saveTimer_, &QTimer::timeout, this, &WaitingBatches::save);
@@ -74,6 +77,18 @@ WaitingBatches::WaitingBatches(SettingsStore& store, FileSender& sender, SendBat
     // connection broke.
     connect(&delivery_, &SendBatch::cutOff, this, [this] { cut_ = true; });
     connect(&delivery_, &SendBatch::finished, this, &WaitingBatches::deliveryFinished);
+    connect(&sender_, &FileSender::keyChanged, this,
+            [this](const QString&, const QString& address) {
+                if (Batch* batch = batchFor(address);
+                    batch && delivery_.isRunning() && address == deliveringTo_)
+                    batch->keyRefused = true;
+            });
+}
+
+void WaitingBatches::setAttemptSpacing(std::chrono::milliseconds spacing)
+{
+    spacing_ = spacing;
+    kick_.start();
 }
 
 void WaitingBatches::load()
@@ -82,7 +97,8 @@ void WaitingBatches::load()
         const QString address = store_.read(section(k), kAddress, {});
         if (address.isEmpty())
             break;
-        Batch batch{address, {}, false};
+        Batch batch;
+        batch.address = address;
         const int count = store_.read(section(k), kCount, QStringLiteral("0")).toInt();
         for (int file = 0; file < count; ++file) {
             const QString path = store_.read(section(k), fileKey(file), {});
@@ -131,9 +147,14 @@ void WaitingBatches::add(const QString& address, const QList<QueuedFile>& files)
     if (files.isEmpty())
         return;
     Batch* batch = batchFor(address);
-    if (!batch)
-        batch = &batches_.emplaceBack(Batch{address, {}, false});
+    if (!batch) {
+        batch = &batches_.emplaceBack();
+        batch->address = address;
+    }
     batch->files += files;
+    // Asked for again: whatever the last attempt met, this one goes at the next chance.
+    batch->keyRefused = false;
+    batch->announcedAt.invalidate();
     changedBatch(indexOf(address));
     save();
     Q_EMIT changed();
@@ -154,9 +175,26 @@ void WaitingBatches::cancel(const QString& address)
 
 void WaitingBatches::personOnline(const QString& address)
 {
-    if (Batch* batch = batchFor(address)) {
+    if (Batch* batch = batchFor(address); batch && !batch->keyRefused) {
+        batch->due = true;
+        batch->announced = true;
+        kick_.start();
+    }
+}
+
+void WaitingBatches::tryNow(const QString& address)
+{
+    if (Batch* batch = batchFor(address); batch && !batch->keyRefused) {
         batch->due = true;
         kick_.start();
+    }
+}
+
+void WaitingBatches::keysChanged()
+{
+    for (Batch& batch : batches_) {
+        if (std::exchange(batch.keyRefused, false))
+            batch.announcedAt.invalidate();
     }
 }
 
@@ -172,9 +210,16 @@ void WaitingBatches::startDue()
 {
     if (stopped_ || delivery_.isRunning() || now_.isRunning() || sender_.isBusy())
         return;
-    for (const Batch& batch : batches_) {
+    std::optional<std::chrono::milliseconds> soonest;
+    for (Batch& batch : batches_) {
         if (!batch.due)
             continue;
+        if (const std::chrono::milliseconds left = waitLeft(batch); left.count() > 0) {
+            soonest = std::min(left, soonest.value_or(left));
+            continue;
+        }
+        if (std::exchange(batch.announced, false))
+            batch.announcedAt.start();
         deliveringTo_ = batch.address;
         failed_ = 0;
         delivery_.clear();
@@ -183,6 +228,16 @@ void WaitingBatches::startDue()
         delivery_.start([address = batch.address] { return std::optional<QString>(address); });
         return;
     }
+    if (soonest)
+        spaced_.start(*soonest);
+}
+
+std::chrono::milliseconds WaitingBatches::waitLeft(const Batch& batch) const
+{
+    if (!batch.announced || !batch.announcedAt.isValid())
+        return {};
+    return std::max(std::chrono::milliseconds(0),
+                    spacing_ - std::chrono::milliseconds(batch.announcedAt.elapsed()));
 }
 
 // The user's own files go first: the file in hand is sent again later.
@@ -220,8 +275,11 @@ void WaitingBatches::deliveryFinished()
     // Files added during the attempt are still due; those that failed wait for the next
     // announcement.
     const bool cut = std::exchange(cut_, false);
-    if (Batch* batch = batchFor(deliveringTo_))
-        batch->due = batch->files.size() > failed_ || cut;
+    if (Batch* batch = batchFor(deliveringTo_)) {
+        const bool again = cut && !batch->cutRetried;
+        batch->cutRetried = cut;
+        batch->due = !batch->keyRefused && (batch->files.size() > failed_ || again);
+    }
     deliveringTo_.clear();
     save();
     kick_.start();

@@ -2,6 +2,7 @@
 
 #include "transfer/sendbatch.h"
 
+#include <QElapsedTimer>
 #include <QList>
 #include <QObject>
 #include <QSet>
@@ -24,8 +25,15 @@ class SettingsStore;
 // abandoned and sent again, whole, once the sender is free.
 //
 // A file that fails while its person is online (refused, cut off) keeps waiting and is
-// tried again at that person's next announcement; one cut off is tried once more at once
-// as well. A file that is no longer there is dropped from its batch.
+// tried again at that person's next announcement. Announcements come a minute apart: one
+// starts an attempt no sooner than kAttemptSpacing after the one an announcement started
+// before, and more of them meanwhile, forged or not, start no more attempts. A batch cut
+// off is tried once more at once as well, once until an attempt of it ends uncut. A file
+// that is no longer there is dropped from its batch.
+//
+// A batch whose computer did not show the key the address book holds for it waits until
+// the keys change (keysChanged()) or files are added to it: an announcement, which anyone
+// can forge, does not start it meanwhile.
 class WaitingBatches : public QObject
 {
     Q_OBJECT
@@ -34,16 +42,22 @@ public:
     struct Batch {
         QString address; // as in the address book
         QList<QueuedFile> files;
-        bool due = false; // its person has announced themselves since the last attempt
+        bool due = false;          // its person has announced themselves since the last attempt
+        bool keyRefused = false;   // the computer there showed another key than the book's
+        bool cutRetried = false;   // tried at once after a cut, and not ended uncut since
+        bool announced = false;    // due because of an announcement
+        QElapsedTimer announcedAt; // when an announcement last started an attempt
 
         qsizetype indexOf(const QString& path) const;
     };
 
     static constexpr std::chrono::milliseconds kSaveDelay{1000};
+    static constexpr std::chrono::milliseconds kAttemptSpacing = std::chrono::seconds(20);
 
     WaitingBatches(SettingsStore& store, FileSender& sender, SendBatch& now,
                    QObject* parent = nullptr);
     void setSaveDelay(std::chrono::milliseconds delay) { saveTimer_.setInterval(delay); }
+    void setAttemptSpacing(std::chrono::milliseconds spacing);
 
     // Reads the batches left by the last run; they wait for the next announcement.
     void load();
@@ -57,6 +71,11 @@ public:
     void cancel(const QString& address);
     // An announcement came from address.
     void personOnline(const QString& address);
+    // address's batch is to be tried at once, as asked for or after a cut, whatever the
+    // announcements before.
+    void tryNow(const QString& address);
+    // A key in the address book was pinned or forgotten: batches refused for a key may go.
+    void keysChanged();
 
     bool isDelivering() const { return delivery_.isRunning(); }
     // The batch that sends the files of one person, for the window to follow.
@@ -74,6 +93,8 @@ private:
     int indexOf(const QString& address) const;
     Batch* batchFor(const QString& address);
     void startDue();
+    // How long batch must still wait for its spacing; zero when it may go.
+    std::chrono::milliseconds waitLeft(const Batch& batch) const;
     void giveWay();
     void fileSent(const QString& path);
     void fileFailed();
@@ -91,6 +112,8 @@ private:
     SendBatch delivery_;
     QTimer kick_;      // starts the next due batch from the event loop
     QTimer saveTimer_; // saves the files delivered meanwhile
+    QTimer spaced_;    // starts a due batch once its spacing is over
+    std::chrono::milliseconds spacing_ = kAttemptSpacing;
     QList<Batch> batches_;
     QString deliveringTo_;
     int failed_ = 0;   // files of the delivery in progress that were not sent
