@@ -18,6 +18,8 @@
 //      as many bytes
 //  12  the big file sent privately by `quillo send --retry`, cut at 70 % by killing the
 //      receiver, which then starts again: the bytes on loopback after the restart
+//  13  the memory of `quillo receive` before, during and after a flood of connections to
+//      its private port that say next to nothing, and a file it then still takes
 //
 // Rows 1 to 6 measure the plain protocol: their receivers find the private port taken, so
 // the sender finds it refused and sends in the clear, as to a copy that speaks plain only.
@@ -31,6 +33,7 @@
 
 #include "benchtools.h"
 #include "cli/terminalprogress.h"
+#include "connectionflood.h"
 #include "platform/randomsource.h"
 #include "secure/privatemessage.h"
 #include "transfer/filesender.h"
@@ -51,6 +54,7 @@
 #include <QThread>
 
 #include <algorithm>
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <unistd.h>
@@ -79,6 +83,11 @@ const QString kBigFolderReceiver = QStringLiteral("127.0.0.88");
 const QString kBigFolderSender = QStringLiteral("127.0.0.89");
 const QString kCutReceiver = QStringLiteral("127.0.0.90");
 const QString kCutSender = QStringLiteral("127.0.0.91");
+const QString kFloodReceiver = QStringLiteral("127.0.0.150");
+const QString kFloodSender = QStringLiteral("127.0.0.151");
+// The flood comes from 127.0.0.160 onwards, one address after the other.
+constexpr quint32 kFloodFirstSource = 0x7f0000a0;
+constexpr int kFloodSources = 16;
 // The many-files runs take the first of these pairs (receiver, sender) that no earlier
 // connection still holds: 1000 connections in a row leave as many in TIME_WAIT.
 const std::pair<const char*, const char*> kManyPairs[] = {
@@ -116,6 +125,21 @@ constexpr double kCutShare = 0.70;
 constexpr int kCutRetrySeconds = 120;
 constexpr double kCutWireShare = 0.32;
 constexpr qint64 kCutWireSlackBytes = 1 << 20;
+// The flood row: how many connections, how many open at once, how often the receiver's
+// memory is read, and how long it is given to settle: until it has not fallen for a while.
+constexpr int kFloodConnections = 20000;
+constexpr int kFloodAtOnce = 128;
+constexpr auto kFloodLimit = std::chrono::minutes(5);
+constexpr auto kFloodSampleInterval = std::chrono::milliseconds(100);
+constexpr auto kFloodSettled = std::chrono::seconds(5);
+constexpr auto kFloodSettleLimit = std::chrono::seconds(30);
+// Less than this is no fall: a page or two comes and goes all the time.
+constexpr long kFloodFallKiB = 64;
+constexpr long kFloodGrowthGoalKiB = 5 * 1024;
+// How long the small file sent after the flood may take.
+constexpr int kFloodFileSeconds = 60;
+// The share of the flood's connections the receiver must have taken for the row to count.
+constexpr double kFloodTakenShare = 0.99;
 
 QString mib(long kib)
 {
@@ -781,19 +805,20 @@ struct CutRun {
     QString savedAs;
 };
 
-// `quillo receive` at the cut row's address, with a home of its own, so that its key,
-// its data folder and the index of its part files outlast a kill.
-std::unique_ptr<Child> startCutReceiver(Bench& bench, const QString& home)
+// `quillo receive` at address, listening on the private port too, with a home of its own,
+// so that its key, its data folder and the index of its part files outlast a kill.
+std::unique_ptr<Child> startReceiverAtHome(Bench& bench, const QString& home,
+                                           const QString& address)
 {
     auto receiver = bench.quilloChild({QStringLiteral("receive"), QStringLiteral("--dir"),
-                                       bench.inbox, QStringLiteral("--bind"), kCutReceiver},
+                                       bench.inbox, QStringLiteral("--bind"), address},
                                       false);
     QProcessEnvironment environment = bench.environment;
     environment.insert(QStringLiteral("HOME"), home);
     environment.insert(QStringLiteral("XDG_CONFIG_HOME"), home + QStringLiteral("/.config"));
     environment.insert(QStringLiteral("XDG_DATA_HOME"), home + QStringLiteral("/.local/share"));
     receiver->setEnvironment(environment);
-    if (!receiver->start() || !waitListening(QHostAddress(kCutReceiver), kPrivatePort, 10000)) {
+    if (!receiver->start() || !waitListening(QHostAddress(address), kPrivatePort, 10000)) {
         bench.complain(QStringLiteral("quillo receive did not start listening"), receiver.get());
         return nullptr;
     }
@@ -825,7 +850,7 @@ CutRun cutRun(Bench& bench)
     CutRun run;
     bench.emptyInbox();
     QTemporaryDir home(bench.dir.filePath(QStringLiteral("cut-XXXXXX")));
-    std::unique_ptr<Child> receiver = startCutReceiver(bench, home.path());
+    std::unique_ptr<Child> receiver = startReceiverAtHome(bench, home.path(), kCutReceiver);
     if (!receiver)
         return run;
     const std::unique_ptr<Child> sender = bench.quilloChild(
@@ -843,7 +868,7 @@ CutRun cutRun(Bench& bench)
     const std::optional<qint64> sentBefore = loopbackSentBytes();
     QElapsedTimer sinceRestart;
     sinceRestart.start();
-    receiver = startCutReceiver(bench, home.path());
+    receiver = startReceiverAtHome(bench, home.path(), kCutReceiver);
     if (!receiver)
         return run;
     const qint64 limitMs = kCutRetrySeconds * 1000 + bench.timeoutMs;
@@ -904,6 +929,165 @@ void cutRow(Bench& bench, std::vector<Row>& rows)
     rows.push_back({QStringLiteral("12"), figure,
                     QStringLiteral("<= %1 % + 1 MiB, whole").arg(kCutWireShare * 100, 0, 'f', 0),
                     verdict(met)});
+}
+
+// ---- 13: a flood of connections on the private port ----------------------------------
+
+struct FloodRun {
+    long beforeKiB = 0;
+    long peakKiB = 0;  // the highest reading
+    long afterKiB = 0; // once it has settled
+    long highWaterKiB = 0;
+    double floodSeconds = 0;
+    double settleSeconds = 0;
+    bool floodEnded = false;
+    ConnectionFlood::Counts counts;
+    bool running = false; // the receiver, after the flood
+    bool tookFile = false;
+};
+
+// Floods the receiver's private port from 16 addresses, reading its memory meanwhile.
+void floodReceiver(const Child& receiver, FloodRun& run)
+{
+    QList<QHostAddress> sources;
+    for (int i = 0; i < kFloodSources; ++i)
+        sources.append(QHostAddress(kFloodFirstSource + quint32(i)));
+    ConnectionFlood flood(QHostAddress(kFloodReceiver), kPrivatePort, sources, kFloodConnections,
+                          kFloodAtOnce);
+    QEventLoop loop;
+    QTimer sample;
+    QObject::connect(&sample, &QTimer::timeout, &loop, [&] {
+        run.peakKiB = std::max(run.peakKiB, processMemoryKiB(receiver.pid()).value_or(0));
+    });
+    QObject::connect(&flood, &ConnectionFlood::finished, &loop, &QEventLoop::quit);
+    QTimer::singleShot(kFloodLimit, &loop, &QEventLoop::quit);
+    QElapsedTimer timer;
+    timer.start();
+    sample.start(kFloodSampleInterval);
+    flood.start();
+    loop.exec();
+    run.floodSeconds = timer.nsecsElapsed() / 1e9;
+    run.floodEnded = flood.isDone();
+    run.counts = flood.counts();
+}
+
+// Reads the receiver's memory until it has not fallen for a while, or the time is up; the
+// last reading is where it settled.
+void settle(const Child& receiver, FloodRun& run)
+{
+    QElapsedTimer waited;
+    QElapsedTimer sinceFall;
+    waited.start();
+    sinceFall.start();
+    long fallenTo = processMemoryKiB(receiver.pid()).value_or(0);
+    run.afterKiB = fallenTo;
+    while (!sinceFall.hasExpired(std::chrono::milliseconds(kFloodSettled).count()) &&
+           !waited.hasExpired(std::chrono::milliseconds(kFloodSettleLimit).count())) {
+        QThread::msleep(std::chrono::milliseconds(kFloodSampleInterval).count());
+        const std::optional<long> now = processMemoryKiB(receiver.pid());
+        if (!now)
+            return; // it has ended
+        run.afterKiB = *now;
+        run.peakKiB = std::max(run.peakKiB, *now);
+        if (*now < fallenTo - kFloodFallKiB) {
+            fallenTo = *now;
+            sinceFall.restart();
+        }
+    }
+    run.settleSeconds = (waited.elapsed() - sinceFall.elapsed()) / 1000.0;
+}
+
+// A small file sent privately to the flood's receiver: it must arrive whole, and the
+// sender must end with 0 and say it went privately.
+bool takesFile(Bench& bench)
+{
+    const QString file = bench.dir.filePath(QStringLiteral("after-the-flood.bin"));
+    const QString received = QDir(bench.inbox).filePath(QFileInfo(file).fileName());
+    if (!makePayload(file, kSmallFileBytes, 13)) {
+        bench.complain(QStringLiteral("cannot write ") + file);
+        return false;
+    }
+    const std::unique_ptr<Child> sender =
+        bench.quilloChild({QStringLiteral("send"), QStringLiteral("--bind"), kFloodSender,
+                           QStringLiteral("--to"), kFloodReceiver, file},
+                          false);
+    const bool ended = sender->start() && sender->wait(kFloodFileSeconds * 1000);
+    const bool sent = ended && sender->succeeded() && sender->output().endsWith("\tprivate\n");
+    const bool whole = sameContents(file, received);
+    if (!whole)
+        bench.damaged = bench.damaged || sent || QFileInfo::exists(received);
+    if (!sent || !whole)
+        bench.complain(
+            QStringLiteral("after the flood, quillo send %1, and the file %2: %3")
+                .arg(!ended ? QStringLiteral("did not end within %1 s").arg(kFloodFileSeconds)
+                            : QStringLiteral("ended with %1").arg(sender->exitCode()),
+                     whole ? QStringLiteral("arrived") : QStringLiteral("did not"),
+                     QString::fromUtf8(sender->output().trimmed())),
+            sender.get());
+    QFile::remove(received);
+    QFile::remove(file);
+    return sent && whole;
+}
+
+QString floodFigure(const FloodRun& run)
+{
+    const long grewKiB = run.afterKiB - run.beforeKiB;
+    QString figure =
+        QStringLiteral("%1 connections from %2 addresses, %3 at once, in %4: %5 before, %6 at "
+                       "the peak, %7 after (settled in %8), %9%10 KiB")
+            .arg(kFloodConnections)
+            .arg(kFloodSources)
+            .arg(kFloodAtOnce)
+            .arg(QString::number(run.floodSeconds, 'f', 1) + QStringLiteral(" s"),
+                 mib(run.beforeKiB), mib(run.peakKiB), mib(run.afterKiB),
+                 QString::number(run.settleSeconds, 'f', 1) + QStringLiteral(" s"),
+                 grewKiB >= 0 ? QStringLiteral("+") : QString())
+            .arg(grewKiB);
+    if (!run.floodEnded)
+        figure += QStringLiteral("; the flood did not end");
+    if (run.counts.connected < kFloodConnections * kFloodTakenShare)
+        figure += QStringLiteral("; only %1 connections taken").arg(run.counts.connected);
+    figure += !run.running   ? QStringLiteral("; quillo receive ended")
+              : run.tookFile ? QStringLiteral("; then took a file privately")
+                             : QStringLiteral("; then took no file");
+    return figure;
+}
+
+void floodRow(Bench& bench, std::vector<Row>& rows)
+{
+    FloodRun run;
+    bench.emptyInbox();
+    QTemporaryDir home(bench.dir.filePath(QStringLiteral("flood-XXXXXX")));
+    if (const std::unique_ptr<Child> receiver =
+            startReceiverAtHome(bench, home.path(), kFloodReceiver)) {
+        run.beforeKiB = run.peakKiB = processMemoryKiB(receiver->pid()).value_or(0);
+        floodReceiver(*receiver, run);
+        settle(*receiver, run);
+        run.highWaterKiB = processMemoryKiB(receiver->pid(), "VmHWM").value_or(0);
+        run.running = !receiver->hasEnded(0);
+        if (!run.running)
+            bench.complain(QStringLiteral("quillo receive ended during the flood, with %1")
+                               .arg(receiver->exitCode()),
+                           receiver.get());
+        run.tookFile = run.running && takesFile(bench);
+        receiver->terminate();
+        receiver->wait(10000);
+    }
+    bench.log(QStringLiteral("flood: %1 connections taken, %2 closed by the receiver, %3 not "
+                             "made, %4 timed out; peak by the kernel %5")
+                  .arg(run.counts.connected)
+                  .arg(run.counts.closedByPeer)
+                  .arg(run.counts.failed)
+                  .arg(run.counts.timedOut)
+                  .arg(mib(run.highWaterKiB)));
+    const bool met = run.floodEnded &&
+                     run.counts.connected >= kFloodConnections * kFloodTakenShare &&
+                     run.beforeKiB > 0 && run.afterKiB - run.beforeKiB <= kFloodGrowthGoalKiB &&
+                     run.running && run.tookFile;
+    rows.push_back(
+        {QStringLiteral("13"), floodFigure(run),
+         QStringLiteral("after <= before + %1, takes a file").arg(mib(kFloodGrowthGoalKiB)),
+         verdict(met)});
 }
 
 // The rows BENCH_ROWS lists, as "4,12" (3 stands for 3a to 3c): empty for every row.
@@ -1155,6 +1339,8 @@ int main(int argc, char* argv[])
         folderRows(bench, rows, bestNc);
     if (anyChosen(chosen, {12}))
         cutRow(bench, rows);
+    if (anyChosen(chosen, {13}))
+        floodRow(bench, rows);
 
     std::printf("\n");
     printTable(rows, chosen);
