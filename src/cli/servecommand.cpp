@@ -42,8 +42,9 @@ ServeCommand::ServeCommand(SettingsStore& settings, RandomSource& random, const 
     });
     connect(&station_, &Station::chatDropped, this,
             [this](const QString& name, const QString& address, int count) {
-                console_.printProblem(droppedChatNotice(name, count) + QStringLiteral(" (") +
-                                      address + QLatin1Char(')'));
+                const QString where =
+                    name == address ? QString() : QStringLiteral(" (%1)").arg(address);
+                console_.printProblem(droppedChatNotice(name, count) + where);
             });
     connect(&station_.sender(), &FileSender::privacyKnown, this,
             [this](bool isPrivate) { sentPrivately_ = isPrivate; });
