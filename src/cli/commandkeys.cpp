@@ -2,7 +2,7 @@
 
 #include "addressbook/addressbook.h"
 #include "cli/console.h"
-#include "identity/privateidentity.h"
+#include "secure/privateidentity.h"
 #include "platform/settingsstore.h"
 
 CommandKeys::CommandKeys(SettingsStore& settings, AddressBook& book, const QString& dataFolder,

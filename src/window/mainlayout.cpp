@@ -304,7 +304,7 @@ void buildStatusBar(QWidget& w, MainUi& ui)
     ui.StatusBar->setSizeGripEnabled(false);
     ui.StatusPanel1 = named(new QLabel(kCredits, &w), "StatusPanel1");
     ui.StatusPanel1->setToolTip(kCredits);
-    ui.StatusPanel1->setTextFormat(Qt::PlainText); // it shows the names in the address book
+    ui.StatusPanel1->setTextFormat(Qt::PlainText); // it shows names and addresses, never as markup
     ui.StatusPanel1->setMinimumWidth(1);
     ui.StatusPanel2 = named(new QLabel(QStringLiteral("00:00:00"), &w), "StatusPanel2");
     ui.StatusPanel2->setToolTip(QStringLiteral("00:00:00"));

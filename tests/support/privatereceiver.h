@@ -3,7 +3,7 @@
 #include "identity/identity.h"
 #include "secure/messagereader.h"
 #include "secure/privatemessage.h"
-#include "secure/sha256.h"
+#include "platform/sha256.h"
 #include "secure/tlsconfiguration.h"
 
 #include <QList>

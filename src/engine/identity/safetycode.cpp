@@ -1,6 +1,6 @@
 #include "identity/safetycode.h"
 
-#include "secure/sha256.h"
+#include "platform/sha256.h"
 
 #include <QSslCertificate>
 #include <QSslKey>

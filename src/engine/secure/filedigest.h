@@ -1,6 +1,6 @@
 #pragma once
 
-#include "secure/sha256.h"
+#include "platform/sha256.h"
 
 #include <QFile>
 #include <QObject>

@@ -6,6 +6,7 @@
 #include "platform/socketerror.h"
 #include "platform/socketrelease.h"
 #include "transfer/fileadmission.h"
+#include "transfer/receiverstatus.h"
 
 #include <QDir>
 #include <QFileInfo>

@@ -1,7 +1,7 @@
 #include "station/station.h"
 
 #include "addressbook/peername.h"
-#include "identity/privateidentity.h"
+#include "secure/privateidentity.h"
 #include "platform/receiversettings.h"
 #include "platform/settingsstore.h"
 #include "secure/privatechat.h"

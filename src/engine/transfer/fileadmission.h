@@ -6,7 +6,6 @@
 #include <QByteArray>
 #include <QString>
 
-#include <chrono>
 #include <optional>
 
 class PartFiles;
@@ -21,13 +20,3 @@ std::optional<FileRefusal> admitFile(ReceiveFile& file, ReceivedTree& tree,
                                      const ReceivedTree::Place& place, PartFiles& parts,
                                      const PartSender& sender, const QByteArray& offered,
                                      qint64 size);
-
-// The receiver's words for what ends a connection, the same on either port.
-QString nameUnusableStatus();
-QString tooLongStatus();
-QString noSaveFolderStatus();
-QString cannotSaveStatus(const QString& error);
-QString notInAddressBookStatus(const QString& peer);
-QString idleStatus(std::chrono::milliseconds idleTimeout);
-QString tooSlowStatus(qint64 minProgressBytes, std::chrono::milliseconds window);
-QString gaveWayStatus();

@@ -8,10 +8,10 @@
 #include "secure/privateconnection.h"
 #include "secure/privatemessage.h"
 #include "secure/tlsconfiguration.h"
-#include "transfer/fileadmission.h"
 #include "transfer/protocol.h"
 #include "transfer/receiveconnection.h"
 #include "transfer/receiverseats.h"
+#include "transfer/receiverstatus.h"
 
 #include <QDir>
 #include <QStandardPaths>

@@ -5,6 +5,7 @@
 #include "platform/socketrelease.h"
 #include "transfer/fileadmission.h"
 #include "transfer/partfiles.h"
+#include "transfer/receiverstatus.h"
 
 namespace
 {

@@ -1,8 +1,8 @@
 #include "transfer/receivedtree.h"
 
-#include "transfer/fileadmission.h"
 #include "transfer/receivedname.h"
 #include "transfer/receivedpath.h"
+#include "transfer/receiverstatus.h"
 
 #include <QDir>
 #include <QFile>

@@ -1,4 +1,4 @@
-#include "identity/privateidentity.h"
+#include "secure/privateidentity.h"
 
 #include "secure/tlsconfiguration.h"
 

@@ -1,4 +1,4 @@
-#include "secure/sha256.h"
+#include "platform/sha256.h"
 
 #include <openssl/evp.h>
 

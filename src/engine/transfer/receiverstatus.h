@@ -1,0 +1,15 @@
+#pragma once
+
+#include <QString>
+
+#include <chrono>
+
+// The receiver's words for what ends a connection, the same on either port.
+QString nameUnusableStatus();
+QString tooLongStatus();
+QString noSaveFolderStatus();
+QString cannotSaveStatus(const QString& error);
+QString notInAddressBookStatus(const QString& peer);
+QString idleStatus(std::chrono::milliseconds idleTimeout);
+QString tooSlowStatus(qint64 minProgressBytes, std::chrono::milliseconds window);
+QString gaveWayStatus();
