@@ -34,12 +34,12 @@
 #include "benchtools.h"
 #include "cli/terminalprogress.h"
 #include "connectionflood.h"
+#include "plain/protocol.h"
 #include "platform/randomsource.h"
 #include "secure/privatemessage.h"
-#include "transfer/filesender.h"
-#include "transfer/protocol.h"
-#include "transfer/sendbatch.h"
-#include "transfer/speedtext.h"
+#include "sending/filesender.h"
+#include "sending/sendbatch.h"
+#include "text/speedtext.h"
 #include "windowsender.h"
 
 #include <QCoreApplication>

@@ -1,6 +1,6 @@
+#include "sending/folderwalk.h"
 #include "support/testfiles.h"
 #include "support/testplatform.h"
-#include "transfer/folderwalk.h"
 #include "window/mainwindow.h"
 
 #include <QDir>

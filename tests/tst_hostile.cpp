@@ -1,6 +1,6 @@
 #include "presence/chatthrottle.h"
-#include "secure/privatechat.h"
-#include "secure/privateconnection.h"
+#include "private/privatechat.h"
+#include "private/privateconnection.h"
 #include "support/privatestation.h"
 
 #include <QDir>

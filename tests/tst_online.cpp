@@ -1,9 +1,9 @@
+#include "plain/protocol.h"
 #include "presence/onlinepeers.h"
+#include "receiving/filereceiver.h"
 #include "support/rawreceiver.h"
 #include "support/testfiles.h"
 #include "support/testplatform.h"
-#include "transfer/filereceiver.h"
-#include "transfer/protocol.h"
 #include "window/mainwindow.h"
 
 #include <QLabel>

@@ -1,5 +1,5 @@
+#include "plain/protocol.h"
 #include "support/chatpeers.h"
-#include "transfer/protocol.h"
 
 #include <QListWidget>
 #include <QPushButton>

@@ -1,4 +1,5 @@
 #include "addressbook/peerkeys.h"
+#include "plain/protocol.h"
 #include "platform/settingsstore.h"
 #include "presence/datagram.h"
 #include "station/station.h"
@@ -8,7 +9,6 @@
 #include "support/rawpeer.h"
 #include "support/receiverwatch.h"
 #include "support/testfiles.h"
-#include "transfer/protocol.h"
 
 #include <QSignalSpy>
 #include <QTemporaryDir>

@@ -1,6 +1,7 @@
 #include "addressbook/addressbook.h"
 #include "addressbook/peerkeys.h"
-#include "secure/privatechat.h"
+#include "plain/protocol.h"
+#include "private/privatechat.h"
 #include "secure/privatemessage.h"
 #include "support/enginefakes.h"
 #include "support/privatereceiver.h"
@@ -8,7 +9,6 @@
 #include "support/resettingport.h"
 #include "support/senderwatch.h"
 #include "support/testfiles.h"
-#include "transfer/protocol.h"
 
 #include <QDir>
 #include <QScopeGuard>

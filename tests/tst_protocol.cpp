@@ -1,8 +1,8 @@
-#include "transfer/protocol.h"
+#include "plain/protocol.h"
+#include "text/speedtext.h"
+#include "text/timelefttext.h"
 #include "transfer/receivedname.h"
 #include "transfer/saveerror.h"
-#include "transfer/speedtext.h"
-#include "transfer/timelefttext.h"
 
 #include <QSet>
 #include <QtTest>

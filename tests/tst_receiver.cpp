@@ -1,12 +1,12 @@
 #include "addressbook/addressbook.h"
+#include "plain/protocol.h"
+#include "receiving/filereceiver.h"
 #include "support/rawpeer.h"
 #include "support/receiverwatch.h"
 #include "support/testfiles.h"
-#include "transfer/filereceiver.h"
+#include "text/speedtext.h"
 #include "transfer/partfiles.h"
-#include "transfer/protocol.h"
 #include "transfer/receiverseats.h"
-#include "transfer/speedtext.h"
 
 #include <QDir>
 #include <QFile>

@@ -1,6 +1,5 @@
 #include "platform/settingsstore.h"
 #include "presence/datagram.h"
-#include "secure/filedigest.h"
 #include "station/station.h"
 #include "support/enginefakes.h"
 #include "support/privatepeer.h"
@@ -8,6 +7,7 @@
 #include "support/receiverwatch.h"
 #include "support/senderwatch.h"
 #include "support/testfiles.h"
+#include "transfer/filedigest.h"
 #include "transfer/partfiles.h"
 
 #include <QSignalSpy>

@@ -1,11 +1,11 @@
+#include "plain/localport.h"
+#include "plain/protocol.h"
+#include "plain/replylines.h"
 #include "support/enginefakes.h"
 #include "support/rawreceiver.h"
 #include "support/senderwatch.h"
 #include "support/testfiles.h"
-#include "transfer/localport.h"
-#include "transfer/protocol.h"
-#include "transfer/replylines.h"
-#include "transfer/speedtext.h"
+#include "text/speedtext.h"
 
 #include <QDir>
 #include <QFile>

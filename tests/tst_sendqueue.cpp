@@ -1,7 +1,7 @@
+#include "plain/protocol.h"
 #include "support/rawreceiver.h"
 #include "support/testfiles.h"
 #include "support/testplatform.h"
-#include "transfer/protocol.h"
 #include "window/mainwindow.h"
 
 #include <QDir>

@@ -1,5 +1,5 @@
+#include "plain/protocol.h"
 #include "support/testplatform.h"
-#include "transfer/protocol.h"
 #include "window/mainwindow.h"
 #include "window/skin/nonclientarea.h"
 #include "window/skin/nonclientskin.h"

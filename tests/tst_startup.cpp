@@ -1,6 +1,6 @@
+#include "plain/protocol.h"
 #include "support/testfiles.h"
 #include "support/testplatform.h"
-#include "transfer/protocol.h"
 #include "window/mainwindow.h"
 #include "window/savefolder.h"
 

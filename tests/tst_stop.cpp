@@ -1,6 +1,6 @@
+#include "plain/protocol.h"
 #include "platform/stopsignals.h"
 #include "support/clirun.h"
-#include "transfer/protocol.h"
 
 #include <QSettings>
 #include <QSignalSpy>

@@ -1,6 +1,6 @@
-#include "platform/clocktext.h"
 #include "support/rawpeer.h"
 #include "support/testplatform.h"
+#include "text/clocktext.h"
 #include "window/dialogs.h"
 #include "window/mainwindow.h"
 #include "window/peertextview.h"

@@ -5,7 +5,7 @@
 #include "platform/localaddress.h"
 #include "platform/socketerror.h"
 #include "presence/datagram.h"
-#include "secure/privatechat.h"
+#include "private/privatechat.h"
 
 ChatCommand::ChatCommand(const QHostAddress& bindAddress, const Peer& peer, const QString& to,
                          const QString& text, Console& console, QObject* parent)

@@ -1,6 +1,6 @@
 #include "cli/console.h"
 
-#include "platform/peertext.h"
+#include "text/peertext.h"
 
 #include <cstdio>
 #include <unistd.h>

@@ -15,9 +15,9 @@
 #include "cli/servecommand.h"
 #include "cli/whenonlinecommand.h"
 #include "platform/randomsource.h"
-#include "platform/receiversettings.h"
 #include "platform/settingsstore.h"
 #include "platform/stopsignals.h"
+#include "station/receiversettings.h"
 
 #include <QCoreApplication>
 #include <QStandardPaths>

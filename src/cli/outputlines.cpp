@@ -1,6 +1,6 @@
 #include "cli/outputlines.h"
 
-#include "platform/peertext.h"
+#include "text/peertext.h"
 
 namespace
 {

@@ -1,14 +1,14 @@
 #pragma once
 
 #include "cli/peerlookup.h"
-#include "transfer/filereceiver.h"
-#include "transfer/filesender.h"
+#include "receiving/filereceiver.h"
+#include "sending/filesender.h"
 
 #include <QString>
 
 // The lines the command line prints. Finished files go to standard output, one
 // tab-separated line each, for scripts to read; problems go to standard error, for people.
-// Every name, path and text in them is shown on one line (platform/peertext.h), so that
+// Every name, path and text in them is shown on one line (text/peertext.h), so that
 // no peer can add a field or a line of its own.
 
 // "received<TAB>saved path<TAB>size<TAB>peer address<TAB>private" (or "plain" as the

@@ -3,10 +3,10 @@
 #include "addressbook/peername.h"
 #include "cli/console.h"
 #include "cli/receiveends.h"
+#include "plain/protocol.h"
 #include "presence/datagram.h"
 #include "secure/privatemessage.h"
-#include "transfer/protocol.h"
-#include "transfer/speedtext.h"
+#include "text/speedtext.h"
 
 namespace
 {

@@ -2,7 +2,7 @@
 
 #include "addressbook/addressbook.h"
 #include "cli/command.h"
-#include "transfer/filereceiver.h"
+#include "receiving/filereceiver.h"
 
 #include <QSet>
 

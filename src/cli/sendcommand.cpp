@@ -3,7 +3,7 @@
 #include "cli/console.h"
 #include "cli/outputlines.h"
 #include "platform/socketerror.h"
-#include "transfer/speedtext.h"
+#include "text/speedtext.h"
 
 #include <QFileInfo>
 

@@ -3,8 +3,8 @@
 #include "cli/command.h"
 #include "cli/peerlookup.h"
 #include "platform/randomsource.h"
-#include "transfer/filesender.h"
-#include "transfer/sendbatch.h"
+#include "sending/filesender.h"
+#include "sending/sendbatch.h"
 
 #include <QDeadlineTimer>
 #include <QTimer>

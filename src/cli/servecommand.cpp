@@ -5,8 +5,8 @@
 #include "cli/console.h"
 #include "cli/outputlines.h"
 #include "cli/receiveends.h"
+#include "plain/protocol.h"
 #include "presence/datagram.h"
-#include "transfer/protocol.h"
 
 namespace
 {

@@ -1,7 +1,7 @@
 #include "cli/terminalprogress.h"
 
-#include "platform/peertext.h"
-#include "transfer/protocol.h"
+#include "plain/protocol.h"
+#include "text/peertext.h"
 
 #include <cstdio>
 

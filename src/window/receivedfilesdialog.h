@@ -1,6 +1,6 @@
 #pragma once
 
-#include "transfer/receivedhistory.h"
+#include "receiving/receivedhistory.h"
 
 #include <QDialog>
 

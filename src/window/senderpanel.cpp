@@ -1,8 +1,8 @@
 #include "window/senderpanel.h"
 
 #include "addressbook/peerkeys.h"
-#include "transfer/speedtext.h"
-#include "transfer/timelefttext.h"
+#include "text/speedtext.h"
+#include "text/timelefttext.h"
 #include "window/dialogs.h"
 #include "window/mainlayout.h"
 #include "window/peertextview.h"

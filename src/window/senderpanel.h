@@ -1,6 +1,6 @@
 #pragma once
 
-#include "transfer/filesender.h"
+#include "sending/filesender.h"
 #include "window/progressthrottle.h"
 
 #include <QObject>

@@ -1,6 +1,6 @@
 #include "window/sendqueuepanel.h"
 
-#include "transfer/sendbatch.h"
+#include "sending/sendbatch.h"
 #include "window/addressbookpanel.h"
 #include "window/dialogs.h"
 #include "window/mainlayout.h"

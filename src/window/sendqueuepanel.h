@@ -1,6 +1,6 @@
 #pragma once
 
-#include "transfer/folderwalk.h"
+#include "sending/folderwalk.h"
 
 #include <QList>
 #include <QObject>

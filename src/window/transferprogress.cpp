@@ -1,6 +1,6 @@
 #include "window/transferprogress.h"
 
-#include "transfer/protocol.h"
+#include "plain/protocol.h"
 
 #include <QLabel>
 #include <QProgressBar>

@@ -1,13 +1,13 @@
 #include "window/traypanel.h"
 
 #include "addressbook/peername.h"
+#include "plain/protocol.h"
 #include "presence/datagram.h"
 #include "presence/presence.h"
+#include "receiving/filereceiver.h"
+#include "sending/filesender.h"
+#include "sending/sendbatch.h"
 #include "station/station.h"
-#include "transfer/filereceiver.h"
-#include "transfer/filesender.h"
-#include "transfer/protocol.h"
-#include "transfer/sendbatch.h"
 #include "window/peertextview.h"
 #include "window/tray.h"
 

@@ -1,9 +1,9 @@
 #include "window/waitingpanel.h"
 
 #include "addressbook/peername.h"
+#include "sending/sendbatch.h"
+#include "sending/waitingbatches.h"
 #include "station/station.h"
-#include "transfer/sendbatch.h"
-#include "transfer/waitingbatches.h"
 #include "window/addressbookpanel.h"
 #include "window/mainlayout.h"
 #include "window/onlinemarks.h"

@@ -1,7 +1,7 @@
 // Feeds arbitrary bytes, split at arbitrary places, to the header parser, and every
 // name it yields to the name check: whatever a peer sends, a saved name must stay a
 // plain name inside the save folder.
-#include "transfer/protocol.h"
+#include "plain/protocol.h"
 #include "transfer/receivedname.h"
 
 #include <QDir>

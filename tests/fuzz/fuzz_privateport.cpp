@@ -6,9 +6,9 @@
 #include "addressbook/addressbook.h"
 #include "addressbook/peerkeys.h"
 #include "identity/identity.h"
-#include "secure/privatechat.h"
-#include "secure/privateconnection.h"
-#include "transfer/filereceiver.h"
+#include "private/privatechat.h"
+#include "private/privateconnection.h"
+#include "receiving/filereceiver.h"
 
 #include <QCoreApplication>
 #include <QDeadlineTimer>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "transfer/filereceiver.h"
+#include "receiving/filereceiver.h"
 
 #include <QList>
 

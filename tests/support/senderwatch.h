@@ -1,7 +1,7 @@
 #pragma once
 
-#include "transfer/filesender.h"
-#include "transfer/sendbatch.h"
+#include "sending/filesender.h"
+#include "sending/sendbatch.h"
 
 #include <QList>
 #include <QStringList>

@@ -1,5 +1,7 @@
 #include "identity/identity.h"
 
+#include "platform/durablewrite.h"
+
 #include "identity/keymaker.h"
 #include "identity/safetycode.h"
 
@@ -27,29 +29,6 @@ QString systemError()
     return QString::fromLocal8Bit(std::strerror(errno));
 }
 
-bool writeAll(int fd, const QByteArray& bytes)
-{
-    qsizetype done = 0;
-    while (done < bytes.size()) {
-        const ssize_t written = ::write(fd, bytes.constData() + done, size_t(bytes.size() - done));
-        if (written < 0 && errno == EINTR)
-            continue;
-        if (written <= 0)
-            return false;
-        done += written;
-    }
-    return true;
-}
-
-void syncFolder(const QString& folder)
-{
-    const int fd = ::open(QFile::encodeName(folder).constData(), O_RDONLY | O_DIRECTORY);
-    if (fd >= 0) {
-        ::fsync(fd);
-        ::close(fd);
-    }
-}
-
 // Writes pem under a name of its own, readable by the user alone, then gives it the
 // identity's name unless another copy of the program got there first.
 bool create(const QString& folder, const QString& path, QString* error)
@@ -59,7 +38,7 @@ bool create(const QString& folder, const QString& path, QString* error)
         return false;
     QByteArray temporary = QFile::encodeName(path) + ".XXXXXX";
     const int fd = ::mkstemp(temporary.data()); // made with mode 0600
-    bool ok = fd >= 0 && writeAll(fd, *pem) && ::fsync(fd) == 0;
+    bool ok = fd >= 0 && writeAll(fd, *pem) == 0 && ::fsync(fd) == 0;
     if (!ok && error)
         *error = QStringLiteral("Cannot write %1: %2").arg(path, systemError());
     if (fd >= 0)

@@ -4,7 +4,7 @@
 #include "addressbook/peerkeys.h"
 #include "addressbook/peername.h"
 #include "platform/localaddress.h"
-#include "platform/peertext.h"
+#include "text/peertext.h"
 
 namespace
 {

@@ -1,7 +1,7 @@
 #include "presence/notices.h"
 
-#include "platform/clocktext.h"
-#include "platform/peertext.h"
+#include "text/clocktext.h"
+#include "text/peertext.h"
 
 QString onlineNotice(const QString& name, const QTime& arrival)
 {

@@ -5,7 +5,7 @@
 #include <QTime>
 
 // What a person is shown of presence and chat, in the window and on the command line.
-// Names are shown as peers' text is, on one line (platform/peertext.h).
+// Names are shown as peers' text is, on one line (text/peertext.h).
 
 // "Anna is online at 09:05": the time of arrival to the minute.
 QString onlineNotice(const QString& name, const QTime& arrival);

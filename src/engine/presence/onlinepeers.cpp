@@ -1,6 +1,6 @@
 #include "presence/onlinepeers.h"
 
-#include "platform/clocktext.h"
+#include "text/clocktext.h"
 
 namespace
 {

@@ -1,6 +1,6 @@
 #include "secure/privatemessage.h"
 
-#include "platform/peertext.h"
+#include "text/peertext.h"
 
 #include <QtEndian>
 

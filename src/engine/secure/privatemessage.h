@@ -90,7 +90,7 @@ struct FileOffer {
 };
 struct ReasonText {
     Reason reason = Reason::Unknown;
-    QString text; // the peer's, shown on one line (platform/peertext.h) wherever it goes
+    QString text; // the peer's, shown on one line (text/peertext.h) wherever it goes
 };
 
 // Each returns nothing when the body is not what its type requires.

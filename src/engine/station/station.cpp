@@ -1,11 +1,11 @@
 #include "station/station.h"
 
 #include "addressbook/peername.h"
-#include "secure/privateidentity.h"
-#include "platform/receiversettings.h"
 #include "platform/settingsstore.h"
-#include "secure/privatechat.h"
+#include "private/privatechat.h"
+#include "secure/privateidentity.h"
 #include "secure/privatemessage.h"
+#include "station/receiversettings.h"
 
 #include <QDateTime>
 #include <QDir>

@@ -6,11 +6,11 @@
 #include "platform/socketerror.h"
 #include "presence/chatthrottle.h"
 #include "presence/presence.h"
-#include "transfer/filereceiver.h"
-#include "transfer/filesender.h"
-#include "transfer/receivedhistory.h"
-#include "transfer/sendbatch.h"
-#include "transfer/waitingbatches.h"
+#include "receiving/filereceiver.h"
+#include "receiving/receivedhistory.h"
+#include "sending/filesender.h"
+#include "sending/sendbatch.h"
+#include "sending/waitingbatches.h"
 
 #include <QHostAddress>
 #include <QObject>

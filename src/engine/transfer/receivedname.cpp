@@ -1,6 +1,6 @@
 #include "transfer/receivedname.h"
 
-#include "platform/peertext.h"
+#include "text/peertext.h"
 
 #include <QList>
 

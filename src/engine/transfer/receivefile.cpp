@@ -1,5 +1,6 @@
 #include "transfer/receivefile.h"
 
+#include "platform/durablewrite.h"
 #include "transfer/partfiles.h"
 #include "transfer/receivedname.h"
 #include "transfer/saveerror.h"
@@ -25,34 +26,6 @@ bool exists(const QDir& folder, const QString& name)
 {
     const QFileInfo info(folder.filePath(name));
     return info.exists() || info.isSymLink();
-}
-
-// Writes all of bytes to fd; returns 0 or the system's error number.
-int writeAll(int fd, const QByteArray& bytes)
-{
-    const char* next = bytes.constData();
-    qsizetype left = bytes.size();
-    while (left > 0) {
-        const ssize_t written = ::write(fd, next, size_t(left));
-        if (written < 0 && errno == EINTR)
-            continue;
-        if (written <= 0)
-            return written < 0 ? errno : ENOSPC;
-        next += written;
-        left -= written;
-    }
-    return 0;
-}
-
-// Makes a rename in folder last through a power cut; returns 0 or the error number.
-int syncFolder(const QString& folder)
-{
-    const int fd = ::open(QFile::encodeName(folder).constData(), O_RDONLY | O_DIRECTORY);
-    if (fd < 0)
-        return errno;
-    const int error = ::fsync(fd) == 0 ? 0 : errno;
-    ::close(fd);
-    return error;
 }
 
 } // namespace

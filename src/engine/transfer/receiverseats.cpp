@@ -1,6 +1,6 @@
 #include "transfer/receiverseats.h"
 
-#include "transfer/filereceiver.h"
+#include "transfer/receiverlimits.h"
 
 #include <QHash>
 

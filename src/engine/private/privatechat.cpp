@@ -1,0 +1,50 @@
+#include "private/privatechat.h"
+
+#include "platform/socketerror.h"
+
+PrivateChat::PrivateChat(const Identity& identity, PeerKeys& keys, const QHostAddress& bindAddress,
+                         QObject* parent)
+    : QObject(parent), link_(identity, keys, bindAddress, this)
+{
+    connect(&link_, &PrivateLink::ready, this, [this] {
+        link_.write(chatMessage(line_));
+        link_.awaitAnswer();
+    });
+    connect(&link_, &PrivateLink::arrived, this, [this](const PrivateMessage& message) {
+        if (message.type != MessageType::Heard) {
+            link_.abort();
+            finish(QStringLiteral("the receiver did not keep to the private protocol"));
+            return;
+        }
+        link_.bye();
+        finish({});
+    });
+    connect(&link_, &PrivateLink::keyChanged, this, [this](const QString& name) {
+        finish(QStringLiteral("%1's key has changed").arg(name));
+    });
+    connect(&link_, &PrivateLink::silent, this, [this](int seconds) {
+        finish(QStringLiteral("no answer for %1 seconds").arg(seconds));
+    });
+    connect(&link_, &PrivateLink::closed, this,
+            [this] { finish(QStringLiteral("the receiver closed the connection")); });
+    connect(&link_, &PrivateLink::failed, this,
+            [this](QAbstractSocket::SocketError error, const QString& description) {
+                const SocketError shown = socketError(error, description);
+                finish(QStringLiteral("Error %1: %2").arg(shown.number).arg(shown.description));
+            });
+    connect(&link_, &PrivateLink::ended, this, &PrivateChat::finish);
+}
+
+void PrivateChat::send(const QString& host, const QString& line)
+{
+    line_ = line;
+    link_.open(host);
+}
+
+void PrivateChat::finish(const QString& problem)
+{
+    if (done_)
+        return;
+    done_ = true;
+    Q_EMIT done(problem);
+}

@@ -1,0 +1,523 @@
+#include "private/privateconnection.h"
+
+#include "addressbook/peerkeys.h"
+#include "identity/safetycode.h"
+#include "platform/localaddress.h"
+#include "platform/socketerror.h"
+#include "platform/socketrelease.h"
+#include "transfer/fileadmission.h"
+#include "transfer/receiverstatus.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <QScopedValueRollback>
+
+namespace
+{
+
+// Beyond this many unsent bytes of answers, a COUNT waits for the queue to drain, and
+// nothing more is read: a sender that does not read them must not make them pile up.
+constexpr qint64 kMaxQueuedReplyBytes = 64 * 1024;
+// What one arrival may hold; Qt stops reading from the network beyond it.
+constexpr qint64 kReadBufferBytes = 1024 * 1024;
+// How long a closing connection may take to hand over its last messages.
+constexpr auto kCloseGrace = std::chrono::seconds(2);
+
+const QString kDisconnected = QStringLiteral("Disconnected");
+const QString kProtocolError = QStringLiteral("Closed: the sender broke the private protocol");
+
+qint64 wholeSeconds(std::chrono::milliseconds duration)
+{
+    return std::chrono::duration_cast<std::chrono::seconds>(duration).count();
+}
+
+} // namespace
+
+PrivateConnection::PrivateConnection(int id, QSslSocket* socket, const QSslConfiguration& tls,
+                                     PeerKeys& keys, const SenderFilter& accepts,
+                                     const QString& saveFolder, const ReceiverLimits& limits,
+                                     PartFiles& parts, QObject* parent)
+    : IncomingConnection(id, dottedAddress(socket->peerAddress()), parent), socket_(socket),
+      keys_(keys), accepts_(accepts), saveFolder_(saveFolder), limits_(limits), parts_(parts),
+      tree_(saveFolder)
+{
+    socket->setParent(this);
+    socket->setReadBufferSize(kReadBufferBytes);
+    socket->setSocketOption(QAbstractSocket::LowDelayOption, 1);
+    connect(socket, &QSslSocket::encrypted, this, &PrivateConnection::judgePeer);
+    connect(socket, &QSslSocket::readyRead, this, &PrivateConnection::readArrival);
+    connect(socket, &QSslSocket::disconnected, this, [this] {
+        if (socket_ && socket_->bytesAvailable() > 0)
+            readArrival();
+        end(ReceiveEnd::Outcome::Incomplete, kDisconnected, false);
+    });
+    connect(socket, &QSslSocket::errorOccurred, this, [this](QAbstractSocket::SocketError e) {
+        if (e == QAbstractSocket::RemoteHostClosedError)
+            return; // the close handler takes it
+        const SocketError shown = socketError(e, socket_ ? socket_->errorString() : QString());
+        end(ReceiveEnd::Outcome::Failed, QStringLiteral("Error %1").arg(shown.number), false,
+            shown.description);
+    });
+    connect(socket, &QSslSocket::encryptedBytesWritten, this, &PrivateConnection::answersWritten);
+
+    deadline_.setSingleShot(true);
+    deadline_.setInterval(limits_.headerDeadline);
+    connect(&deadline_, &QTimer::timeout, this, [this] {
+        fail(Reason::TooSlow, ReceiveEnd::Outcome::Idle,
+             QStringLiteral("Closed: no greeting within %1 seconds")
+                 .arg(wholeSeconds(limits_.headerDeadline)));
+    });
+    idle_.setSingleShot(true);
+    connect(&idle_, &QTimer::timeout, this, [this] {
+        fail(Reason::TooSlow, ReceiveEnd::Outcome::Idle, idleStatus(limits_.idleTimeout));
+    });
+    progressCheck_.setInterval(limits_.progressWindow);
+    connect(&progressCheck_, &QTimer::timeout, this, &PrivateConnection::checkProgress);
+    connect(&digest_, &FileDigest::finished, this, &PrivateConnection::verify);
+    connect(&digest_, &FileDigest::failed, this, [this](const QString& description) {
+        const QString status = cannotSaveStatus(description);
+        file_.discard();
+        send(reasonMessage(MessageType::Failed, Reason::CannotSave, status));
+        // A sender still sending is stopped, as when the disk is full.
+        if (state_ == State::Verifying)
+            fileDone(ReceiveEnd::Outcome::CannotSave, status);
+        else
+            end(ReceiveEnd::Outcome::CannotSave, status, true);
+    });
+    deadline_.start();
+    age_.start();
+
+    socket->setSslConfiguration(tls);
+    socket->startServerEncryption();
+}
+
+PrivateConnection::~PrivateConnection()
+{
+    file_.close(false);
+    dropSocket(false);
+}
+
+SeatHolder PrivateConnection::seat() const
+{
+    const bool receiving = state_ == State::Receiving || state_ == State::Verifying;
+    const auto stage = receiving ? SeatHolder::Stage::Receiving : SeatHolder::Stage::NoHeader;
+    return {stage, peer_, std::chrono::milliseconds(age_.elapsed()), batchBytes_};
+}
+
+void PrivateConnection::stop()
+{
+    fail(Reason::Stopping, ReceiveEnd::Outcome::Incomplete, kDisconnected);
+}
+
+void PrivateConnection::giveWay()
+{
+    fail(Reason::TooSlow, ReceiveEnd::Outcome::Idle, gaveWayStatus());
+}
+
+void PrivateConnection::judgePeer()
+{
+    const QSslCertificate certificate = socket_->peerCertificate();
+    if (certificate.isNull()) {
+        fail(Reason::Unknown, ReceiveEnd::Outcome::Refused,
+             QStringLiteral("Refused: the sender showed no key"));
+        return;
+    }
+    const KeyCheck check = keys_.check(peer_, keyOf(certificate));
+    if (check.isRefused()) {
+        fail(Reason::KeyChanged, ReceiveEnd::Outcome::Refused,
+             keyChangedMessage(check.name, QStringLiteral("nothing was received")));
+        return;
+    }
+    if (!check.isVerified() && accepts_ && !accepts_(peer_)) {
+        fail(Reason::NotInAddressBook, ReceiveEnd::Outcome::Refused, notInAddressBookStatus(peer_));
+        return;
+    }
+    if (check.isVerified())
+        keyName_ = check.name;
+    sender_ = {peer_, keyOf(certificate), check.isVerified()};
+    state_ = State::Greeting;
+    readArrival();
+}
+
+// Writing an answer may read what came meanwhile and announce it at once: that arrival
+// waits for the loop below, which takes messages strictly in order. While the answers
+// already written wait for the sender to read them, nothing more is taken: a sender that
+// asks without reading fills its own connection, not this side's memory, and falls
+// silent for the idle time.
+void PrivateConnection::readArrival()
+{
+    if (!socket_ || state_ == State::Handshake || state_ == State::Ended || reading_)
+        return;
+    const QScopedValueRollback<bool> reading(reading_, true);
+    PrivateMessage message;
+    while (socket_ && state_ != State::Ended) {
+        if (answersPileUp()) {
+            heldBack_ = true;
+            break;
+        }
+        const MessageReader::Result result = reader_.next(message);
+        if (result == MessageReader::Result::Malformed) {
+            fail(Reason::ProtocolError, ReceiveEnd::Outcome::Refused, kProtocolError);
+            return;
+        }
+        if (result == MessageReader::Result::Message) {
+            take(message);
+            continue;
+        }
+        // Telling the progress writes, and the socket may read what came meanwhile.
+        sendCount();
+        if (!socket_ || socket_->bytesAvailable() == 0)
+            break;
+        reader_.feed(socket_->readAll());
+    }
+}
+
+// Room for answers again: what waited is taken, from the loop, as the socket is in the
+// middle of its own work; otherwise the progress is told.
+void PrivateConnection::answersWritten()
+{
+    if (!heldBack_ || answersPileUp()) {
+        sendCount();
+        return;
+    }
+    heldBack_ = false;
+    QMetaObject::invokeMethod(this, &PrivateConnection::readArrival, Qt::QueuedConnection);
+}
+
+bool PrivateConnection::answersPileUp() const
+{
+    return socket_->encryptedBytesToWrite() + socket_->bytesToWrite() > kMaxQueuedReplyBytes;
+}
+
+void PrivateConnection::take(const PrivateMessage& message)
+{
+    switch (state_) {
+    case State::Greeting:
+        greet(message);
+        return;
+    case State::Between:
+        idle_.start(limits_.idleTimeout);
+        between(message);
+        return;
+    case State::Receiving:
+        if (message.type == MessageType::Data)
+            takeData(message.body);
+        else if (message.type == MessageType::End)
+            takeEnd(message.body);
+        else
+            fail(Reason::ProtocolError, ReceiveEnd::Outcome::Refused, kProtocolError);
+        return;
+    case State::Verifying: // the sender waits for SAVED or FAILED
+        fail(Reason::ProtocolError, ReceiveEnd::Outcome::Refused, kProtocolError);
+        return;
+    case State::Handshake:
+    case State::Ended:
+        return;
+    }
+}
+
+void PrivateConnection::greet(const PrivateMessage& message)
+{
+    const std::optional<Hello> hello =
+        message.type == MessageType::Hello ? parseHello(message.body) : std::nullopt;
+    if (!hello) {
+        fail(Reason::ProtocolError, ReceiveEnd::Outcome::Refused, kProtocolError);
+        return;
+    }
+    if (hello->version == 0) {
+        fail(Reason::NoCommonVersion, ReceiveEnd::Outcome::Refused,
+             QStringLiteral("Refused: the sender speaks no version of the private protocol "
+                            "that Quillo knows"));
+        return;
+    }
+    deadline_.stop();
+    state_ = State::Between;
+    features_ = hello->features & kOurFeatures;
+    idle_.start(limits_.idleTimeout);
+    send(helloMessage(std::min(hello->version, kPrivateVersion), kOurFeatures));
+}
+
+void PrivateConnection::between(const PrivateMessage& message)
+{
+    switch (message.type) {
+    case MessageType::File:
+        takeFile(message.body);
+        return;
+    case MessageType::Chat:
+        takeChat(message.body);
+        return;
+    case MessageType::Bye:
+        end(ReceiveEnd::Outcome::Incomplete, kDisconnected, false);
+        return;
+    default:
+        fail(Reason::ProtocolError, ReceiveEnd::Outcome::Refused, kProtocolError);
+        return;
+    }
+}
+
+void PrivateConnection::takeFile(const QByteArray& body)
+{
+    const std::optional<FileOffer> offer = parseFileOffer(body);
+    // A path of several parts is a folder's, which only the folders feature allows.
+    if (!offer || (offer->path.contains('/') && (features_ & kFeatureFolders) == 0)) {
+        fail(Reason::ProtocolError, ReceiveEnd::Outcome::Refused, kProtocolError);
+        return;
+    }
+    show();
+    size_ = offer->size;
+    total_ = counted_ = 0;
+    ReceivedTree::Place place;
+    const std::variant<qint64, FileRefusal> opened = openPart(*offer, place);
+    folder_ = place.top;
+    if (const FileRefusal* refusal = std::get_if<FileRefusal>(&opened)) {
+        using Why = FileRefusal::Why;
+        const Reason reason = refusal->why == Why::NameUnusable ? Reason::NameUnusable
+                              : refusal->why == Why::NoRoom     ? Reason::NoRoom
+                                                                : Reason::CannotSave;
+        refuseFile(reason, refusal->outcome, refusal->status);
+        return;
+    }
+    const qint64 offset = std::get<qint64>(opened);
+    parts_.setLetGo(file_.path(), [this] {
+        end(ReceiveEnd::Outcome::Incomplete,
+            QStringLiteral("Closed: the sender goes on with this file on a new connection"), true);
+    });
+    offset_ = total_ = counted_ = receivedAtLastCheck_ = offset;
+    digest_.start(file_.path(), offset);
+    state_ = State::Receiving;
+    progressCheck_.start();
+    waitForSender();
+    Q_EMIT fileStarted(place.inside + file_.finalName(), size_);
+    if (offset > 0)
+        Q_EMIT resumed(offset, size_);
+    send(acceptMessage(offset));
+}
+
+std::variant<qint64, FileRefusal> PrivateConnection::openPart(const FileOffer& offer,
+                                                              ReceivedTree::Place& place)
+{
+    const std::optional<QString> part = (features_ & kFeatureResume) != 0
+                                            ? parts_.resumable(sender_.key, offer.path, offer.size)
+                                            : std::nullopt;
+    if (part)
+        tree_.continueIn(offer.path, *part);
+    if (std::optional<FileRefusal> refusal = tree_.place(offer.path, place))
+        return *refusal;
+    // Only where the file would go now: not after the save folder has changed.
+    if (part && QFileInfo(*part).absolutePath() == QDir(place.folder).absolutePath()) {
+        if (const std::optional<qint64> held =
+                file_.resume(*part, parts_, sender_, offer.path, offer.size))
+            return *held;
+    }
+    if (std::optional<FileRefusal> refusal =
+            admitFile(file_, tree_, place, parts_, sender_, offer.path, offer.size))
+        return *refusal;
+    return qint64(0);
+}
+
+void PrivateConnection::refuseFile(Reason reason, ReceiveEnd::Outcome outcome,
+                                   const QString& status)
+{
+    send(reasonMessage(MessageType::Refuse, reason, status));
+    told(fileEnd(outcome, status));
+}
+
+void PrivateConnection::takeData(const QByteArray& body)
+{
+    if (body.size() > size_ - total_) {
+        fail(Reason::ProtocolError, ReceiveEnd::Outcome::Refused, kProtocolError);
+        return;
+    }
+    if (!file_.write(body)) {
+        // A disk that is full stays full: the space this file took is given back, and
+        // the sender, which would go on sending, is stopped.
+        const QString status = cannotSaveStatus(file_.error());
+        file_.discard();
+        send(reasonMessage(MessageType::Failed, Reason::CannotSave, status));
+        end(ReceiveEnd::Outcome::CannotSave, status, true);
+        return;
+    }
+    digest_.add(body);
+    total_ += body.size();
+    batchBytes_ += body.size();
+    waitForSender();
+    Q_EMIT progressed(total_, size_);
+}
+
+// A sender that went on from an offset may say END a while after its last byte, once it
+// has read the first bytes back for its digest: only the idle time applies to that wait,
+// lengthened by what that reading may take.
+void PrivateConnection::waitForSender()
+{
+    if (total_ < size_) {
+        idle_.start(limits_.idleTimeout);
+        return;
+    }
+    progressCheck_.stop();
+    idle_.start(limits_.idleTimeout + readBackAllowance(offset_));
+}
+
+void PrivateConnection::takeEnd(const QByteArray& digest)
+{
+    if (total_ != size_) {
+        fail(Reason::ProtocolError, ReceiveEnd::Outcome::Refused, kProtocolError);
+        return;
+    }
+    progressCheck_.stop();
+    idle_.stop();             // this side reads back what the digest still lacks
+    if (counted_ != total_) { // the last COUNT before SAVED says the whole size
+        send(countMessage(total_));
+        counted_ = total_;
+    }
+    // A continued file's first bytes may still be read back from the disk.
+    announcedDigest_ = digest;
+    state_ = State::Verifying;
+    digest_.finish();
+}
+
+void PrivateConnection::verify(const QByteArray& digest)
+{
+    if (state_ != State::Verifying)
+        return;
+    if (digest != announcedDigest_) {
+        file_.discard();
+        const QString status = QStringLiteral("Failed: the bytes that arrived do not match "
+                                              "the file that was sent, so it was not kept");
+        send(reasonMessage(MessageType::Failed, Reason::DigestMismatch, status));
+        fileDone(ReceiveEnd::Outcome::Failed, status);
+        return;
+    }
+    if (!file_.close(true)) {
+        const QString status = cannotSaveStatus(file_.error());
+        send(reasonMessage(MessageType::Failed, Reason::CannotSave, status));
+        fileDone(ReceiveEnd::Outcome::CannotSave, status);
+        return;
+    }
+    send(encodeMessage(MessageType::Saved));
+    // The panel shows each file of a batch as a connection of its own, ending as a plain
+    // one ends.
+    fileDone(ReceiveEnd::Outcome::Saved, QStringLiteral("Disconnected"));
+}
+
+void PrivateConnection::fileDone(ReceiveEnd::Outcome outcome, const QString& status)
+{
+    state_ = State::Between;
+    idle_.start(limits_.idleTimeout);
+    ReceiveEnd end = fileEnd(outcome, status);
+    if (outcome != ReceiveEnd::Outcome::Failed) // a file that did not match was removed
+        end.path = file_.path();
+    told(end);
+}
+
+// A file told is the end of what the faces show; the next file is shown anew.
+void PrivateConnection::told(const ReceiveEnd& end)
+{
+    shown_ = false;
+    Q_EMIT fileEnded(end);
+}
+
+void PrivateConnection::takeChat(const QByteArray& body)
+{
+    const std::optional<QString> text = parseChat(body);
+    if (!text) {
+        fail(Reason::ProtocolError, ReceiveEnd::Outcome::Refused, kProtocolError);
+        return;
+    }
+    Q_EMIT chatReceived({keyName_.isEmpty() ? peer_ : keyName_, *text, peer_});
+    if (state_ != State::Ended)
+        send(encodeMessage(MessageType::Heard));
+}
+
+void PrivateConnection::sendCount()
+{
+    if (!socket_ || state_ != State::Receiving || total_ == counted_ || answersPileUp())
+        return;
+    send(countMessage(total_));
+    counted_ = total_;
+}
+
+void PrivateConnection::send(const QByteArray& message)
+{
+    if (!socket_)
+        return;
+    socket_->write(message);
+    socket_->flush();
+}
+
+// A sender that trickles a byte now and then would hold its file open for ever.
+void PrivateConnection::checkProgress()
+{
+    if (total_ - receivedAtLastCheck_ < limits_.minProgressBytes) {
+        fail(Reason::TooSlow, ReceiveEnd::Outcome::Idle,
+             tooSlowStatus(limits_.minProgressBytes, limits_.progressWindow));
+        return;
+    }
+    receivedAtLastCheck_ = total_;
+}
+
+void PrivateConnection::show()
+{
+    if (!std::exchange(shown_, true))
+        Q_EMIT shown(true, keyName_);
+}
+
+void PrivateConnection::fail(Reason reason, ReceiveEnd::Outcome outcome, const QString& status)
+{
+    if (state_ == State::Ended)
+        return;
+    if (reason != Reason::Unknown && socket_ && socket_->isEncrypted())
+        send(reasonMessage(MessageType::Error, reason, status));
+    // A receiver that stops has nothing to tell of a batch whose files were all told.
+    end(outcome, status, reason != Reason::Stopping);
+}
+
+void PrivateConnection::end(ReceiveEnd::Outcome outcome, const QString& status, bool tell,
+                            const QString& detail)
+{
+    if (state_ == State::Ended)
+        return;
+    const bool cutShort = file_.isOpen();
+    tell = tell || cutShort || state_ == State::Handshake || state_ == State::Greeting;
+    ReceiveEnd end = fileEnd(outcome, status);
+    end.detail = detail;
+    digest_.stop();
+    if (cutShort) {
+        file_.close(false);
+        end.path = file_.path();
+    } else if (state_ != State::Receiving) {
+        end.size = end.received = 0; // no file was on its way
+    }
+    state_ = State::Ended;
+    deadline_.stop();
+    idle_.stop();
+    progressCheck_.stop();
+    dropSocket(true);
+    if (!tell) {
+        Q_EMIT closed();
+        return;
+    }
+    show();
+    Q_EMIT ended(end);
+}
+
+ReceiveEnd PrivateConnection::fileEnd(ReceiveEnd::Outcome outcome, const QString& status) const
+{
+    return {id_, outcome, peer_, {}, size_, total_, status, {}, true, keyName_, folder_};
+}
+
+// A graceful close lets the last message (ERROR, SAVED, HEARD) reach the peer; the socket
+// then goes in its own time, or after a short grace, with the receiver at the latest. A
+// handshake that never finished has nothing to hand over: a flood of probes must not
+// leave a flood of sockets in their grace.
+void PrivateConnection::dropSocket(bool graceful)
+{
+    if (!socket_)
+        return;
+    QSslSocket* socket = std::exchange(socket_, nullptr);
+    if (!graceful || !parent() || !socket->isEncrypted()) {
+        abortLater(socket, this);
+        return;
+    }
+    socket->setParent(parent());
+    closeLater(socket, this, kCloseGrace);
+}

@@ -1,0 +1,125 @@
+#pragma once
+
+#include "private/privatelink.h"
+#include "transfer/filedigest.h"
+#include "transfer/sendoutcome.h"
+#include "transfer/speedmeter.h"
+
+#include <QFile>
+#include <QObject>
+#include <QTimer>
+
+#include <chrono>
+
+// The sending side of the private port: sends files one after another over one
+// connection to the same receiver (docs/protocol.md), each with the SHA-256 taken while
+// reading it. The connection stays open between files and says BYE at the end of the
+// batch, or after lingering a while with nothing to send.
+//
+// A receiver that holds the first part of a file from a transfer that was cut off says
+// where to go on from, and only the rest is sent. A file that arrives not as sent is
+// sent again whole, once.
+class PrivateSender : public QObject
+{
+    Q_OBJECT
+
+public:
+    // An open connection with nothing to send is closed after this.
+    static constexpr std::chrono::milliseconds kLinger = std::chrono::seconds(5);
+    static constexpr qint64 kBlockBytes = 256 * 1024; // one DATA message
+    static constexpr qint64 kMaxUnsentBytes = 1024 * 1024;
+
+    // identity and keys must outlive the sender.
+    PrivateSender(const Identity& identity, PeerKeys& keys, const QHostAddress& bindAddress,
+                  QObject* parent = nullptr);
+    ~PrivateSender() override;
+
+    void setIdleTimeout(std::chrono::milliseconds timeout) { link_.setIdleTimeout(timeout); }
+    void setConnectTimeout(std::chrono::milliseconds timeout) { link_.setConnectTimeout(timeout); }
+    // A connection closed before the file's acceptance is tried again, as the plain
+    // sender tries a refusal again.
+    void setRetries(int count, std::chrono::milliseconds longestWait);
+    void setLinger(std::chrono::milliseconds linger) { linger_.setInterval(linger); }
+
+    bool isBusy() const { return state_ != State::Closed || retry_.isActive(); }
+    // Sends the file at path, of the size measured before, to port 1053 of host, on the
+    // connection open to host if there is one. When the port refuses the connection and
+    // mayFallBack, plainOnly() follows instead of finished(); otherwise that is an error.
+    // announced is the file's path inside a folder, used where the receiver takes folders;
+    // empty for a loose file, which goes by its bare name.
+    void send(const QString& path, qint64 size, const QString& host, bool mayFallBack,
+              const QString& announced = {});
+    // The batch is over: an open connection says BYE and closes.
+    void endBatch();
+    // Ends a transfer in progress at once, quietly, and closes the connection.
+    void cancel();
+
+Q_SIGNALS:
+    // As FileSender's.
+    void statusChanged(const QString& status, const QString& detail);
+    void progressed(qint64 confirmed, qint64 size);
+    void readFailed(const QString& description);
+    void speedTicked(qint64 bytes, int seconds);
+    void finished(SendOutcome outcome);
+    void privacyKnown(bool isPrivate, const QString& name);
+    void keyChanged(const QString& name, const QString& address);
+    // Port 1053 of host refused the connection: it speaks the plain protocol only.
+    void plainOnly(const QString& host);
+    // The receiver takes files only: a file inside a folder went by its bare name.
+    void loosened(const QString& name);
+    // Before its "Resuming at 73 %": the receiver had offset bytes of the file in hand,
+    // and only the rest is sent. The speed counts from there.
+    void resumed(qint64 offset, qint64 size);
+    // As PlainSender's.
+    void triesUsedUp();
+    // Right before finished(): the connection broke off once the file had been accepted.
+    // Its receiver keeps what came, and sending the file again goes on from there.
+    void cutOff();
+
+private:
+    enum class State { Closed, Opening, AwaitingAcceptance, Streaming, AwaitingSaved };
+
+    void ready(const KeyCheck& check);
+    void offer();
+    void arrived(const PrivateMessage& message);
+    void accepted(const QByteArray& body);
+    void sendMore();
+    void sendEnd(const QByteArray& digest);
+    bool openFile(qint64 offset);
+    void readFailedWith(const QString& description);
+    // The file in hand failed its check on arrival: it goes again, whole, once.
+    bool sendAgainWhole(const PrivateMessage& failed);
+    // The connection is gone in the middle of the file in hand.
+    void tellIfCut();
+    void countArrived(const QByteArray& body);
+    void answered(SendOutcome outcome, const QString& status, const QString& told = {});
+    void linkClosed(bool early);
+    void linkFailed(QAbstractSocket::SocketError error, const QString& description, bool early);
+    void refusedKey(const QString& name);
+    bool retryLater();
+    void showStatus(const QString& text, const QString& detail = {});
+    // The file in hand ended; keepLink leaves the connection open for the next one.
+    void end(SendOutcome outcome, bool keepLink);
+
+    PrivateLink link_;
+    QTimer retry_;
+    QTimer linger_;
+    SpeedMeter speed_{this};
+    FileDigest digest_;
+    QFile file_;
+    State state_ = State::Closed;
+    int retriesAllowed_ = 0;
+    int retriesLeft_ = 0;
+    std::chrono::milliseconds longestRetryWait_{0};
+    bool mayFallBack_ = false;
+    QString path_;
+    QString announced_;
+    QString host_;
+    QString name_; // the receiver's, as privacyKnown() tells it
+    qint64 size_ = 0;
+    qint64 offset_ = 0; // where the receiver had the file start
+    qint64 handed_ = 0;
+    qint64 confirmed_ = 0;
+    bool ending_ = false;    // every byte handed over; END waits for the digest
+    bool sentAgain_ = false; // the file in hand goes a second time
+};

@@ -1,0 +1,174 @@
+#include "sending/filesender.h"
+
+#include "addressbook/peerkeys.h"
+#include "addressbook/peername.h"
+#include "private/privatesender.h"
+
+FileSender::FileSender(RandomSource& random, const QHostAddress& bindAddress, QObject* parent)
+    : QObject(parent), plain_(random, bindAddress, this), bindAddress_(bindAddress)
+{
+    forward(plain_);
+    connect(this, &FileSender::statusChanged, this,
+            [this](const QString& status, const QString& detail) {
+                status_ = status;
+                detail_ = detail;
+            });
+    connect(&plain_, &PlainSender::reached, this, [this] {
+        if (!refusedPrivately_.isEmpty())
+            plainHosts_.insert(std::exchange(refusedPrivately_, {}));
+    });
+}
+
+FileSender::~FileSender() = default;
+
+template <typename Sender> void FileSender::forward(Sender& sender)
+{
+    connect(&sender, &Sender::triesUsedUp, this, [this] { usedUp_ = true; });
+    // Before the batch hears of it, so that its next file finds it.
+    connect(&sender, &Sender::finished, this, &FileSender::remember);
+    connect(&sender, &Sender::statusChanged, this, &FileSender::statusChanged);
+    connect(&sender, &Sender::progressed, this, &FileSender::progressed);
+    connect(&sender, &Sender::readFailed, this, &FileSender::readFailed);
+    connect(&sender, &Sender::speedTicked, this, &FileSender::speedTicked);
+    connect(&sender, &Sender::finished, this, &FileSender::finished);
+}
+
+void FileSender::setIdleTimeout(std::chrono::milliseconds timeout)
+{
+    idleTimeout_ = timeout;
+    plain_.setIdleTimeout(timeout);
+    if (private_)
+        private_->setIdleTimeout(timeout);
+}
+
+void FileSender::setRefusalRetries(int count, std::chrono::milliseconds longestWait)
+{
+    retries_ = count;
+    longestRetryWait_ = longestWait;
+    plain_.setRefusalRetries(count, longestWait);
+    if (private_)
+        private_->setRetries(count, longestWait);
+}
+
+void FileSender::setPrivacy(const Identity* identity, PeerKeys* keys)
+{
+    private_.reset();
+    keys_ = keys;
+    if (!identity || !keys)
+        return;
+    private_ = std::make_unique<PrivateSender>(*identity, *keys, bindAddress_);
+    private_->setParent(this);
+    private_->setIdleTimeout(idleTimeout_);
+    private_->setRetries(retries_, longestRetryWait_);
+    forward(*private_);
+    connect(private_.get(), &PrivateSender::privacyKnown, this,
+            [this](bool isPrivate, const QString& name) {
+                privateHosts_.insert(host_);
+                Q_EMIT privacyKnown(isPrivate, name);
+            });
+    connect(private_.get(), &PrivateSender::resumed, this, &FileSender::resumed);
+    connect(private_.get(), &PrivateSender::cutOff, this, &FileSender::cutOff);
+    connect(private_.get(), &PrivateSender::keyChanged, this, &FileSender::keyChanged);
+    connect(private_.get(), &PrivateSender::loosened, this, &FileSender::tellLoosened);
+    connect(private_.get(), &PrivateSender::plainOnly, this, [this](const QString& host) {
+        refusedPrivately_ = host;
+        sendPlain();
+    });
+}
+
+bool FileSender::isBusy() const
+{
+    return plain_.isBusy() || (private_ && private_->isBusy());
+}
+
+bool FileSender::isSendingPrivately() const
+{
+    return private_ && private_->isBusy(); // it is idle once it has fallen back to plain
+}
+
+void FileSender::send(const QString& path, qint64 size, const QString& host,
+                      const QString& announced)
+{
+    path_ = path;
+    size_ = size;
+    host_ = host;
+    announced_ = announced;
+    refusedPrivately_.clear();
+    usedUp_ = false;
+    if (const auto before = gaveUp_.constFind(host); before != gaveUp_.cend()) {
+        endUnsent(before->outcome, before->status, before->detail);
+        return;
+    }
+    // Someone whose key is known is only ever sent to privately, even after a refusal,
+    // and not at all while this copy has no identity of its own.
+    const bool keyed = keys_ && keys_->hasKey(host);
+    if (keyed && !private_) {
+        refuseInTheClear();
+        return;
+    }
+    if (!private_ || (plainHosts_.contains(host) && !keyed)) {
+        sendPlain();
+        return;
+    }
+    private_->send(path, size, host, !keyed && !privateHosts_.contains(host), announced);
+}
+
+void FileSender::tellLoosened(const QString& name)
+{
+    if (toldLoosened_)
+        return;
+    toldLoosened_ = true;
+    Q_EMIT loosened(name);
+}
+
+void FileSender::refuseInTheClear()
+{
+    endUnsent(SendOutcome::NotSent,
+              QStringLiteral("Not sent: private transfers are off, and nothing goes in the clear "
+                             "to someone whose key is known"),
+              {});
+}
+
+void FileSender::endUnsent(SendOutcome outcome, const QString& status, const QString& detail)
+{
+    Q_EMIT statusChanged(status, detail);
+    // After send() has returned, as every other ending comes.
+    QMetaObject::invokeMethod(
+        this, [this, outcome] { Q_EMIT finished(outcome); }, Qt::QueuedConnection);
+}
+
+void FileSender::remember(SendOutcome outcome)
+{
+    if (std::exchange(usedUp_, false))
+        gaveUp_.insert(host_, {outcome, status_, detail_});
+}
+
+void FileSender::sendPlain()
+{
+    Q_EMIT privacyKnown(false, {});
+    // The plain protocol carries bare names only.
+    if (!announced_.isEmpty())
+        tellLoosened(keys_ ? nameOrAddress(keys_->book(), host_) : host_);
+    plain_.send(path_, size_, host_);
+}
+
+void FileSender::cancel()
+{
+    gaveUp_.clear();
+    plain_.cancel();
+    if (private_)
+        private_->cancel();
+}
+
+void FileSender::endBatch()
+{
+    toldLoosened_ = false;
+    gaveUp_.clear();
+    if (private_)
+        private_->endBatch();
+}
+
+QString loosenedMessage(const QString& name)
+{
+    return name + QStringLiteral("'s copy takes files only: the folder's files arrive loose");
+}

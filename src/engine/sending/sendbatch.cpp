@@ -1,0 +1,205 @@
+#include "sending/sendbatch.h"
+
+#include "sending/folderwalk.h"
+
+#include <QElapsedTimer>
+#include <QFileInfo>
+
+#include <utility>
+
+namespace
+{
+
+// A step of a folder's walk takes this many entries at a time, until this much time has gone.
+constexpr int kWalkEntriesAtATime = 32;
+constexpr qint64 kWalkStepMs = 10;
+
+} // namespace
+
+SendBatch::SendBatch(FileSender& sender, QObject* parent) : QObject(parent), sender_(sender)
+{
+    next_.setSingleShot(true);
+    next_.setInterval(0);
+    connect(&next_, &QTimer::timeout, this, &SendBatch::sendNextRow);
+    walkTimer_.setSingleShot(true);
+    walkTimer_.setInterval(0);
+    connect(&walkTimer_, &QTimer::timeout, this, &SendBatch::walkFolder);
+    connect(&sender_, &FileSender::finished, this, &SendBatch::rowEnded);
+    connect(&sender_, &FileSender::cutOff, this, [this] { cut_ = running_ && stopsAtCut_; });
+}
+
+SendBatch::~SendBatch() = default;
+
+void SendBatch::append(const QueuedFile& file)
+{
+    paths_.append(file.path);
+    folders_.append(file.folder);
+}
+
+void SendBatch::clear()
+{
+    paths_.clear();
+    folders_.clear();
+}
+
+QueuedFile SendBatch::current() const
+{
+    if (!folder_.isEmpty())
+        return {path_, folder_};
+    return {path_, row_ < folders_.size() ? folders_.at(row_) : QString()};
+}
+
+QList<QueuedFile> SendBatch::rest() const
+{
+    QList<QueuedFile> rest;
+    if (!running_)
+        return rest;
+    rest.append(current());
+    for (qsizetype k = folderNext_; !folder_.isEmpty() && k < folderFiles_.size(); ++k)
+        rest.append({folderFiles_.at(k), folder_});
+    for (int row = nextRow_; row < std::min<qsizetype>(rowCount_, paths_.size()); ++row)
+        rest.append({paths_.at(row), folders_.at(row)});
+    return rest;
+}
+
+void SendBatch::start(PeerLookup peer)
+{
+    if (running_ || paths_.isEmpty())
+        return;
+    cut_ = false;
+    peer_ = std::move(peer);
+    running_ = true;
+    nextRow_ = 0;
+    rowCount_ = int(paths_.size());
+    walk_.reset();
+    folder_.clear();
+    folderFiles_.clear();
+    folderNext_ = 0;
+    sendNextRow();
+}
+
+void SendBatch::stop()
+{
+    running_ = false;
+    next_.stop();
+    walkTimer_.stop();
+    walk_.reset();
+    sender_.cancel();
+}
+
+void SendBatch::sendNextRow()
+{
+    // Rows cleared during the batch are not there to send.
+    while (running_) {
+        const Next next = takeNext();
+        if (next == Next::Walking)
+            return;
+        if (next == Next::None)
+            break;
+        if (sendTaken())
+            return;
+    }
+    if (!running_)
+        return;
+    running_ = false;
+    sender_.endBatch();
+    Q_EMIT finished();
+}
+
+bool SendBatch::sendTaken()
+{
+    const std::optional<QString> host = peer_();
+    if (!host) {
+        running_ = false;
+        sender_.endBatch();
+        Q_EMIT noPeer();
+        Q_EMIT finished();
+        return true;
+    }
+    host_ = *host;
+    const QFileInfo file(path_);
+    if (!file.isFile()) {
+        Q_EMIT rowSkipped(row_, int(paths_.size()), path_, host_,
+                          file.isDir() ? QStringLiteral("the folder has no files to send")
+                                       : QStringLiteral("the file is no longer there"));
+        return false;
+    }
+    size_ = file.size();
+    Q_EMIT rowStarted(row_, int(paths_.size()), path_, host_, size_);
+    if (running_)
+        sender_.send(path_, size_, host_, announced_);
+    return true;
+}
+
+SendBatch::Next SendBatch::takeNext()
+{
+    if (folderNext_ < folderFiles_.size()) {
+        path_ = folderFiles_.at(folderNext_++);
+        announced_ = pathInFolder(folder_, path_);
+        return Next::File;
+    }
+    if (!folder_.isEmpty()) {
+        const QString folder = std::exchange(folder_, {});
+        folderFiles_.clear();
+        Q_EMIT folderEnded(row_, folder, folderAllSent_);
+        if (!running_)
+            return Next::None;
+    }
+    if (nextRow_ >= rowCount_ || nextRow_ >= paths_.size())
+        return Next::None;
+    row_ = nextRow_++;
+    path_ = paths_.at(row_);
+    announced_.clear();
+    if (const QString& folder = folders_.at(row_); !folder.isEmpty()) {
+        announced_ = pathInFolder(folder, path_);
+        return Next::File;
+    }
+    if (!QFileInfo(path_).isDir())
+        return Next::File;
+    // Walked when the batch reaches the row, so it goes as it is then.
+    walk_ = std::make_unique<FolderWalk>(QStringList{path_});
+    walkFolder();
+    return Next::Walking;
+}
+
+// One step: a few entries at a time, for at most a few milliseconds.
+void SendBatch::walkFolder()
+{
+    QElapsedTimer step;
+    step.start();
+    while (!walk_->step(kWalkEntriesAtATime)) {
+        if (step.elapsed() >= kWalkStepMs) {
+            walkTimer_.start();
+            return;
+        }
+    }
+    folderFiles_ = walk_->result().files;
+    walk_.reset();
+    folderNext_ = 0;
+    folderAllSent_ = true;
+    if (!folderFiles_.isEmpty()) {
+        folder_ = path_;
+        takeNext();
+    }
+    // Once the folder's first file is taken; an empty folder is skipped as its row.
+    if (!sendTaken())
+        next_.start();
+}
+
+void SendBatch::rowEnded(SendOutcome outcome)
+{
+    if (!running_)
+        return;
+    if (outcome != SendOutcome::Sent)
+        folderAllSent_ = false;
+    const QList<QueuedFile> rest = std::exchange(cut_, false) ? this->rest() : QList<QueuedFile>();
+    Q_EMIT rowFinished(row_, path_, size_, host_, outcome);
+    if (rest.isEmpty() || !running_) {
+        next_.start();
+        return;
+    }
+    running_ = false;
+    sender_.endBatch();
+    Q_EMIT cutOff(host_, rest);
+    Q_EMIT finished();
+}
