@@ -123,7 +123,7 @@ bool Main::Form_Load()
     if (!settingsUsable())
         return false;
     addressBook_.load(platform_.settings);
-    station_.load(false);
+    station_.load();
     // Without an identity everything goes in the clear; the person is told once.
     if (const std::optional<QString> problem = station_.openIdentity())
         platform_.dialogs.notice(*problem);

@@ -57,6 +57,8 @@ void AddressBook::setKey(int slot, const QByteArray& key)
 
 void AddressBook::load(const SettingsStore& store)
 {
+    slots_ = {};
+    count_ = 0;
     for (int section = 0; section < kSlots; ++section) {
         const QString name = store.read(sectionOf(section), kNameKey, kAbsent);
         const QString address = store.read(sectionOf(section), kAddressKey, kAbsent);

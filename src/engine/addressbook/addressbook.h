@@ -33,7 +33,7 @@ public:
     // Requires 0 <= slot < count(). An empty key forgets the one there was.
     void setKey(int slot, const QByteArray& key);
 
-    // Fills an empty table from sections IPaddress0 to IPaddress50, skipping the ones
+    // Fills the table anew from sections IPaddress0 to IPaddress50, skipping the ones
     // without a usable name, so the loaded entries have no gaps.
     void load(const SettingsStore& store);
     // Writes the entries to IPaddress0 upwards (a key as "Key", in hexadecimal), then

@@ -11,6 +11,17 @@
 #include <QDir>
 #include <QFileInfo>
 
+namespace
+{
+
+QString changeNotSaved()
+{
+    return QStringLiteral("Quillo could not write its settings file %1. The change to the address "
+                          "book was not saved.");
+}
+
+} // namespace
+
 Station::Station(SettingsStore& settings, RandomSource& random, const QString& dataFolder,
                  const QHostAddress& bindAddress, QObject* parent)
     : QObject(parent), settings_(settings), dataFolder_(dataFolder), keys_(book_),
@@ -21,24 +32,82 @@ Station::Station(SettingsStore& settings, RandomSource& random, const QString& d
 {
     receiver_.setDataFolder(dataFolder);
     receiver_.setAddressBook(book_);
-    connect(&receiver_, &FileReceiver::finished, this, &Station::recordReceived);
+    forwardReceiving();
+    forwardSending();
+    forwardBatch(batch_, BatchKind::Queue);
+    forwardBatch(waiting_.delivery(), BatchKind::Waiting);
     connect(&presence_, &Presence::peerOnline, this,
             [this](const QString&, const QString& address) { waiting_.personOnline(address); });
+    connect(&presence_, &Presence::peerOnline, this, &Station::peerOnline);
+    connect(&presence_, &Presence::announced, this, &Station::announced);
     connect(&waiting_, &WaitingBatches::saveFailed, this, &Station::problem);
+    connect(&waiting_, &WaitingBatches::changed, this, &Station::waitingChanged);
     connect(&batch_, &SendBatch::cutOff, this, &Station::waitAfterCut);
-    connect(&keys_, &PeerKeys::keysChanged, this, &Station::storeKeys);
-    connect(&keys_, &PeerKeys::keysChanged, &waiting_, &WaitingBatches::keysChanged);
+    connect(&batch_, &SendBatch::cutOff, this, &Station::queueCutOff);
+    connect(&batch_, &SendBatch::noPeer, this, &Station::noPeer);
+    connect(&keys_, &PeerKeys::keysChanged, this, [this] {
+        storeBook(QStringLiteral("The keys in the address book could not be saved to %1"));
+        waiting_.keysChanged();
+    });
     connect(&presence_, &Presence::chatReceived, this, &Station::chatReceived);
     // A datagram costs its sender as much as it costs us, and the transcript keeps only
     // its last lines; a private line is answered, and a sender may ask for that answer as
     // fast as it can read it.
-    connect(&receiver_, &FileReceiver::chatReceived, this, &Station::privateChatArrived);
     connect(&chatThrottle_, &ChatThrottle::dropped, this, &Station::chatDropped);
+}
+
+void Station::forwardReceiving()
+{
+    connect(&receiver_, &FileReceiver::connectionOpened, this, &Station::incomingOpened);
+    connect(&receiver_, &FileReceiver::privacyKnown, this, &Station::incomingPrivacyKnown);
+    connect(&receiver_, &FileReceiver::fileStarted, this, &Station::incomingFileStarted);
+    connect(&receiver_, &FileReceiver::resumed, this, &Station::incomingResumed);
+    connect(&receiver_, &FileReceiver::progressed, this, &Station::incomingProgressed);
+    connect(&receiver_, &FileReceiver::speedTicked, this, &Station::incomingSpeed);
+    // The history holds a file before anyone hears that it came.
+    connect(&receiver_, &FileReceiver::finished, this, &Station::recordReceived);
+    connect(&receiver_, &FileReceiver::chatReceived, this, &Station::privateChatArrived);
     connect(&receiver_, &FileReceiver::privatePortFailed, this, [this](const SocketError& error) {
         Q_EMIT problem(QStringLiteral("Cannot receive privately on TCP port %1: Error %2: %3")
                            .arg(QString::number(kPrivatePort), QString::number(error.number),
                                 error.description));
     });
+}
+
+void Station::forwardSending()
+{
+    connect(&sender_, &FileSender::statusChanged, this, &Station::sendStatusChanged);
+    connect(&sender_, &FileSender::progressed, this, &Station::sendProgressed);
+    connect(&sender_, &FileSender::readFailed, this, &Station::sendReadFailed);
+    connect(&sender_, &FileSender::speedTicked, this, &Station::sendSpeed);
+    connect(&sender_, &FileSender::privacyKnown, this, &Station::sendPrivacyKnown);
+    connect(&sender_, &FileSender::keyChanged, this, &Station::sendKeyChanged);
+    connect(&sender_, &FileSender::loosened, this, &Station::sendLoosened);
+    connect(&sender_, &FileSender::resumed, this, &Station::sendResumed);
+    connect(&sender_, &FileSender::cutOff, this, &Station::sendCutOff);
+}
+
+void Station::forwardBatch(SendBatch& batch, BatchKind kind)
+{
+    connect(&batch, &SendBatch::rowStarted, this,
+            [this, kind](int row, int rows, const QString& path, const QString& host, qint64 size) {
+                Q_EMIT rowStarted(kind, row, rows, path, host, size);
+            });
+    connect(&batch, &SendBatch::rowSkipped, this,
+            [this, kind](int row, int rows, const QString& path, const QString& host,
+                         const QString& reason) {
+                Q_EMIT rowSkipped(kind, row, rows, path, host, reason);
+            });
+    connect(&batch, &SendBatch::rowFinished, this,
+            [this, kind](int row, const QString& path, qint64 size, const QString& host,
+                         SendOutcome outcome) {
+                Q_EMIT rowFinished(kind, row, path, size, host, outcome);
+            });
+    connect(&batch, &SendBatch::folderEnded, this,
+            [this, kind](int row, const QString& folder, bool allSent) {
+                Q_EMIT folderEnded(kind, row, folder, allSent);
+            });
+    connect(&batch, &SendBatch::finished, this, [this, kind] { Q_EMIT batchFinished(kind); });
 }
 
 Station::~Station() = default;
@@ -50,10 +119,26 @@ void Station::privateChatArrived(const ChatLine& line)
         Q_EMIT chatReceived(shown);
 }
 
-void Station::load(bool loadBook)
+SettingsCheck Station::checkSettings()
 {
-    if (loadBook)
-        book_.load(settings_);
+    SettingsCheck check;
+    check.file = settings_.fileName();
+    if (const auto error = settings_.readError()) {
+        check.state = SettingsCheck::State::Unreadable;
+        check.number = error->number;
+        check.description = error->description;
+    } else if (settings_.isDamaged()) {
+        check.copy = settings_.keepCopyAside();
+        check.state = check.copy.isEmpty() ? SettingsCheck::State::DamagedNoCopy
+                                           : SettingsCheck::State::DamagedKept;
+    }
+    return check;
+}
+
+void Station::load()
+{
+    book_.load(settings_);
+    Q_EMIT addressBookChanged();
     setOnlyKnownSenders(storedOnlyKnownSenders(settings_), false);
     waiting_.load();
 }
@@ -76,11 +161,15 @@ std::optional<SocketError> Station::bindPresence()
     return presence_.bind(bindAddress_);
 }
 
-void Station::stop()
+bool Station::stop()
 {
     presence_.stopAnnouncing();
     stopSending();
+    // Every step runs whatever became of the one before.
+    book_.store(settings_);
+    const bool saved = settings_.save();
     receiver_.stop();
+    return saved;
 }
 
 void Station::stopSending()
@@ -151,12 +240,36 @@ void Station::sendChat(const QString& text)
     presence_.sendLine(text, keyed);
 }
 
-void Station::storeKeys()
+void Station::addPerson(const QString& name, const QString& address)
+{
+    book_.append(name, address);
+    storeBook(changeNotSaved());
+}
+
+void Station::removePerson(int slot)
+{
+    book_.remove(slot);
+    storeBook(changeNotSaved());
+}
+
+void Station::setPersonAddress(int slot, const QString& address)
+{
+    book_.setAddress(slot, address);
+    storeBook(changeNotSaved());
+}
+
+void Station::forgetKey(int slot)
+{
+    keys_.forget(slot);
+}
+
+// The whole file is written anew, so a change that failed before goes in with this one.
+void Station::storeBook(const QString& failure)
 {
     book_.store(settings_);
+    Q_EMIT addressBookChanged();
     if (!settings_.save())
-        Q_EMIT problem(QStringLiteral("The keys in the address book could not be saved to %1")
-                           .arg(settings_.fileName()));
+        Q_EMIT problem(failure.arg(settings_.fileName()));
 }
 
 void Station::recordReceived(const ReceiveEnd& end)

@@ -11,6 +11,7 @@
 #include "sending/filesender.h"
 #include "sending/sendbatch.h"
 #include "sending/waitingbatches.h"
+#include "station/settingscheck.h"
 
 #include <QHostAddress>
 #include <QObject>
@@ -20,10 +21,15 @@
 class RandomSource;
 class SettingsStore;
 
-// One running copy of Quillo, whatever face it wears: it owns the address book, the
-// receiver, the sender and the user's batch, presence, the deliveries waiting for someone
-// to come online and the history of received files, and wires them to each other once.
-// A face asks it for what the person wants and shows what its parts report.
+// Which of the station's two batches a row signal is about: the person's own queue, or a
+// delivery of files that waited for someone to come online.
+enum class BatchKind { Queue, Waiting };
+
+// One running copy of Quillo, whatever face it wears, and the engine's only face: a window
+// or a command asks it for what the person wants and shows what it reports. It owns the
+// address book and its keys, the receiver, the sender and the queue, presence, the
+// deliveries waiting for someone to come online and the history of received files, and
+// wires them to each other once; none of them is handed out.
 class Station : public QObject
 {
     Q_OBJECT
@@ -34,36 +40,32 @@ public:
             const QHostAddress& bindAddress, QObject* parent = nullptr);
     ~Station() override;
 
-    AddressBook& addressBook() { return book_; }
-    PeerKeys& peerKeys() { return keys_; }
-    // This installation's identity once opened; none while transfers go in the clear only.
-    const Identity* identity() const { return identity_ ? &*identity_ : nullptr; }
-    const AddressBook& addressBook() const { return book_; }
-    FileReceiver& receiver() { return receiver_; }
-    FileSender& sender() { return sender_; }
-    SendBatch& batch() { return batch_; }
-    Presence& presence() { return presence_; }
-    WaitingBatches& waiting() { return waiting_; }
-    const ReceivedHistory& history() const { return history_; }
+    // Starting and stopping.
 
-    // Reads the address book, the waiting deliveries and "only from my address book" from
-    // the settings; the address book only when loadBook (a face may have loaded it).
-    void load(bool loadBook = true);
+    // Whether the settings can be used, keeping a copy of a damaged file aside first.
+    SettingsCheck checkSettings();
+    // Reads the address book, the waiting deliveries and "only from my address book".
+    void load();
     // Reads this installation's identity from the data folder, making it the first time,
     // so that files and chat lines can go privately. Returns what the person must read
     // when it cannot be had: everything then goes in the clear.
     std::optional<QString> openIdentity();
+    const Identity* identity() const { return identity_ ? &*identity_ : nullptr; }
     // Takes UDP port 1071, so that announcements and chat lines arrive.
     std::optional<SocketError> bindPresence();
     // Announces this copy three seconds from now, then every minute.
     void startAnnouncing() { presence_.startAnnouncing(); }
-    // Takes TCP port 1052 and starts receiving files.
+    void announce() { presence_.announce(); }
+    // Takes TCP ports 1052 and 1053 and starts receiving files.
     std::optional<SocketError> listen() { return receiver_.listen(); }
-    // Sends nothing more, and ends what arrives as if its senders had closed.
-    void stop();
-    // Sends nothing more. A file of the user's batch that was going privately waits for
-    // its person with the rest of the batch, to go on from where it stopped.
+    // Sends nothing more, stores the address book, and ends what arrives as if its senders
+    // had closed. Returns false when the settings could not be written.
+    bool stop();
+    // Sends nothing more. A file of the queue that was going privately waits for its
+    // person with the rest of the queue, to go on from where it stopped.
     void stopSending();
+
+    // Receiving.
 
     const QString& saveFolder() const { return saveFolder_; }
     // The receiver saves into folder from the next file on; store writes it to the settings.
@@ -71,29 +73,116 @@ public:
     bool onlyKnownSenders() const { return onlyKnown_; }
     // Takes files only from the address book, from the next connection on.
     void setOnlyKnownSenders(bool only, bool store);
+    const QList<ReceivedEntry>& receivedFiles() const { return history_.entries(); }
+
+    // The address book. Each change is written to the settings at once; a change that
+    // could not be written is told by problem().
+
+    const AddressBook& addressBook() const { return book_; }
+    void addPerson(const QString& name, const QString& address);
+    void removePerson(int slot);
+    void setPersonAddress(int slot, const QString& address);
+    // Forgets the key slot's entry holds, and the keys of entries with its address.
+    void forgetKey(int slot);
+    bool hasKey(const QString& address) const { return keys_.hasKey(address); }
+
+    // Sending.
+
+    QStringList queuedPaths() const { return batch_.paths(); }
+    void queue(const QString& path) { batch_.append(path); }
+    void queue(const QueuedFile& file) { batch_.append(file); }
+    void clearQueue() { batch_.clear(); }
+    bool isSending() const { return batch_.isRunning(); }
+    // The file of the queue in hand, and its person's address.
+    QueuedFile currentFile() const { return batch_.current(); }
+    QString sendingTo() const { return batch_.host(); }
+    // Sends the queue, asking peer for the address before every file.
+    void sendQueue(SendBatch::PeerLookup peer) { batch_.start(std::move(peer)); }
+    // Whether a queue cut off privately ends there (the rest waiting for its person) or
+    // goes on with its next file.
+    void setQueueStopsAtCut(bool stops) { batch_.setStopsAtCut(stops); }
     // Sends paths to address as soon as it is heard online, at once when online already.
     void sendWhenOnline(const QString& address, const QStringList& paths, bool online);
+    void cancelWaiting(const QString& address) { waiting_.cancel(address); }
+    const QList<WaitingBatches::Batch>& waitingBatches() const { return waiting_.batches(); }
+    bool isDeliveringWaiting() const { return waiting_.isDelivering(); }
+
+    // Presence and chat.
+
     // Sends a chat line to everyone in the address book: privately to those whose key is
     // known, as a datagram to the others. A line that does not arrive is told by problem().
     void sendChat(const QString& text);
 
+    // The parts themselves, until every face binds to the station alone.
+    AddressBook& addressBook() { return book_; }
+    PeerKeys& peerKeys() { return keys_; }
+    FileReceiver& receiver() { return receiver_; }
+    FileSender& sender() { return sender_; }
+    SendBatch& batch() { return batch_; }
+    Presence& presence() { return presence_; }
+    WaitingBatches& waiting() { return waiting_; }
+    const ReceivedHistory& history() const { return history_; }
+
 Q_SIGNALS:
+    // Receiving: a connection and the files it brings, as FileReceiver tells them.
+    void incomingOpened(int connection, const QString& peer);
+    void incomingPrivacyKnown(int connection, bool isPrivate, const QString& name);
+    void incomingFileStarted(int connection, const QString& name, qint64 size);
+    void incomingResumed(int connection, qint64 offset, qint64 size);
+    void incomingProgressed(int connection, qint64 received, qint64 size);
+    void incomingEnded(const ReceiveEnd& end);
+    void incomingSpeed(qint64 bytes, int seconds);
     // A file arrived whole and is in the history.
     void received(const ReceivedEntry& entry);
+
+    // Sending: the file in hand, as FileSender tells it.
+    void sendStatusChanged(const QString& status, const QString& detail);
+    void sendProgressed(qint64 confirmed, qint64 size);
+    void sendReadFailed(const QString& description);
+    void sendSpeed(qint64 bytes, int seconds);
+    void sendPrivacyKnown(bool isPrivate, const QString& name);
+    void sendKeyChanged(const QString& name, const QString& address);
+    void sendLoosened(const QString& name);
+    void sendResumed(qint64 offset, qint64 size);
+    void sendCutOff();
+    // The rows of either batch, as SendBatch tells them.
+    void rowStarted(BatchKind batch, int row, int rows, const QString& path, const QString& host,
+                    qint64 size);
+    void rowSkipped(BatchKind batch, int row, int rows, const QString& path, const QString& host,
+                    const QString& reason);
+    void rowFinished(BatchKind batch, int row, const QString& path, qint64 size,
+                     const QString& host, SendOutcome outcome);
+    void folderEnded(BatchKind batch, int row, const QString& folder, bool allSent);
+    void batchFinished(BatchKind batch);
+    // The queue found no peer for its next row, and has ended.
+    void noPeer();
+    // The queue was cut off privately; rest waits for its person (see SendBatch::cutOff).
+    void queueCutOff(const QString& host, const QList<QueuedFile>& rest);
+    // Deliveries were added, cancelled, emptied or ended an attempt.
+    void waitingChanged();
+
+    // Presence and chat.
+    void peerOnline(const QString& name, const QString& address);
+    void announced(const QString& address);
     // Chat lines as they came, by datagram or privately, oldest first; a flood of private
     // lines from one address is held back (see ChatThrottle).
     void chatReceived(const QList<ChatLine>& lines);
     // count chat lines from address were held back and will not be shown.
     void chatDropped(const QString& name, const QString& address, int count);
+
+    // The address book's entries or keys changed.
+    void addressBookChanged();
     // Something the person must read, such as a list of waiting files that was not saved.
     void problem(const QString& message);
 
 private:
+    void forwardReceiving();
+    void forwardSending();
+    void forwardBatch(SendBatch& batch, BatchKind kind);
     void recordReceived(const ReceiveEnd& end);
     void privateChatArrived(const ChatLine& line);
     void waitAfterCut(const QString& address, const QList<QueuedFile>& rest);
-
-    void storeKeys();
+    void storeBook(const QString& failure);
 
     SettingsStore& settings_;
     QString dataFolder_;
@@ -109,5 +198,5 @@ private:
     WaitingBatches waiting_;
     ReceivedHistory history_;
     QHostAddress bindAddress_;
-    ChatThrottle chatThrottle_{this}; // a child, so that tests can find it and report at once
+    ChatThrottle chatThrottle_{this};
 };
