@@ -111,6 +111,7 @@ private Q_SLOTS:
     void sendsAndReceivesByteForByte();
     void sendReportsEveryFileNotDelivered();
     void sendTakesAFolderAsOneItem();
+    void sendRetriesThroughTheWaitingFiles();
     void aReceiversTextsArePrintedPlain();
     void unknownPeerIsExplained();
     void receiveOnceWaitsForAConnectionWithAFile();
@@ -361,6 +362,51 @@ void TestCli::sendTakesAFolderAsOneItem()
                           : QStringLiteral("quillo: 127.0.9.10's copy takes files only: the "
                                            "folder's files arrive loose\n"));
     }
+}
+
+// Files whose connection failed or broke off wait for their person, tried again until the
+// time is up, and go on from where they stopped; nothing of them is left in the settings.
+void TestCli::sendRetriesThroughTheWaitingFiles()
+{
+    const QHostAddress peer(QStringLiteral("127.0.9.50"));
+    const QString tryingAgain = QStringLiteral(" (trying again for up to 30 seconds)\n");
+    const QByteArray content = randomBytes(1024 * 1024);
+
+    // Cut off privately: the rest of the file follows, on a connection of its own.
+    PrivateReceiver receiver;
+    receiver.features = kFeatureResume;
+    receiver.cutFirstFile = true;
+    QVERIFY(receiver.start(peer));
+    CliRun cut;
+    const QString path = cut.home() + "/big.bin";
+    QVERIFY(writeFile(path, content));
+    cut.start({"send", "--bind", "127.0.9.51", "--to", a(peer), "--retry", "30", path});
+    QTRY_VERIFY_WITH_TIMEOUT(cut.hasEnded(), kWait);
+    QCOMPARE(cut.exitCode(), 0);
+    QCOMPARE(cut.output(), QStringLiteral("sent\t%1\t1048576\t127.0.9.50\tprivate\n").arg(path));
+    QVERIFY2(cut.errors().startsWith("quillo: " + path + " not sent to 127.0.9.50: ") &&
+                 cut.errors().endsWith(tryingAgain) && cut.errors().count('\n') == 1,
+             qPrintable(cut.errors()));
+    QCOMPARE(receiver.connections, 2);
+    QCOMPARE(receiver.files.size(), 2);
+    QVERIFY(receiver.files[0].content + receiver.files[1].content == content);
+    const QString settings = cut.home() + "/.config/Quillo/Quillo.conf";
+    QVERIFY(!readFile(settings).contains("Waiting"));
+
+    // Refused until the receiver is there: the file goes once it is.
+    const QHostAddress late(QStringLiteral("127.0.9.52"));
+    CliRun refused;
+    QVERIFY(refused.storeSettings("[IPaddress0]\nName=Late\nIPaddress=127.0.9.52\n"));
+    refused.start({"send", "--bind", "127.0.9.53", "--to", "Late", "--retry", "30", path});
+    QTRY_VERIFY_WITH_TIMEOUT(refused.errors().endsWith(tryingAgain), kWait);
+    PrivateReceiver lateReceiver;
+    QVERIFY(lateReceiver.start(late));
+    QTRY_VERIFY_WITH_TIMEOUT(refused.hasEnded(), kWait);
+    QCOMPARE(refused.exitCode(), 0);
+    QCOMPARE(refused.output(), QStringLiteral("sent\t%1\t1048576\t127.0.9.52\tprivate\n").arg(path));
+    QCOMPARE(lateReceiver.files.size(), 1);
+    QVERIFY(lateReceiver.files[0].content == content);
+    QVERIFY(!readFile(refused.home() + "/.config/Quillo/Quillo.conf").contains("Waiting"));
 }
 
 // Whatever a receiver says in refusing or failing a file, the sender prints on one line of

@@ -5,26 +5,18 @@
 #include "platform/localaddress.h"
 #include "platform/socketerror.h"
 #include "presence/datagram.h"
-#include "private/privatechat.h"
+#include "station/station.h"
 
-ChatCommand::ChatCommand(const QHostAddress& bindAddress, const Peer& peer, const QString& to,
-                         const QString& text, Console& console, QObject* parent)
-    : Command(parent), bindAddress_(bindAddress), peer_(peer), to_(to), text_(text),
-      payload_(chatDatagram(text)), console_(console)
+ChatCommand::ChatCommand(Station& station, const QHostAddress& bindAddress, const Peer& peer,
+                         const QString& to, const QString& text, Console& console, QObject* parent)
+    : Command(parent), station_(station), bindAddress_(bindAddress), peer_(peer), to_(to),
+      text_(text), payload_(chatDatagram(text)), console_(console)
 {
-}
-
-ChatCommand::~ChatCommand() = default;
-
-void ChatCommand::setPrivacy(const Identity* identity, PeerKeys* keys)
-{
-    identity_ = identity;
-    keys_ = keys;
 }
 
 std::optional<int> ChatCommand::start()
 {
-    if (keys_ && keys_->hasKey(peer_.host))
+    if (station_.hasKey(peer_.host))
         return sendPrivately();
     // From the chat port, as a window would send it; from any port when that is taken,
     // by a window on this computer for one.
@@ -44,7 +36,7 @@ std::optional<int> ChatCommand::start()
 
 void ChatCommand::stop()
 {
-    private_.reset();
+    stopped_ = true;
     QHostInfo::abortHostLookup(lookup_);
     Q_EMIT finished(kExitNotDone);
 }
@@ -63,20 +55,22 @@ void ChatCommand::hostLookedUp(const QHostInfo& info)
 // A person whose key is known is only ever spoken to privately.
 std::optional<int> ChatCommand::sendPrivately()
 {
-    if (!identity_) {
+    if (!station_.identity()) {
         console_.printProblem(QStringLiteral("chat line not sent to %1: private transfers are "
                                              "off, and %1 is only spoken to privately")
                                   .arg(to_));
         return kExitNotDone;
     }
-    private_ = std::make_unique<PrivateChat>(*identity_, *keys_, bindAddress_);
-    connect(private_.get(), &PrivateChat::done, this, [this](const QString& problem) {
-        if (!problem.isEmpty())
-            console_.printProblem(
-                QStringLiteral("chat line not sent to %1: %2").arg(peer_.host, problem));
-        Q_EMIT finished(problem.isEmpty() ? kExitDone : kExitNotDone);
-    });
-    private_->send(peer_.host, text_);
+    connect(&station_, &Station::privateChatDone, this,
+            [this](const QString&, const QString& problem) {
+                if (stopped_)
+                    return;
+                if (!problem.isEmpty())
+                    console_.printProblem(
+                        QStringLiteral("chat line not sent to %1: %2").arg(peer_.host, problem));
+                Q_EMIT finished(problem.isEmpty() ? kExitDone : kExitNotDone);
+            });
+    station_.sendPrivateChat(peer_.host, text_);
     return std::nullopt;
 }
 

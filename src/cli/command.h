@@ -4,9 +4,6 @@
 
 #include <optional>
 
-class Identity;
-class PeerKeys;
-
 // The exit status of the command line.
 constexpr int kExitDone = 0;    // everything asked for was done
 constexpr int kExitNotDone = 1; // something was not: a file not delivered, a port taken...
@@ -27,9 +24,6 @@ public:
     virtual std::optional<int> start() = 0;
     // Ctrl-C or SIGTERM: end soon and cleanly; finished() follows.
     virtual void stop() = 0;
-    // Lets a command that sends or receives do so privately, with identity (null when it
-    // cannot be had) and keys, which must outlive it; before start().
-    virtual void setPrivacy(const Identity* identity, PeerKeys* keys);
 
 Q_SIGNALS:
     void finished(int exitStatus);

@@ -1,8 +1,6 @@
 #include "cli/headless.h"
 
-#include "addressbook/addressbook.h"
 #include "cli/chatcommand.h"
-#include "cli/commandkeys.h"
 #include "cli/commandline.h"
 #include "cli/console.h"
 #include "cli/helptext.h"
@@ -18,6 +16,7 @@
 #include "platform/settingsstore.h"
 #include "platform/stopsignals.h"
 #include "station/receiversettings.h"
+#include "station/station.h"
 
 #include <QCoreApplication>
 #include <QStandardPaths>
@@ -41,9 +40,10 @@ int usageError(Console& console, const UsageError& error)
 }
 
 // Null when the command cannot start; the console has said why.
-std::unique_ptr<Command> makeCommand(const CommandLine& line, const SettingsStore& settings,
-                                     const AddressBook& book, Console& console)
+std::unique_ptr<Command> makeCommand(const CommandLine& line, Station& station,
+                                     const SettingsStore& settings, Console& console)
 {
+    const Peer peer = lookUpPeer(std::as_const(station).addressBook(), line.to);
     switch (line.action) {
     case CommandLine::Action::Receive: {
         const ReceiveFolder folder = chooseReceiveFolder(line.folder, storedSaveFolder(settings));
@@ -51,33 +51,30 @@ std::unique_ptr<Command> makeCommand(const CommandLine& line, const SettingsStor
             console.printProblem(folder.problem);
             return nullptr;
         }
-        auto command =
-            std::make_unique<ReceiveCommand>(line.bindAddress, folder.folder, line.once, console);
-        command->useAddressBook(book);
-        if (line.onlyKnown || storedOnlyKnownSenders(settings))
-            command->takeOnlyFrom(book);
-        return command;
+        // On the command line it adds to the stored choice, never takes it away.
+        if (line.onlyKnown)
+            station.setOnlyKnownSenders(true, false);
+        return std::make_unique<ReceiveCommand>(station, folder.folder, line.once, console);
     }
     case CommandLine::Action::Send:
         if (line.whenOnline) {
-            auto command = std::make_unique<WhenOnlineCommand>(
-                line.bindAddress, book, lookUpPeer(book, line.to), line.to, line.files,
-                line.timeoutSeconds, console);
+            auto command = std::make_unique<WhenOnlineCommand>(station, peer, line.to, line.files,
+                                                               line.timeoutSeconds, console);
             command->setRetry(line.retrySeconds);
             return command;
         } else {
-            auto command = std::make_unique<SendCommand>(
-                line.bindAddress, lookUpPeer(book, line.to), line.to, line.files, console);
+            auto command =
+                std::make_unique<SendCommand>(station, peer, line.to, line.files, console);
             command->setRetry(line.retrySeconds);
             return command;
         }
     case CommandLine::Action::Chat:
-        return std::make_unique<ChatCommand>(line.bindAddress, lookUpPeer(book, line.to), line.to,
-                                             line.text, console);
+        return std::make_unique<ChatCommand>(station, line.bindAddress, peer, line.to, line.text,
+                                             console);
     case CommandLine::Action::Online:
-        return std::make_unique<OnlineCommand>(line.bindAddress, book, line.waitSeconds, console);
+        return std::make_unique<OnlineCommand>(station, line.waitSeconds, console);
     default:
-        return std::make_unique<ListenCommand>(line.bindAddress, book, console);
+        return std::make_unique<ListenCommand>(station, console);
     }
 }
 
@@ -96,44 +93,80 @@ int run(Command& command)
 
 // Whether a command may write the settings file. Writing one that could not be read would
 // lose what it holds; one read only in part is copied aside first, as the window does.
-bool settingsWritable(SettingsStore& settings, Console& console)
+bool settingsWritable(Station& station, Console& console)
 {
-    if (settings.readError())
+    const SettingsCheck check = station.checkSettings();
+    switch (check.state) {
+    case SettingsCheck::State::Usable:
+        return true;
+    case SettingsCheck::State::Unreadable: // told already
         return false;
-    if (settings.isDamaged()) {
-        const QString copy = settings.keepCopyAside();
-        if (copy.isEmpty()) {
-            console.printProblem(QStringLiteral("part of the settings file %1 could not be read, "
-                                                "and a copy of it could not be made")
-                                     .arg(settings.fileName()));
-            return false;
-        }
+    case SettingsCheck::State::DamagedNoCopy:
+        console.printProblem(QStringLiteral("part of the settings file %1 could not be read, "
+                                            "and a copy of it could not be made")
+                                 .arg(check.file));
+        return false;
+    case SettingsCheck::State::DamagedKept:
         console.printProblem(QStringLiteral("part of the settings file %1 could not be read; "
                                             "the file as it was is kept in %2")
-                                 .arg(settings.fileName(), copy));
+                                 .arg(check.file, check.copy));
+        return true;
     }
-    return true;
-}
-
-QString dataFolder()
-{
-    return QStandardPaths::writableLocation(QStandardPaths::AppDataLocation);
+    return false;
 }
 
 // The station of serve writes what it changes, the waiting deliveries, to the settings.
-int serve(const CommandLine& line, SettingsStore& settings, Console& console)
+int serve(const CommandLine& line, Station& station, const SettingsStore& settings,
+          Console& console)
 {
-    if (!settingsWritable(settings, console))
+    if (!settingsWritable(station, console))
         return kExitNotDone;
     const ReceiveFolder folder = chooseReceiveFolder(line.folder, storedSaveFolder(settings));
     if (folder.folder.isEmpty()) {
         console.printProblem(folder.problem);
         return kExitUsage;
     }
-    UnseededRandom random;
-    ServeCommand command(settings, random, dataFolder(), line.bindAddress, folder.folder,
-                         line.onlyKnown, console);
+    station.load();
+    ServeCommand command(station, folder.folder, line.onlyKnown, console);
     return run(command);
+}
+
+// The commands that will send or receive privately; keys they pin are written at once.
+bool goesPrivately(CommandLine::Action action)
+{
+    return action == CommandLine::Action::Send || action == CommandLine::Action::Receive ||
+           action == CommandLine::Action::Chat;
+}
+
+int runOnStation(const CommandLine& line, Station& station, const SettingsStore& settings,
+                 Console& console)
+{
+    if (line.action == CommandLine::Action::Serve)
+        return serve(line, station, settings, console);
+    // Every other command runs a while and ends, leaving what the window keeps as it is.
+    station.makeShortLived();
+    if (line.action == CommandLine::Action::Forget && !settingsWritable(station, console))
+        return kExitNotDone;
+    station.load();
+    if (line.action == CommandLine::Action::Key)
+        return printSafetyCode(line.name, station, console);
+    if (line.action == CommandLine::Action::Forget)
+        return forgetKey(line.name, station, console);
+    if (goesPrivately(line.action)) {
+        // Without an identity, everything goes in the clear; that is told once.
+        if (const std::optional<QString> problem = station.openIdentity())
+            console.printProblem(*problem);
+        QObject::connect(
+            &station, &Station::keysNotSaved, &station, [&console](const QString& file) {
+                console.printProblem(
+                    QStringLiteral("the keys in the address book could not be saved to %1")
+                        .arg(file));
+            });
+    }
+    const std::unique_ptr<Command> command = makeCommand(line, station, settings, console);
+    if (!command)
+        return kExitUsage;
+    return run(*command);
 }
 
 int runSubcommand(const CommandLine& line, Console& console)
@@ -142,29 +175,11 @@ int runSubcommand(const CommandLine& line, Console& console)
     if (const auto error = settings.readError())
         console.printProblem(QStringLiteral("cannot read the settings file %1: %2")
                                  .arg(settings.fileName(), error->description));
-    if (line.action == CommandLine::Action::Serve) {
-        const int status = serve(line, settings, console);
-        console.progress().clear();
-        return status;
-    }
-    AddressBook book;
-    book.load(settings);
-    if (line.action == CommandLine::Action::Key)
-        return printSafetyCode(line.name, book, dataFolder(), console);
-    if (line.action == CommandLine::Action::Forget)
-        return settingsWritable(settings, console) ? forgetKey(line.name, book, settings, console)
-                                                   : kExitNotDone;
-    // The commands that will send or receive privately; keys they pin are written at once.
-    std::unique_ptr<CommandKeys> keys;
-    if (line.action == CommandLine::Action::Send || line.action == CommandLine::Action::Receive ||
-        line.action == CommandLine::Action::Chat)
-        keys = std::make_unique<CommandKeys>(settings, book, dataFolder(), console);
-    const std::unique_ptr<Command> command = makeCommand(line, settings, book, console);
-    if (!command)
-        return kExitUsage;
-    if (keys)
-        command->setPrivacy(keys->identity(), &keys->peerKeys());
-    const int status = run(*command);
+    UnseededRandom random;
+    Station station(settings, random,
+                    QStandardPaths::writableLocation(QStandardPaths::AppDataLocation),
+                    line.bindAddress);
+    const int status = runOnStation(line, station, settings, console);
     console.progress().clear();
     return status;
 }

@@ -1,13 +1,10 @@
 #include "cli/keycommands.h"
 
-#include "addressbook/addressbook.h"
-#include "addressbook/peerkeys.h"
 #include "cli/command.h"
 #include "cli/console.h"
 #include "cli/peerlookup.h"
-#include "identity/identity.h"
 #include "identity/safetycode.h"
-#include "platform/settingsstore.h"
+#include "station/station.h"
 
 namespace
 {
@@ -23,19 +20,19 @@ int entryNamed(const QString& name, const AddressBook& book, Console& console)
 
 } // namespace
 
-int printSafetyCode(const QString& name, const AddressBook& book, const QString& dataFolder,
-                    Console& console)
+int printSafetyCode(const QString& name, const Station& station, Console& console)
 {
     if (name.isEmpty()) {
         QString error;
-        const std::optional<Identity> identity = Identity::open(dataFolder, &error);
-        if (!identity) {
+        const QString code = station.ownSafetyCode(&error);
+        if (code.isEmpty()) {
             console.printProblem(error);
             return kExitNotDone;
         }
-        console.printLine(identity->safetyCode());
+        console.printLine(code);
         return kExitDone;
     }
+    const AddressBook& book = station.addressBook();
     const int slot = entryNamed(name, book, console);
     if (slot < 0)
         return kExitUsage;
@@ -50,26 +47,30 @@ int printSafetyCode(const QString& name, const AddressBook& book, const QString&
     return kExitDone;
 }
 
-int forgetKey(const QString& name, AddressBook& book, SettingsStore& settings, Console& console)
+int forgetKey(const QString& name, Station& station, Console& console)
 {
+    const AddressBook& book = std::as_const(station).addressBook();
     const int slot = entryNamed(name, book, console);
     if (slot < 0)
         return kExitUsage;
-    const AddressBookEntry& entry = book.entry(slot);
-    if (entry.Key.isEmpty()) {
+    if (book.entry(slot).Key.isEmpty()) {
         console.printLine(QStringLiteral("%1 has no key to forget").arg(name));
         return kExitDone;
     }
-    PeerKeys(book).forget(slot);
-    book.store(settings);
-    if (!settings.save()) {
+    const QString address = book.entry(slot).IPaddress;
+    QString notSaved;
+    const QMetaObject::Connection told = QObject::connect(
+        &station, &Station::keysNotSaved, [&notSaved](const QString& file) { notSaved = file; });
+    station.forgetKey(slot);
+    QObject::disconnect(told);
+    if (!notSaved.isEmpty()) {
         console.printProblem(QStringLiteral("%1's key is not forgotten: the settings file %2 "
                                             "could not be written")
-                                 .arg(name, settings.fileName()));
+                                 .arg(name, notSaved));
         return kExitNotDone;
     }
     console.printLine(QStringLiteral("forgot %1's key: the next private connection with %2 "
                                      "keeps the key it shows")
-                          .arg(name, entry.IPaddress));
+                          .arg(name, address));
     return kExitDone;
 }

@@ -3,15 +3,15 @@
 #include "cli/console.h"
 #include "presence/datagram.h"
 #include "presence/notices.h"
+#include "station/station.h"
 
-ListenCommand::ListenCommand(const QHostAddress& bindAddress, const AddressBook& book,
-                             Console& console, QObject* parent)
-    : Command(parent), presence_(book), bindAddress_(bindAddress), console_(console)
+ListenCommand::ListenCommand(Station& station, Console& console, QObject* parent)
+    : Command(parent), station_(station), console_(console)
 {
-    connect(&presence_, &Presence::peerOnline, this, [this](const QString& name) {
+    connect(&station_, &Station::peerOnline, this, [this](const QString& name) {
         console_.printLine(onlineNotice(name, QTime::currentTime()));
     });
-    connect(&presence_, &Presence::chatReceived, this, [this](const QList<ChatLine>& lines) {
+    connect(&station_, &Station::chatReceived, this, [this](const QList<ChatLine>& lines) {
         for (const ChatLine& line : lines) {
             for (const ShownLine& shown : shownChatLines(receivedLineSpeaker(line.name), line.text))
                 console_.printLine(shown.speaker + shown.text);
@@ -21,7 +21,7 @@ ListenCommand::ListenCommand(const QHostAddress& bindAddress, const AddressBook&
 
 std::optional<int> ListenCommand::start()
 {
-    if (const std::optional<SocketError> error = presence_.bind(bindAddress_)) {
+    if (const std::optional<SocketError> error = station_.bindPresence()) {
         console_.printProblem(QStringLiteral("cannot receive on UDP port %1: Error %2: %3")
                                   .arg(QString::number(kDatagramPort),
                                        QString::number(error->number), error->description));

@@ -1,9 +1,9 @@
 #pragma once
 
 #include "cli/command.h"
-#include "presence/presence.h"
 
 class Console;
+class Station;
 
 // quillo listen: what the mini chat would show, one line each, without announcing this
 // computer to anyone.
@@ -12,14 +12,13 @@ class ListenCommand : public Command
     Q_OBJECT
 
 public:
-    ListenCommand(const QHostAddress& bindAddress, const AddressBook& book, Console& console,
-                  QObject* parent = nullptr);
+    // station must outlive the command.
+    ListenCommand(Station& station, Console& console, QObject* parent = nullptr);
 
     std::optional<int> start() override;
     void stop() override { Q_EMIT finished(kExitDone); }
 
 private:
-    Presence presence_;
-    QHostAddress bindAddress_;
+    Station& station_;
     Console& console_;
 };

@@ -4,17 +4,18 @@
 #include "cli/console.h"
 #include "cli/outputlines.h"
 #include "presence/datagram.h"
+#include "station/station.h"
 
 #include <chrono>
 
-OnlineCommand::OnlineCommand(const QHostAddress& bindAddress, const AddressBook& book,
-                             int waitSeconds, Console& console, QObject* parent)
-    : Command(parent), book_(book), presence_(book), bindAddress_(bindAddress), console_(console)
+OnlineCommand::OnlineCommand(Station& station, int waitSeconds, Console& console, QObject* parent)
+    : Command(parent), station_(station), book_(std::as_const(station).addressBook()),
+      console_(console)
 {
     wait_.setSingleShot(true);
     wait_.setInterval(std::chrono::seconds(waitSeconds));
     connect(&wait_, &QTimer::timeout, this, &OnlineCommand::report);
-    connect(&presence_, &Presence::peerOnline, this,
+    connect(&station_, &Station::peerOnline, this,
             [this](const QString&, const QString& address) { seen(address); });
 }
 
@@ -24,7 +25,7 @@ std::optional<int> OnlineCommand::start()
         console_.printProblem(QStringLiteral("the address book is empty"));
         return kExitNotDone;
     }
-    if (const std::optional<SocketError> error = presence_.bind(bindAddress_)) {
+    if (const std::optional<SocketError> error = station_.bindPresence()) {
         console_.printProblem(QStringLiteral("cannot receive on UDP port %1: Error %2: %3")
                                   .arg(QString::number(kDatagramPort),
                                        QString::number(error->number), error->description));

@@ -2,11 +2,12 @@
 
 #include "cli/command.h"
 #include "presence/onlinepeers.h"
-#include "presence/presence.h"
 
 #include <QTimer>
 
+class AddressBook;
 class Console;
+class Station;
 
 // quillo online: listens for one round of announcements, then prints every entry of the
 // address book as online or offline. It ends sooner once everyone has been heard.
@@ -15,8 +16,8 @@ class OnlineCommand : public Command
     Q_OBJECT
 
 public:
-    OnlineCommand(const QHostAddress& bindAddress, const AddressBook& book, int waitSeconds,
-                  Console& console, QObject* parent = nullptr);
+    // station must outlive the command.
+    OnlineCommand(Station& station, int waitSeconds, Console& console, QObject* parent = nullptr);
 
     std::optional<int> start() override;
     void stop() override { report(); }
@@ -26,11 +27,10 @@ private:
     bool everyoneSeen() const;
     void report();
 
+    Station& station_;
     const AddressBook& book_;
-    Presence presence_;
     OnlinePeers peers_;
     QTimer wait_;
-    QHostAddress bindAddress_;
     Console& console_;
     bool reported_ = false;
 };

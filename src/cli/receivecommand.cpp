@@ -1,6 +1,5 @@
 #include "cli/receivecommand.h"
 
-#include "addressbook/peername.h"
 #include "cli/console.h"
 #include "cli/receiveends.h"
 #include "plain/protocol.h"
@@ -19,41 +18,36 @@ QString listenProblem(quint16 port, const SocketError& error)
 
 } // namespace
 
-ReceiveCommand::ReceiveCommand(const QHostAddress& bindAddress, const QString& folder, bool once,
-                               Console& console, QObject* parent)
-    : Command(parent), receiver_(bindAddress), console_(console), once_(once)
+ReceiveCommand::ReceiveCommand(Station& station, const QString& folder, bool once, Console& console,
+                               QObject* parent)
+    : Command(parent), station_(station), console_(console), once_(once)
 {
-    receiver_.setSaveFolder(folder);
+    station_.setSaveFolder(folder, false);
     if (once) {
         ReceiverLimits limits;
         limits.maxConnections = 1;
         limits.maxConnectionsPerHost = 1;
-        receiver_.setLimits(limits);
+        station_.setReceiveLimits(limits);
     }
-    connect(&receiver_, &FileReceiver::fileStarted, this, &ReceiveCommand::fileStarted);
-    connect(&receiver_, &FileReceiver::progressed, this,
+    connect(&station_, &Station::incomingFileStarted, this, &ReceiveCommand::fileStarted);
+    connect(&station_, &Station::incomingProgressed, this,
             [this](int connection, qint64 received, qint64 size) {
                 if (connection == latestFile_)
                     console_.progress().update(received, size);
             });
-    connect(&receiver_, &FileReceiver::speedTicked, this, [this](qint64 bytes, int seconds) {
+    connect(&station_, &Station::incomingSpeed, this, [this](qint64 bytes, int seconds) {
         console_.progress().setSpeed(speedText(bytes, seconds));
     });
-    connect(&receiver_, &FileReceiver::finished, this, &ReceiveCommand::connectionEnded);
-    connect(&receiver_, &FileReceiver::privatePortFailed, this, [this](const SocketError& error) {
+    connect(&station_, &Station::incomingEnded, this, &ReceiveCommand::connectionEnded);
+    connect(&station_, &Station::privatePortFailed, this, [this](const SocketError& error) {
         console_.printProblem(listenProblem(kPrivatePort, error) +
                               QStringLiteral("; files come in the clear only"));
     });
 }
 
-void ReceiveCommand::takeOnlyFrom(const AddressBook& book)
-{
-    receiver_.setSenderFilter(inBookPlainly(book));
-}
-
 std::optional<int> ReceiveCommand::start()
 {
-    if (const std::optional<SocketError> error = receiver_.listen()) {
+    if (const std::optional<SocketError> error = station_.listen()) {
         console_.printProblem(listenProblem(kFilePort, *error));
         return kExitNotDone;
     }
@@ -64,7 +58,7 @@ void ReceiveCommand::stop()
 {
     // A file in progress ends as if its sender had closed: what came is kept.
     stopping_ = true;
-    receiver_.stop();
+    station_.stop();
     finish(once_ && !saved_ ? kExitNotDone : kExitDone);
 }
 
@@ -98,5 +92,5 @@ void ReceiveCommand::connectionEnded(const ReceiveEnd& end)
     finish(saved ? kExitDone : kExitNotDone);
     // Whatever else is still open ends now, and is told.
     stopping_ = true;
-    receiver_.stop();
+    station_.stop();
 }

@@ -1,8 +1,7 @@
 #pragma once
 
-#include "addressbook/addressbook.h"
 #include "cli/command.h"
-#include "receiving/filereceiver.h"
+#include "station/station.h"
 
 #include <QSet>
 
@@ -16,23 +15,12 @@ class ReceiveCommand : public Command
     Q_OBJECT
 
 public:
-    // folder ends with '/'.
-    ReceiveCommand(const QHostAddress& bindAddress, const QString& folder, bool once,
-                   Console& console, QObject* parent = nullptr);
-
-    // Counts the addresses in book as friends, whose part files are not limited in room;
-    // book must outlive the command.
-    void useAddressBook(const AddressBook& book) { receiver_.setAddressBook(book); }
-    // Takes files only from the addresses in book, which must outlive the command; an
-    // entry with a key counts only on the private port.
-    void takeOnlyFrom(const AddressBook& book);
+    // folder ends with '/'; station must outlive the command.
+    ReceiveCommand(Station& station, const QString& folder, bool once, Console& console,
+                   QObject* parent = nullptr);
 
     std::optional<int> start() override;
     void stop() override;
-    void setPrivacy(const Identity* identity, PeerKeys* keys) override
-    {
-        receiver_.setPrivacy(identity, keys);
-    }
 
 private:
     void fileStarted(int connection, const QString& name, qint64 size);
@@ -40,7 +28,7 @@ private:
     // Tells the exit status, once only.
     void finish(int exitStatus);
 
-    FileReceiver receiver_;
+    Station& station_;
     Console& console_;
     bool once_;
     QSet<int> filesBegun_; // the connections in progress that brought a file

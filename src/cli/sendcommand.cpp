@@ -7,34 +7,34 @@
 
 #include <QFileInfo>
 
-SendCommand::SendCommand(const QHostAddress& bindAddress, const Peer& peer, const QString& to,
+SendCommand::SendCommand(Station& station, const Peer& peer, const QString& to,
                          const QStringList& files, Console& console, QObject* parent)
-    : Command(parent), sender_(random_, bindAddress), batch_(sender_), console_(console),
-      peer_(peer), to_(to)
+    : Command(parent), station_(station), console_(console), peer_(peer), to_(to)
 {
     for (const QString& file : files)
-        batch_.append(file);
-    connect(&batch_, &SendBatch::rowStarted, this, &SendCommand::rowStarted);
-    connect(&batch_, &SendBatch::rowSkipped, this, &SendCommand::rowSkipped);
-    connect(&batch_, &SendBatch::rowFinished, this, &SendCommand::rowFinished);
-    connect(&batch_, &SendBatch::finished, this, &SendCommand::batchEnded);
-    connect(&batch_, &SendBatch::cutOff, this, &SendCommand::batchCutOff);
-    connect(&sender_, &FileSender::cutOff, this, [this] { cut_ = true; });
-    connect(&sender_, &FileSender::keyChanged, this, [this] { keyChanged_ = true; });
+        station_.queue(file);
+    connect(&station_, &Station::rowStarted, this, &SendCommand::rowStarted);
+    connect(&station_, &Station::rowSkipped, this, &SendCommand::rowSkipped);
+    connect(&station_, &Station::rowFinished, this, &SendCommand::rowFinished);
+    connect(&station_, &Station::batchFinished, this, &SendCommand::attemptEnded);
+    connect(&station_, &Station::queueCutOff, this, &SendCommand::cutOff);
+    connect(&station_, &Station::waitingCutOff, this, &SendCommand::cutOff);
+    connect(&station_, &Station::sendCutOff, this, [this] { cut_ = true; });
+    connect(&station_, &Station::sendKeyChanged, this, [this] { keyChanged_ = true; });
     retryTimer_.setSingleShot(true);
     connect(&retryTimer_, &QTimer::timeout, this, &SendCommand::retry);
-    connect(&sender_, &FileSender::statusChanged, this,
+    connect(&station_, &Station::sendStatusChanged, this,
             [this](const QString& status, const QString& detail) {
                 status_ = status;
                 detail_ = detail;
             });
-    connect(&sender_, &FileSender::loosened, this,
+    connect(&station_, &Station::sendLoosened, this,
             [this](const QString& name) { console_.printProblem(loosenedMessage(name)); });
-    connect(&sender_, &FileSender::privacyKnown, this,
+    connect(&station_, &Station::sendPrivacyKnown, this,
             [this](bool isPrivate) { sentPrivately_ = isPrivate; });
-    connect(&sender_, &FileSender::progressed, this,
+    connect(&station_, &Station::sendProgressed, this,
             [this](qint64 confirmed, qint64 size) { console_.progress().update(confirmed, size); });
-    connect(&sender_, &FileSender::speedTicked, this, [this](qint64 bytes, int seconds) {
+    connect(&station_, &Station::sendSpeed, this, [this](qint64 bytes, int seconds) {
         console_.progress().setSpeed(speedText(bytes, seconds));
     });
 }
@@ -43,33 +43,35 @@ void SendCommand::setRetry(int seconds)
 {
     retrySeconds_ = seconds;
     // Without retries, the files after a cut one are tried as after any other failure.
-    batch_.setStopsAtCut(seconds > 0);
+    station_.setQueueStopsAtCut(seconds > 0);
 }
 
 std::optional<int> SendCommand::start()
 {
     retryDeadline_.setRemainingTime(std::chrono::seconds(retrySeconds_));
-    sendBatch();
+    // The queue asks for the peer before every file; it is the same one for them all.
+    station_.sendQueue([host = peer_.host] { return std::optional<QString>(host); });
     return std::nullopt;
-}
-
-void SendCommand::sendBatch()
-{
-    // The batch asks for the peer before every file; it is the same one for them all.
-    batch_.start([host = peer_.host] { return std::optional<QString>(host); });
 }
 
 void SendCommand::stop()
 {
-    if (!batch_.isRunning() && !retryTimer_.isActive())
+    if (finished_)
         return;
     retryTimer_.stop();
-    batch_.stop();
+    station_.stopSending();
     console_.printProblem(QStringLiteral("stopped before every file was sent"));
-    Q_EMIT finished(kExitNotDone);
+    finish(kExitNotDone);
 }
 
-void SendCommand::rowStarted(int, int, const QString& path, const QString&, qint64 size)
+void SendCommand::finish(int exitStatus)
+{
+    retryTimer_.stop();
+    if (!std::exchange(finished_, true))
+        Q_EMIT finished(exitStatus);
+}
+
+void SendCommand::rowStarted(BatchKind, int, int, const QString& path, const QString&, qint64 size)
 {
     status_.clear();
     detail_.clear();
@@ -78,14 +80,14 @@ void SendCommand::rowStarted(int, int, const QString& path, const QString&, qint
     console_.progress().update(0, size);
 }
 
-void SendCommand::rowSkipped(int, int, const QString& path)
+void SendCommand::rowSkipped(BatchKind, int, int, const QString& path)
 {
     allSent_ = false;
     console_.printProblem(QStringLiteral("%1 not sent: it is not an existing file").arg(path));
 }
 
-void SendCommand::rowFinished(int, const QString& path, qint64 size, const QString& host,
-                              SendOutcome outcome)
+void SendCommand::rowFinished(BatchKind batch, int, const QString& path, qint64 size,
+                              const QString& host, SendOutcome outcome)
 {
     const bool cut = std::exchange(cut_, false);
     if (outcome == SendOutcome::Sent) {
@@ -94,8 +96,10 @@ void SendCommand::rowFinished(int, const QString& path, qint64 size, const QStri
     }
     const bool broke = cut || outcome == SendOutcome::Failed || outcome == SendOutcome::PeerClosed;
     if (broke && !keyChanged_ && mayRetry()) {
-        if (!cut) // a cut file comes back with the rest of the batch
-            again_.append(batch_.current());
+        tryAgain_ = true;
+        // A waiting file waits still, and the station keeps a cut one with the rest.
+        if (batch == BatchKind::Queue && !cut)
+            station_.sendWhenOnline(host, QList<QueuedFile>{station_.currentFile()}, false);
         if (!std::exchange(toldRetry_, true))
             console_.printProblem(
                 sendProblem(path, host, outcome, status_, detail_) +
@@ -103,6 +107,7 @@ void SendCommand::rowFinished(int, const QString& path, qint64 size, const QStri
         return;
     }
     allSent_ = false;
+    givenUp_.append(path);
     console_.printProblem(sendProblem(path, host, outcome, status_, detail_));
     const SocketError notFound = socketError(QAbstractSocket::HostNotFoundError, {});
     if (status_ == QStringLiteral("Error %1").arg(notFound.number))
@@ -122,36 +127,45 @@ bool SendCommand::mayRetry() const
     return retrySeconds_ > 0 && !retryDeadline_.hasExpired();
 }
 
-void SendCommand::batchEnded()
+// What the attempt gave up on waits no more; the rest is tried again once it is time.
+void SendCommand::attemptEnded()
 {
-    if (again_.isEmpty()) {
-        Q_EMIT finished(allSent_ ? kExitDone : kExitNotDone);
+    if (!givenUp_.isEmpty())
+        station_.cancelWaiting(peer_.host, std::exchange(givenUp_, {}));
+    // A computer that did not show its key is not tried again: the station holds its
+    // files back until the keys change.
+    if (!std::exchange(tryAgain_, false) || keyChanged_) {
+        station_.cancelWaiting(peer_.host);
+        finish(allSent_ ? kExitDone : kExitNotDone);
         return;
     }
     const qint64 left = retryDeadline_.remainingTime();
     retryTimer_.start(std::chrono::milliseconds(std::min<qint64>(left, kRetryWait.count())));
 }
 
-// The time is up when the files' last attempt has failed: they are given up then.
+// The time is up when the files' last attempt has failed: they are given up then. A cut
+// delivery is tried again at once by the station itself, and each attempt's end sets the
+// next try; one the station could not start yet, as while the sender still closes the
+// last connection, is asked for again.
 void SendCommand::retry()
 {
-    batch_.clear();
-    for (const QueuedFile& file : std::exchange(again_, {}))
-        batch_.append(file);
-    sendBatch();
+    if (!station_.isDeliveringWaiting())
+        station_.tryWaitingNow(peer_.host);
+    retryTimer_.start(kRetryWait);
 }
 
-// The batch ended at the cut file, told already; the files after it wait with it.
-void SendCommand::batchCutOff(const QString& host, const QList<QueuedFile>& rest)
+// The batch ended at the cut file, told already; the files after it wait with it, on the
+// station, unless the time is up.
+void SendCommand::cutOff(const QString& host, const QList<QueuedFile>& rest)
 {
-    if (!keyChanged_ && mayRetry()) {
-        again_ += rest;
+    if (!keyChanged_ && mayRetry())
         return;
-    }
     allSent_ = false;
-    for (qsizetype k = 1; k < rest.size(); ++k)
+    for (qsizetype k = 1; k < rest.size(); ++k) {
+        givenUp_.append(rest.at(k).path);
         console_.printProblem(sendProblem(rest.at(k).path, host, SendOutcome::NotSent,
                                           QStringLiteral("Not sent: the connection broke off "
                                                          "before it"),
                                           {}));
+    }
 }

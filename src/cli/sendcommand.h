@@ -2,9 +2,7 @@
 
 #include "cli/command.h"
 #include "cli/peerlookup.h"
-#include "platform/randomsource.h"
-#include "sending/filesender.h"
-#include "sending/sendbatch.h"
+#include "station/station.h"
 
 #include <QDeadlineTimer>
 #include <QTimer>
@@ -16,15 +14,17 @@ class Console;
 // quillo send: the window's send queue, without the window. Every file goes on a
 // connection of its own, exactly as a batch started from the window would send it.
 //
-// With a retry time, files whose connection failed or broke off are sent again, every few
-// seconds, until that time is up; one cut off privately goes on from where it stopped.
+// With a retry time, files whose connection failed or broke off wait for their person
+// on the station, as the window's do, and are tried again every few seconds until that
+// time is up; one cut off privately goes on from where it stopped.
 class SendCommand : public Command
 {
     Q_OBJECT
 
 public:
-    SendCommand(const QHostAddress& bindAddress, const Peer& peer, const QString& to,
-                const QStringList& files, Console& console, QObject* parent = nullptr);
+    // station must outlive the command.
+    SendCommand(Station& station, const Peer& peer, const QString& to, const QStringList& files,
+                Console& console, QObject* parent = nullptr);
 
     static constexpr std::chrono::milliseconds kRetryWait = std::chrono::seconds(2);
 
@@ -32,26 +32,21 @@ public:
     void setRetry(int seconds);
     std::optional<int> start() override;
     void stop() override;
-    void setPrivacy(const Identity* identity, PeerKeys* keys) override
-    {
-        sender_.setPrivacy(identity, keys);
-    }
 
 private:
-    void rowStarted(int row, int rows, const QString& path, const QString& host, qint64 size);
-    void rowSkipped(int row, int rows, const QString& path);
-    void rowFinished(int row, const QString& path, qint64 size, const QString& host,
-                     SendOutcome outcome);
+    void rowStarted(BatchKind batch, int row, int rows, const QString& path, const QString& host,
+                    qint64 size);
+    void rowSkipped(BatchKind batch, int row, int rows, const QString& path);
+    void rowFinished(BatchKind batch, int row, const QString& path, qint64 size,
+                     const QString& host, SendOutcome outcome);
     void tellHostNotFound();
     bool mayRetry() const;
-    void sendBatch();
-    void batchEnded();
-    void batchCutOff(const QString& host, const QList<QueuedFile>& rest);
+    void attemptEnded();
+    void cutOff(const QString& host, const QList<QueuedFile>& rest);
     void retry();
+    void finish(int exitStatus);
 
-    UnseededRandom random_;
-    FileSender sender_;
-    SendBatch batch_;
+    Station& station_;
     Console& console_;
     Peer peer_;
     QString to_;
@@ -63,8 +58,11 @@ private:
     int retrySeconds_ = 0;
     QDeadlineTimer retryDeadline_;
     QTimer retryTimer_;
-    QList<QueuedFile> again_; // to be tried again
     bool cut_ = false;        // the file in hand was cut off
     bool keyChanged_ = false; // trying again would not help
     bool toldRetry_ = false;
+    // The attempt in progress: the queue's, or one of the files waiting to be tried again.
+    bool tryAgain_ = false; // some of its files wait to be tried again
+    QStringList givenUp_;   // its files told as not sent, which wait no more
+    bool finished_ = false;
 };

@@ -20,19 +20,17 @@ QString portProblem(const char* protocol, quint16 port, const SocketError& error
 
 } // namespace
 
-ServeCommand::ServeCommand(SettingsStore& settings, RandomSource& random, const QString& dataFolder,
-                           const QHostAddress& bindAddress, const QString& folder, bool onlyKnown,
+ServeCommand::ServeCommand(Station& station, const QString& folder, bool onlyKnown,
                            Console& console, QObject* parent)
-    : Command(parent), station_(settings, random, dataFolder, bindAddress), console_(console)
+    : Command(parent), station_(station), console_(console)
 {
-    station_.load();
     station_.setSaveFolder(folder, false);
     if (onlyKnown)
         station_.setOnlyKnownSenders(true, false);
 
-    connect(&station_.receiver(), &FileReceiver::finished, this,
+    connect(&station_, &Station::incomingEnded, this,
             [this](const ReceiveEnd& end) { printReceiveEnd(console_, end, stopping_); });
-    connect(&station_.presence(), &Presence::peerOnline, this,
+    connect(&station_, &Station::peerOnline, this,
             [this](const QString& name, const QString& address) {
                 console_.printLine(onlineStateLine(name, address, true));
             });
@@ -46,19 +44,18 @@ ServeCommand::ServeCommand(SettingsStore& settings, RandomSource& random, const 
                     name == address ? QString() : QStringLiteral(" (%1)").arg(address);
                 console_.printProblem(droppedChatNotice(name, count) + where);
             });
-    connect(&station_.sender(), &FileSender::privacyKnown, this,
+    connect(&station_, &Station::sendPrivacyKnown, this,
             [this](bool isPrivate) { sentPrivately_ = isPrivate; });
-    connect(&station_.sender(), &FileSender::statusChanged, this,
+    connect(&station_, &Station::sendStatusChanged, this,
             [this](const QString& status, const QString& detail) {
                 status_ = status;
                 detail_ = detail;
             });
-    connect(&station_.waiting().delivery(), &SendBatch::rowStarted, this, [this] {
+    connect(&station_, &Station::rowStarted, this, [this] {
         status_.clear();
         detail_.clear();
     });
-    connect(&station_.waiting().delivery(), &SendBatch::rowFinished, this,
-            &ServeCommand::deliveryEnded);
+    connect(&station_, &Station::rowFinished, this, &ServeCommand::deliveryEnded);
     connect(&station_, &Station::problem, this,
             [this](const QString& message) { console_.printProblem(message); });
 }
@@ -90,8 +87,9 @@ void ServeCommand::stop()
     Q_EMIT finished(kExitDone);
 }
 
-void ServeCommand::deliveryEnded(int, const QString& path, qint64 size, const QString& host,
-                                 SendOutcome outcome)
+// serve sends only the files that waited for their person.
+void ServeCommand::deliveryEnded(BatchKind, int, const QString& path, qint64 size,
+                                 const QString& host, SendOutcome outcome)
 {
     if (outcome == SendOutcome::Sent)
         console_.printLine(sentLine(path, size, host, sentPrivately_));

@@ -13,19 +13,19 @@ class ServeCommand : public Command
     Q_OBJECT
 
 public:
-    // folder ends with '/'; onlyKnown adds to the stored choice, never takes it away.
-    ServeCommand(SettingsStore& settings, RandomSource& random, const QString& dataFolder,
-                 const QHostAddress& bindAddress, const QString& folder, bool onlyKnown,
-                 Console& console, QObject* parent = nullptr);
+    // station, loaded, must outlive the command; folder ends with '/'; onlyKnown adds to
+    // the stored choice, never takes it away.
+    ServeCommand(Station& station, const QString& folder, bool onlyKnown, Console& console,
+                 QObject* parent = nullptr);
 
     std::optional<int> start() override;
     void stop() override;
 
 private:
-    void deliveryEnded(int row, const QString& path, qint64 size, const QString& host,
-                       SendOutcome outcome);
+    void deliveryEnded(BatchKind batch, int row, const QString& path, qint64 size,
+                       const QString& host, SendOutcome outcome);
 
-    Station station_;
+    Station& station_;
     bool sentPrivately_ = false; // how the file in hand goes
     QString status_;             // the sender's last words on it
     QString detail_;

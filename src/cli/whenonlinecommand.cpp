@@ -5,16 +5,16 @@
 
 #include <chrono>
 
-WhenOnlineCommand::WhenOnlineCommand(const QHostAddress& bindAddress, const AddressBook& book,
-                                     const Peer& peer, const QString& to, const QStringList& files,
-                                     int timeoutSeconds, Console& console, QObject* parent)
-    : Command(parent), presence_(book), send_(bindAddress, peer, to, files, console),
-      bindAddress_(bindAddress), peerAddress_(peer.host), console_(console), to_(to)
+WhenOnlineCommand::WhenOnlineCommand(Station& station, const Peer& peer, const QString& to,
+                                     const QStringList& files, int timeoutSeconds, Console& console,
+                                     QObject* parent)
+    : Command(parent), station_(station), send_(station, peer, to, files, console),
+      peerAddress_(peer.host), console_(console), to_(to)
 {
     timeout_.setSingleShot(true);
     timeout_.setInterval(std::chrono::seconds(timeoutSeconds));
     connect(&timeout_, &QTimer::timeout, this, &WhenOnlineCommand::timedOut);
-    connect(&presence_, &Presence::announced, this, &WhenOnlineCommand::announced);
+    connect(&station_, &Station::announced, this, &WhenOnlineCommand::announced);
     connect(&send_, &Command::finished, this, &Command::finished);
 }
 
@@ -27,7 +27,7 @@ std::optional<int> WhenOnlineCommand::start()
                                   .arg(to_));
         return kExitUsage;
     }
-    if (const std::optional<SocketError> error = presence_.bind(bindAddress_)) {
+    if (const std::optional<SocketError> error = station_.bindPresence()) {
         console_.printProblem(QStringLiteral("cannot listen for %1 on UDP port %2: Error %3: %4")
                                   .arg(to_, QString::number(kDatagramPort),
                                        QString::number(error->number), error->description));

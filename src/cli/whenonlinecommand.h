@@ -2,7 +2,6 @@
 
 #include "cli/command.h"
 #include "cli/sendcommand.h"
-#include "presence/presence.h"
 
 #include <QTimer>
 
@@ -15,28 +14,23 @@ class WhenOnlineCommand : public Command
     Q_OBJECT
 
 public:
-    // timeoutSeconds 0 waits for ever.
-    WhenOnlineCommand(const QHostAddress& bindAddress, const AddressBook& book, const Peer& peer,
-                      const QString& to, const QStringList& files, int timeoutSeconds,
-                      Console& console, QObject* parent = nullptr);
+    // timeoutSeconds 0 waits for ever; station must outlive the command.
+    WhenOnlineCommand(Station& station, const Peer& peer, const QString& to,
+                      const QStringList& files, int timeoutSeconds, Console& console,
+                      QObject* parent = nullptr);
 
     // As SendCommand's, once the peer has come online.
     void setRetry(int seconds) { send_.setRetry(seconds); }
     std::optional<int> start() override;
     void stop() override;
-    void setPrivacy(const Identity* identity, PeerKeys* keys) override
-    {
-        send_.setPrivacy(identity, keys);
-    }
 
 private:
     void announced(const QString& address);
     void timedOut();
 
-    Presence presence_;
+    Station& station_;
     SendCommand send_;
     QTimer timeout_;
-    QHostAddress bindAddress_;
     QHostAddress peerAddress_;
     Console& console_;
     QString to_;

@@ -38,6 +38,9 @@ public:
     QByteArray fileAnswer; // what each FILE is answered with, when not ACCEPT 0
     QByteArray endAnswer;  // what each END is answered with, when not SAVED
     quint32 features = 0;  // what its HELLO sets
+    // The first file breaks off after its first DATA, as a cut connection would, and the
+    // next offer goes on from what came.
+    bool cutFirstFile = false;
 
 protected:
     void incomingConnection(qintptr descriptor) override
@@ -51,7 +54,8 @@ protected:
         QObject::connect(socket, &QSslSocket::readyRead, socket, [=] {
             reader->feed(socket->readAll());
             PrivateMessage message;
-            while (reader->next(message) == MessageReader::Result::Message)
+            while (!socket->property("cut").toBool() &&
+                   reader->next(message) == MessageReader::Result::Message)
                 answer(*socket, *digest, message);
         });
         socket->startServerEncryption();
@@ -68,11 +72,17 @@ private:
         case MessageType::File:
             files.append({parseFileOffer(message.body)->path, {}, false});
             digest.reset();
-            socket.write(fileAnswer.isEmpty() ? acceptMessage(0) : fileAnswer);
+            socket.write(fileAnswer.isEmpty() ? acceptMessage(resumeAt_) : fileAnswer);
             break;
         case MessageType::Data:
             files.last().content += message.body;
             digest.add(message.body);
+            if (std::exchange(cutFirstFile, false)) {
+                resumeAt_ = files.last().content.size();
+                socket.setProperty("cut", true);
+                QMetaObject::invokeMethod(&socket, &QSslSocket::abort, Qt::QueuedConnection);
+                break;
+            }
             socket.write(countMessage(files.last().content.size()));
             break;
         case MessageType::End:
@@ -94,4 +104,5 @@ private:
 
     QTemporaryDir dir_;
     std::optional<Identity> identity_;
+    qint64 resumeAt_ = 0;
 };

@@ -160,15 +160,39 @@ void WaitingBatches::add(const QString& address, const QList<QueuedFile>& files)
     Q_EMIT changed();
 }
 
+void WaitingBatches::abandonDelivery(const QString& address)
+{
+    if (deliveringTo_ != address || !delivery_.isRunning())
+        return;
+    delivery_.stop();
+    deliveringTo_.clear();
+    kick_.start();
+}
+
 void WaitingBatches::cancel(const QString& address)
 {
-    if (deliveringTo_ == address && delivery_.isRunning()) {
-        delivery_.stop();
-        deliveringTo_.clear();
-        kick_.start();
-    }
+    abandonDelivery(address);
     batches_.removeIf([&address](const Batch& batch) { return batch.address == address; });
     changedAll();
+    save();
+    Q_EMIT changed();
+}
+
+void WaitingBatches::cancel(const QString& address, const QStringList& paths)
+{
+    Batch* batch = batchFor(address);
+    if (!batch)
+        return;
+    const qsizetype before = batch->files.size();
+    batch->files.removeIf([&paths](const QueuedFile& file) { return paths.contains(file.path); });
+    if (batch->files.isEmpty()) {
+        cancel(address);
+        return;
+    }
+    if (batch->files.size() == before)
+        return;
+    abandonDelivery(address);
+    changedBatch(indexOf(address));
     save();
     Q_EMIT changed();
 }
@@ -303,6 +327,10 @@ void WaitingBatches::changedBatch(qsizetype index)
 void WaitingBatches::save()
 {
     saveTimer_.stop();
+    if (!stored_) {
+        allChanged_ = false;
+        changedAddresses_.clear();
+    }
     if (!allChanged_ && changedAddresses_.isEmpty())
         return;
     if (allChanged_) {

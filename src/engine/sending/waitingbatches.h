@@ -58,6 +58,9 @@ public:
                    QObject* parent = nullptr);
     void setSaveDelay(std::chrono::milliseconds delay) { saveTimer_.setInterval(delay); }
     void setAttemptSpacing(std::chrono::milliseconds spacing);
+    // Whether the batches are written to the settings store; they are unless told
+    // otherwise, and then they live as long as this object.
+    void setStored(bool stored) { stored_ = stored; }
 
     // Reads the batches left by the last run; they wait for the next announcement.
     void load();
@@ -69,6 +72,9 @@ public:
     void add(const QString& address, const QList<QueuedFile>& files);
     // Forgets address's batch; a file of it in hand is abandoned.
     void cancel(const QString& address);
+    // Forgets these files of address's batch, and the batch once it is empty; a delivery
+    // to address in progress is abandoned.
+    void cancel(const QString& address, const QStringList& paths);
     // An announcement came from address.
     void personOnline(const QString& address);
     // address's batch is to be tried at once, as asked for or after a cut, whatever the
@@ -93,6 +99,8 @@ private:
     int indexOf(const QString& address) const;
     Batch* batchFor(const QString& address);
     void startDue();
+    // Ends a delivery to address in progress; the next due batch starts.
+    void abandonDelivery(const QString& address);
     // How long batch must still wait for its spacing; zero when it may go.
     std::chrono::milliseconds waitLeft(const Batch& batch) const;
     void giveWay();
@@ -123,4 +131,5 @@ private:
     QSet<QString> changedAddresses_; // batches to write out, when not all of them
     bool saveFailedTold_ = false;
     bool stopped_ = false;
+    bool stored_ = true;
 };

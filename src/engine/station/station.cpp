@@ -44,9 +44,11 @@ Station::Station(SettingsStore& settings, RandomSource& random, const QString& d
     connect(&waiting_, &WaitingBatches::changed, this, &Station::waitingChanged);
     connect(&batch_, &SendBatch::cutOff, this, &Station::waitAfterCut);
     connect(&batch_, &SendBatch::cutOff, this, &Station::queueCutOff);
+    connect(&waiting_.delivery(), &SendBatch::cutOff, this, &Station::waitingCutOff);
     connect(&batch_, &SendBatch::noPeer, this, &Station::noPeer);
     connect(&keys_, &PeerKeys::keysChanged, this, [this] {
-        storeBook(QStringLiteral("The keys in the address book could not be saved to %1"));
+        if (!storeBook(QStringLiteral("The keys in the address book could not be saved to %1")))
+            Q_EMIT keysNotSaved(settings_.fileName());
         waiting_.keysChanged();
     });
     connect(&presence_, &Presence::chatReceived, this, &Station::chatReceived);
@@ -66,7 +68,9 @@ void Station::forwardReceiving()
     connect(&receiver_, &FileReceiver::speedTicked, this, &Station::incomingSpeed);
     // The history holds a file before anyone hears that it came.
     connect(&receiver_, &FileReceiver::finished, this, &Station::recordReceived);
+    connect(&receiver_, &FileReceiver::finished, this, &Station::incomingEnded);
     connect(&receiver_, &FileReceiver::chatReceived, this, &Station::privateChatArrived);
+    connect(&receiver_, &FileReceiver::privatePortFailed, this, &Station::privatePortFailed);
     connect(&receiver_, &FileReceiver::privatePortFailed, this, [this](const SocketError& error) {
         Q_EMIT problem(QStringLiteral("Cannot receive privately on TCP port %1: Error %2: %3")
                            .arg(QString::number(kPrivatePort), QString::number(error.number),
@@ -129,10 +133,17 @@ SettingsCheck Station::checkSettings()
         check.description = error->description;
     } else if (settings_.isDamaged()) {
         check.copy = settings_.keepCopyAside();
+        copyKept_ = !check.copy.isEmpty();
         check.state = check.copy.isEmpty() ? SettingsCheck::State::DamagedNoCopy
                                            : SettingsCheck::State::DamagedKept;
     }
     return check;
+}
+
+void Station::makeShortLived()
+{
+    shortLived_ = true;
+    waiting_.setStored(false);
 }
 
 void Station::load()
@@ -140,7 +151,9 @@ void Station::load()
     book_.load(settings_);
     Q_EMIT addressBookChanged();
     setOnlyKnownSenders(storedOnlyKnownSenders(settings_), false);
-    waiting_.load();
+    // The files others left waiting are theirs to deliver.
+    if (!shortLived_)
+        waiting_.load();
 }
 
 std::optional<QString> Station::openIdentity()
@@ -156,6 +169,12 @@ std::optional<QString> Station::openIdentity()
     return std::nullopt;
 }
 
+QString Station::ownSafetyCode(QString* problem) const
+{
+    const std::optional<Identity> identity = Identity::open(dataFolder_, problem);
+    return identity ? identity->safetyCode() : QString();
+}
+
 std::optional<SocketError> Station::bindPresence()
 {
     return presence_.bind(bindAddress_);
@@ -166,8 +185,11 @@ bool Station::stop()
     presence_.stopAnnouncing();
     stopSending();
     // Every step runs whatever became of the one before.
-    book_.store(settings_);
-    const bool saved = settings_.save();
+    bool saved = true;
+    if (!shortLived_) {
+        book_.store(settings_);
+        saved = settings_.save();
+    }
     receiver_.stop();
     return saved;
 }
@@ -210,7 +232,15 @@ void Station::setOnlyKnownSenders(bool only, bool store)
 
 void Station::sendWhenOnline(const QString& address, const QStringList& paths, bool online)
 {
-    waiting_.add(address, paths);
+    QList<QueuedFile> files;
+    for (const QString& path : paths)
+        files.append({path, {}});
+    sendWhenOnline(address, files, online);
+}
+
+void Station::sendWhenOnline(const QString& address, const QList<QueuedFile>& files, bool online)
+{
+    waiting_.add(address, files);
     if (online)
         waiting_.tryNow(address);
 }
@@ -228,16 +258,29 @@ void Station::sendChat(const QString& text)
                 QStringLiteral("(not delivered to %1: private transfers are off)").arg(entry.Name));
             continue;
         }
-        auto* chat = new PrivateChat(*identity_, keys_, bindAddress_, this);
-        connect(chat, &PrivateChat::done, this,
-                [this, chat, name = entry.Name](const QString& why) {
-                    chat->deleteLater();
-                    if (!why.isEmpty())
-                        Q_EMIT problem(QStringLiteral("(not delivered to %1: %2)").arg(name, why));
-                });
-        chat->send(entry.IPaddress, text);
+        chatPrivately(entry.IPaddress, text, [this, name = entry.Name](const QString& why) {
+            if (!why.isEmpty())
+                Q_EMIT problem(QStringLiteral("(not delivered to %1: %2)").arg(name, why));
+        });
     }
     presence_.sendLine(text, keyed);
+}
+
+void Station::sendPrivateChat(const QString& host, const QString& text)
+{
+    chatPrivately(host, text,
+                  [this, host](const QString& why) { Q_EMIT privateChatDone(host, why); });
+}
+
+void Station::chatPrivately(const QString& host, const QString& text,
+                            std::function<void(const QString& problem)> done)
+{
+    auto* chat = new PrivateChat(*identity_, keys_, bindAddress_, this);
+    connect(chat, &PrivateChat::done, this, [chat, done = std::move(done)](const QString& why) {
+        chat->deleteLater();
+        done(why);
+    });
+    chat->send(host, text);
 }
 
 void Station::addPerson(const QString& name, const QString& address)
@@ -264,17 +307,32 @@ void Station::forgetKey(int slot)
 }
 
 // The whole file is written anew, so a change that failed before goes in with this one.
-void Station::storeBook(const QString& failure)
+bool Station::storeBook(const QString& failure)
 {
-    book_.store(settings_);
+    bool saved = false;
+    if (maySaveSettings()) {
+        book_.store(settings_);
+        saved = settings_.save();
+    }
     Q_EMIT addressBookChanged();
-    if (!settings_.save())
+    if (!saved)
         Q_EMIT problem(failure.arg(settings_.fileName()));
+    return saved;
+}
+
+// A file that could not be read, or only in part, would lose what it holds if written. A
+// window tells the person so at its start and goes on; a command that runs a while does
+// not write it unless a copy was kept.
+bool Station::maySaveSettings() const
+{
+    if (!shortLived_)
+        return true;
+    return !settings_.readError() && (!settings_.isDamaged() || copyKept_);
 }
 
 void Station::recordReceived(const ReceiveEnd& end)
 {
-    if (end.outcome != ReceiveEnd::Outcome::Saved)
+    if (end.outcome != ReceiveEnd::Outcome::Saved || shortLived_)
         return;
     const QString peer = end.keyName.isEmpty() ? nameOrAddress(book_, end.peer) : end.keyName;
     const ReceivedEntry entry{QDateTime::currentDateTime(),

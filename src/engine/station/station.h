@@ -16,6 +16,7 @@
 #include <QHostAddress>
 #include <QObject>
 
+#include <functional>
 #include <optional>
 
 class RandomSource;
@@ -44,6 +45,12 @@ public:
 
     // Whether the settings can be used, keeping a copy of a damaged file aside first.
     SettingsCheck checkSettings();
+    // For a command that runs a while and ends: load() reads the address book and the
+    // choice of senders alone; files that wait for their person live in memory only;
+    // received files are not added to the history; the settings are written only when a
+    // key is pinned or forgotten, and only when they were read whole or checkSettings()
+    // kept a copy of them. Before load().
+    void makeShortLived();
     // Reads the address book, the waiting deliveries and "only from my address book".
     void load();
     // Reads this installation's identity from the data folder, making it the first time,
@@ -51,6 +58,9 @@ public:
     // when it cannot be had: everything then goes in the clear.
     std::optional<QString> openIdentity();
     const Identity* identity() const { return identity_ ? &*identity_ : nullptr; }
+    // This installation's safety code, its identity made the first time; empty, with
+    // problem set, when the identity cannot be had.
+    QString ownSafetyCode(QString* problem) const;
     // Takes UDP port 1071, so that announcements and chat lines arrive.
     std::optional<SocketError> bindPresence();
     // Announces this copy three seconds from now, then every minute.
@@ -73,6 +83,9 @@ public:
     bool onlyKnownSenders() const { return onlyKnown_; }
     // Takes files only from the address book, from the next connection on.
     void setOnlyKnownSenders(bool only, bool store);
+    // How many connections are served at once, and how much room strangers' part files
+    // may take; from the next listen() on.
+    void setReceiveLimits(const ReceiverLimits& limits) { receiver_.setLimits(limits); }
     const QList<ReceivedEntry>& receivedFiles() const { return history_.entries(); }
 
     // The address book. Each change is written to the settings at once; a change that
@@ -103,7 +116,14 @@ public:
     void setQueueStopsAtCut(bool stops) { batch_.setStopsAtCut(stops); }
     // Sends paths to address as soon as it is heard online, at once when online already.
     void sendWhenOnline(const QString& address, const QStringList& paths, bool online);
+    void sendWhenOnline(const QString& address, const QList<QueuedFile>& files, bool online);
+    // Tries address's waiting files at once, whatever the announcements before.
+    void tryWaitingNow(const QString& address) { waiting_.tryNow(address); }
     void cancelWaiting(const QString& address) { waiting_.cancel(address); }
+    void cancelWaiting(const QString& address, const QStringList& paths)
+    {
+        waiting_.cancel(address, paths);
+    }
     const QList<WaitingBatches::Batch>& waitingBatches() const { return waiting_.batches(); }
     bool isDeliveringWaiting() const { return waiting_.isDelivering(); }
 
@@ -112,6 +132,9 @@ public:
     // Sends a chat line to everyone in the address book: privately to those whose key is
     // known, as a datagram to the others. A line that does not arrive is told by problem().
     void sendChat(const QString& text);
+    // Sends a chat line to host alone, privately; privateChatDone() tells how it went.
+    // Requires an identity.
+    void sendPrivateChat(const QString& host, const QString& text);
 
     // The parts themselves, until every face binds to the station alone.
     AddressBook& addressBook() { return book_; }
@@ -158,6 +181,9 @@ Q_SIGNALS:
     void noPeer();
     // The queue was cut off privately; rest waits for its person (see SendBatch::cutOff).
     void queueCutOff(const QString& host, const QList<QueuedFile>& rest);
+    // A delivery of waiting files was cut off privately; rest waits still, the cut file
+    // first, and is tried once more at once.
+    void waitingCutOff(const QString& host, const QList<QueuedFile>& rest);
     // Deliveries were added, cancelled, emptied or ended an attempt.
     void waitingChanged();
 
@@ -169,11 +195,18 @@ Q_SIGNALS:
     void chatReceived(const QList<ChatLine>& lines);
     // count chat lines from address were held back and will not be shown.
     void chatDropped(const QString& name, const QString& address, int count);
+    // problem is empty when host heard the line sent by sendPrivateChat().
+    void privateChatDone(const QString& host, const QString& problem);
 
     // The address book's entries or keys changed.
     void addressBookChanged();
     // Something the person must read, such as a list of waiting files that was not saved.
     void problem(const QString& message);
+    // The same, typed, for a face that words them itself: the private port could not be
+    // had, so files come in the clear only; a pinned or forgotten key could not be
+    // written to the settings file.
+    void privatePortFailed(const SocketError& error);
+    void keysNotSaved(const QString& settingsFile);
 
 private:
     void forwardReceiving();
@@ -182,12 +215,17 @@ private:
     void recordReceived(const ReceiveEnd& end);
     void privateChatArrived(const ChatLine& line);
     void waitAfterCut(const QString& address, const QList<QueuedFile>& rest);
-    void storeBook(const QString& failure);
+    bool storeBook(const QString& failure);
+    bool maySaveSettings() const;
+    void chatPrivately(const QString& host, const QString& text,
+                       std::function<void(const QString& problem)> done);
 
     SettingsStore& settings_;
     QString dataFolder_;
     QString saveFolder_;
     bool onlyKnown_ = false;
+    bool shortLived_ = false;
+    bool copyKept_ = false; // checkSettings() kept a copy of a damaged file
     AddressBook book_;
     PeerKeys keys_;
     std::optional<Identity> identity_;
