@@ -127,6 +127,7 @@ private Q_SLOTS:
     void sendWhenOnlineWaitsForItsPeerOnly();
     void onlinePrintsEveryEntrysState();
     void keyPrintsSafetyCodesAndForgetForgets();
+    void keysGoOnlyIntoSettingsReadWholeOrKeptAside();
     void aKeyFileOthersMayReadIsRefusedOnceAndSendingGoesOn();
 };
 
@@ -403,7 +404,8 @@ void TestCli::sendRetriesThroughTheWaitingFiles()
     QVERIFY(lateReceiver.start(late));
     QTRY_VERIFY_WITH_TIMEOUT(refused.hasEnded(), kWait);
     QCOMPARE(refused.exitCode(), 0);
-    QCOMPARE(refused.output(), QStringLiteral("sent\t%1\t1048576\t127.0.9.52\tprivate\n").arg(path));
+    QCOMPARE(refused.output(),
+             QStringLiteral("sent\t%1\t1048576\t127.0.9.52\tprivate\n").arg(path));
     QCOMPARE(lateReceiver.files.size(), 1);
     QVERIFY(lateReceiver.files[0].content == content);
     QVERIFY(!readFile(refused.home() + "/.config/Quillo/Quillo.conf").contains("Waiting"));
@@ -784,6 +786,42 @@ void TestCli::keyPrintsSafetyCodesAndForgetForgets()
              stored.constData());
     QVERIFY(runToEnd(bob, {"key", "Anna"}));
     QCOMPARE(bob.exitCode(), 1);
+}
+
+// A settings file read only in part: forget keeps a copy first and writes; a key pinned
+// while sending is not written into it.
+void TestCli::keysGoOnlyIntoSettingsReadWholeOrKeptAside()
+{
+    const QByteArray damaged =
+        "[IPaddress0]\nName=Anna\nIPaddress=127.0.9.60\nKey=" + QByteArray(32, 'k').toHex() +
+        "\nnot a setting\n";
+    CliRun forget;
+    QVERIFY(forget.storeSettings(damaged));
+    const QString settings = forget.home() + "/.config/Quillo/Quillo.conf";
+    QVERIFY(runToEnd(forget, {"forget", "Anna"}));
+    QCOMPARE(forget.exitCode(), 0);
+    QVERIFY2(forget.errors().startsWith("quillo: part of the settings file " + settings +
+                                        " could not be read; the file as it was is kept in "),
+             qPrintable(forget.errors()));
+    QVERIFY2(forget.output().startsWith("forgot Anna's key"), qPrintable(forget.output()));
+    QVERIFY(!readFile(settings).contains("Key="));
+
+    const QHostAddress bea(QStringLiteral("127.0.9.61"));
+    PrivateReceiver receiver;
+    QVERIFY(receiver.start(bea));
+    CliRun send;
+    const QByteArray unpinned = "[IPaddress0]\nName=Bea\nIPaddress=127.0.9.61\nnot a setting\n";
+    QVERIFY(send.storeSettings(unpinned));
+    const QString file = send.home() + "/a.txt";
+    QVERIFY(writeFile(file, "hello"));
+    send.start({"send", "--bind", "127.0.9.62", "--to", "Bea", file});
+    QTRY_VERIFY_WITH_TIMEOUT(send.hasEnded(), kWait);
+    QCOMPARE(send.exitCode(), 0);
+    QCOMPARE(send.output(), QStringLiteral("sent\t%1\t5\t127.0.9.61\tprivate\n").arg(file));
+    const QString sendSettings = send.home() + "/.config/Quillo/Quillo.conf";
+    QCOMPARE(send.errors(),
+             "quillo: the keys in the address book could not be saved to " + sendSettings + "\n");
+    QCOMPARE(readFile(sendSettings), unpinned);
 }
 
 void TestCli::aKeyFileOthersMayReadIsRefusedOnceAndSendingGoesOn()

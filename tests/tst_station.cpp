@@ -62,6 +62,11 @@ private Q_SLOTS:
     // A failed delivery goes again at an announcement only once its spacing is over, however
     // many announcements come.
     void announcementsStartAFailedDeliveryNoSoonerThanItsSpacing();
+    // A command's station: the window's waiting files, history and settings stay as they
+    // are, and what it receives is told all the same.
+    void aShortLivedStationLeavesWhatTheWindowKeeps();
+    // It writes a pinned or forgotten key only to settings read whole, or copied aside.
+    void aShortLivedStationWritesKeysOnlyToSettingsItMay();
 };
 
 void TestStation::onlyAListedPeersAnnouncementStartsItsDelivery()
@@ -198,6 +203,90 @@ void TestStation::announcementsStartAFailedDeliveryNoSoonerThanItsSpacing()
     QTRY_COMPARE_WITH_TIMEOUT(finished.count(), 3, kWaitMs);
     QCOMPARE(started.last().at(3).toString(), a(kAnna));
     QVERIFY(!f.station.waiting().find(a(kAnna))->due);
+}
+
+// Writes content to path; true when it is all there.
+bool writeFile(const QString& path, const QByteArray& content)
+{
+    QFile file(path);
+    return file.open(QIODevice::WriteOnly) && file.write(content) == content.size();
+}
+
+QByteArray readFile(const QString& path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<missing>");
+}
+
+void TestStation::aShortLivedStationLeavesWhatTheWindowKeeps()
+{
+    QTemporaryDir folder;
+    const QString settingsFile = folder.filePath(QStringLiteral("Quillo.conf"));
+    const QString file = folder.filePath(QStringLiteral("a.txt"));
+    const QByteArray stored = "[IPaddress0]\nName=Anna\nIPaddress=127.0.0.131\n"
+                              "[WaitingFiles0]\nIPaddress=127.0.0.131\nCount=1\nFile0=" +
+                              file.toUtf8() + "\n";
+    QVERIFY(writeFile(settingsFile, stored) && writeFile(file, "hello"));
+    SettingsStore settings(settingsFile);
+    ScriptedRandom random;
+    Station station(settings, random, folder.path(), kStation);
+    station.makeShortLived();
+    station.load();
+    QCOMPARE(station.addressBook().count(), 1);
+    QVERIFY(station.waitingBatches().isEmpty());
+
+    station.sendWhenOnline(a(kBea), QStringList{file, file}, false);
+    station.cancelWaiting(a(kBea), {file});
+    QVERIFY(station.waitingBatches().isEmpty());
+    station.sendWhenOnline(a(kBea), QStringList{file}, false);
+    QCOMPARE(station.waitingBatches().size(), 1);
+
+    station.setSaveFolder(folder.filePath(QStringLiteral("in/")), false);
+    QVERIFY(QDir(folder.path()).mkdir(QStringLiteral("in")));
+    QVERIFY(!station.listen());
+    QSignalSpy ended(&station, &Station::incomingEnded);
+    QSignalSpy received(&station, &Station::received);
+    CliRawPeer anna(kAnna, kStation);
+    QTRY_VERIFY_WITH_TIMEOUT(anna.connected(), kWaitMs);
+    anna.socket->write("FILENAME notes.txt #5\r\nhello");
+    anna.socket->disconnectFromHost();
+    QTRY_COMPARE_WITH_TIMEOUT(ended.count(), 1, kWaitMs);
+    QCOMPARE(ended.first().at(0).value<ReceiveEnd>().outcome, ReceiveEnd::Outcome::Saved);
+    QVERIFY(received.isEmpty());
+    QVERIFY(station.receivedFiles().isEmpty());
+    QVERIFY(!QFile::exists(folder.filePath(QStringLiteral("received.json"))));
+
+    QVERIFY(station.stop());
+    QCOMPARE(readFile(settingsFile), stored);
+}
+
+void TestStation::aShortLivedStationWritesKeysOnlyToSettingsItMay()
+{
+    QTemporaryDir folder;
+    const QString settingsFile = folder.filePath(QStringLiteral("Quillo.conf"));
+    const QByteArray damaged =
+        "[IPaddress0]\nName=Anna\nIPaddress=127.0.0.131\nKey=" + QByteArray(32, 'k').toHex() +
+        "\n[IPaddress1]\nName=Bea\nIPaddress=127.0.0.133\nKey=" + QByteArray(32, 'l').toHex() +
+        "\nnot a setting\n";
+    QVERIFY(writeFile(settingsFile, damaged));
+    SettingsStore settings(settingsFile);
+    ScriptedRandom random;
+    Station station(settings, random, folder.path(), kStation);
+    station.makeShortLived();
+    station.load();
+    QSignalSpy notSaved(&station, &Station::keysNotSaved);
+
+    station.forgetKey(0);
+    QCOMPARE(notSaved.count(), 1);
+    QCOMPARE(notSaved.first().at(0).toString(), settingsFile);
+    QVERIFY(!station.hasKey(a(kAnna)));
+    QCOMPARE(readFile(settingsFile), damaged);
+
+    // Once a copy is kept, both forgotten keys go in.
+    QCOMPARE(station.checkSettings().state, SettingsCheck::State::DamagedKept);
+    station.forgetKey(1);
+    QCOMPARE(notSaved.count(), 1);
+    QVERIFY(!readFile(settingsFile).contains("Key="));
 }
 
 QTEST_GUILESS_MAIN(TestStation)

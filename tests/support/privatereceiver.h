@@ -1,9 +1,9 @@
 #pragma once
 
 #include "identity/identity.h"
+#include "platform/sha256.h"
 #include "secure/messagereader.h"
 #include "secure/privatemessage.h"
-#include "platform/sha256.h"
 #include "secure/tlsconfiguration.h"
 
 #include <QList>
