@@ -4,6 +4,7 @@
 #include "support/clirawpeer.h"
 #include "support/enginefakes.h"
 #include "support/privatereceiver.h"
+#include "support/testfiles.h"
 
 #include <QSignalSpy>
 #include <QTemporaryDir>
@@ -203,19 +204,6 @@ void TestStation::announcementsStartAFailedDeliveryNoSoonerThanItsSpacing()
     QTRY_COMPARE_WITH_TIMEOUT(finished.count(), 3, kWaitMs);
     QCOMPARE(started.last().at(3).toString(), a(kAnna));
     QVERIFY(!f.station.waiting().find(a(kAnna))->due);
-}
-
-// Writes content to path; true when it is all there.
-bool writeFile(const QString& path, const QByteArray& content)
-{
-    QFile file(path);
-    return file.open(QIODevice::WriteOnly) && file.write(content) == content.size();
-}
-
-QByteArray readFile(const QString& path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<missing>");
 }
 
 void TestStation::aShortLivedStationLeavesWhatTheWindowKeeps()
