@@ -3,7 +3,6 @@
 #include "cli/console.h"
 #include "cli/receiveends.h"
 #include "plain/protocol.h"
-#include "presence/datagram.h"
 #include "secure/privatemessage.h"
 #include "text/speedtext.h"
 
