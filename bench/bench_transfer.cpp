@@ -504,9 +504,7 @@ EngineCopy engineCopy(Bench& bench)
     });
     bool sent = false;
     QObject::connect(&batch, &SendBatch::rowFinished, &batch,
-                     [&](int, const QString&, qint64, const QString&, SendOutcome outcome) {
-                         sent = outcome == SendOutcome::Sent;
-                     });
+                     [&](int, const SendEnd& end) { sent = end.outcome == SendOutcome::Sent; });
     QEventLoop loop;
     Heartbeat heartbeat;
     QElapsedTimer timer;

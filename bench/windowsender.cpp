@@ -91,9 +91,7 @@ int runWindowSender(int argc, char* argv[])
 
     bool sent = false;
     QObject::connect(&window.batch(), &SendBatch::rowFinished, &window,
-                     [&](int, const QString&, qint64, const QString&, SendOutcome outcome) {
-                         sent = outcome == SendOutcome::Sent;
-                     });
+                     [&](int, const SendEnd& end) { sent = end.outcome == SendOutcome::Sent; });
     Heartbeat heartbeat;
     QElapsedTimer timer;
     double seconds = 0;

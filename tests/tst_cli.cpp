@@ -104,6 +104,7 @@ class TestCli : public QObject
 private Q_SLOTS:
     void parsesIntoPlainValues();
     void looksUpPeersAndFormatsLines();
+    void hostNotFoundComesFromTheTypedEnd();
     void theConsolePrintsOneLineAtATime();
     void usageErrorsEndWithStatusTwo_data();
     void usageErrorsEndWithStatusTwo();
@@ -201,9 +202,35 @@ void TestCli::looksUpPeersAndFormatsLines()
     QCOMPARE(receivedLine(end).split('\t').size(), 5);
     QCOMPARE(chatLine("An\tna\r\n", "10.0.0.1", QStringLiteral("hi\tyou\u2028there\U000E0041")),
              QStringLiteral("chat\tAnna | \t10.0.0.1\thiyou | there"));
-    QCOMPARE(sendProblem("a.txt", "10.0.0.1", SendOutcome::NotSent, "Not sent: full\r\nsent\tb",
-                         "\x1b[1m"),
+    SendEnd refused;
+    refused.status = SendStatus::notSent(NotSentReason::Refused, "full\r\nsent\tb: \x1b[1m");
+    refused.path = "a.txt";
+    refused.address = "10.0.0.1";
+    QCOMPARE(sendProblem(refused),
              QStringLiteral("a.txt not sent to 10.0.0.1: Not sent: full | sentb: [1m"));
+}
+
+// Only a host name that could not be looked up is told as one; words that read like its
+// error, from a receiver, are not.
+void TestCli::hostNotFoundComesFromTheTypedEnd()
+{
+    SendEnd end;
+    end.outcome = SendOutcome::Failed;
+    end.path = "a.txt";
+    end.address = "nosuch.invalid";
+    end.status = SendStatus::failed(QAbstractSocket::HostNotFoundError, "Host not found");
+    QVERIFY(hostNotFound(end));
+    QCOMPARE(sendProblem(end),
+             QStringLiteral("a.txt not sent to nosuch.invalid: Error 11001: Host not found"));
+
+    end.status = SendStatus::failed(QAbstractSocket::ConnectionRefusedError, "Error 11001");
+    QVERIFY(!hostNotFound(end));
+    end.outcome = SendOutcome::NotSent;
+    end.status = SendStatus::notSent(NotSentReason::Refused, "Error 11001");
+    QVERIFY(!hostNotFound(end));
+    end.status.stage = SendStatus::Stage::SendingAgain;
+    end.status.told = "Error 11001";
+    QVERIFY(!hostNotFound(end));
 }
 
 // Whatever a line is made of, it stays one line, with no tabs but those between fields.

@@ -461,7 +461,7 @@ void TestPrivateSender::folderGoesWithItsPathsOverOneConnection()
     // Every file reports with its folder's row and its own path; the folder ends once.
     QCOMPARE(finished.size(), 6);
     QCOMPARE(finished.at(3).at(0).toInt(), 0);
-    QCOMPARE(finished.at(3).at(1).toString(),
+    QCOMPARE(finished.at(3).at(1).value<SendEnd>().path,
              QDir(dir_->path()).filePath(QStringLiteral("Trip/day 1/a.jpg")));
     QCOMPARE(finished.at(5).at(0).toInt(), 1);
     QCOMPARE(folderEnded.size(), 1);

@@ -65,8 +65,9 @@ struct ResumeFixture {
     ResumeFixture()
     {
         sender.station.sender().setRefusalRetries(0, std::chrono::milliseconds(10));
-        QObject::connect(&sender.station.sender(), &FileSender::statusChanged,
-                         [this](const QString& status) { statuses.append(status); });
+        QObject::connect(
+            &sender.station.sender(), &FileSender::statusChanged,
+            [this](const SendStatus& status) { statuses.append(sendStatusText(status)); });
     }
     QString makeFile(const QString& name, const QByteArray& content)
     {

@@ -6,6 +6,7 @@
 #include "support/senderwatch.h"
 #include "support/testfiles.h"
 #include "text/speedtext.h"
+#include "transfer/sendtext.h"
 
 #include <QDir>
 #include <QFile>
@@ -34,6 +35,7 @@ private Q_SLOTS:
 
     void replyLines();
     void localPorts();
+    void statusWordsAreTheWindows();
 
     void sendsTheExactBytesAndFollowsTheCounts();
     void acceptanceIsAnyFirstLine();
@@ -143,6 +145,85 @@ void TestSender::localPorts()
         const quint16 port = localPortFor(random.next());
         QVERIFY(port >= 1055 && port <= 1105);
     }
+}
+
+// Both faces word every status as the window always has; the receiver's words stay its own.
+void TestSender::statusWordsAreTheWindows()
+{
+    using Stage = SendStatus::Stage;
+    const auto at = [](Stage stage, auto&& fill) {
+        SendStatus status = SendStatus::at(stage);
+        fill(status);
+        return status;
+    };
+    const auto none = [](SendStatus&) {};
+    const auto notSent = [](NotSentReason reason, const QString& text = {}) {
+        return SendStatus::notSent(reason, text);
+    };
+    SendStatus privatePort = SendStatus::failed(QAbstractSocket::ConnectionRefusedError, "refused");
+    privatePort.privatePortRefused = true;
+    const struct {
+        SendStatus status;
+        QString text;
+        QString detail;
+    } rows[] = {
+        {at(Stage::None, none), {}, {}},
+        {at(Stage::Connected, none), "Connected", {}},
+        {at(Stage::Sending, none), "Sending File", {}},
+        {at(Stage::Resuming,
+            [](SendStatus& s) {
+                s.offset = 73;
+                s.size = 100;
+            }),
+         "Resuming at 73 %",
+         {}},
+        {at(Stage::SendingAgain, [](SendStatus& s) { s.told = "The bytes do not match"; }),
+         "Sending again whole: The bytes do not match",
+         {}},
+        {at(Stage::Sent, none), "File Sent", {}},
+        {at(Stage::NoAnswer, [](SendStatus& s) { s.seconds = 60; }),
+         "Closed: no answer for 60 seconds",
+         {}},
+        {SendStatus::failed(QAbstractSocket::HostNotFoundError, "Host not found"), "Error 11001",
+         "Host not found"},
+        {privatePort, "Error 10061",
+         "refused. The private port did not take the connection, and nothing goes in the clear "
+         "to someone whose key is known"},
+        {at(Stage::KeyNotShown,
+            [](SendStatus& s) {
+                s.keyName = "Anna";
+                s.address = "127.0.0.131";
+            }),
+         "the computer at 127.0.0.131 did not show Anna's key",
+         "If Anna reinstalled Quillo, compare safety codes and choose Forget Key"},
+        {notSent(NotSentReason::Unreadable, "Permission denied"),
+         "Not sent: Permission denied",
+         {}},
+        {notSent(NotSentReason::Refused, "<b>full</b>"), "Not sent: <b>full</b>", {}},
+        {notSent(NotSentReason::Refused), "Not sent: ", {}},
+        {notSent(NotSentReason::FailedOnArrival, "The bytes do not match"),
+         "Not sent: The bytes do not match",
+         {}},
+        {notSent(NotSentReason::ReceiverEnded), "Not sent: the receiver ended", {}},
+        {notSent(NotSentReason::ReceiverEnded, "Stopping"), "Not sent: Stopping", {}},
+        {notSent(NotSentReason::BrokeProtocol),
+         "Not sent: the receiver did not keep to the private protocol",
+         {}},
+        {notSent(NotSentReason::ClosedPrivately),
+         "Not sent: the receiver closed the private connection",
+         {}},
+        {notSent(NotSentReason::KeyKnown),
+         "Not sent: private transfers are off, and nothing goes in the clear to someone whose "
+         "key is known",
+         {}},
+        {notSent(NotSentReason::CutBefore), "Not sent: the connection broke off before it", {}},
+    };
+    for (const auto& row : rows) {
+        QCOMPARE(sendStatusText(row.status), row.text);
+        QCOMPARE(sendStatusDetail(row.status), row.detail);
+    }
+    // What the window's notice of a file not taken begins with.
+    QCOMPARE(notSentText(notSent(NotSentReason::Refused, "full")), QStringLiteral("full"));
 }
 
 void TestSender::sendsTheExactBytesAndFollowsTheCounts()

@@ -5,6 +5,7 @@
 #include "support/enginefakes.h"
 #include "support/privatereceiver.h"
 #include "support/testfiles.h"
+#include "transfer/sendtext.h"
 
 #include <QSignalSpy>
 #include <QTemporaryDir>
@@ -146,7 +147,7 @@ void TestStation::aDeliveryRefusedForItsKeyWaitsForTheKey()
     out.close();
     QString status;
     connect(&f.station.sender(), &FileSender::statusChanged, this,
-            [&status](const QString& text) { status = text; });
+            [&status](const SendStatus& now) { status = sendStatusText(now); });
     SendBatch& delivery = f.station.waiting().delivery();
     QSignalSpy started(&delivery, &SendBatch::rowStarted);
     QSignalSpy finished(&delivery, &SendBatch::finished);

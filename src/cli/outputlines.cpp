@@ -1,6 +1,7 @@
 #include "cli/outputlines.h"
 
 #include "text/peertext.h"
+#include "transfer/sendtext.h"
 
 namespace
 {
@@ -54,14 +55,19 @@ QString receiveProblem(const ReceiveEnd& end)
     return text;
 }
 
-QString sendProblem(const QString& path, const QString& peer, SendOutcome outcome,
-                    const QString& status, const QString& detail)
+QString sendProblem(const SendEnd& end)
 {
-    const QString why = outcome == SendOutcome::PeerClosed
+    const QString why = end.outcome == SendOutcome::PeerClosed
                             ? QStringLiteral("the receiver closed the connection")
-                            : withDetail(status, detail);
+                            : withDetail(sendStatusText(end.status), sendStatusDetail(end.status));
     return QStringLiteral("%1 not sent to %2: %3")
-        .arg(shownOnOneLine(path), shownOnOneLine(peer), why);
+        .arg(shownOnOneLine(end.path), shownOnOneLine(end.address), why);
+}
+
+bool hostNotFound(const SendEnd& end)
+{
+    return end.status.stage == SendStatus::Stage::SocketError &&
+           end.status.socketError == QAbstractSocket::HostNotFoundError;
 }
 
 QString hostNotFoundProblem(const QString& to, const Peer& peer)

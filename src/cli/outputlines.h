@@ -25,8 +25,9 @@ QString onlineStateLine(const QString& name, const QString& address, bool online
 
 // What went wrong with a connection that did not end Saved.
 QString receiveProblem(const ReceiveEnd& end);
-// What went wrong with a file that was not sent; status and detail are the sender's last.
-QString sendProblem(const QString& path, const QString& peer, SendOutcome outcome,
-                    const QString& status, const QString& detail);
+// What went wrong with a file that was not sent.
+QString sendProblem(const SendEnd& end);
+// Whether the file was not sent because its receiver's host name could not be looked up.
+bool hostNotFound(const SendEnd& end);
 // Why a peer named with --to could not be found.
 QString hostNotFoundProblem(const QString& to, const Peer& peer);

@@ -2,7 +2,6 @@
 
 #include "cli/console.h"
 #include "cli/outputlines.h"
-#include "platform/socketerror.h"
 #include "text/speedtext.h"
 
 #include <QFileInfo>
@@ -23,15 +22,8 @@ SendCommand::SendCommand(Station& station, const Peer& peer, const QString& to,
     connect(&station_, &Station::sendKeyChanged, this, [this] { keyChanged_ = true; });
     retryTimer_.setSingleShot(true);
     connect(&retryTimer_, &QTimer::timeout, this, &SendCommand::retry);
-    connect(&station_, &Station::sendStatusChanged, this,
-            [this](const QString& status, const QString& detail) {
-                status_ = status;
-                detail_ = detail;
-            });
     connect(&station_, &Station::sendLoosened, this,
             [this](const QString& name) { console_.printProblem(loosenedMessage(name)); });
-    connect(&station_, &Station::sendPrivacyKnown, this,
-            [this](bool isPrivate) { sentPrivately_ = isPrivate; });
     connect(&station_, &Station::sendProgressed, this,
             [this](qint64 confirmed, qint64 size) { console_.progress().update(confirmed, size); });
     connect(&station_, &Station::sendSpeed, this, [this](qint64 bytes, int seconds) {
@@ -73,9 +65,6 @@ void SendCommand::finish(int exitStatus)
 
 void SendCommand::rowStarted(BatchKind, int, int, const QString& path, const QString&, qint64 size)
 {
-    status_.clear();
-    detail_.clear();
-    sentPrivately_ = false;
     console_.progress().begin(QFileInfo(path).fileName());
     console_.progress().update(0, size);
 }
@@ -86,31 +75,30 @@ void SendCommand::rowSkipped(BatchKind, int, int, const QString& path)
     console_.printProblem(QStringLiteral("%1 not sent: it is not an existing file").arg(path));
 }
 
-void SendCommand::rowFinished(BatchKind batch, int, const QString& path, qint64 size,
-                              const QString& host, SendOutcome outcome)
+void SendCommand::rowFinished(BatchKind batch, int, const SendEnd& end)
 {
     const bool cut = std::exchange(cut_, false);
-    if (outcome == SendOutcome::Sent) {
-        console_.printLine(sentLine(path, size, host, sentPrivately_));
+    if (end.outcome == SendOutcome::Sent) {
+        console_.printLine(sentLine(end.path, end.size, end.address, end.isPrivate));
         return;
     }
-    const bool broke = cut || outcome == SendOutcome::Failed || outcome == SendOutcome::PeerClosed;
+    const bool broke =
+        cut || end.outcome == SendOutcome::Failed || end.outcome == SendOutcome::PeerClosed;
     if (broke && !keyChanged_ && mayRetry()) {
         tryAgain_ = true;
         // A waiting file waits still, and the station keeps a cut one with the rest.
         if (batch == BatchKind::Queue && !cut)
-            station_.sendWhenOnline(host, QList<QueuedFile>{station_.currentFile()}, false);
+            station_.sendWhenOnline(end.address, QList<QueuedFile>{station_.currentFile()}, false);
         if (!std::exchange(toldRetry_, true))
             console_.printProblem(
-                sendProblem(path, host, outcome, status_, detail_) +
+                sendProblem(end) +
                 QStringLiteral(" (trying again for up to %1 seconds)").arg(retrySeconds_));
         return;
     }
     allSent_ = false;
-    givenUp_.append(path);
-    console_.printProblem(sendProblem(path, host, outcome, status_, detail_));
-    const SocketError notFound = socketError(QAbstractSocket::HostNotFoundError, {});
-    if (status_ == QStringLiteral("Error %1").arg(notFound.number))
+    givenUp_.append(end.path);
+    console_.printProblem(sendProblem(end));
+    if (hostNotFound(end))
         tellHostNotFound();
 }
 
@@ -161,11 +149,12 @@ void SendCommand::cutOff(const QString& host, const QList<QueuedFile>& rest)
     if (!keyChanged_ && mayRetry())
         return;
     allSent_ = false;
+    SendEnd end;
+    end.status = SendStatus::notSent(NotSentReason::CutBefore);
+    end.address = host;
     for (qsizetype k = 1; k < rest.size(); ++k) {
-        givenUp_.append(rest.at(k).path);
-        console_.printProblem(sendProblem(rest.at(k).path, host, SendOutcome::NotSent,
-                                          QStringLiteral("Not sent: the connection broke off "
-                                                         "before it"),
-                                          {}));
+        end.path = rest.at(k).path;
+        givenUp_.append(end.path);
+        console_.printProblem(sendProblem(end));
     }
 }

@@ -37,8 +37,7 @@ private:
     void rowStarted(BatchKind batch, int row, int rows, const QString& path, const QString& host,
                     qint64 size);
     void rowSkipped(BatchKind batch, int row, int rows, const QString& path);
-    void rowFinished(BatchKind batch, int row, const QString& path, qint64 size,
-                     const QString& host, SendOutcome outcome);
+    void rowFinished(BatchKind batch, int row, const SendEnd& end);
     void tellHostNotFound();
     bool mayRetry() const;
     void attemptEnded();
@@ -50,9 +49,6 @@ private:
     Console& console_;
     Peer peer_;
     QString to_;
-    QString status_; // the sender's last words on the file in progress
-    QString detail_;
-    bool sentPrivately_ = false; // how the file in hand goes
     bool allSent_ = true;
     bool toldHostNotFound_ = false;
     int retrySeconds_ = 0;

@@ -44,17 +44,6 @@ ServeCommand::ServeCommand(Station& station, const QString& folder, bool onlyKno
                     name == address ? QString() : QStringLiteral(" (%1)").arg(address);
                 console_.printProblem(droppedChatNotice(name, count) + where);
             });
-    connect(&station_, &Station::sendPrivacyKnown, this,
-            [this](bool isPrivate) { sentPrivately_ = isPrivate; });
-    connect(&station_, &Station::sendStatusChanged, this,
-            [this](const QString& status, const QString& detail) {
-                status_ = status;
-                detail_ = detail;
-            });
-    connect(&station_, &Station::rowStarted, this, [this] {
-        status_.clear();
-        detail_.clear();
-    });
     connect(&station_, &Station::rowFinished, this, &ServeCommand::deliveryEnded);
     connect(&station_, &Station::problem, this,
             [this](const QString& message) { console_.printProblem(message); });
@@ -88,11 +77,10 @@ void ServeCommand::stop()
 }
 
 // serve sends only the files that waited for their person.
-void ServeCommand::deliveryEnded(BatchKind, int, const QString& path, qint64 size,
-                                 const QString& host, SendOutcome outcome)
+void ServeCommand::deliveryEnded(BatchKind, int, const SendEnd& end)
 {
-    if (outcome == SendOutcome::Sent)
-        console_.printLine(sentLine(path, size, host, sentPrivately_));
+    if (end.outcome == SendOutcome::Sent)
+        console_.printLine(sentLine(end.path, end.size, end.address, end.isPrivate));
     else
-        console_.printProblem(sendProblem(path, host, outcome, status_, detail_));
+        console_.printProblem(sendProblem(end));
 }

@@ -22,13 +22,9 @@ public:
     void stop() override;
 
 private:
-    void deliveryEnded(BatchKind batch, int row, const QString& path, qint64 size,
-                       const QString& host, SendOutcome outcome);
+    void deliveryEnded(BatchKind batch, int row, const SendEnd& end);
 
     Station& station_;
-    bool sentPrivately_ = false; // how the file in hand goes
-    QString status_;             // the sender's last words on it
-    QString detail_;
     Console& console_;
     bool stopping_ = false;
 };

@@ -3,6 +3,7 @@
 #include "addressbook/peerkeys.h"
 #include "text/speedtext.h"
 #include "text/timelefttext.h"
+#include "transfer/sendtext.h"
 #include "window/dialogs.h"
 #include "window/mainlayout.h"
 #include "window/peertextview.h"
@@ -39,10 +40,10 @@ SenderPanel::SenderPanel(const MainUi& ui, FileSender& sender, Dialogs& dialogs,
             [this](const QString& name) { dialogs_.notice(loosenedMessage(name)); });
 }
 
-void SenderPanel::showStatus(const QString& text, const QString& toolTip)
+void SenderPanel::showStatus(const SendStatus& status)
 {
-    ui_.LABSendStatus->setText(text);
-    ui_.LABSendStatus->setToolTip(plainToolTip(toolTip));
+    ui_.LABSendStatus->setText(sendStatusText(status));
+    ui_.LABSendStatus->setToolTip(plainToolTip(sendStatusDetail(status)));
 }
 
 void SenderPanel::showProgress(qint64 confirmed, qint64 size)
@@ -51,9 +52,9 @@ void SenderPanel::showProgress(qint64 confirmed, qint64 size)
                          size);
 }
 
-void SenderPanel::sendFileFailed(const QString& description)
+void SenderPanel::sendFileFailed(const SendStatus& status)
 {
-    dialogs_.notice(description + QStringLiteral(" During SendFile"));
+    dialogs_.notice(notSentText(status) + QStringLiteral(" During SendFile"));
 }
 
 void SenderPanel::TimerSendSpeed_Timer(qint64 bytes, int seconds)
@@ -63,13 +64,13 @@ void SenderPanel::TimerSendSpeed_Timer(qint64 bytes, int seconds)
         ui_.ProgressSend->setToolTip(timeLeftText(timedSize_ - timedFrom_ - bytes, bytes, seconds));
 }
 
-void SenderPanel::finished(SendOutcome outcome)
+void SenderPanel::finished(const SendEnd& end)
 {
     timedSize_ = -1;
     timedFrom_ = 0;
     ui_.ProgressSend->setToolTip({});
     // An error leaves the panel as it was, but for its status.
-    if (outcome == SendOutcome::Failed)
+    if (end.outcome == SendOutcome::Failed)
         return;
     progress_.cancel();
     resetPanel();

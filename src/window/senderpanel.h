@@ -17,11 +17,11 @@ public:
     SenderPanel(const MainUi& ui, FileSender& sender, Dialogs& dialogs, QObject* parent = nullptr);
 
 private:
-    void showStatus(const QString& text, const QString& toolTip);
+    void showStatus(const SendStatus& status);
     void showProgress(qint64 confirmed, qint64 size);
-    void sendFileFailed(const QString& description);
+    void sendFileFailed(const SendStatus& status);
     void TimerSendSpeed_Timer(qint64 bytes, int seconds);
-    void finished(SendOutcome outcome);
+    void finished(const SendEnd& end);
     void resetPanel();
 
     const MainUi& ui_;

@@ -8,6 +8,7 @@
 #include "sending/filesender.h"
 #include "sending/sendbatch.h"
 #include "station/station.h"
+#include "transfer/sendtext.h"
 #include "window/peertextview.h"
 #include "window/tray.h"
 
@@ -30,8 +31,8 @@ QStringList speakers(const QList<ChatLine>& lines)
 
 } // namespace
 
-TrayPanel::TrayPanel(Tray& tray, const AddressBook& book, FileReceiver& receiver,
-                     FileSender& sender, const QList<SendBatch*>& batches, Station& station,
+TrayPanel::TrayPanel(Tray& tray, const AddressBook& book, FileReceiver& receiver, FileSender&,
+                     const QList<SendBatch*>& batches, Station& station,
                      std::function<bool()> windowActive, QObject* parent)
     : QObject(parent), tray_(tray), book_(book),
       notices_([this](const QString& title, const QString& text, const QString& filePath) {
@@ -47,8 +48,6 @@ TrayPanel::TrayPanel(Tray& tray, const AddressBook& book, FileReceiver& receiver
     connect(&receiver, &FileReceiver::fileStarted, this, &TrayPanel::fileStarted);
     connect(&receiver, &FileReceiver::progressed, this, &TrayPanel::received);
     connect(&receiver, &FileReceiver::finished, this, &TrayPanel::receiveEnded);
-    connect(&sender, &FileSender::statusChanged, this,
-            [this](const QString& status) { sendStatus_ = status; });
     for (SendBatch* batch : batches)
         follow(*batch);
     connect(&station, &Station::chatReceived, this, &TrayPanel::chatReceived);
@@ -66,11 +65,10 @@ void TrayPanel::follow(SendBatch& batch)
             [this](int, int, const QString& path, const QString& host, const QString& reason) {
                 sendFailed(path, host, reason);
             });
-    connect(&batch, &SendBatch::rowFinished, this,
-            [this](int, const QString& path, qint64, const QString& host, SendOutcome outcome) {
-                if (outcome != SendOutcome::Sent)
-                    sendFailed(path, host, sendStatus_);
-            });
+    connect(&batch, &SendBatch::rowFinished, this, [this](int, const SendEnd& end) {
+        if (end.outcome != SendOutcome::Sent)
+            sendFailed(end.path, end.address, sendStatusText(end.status));
+    });
     connect(&batch, &SendBatch::finished, this, [this] {
         activity_.sendingRow = 0;
         showActivity();

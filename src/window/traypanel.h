@@ -48,7 +48,6 @@ private:
     std::function<bool()> windowActive_;
     QHash<int, QString> arriving_; // the connections that announced a file, and its name
     int shownConnection_ = 0;      // the one the tooltip follows: the last to start
-    QString sendStatus_;           // the sender's last status, such as "Error 10061"
     TrayActivity activity_;
     QString toolTip_;
 };

@@ -2,6 +2,7 @@
 
 #include "sending/filesender.h"
 #include "sending/sendbatch.h"
+#include "transfer/sendtext.h"
 
 #include <QList>
 #include <QStringList>
@@ -11,17 +12,16 @@
 struct SenderWatch {
     SenderWatch(FileSender& sender, SendBatch& batch)
     {
-        QObject::connect(&sender, &FileSender::statusChanged,
-                         [this](const QString& s, const QString& d) {
-                             status = s;
-                             detail = d;
-                         });
+        QObject::connect(&sender, &FileSender::statusChanged, [this](const SendStatus& s) {
+            status = sendStatusText(s);
+            detail = sendStatusDetail(s);
+        });
         QObject::connect(&sender, &FileSender::progressed,
                          [this](qint64 c, qint64) { confirmed = c; });
         QObject::connect(&sender, &FileSender::readFailed,
-                         [this](const QString& d) { readFailures.append(d); });
-        QObject::connect(&sender, &FileSender::finished, [this](SendOutcome o) {
-            outcomes.append(o);
+                         [this](const SendStatus& s) { readFailures.append(notSentText(s)); });
+        QObject::connect(&sender, &FileSender::finished, [this](const SendEnd& end) {
+            outcomes.append(end.outcome);
             confirmed = 0;
         });
         QObject::connect(&batch, &SendBatch::rowStarted,

@@ -3,7 +3,6 @@
 #include "plain/localport.h"
 #include "plain/protocol.h"
 #include "platform/randomsource.h"
-#include "platform/socketerror.h"
 #include "platform/socketrelease.h"
 #include "transfer/readerror.h"
 
@@ -23,10 +22,10 @@ PlainSender::PlainSender(RandomSource& random, const QHostAddress& bindAddress, 
     idle_.setSingleShot(true);
     idle_.setInterval(kIdleTimeout);
     connect(&idle_, &QTimer::timeout, this, [this] {
-        showStatus(
-            QStringLiteral("Closed: no answer for %1 seconds")
-                .arg(std::chrono::duration_cast<std::chrono::seconds>(idle_.intervalAsDuration())
-                         .count()));
+        SendStatus silent = SendStatus::at(SendStatus::Stage::NoAnswer);
+        silent.seconds = int(
+            std::chrono::duration_cast<std::chrono::seconds>(idle_.intervalAsDuration()).count());
+        showStatus(silent);
         end(SendOutcome::NotSent);
     });
     retry_.setSingleShot(true);
@@ -123,8 +122,7 @@ void PlainSender::dialFailed(QAbstractSocket::SocketError error, const QString& 
     }
     if (error == QAbstractSocket::ConnectionRefusedError && retryLater())
         return;
-    const SocketError shown = socketError(error, description);
-    showStatus(QStringLiteral("Error %1").arg(shown.number), shown.description);
+    showStatus(SendStatus::failed(error, description));
     end(SendOutcome::Failed);
 }
 
@@ -146,7 +144,7 @@ void PlainSender::connected()
     socket_->write(transferHeader(bareName.toUtf8(), size_));
     idle_.start();
     Q_EMIT reached();
-    showStatus(QStringLiteral("Connected"));
+    showStatus(SendStatus::at(SendStatus::Stage::Connected));
 }
 
 void PlainSender::readArrival()
@@ -170,7 +168,7 @@ void PlainSender::accepted()
     handed_ = 0;
     speed_.record(0);
     speed_.start();
-    showStatus(QStringLiteral("Sending File"));
+    showStatus(SendStatus::at(SendStatus::Stage::Sending));
     // Whoever hears of it may have cancelled the transfer.
     if (state_ != State::Streaming)
         return;
@@ -181,7 +179,7 @@ void PlainSender::accepted()
     }
     // Nothing to stream and nothing to count: the acceptance is the whole transfer.
     if (size_ == 0) {
-        showStatus(QStringLiteral("File Sent"));
+        showStatus(SendStatus::at(SendStatus::Stage::Sent));
         end(SendOutcome::Sent);
         return;
     }
@@ -208,8 +206,9 @@ void PlainSender::sendMore()
 
 void PlainSender::sendFileFailed(const QString& description)
 {
-    showStatus(QStringLiteral("Not sent: ") + description);
-    Q_EMIT readFailed(description);
+    const SendStatus status = SendStatus::notSent(NotSentReason::Unreadable, description);
+    showStatus(status);
+    Q_EMIT readFailed(status);
     end(SendOutcome::NotSent);
 }
 
@@ -226,7 +225,7 @@ void PlainSender::countArrived(const QByteArray& line)
     speed_.record(confirmed_);
     Q_EMIT progressed(confirmed_, size_);
     if (confirmed_ == size_ && state_ == State::Streaming) {
-        showStatus(QStringLiteral("File Sent"));
+        showStatus(SendStatus::at(SendStatus::Stage::Sent));
         end(SendOutcome::Sent);
     }
 }
@@ -245,8 +244,7 @@ void PlainSender::socketFailed(QAbstractSocket::SocketError error)
     // The peer's ordinary close comes as an error too; the close handler takes it.
     if (error == QAbstractSocket::RemoteHostClosedError)
         return;
-    const SocketError shown = socketError(error, socket_ ? socket_->errorString() : QString());
-    showStatus(QStringLiteral("Error %1").arg(shown.number), shown.description);
+    showStatus(SendStatus::failed(error, socket_ ? socket_->errorString() : QString()));
     end(SendOutcome::Failed);
 }
 
@@ -264,9 +262,9 @@ bool PlainSender::retryLater()
     return true;
 }
 
-void PlainSender::showStatus(const QString& text, const QString& detail)
+void PlainSender::showStatus(const SendStatus& status)
 {
-    Q_EMIT statusChanged(text, detail);
+    Q_EMIT statusChanged(status);
 }
 
 void PlainSender::end(SendOutcome outcome)

@@ -60,12 +60,11 @@ public:
     void cancel();
 
 Q_SIGNALS:
-    // The sender panel's status: "Connected", "Sending File", "File Sent", "Error 10061"...
-    // detail says more, such as an error's description; it may be empty.
-    void statusChanged(const QString& status, const QString& detail);
+    // Where the file in hand stands: connected, sending, sent, an error...
+    void statusChanged(const SendStatus& status);
     void progressed(qint64 confirmed, qint64 size);
-    // The file could not be read; the transfer ends NotSent.
-    void readFailed(const QString& description);
+    // The file could not be read, as status says; the transfer ends NotSent.
+    void readFailed(const SendStatus& status);
     void speedTicked(qint64 bytes, int seconds);
     void finished(SendOutcome outcome);
     // The receiver's port took the connection, before its "Connected".
@@ -94,7 +93,7 @@ private:
     // Connects again after a wait, while retries are left; false, with triesUsedUp(), when
     // none are.
     bool retryLater();
-    void showStatus(const QString& text, const QString& detail = {});
+    void showStatus(const SendStatus& status);
     // Closes the connection and reports how the transfer ended.
     void end(SendOutcome outcome);
     void release();

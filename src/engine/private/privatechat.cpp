@@ -1,6 +1,7 @@
 #include "private/privatechat.h"
 
 #include "platform/socketerror.h"
+#include "transfer/sendtext.h"
 
 PrivateChat::PrivateChat(const Identity& identity, PeerKeys& keys, const QHostAddress& bindAddress,
                          QObject* parent)
@@ -13,7 +14,7 @@ PrivateChat::PrivateChat(const Identity& identity, PeerKeys& keys, const QHostAd
     connect(&link_, &PrivateLink::arrived, this, [this](const PrivateMessage& message) {
         if (message.type != MessageType::Heard) {
             link_.abort();
-            finish(QStringLiteral("the receiver did not keep to the private protocol"));
+            finish(notSentText(SendStatus::notSent(NotSentReason::BrokeProtocol)));
             return;
         }
         link_.bye();
@@ -32,7 +33,11 @@ PrivateChat::PrivateChat(const Identity& identity, PeerKeys& keys, const QHostAd
                 const SocketError shown = socketError(error, description);
                 finish(QStringLiteral("Error %1: %2").arg(shown.number).arg(shown.description));
             });
-    connect(&link_, &PrivateLink::ended, this, &PrivateChat::finish);
+    connect(&link_, &PrivateLink::ended, this, [this](const QString& told) {
+        finish(notSentText(SendStatus::notSent(NotSentReason::ReceiverEnded, told)));
+    });
+    connect(&link_, &PrivateLink::brokeProtocol, this,
+            [this] { finish(notSentText(SendStatus::notSent(NotSentReason::BrokeProtocol))); });
 }
 
 void PrivateChat::send(const QString& host, const QString& line)

@@ -4,13 +4,6 @@
 #include "platform/socketrelease.h"
 #include "secure/tlsconfiguration.h"
 
-namespace
-{
-
-const QString kBrokeProtocol = QStringLiteral("the receiver did not keep to the private protocol");
-
-} // namespace
-
 PrivateLink::PrivateLink(const Identity& identity, PeerKeys& keys, const QHostAddress& bindAddress,
                          QObject* parent)
     : QObject(parent), identity_(identity), keys_(keys), bindAddress_(bindAddress)
@@ -147,7 +140,7 @@ void PrivateLink::readArrival()
         if (result == MessageReader::Result::NeedMore)
             return;
         if (result == MessageReader::Result::Malformed) {
-            refuse(kBrokeProtocol);
+            refuse();
             return;
         }
         take(message);
@@ -159,8 +152,7 @@ void PrivateLink::take(const PrivateMessage& message)
     if (message.type == MessageType::Error) {
         const std::optional<ReasonText> reason = parseReason(message.body);
         release();
-        Q_EMIT ended(reason && !reason->text.isEmpty() ? reason->text
-                                                       : QStringLiteral("the receiver ended"));
+        Q_EMIT ended(reason ? reason->text : QString());
         return;
     }
     if (state_ == State::Greeting) {
@@ -175,7 +167,7 @@ void PrivateLink::greeted(const PrivateMessage& message)
     const std::optional<Hello> hello =
         message.type == MessageType::Hello ? parseHello(message.body) : std::nullopt;
     if (!hello || hello->version != kPrivateVersion) {
-        refuse(kBrokeProtocol);
+        refuse();
         return;
     }
     idle_.stop();
@@ -184,13 +176,13 @@ void PrivateLink::greeted(const PrivateMessage& message)
     Q_EMIT ready(check_);
 }
 
-void PrivateLink::refuse(const QString& why)
+void PrivateLink::refuse()
 {
     socket_->write(reasonMessage(MessageType::Error, Reason::ProtocolError,
                                  QStringLiteral("Out of turn or malformed")));
     state_ = State::Closed; // no BYE after an ERROR
     bye();
-    Q_EMIT ended(why);
+    Q_EMIT brokeProtocol();
 }
 
 void PrivateLink::socketFailed(QAbstractSocket::SocketError error)

@@ -70,8 +70,9 @@ Q_SIGNALS:
     void closed(bool early);
     // A connection not made within the connect timeout fails with SocketTimeoutError.
     void failed(QAbstractSocket::SocketError error, const QString& description, bool early);
-    // The receiver said ERROR, or broke the protocol: why says so for a person.
-    void ended(const QString& why);
+    // The receiver said ERROR; told is what it gave as the reason, plain text, maybe empty.
+    void ended(const QString& told);
+    void brokeProtocol();
 
 private:
     enum class State { Closed, Connecting, Greeting, Open };
@@ -85,7 +86,7 @@ private:
     void socketFailed(QAbstractSocket::SocketError error);
     void peerClosed();
     // Tells the receiver of the protocol error and closes.
-    void refuse(const QString& why);
+    void refuse();
     void release();
 
     const Identity& identity_;

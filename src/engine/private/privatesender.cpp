@@ -2,8 +2,6 @@
 
 #include "addressbook/peerkeys.h"
 #include "plain/plainsender.h"
-#include "platform/socketerror.h"
-#include "text/resumetext.h"
 #include "transfer/readerror.h"
 
 #include <QFileInfo>
@@ -29,14 +27,23 @@ PrivateSender::PrivateSender(const Identity& identity, PeerKeys& keys,
     connect(&link_, &PrivateLink::silent, this, [this](int seconds) {
         if (state_ == State::Closed)
             return;
-        showStatus(QStringLiteral("Closed: no answer for %1 seconds").arg(seconds));
+        SendStatus silent = SendStatus::at(SendStatus::Stage::NoAnswer);
+        silent.seconds = seconds;
+        showStatus(silent);
         tellIfCut();
         end(SendOutcome::NotSent, false);
     });
-    connect(&link_, &PrivateLink::ended, this, [this](const QString& why) {
+    connect(&link_, &PrivateLink::ended, this, [this](const QString& told) {
         if (state_ == State::Closed)
             return;
-        showStatus(QStringLiteral("Not sent: ") + why);
+        showStatus(SendStatus::notSent(NotSentReason::ReceiverEnded, told));
+        tellIfCut();
+        end(SendOutcome::NotSent, false);
+    });
+    connect(&link_, &PrivateLink::brokeProtocol, this, [this] {
+        if (state_ == State::Closed)
+            return;
+        showStatus(SendStatus::notSent(NotSentReason::BrokeProtocol));
         tellIfCut();
         end(SendOutcome::NotSent, false);
     });
@@ -114,7 +121,7 @@ void PrivateSender::offer()
     if (inFolder && !folders)
         Q_EMIT loosened(name_.isEmpty() ? host_ : name_);
     link_.awaitAnswer();
-    showStatus(QStringLiteral("Connected"));
+    showStatus(SendStatus::at(SendStatus::Stage::Connected));
 }
 
 void PrivateSender::arrived(const PrivateMessage& message)
@@ -123,24 +130,31 @@ void PrivateSender::arrived(const PrivateMessage& message)
     if (state_ == State::AwaitingAcceptance && type == MessageType::Accept)
         accepted(message.body);
     else if (state_ == State::AwaitingAcceptance && type == MessageType::Refuse)
-        answered(SendOutcome::NotSent, QStringLiteral("Not sent: "),
-                 parseReason(message.body).value_or(ReasonText{}).text);
+        answered(SendOutcome::NotSent, notTaken(NotSentReason::Refused, message));
     else if ((state_ == State::Streaming || state_ == State::AwaitingSaved) &&
              type == MessageType::Count)
         countArrived(message.body);
     else if (state_ == State::AwaitingSaved && type == MessageType::Saved)
-        answered(SendOutcome::Sent, QStringLiteral("File Sent"));
+        answered(SendOutcome::Sent, SendStatus::at(SendStatus::Stage::Sent));
     else if ((state_ == State::Streaming || state_ == State::AwaitingSaved) &&
              type == MessageType::Failed && sendAgainWhole(message))
         return;
     else if ((state_ == State::Streaming || state_ == State::AwaitingSaved) &&
              type == MessageType::Failed)
-        answered(SendOutcome::NotSent, QStringLiteral("Not sent: "),
-                 parseReason(message.body).value_or(ReasonText{}).text);
-    else {
-        showStatus(QStringLiteral("Not sent: the receiver did not keep to the private protocol"));
-        end(SendOutcome::NotSent, false);
-    }
+        answered(SendOutcome::NotSent, notTaken(NotSentReason::FailedOnArrival, message));
+    else
+        brokeProtocol();
+}
+
+SendStatus PrivateSender::notTaken(NotSentReason reason, const PrivateMessage& message) const
+{
+    return SendStatus::notSent(reason, parseReason(message.body).value_or(ReasonText{}).text);
+}
+
+void PrivateSender::brokeProtocol()
+{
+    showStatus(SendStatus::notSent(NotSentReason::BrokeProtocol));
+    end(SendOutcome::NotSent, false);
 }
 
 void PrivateSender::accepted(const QByteArray& body)
@@ -149,8 +163,7 @@ void PrivateSender::accepted(const QByteArray& body)
     const std::optional<qint64> offset = parseNumber(body);
     const bool resumes = (link_.features() & kFeatureResume) != 0;
     if (!offset || *offset > size_ || (*offset != 0 && !resumes)) {
-        showStatus(QStringLiteral("Not sent: the receiver did not keep to the private protocol"));
-        end(SendOutcome::NotSent, false);
+        brokeProtocol();
         return;
     }
     link_.awaitAnswer();
@@ -163,7 +176,13 @@ void PrivateSender::accepted(const QByteArray& body)
         Q_EMIT resumed(offset_, size_);
         Q_EMIT progressed(offset_, size_);
     }
-    showStatus(offset_ > 0 ? resumingText(offset_, size_) : QStringLiteral("Sending File"));
+    SendStatus sending = SendStatus::at(SendStatus::Stage::Sending);
+    if (offset_ > 0) {
+        sending.stage = SendStatus::Stage::Resuming;
+        sending.offset = offset_;
+        sending.size = size_;
+    }
+    showStatus(sending);
     // Whoever hears of it may have cancelled the transfer.
     if (state_ != State::Streaming || !openFile(offset_))
         return;
@@ -183,8 +202,9 @@ bool PrivateSender::openFile(qint64 offset)
 
 void PrivateSender::readFailedWith(const QString& description)
 {
-    showStatus(QStringLiteral("Not sent: ") + description);
-    Q_EMIT readFailed(description);
+    const SendStatus status = SendStatus::notSent(NotSentReason::Unreadable, description);
+    showStatus(status);
+    Q_EMIT readFailed(status);
     // The receiver waits for bytes that will not come: only a new connection helps.
     end(SendOutcome::NotSent, false);
 }
@@ -236,11 +256,11 @@ void PrivateSender::countArrived(const QByteArray& body)
     Q_EMIT progressed(confirmed_, size_);
 }
 
-void PrivateSender::answered(SendOutcome outcome, const QString& status, const QString& told)
+void PrivateSender::answered(SendOutcome outcome, const SendStatus& status)
 {
-    showStatus(status + told);
-    if (!told.isEmpty())
-        Q_EMIT readFailed(told);
+    showStatus(status);
+    if (!status.told.isEmpty())
+        Q_EMIT readFailed(status);
     end(outcome, true);
 }
 
@@ -253,7 +273,7 @@ void PrivateSender::linkClosed(bool early)
     if ((state_ == State::Opening || state_ == State::AwaitingAcceptance) && retryLater())
         return;
     if (early && state_ == State::Opening)
-        showStatus(QStringLiteral("Not sent: the receiver closed the private connection"));
+        showStatus(SendStatus::notSent(NotSentReason::ClosedPrivately));
     tellIfCut();
     end(SendOutcome::PeerClosed, false);
 }
@@ -267,7 +287,9 @@ bool PrivateSender::sendAgainWhole(const PrivateMessage& failed)
     speed_.stop();
     digest_.stop();
     file_.close();
-    showStatus(QStringLiteral("Sending again whole: ") + reason->text);
+    SendStatus again = SendStatus::at(SendStatus::Stage::SendingAgain);
+    again.told = reason->text;
+    showStatus(again);
     offer();
     return true;
 }
@@ -296,20 +318,19 @@ void PrivateSender::linkFailed(QAbstractSocket::SocketError error, const QString
     // A port that refuses is not tried again on the private port: once is all it gets.
     if (refused && state_ == State::Opening)
         Q_EMIT triesUsedUp();
-    const SocketError shown = socketError(error, description);
-    showStatus(QStringLiteral("Error %1").arg(shown.number),
-               refused ? shown.description +
-                             QStringLiteral(". The private port did not take the connection, and "
-                                            "nothing goes in the clear to someone whose key "
-                                            "is known")
-                       : shown.description);
+    SendStatus failed = SendStatus::failed(error, description);
+    failed.privatePortRefused = refused;
+    showStatus(failed);
     tellIfCut();
     end(SendOutcome::Failed, false);
 }
 
 void PrivateSender::refusedKey(const QString& name)
 {
-    showStatus(keyNotShownText(name, host_), keyAdvice(name));
+    SendStatus notShown = SendStatus::at(SendStatus::Stage::KeyNotShown);
+    notShown.keyName = name;
+    notShown.address = host_;
+    showStatus(notShown);
     Q_EMIT keyChanged(name, host_);
     // The batch's other files would meet the same key.
     Q_EMIT triesUsedUp();
@@ -329,9 +350,9 @@ bool PrivateSender::retryLater()
     return true;
 }
 
-void PrivateSender::showStatus(const QString& text, const QString& detail)
+void PrivateSender::showStatus(const SendStatus& status)
 {
-    Q_EMIT statusChanged(text, detail);
+    Q_EMIT statusChanged(status);
 }
 
 void PrivateSender::end(SendOutcome outcome, bool keepLink)

@@ -56,9 +56,9 @@ public:
 
 Q_SIGNALS:
     // As FileSender's.
-    void statusChanged(const QString& status, const QString& detail);
+    void statusChanged(const SendStatus& status);
     void progressed(qint64 confirmed, qint64 size);
-    void readFailed(const QString& description);
+    void readFailed(const SendStatus& status);
     void speedTicked(qint64 bytes, int seconds);
     void finished(SendOutcome outcome);
     void privacyKnown(bool isPrivate, const QString& name);
@@ -67,7 +67,7 @@ Q_SIGNALS:
     void plainOnly(const QString& host);
     // The receiver takes files only: a file inside a folder went by its bare name.
     void loosened(const QString& name);
-    // Before its "Resuming at 73 %": the receiver had offset bytes of the file in hand,
+    // Before its Resuming status: the receiver had offset bytes of the file in hand,
     // and only the rest is sent. The speed counts from there.
     void resumed(qint64 offset, qint64 size);
     // As PlainSender's.
@@ -92,12 +92,17 @@ private:
     // The connection is gone in the middle of the file in hand.
     void tellIfCut();
     void countArrived(const QByteArray& body);
-    void answered(SendOutcome outcome, const QString& status, const QString& told = {});
+    // The receiver's answer ends the file in hand; the connection stays for the next.
+    void answered(SendOutcome outcome, const SendStatus& status);
+    // The receiver's refusal or failure of the file in hand, with its words.
+    SendStatus notTaken(NotSentReason reason, const PrivateMessage& message) const;
     void linkClosed(bool early);
     void linkFailed(QAbstractSocket::SocketError error, const QString& description, bool early);
     void refusedKey(const QString& name);
     bool retryLater();
-    void showStatus(const QString& text, const QString& detail = {});
+    void showStatus(const SendStatus& status);
+    // The receiver broke the protocol: the connection goes.
+    void brokeProtocol();
     // The file in hand ended; keepLink leaves the connection open for the next one.
     void end(SendOutcome outcome, bool keepLink);
 

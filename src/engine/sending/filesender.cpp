@@ -9,10 +9,14 @@ FileSender::FileSender(RandomSource& random, const QHostAddress& bindAddress, QO
 {
     forward(plain_);
     connect(this, &FileSender::statusChanged, this,
-            [this](const QString& status, const QString& detail) {
-                status_ = status;
-                detail_ = detail;
-            });
+            [this](const SendStatus& status) { end_.status = status; });
+    connect(this, &FileSender::progressed, this,
+            [this](qint64 confirmed) { end_.counted = confirmed; });
+    connect(this, &FileSender::privacyKnown, this, [this](bool isPrivate, const QString& name) {
+        end_.isPrivate = isPrivate;
+        if (isPrivate)
+            end_.peerName = name;
+    });
     connect(&plain_, &PlainSender::reached, this, [this] {
         if (!refusedPrivately_.isEmpty())
             plainHosts_.insert(std::exchange(refusedPrivately_, {}));
@@ -24,13 +28,11 @@ FileSender::~FileSender() = default;
 template <typename Sender> void FileSender::forward(Sender& sender)
 {
     connect(&sender, &Sender::triesUsedUp, this, [this] { usedUp_ = true; });
-    // Before the batch hears of it, so that its next file finds it.
-    connect(&sender, &Sender::finished, this, &FileSender::remember);
     connect(&sender, &Sender::statusChanged, this, &FileSender::statusChanged);
     connect(&sender, &Sender::progressed, this, &FileSender::progressed);
     connect(&sender, &Sender::readFailed, this, &FileSender::readFailed);
     connect(&sender, &Sender::speedTicked, this, &FileSender::speedTicked);
-    connect(&sender, &Sender::finished, this, &FileSender::finished);
+    connect(&sender, &Sender::finished, this, &FileSender::ended);
 }
 
 void FileSender::setIdleTimeout(std::chrono::milliseconds timeout)
@@ -95,8 +97,14 @@ void FileSender::send(const QString& path, qint64 size, const QString& host,
     announced_ = announced;
     refusedPrivately_.clear();
     usedUp_ = false;
+    end_ = {};
+    end_.path = path;
+    end_.size = size;
+    end_.address = host;
+    if (keys_)
+        end_.peerName = senderName(keys_->book(), host).value_or(QString());
     if (const auto before = gaveUp_.constFind(host); before != gaveUp_.cend()) {
-        endUnsent(before->outcome, before->status, before->detail);
+        endUnsent(before->outcome, before->status);
         return;
     }
     // Someone whose key is known is only ever sent to privately, even after a refusal,
@@ -123,24 +131,27 @@ void FileSender::tellLoosened(const QString& name)
 
 void FileSender::refuseInTheClear()
 {
-    endUnsent(SendOutcome::NotSent,
-              QStringLiteral("Not sent: private transfers are off, and nothing goes in the clear "
-                             "to someone whose key is known"),
-              {});
+    endUnsent(SendOutcome::NotSent, SendStatus::notSent(NotSentReason::KeyKnown));
 }
 
-void FileSender::endUnsent(SendOutcome outcome, const QString& status, const QString& detail)
+void FileSender::endUnsent(SendOutcome outcome, const SendStatus& status)
 {
-    Q_EMIT statusChanged(status, detail);
+    Q_EMIT statusChanged(status);
+    SendEnd end = end_;
+    end.outcome = outcome;
     // After send() has returned, as every other ending comes.
     QMetaObject::invokeMethod(
-        this, [this, outcome] { Q_EMIT finished(outcome); }, Qt::QueuedConnection);
+        this, [this, end] { Q_EMIT finished(end); }, Qt::QueuedConnection);
 }
 
-void FileSender::remember(SendOutcome outcome)
+void FileSender::ended(SendOutcome outcome)
 {
+    // Kept before the batch hears of it, so that its next file finds it.
     if (std::exchange(usedUp_, false))
-        gaveUp_.insert(host_, {outcome, status_, detail_});
+        gaveUp_.insert(host_, {outcome, end_.status});
+    SendEnd end = end_;
+    end.outcome = outcome;
+    Q_EMIT finished(end);
 }
 
 void FileSender::sendPlain()

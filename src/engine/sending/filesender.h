@@ -60,15 +60,16 @@ public:
     void endBatch();
 
 Q_SIGNALS:
-    // The sender panel's status: "Connected", "Sending File", "File Sent", "Error 10061"...
-    // detail says more, such as an error's description; it may be empty.
-    void statusChanged(const QString& status, const QString& detail);
+    // Where the file in hand stands: connected, sending, sent, an error...
+    // (transfer/sendtext.h words it).
+    void statusChanged(const SendStatus& status);
     void progressed(qint64 confirmed, qint64 size);
-    // The file could not be read, or the receiver could not take it; the transfer ends
-    // NotSent.
-    void readFailed(const QString& description);
+    // The file could not be read, or the receiver could not take it, as status says; the
+    // transfer ends NotSent.
+    void readFailed(const SendStatus& status);
     void speedTicked(qint64 bytes, int seconds);
-    void finished(SendOutcome outcome);
+    // However the file in hand ended; end.status is its last statusChanged().
+    void finished(const SendEnd& end);
     // How the file in hand goes, before its "Connected": privately, and then name is the
     // address book entry whose key was checked (empty for a stranger, outside the book),
     // or in the clear, and then name is empty.
@@ -89,8 +90,8 @@ private:
     void sendPlain();
     void refuseInTheClear();
     // The file in hand ends without a connection.
-    void endUnsent(SendOutcome outcome, const QString& status, const QString& detail);
-    void remember(SendOutcome outcome);
+    void endUnsent(SendOutcome outcome, const SendStatus& status);
+    void ended(SendOutcome outcome);
     template <typename Sender> void forward(Sender& sender);
 
     PlainSender plain_;
@@ -110,13 +111,11 @@ private:
     // Receivers that used up every try in this batch, with how their last file ended.
     struct GaveUp {
         SendOutcome outcome = SendOutcome::Failed;
-        QString status;
-        QString detail;
+        SendStatus status;
     };
     QHash<QString, GaveUp> gaveUp_;
     bool usedUp_ = false; // the file in hand used up its tries
-    QString status_;      // the file in hand's last status
-    QString detail_;
+    SendEnd end_;         // the file in hand's, as far as it has come
     QString path_;
     qint64 size_ = 0;
     QString host_;

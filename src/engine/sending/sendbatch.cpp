@@ -186,14 +186,14 @@ void SendBatch::walkFolder()
         next_.start();
 }
 
-void SendBatch::rowEnded(SendOutcome outcome)
+void SendBatch::rowEnded(const SendEnd& end)
 {
     if (!running_)
         return;
-    if (outcome != SendOutcome::Sent)
+    if (end.outcome != SendOutcome::Sent)
         folderAllSent_ = false;
     const QList<QueuedFile> rest = std::exchange(cut_, false) ? this->rest() : QList<QueuedFile>();
-    Q_EMIT rowFinished(row_, path_, size_, host_, outcome);
+    Q_EMIT rowFinished(row_, end);
     if (rest.isEmpty() || !running_) {
         next_.start();
         return;

@@ -73,8 +73,8 @@ Q_SIGNALS:
     void rowStarted(int row, int rows, const QString& path, const QString& host, qint64 size);
     void rowSkipped(int row, int rows, const QString& path, const QString& host,
                     const QString& reason);
-    void rowFinished(int row, const QString& path, qint64 size, const QString& host,
-                     SendOutcome outcome);
+    // end.path is the file's own, inside a folder row too.
+    void rowFinished(int row, const SendEnd& end);
     // Every file of the folder row has been tried; allSent when none of them failed.
     void folderEnded(int row, const QString& folder, bool allSent);
     // There was no peer to send the next row to; the batch has ended.
@@ -88,7 +88,7 @@ Q_SIGNALS:
 private:
     // Starts the next row that can be sent, or ends the batch.
     void sendNextRow();
-    void rowEnded(SendOutcome outcome);
+    void rowEnded(const SendEnd& end);
     enum class Next { File, Walking, None };
     // Takes the next file: a folder's next one, or the next row's. A folder row is walked
     // first, a step at a time; the walk's end sends its first file.

@@ -53,17 +53,16 @@ WaitingBatches::WaitingBatches(SettingsStore& store, FileSender& sender, SendBat
     connect(&saveTimer_, &QTimer::timeout, this, &WaitingBatches::save);
     connect(&now_, &SendBatch::rowStarted, this, &WaitingBatches::giveWay);
     connect(&now_, &SendBatch::finished, &kick_, qOverload<>(&QTimer::start));
-    connect(&delivery_, &SendBatch::rowFinished, this,
-            [this](int, const QString& path, qint64, const QString&, SendOutcome outcome) {
-                // A file inside a waiting folder counts with its folder, below.
-                const Batch* batch = batchFor(deliveringTo_);
-                if (!batch || batch->indexOf(path) < 0)
-                    return;
-                if (outcome == SendOutcome::Sent)
-                    fileSent(path);
-                else
-                    fileFailed();
-            });
+    connect(&delivery_, &SendBatch::rowFinished, this, [this](int, const SendEnd& end) {
+        // A file inside a waiting folder counts with its folder, below.
+        const Batch* batch = batchFor(deliveringTo_);
+        if (!batch || batch->indexOf(end.path) < 0)
+            return;
+        if (end.outcome == SendOutcome::Sent)
+            fileSent(end.path);
+        else
+            fileFailed();
+    });
     connect(&delivery_, &SendBatch::folderEnded, this,
             [this](int, const QString& folder, bool allSent) {
                 if (allSent)

@@ -103,10 +103,7 @@ void Station::forwardBatch(SendBatch& batch, BatchKind kind)
                 Q_EMIT rowSkipped(kind, row, rows, path, host, reason);
             });
     connect(&batch, &SendBatch::rowFinished, this,
-            [this, kind](int row, const QString& path, qint64 size, const QString& host,
-                         SendOutcome outcome) {
-                Q_EMIT rowFinished(kind, row, path, size, host, outcome);
-            });
+            [this, kind](int row, const SendEnd& end) { Q_EMIT rowFinished(kind, row, end); });
     connect(&batch, &SendBatch::folderEnded, this,
             [this, kind](int row, const QString& folder, bool allSent) {
                 Q_EMIT folderEnded(kind, row, folder, allSent);

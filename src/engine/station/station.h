@@ -159,9 +159,9 @@ Q_SIGNALS:
     void received(const ReceivedEntry& entry);
 
     // Sending: the file in hand, as FileSender tells it.
-    void sendStatusChanged(const QString& status, const QString& detail);
+    void sendStatusChanged(const SendStatus& status);
     void sendProgressed(qint64 confirmed, qint64 size);
-    void sendReadFailed(const QString& description);
+    void sendReadFailed(const SendStatus& status);
     void sendSpeed(qint64 bytes, int seconds);
     void sendPrivacyKnown(bool isPrivate, const QString& name);
     void sendKeyChanged(const QString& name, const QString& address);
@@ -173,8 +173,7 @@ Q_SIGNALS:
                     qint64 size);
     void rowSkipped(BatchKind batch, int row, int rows, const QString& path, const QString& host,
                     const QString& reason);
-    void rowFinished(BatchKind batch, int row, const QString& path, qint64 size,
-                     const QString& host, SendOutcome outcome);
+    void rowFinished(BatchKind batch, int row, const SendEnd& end);
     void folderEnded(BatchKind batch, int row, const QString& folder, bool allSent);
     void batchFinished(BatchKind batch);
     // The queue found no peer for its next row, and has ended.
