@@ -161,6 +161,14 @@ void TestPrivateSender::batchGoesOverOneConnectionWithItsDigests()
     QCOMPARE(book_.entry(0).Key, receiver.key()); // pinned on first contact
     QCOMPARE(privacy.size(), 3);
     QCOMPARE(privacy.first(), (QVariantList{true, QStringLiteral("Anna")}));
+    const SendEnd& first = watch_->ends.first();
+    QCOMPARE(first.status.stage, SendStatus::Stage::Sent);
+    QVERIFY(first.isPrivate);
+    QCOMPARE(first.peerName, QStringLiteral("Anna"));
+    QCOMPARE(first.address, peer.toString());
+    QCOMPARE(first.path, QDir(dir_->path()).filePath(QStringLiteral("big.bin")));
+    QCOMPARE(first.size, big.size());
+    QCOMPARE(first.counted, big.size());
 }
 
 void TestPrivateSender::changedKeySendsNothing()
@@ -180,6 +188,8 @@ void TestPrivateSender::changedKeySendsNothing()
              QStringLiteral("the computer at %1 did not show Anna's key").arg(peer.toString()));
     QCOMPARE(changed.size(), 1);
     QCOMPARE(changed.first(), (QVariantList{QStringLiteral("Anna"), peer.toString()}));
+    QCOMPARE(watch_->ends.first().status.stage, SendStatus::Stage::KeyNotShown);
+    QCOMPARE(watch_->ends.first().status.keyName, QStringLiteral("Anna"));
     QVERIFY(!receiver.seen.contains(MessageType::File));
     QCOMPARE(book_.entry(0).Key, QByteArray(32, 'k'));
 }

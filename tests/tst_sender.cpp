@@ -363,6 +363,9 @@ void TestSender::refusedConnectionIsTriedAgainThenReported()
     QTRY_COMPARE_WITH_TIMEOUT(watch_->status, QStringLiteral("Error 10061"), kWait);
     QVERIFY(!watch_->detail.isEmpty());
     QCOMPARE(watch_->outcomes, QList<SendOutcome>{SendOutcome::Failed});
+    QCOMPARE(watch_->ends.first().status.socketError, QAbstractSocket::ConnectionRefusedError);
+    QVERIFY(!watch_->ends.first().isPrivate);
+    QCOMPARE(watch_->ends.first().counted, 0);
 
     // A receiver back to listening within the retries gets the file.
     sender_->setRefusalRetries(20, std::chrono::milliseconds(50));

@@ -22,6 +22,7 @@ struct SenderWatch {
                          [this](const SendStatus& s) { readFailures.append(notSentText(s)); });
         QObject::connect(&sender, &FileSender::finished, [this](const SendEnd& end) {
             outcomes.append(end.outcome);
+            ends.append(end);
             confirmed = 0;
         });
         QObject::connect(&batch, &SendBatch::rowStarted,
@@ -45,6 +46,7 @@ struct SenderWatch {
     QString place; // "2 of 3"
     QString path;
     QList<SendOutcome> outcomes;
+    QList<SendEnd> ends;
     QStringList readFailures;
     QStringList skipped;
 };

@@ -14,7 +14,7 @@ FileSender::FileSender(RandomSource& random, const QHostAddress& bindAddress, QO
             [this](qint64 confirmed) { end_.counted = confirmed; });
     connect(this, &FileSender::privacyKnown, this, [this](bool isPrivate, const QString& name) {
         end_.isPrivate = isPrivate;
-        if (isPrivate)
+        if (!name.isEmpty())
             end_.peerName = name;
     });
     connect(&plain_, &PlainSender::reached, this, [this] {
@@ -65,7 +65,7 @@ void FileSender::setPrivacy(const Identity* identity, PeerKeys* keys)
     forward(*private_);
     connect(private_.get(), &PrivateSender::privacyKnown, this,
             [this](bool isPrivate, const QString& name) {
-                privateHosts_.insert(host_);
+                privateHosts_.insert(end_.address);
                 Q_EMIT privacyKnown(isPrivate, name);
             });
     connect(private_.get(), &PrivateSender::resumed, this, &FileSender::resumed);
@@ -91,9 +91,6 @@ bool FileSender::isSendingPrivately() const
 void FileSender::send(const QString& path, qint64 size, const QString& host,
                       const QString& announced)
 {
-    path_ = path;
-    size_ = size;
-    host_ = host;
     announced_ = announced;
     refusedPrivately_.clear();
     usedUp_ = false;
@@ -148,7 +145,7 @@ void FileSender::ended(SendOutcome outcome)
 {
     // Kept before the batch hears of it, so that its next file finds it.
     if (std::exchange(usedUp_, false))
-        gaveUp_.insert(host_, {outcome, end_.status});
+        gaveUp_.insert(end_.address, {outcome, end_.status});
     SendEnd end = end_;
     end.outcome = outcome;
     Q_EMIT finished(end);
@@ -159,8 +156,8 @@ void FileSender::sendPlain()
     Q_EMIT privacyKnown(false, {});
     // The plain protocol carries bare names only.
     if (!announced_.isEmpty())
-        tellLoosened(keys_ ? nameOrAddress(keys_->book(), host_) : host_);
-    plain_.send(path_, size_, host_);
+        tellLoosened(keys_ ? nameOrAddress(keys_->book(), end_.address) : end_.address);
+    plain_.send(end_.path, end_.size, end_.address);
 }
 
 void FileSender::cancel()

@@ -115,10 +115,7 @@ private:
     };
     QHash<QString, GaveUp> gaveUp_;
     bool usedUp_ = false; // the file in hand used up its tries
-    SendEnd end_;         // the file in hand's, as far as it has come
-    QString path_;
-    qint64 size_ = 0;
-    QString host_;
+    SendEnd end_;         // the file in hand, and how far it has come
     QString announced_;
     bool toldLoosened_ = false; // in this batch
 };

@@ -74,8 +74,8 @@ struct SendEnd {
     qint64 size = 0;    // as measured when it was queued
     qint64 counted = 0; // the bytes the receiver confirmed
     QString address;    // the receiver's, as it was sent to
-    // The address book's name for the receiver: the entry whose key it showed, when the
-    // file went privately; empty for someone outside the book.
+    // The address book's name for the receiver: the entry whose key it showed, when it
+    // showed one; empty for someone outside the book, or without a book.
     QString peerName;
     bool isPrivate = false;
 };
