@@ -25,28 +25,15 @@ PrivateSender::PrivateSender(const Identity& identity, PeerKeys& keys,
     connect(&link_, &PrivateLink::closed, this, &PrivateSender::linkClosed);
     connect(&link_, &PrivateLink::failed, this, &PrivateSender::linkFailed);
     connect(&link_, &PrivateLink::silent, this, [this](int seconds) {
-        if (state_ == State::Closed)
-            return;
         SendStatus silent = SendStatus::at(SendStatus::Stage::NoAnswer);
         silent.seconds = seconds;
-        showStatus(silent);
-        tellIfCut();
-        end(SendOutcome::NotSent, false);
+        linkEnded(silent);
     });
     connect(&link_, &PrivateLink::ended, this, [this](const QString& told) {
-        if (state_ == State::Closed)
-            return;
-        showStatus(SendStatus::notSent(NotSentReason::ReceiverEnded, told));
-        tellIfCut();
-        end(SendOutcome::NotSent, false);
+        linkEnded(SendStatus::notSent(NotSentReason::ReceiverEnded, told));
     });
-    connect(&link_, &PrivateLink::brokeProtocol, this, [this] {
-        if (state_ == State::Closed)
-            return;
-        showStatus(SendStatus::notSent(NotSentReason::BrokeProtocol));
-        tellIfCut();
-        end(SendOutcome::NotSent, false);
-    });
+    connect(&link_, &PrivateLink::brokeProtocol, this,
+            [this] { linkEnded(SendStatus::notSent(NotSentReason::BrokeProtocol)); });
     connect(&digest_, &FileDigest::finished, this, &PrivateSender::sendEnd);
     connect(&digest_, &FileDigest::failed, this, &PrivateSender::readFailedWith);
 }
@@ -292,6 +279,15 @@ bool PrivateSender::sendAgainWhole(const PrivateMessage& failed)
     showStatus(again);
     offer();
     return true;
+}
+
+void PrivateSender::linkEnded(const SendStatus& status)
+{
+    if (state_ == State::Closed)
+        return;
+    showStatus(status);
+    tellIfCut();
+    end(SendOutcome::NotSent, false);
 }
 
 void PrivateSender::tellIfCut()

@@ -89,6 +89,8 @@ private:
     void readFailedWith(const QString& description);
     // The file in hand failed its check on arrival: it goes again, whole, once.
     bool sendAgainWhole(const PrivateMessage& failed);
+    // The link ended the file in hand, as status says.
+    void linkEnded(const SendStatus& status);
     // The connection is gone in the middle of the file in hand.
     void tellIfCut();
     void countArrived(const QByteArray& body);
