@@ -97,6 +97,7 @@ void SendCommand::rowFinished(BatchKind batch, int, const SendEnd& end)
     }
     allSent_ = false;
     givenUp_.append(end.path);
+    lastFailure_ = end;
     console_.printProblem(sendProblem(end));
     if (hostNotFound(end))
         tellHostNotFound();
@@ -123,12 +124,29 @@ void SendCommand::attemptEnded()
     // A computer that did not show its key is not tried again: the station holds its
     // files back until the keys change.
     if (!std::exchange(tryAgain_, false) || keyChanged_) {
-        station_.cancelWaiting(peer_.host);
+        giveUpWaiting();
         finish(allSent_ ? kExitDone : kExitNotDone);
         return;
     }
     const qint64 left = retryDeadline_.remainingTime();
     retryTimer_.start(std::chrono::milliseconds(std::min<qint64>(left, kRetryWait.count())));
+}
+
+// Files that were to be tried again, when the computer there has shown another key since,
+// end for the reason the last file did.
+void SendCommand::giveUpWaiting()
+{
+    for (const WaitingBatches::Batch& batch : station_.waitingBatches()) {
+        if (batch.address != peer_.host)
+            continue;
+        for (const QueuedFile& file : batch.files) {
+            SendEnd end = lastFailure_;
+            end.path = file.path;
+            allSent_ = false;
+            console_.printProblem(sendProblem(end));
+        }
+    }
+    station_.cancelWaiting(peer_.host);
 }
 
 // The time is up when the files' last attempt has failed: they are given up then. A cut

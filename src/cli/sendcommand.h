@@ -26,7 +26,7 @@ public:
     SendCommand(Station& station, const Peer& peer, const QString& to, const QStringList& files,
                 Console& console, QObject* parent = nullptr);
 
-    static constexpr std::chrono::milliseconds kRetryWait = std::chrono::seconds(2);
+    static constexpr std::chrono::milliseconds kRetryWait = std::chrono::seconds(1);
 
     // Tries failed files again for up to seconds; 0, the default, gives up at once.
     void setRetry(int seconds);
@@ -38,6 +38,7 @@ private:
                     qint64 size);
     void rowSkipped(BatchKind batch, int row, int rows, const QString& path);
     void rowFinished(BatchKind batch, int row, const SendEnd& end);
+    void giveUpWaiting();
     void tellHostNotFound();
     bool mayRetry() const;
     void attemptEnded();
@@ -60,5 +61,6 @@ private:
     // The attempt in progress: the queue's, or one of the files waiting to be tried again.
     bool tryAgain_ = false; // some of its files wait to be tried again
     QStringList givenUp_;   // its files told as not sent, which wait no more
+    SendEnd lastFailure_;   // the last file told as not sent, for those that then wait no more
     bool finished_ = false;
 };
