@@ -1,4 +1,5 @@
 #include "platform/sha256.h"
+#include "support/filesizelimit.h"
 #include "support/testfiles.h"
 #include "transfer/fileintake.h"
 #include "transfer/partfiles.h"
@@ -7,9 +8,6 @@
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QtTest>
-
-#include <csignal>
-#include <sys/resource.h>
 
 namespace
 {
@@ -165,15 +163,8 @@ void TestFileIntake::failuresAreToldAndGiveTheSpaceBack()
     QCOMPARE(files(), QStringList());
 
     // Files may grow to 64 KiB only, as on a disk that is full beyond that.
-    rlimit original{};
-    QCOMPARE(getrlimit(RLIMIT_FSIZE, &original), 0);
-    const rlimit small{64 * 1024, original.rlim_max};
-    const auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
-    QCOMPARE(setrlimit(RLIMIT_FSIZE, &small), 0);
-    const auto restore = qScopeGuard([&] {
-        setrlimit(RLIMIT_FSIZE, &original);
-        std::signal(SIGXFSZ, oldHandler);
-    });
+    const FileSizeLimit limit(64 * 1024);
+    QVERIFY(limit.applied());
     QVERIFY(!intake.admit({kSam, "large.bin", 200 * 1024, false, false, false}));
     QVERIFY(!intake.write(QByteArray(100 * 1024, 'L')));
     QCOMPARE(

@@ -1,6 +1,6 @@
 #include "transfer/fileintake.h"
 
-#include "transfer/fileadmission.h"
+#include "transfer/receivedname.h"
 #include "transfer/receiverstatus.h"
 
 #include <QDir>
@@ -44,10 +44,38 @@ std::optional<FileRefusal> FileIntake::open(const Offer& offer)
         begin(offer, *held);
         return std::nullopt;
     }
-    if (std::optional<FileRefusal> refusal =
-            admitFile(file_, tree_, place_, parts_, offer.sender, offer.path, offer.size))
+    if (std::optional<FileRefusal> refusal = make(offer))
         return refusal;
     begin(offer, 0);
+    return std::nullopt;
+}
+
+std::optional<FileRefusal> FileIntake::make(const Offer& offer)
+{
+    using Why = FileRefusal::Why;
+    using Outcome = ReceiveEnd::Outcome;
+    const std::optional<QString> name = receivedFileName(place_.name);
+    if (!name)
+        return FileRefusal{Why::NameUnusable, Outcome::Refused, nameUnusableStatus()};
+    if (tree_.saveFolder().isEmpty())
+        return FileRefusal{Why::NoSaveFolder, Outcome::CannotSave, noSaveFolderStatus()};
+    const int inodes = 1 + place_.newFolders;
+    if (!parts_.makeRoom(offer.sender, offer.size, tree_.saveFolder(), inodes, tree_.made()))
+        return FileRefusal{Why::NoRoom, Outcome::Refused,
+                           QStringLiteral("Refused: no more room for unfinished files from "
+                                          "senders outside your address book")};
+    std::optional<FileRefusal> refusal = tree_.make(place_);
+    if (!refusal &&
+        !file_.create(place_.folder, *name, parts_, offer.sender, offer.path, offer.size)) {
+        tree_.undo();
+        refusal =
+            FileRefusal{Why::CannotCreate, Outcome::CannotSave, cannotSaveStatus(file_.error())};
+    }
+    if (refusal) {
+        parts_.giveBack(offer.sender, inodes);
+        return refusal;
+    }
+    tree_.keep();
     return std::nullopt;
 }
 

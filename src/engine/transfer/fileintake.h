@@ -84,6 +84,10 @@ Q_SIGNALS:
 private:
     std::optional<FileRefusal> open(const Offer& offer);
     std::optional<qint64> resume(const Offer& offer, const std::optional<QString>& part);
+    // Checks the name, the save folder and the room for strangers' files, and only then
+    // makes the folders the file needs and its part file. A file refused leaves no folder
+    // behind.
+    std::optional<FileRefusal> make(const Offer& offer);
     void begin(const Offer& offer, qint64 offset);
     void digested(const QByteArray& digest);
     void readBackFailed(const QString& description);
