@@ -65,8 +65,11 @@ std::optional<FileRefusal> FileIntake::make(const Offer& offer)
                            QStringLiteral("Refused: no more room for unfinished files from "
                                           "senders outside your address book")};
     std::optional<FileRefusal> refusal = tree_.make(place_);
-    if (!refusal &&
-        !file_.create(place_.folder, *name, parts_, offer.sender, offer.path, offer.size)) {
+    // Only a part file of ours from this sender is written over.
+    const auto isLeftover = [this, &offer](const QString& path) {
+        return parts_.canTakeOver(path, offer.sender);
+    };
+    if (!refusal && !file_.create(place_.folder, *name, isLeftover)) {
         tree_.undo();
         refusal =
             FileRefusal{Why::CannotCreate, Outcome::CannotSave, cannotSaveStatus(file_.error())};
@@ -84,7 +87,7 @@ std::optional<qint64> FileIntake::resume(const Offer& offer, const std::optional
     // Only where the file would go now: not after the save folder has changed.
     if (!part || QFileInfo(*part).absolutePath() != QDir(place_.folder).absolutePath())
         return std::nullopt;
-    return file_.resume(*part, parts_, offer.sender, offer.path, offer.size);
+    return file_.resume(*part, offer.size);
 }
 
 void FileIntake::begin(const Offer& offer, qint64 offset)
@@ -92,6 +95,8 @@ void FileIntake::begin(const Offer& offer, qint64 offset)
     made_ = true;
     size_ = offer.size;
     offset_ = received_ = receivedAtLastCheck_ = offset;
+    // Recorded as the sender's until it is whole or removed.
+    parts_.begin(file_.path(), offer.sender, offer.path, offer.size);
     parts_.setLetGo(file_.path(), [this] { Q_EMIT takenOver(); });
     digested_ = offer.digested;
     if (digested_)
@@ -119,10 +124,15 @@ bool FileIntake::write(const QByteArray& bytes)
 bool FileIntake::save()
 {
     stopWatching();
-    if (file_.close(true))
-        return true;
-    problem_ = cannotSaveStatus(file_.error());
-    return false;
+    const QString part = file_.path();
+    const bool saved = file_.close(true);
+    // A whole file is never taken over, whether it got its name or not; nor is whatever
+    // stood under its final name before.
+    parts_.forget(part);
+    parts_.forget(file_.path());
+    if (!saved)
+        problem_ = cannotSaveStatus(file_.error());
+    return saved;
 }
 
 void FileIntake::check(const QByteArray& digest)
@@ -162,14 +172,20 @@ void FileIntake::readBackFailed(const QString& description)
 void FileIntake::cut()
 {
     stopWatching();
+    if (!file_.isOpen())
+        return;
     file_.close(false);
+    parts_.keep(file_.path());
 }
 
 void FileIntake::discard()
 {
     stopWatching();
-    file_.discard();
     made_ = false;
+    if (!file_.isOpen())
+        return;
+    file_.discard();
+    parts_.forget(file_.path());
 }
 
 // A sender that trickles a byte now and then would hold its file open for ever.
