@@ -8,18 +8,7 @@
 namespace
 {
 
-// A sender that never reads our count lines must not make them pile up: beyond this
-// many unsent bytes, only the latest count is kept, and sent once the queue drains.
-constexpr qint64 kMaxQueuedReplyBytes = 64 * 1024;
-// What one arrival may hold; Qt stops reading from the network beyond it.
-constexpr qint64 kReadBufferBytes = 1024 * 1024;
-
 const QString kDisconnected = QStringLiteral("Disconnected");
-
-qint64 wholeSeconds(std::chrono::milliseconds duration)
-{
-    return std::chrono::duration_cast<std::chrono::seconds>(duration).count();
-}
 
 } // namespace
 
@@ -29,10 +18,7 @@ ReceiveConnection::ReceiveConnection(int id, QTcpSocket* socket, const QString& 
     : IncomingConnection(id, dottedAddress(socket->peerAddress()), parent), socket_(socket),
       limits_(limits), file_(saveFolder, limits, parts)
 {
-    socket->setParent(this);
-    socket->setReadBufferSize(kReadBufferBytes);
-    // The acceptance and the counts are short lines the sender waits for: send each at once.
-    socket->setSocketOption(QAbstractSocket::LowDelayOption, 1);
+    adopt(socket);
     connect(socket, &QTcpSocket::readyRead, this, &ReceiveConnection::readArrival);
     connect(socket, &QTcpSocket::disconnected, this, &ReceiveConnection::peerClosed);
     connect(socket, &QTcpSocket::errorOccurred, this, [this](QAbstractSocket::SocketError e) {
@@ -49,8 +35,8 @@ ReceiveConnection::ReceiveConnection(int id, QTcpSocket* socket, const QString& 
     headerDeadline_.setSingleShot(true);
     headerDeadline_.setInterval(limits_.headerDeadline);
     connect(&headerDeadline_, &QTimer::timeout, this, [this] {
-        end(ReceiveEnd::Outcome::Idle, QStringLiteral("Closed: no file header within %1 seconds")
-                                           .arg(wholeSeconds(limits_.headerDeadline)));
+        end(ReceiveEnd::Outcome::Idle,
+            deadlineStatus(QStringLiteral("file header"), limits_.headerDeadline));
     });
     connect(&file_, &FileIntake::tooSlow, this,
             [this](const QString& status) { end(ReceiveEnd::Outcome::Idle, status); });
@@ -168,6 +154,8 @@ void ReceiveConnection::fileIsWhole()
     closeGrace_.start();
 }
 
+// A sender that never reads the count lines holds them back: only the latest count is
+// kept, and sent once the queue drains.
 void ReceiveConnection::reply(qint64 total)
 {
     if (socket_->bytesToWrite() > kMaxQueuedReplyBytes) {

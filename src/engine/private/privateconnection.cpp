@@ -12,21 +12,11 @@
 namespace
 {
 
-// Beyond this many unsent bytes of answers, a COUNT waits for the queue to drain, and
-// nothing more is read: a sender that does not read them must not make them pile up.
-constexpr qint64 kMaxQueuedReplyBytes = 64 * 1024;
-// What one arrival may hold; Qt stops reading from the network beyond it.
-constexpr qint64 kReadBufferBytes = 1024 * 1024;
 // How long a closing connection may take to hand over its last messages.
 constexpr auto kCloseGrace = std::chrono::seconds(2);
 
 const QString kDisconnected = QStringLiteral("Disconnected");
 const QString kProtocolError = QStringLiteral("Closed: the sender broke the private protocol");
-
-qint64 wholeSeconds(std::chrono::milliseconds duration)
-{
-    return std::chrono::duration_cast<std::chrono::seconds>(duration).count();
-}
 
 } // namespace
 
@@ -37,9 +27,7 @@ PrivateConnection::PrivateConnection(int id, QSslSocket* socket, const QSslConfi
     : IncomingConnection(id, dottedAddress(socket->peerAddress()), parent), socket_(socket),
       keys_(keys), accepts_(accepts), limits_(limits), file_(saveFolder, limits, parts)
 {
-    socket->setParent(this);
-    socket->setReadBufferSize(kReadBufferBytes);
-    socket->setSocketOption(QAbstractSocket::LowDelayOption, 1);
+    adopt(socket);
     connect(socket, &QSslSocket::encrypted, this, &PrivateConnection::judgePeer);
     connect(socket, &QSslSocket::readyRead, this, &PrivateConnection::readArrival);
     connect(socket, &QSslSocket::disconnected, this, [this] {
@@ -60,8 +48,7 @@ PrivateConnection::PrivateConnection(int id, QSslSocket* socket, const QSslConfi
     deadline_.setInterval(limits_.headerDeadline);
     connect(&deadline_, &QTimer::timeout, this, [this] {
         fail(Reason::TooSlow, ReceiveEnd::Outcome::Idle,
-             QStringLiteral("Closed: no greeting within %1 seconds")
-                 .arg(wholeSeconds(limits_.headerDeadline)));
+             deadlineStatus(QStringLiteral("greeting"), limits_.headerDeadline));
     });
     idle_.setSingleShot(true);
     connect(&idle_, &QTimer::timeout, this, [this] {
