@@ -72,8 +72,10 @@ public:
     const QString& problem() const { return problem_; }
 
 Q_SIGNALS:
-    // The file checked is over: Saved; Failed when its bytes did not match, and it was
-    // removed; CannotSave when it could not be read back, synced or named.
+    // The file checked is over: Saved, with no status; Failed when its bytes did not
+    // match, and it was removed; CannotSave when it could not be read back (removed too),
+    // synced or named. Its bytes may be read back while they still arrive: CannotSave may
+    // come before check().
     void settled(ReceiveEnd::Outcome outcome, const QString& status);
     // The sender brought less than the limits ask within a window.
     void tooSlow(const QString& status);
