@@ -115,7 +115,7 @@ void TestFileIntake::aCutFileGoesOnWhereItStopped()
     // The sender comes back on a new connection while the old one still holds the file:
     // the old one is told to let go, and does.
     QSignalSpy takenOver(&first, &FileIntake::takenOver);
-    connect(&first, &FileIntake::takenOver, &first, &FileIntake::cut);
+    connect(&first, &FileIntake::takenOver, &first, &FileIntake::keepPart);
 
     FileIntake second(dir_->path(), {}, *parts_);
     QSignalSpy settled(&second, &FileIntake::settled);
@@ -131,7 +131,7 @@ void TestFileIntake::aCutFileGoesOnWhereItStopped()
 
     // Another key's offer of the same name begins anew beside it, and never takes it over.
     first.admit(privateOffer(kSam, "b.bin", 10));
-    first.cut();
+    first.keepPart();
     FileIntake other(dir_->path(), {}, *parts_);
     QVERIFY(!other.admit(privateOffer(kAnn, "b.bin", 10)));
     QCOMPARE(other.offset(), 0);
@@ -153,7 +153,7 @@ void TestFileIntake::failuresAreToldAndGiveTheSpaceBack()
     // The first bytes of a continued file are gone when they are to be read back.
     QVERIFY(!intake.admit(privateOffer(kSam, "c.bin", 6)));
     QVERIFY(intake.write("abc"));
-    intake.cut();
+    intake.keepPart();
     QVERIFY(!intake.admit(privateOffer(kSam, "c.bin", 6)));
     QCOMPARE(intake.offset(), 3);
     QVERIFY(QFile::resize(intake.path(), 1));

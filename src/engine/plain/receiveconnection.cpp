@@ -214,7 +214,7 @@ void ReceiveConnection::end(ReceiveEnd::Outcome outcome, const QString& status,
         end.status = kDisconnected;
         end.detail.clear();
     }
-    file_.cut();
+    file_.keepPart();
     end.path = file_.path();
     state_ = State::Ended;
     idle_.stop();

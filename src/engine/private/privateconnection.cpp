@@ -403,7 +403,7 @@ void PrivateConnection::end(ReceiveEnd::Outcome outcome, const QString& status, 
     tell = tell || cutShort || state_ == State::Handshake || state_ == State::Greeting;
     ReceiveEnd end = fileEnd(outcome, status);
     end.detail = detail;
-    file_.cut();
+    file_.keepPart();
     if (cutShort) {
         end.path = file_.path();
     } else if (state_ != State::Receiving) {

@@ -18,12 +18,12 @@ FileIntake::FileIntake(const QString& saveFolder, const ReceiverLimits& limits, 
 
 FileIntake::~FileIntake()
 {
-    cut();
+    keepPart();
 }
 
 std::optional<FileRefusal> FileIntake::admit(const Offer& offer)
 {
-    cut();
+    keepPart();
     size_ = offset_ = received_ = 0;
     made_ = false;
     problem_.clear();
@@ -169,7 +169,7 @@ void FileIntake::readBackFailed(const QString& description)
     Q_EMIT settled(ReceiveEnd::Outcome::CannotSave, problem_);
 }
 
-void FileIntake::cut()
+void FileIntake::keepPart()
 {
     stopWatching();
     if (!file_.isOpen())

@@ -52,7 +52,7 @@ public:
     // Every byte is in: the file is saved if they match digest; settled() follows.
     void check(const QByteArray& digest);
     // The file in hand is left as it is, a part file to go on from.
-    void cut();
+    void keepPart();
 
     bool isOpen() const { return file_.isOpen(); }
     // Nothing until a file is admitted.
@@ -80,7 +80,7 @@ Q_SIGNALS:
     // The sender brought less than the limits ask within a window.
     void tooSlow(const QString& status);
     // Its sender goes on with the file in hand on another connection: this one lets go of
-    // it at once, through cut().
+    // it at once, through keepPart().
     void takenOver();
 
 private:
