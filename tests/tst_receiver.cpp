@@ -1,6 +1,7 @@
 #include "addressbook/addressbook.h"
 #include "plain/protocol.h"
 #include "receiving/filereceiver.h"
+#include "support/filesizelimit.h"
 #include "support/rawpeer.h"
 #include "support/receiverwatch.h"
 #include "support/testfiles.h"
@@ -15,9 +16,7 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
-#include <csignal>
 #include <list>
-#include <sys/resource.h>
 
 namespace
 {
@@ -447,15 +446,8 @@ void TestReceiver::unwritableFolderIsReported()
 void TestReceiver::failedWriteIsReported()
 {
     // Files may grow to 64 KiB only, as on a disk that is full beyond that.
-    rlimit original{};
-    QCOMPARE(getrlimit(RLIMIT_FSIZE, &original), 0);
-    const rlimit small{64 * 1024, original.rlim_max};
-    const auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
-    QCOMPARE(setrlimit(RLIMIT_FSIZE, &small), 0);
-    const auto restore = qScopeGuard([&] {
-        setrlimit(RLIMIT_FSIZE, &original);
-        std::signal(SIGXFSZ, oldHandler);
-    });
+    const FileSizeLimit limit(64 * 1024);
+    QVERIFY(limit.applied());
 
     RawPeer peer;
     announce(peer, "large.bin", 200 * 1024);

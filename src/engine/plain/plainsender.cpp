@@ -4,7 +4,6 @@
 #include "plain/protocol.h"
 #include "platform/randomsource.h"
 #include "platform/socketrelease.h"
-#include "transfer/readerror.h"
 
 #include <QFileInfo>
 
@@ -165,16 +164,14 @@ void PlainSender::accepted()
     idle_.start();
     state_ = State::Streaming;
     confirmed_ = 0;
-    handed_ = 0;
     speed_.record(0);
     speed_.start();
     showStatus(SendStatus::at(SendStatus::Stage::Sending));
     // Whoever hears of it may have cancelled the transfer.
     if (state_ != State::Streaming)
         return;
-    file_.setFileName(path_);
-    if (!file_.open(QIODevice::ReadOnly)) {
-        sendFileFailed(file_.errorString());
+    if (!file_.open(path_, size_, 0, false)) {
+        sendFileFailed(file_.error());
         return;
     }
     // Nothing to stream and nothing to count: the acceptance is the whole transfer.
@@ -190,17 +187,15 @@ void PlainSender::sendMore()
 {
     if (state_ != State::Streaming || !file_.isOpen())
         return;
-    while (handed_ < size_ && socket_->bytesToWrite() < kMaxUnsentBytes) {
-        const qint64 block = std::min(kBlockBytes, size_ - handed_);
-        const QByteArray bytes = file_.read(block);
-        if (bytes.size() != block) {
-            sendFileFailed(shortReadText(file_));
+    while (file_.hasMore() && socket_->bytesToWrite() < kMaxUnsentBytes) {
+        const QByteArray bytes = file_.next();
+        if (bytes.isEmpty()) {
+            sendFileFailed(file_.error());
             return;
         }
         socket_->write(bytes);
-        handed_ += block;
     }
-    if (handed_ == size_)
+    if (!file_.hasMore())
         file_.close();
 }
 

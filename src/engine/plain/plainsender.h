@@ -2,10 +2,10 @@
 
 #include "plain/replylines.h"
 #include "platform/tcpdialer.h"
+#include "transfer/outgoingfile.h"
 #include "transfer/sendoutcome.h"
 #include "transfer/speedmeter.h"
 
-#include <QFile>
 #include <QHostAddress>
 #include <QObject>
 #include <QPointer>
@@ -25,9 +25,6 @@ class PlainSender : public QObject
 
 public:
     static constexpr std::chrono::milliseconds kIdleTimeout = std::chrono::seconds(60);
-    // The file is read, and handed to the socket, this much at a time. The receiver
-    // cannot tell: the bytes on the wire are the same whatever the size of the pieces.
-    static constexpr qint64 kBlockBytes = 256 * 1024;
     // What the socket may hold unsent. It bounds the memory a transfer takes, whatever the
     // size of the file or the pace of the receiver.
     static constexpr qint64 kMaxUnsentBytes = 1024 * 1024;
@@ -115,7 +112,6 @@ private:
     QString path_;
     QString host_;
     qint64 size_ = 0;
-    qint64 handed_ = 0;
     qint64 confirmed_ = 0;
-    QFile file_;
+    OutgoingFile file_;
 };

@@ -3,25 +3,12 @@
 #include "platform/localaddress.h"
 #include "platform/socketerror.h"
 #include "platform/socketrelease.h"
-#include "transfer/fileadmission.h"
-#include "transfer/partfiles.h"
 #include "transfer/receiverstatus.h"
 
 namespace
 {
 
-// A sender that never reads our count lines must not make them pile up: beyond this
-// many unsent bytes, only the latest count is kept, and sent once the queue drains.
-constexpr qint64 kMaxQueuedReplyBytes = 64 * 1024;
-// What one arrival may hold; Qt stops reading from the network beyond it.
-constexpr qint64 kReadBufferBytes = 1024 * 1024;
-
 const QString kDisconnected = QStringLiteral("Disconnected");
-
-qint64 wholeSeconds(std::chrono::milliseconds duration)
-{
-    return std::chrono::duration_cast<std::chrono::seconds>(duration).count();
-}
 
 } // namespace
 
@@ -29,12 +16,9 @@ ReceiveConnection::ReceiveConnection(int id, QTcpSocket* socket, const QString& 
                                      const ReceiverLimits& limits, PartFiles& parts,
                                      QObject* parent)
     : IncomingConnection(id, dottedAddress(socket->peerAddress()), parent), socket_(socket),
-      saveFolder_(saveFolder), limits_(limits), parts_(parts)
+      limits_(limits), file_(saveFolder, limits, parts)
 {
-    socket->setParent(this);
-    socket->setReadBufferSize(kReadBufferBytes);
-    // The acceptance and the counts are short lines the sender waits for: send each at once.
-    socket->setSocketOption(QAbstractSocket::LowDelayOption, 1);
+    adopt(socket);
     connect(socket, &QTcpSocket::readyRead, this, &ReceiveConnection::readArrival);
     connect(socket, &QTcpSocket::disconnected, this, &ReceiveConnection::peerClosed);
     connect(socket, &QTcpSocket::errorOccurred, this, [this](QAbstractSocket::SocketError e) {
@@ -51,11 +35,11 @@ ReceiveConnection::ReceiveConnection(int id, QTcpSocket* socket, const QString& 
     headerDeadline_.setSingleShot(true);
     headerDeadline_.setInterval(limits_.headerDeadline);
     connect(&headerDeadline_, &QTimer::timeout, this, [this] {
-        end(ReceiveEnd::Outcome::Idle, QStringLiteral("Closed: no file header within %1 seconds")
-                                           .arg(wholeSeconds(limits_.headerDeadline)));
+        end(ReceiveEnd::Outcome::Idle,
+            deadlineStatus(QStringLiteral("file header"), limits_.headerDeadline));
     });
-    progressCheck_.setInterval(limits_.progressWindow);
-    connect(&progressCheck_, &QTimer::timeout, this, &ReceiveConnection::checkProgress);
+    connect(&file_, &FileIntake::tooSlow, this,
+            [this](const QString& status) { end(ReceiveEnd::Outcome::Idle, status); });
     closeGrace_.setSingleShot(true);
     closeGrace_.setInterval(limits_.closeGrace);
     connect(&closeGrace_, &QTimer::timeout, this, &ReceiveConnection::stop);
@@ -66,7 +50,6 @@ ReceiveConnection::ReceiveConnection(int id, QTcpSocket* socket, const QString& 
 
 ReceiveConnection::~ReceiveConnection()
 {
-    file_.close(isWhole());
     dropSocket();
 }
 
@@ -75,7 +58,7 @@ SeatHolder ReceiveConnection::seat() const
     const auto stage = state_ == State::AwaitingHeader ? SeatHolder::Stage::NoHeader
                        : state_ == State::Receiving    ? SeatHolder::Stage::Receiving
                                                        : SeatHolder::Stage::Done;
-    return {stage, peer_, std::chrono::milliseconds(age_.elapsed()), total_};
+    return {stage, peer_, std::chrono::milliseconds(age_.elapsed()), file_.received()};
 }
 
 void ReceiveConnection::stop()
@@ -119,22 +102,16 @@ void ReceiveConnection::readArrival()
 bool ReceiveConnection::takeHeader()
 {
     headerDeadline_.stop();
-    const QByteArray& name = header_.header().name;
-    ReceivedTree tree(saveFolder_); // a loose file: the plain port makes no folders
-    ReceivedTree::Place place;
-    place.folder = saveFolder_;
-    place.name = name;
-    if (const std::optional<FileRefusal> refusal = admitFile(
-            file_, tree, place, parts_, {peer_, {}, false}, name, header_.header().size)) {
+    const TransferHeader& header = header_.header();
+    // The plain port makes no folders and continues nothing: a path is a name, and every
+    // file starts anew.
+    if (const std::optional<FileRefusal> refusal =
+            file_.admit({{peer_, {}, false}, header.name, header.size})) {
         end(refusal->outcome, refusal->status);
         return false;
     }
-    fileMade_ = true;
     state_ = State::Receiving;
-    size_ = header_.header().size;
-    receivedAtLastCheck_ = 0;
-    progressCheck_.start();
-    Q_EMIT fileStarted(file_.finalName(), size_);
+    Q_EMIT fileStarted(file_.shownName(), file_.size());
     if (socket_)
         send(acceptanceLine());
     return true;
@@ -144,24 +121,20 @@ void ReceiveConnection::receive(const QByteArray& bytes)
 {
     if (state_ != State::Receiving)
         return;
-    const QByteArray wanted = bytes.left(size_ - total_);
+    const QByteArray wanted = bytes.left(file_.missing());
     if (!wanted.isEmpty() && !file_.write(wanted)) {
-        // A disk that is full stays full: the space this file took is given back.
-        file_.discard();
-        fileMade_ = false;
-        end(ReceiveEnd::Outcome::CannotSave, cannotSaveStatus(file_.error()));
+        end(ReceiveEnd::Outcome::CannotSave, file_.problem());
         return;
     }
-    total_ += wanted.size();
     if (!wanted.isEmpty())
         idle_.start(); // only bytes of the file count as a sign of life
     // Named before the count goes out: a sender that is gone by then leaves a whole file.
-    if (total_ == size_)
+    if (file_.missing() == 0)
         fileIsWhole();
     if (!wanted.isEmpty() && socket_) {
-        reply(total_);
+        reply(file_.received());
         if (state_ != State::Ended)
-            Q_EMIT progressed(total_, size_);
+            Q_EMIT progressed(file_.received(), file_.size());
     }
     // Bytes beyond the announced size are not part of the file, and end the connection.
     if (bytes.size() > wanted.size())
@@ -173,15 +146,16 @@ void ReceiveConnection::receive(const QByteArray& bytes)
 void ReceiveConnection::fileIsWhole()
 {
     idle_.stop();
-    progressCheck_.stop();
-    if (!file_.close(true)) {
-        end(ReceiveEnd::Outcome::CannotSave, cannotSaveStatus(file_.error()));
+    if (!file_.save()) {
+        end(ReceiveEnd::Outcome::CannotSave, file_.problem());
         return;
     }
     state_ = State::Whole;
     closeGrace_.start();
 }
 
+// A sender that never reads the count lines holds them back: only the latest count is
+// kept, and sent once the queue drains.
 void ReceiveConnection::reply(qint64 total)
 {
     if (socket_->bytesToWrite() > kMaxQueuedReplyBytes) {
@@ -205,17 +179,6 @@ void ReceiveConnection::sendPendingCount()
     if (!socket_ || !unsentCount_ || socket_->bytesToWrite() > kMaxQueuedReplyBytes)
         return;
     send(countLine(*std::exchange(unsentCount_, std::nullopt)));
-}
-
-// A sender that trickles a byte now and then would hold its file open for ever.
-void ReceiveConnection::checkProgress()
-{
-    if (total_ - receivedAtLastCheck_ < limits_.minProgressBytes) {
-        end(ReceiveEnd::Outcome::Idle,
-            tooSlowStatus(limits_.minProgressBytes, limits_.progressWindow));
-        return;
-    }
-    receivedAtLastCheck_ = total_;
 }
 
 void ReceiveConnection::peerClosed()
@@ -244,23 +207,18 @@ void ReceiveConnection::end(ReceiveEnd::Outcome outcome, const QString& status,
 {
     if (state_ == State::Ended)
         return;
-    ReceiveEnd end{id_, outcome, peer_, {}, size_, total_, status, detail, false, {}, {}};
-    if (isWhole()) // however it ends, a whole file was saved
-        end = {
-            id_, ReceiveEnd::Outcome::Saved, peer_, {}, size_, total_, kDisconnected, {}, false, {},
-            {}};
-    const bool hadFile = fileMade_;
-    if (!file_.close(isWhole())) {
-        end.outcome = ReceiveEnd::Outcome::CannotSave;
-        end.status = cannotSaveStatus(file_.error());
+    ReceiveEnd end{id_,    outcome, peer_, {}, file_.size(), file_.received(), status,
+                   detail, false,   {},    {}};
+    if (isWhole()) { // however it ends, a whole file was saved
+        end.outcome = ReceiveEnd::Outcome::Saved;
+        end.status = kDisconnected;
         end.detail.clear();
     }
-    if (hadFile)
-        end.path = file_.path();
+    file_.keepPart();
+    end.path = file_.path();
     state_ = State::Ended;
     idle_.stop();
     headerDeadline_.stop();
-    progressCheck_.stop();
     closeGrace_.stop();
     dropSocket();
     Q_EMIT ended(end);

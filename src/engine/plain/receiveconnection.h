@@ -1,10 +1,9 @@
 #pragma once
 
 #include "plain/protocol.h"
+#include "transfer/fileintake.h"
 #include "transfer/incomingconnection.h"
-#include "transfer/partfiles.h"
 #include "transfer/receiveend.h"
-#include "transfer/receivefile.h"
 #include "transfer/receiverlimits.h"
 #include "transfer/receiverseats.h"
 
@@ -49,26 +48,18 @@ private:
     void reply(qint64 total);
     void send(const QByteArray& bytes);
     void sendPendingCount();
-    void checkProgress();
     bool isWhole() const;
     void end(ReceiveEnd::Outcome outcome, const QString& status, const QString& detail = {});
     void dropSocket();
 
     QPointer<QTcpSocket> socket_;
-    QString saveFolder_;
     ReceiverLimits limits_;
-    PartFiles& parts_;
     QTimer idle_;
     QTimer headerDeadline_;
-    QTimer progressCheck_;
     QTimer closeGrace_;
     QElapsedTimer age_;
-    qint64 receivedAtLastCheck_ = 0;
     State state_ = State::AwaitingHeader;
     HeaderParser header_;
-    ReceiveFile file_;
-    qint64 size_ = 0;
-    qint64 total_ = 0;
-    bool fileMade_ = false; // a file was made and not given back
+    FileIntake file_;
     std::optional<qint64> unsentCount_;
 };

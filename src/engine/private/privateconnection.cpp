@@ -5,31 +5,18 @@
 #include "platform/localaddress.h"
 #include "platform/socketerror.h"
 #include "platform/socketrelease.h"
-#include "transfer/fileadmission.h"
 #include "transfer/receiverstatus.h"
 
-#include <QDir>
-#include <QFileInfo>
 #include <QScopedValueRollback>
 
 namespace
 {
 
-// Beyond this many unsent bytes of answers, a COUNT waits for the queue to drain, and
-// nothing more is read: a sender that does not read them must not make them pile up.
-constexpr qint64 kMaxQueuedReplyBytes = 64 * 1024;
-// What one arrival may hold; Qt stops reading from the network beyond it.
-constexpr qint64 kReadBufferBytes = 1024 * 1024;
 // How long a closing connection may take to hand over its last messages.
 constexpr auto kCloseGrace = std::chrono::seconds(2);
 
 const QString kDisconnected = QStringLiteral("Disconnected");
 const QString kProtocolError = QStringLiteral("Closed: the sender broke the private protocol");
-
-qint64 wholeSeconds(std::chrono::milliseconds duration)
-{
-    return std::chrono::duration_cast<std::chrono::seconds>(duration).count();
-}
 
 } // namespace
 
@@ -38,12 +25,9 @@ PrivateConnection::PrivateConnection(int id, QSslSocket* socket, const QSslConfi
                                      const QString& saveFolder, const ReceiverLimits& limits,
                                      PartFiles& parts, QObject* parent)
     : IncomingConnection(id, dottedAddress(socket->peerAddress()), parent), socket_(socket),
-      keys_(keys), accepts_(accepts), saveFolder_(saveFolder), limits_(limits), parts_(parts),
-      tree_(saveFolder)
+      keys_(keys), accepts_(accepts), limits_(limits), file_(saveFolder, limits, parts)
 {
-    socket->setParent(this);
-    socket->setReadBufferSize(kReadBufferBytes);
-    socket->setSocketOption(QAbstractSocket::LowDelayOption, 1);
+    adopt(socket);
     connect(socket, &QSslSocket::encrypted, this, &PrivateConnection::judgePeer);
     connect(socket, &QSslSocket::readyRead, this, &PrivateConnection::readArrival);
     connect(socket, &QSslSocket::disconnected, this, [this] {
@@ -64,25 +48,19 @@ PrivateConnection::PrivateConnection(int id, QSslSocket* socket, const QSslConfi
     deadline_.setInterval(limits_.headerDeadline);
     connect(&deadline_, &QTimer::timeout, this, [this] {
         fail(Reason::TooSlow, ReceiveEnd::Outcome::Idle,
-             QStringLiteral("Closed: no greeting within %1 seconds")
-                 .arg(wholeSeconds(limits_.headerDeadline)));
+             deadlineStatus(QStringLiteral("greeting"), limits_.headerDeadline));
     });
     idle_.setSingleShot(true);
     connect(&idle_, &QTimer::timeout, this, [this] {
         fail(Reason::TooSlow, ReceiveEnd::Outcome::Idle, idleStatus(limits_.idleTimeout));
     });
-    progressCheck_.setInterval(limits_.progressWindow);
-    connect(&progressCheck_, &QTimer::timeout, this, &PrivateConnection::checkProgress);
-    connect(&digest_, &FileDigest::finished, this, &PrivateConnection::verify);
-    connect(&digest_, &FileDigest::failed, this, [this](const QString& description) {
-        const QString status = cannotSaveStatus(description);
-        file_.discard();
-        send(reasonMessage(MessageType::Failed, Reason::CannotSave, status));
-        // A sender still sending is stopped, as when the disk is full.
-        if (state_ == State::Verifying)
-            fileDone(ReceiveEnd::Outcome::CannotSave, status);
-        else
-            end(ReceiveEnd::Outcome::CannotSave, status, true);
+    connect(&file_, &FileIntake::tooSlow, this, [this](const QString& status) {
+        fail(Reason::TooSlow, ReceiveEnd::Outcome::Idle, status);
+    });
+    connect(&file_, &FileIntake::settled, this, &PrivateConnection::settled);
+    connect(&file_, &FileIntake::takenOver, this, [this] {
+        end(ReceiveEnd::Outcome::Incomplete,
+            QStringLiteral("Closed: the sender goes on with this file on a new connection"), true);
     });
     deadline_.start();
     age_.start();
@@ -93,7 +71,6 @@ PrivateConnection::PrivateConnection(int id, QSslSocket* socket, const QSslConfi
 
 PrivateConnection::~PrivateConnection()
 {
-    file_.close(false);
     dropSocket(false);
 }
 
@@ -258,90 +235,55 @@ void PrivateConnection::between(const PrivateMessage& message)
 void PrivateConnection::takeFile(const QByteArray& body)
 {
     const std::optional<FileOffer> offer = parseFileOffer(body);
+    const bool folders = (features_ & kFeatureFolders) != 0;
     // A path of several parts is a folder's, which only the folders feature allows.
-    if (!offer || (offer->path.contains('/') && (features_ & kFeatureFolders) == 0)) {
+    if (!offer || (offer->path.contains('/') && !folders)) {
         fail(Reason::ProtocolError, ReceiveEnd::Outcome::Refused, kProtocolError);
         return;
     }
     show();
-    size_ = offer->size;
-    total_ = counted_ = 0;
-    ReceivedTree::Place place;
-    const std::variant<qint64, FileRefusal> opened = openPart(*offer, place);
-    folder_ = place.top;
-    if (const FileRefusal* refusal = std::get_if<FileRefusal>(&opened)) {
-        using Why = FileRefusal::Why;
-        const Reason reason = refusal->why == Why::NameUnusable ? Reason::NameUnusable
-                              : refusal->why == Why::NoRoom     ? Reason::NoRoom
-                                                                : Reason::CannotSave;
-        refuseFile(reason, refusal->outcome, refusal->status);
+    const bool resumes = (features_ & kFeatureResume) != 0;
+    if (const std::optional<FileRefusal> refusal =
+            file_.admit({sender_, offer->path, offer->size, folders, resumes, true})) {
+        refuseFile(*refusal, offer->size);
         return;
     }
-    const qint64 offset = std::get<qint64>(opened);
-    parts_.setLetGo(file_.path(), [this] {
-        end(ReceiveEnd::Outcome::Incomplete,
-            QStringLiteral("Closed: the sender goes on with this file on a new connection"), true);
-    });
-    offset_ = total_ = counted_ = receivedAtLastCheck_ = offset;
-    digest_.start(file_.path(), offset);
+    counted_ = file_.received();
     state_ = State::Receiving;
-    progressCheck_.start();
     waitForSender();
-    Q_EMIT fileStarted(place.inside + file_.finalName(), size_);
-    if (offset > 0)
-        Q_EMIT resumed(offset, size_);
-    send(acceptMessage(offset));
+    Q_EMIT fileStarted(file_.shownName(), file_.size());
+    if (file_.offset() > 0)
+        Q_EMIT resumed(file_.offset(), file_.size());
+    send(acceptMessage(file_.offset()));
 }
 
-std::variant<qint64, FileRefusal> PrivateConnection::openPart(const FileOffer& offer,
-                                                              ReceivedTree::Place& place)
+void PrivateConnection::refuseFile(const FileRefusal& refusal, qint64 size)
 {
-    const std::optional<QString> part = (features_ & kFeatureResume) != 0
-                                            ? parts_.resumable(sender_.key, offer.path, offer.size)
-                                            : std::nullopt;
-    if (part)
-        tree_.continueIn(offer.path, *part);
-    if (std::optional<FileRefusal> refusal = tree_.place(offer.path, place))
-        return *refusal;
-    // Only where the file would go now: not after the save folder has changed.
-    if (part && QFileInfo(*part).absolutePath() == QDir(place.folder).absolutePath()) {
-        if (const std::optional<qint64> held =
-                file_.resume(*part, parts_, sender_, offer.path, offer.size))
-            return *held;
-    }
-    if (std::optional<FileRefusal> refusal =
-            admitFile(file_, tree_, place, parts_, sender_, offer.path, offer.size))
-        return *refusal;
-    return qint64(0);
-}
-
-void PrivateConnection::refuseFile(Reason reason, ReceiveEnd::Outcome outcome,
-                                   const QString& status)
-{
-    send(reasonMessage(MessageType::Refuse, reason, status));
-    told(fileEnd(outcome, status));
+    using Why = FileRefusal::Why;
+    const Reason reason = refusal.why == Why::NameUnusable ? Reason::NameUnusable
+                          : refusal.why == Why::NoRoom     ? Reason::NoRoom
+                                                           : Reason::CannotSave;
+    send(reasonMessage(MessageType::Refuse, reason, refusal.status));
+    ReceiveEnd end = fileEnd(refusal.outcome, refusal.status);
+    end.size = size;
+    told(end);
 }
 
 void PrivateConnection::takeData(const QByteArray& body)
 {
-    if (body.size() > size_ - total_) {
+    if (body.size() > file_.missing()) {
         fail(Reason::ProtocolError, ReceiveEnd::Outcome::Refused, kProtocolError);
         return;
     }
     if (!file_.write(body)) {
-        // A disk that is full stays full: the space this file took is given back, and
-        // the sender, which would go on sending, is stopped.
-        const QString status = cannotSaveStatus(file_.error());
-        file_.discard();
-        send(reasonMessage(MessageType::Failed, Reason::CannotSave, status));
-        end(ReceiveEnd::Outcome::CannotSave, status, true);
+        // The sender, which would go on sending, is stopped.
+        send(reasonMessage(MessageType::Failed, Reason::CannotSave, file_.problem()));
+        end(ReceiveEnd::Outcome::CannotSave, file_.problem(), true);
         return;
     }
-    digest_.add(body);
-    total_ += body.size();
     batchBytes_ += body.size();
     waitForSender();
-    Q_EMIT progressed(total_, size_);
+    Q_EMIT progressed(file_.received(), file_.size());
 }
 
 // A sender that went on from an offset may say END a while after its last byte, once it
@@ -349,54 +291,47 @@ void PrivateConnection::takeData(const QByteArray& body)
 // lengthened by what that reading may take.
 void PrivateConnection::waitForSender()
 {
-    if (total_ < size_) {
+    if (file_.missing() > 0) {
         idle_.start(limits_.idleTimeout);
         return;
     }
-    progressCheck_.stop();
-    idle_.start(limits_.idleTimeout + readBackAllowance(offset_));
+    idle_.start(limits_.idleTimeout + readBackAllowance(file_.offset()));
 }
 
 void PrivateConnection::takeEnd(const QByteArray& digest)
 {
-    if (total_ != size_) {
+    if (file_.missing() != 0) {
         fail(Reason::ProtocolError, ReceiveEnd::Outcome::Refused, kProtocolError);
         return;
     }
-    progressCheck_.stop();
-    idle_.stop();             // this side reads back what the digest still lacks
-    if (counted_ != total_) { // the last COUNT before SAVED says the whole size
-        send(countMessage(total_));
-        counted_ = total_;
+    idle_.stop(); // this side reads back what the digest still lacks
+    // The last COUNT before SAVED says the whole size.
+    if (counted_ != file_.received()) {
+        send(countMessage(file_.received()));
+        counted_ = file_.received();
     }
-    // A continued file's first bytes may still be read back from the disk.
-    announcedDigest_ = digest;
     state_ = State::Verifying;
-    digest_.finish();
+    file_.check(digest);
 }
 
-void PrivateConnection::verify(const QByteArray& digest)
+// The file checked, or given up while its first bytes were read back.
+void PrivateConnection::settled(ReceiveEnd::Outcome outcome, const QString& status)
 {
-    if (state_ != State::Verifying)
-        return;
-    if (digest != announcedDigest_) {
-        file_.discard();
-        const QString status = QStringLiteral("Failed: the bytes that arrived do not match "
-                                              "the file that was sent, so it was not kept");
-        send(reasonMessage(MessageType::Failed, Reason::DigestMismatch, status));
-        fileDone(ReceiveEnd::Outcome::Failed, status);
+    if (outcome == ReceiveEnd::Outcome::Saved) {
+        send(encodeMessage(MessageType::Saved));
+        // The panel shows each file of a batch as a connection of its own, ending as a
+        // plain one ends.
+        fileDone(outcome, kDisconnected);
         return;
     }
-    if (!file_.close(true)) {
-        const QString status = cannotSaveStatus(file_.error());
-        send(reasonMessage(MessageType::Failed, Reason::CannotSave, status));
-        fileDone(ReceiveEnd::Outcome::CannotSave, status);
-        return;
-    }
-    send(encodeMessage(MessageType::Saved));
-    // The panel shows each file of a batch as a connection of its own, ending as a plain
-    // one ends.
-    fileDone(ReceiveEnd::Outcome::Saved, QStringLiteral("Disconnected"));
+    const Reason reason =
+        outcome == ReceiveEnd::Outcome::Failed ? Reason::DigestMismatch : Reason::CannotSave;
+    send(reasonMessage(MessageType::Failed, reason, status));
+    // A sender still sending is stopped, as when the disk is full.
+    if (state_ == State::Verifying)
+        fileDone(outcome, status);
+    else
+        end(outcome, status, true);
 }
 
 void PrivateConnection::fileDone(ReceiveEnd::Outcome outcome, const QString& status)
@@ -404,8 +339,7 @@ void PrivateConnection::fileDone(ReceiveEnd::Outcome outcome, const QString& sta
     state_ = State::Between;
     idle_.start(limits_.idleTimeout);
     ReceiveEnd end = fileEnd(outcome, status);
-    if (outcome != ReceiveEnd::Outcome::Failed) // a file that did not match was removed
-        end.path = file_.path();
+    end.path = file_.path(); // none for a file that was removed
     told(end);
 }
 
@@ -430,10 +364,10 @@ void PrivateConnection::takeChat(const QByteArray& body)
 
 void PrivateConnection::sendCount()
 {
-    if (!socket_ || state_ != State::Receiving || total_ == counted_ || answersPileUp())
+    if (!socket_ || state_ != State::Receiving || file_.received() == counted_ || answersPileUp())
         return;
-    send(countMessage(total_));
-    counted_ = total_;
+    send(countMessage(file_.received()));
+    counted_ = file_.received();
 }
 
 void PrivateConnection::send(const QByteArray& message)
@@ -442,17 +376,6 @@ void PrivateConnection::send(const QByteArray& message)
         return;
     socket_->write(message);
     socket_->flush();
-}
-
-// A sender that trickles a byte now and then would hold its file open for ever.
-void PrivateConnection::checkProgress()
-{
-    if (total_ - receivedAtLastCheck_ < limits_.minProgressBytes) {
-        fail(Reason::TooSlow, ReceiveEnd::Outcome::Idle,
-             tooSlowStatus(limits_.minProgressBytes, limits_.progressWindow));
-        return;
-    }
-    receivedAtLastCheck_ = total_;
 }
 
 void PrivateConnection::show()
@@ -480,9 +403,8 @@ void PrivateConnection::end(ReceiveEnd::Outcome outcome, const QString& status, 
     tell = tell || cutShort || state_ == State::Handshake || state_ == State::Greeting;
     ReceiveEnd end = fileEnd(outcome, status);
     end.detail = detail;
-    digest_.stop();
+    file_.keepPart();
     if (cutShort) {
-        file_.close(false);
         end.path = file_.path();
     } else if (state_ != State::Receiving) {
         end.size = end.received = 0; // no file was on its way
@@ -490,7 +412,6 @@ void PrivateConnection::end(ReceiveEnd::Outcome outcome, const QString& status, 
     state_ = State::Ended;
     deadline_.stop();
     idle_.stop();
-    progressCheck_.stop();
     dropSocket(true);
     if (!tell) {
         Q_EMIT closed();
@@ -502,7 +423,8 @@ void PrivateConnection::end(ReceiveEnd::Outcome outcome, const QString& status, 
 
 ReceiveEnd PrivateConnection::fileEnd(ReceiveEnd::Outcome outcome, const QString& status) const
 {
-    return {id_, outcome, peer_, {}, size_, total_, status, {}, true, keyName_, folder_};
+    return {id_,    outcome, peer_, {},       file_.size(),     file_.received(),
+            status, {},      true,  keyName_, file_.topFolder()};
 }
 
 // A graceful close lets the last message (ERROR, SAVED, HEARD) reach the peer; the socket

@@ -2,11 +2,8 @@
 
 #include "secure/messagereader.h"
 #include "secure/privatemessage.h"
-#include "transfer/filedigest.h"
+#include "transfer/fileintake.h"
 #include "transfer/incomingconnection.h"
-#include "transfer/partfiles.h"
-#include "transfer/receivedtree.h"
-#include "transfer/receivefile.h"
 #include "transfer/receiverlimits.h"
 
 #include <QElapsedTimer>
@@ -17,7 +14,6 @@
 
 #include <functional>
 #include <optional>
-#include <variant>
 
 class PeerKeys;
 
@@ -61,20 +57,16 @@ private:
     void greet(const PrivateMessage& message);
     void between(const PrivateMessage& message);
     void takeFile(const QByteArray& body);
-    void refuseFile(Reason reason, ReceiveEnd::Outcome outcome, const QString& status);
+    void refuseFile(const FileRefusal& refusal, qint64 size);
     void takeData(const QByteArray& body);
     void takeEnd(const QByteArray& digest);
-    // Opens the part file for the offer: continued where it can be, made otherwise.
-    // Returns where the sender starts, or the refusal.
-    std::variant<qint64, FileRefusal> openPart(const FileOffer& offer, ReceivedTree::Place& place);
-    void verify(const QByteArray& digest);
+    void settled(ReceiveEnd::Outcome outcome, const QString& status);
     void waitForSender();
     void takeChat(const QByteArray& body);
     void fileDone(ReceiveEnd::Outcome outcome, const QString& status);
     void told(const ReceiveEnd& end);
     void sendCount();
     void send(const QByteArray& message);
-    void checkProgress();
     void show();
     // Ends the connection, sending ERROR reason first unless it is Unknown.
     void fail(Reason reason, ReceiveEnd::Outcome outcome, const QString& status);
@@ -86,11 +78,7 @@ private:
     QPointer<QSslSocket> socket_;
     PeerKeys& keys_;
     SenderFilter accepts_;
-    QString saveFolder_;
     ReceiverLimits limits_;
-    PartFiles& parts_;
-    ReceivedTree tree_;
-    QString folder_;  // the top folder the file goes into as saved; empty for a loose file
     QString keyName_; // the verified entry's name
     PartSender sender_;
     quint32 features_ = 0; // the features both sides speak
@@ -101,15 +89,8 @@ private:
     MessageReader reader_;
     QTimer deadline_; // the handshake and the sender's HELLO
     QTimer idle_;
-    QTimer progressCheck_;
     QElapsedTimer age_;
-    ReceiveFile file_;
-    FileDigest digest_;
-    QByteArray announcedDigest_; // the sender's, from END
-    qint64 size_ = 0;
-    qint64 offset_ = 0; // where the file in hand went on from
-    qint64 total_ = 0;
+    FileIntake file_;
     qint64 counted_ = 0;    // the last total sent in a COUNT
     qint64 batchBytes_ = 0; // file bytes of all files so far, for the seat
-    qint64 receivedAtLastCheck_ = 0;
 };

@@ -2,7 +2,6 @@
 
 #include "addressbook/peerkeys.h"
 #include "plain/plainsender.h"
-#include "transfer/readerror.h"
 
 #include <QFileInfo>
 
@@ -34,8 +33,8 @@ PrivateSender::PrivateSender(const Identity& identity, PeerKeys& keys,
     });
     connect(&link_, &PrivateLink::brokeProtocol, this,
             [this] { linkEnded(SendStatus::notSent(NotSentReason::BrokeProtocol)); });
-    connect(&digest_, &FileDigest::finished, this, &PrivateSender::sendEnd);
-    connect(&digest_, &FileDigest::failed, this, &PrivateSender::readFailedWith);
+    connect(&file_, &OutgoingFile::digested, this, &PrivateSender::sendEnd);
+    connect(&file_, &OutgoingFile::readBackFailed, this, &PrivateSender::readFailedWith);
 }
 
 PrivateSender::~PrivateSender()
@@ -85,7 +84,6 @@ void PrivateSender::cancel()
     linger_.stop();
     speed_.stop();
     file_.close();
-    digest_.stop();
     state_ = State::Closed;
     link_.abort();
 }
@@ -155,7 +153,7 @@ void PrivateSender::accepted(const QByteArray& body)
     }
     link_.awaitAnswer();
     state_ = State::Streaming;
-    offset_ = confirmed_ = handed_ = *offset;
+    offset_ = confirmed_ = *offset;
     ending_ = false;
     speed_.record(0);
     speed_.start();
@@ -178,12 +176,10 @@ void PrivateSender::accepted(const QByteArray& body)
 
 bool PrivateSender::openFile(qint64 offset)
 {
-    file_.setFileName(path_);
-    if (!file_.open(QIODevice::ReadOnly) || !file_.seek(offset)) {
-        readFailedWith(file_.errorString());
+    if (!file_.open(path_, size_, offset, true)) {
+        readFailedWith(file_.error());
         return false;
     }
-    digest_.start(path_, offset);
     return true;
 }
 
@@ -200,24 +196,20 @@ void PrivateSender::sendMore()
 {
     if (state_ != State::Streaming || !file_.isOpen())
         return;
-    while (handed_ < size_ && link_.unsentBytes() < kMaxUnsentBytes) {
-        const qint64 block = std::min(kBlockBytes, size_ - handed_);
-        const QByteArray bytes = file_.read(block);
-        if (bytes.size() != block) {
-            readFailedWith(shortReadText(file_));
+    while (file_.hasMore() && link_.unsentBytes() < kMaxUnsentBytes) {
+        const QByteArray bytes = file_.next();
+        if (bytes.isEmpty()) {
+            readFailedWith(file_.error());
             return;
         }
-        digest_.add(bytes);
         // Apart, so that the block is not copied once more only to join its header.
-        link_.write(dataHeader(block));
+        link_.write(dataHeader(bytes.size()));
         link_.write(bytes);
-        handed_ += block;
     }
-    if (handed_ == size_ && !std::exchange(ending_, true)) {
+    if (!file_.hasMore() && !std::exchange(ending_, true)) {
         // Not waiting for the receiver while this side reads the first bytes back.
         link_.stopWaiting();
-        file_.close();
-        digest_.finish();
+        file_.finish();
     }
 }
 
@@ -272,7 +264,6 @@ bool PrivateSender::sendAgainWhole(const PrivateMessage& failed)
         return false;
     sentAgain_ = true;
     speed_.stop();
-    digest_.stop();
     file_.close();
     SendStatus again = SendStatus::at(SendStatus::Stage::SendingAgain);
     again.told = reason->text;
@@ -358,7 +349,6 @@ void PrivateSender::end(SendOutcome outcome, bool keepLink)
     if (outcome != SendOutcome::Failed)
         speed_.stop();
     file_.close();
-    digest_.stop();
     state_ = State::Closed;
     link_.stopWaiting();
     if (keepLink)

@@ -1,11 +1,10 @@
 #pragma once
 
 #include "private/privatelink.h"
-#include "transfer/filedigest.h"
+#include "transfer/outgoingfile.h"
 #include "transfer/sendoutcome.h"
 #include "transfer/speedmeter.h"
 
-#include <QFile>
 #include <QObject>
 #include <QTimer>
 
@@ -26,7 +25,6 @@ class PrivateSender : public QObject
 public:
     // An open connection with nothing to send is closed after this.
     static constexpr std::chrono::milliseconds kLinger = std::chrono::seconds(5);
-    static constexpr qint64 kBlockBytes = 256 * 1024; // one DATA message
     static constexpr qint64 kMaxUnsentBytes = 1024 * 1024;
 
     // identity and keys must outlive the sender.
@@ -112,8 +110,7 @@ private:
     QTimer retry_;
     QTimer linger_;
     SpeedMeter speed_{this};
-    FileDigest digest_;
-    QFile file_;
+    OutgoingFile file_; // one block of it is one DATA message
     State state_ = State::Closed;
     int retriesAllowed_ = 0;
     int retriesLeft_ = 0;
@@ -125,7 +122,6 @@ private:
     QString name_; // the receiver's, as privacyKnown() tells it
     qint64 size_ = 0;
     qint64 offset_ = 0; // where the receiver had the file start
-    qint64 handed_ = 0;
     qint64 confirmed_ = 0;
     bool ending_ = false;    // every byte handed over; END waits for the digest
     bool sentAgain_ = false; // the file in hand goes a second time

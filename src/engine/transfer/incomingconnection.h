@@ -4,6 +4,7 @@
 #include "transfer/receiveend.h"
 #include "transfer/receiverseats.h"
 
+#include <QAbstractSocket>
 #include <QObject>
 #include <QString>
 
@@ -44,6 +45,21 @@ Q_SIGNALS:
     void closed();
 
 protected:
+    // What one arrival may hold; Qt stops reading from the network beyond it.
+    static constexpr qint64 kReadBufferBytes = 1024 * 1024;
+    // A sender that does not read the answers must not make them pile up: beyond this
+    // many unsent bytes of them, the connection holds back.
+    static constexpr qint64 kMaxQueuedReplyBytes = 64 * 1024;
+
+    // Takes socket as its own. The answers are short, and the sender waits for each: they
+    // go at once.
+    void adopt(QAbstractSocket* socket)
+    {
+        socket->setParent(this);
+        socket->setReadBufferSize(kReadBufferBytes);
+        socket->setSocketOption(QAbstractSocket::LowDelayOption, 1);
+    }
+
     const int id_;
     const QString peer_;
 };

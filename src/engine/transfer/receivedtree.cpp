@@ -32,7 +32,7 @@ bool fitsPathMax(const QString& folder, const QString& name)
 std::optional<FileRefusal> ReceivedTree::place(const QByteArray& path, Place& place)
 {
     using Outcome = ReceiveEnd::Outcome;
-    place = {saveFolder_, {}, {}, path, {}, {}, false, 0};
+    place = loose(path);
     if (!path.contains('/'))
         return std::nullopt;
     const std::optional<QStringList> parts = receivedPathParts(path);
@@ -58,6 +58,11 @@ std::optional<FileRefusal> ReceivedTree::place(const QByteArray& path, Place& pl
     place.newFolders = place.newTop ? int(folders.size()) : missingFolders(saveFolder_, folders);
     place.folders = folders;
     return std::nullopt;
+}
+
+ReceivedTree::Place ReceivedTree::loose(const QByteArray& name) const
+{
+    return {saveFolder_, {}, {}, name, {}, {}, false, 0};
 }
 
 std::optional<FileRefusal> ReceivedTree::make(const Place& place)

@@ -38,6 +38,8 @@ public:
     // Checks path and where its file would go, making nothing yet; a path of one part is a
     // loose file, its name checked when the file is made. Nothing when place was filled in.
     std::optional<FileRefusal> place(const QByteArray& path, Place& place);
+    // Where a file named name goes when no folders are made for it, whatever it holds.
+    Place loose(const QByteArray& name) const;
     // Makes place's folders, for a file about to be made; then keep() once it is made, or
     // undo() to remove the folders made for it.
     std::optional<FileRefusal> make(const Place& place);

@@ -1,7 +1,6 @@
 #include "transfer/receivefile.h"
 
 #include "platform/durablewrite.h"
-#include "transfer/partfiles.h"
 #include "transfer/receivedname.h"
 #include "transfer/saveerror.h"
 
@@ -30,17 +29,15 @@ bool exists(const QDir& folder, const QString& name)
 
 } // namespace
 
-bool ReceiveFile::create(const QString& folder, const QString& name, PartFiles& parts,
-                         const PartSender& sender, const QByteArray& offered, qint64 size)
+bool ReceiveFile::create(const QString& folder, const QString& name, const IsLeftover& isLeftover)
 {
     const QDir dir(folder);
-    const auto isLeftover = [&dir, &parts, &sender](const QString& n) {
-        return parts.canTakeOver(dir.filePath(n + kPartSuffix), sender);
+    const auto leftover = [&dir, &isLeftover](const QString& n) {
+        return isLeftover(dir.filePath(n + kPartSuffix));
     };
     finalName_ = firstFreeName(name, [&](const QString& n) {
-        return exists(dir, n) || (exists(dir, n + kPartSuffix) && !isLeftover(n));
+        return exists(dir, n) || (exists(dir, n + kPartSuffix) && !leftover(n));
     });
-    parts_ = &parts;
     folder_ = folder;
     if (finalName_.isEmpty()) {
         error_ = QStringLiteral("every numbered variant of the name is taken");
@@ -52,23 +49,19 @@ bool ReceiveFile::create(const QString& folder, const QString& name, PartFiles& 
     // NewOnly creates exclusively: it fails on an existing file or link of that name.
     // Only a leftover of our own is written over.
     QIODevice::OpenMode mode = QIODevice::WriteOnly | QIODevice::Unbuffered;
-    mode |= isLeftover(finalName_) ? QIODevice::Truncate : QIODevice::NewOnly;
+    mode |= leftover(finalName_) ? QIODevice::Truncate : QIODevice::NewOnly;
     if (!part_.open(mode)) {
         error_ = part_.errorString();
         return false;
     }
-    parts.begin(partPath_, sender, offered, size);
     written_ = 0;
     writtenBack_ = 0;
     return true;
 }
 
-std::optional<qint64> ReceiveFile::resume(const QString& partPath, PartFiles& parts,
-                                          const PartSender& sender, const QByteArray& offered,
-                                          qint64 size)
+std::optional<qint64> ReceiveFile::resume(const QString& partPath, qint64 size)
 {
     const QFileInfo info(partPath);
-    parts_ = &parts;
     folder_ = info.absolutePath();
     finalName_ = info.fileName().chopped(kPartSuffix.size());
     named_ = false;
@@ -85,7 +78,6 @@ std::optional<qint64> ReceiveFile::resume(const QString& partPath, PartFiles& pa
         ::close(fd);
         return std::nullopt;
     }
-    parts.begin(partPath, sender, offered, size);
     written_ = writtenBack_ = held;
     return held;
 }
@@ -122,22 +114,17 @@ bool ReceiveFile::close(bool complete)
         return true;
     if (!complete) {
         part_.close();
-        parts_->keep(partPath_);
         return true;
     }
     // The bytes reach the disk before the file takes its name.
     const int syncError = ::fsync(part_.handle()) == 0 ? 0 : errno;
     part_.close();
-    // A whole file is never taken over, whether it gets its name or not.
-    parts_->forget(partPath_);
     if (syncError != 0) {
         error_ = saveErrorText(syncError);
         return false;
     }
     if (!takeFinalName())
         return false;
-    // Whatever stood under the final name before is no part file of ours either.
-    parts_->forget(path());
     if (const int error = syncFolder(folder_)) {
         error_ = saveErrorText(error);
         return false;
@@ -162,7 +149,6 @@ void ReceiveFile::discard()
         return;
     part_.close();
     QFile::remove(partPath_);
-    parts_->forget(partPath_);
 }
 
 QString ReceiveFile::path() const

@@ -3,10 +3,8 @@
 #include <QFile>
 #include <QString>
 
+#include <functional>
 #include <optional>
-
-class PartFiles;
-struct PartSender;
 
 // The file being received. It is written as "<name>.part" and takes its final name only
 // once it is whole and on the disk, so a file under its final name is always complete,
@@ -18,16 +16,15 @@ struct PartSender;
 class ReceiveFile
 {
 public:
-    // Creates the part file for a received name in folder, or takes over one of sender's
-    // that parts holds. parts records it as sender's, offered as offered at size bytes,
-    // until it is whole or removed. Returns false when it could not be created; error()
-    // then says why.
-    bool create(const QString& folder, const QString& name, PartFiles& parts,
-                const PartSender& sender, const QByteArray& offered, qint64 size);
-    // Opens partPath, a part file that parts found resumable, to go on writing at its end.
-    // Returns the bytes it holds, or nothing when it cannot be continued.
-    std::optional<qint64> resume(const QString& partPath, PartFiles& parts,
-                                 const PartSender& sender, const QByteArray& offered, qint64 size);
+    // Whether the part file at path is a leftover that may be taken over.
+    using IsLeftover = std::function<bool(const QString& path)>;
+
+    // Creates the part file for a received name in folder, or takes over a leftover.
+    // Returns false when it could not be created; error() then says why.
+    bool create(const QString& folder, const QString& name, const IsLeftover& isLeftover);
+    // Opens partPath, a leftover part file of a file of size bytes, to go on writing at
+    // its end. Returns the bytes it holds, or nothing when it cannot be continued.
+    std::optional<qint64> resume(const QString& partPath, qint64 size);
     // The name the file will have once whole.
     const QString& finalName() const { return finalName_; }
 
@@ -35,7 +32,7 @@ public:
     bool write(const QByteArray& bytes);
     // Closes the file. A complete file is synced and takes its final name, and its folder
     // is synced; one that is not stays a part file. Returns false when the complete file
-    // could not be synced or named; it then stays a part file too, never taken over.
+    // could not be synced or named; it then stays a part file too.
     bool close(bool complete);
     // Closes the file and removes it, giving its space back.
     void discard();
@@ -52,7 +49,6 @@ private:
 
     QFile part_;
     QString partPath_;
-    PartFiles* parts_ = nullptr;
     QString folder_;
     QString finalName_;
     QString error_;

@@ -40,6 +40,11 @@ QString idleStatus(std::chrono::milliseconds idleTimeout)
     return QStringLiteral("Closed: nothing arrived for %1 seconds").arg(wholeSeconds(idleTimeout));
 }
 
+QString deadlineStatus(const QString& what, std::chrono::milliseconds deadline)
+{
+    return QStringLiteral("Closed: no %1 within %2 seconds").arg(what).arg(wholeSeconds(deadline));
+}
+
 QString tooSlowStatus(qint64 minProgressBytes, std::chrono::milliseconds window)
 {
     return QStringLiteral("Closed: less than %1 KiB in %2 seconds")

@@ -11,5 +11,7 @@ QString noSaveFolderStatus();
 QString cannotSaveStatus(const QString& error);
 QString notInAddressBookStatus(const QString& peer);
 QString idleStatus(std::chrono::milliseconds idleTimeout);
+// what did not come within deadline: "file header", "greeting".
+QString deadlineStatus(const QString& what, std::chrono::milliseconds deadline);
 QString tooSlowStatus(qint64 minProgressBytes, std::chrono::milliseconds window);
 QString gaveWayStatus();

@@ -1,0 +1,216 @@
+#include "transfer/fileintake.h"
+
+#include "transfer/receivedname.h"
+#include "transfer/receiverstatus.h"
+
+#include <QDir>
+#include <QFileInfo>
+
+FileIntake::FileIntake(const QString& saveFolder, const ReceiverLimits& limits, PartFiles& parts,
+                       QObject* parent)
+    : QObject(parent), limits_(limits), parts_(parts), tree_(saveFolder)
+{
+    progressCheck_.setInterval(limits_.progressWindow);
+    connect(&progressCheck_, &QTimer::timeout, this, &FileIntake::checkProgress);
+    connect(&digest_, &FileDigest::finished, this, &FileIntake::digested);
+    connect(&digest_, &FileDigest::failed, this, &FileIntake::readBackFailed);
+}
+
+FileIntake::~FileIntake()
+{
+    keepPart();
+}
+
+std::optional<FileRefusal> FileIntake::admit(const Offer& offer)
+{
+    keepPart();
+    size_ = offset_ = received_ = 0;
+    made_ = false;
+    problem_.clear();
+    return open(offer);
+}
+
+std::optional<FileRefusal> FileIntake::open(const Offer& offer)
+{
+    const std::optional<QString> part =
+        offer.resumes ? parts_.resumable(offer.sender.key, offer.path, offer.size) : std::nullopt;
+    if (part)
+        tree_.continueIn(offer.path, *part);
+    if (!offer.folders)
+        place_ = tree_.loose(offer.path);
+    else if (std::optional<FileRefusal> refusal = tree_.place(offer.path, place_))
+        return refusal;
+    if (const std::optional<qint64> held = resume(offer, part)) {
+        begin(offer, *held);
+        return std::nullopt;
+    }
+    if (std::optional<FileRefusal> refusal = make(offer))
+        return refusal;
+    begin(offer, 0);
+    return std::nullopt;
+}
+
+std::optional<FileRefusal> FileIntake::make(const Offer& offer)
+{
+    using Why = FileRefusal::Why;
+    using Outcome = ReceiveEnd::Outcome;
+    const std::optional<QString> name = receivedFileName(place_.name);
+    if (!name)
+        return FileRefusal{Why::NameUnusable, Outcome::Refused, nameUnusableStatus()};
+    if (tree_.saveFolder().isEmpty())
+        return FileRefusal{Why::NoSaveFolder, Outcome::CannotSave, noSaveFolderStatus()};
+    const int inodes = 1 + place_.newFolders;
+    if (!parts_.makeRoom(offer.sender, offer.size, tree_.saveFolder(), inodes, tree_.made()))
+        return FileRefusal{Why::NoRoom, Outcome::Refused,
+                           QStringLiteral("Refused: no more room for unfinished files from "
+                                          "senders outside your address book")};
+    std::optional<FileRefusal> refusal = tree_.make(place_);
+    // Only a part file of ours from this sender is written over.
+    const auto isLeftover = [this, &offer](const QString& path) {
+        return parts_.canTakeOver(path, offer.sender);
+    };
+    if (!refusal && !file_.create(place_.folder, *name, isLeftover)) {
+        tree_.undo();
+        refusal =
+            FileRefusal{Why::CannotCreate, Outcome::CannotSave, cannotSaveStatus(file_.error())};
+    }
+    if (refusal) {
+        parts_.giveBack(offer.sender, inodes);
+        return refusal;
+    }
+    tree_.keep();
+    return std::nullopt;
+}
+
+std::optional<qint64> FileIntake::resume(const Offer& offer, const std::optional<QString>& part)
+{
+    // Only where the file would go now: not after the save folder has changed.
+    if (!part || QFileInfo(*part).absolutePath() != QDir(place_.folder).absolutePath())
+        return std::nullopt;
+    return file_.resume(*part, offer.size);
+}
+
+void FileIntake::begin(const Offer& offer, qint64 offset)
+{
+    made_ = true;
+    size_ = offer.size;
+    offset_ = received_ = receivedAtLastCheck_ = offset;
+    // Recorded as the sender's until it is whole or removed.
+    parts_.begin(file_.path(), offer.sender, offer.path, offer.size);
+    parts_.setLetGo(file_.path(), [this] { Q_EMIT takenOver(); });
+    digested_ = offer.digested;
+    if (digested_)
+        digest_.start(file_.path(), offset);
+    if (missing() > 0)
+        progressCheck_.start();
+}
+
+bool FileIntake::write(const QByteArray& bytes)
+{
+    if (!file_.write(bytes)) {
+        // A disk that is full stays full: the space this file took is given back.
+        problem_ = cannotSaveStatus(file_.error());
+        discard();
+        return false;
+    }
+    if (digested_)
+        digest_.add(bytes);
+    received_ += bytes.size();
+    if (missing() == 0)
+        progressCheck_.stop();
+    return true;
+}
+
+bool FileIntake::save()
+{
+    stopWatching();
+    const QString part = file_.path();
+    const bool saved = file_.close(true);
+    // A whole file is never taken over, whether it got its name or not; nor is whatever
+    // stood under its final name before.
+    parts_.forget(part);
+    parts_.forget(file_.path());
+    if (!saved)
+        problem_ = cannotSaveStatus(file_.error());
+    return saved;
+}
+
+void FileIntake::check(const QByteArray& digest)
+{
+    progressCheck_.stop();
+    announced_ = digest;
+    checking_ = true;
+    // A continued file's first bytes may still be read back from the disk.
+    digest_.finish();
+}
+
+void FileIntake::digested(const QByteArray& digest)
+{
+    if (!std::exchange(checking_, false))
+        return;
+    if (digest != announced_) {
+        discard();
+        Q_EMIT settled(ReceiveEnd::Outcome::Failed,
+                       QStringLiteral("Failed: the bytes that arrived do not match the file that "
+                                      "was sent, so it was not kept"));
+        return;
+    }
+    if (!save()) {
+        Q_EMIT settled(ReceiveEnd::Outcome::CannotSave, problem_);
+        return;
+    }
+    Q_EMIT settled(ReceiveEnd::Outcome::Saved, {});
+}
+
+void FileIntake::readBackFailed(const QString& description)
+{
+    problem_ = cannotSaveStatus(description);
+    discard();
+    Q_EMIT settled(ReceiveEnd::Outcome::CannotSave, problem_);
+}
+
+void FileIntake::keepPart()
+{
+    stopWatching();
+    if (!file_.isOpen())
+        return;
+    file_.close(false);
+    parts_.keep(file_.path());
+}
+
+void FileIntake::discard()
+{
+    stopWatching();
+    made_ = false;
+    if (!file_.isOpen())
+        return;
+    file_.discard();
+    parts_.forget(file_.path());
+}
+
+// A sender that trickles a byte now and then would hold its file open for ever.
+void FileIntake::checkProgress()
+{
+    if (received_ - receivedAtLastCheck_ < limits_.minProgressBytes) {
+        Q_EMIT tooSlow(tooSlowStatus(limits_.minProgressBytes, limits_.progressWindow));
+        return;
+    }
+    receivedAtLastCheck_ = received_;
+}
+
+void FileIntake::stopWatching()
+{
+    progressCheck_.stop();
+    digest_.stop();
+    checking_ = false;
+}
+
+QString FileIntake::shownName() const
+{
+    return place_.inside + file_.finalName();
+}
+
+QString FileIntake::path() const
+{
+    return made_ ? file_.path() : QString();
+}

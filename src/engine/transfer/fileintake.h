@@ -1,0 +1,116 @@
+#pragma once
+
+#include "transfer/filedigest.h"
+#include "transfer/filerefusal.h"
+#include "transfer/partfiles.h"
+#include "transfer/receivedtree.h"
+#include "transfer/receiveend.h"
+#include "transfer/receivefile.h"
+#include "transfer/receiverlimits.h"
+
+#include <QObject>
+#include <QTimer>
+
+#include <optional>
+
+// Where the files of one connection come in, whichever protocol brings them. The
+// connection reads the wire and hands over what it read: an offer, the file's bytes, the
+// end of them. Each file then goes the same way: admitted (its name, the save folder, the
+// room strangers have), its part file made, taken over or continued, written, checked
+// against the sender's digest where the protocol has one, synced and given its final
+// name. What a sender must keep to and what reaches the disk is decided here, once for
+// every protocol.
+class FileIntake : public QObject
+{
+    Q_OBJECT
+
+public:
+    // A file as its sender offered it.
+    struct Offer {
+        PartSender sender;
+        QByteArray path; // as announced: a bare name, or a path inside a folder
+        qint64 size = 0;
+        bool folders = false;  // a path of several parts makes its folders; else it is a name
+        bool resumes = false;  // a part file the same key left for it goes on
+        bool digested = false; // the sender's digest is checked before the file is saved
+    };
+
+    // parts must outlive the intake.
+    FileIntake(const QString& saveFolder, const ReceiverLimits& limits, PartFiles& parts,
+               QObject* parent = nullptr);
+    // A file in hand stays a part file.
+    ~FileIntake() override;
+
+    // Takes the offered file, or says why not. Its bytes then go on from received().
+    std::optional<FileRefusal> admit(const Offer& offer);
+    // The file's next bytes, no more than missing(). False when they could not be written:
+    // the file is removed, giving its space back, and problem() says why.
+    bool write(const QByteArray& bytes);
+    // Every byte is in, and there is no digest to check: the file is synced and takes its
+    // final name. False when that failed; it stays a part file, and problem() says why.
+    bool save();
+    // Every byte is in: the file is saved if they match digest; settled() follows.
+    void check(const QByteArray& digest);
+    // The file in hand is left as it is, a part file to go on from.
+    void keepPart();
+
+    bool isOpen() const { return file_.isOpen(); }
+    // Nothing until a file is admitted.
+    qint64 size() const { return size_; }
+    qint64 received() const { return received_; }
+    qint64 missing() const { return size_ - received_; }
+    // Where the file in hand began: the bytes a continued part file held.
+    qint64 offset() const { return offset_; }
+    // Its name inside the save folder as it is shown: "Trip (1)/day 1/a.jpg".
+    QString shownName() const;
+    // Where its bytes are: the final path once saved, the part file before; empty when
+    // none are kept.
+    QString path() const;
+    // The top folder the file went into, full path; empty for a loose file.
+    const QString& topFolder() const { return place_.top; }
+    // Why the last step failed, in the receiver's words: "Cannot save: the disk is full".
+    const QString& problem() const { return problem_; }
+
+Q_SIGNALS:
+    // The file checked is over: Saved, with no status; Failed when its bytes did not
+    // match, and it was removed; CannotSave when it could not be read back (removed too),
+    // synced or named. Its bytes may be read back while they still arrive: CannotSave may
+    // come before check().
+    void settled(ReceiveEnd::Outcome outcome, const QString& status);
+    // The sender brought less than the limits ask within a window.
+    void tooSlow(const QString& status);
+    // Its sender goes on with the file in hand on another connection: this one lets go of
+    // it at once, through keepPart().
+    void takenOver();
+
+private:
+    std::optional<FileRefusal> open(const Offer& offer);
+    std::optional<qint64> resume(const Offer& offer, const std::optional<QString>& part);
+    // Checks the name, the save folder and the room for strangers' files, and only then
+    // makes the folders the file needs and its part file. A file refused leaves no folder
+    // behind.
+    std::optional<FileRefusal> make(const Offer& offer);
+    void begin(const Offer& offer, qint64 offset);
+    void digested(const QByteArray& digest);
+    void readBackFailed(const QString& description);
+    void discard();
+    void checkProgress();
+    void stopWatching();
+
+    ReceiverLimits limits_;
+    PartFiles& parts_;
+    ReceivedTree tree_;
+    ReceivedTree::Place place_;
+    ReceiveFile file_;
+    FileDigest digest_;
+    QTimer progressCheck_;
+    QByteArray announced_; // the sender's digest
+    QString problem_;
+    qint64 size_ = 0;
+    qint64 offset_ = 0;
+    qint64 received_ = 0;
+    qint64 receivedAtLastCheck_ = 0;
+    bool made_ = false; // a file was made and is still there
+    bool digested_ = false;
+    bool checking_ = false;
+};

@@ -1,0 +1,50 @@
+#pragma once
+
+#include "transfer/filedigest.h"
+
+#include <QFile>
+#include <QObject>
+
+// The file being sent, whichever protocol sends it: read a block at a time from where
+// the receiver has it start up to the size measured before, with, where the protocol
+// sends one, the SHA-256 of the whole file taken on the way. A file that has become
+// shorter since it was measured fails to read; it is never sent short.
+class OutgoingFile : public QObject
+{
+    Q_OBJECT
+
+public:
+    // The receiver cannot tell: the bytes on the wire are the same whatever the size of
+    // the pieces.
+    static constexpr qint64 kBlockBytes = 256 * 1024;
+
+    explicit OutgoingFile(QObject* parent = nullptr);
+
+    // Opens path to send its bytes from offset up to size; digested takes the digest,
+    // the bytes before offset read back for it. False when it cannot be read; error()
+    // then says why.
+    bool open(const QString& path, qint64 size, qint64 offset, bool digested);
+    bool isOpen() const { return file_.isOpen(); }
+    bool hasMore() const { return sent_ < size_; }
+    // The next block, of kBlockBytes at most; empty when it could not be read whole, and
+    // error() says why.
+    QByteArray next();
+    // Every block has been handed over: the file is closed, and digested() follows.
+    void finish();
+    // Drops the file and its digest; nothing follows.
+    void close();
+    const QString& error() const { return error_; }
+
+Q_SIGNALS:
+    void digested(const QByteArray& digest);
+    // The bytes before the offset could not be read back; description says why.
+    void readBackFailed(const QString& description);
+
+private:
+    QFile file_;
+    FileDigest digest_;
+    QString error_;
+    qint64 size_ = 0;
+    qint64 sent_ = 0;
+    bool digesting_ = false;
+};

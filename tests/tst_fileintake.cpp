@@ -1,0 +1,203 @@
+#include "platform/sha256.h"
+#include "support/filesizelimit.h"
+#include "support/testfiles.h"
+#include "transfer/fileintake.h"
+#include "transfer/partfiles.h"
+
+#include <QDir>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QtTest>
+
+namespace
+{
+
+constexpr int kWaitMs = 5000;
+const PartSender kSam{QStringLiteral("10.0.0.1"), "key of Sam", false};
+const PartSender kAnn{QStringLiteral("10.0.0.2"), "key of Ann", false};
+
+// A file as the private port offers it: folders, resuming and a digest.
+FileIntake::Offer privateOffer(const PartSender& sender, const QByteArray& path, qint64 size)
+{
+    return {sender, path, size, true, true, true};
+}
+
+// Why the intake refused offer; nothing when it took it.
+std::optional<FileRefusal::Why> refused(FileIntake& intake, const FileIntake::Offer& offer)
+{
+    const std::optional<FileRefusal> refusal = intake.admit(offer);
+    return refusal ? std::optional(refusal->why) : std::nullopt;
+}
+
+} // namespace
+
+// The one way a received file goes, fed by hand as a connection feeds it.
+class TestFileIntake : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void init();
+
+    void aFileIsAdmittedWrittenCheckedAndNamed();
+    void refusedOffersLeaveNothingBehind();
+    void aCutFileGoesOnWhereItStopped();
+    void failuresAreToldAndGiveTheSpaceBack();
+    void slowSendersAndStrangersMeetTheCaps();
+
+private:
+    QStringList files(const QString& inside = {}) const
+    {
+        return QDir(dir_->filePath(inside))
+            .entryList(QDir::Files | QDir::Dirs | QDir::NoDotAndDotDot);
+    }
+
+    std::optional<QTemporaryDir> dir_;
+    std::optional<PartFiles> parts_;
+};
+
+void TestFileIntake::init()
+{
+    dir_.emplace();
+    parts_.emplace();
+}
+
+void TestFileIntake::aFileIsAdmittedWrittenCheckedAndNamed()
+{
+    const QByteArray content = someBytes(1000);
+    FileIntake intake(dir_->path(), {}, *parts_);
+    QSignalSpy settled(&intake, &FileIntake::settled);
+    QVERIFY(!intake.admit(privateOffer(kSam, "Trip/a.bin", content.size())));
+    QCOMPARE(intake.shownName(), QStringLiteral("Trip/a.bin"));
+    QCOMPARE(intake.topFolder(), dir_->filePath(QStringLiteral("Trip")));
+    QCOMPARE(intake.path(), dir_->filePath(QStringLiteral("Trip/a.bin.part")));
+    QVERIFY(intake.write(content.left(400)) && intake.write(content.mid(400)));
+    QCOMPARE(intake.missing(), 0);
+    intake.check(Sha256::of(content));
+    QTRY_COMPARE_WITH_TIMEOUT(settled.count(), 1, kWaitMs);
+    QCOMPARE(settled.first().at(0).value<ReceiveEnd::Outcome>(), ReceiveEnd::Outcome::Saved);
+    QCOMPARE(intake.path(), dir_->filePath(QStringLiteral("Trip/a.bin")));
+    QCOMPARE(readFile(intake.path()), content);
+
+    // Without a digest, as on the plain port: saved as soon as it is whole, under a free
+    // name; a path is only a name there.
+    QVERIFY(!intake.admit({kSam, "Trip/a.bin", 3, false, false, false}));
+    QCOMPARE(intake.shownName(), QStringLiteral("a.bin"));
+    QVERIFY(intake.write("abc") && intake.save());
+    QCOMPARE(readFile(dir_->filePath(QStringLiteral("a.bin"))), QByteArray("abc"));
+    QCOMPARE(files(QStringLiteral("Trip")), QStringList{"a.bin"});
+}
+
+void TestFileIntake::refusedOffersLeaveNothingBehind()
+{
+    using Why = FileRefusal::Why;
+    ReceiverLimits limits;
+    limits.maxStrangerPartBytes = 100;
+    parts_->setStrangerLimits(limits);
+    FileIntake intake(dir_->path(), limits, *parts_);
+    QCOMPARE(refused(intake, privateOffer(kSam, "..", 10)), Why::NameUnusable);
+    QCOMPARE(refused(intake, privateOffer(kSam, "Trip/../x", 10)), Why::NameUnusable);
+    QCOMPARE(refused(intake, privateOffer(kSam, "Big/b.bin", 101)), Why::NoRoom);
+    QCOMPARE(intake.path(), QString());
+    QCOMPARE(intake.size(), 0);
+    QCOMPARE(files(), QStringList());
+
+    FileIntake nowhere({}, limits, *parts_);
+    QCOMPARE(refused(nowhere, privateOffer(kSam, "a.bin", 1)), Why::NoSaveFolder);
+}
+
+void TestFileIntake::aCutFileGoesOnWhereItStopped()
+{
+    const QByteArray content = someBytes(3000);
+    FileIntake first(dir_->path(), {}, *parts_);
+    QVERIFY(!first.admit(privateOffer(kSam, "Trip/a.bin", content.size())));
+    QVERIFY(first.write(content.left(1200)));
+    // The sender comes back on a new connection while the old one still holds the file:
+    // the old one is told to let go, and does.
+    QSignalSpy takenOver(&first, &FileIntake::takenOver);
+    connect(&first, &FileIntake::takenOver, &first, &FileIntake::keepPart);
+
+    FileIntake second(dir_->path(), {}, *parts_);
+    QSignalSpy settled(&second, &FileIntake::settled);
+    QVERIFY(!second.admit(privateOffer(kSam, "Trip/a.bin", content.size())));
+    QCOMPARE(takenOver.count(), 1);
+    QCOMPARE(second.offset(), 1200);
+    QCOMPARE(second.shownName(), QStringLiteral("Trip/a.bin")); // the same folder, not "Trip (1)"
+    QVERIFY(second.write(content.mid(1200)));
+    second.check(Sha256::of(content)); // the first bytes are read back from the disk
+    QTRY_COMPARE_WITH_TIMEOUT(settled.count(), 1, kWaitMs);
+    QCOMPARE(settled.first().at(0).value<ReceiveEnd::Outcome>(), ReceiveEnd::Outcome::Saved);
+    QCOMPARE(readFile(dir_->filePath(QStringLiteral("Trip/a.bin"))), content);
+
+    // Another key's offer of the same name begins anew beside it, and never takes it over.
+    first.admit(privateOffer(kSam, "b.bin", 10));
+    first.keepPart();
+    FileIntake other(dir_->path(), {}, *parts_);
+    QVERIFY(!other.admit(privateOffer(kAnn, "b.bin", 10)));
+    QCOMPARE(other.offset(), 0);
+    QCOMPARE(other.shownName(), QStringLiteral("b (1).bin"));
+}
+
+void TestFileIntake::failuresAreToldAndGiveTheSpaceBack()
+{
+    FileIntake intake(dir_->path(), {}, *parts_);
+    QSignalSpy settled(&intake, &FileIntake::settled);
+    QVERIFY(!intake.admit(privateOffer(kSam, "a.bin", 3)));
+    QVERIFY(intake.write("abc"));
+    intake.check(Sha256::of("abd"));
+    QTRY_COMPARE_WITH_TIMEOUT(settled.count(), 1, kWaitMs);
+    QCOMPARE(settled.first().at(0).value<ReceiveEnd::Outcome>(), ReceiveEnd::Outcome::Failed);
+    QCOMPARE(intake.path(), QString());
+    QCOMPARE(files(), QStringList());
+
+    // The first bytes of a continued file are gone when they are to be read back.
+    QVERIFY(!intake.admit(privateOffer(kSam, "c.bin", 6)));
+    QVERIFY(intake.write("abc"));
+    intake.keepPart();
+    QVERIFY(!intake.admit(privateOffer(kSam, "c.bin", 6)));
+    QCOMPARE(intake.offset(), 3);
+    QVERIFY(QFile::resize(intake.path(), 1));
+    QTRY_COMPARE_WITH_TIMEOUT(settled.count(), 2, kWaitMs);
+    QCOMPARE(settled.last().at(0).value<ReceiveEnd::Outcome>(), ReceiveEnd::Outcome::CannotSave);
+    QCOMPARE(intake.path(), QString());
+    QCOMPARE(files(), QStringList());
+
+    // Files may grow to 64 KiB only, as on a disk that is full beyond that.
+    const FileSizeLimit limit(64 * 1024);
+    QVERIFY(limit.applied());
+    QVERIFY(!intake.admit({kSam, "large.bin", 200 * 1024, false, false, false}));
+    QVERIFY(!intake.write(QByteArray(100 * 1024, 'L')));
+    QCOMPARE(
+        intake.problem(),
+        QStringLiteral("Cannot save: the file is larger than this system lets a program write"));
+    QCOMPARE(intake.path(), QString());
+    QCOMPARE(files(), QStringList());
+}
+
+void TestFileIntake::slowSendersAndStrangersMeetTheCaps()
+{
+    ReceiverLimits limits;
+    limits.progressWindow = std::chrono::milliseconds(20);
+    limits.minProgressBytes = 100;
+    limits.maxStrangerMadePerConnection = 4;
+    parts_->setStrangerLimits(limits);
+    // A file that is whole has nothing more to bring: it is no longer watched.
+    FileIntake whole(dir_->path(), limits, *parts_);
+    QSignalSpy wholeSlow(&whole, &FileIntake::tooSlow);
+    QVERIFY(!whole.admit(privateOffer(kSam, "w.bin", 10)));
+    QVERIFY(whole.write(QByteArray(10, 'w')));
+    FileIntake slow(dir_->path(), limits, *parts_);
+    QSignalSpy slowSlow(&slow, &FileIntake::tooSlow);
+    QVERIFY(!slow.admit(privateOffer(kAnn, "s.bin", 1000)));
+    QVERIFY(slow.write(QByteArray(99, 's')));
+    QTRY_VERIFY_WITH_TIMEOUT(slowSlow.count() >= 2, kWaitMs);
+    QCOMPARE(wholeSlow.count(), 0);
+
+    // What one stranger's connection makes is counted: with its first file, two folders
+    // and a second file, then no more.
+    QVERIFY(!slow.admit(privateOffer(kAnn, "T/U/t.bin", 1)));
+    QCOMPARE(refused(slow, privateOffer(kAnn, "T/U/u.bin", 1)), FileRefusal::Why::NoRoom);
+}
+
+QTEST_GUILESS_MAIN(TestFileIntake)
+#include "tst_fileintake.moc"
