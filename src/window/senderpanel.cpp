@@ -1,6 +1,5 @@
 #include "window/senderpanel.h"
 
-#include "addressbook/peerkeys.h"
 #include "station/station.h"
 #include "text/speedtext.h"
 #include "text/timelefttext.h"
