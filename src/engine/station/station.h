@@ -182,7 +182,7 @@ Q_SIGNALS:
     void sendLoosened(const QString& name);
     void sendResumed(qint64 offset, qint64 size);
     void sendCutOff();
-    void sendFinished(SendOutcome outcome);
+    void sendFinished(const SendEnd& end);
     // The rows of either batch, as SendBatch tells them.
     void rowStarted(BatchKind batch, int row, int rows, const QString& path, const QString& host,
                     qint64 size);
