@@ -84,18 +84,19 @@ int runWindowSender(int argc, char* argv[])
     dialogs.file = file;
     window.ui().ListIPaddress->setCurrentRow(0);
     window.ui().BUTTsendFile->click();
-    if (window.batch().paths().size() != 1) {
+    if (window.station().queuedPaths().size() != 1) {
         std::fprintf(stderr, "the file was not queued\n");
         return 1;
     }
 
     bool sent = false;
-    QObject::connect(&window.batch(), &SendBatch::rowFinished, &window,
-                     [&](int, const SendEnd& end) { sent = end.outcome == SendOutcome::Sent; });
+    QObject::connect(
+        &window.station(), &Station::rowFinished, &window,
+        [&](BatchKind, int, const SendEnd& end) { sent = end.outcome == SendOutcome::Sent; });
     Heartbeat heartbeat;
     QElapsedTimer timer;
     double seconds = 0;
-    QObject::connect(&window.batch(), &SendBatch::finished, &window, [&] {
+    QObject::connect(&window.station(), &Station::batchFinished, &window, [&] {
         seconds = timer.nsecsElapsed() / 1e9;
         heartbeat.stop();
         QCoreApplication::quit();
@@ -104,7 +105,7 @@ int runWindowSender(int argc, char* argv[])
     heartbeat.start();
     timer.start();
     window.ui().BUTsendthesefiles->click();
-    if (window.batch().isRunning())
+    if (window.station().isSending())
         QCoreApplication::exec();
     std::printf("%.6f %.3f %.3f %.3f %lld %ld %d\n", seconds, heartbeat.longestMs(),
                 heartbeat.longestRunningMs(), heartbeat.longestQueuedMs(),

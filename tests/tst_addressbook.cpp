@@ -1,4 +1,5 @@
 #include "addressbook/addressbook.h"
+#include "station/station.h"
 #include "support/testfiles.h"
 #include "support/testplatform.h"
 #include "window/addressbookpanel.h"
@@ -149,21 +150,24 @@ void TestAddressBook::roundTripKeepsTextsExactly()
         QCOMPARE(loaded.entry(i).IPaddress, texts[i]);
 }
 
-// A panel with its list, loaded with the given names; each address is the name in
-// lower case.
+// A panel with its list over a station loaded with the given names; each address is the
+// name in lower case. What the station tells is a notice, as in the window.
 struct PanelFixture {
     explicit PanelFixture(const QStringList& names)
     {
         for (int n = 0; n < names.size(); ++n)
             storeEntry(p.settings(), n, names[n], names[n].toLower());
-        panel.load(p.settings());
+        QObject::connect(&station, &Station::problem, &station,
+                         [this](const QString& message) { p.dialogs.notice(message); });
+        station.load();
     }
     void select(int row) { list.setCurrentRow(row); }
+    const AddressBook& book() const { return station.addressBook(); }
 
     TestPlatform p;
     QListWidget list;
-    AddressBook book;
-    AddressBookPanel panel{list, p.dialogs, book};
+    Station station{p.settings(), p.random, p.dataFolder(), QHostAddress::LocalHost};
+    AddressBookPanel panel{list, p.dialogs, station};
 };
 
 void TestAddressBook::removeInTheMiddleKeepsRowsAndSlotsInStep()
@@ -173,21 +177,21 @@ void TestAddressBook::removeInTheMiddleKeepsRowsAndSlotsInStep()
     f.panel.BUTTdeleteAddress_Click();
 
     QCOMPARE(rows(f.list), (QStringList{"A", "C"}));
-    QCOMPARE(names(f.panel.book()), (QStringList{"A", "C"}));
-    QCOMPARE(f.panel.book().entry(1).IPaddress, QStringLiteral("c"));
+    QCOMPARE(names(f.book()), (QStringList{"A", "C"}));
+    QCOMPARE(f.book().entry(1).IPaddress, QStringLiteral("c"));
     QVERIFY(f.p.dialogs.calls.isEmpty());
 
     // The freed slot is the next one filled.
     f.p.dialogs.answers = {"D", "d"};
     f.panel.BUTTaddNewAddress_Click();
     QCOMPARE(rows(f.list), (QStringList{"A", "C", "D"}));
-    QCOMPARE(f.panel.book().entry(2).IPaddress, QStringLiteral("d"));
+    QCOMPARE(f.book().entry(2).IPaddress, QStringLiteral("d"));
 
     // Deleting the last row shrinks both.
     f.select(2);
     f.panel.BUTTdeleteAddress_Click();
     QCOMPARE(rows(f.list), (QStringList{"A", "C"}));
-    QCOMPARE(f.panel.book().count(), 2);
+    QCOMPARE(f.book().count(), 2);
 }
 
 void TestAddressBook::addAsksBothQuestionsAndStoresUntrimmed()
@@ -206,7 +210,7 @@ void TestAddressBook::addAsksBothQuestionsAndStoresUntrimmed()
     QCOMPARE(f.p.dialogs.calls[1].text, QStringLiteral("Please Type Bob's IP address"));
     QCOMPARE(f.p.dialogs.calls[1].title, title);
     QCOMPARE(rows(f.list), (QStringList{"A", "Bob"}));
-    QCOMPARE(f.panel.book().entry(1).IPaddress, QStringLiteral(" 10.0.0.7 "));
+    QCOMPARE(f.book().entry(1).IPaddress, QStringLiteral(" 10.0.0.7 "));
     QCOMPARE(f.panel.selectedSlot(), 0);
 }
 
@@ -231,7 +235,7 @@ void TestAddressBook::addRefusesBlankAnswers()
     QCOMPARE(f.p.dialogs.calls.size(), 2); // both asked, no message
     QCOMPARE(f.p.dialogs.calls[1].text, secondPrompt);
     QCOMPARE(rows(f.list), (QStringList{"A"}));
-    QCOMPARE(f.panel.book().count(), 1);
+    QCOMPARE(f.book().count(), 1);
 }
 
 void TestAddressBook::addWhenFullTellsTheUserAndStoresNothing()
@@ -247,7 +251,7 @@ void TestAddressBook::addWhenFullTellsTheUserAndStoresNothing()
     QCOMPARE(f.p.dialogs.calls[2].kind, QStringLiteral("notice"));
     QVERIFY(f.p.dialogs.calls[2].text.contains(QLatin1String("full")));
     QCOMPARE(f.list.count(), 51);
-    QCOMPARE(f.panel.book().entry(50).Name, QStringLiteral("P50"));
+    QCOMPARE(f.book().entry(50).Name, QStringLiteral("P50"));
 }
 
 void TestAddressBook::editShowsCurrentAddressAndKeepsItOnBlank()
@@ -260,15 +264,15 @@ void TestAddressBook::editShowsCurrentAddressAndKeepsItOnBlank()
     QCOMPARE(f.p.dialogs.calls[0].text, QStringLiteral("Change the IP Address for  B "));
     QCOMPARE(f.p.dialogs.calls[0].title, QStringLiteral("Edit Entry"));
     QCOMPARE(f.p.dialogs.calls[0].preset, QStringLiteral(" b "));
-    QCOMPARE(f.panel.book().entry(1).IPaddress, QStringLiteral(" b "));
+    QCOMPARE(f.book().entry(1).IPaddress, QStringLiteral(" b "));
 
     f.panel.BUTTeditAddress_Click(); // cancelled
-    QCOMPARE(f.panel.book().entry(1).IPaddress, QStringLiteral(" b "));
+    QCOMPARE(f.book().entry(1).IPaddress, QStringLiteral(" b "));
 
     f.p.dialogs.answers = {" 10.0.0.9"};
     f.panel.BUTTeditAddress_Click();
-    QCOMPARE(f.panel.book().entry(1).IPaddress, QStringLiteral(" 10.0.0.9"));
-    QCOMPARE(f.panel.book().entry(1).Name, QStringLiteral(" B "));
+    QCOMPARE(f.book().entry(1).IPaddress, QStringLiteral(" 10.0.0.9"));
+    QCOMPARE(f.book().entry(1).Name, QStringLiteral(" B "));
     QCOMPARE(rows(f.list), (QStringList{"A", " B "}));
 }
 
@@ -292,8 +296,8 @@ void TestAddressBook::questionsDoNotWaitAndLateAnswersAreSafe()
     f->panel.BUTTeditAddress_Click();
     f->panel.BUTTdeleteAddress_Click();
     dialogs.heldInputs.takeFirst()(QStringLiteral("10.0.0.9"));
-    QCOMPARE(names(f->panel.book()), (QStringList{"B", "Dana"}));
-    QCOMPARE(f->panel.book().entry(0).IPaddress, QStringLiteral("b"));
+    QCOMPARE(names(f->book()), (QStringList{"B", "Dana"}));
+    QCOMPARE(f->book().entry(0).IPaddress, QStringLiteral("b"));
 
     // An answer that comes after the panel is gone is dropped.
     f->select(0);

@@ -1,4 +1,5 @@
 #include "plain/protocol.h"
+#include "support/menuaction.h"
 #include "support/privatepeer.h"
 #include "support/rawpeer.h"
 #include "support/testfiles.h"
@@ -83,7 +84,7 @@ void TestEndToEnd::aBatchArrivesByteForByte()
     QCOMPARE(ui.LSTsends->count(), files.size());
 
     ui.BUTsendthesefiles->click();
-    QTRY_VERIFY_WITH_TIMEOUT(!anna.window->batch().isRunning(), kWait);
+    QTRY_VERIFY_WITH_TIMEOUT(!anna.window->station().isSending(), kWait);
     QCOMPARE(ui.LABSendStatus->text(), QStringLiteral("File Sent"));
     QCOMPARE(ui.LABtotalProgress->text(), QStringLiteral("4 of 4 Files"));
     QTRY_COMPARE_WITH_TIMEOUT(bob.window->ui().LABrecieveStatus->text(),
@@ -126,8 +127,11 @@ void TestEndToEnd::theReceiverPanelFollowsATransfer()
     QCOMPARE(ui.ProgressRecieve->value(), 0);
 
     // Files only from the address book, from the panel's menu: kept for the next start.
-    QVERIFY(!bob.window->receiverPanel().onlyKnownSenders()->isChecked());
-    bob.window->receiverPanel().onlyKnownSenders()->trigger();
+    QAction* onlyKnown =
+        menuAction(*ui.LABrecieveStatus, QStringLiteral("Accept Files Only From My Address Book"));
+    QVERIFY(onlyKnown);
+    QVERIFY(!onlyKnown->isChecked());
+    onlyKnown->trigger();
     bob.platform.reopenSettings();
     QCOMPARE(bob.platform.settings().read("Settings", "OnlyKnownSenders", {}), "true");
     RawPeer stranger;
@@ -166,7 +170,7 @@ void TestEndToEnd::aPrivateTransferAndChatAreMarked()
              QStringLiteral("Private: Dave's key checked"));
 
     receiver.window->showReceivedFiles();
-    auto* list = receiver.window->receivedFilesDialog()->findChild<QTreeWidget*>();
+    auto* list = receiver.window->findChild<ReceivedFilesDialog*>()->findChild<QTreeWidget*>();
     QCOMPARE(list->headerItem()->text(4), QStringLiteral("Private"));
     QCOMPARE(list->topLevelItem(0)->text(4), QStringLiteral("Yes"));
 }
@@ -187,7 +191,7 @@ void TestEndToEnd::closingEitherWindowMidTransferIsSafe()
     QVERIFY(bob.window->Form_Load());
     const QString path = QDir(anna.platform.folder()).filePath(QStringLiteral("large.bin"));
     QVERIFY(writeFile(path, someBytes(64 * 1024 * 1024)));
-    anna.window->sender().setRefusalRetries(1, std::chrono::milliseconds(50));
+    anna.window->station().setRefusalRetries(1, std::chrono::milliseconds(50));
     anna.window->ui().ListIPaddress->setCurrentRow(0);
     anna.platform.dialogs.answers = {path, path};
     anna.window->ui().BUTTsendFile->click();
@@ -198,7 +202,7 @@ void TestEndToEnd::closingEitherWindowMidTransferIsSafe()
     // The calls still queued when this case ends go with it, not into the next case.
     QObject context;
     connect(
-        &bob.window->receiver(), &FileReceiver::progressed, &context,
+        &bob.window->station(), &Station::incomingProgressed, &context,
         [&] {
             if (std::exchange(closed, true))
                 return;
@@ -213,7 +217,7 @@ void TestEndToEnd::closingEitherWindowMidTransferIsSafe()
         QTRY_COMPARE_WITH_TIMEOUT(survivor.window->ui().LABrecieveStatus->text(),
                                   QStringLiteral("Disconnected"), kWait);
     else
-        QTRY_VERIFY_WITH_TIMEOUT(!survivor.window->batch().isRunning(), kWait);
+        QTRY_VERIFY_WITH_TIMEOUT(!survivor.window->station().isSending(), kWait);
     // What arrived is kept as a part file, never under the final name.
     QTRY_COMPARE_WITH_TIMEOUT(QDir(bob.inbox).entryList(QDir::Files), QStringList{"large.bin.part"},
                               kWait);

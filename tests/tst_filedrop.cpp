@@ -1,4 +1,5 @@
 #include "sending/folderwalk.h"
+#include "support/droppaths.h"
 #include "support/testfiles.h"
 #include "support/testplatform.h"
 #include "window/mainwindow.h"
@@ -36,7 +37,10 @@ private:
     QString makeFile(const QString& relativePath);
     // Drops the paths, with a web address among them, on target or else on the window.
     void drop(const QStringList& paths, QWidget* target = nullptr);
-    QStringList rows() const { return window_->batch().paths(); }
+    QStringList rows() const { return window_->station().queuedPaths(); }
+    // Drops a loose file and waits for it: a drop waits for the walks before it, so their
+    // rows, if any, are queued by then. Then clears the queue.
+    QStringList rowsOnceWalked();
 
     std::unique_ptr<TestPlatform> platform_;
     std::unique_ptr<Main> window_;
@@ -66,23 +70,22 @@ QString TestFileDrop::makeFile(const QString& relativePath)
     return path;
 }
 
+QStringList TestFileDrop::rowsOnceWalked()
+{
+    const QString marker = makeFile(QStringLiteral("marker.txt"));
+    drop({marker});
+    if (!QTest::qWaitFor([&] { return rows().endsWith(marker); }, kWait))
+        return {QStringLiteral("the marker never came")};
+    QStringList walked = rows();
+    walked.removeLast();
+    window_->ui().BUTclearsends->click();
+    return walked;
+}
+
 void TestFileDrop::drop(const QStringList& paths, QWidget* target)
 {
-    if (!target)
-        target = window_.get();
-    QMimeData mime;
-    QList<QUrl> urls{QUrl(QStringLiteral("https://example.com/not-a-file.txt"))};
-    for (const QString& path : paths)
-        urls.append(QUrl::fromLocalFile(path));
-    mime.setUrls(urls);
-    // File managers offer the addresses as text too, which a text field would take.
-    mime.setText(QUrl::toStringList(urls).join('\n'));
-    const QPoint middle = target->rect().center();
-    QDragEnterEvent enter(middle, Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
-    QApplication::sendEvent(target, &enter);
-    QVERIFY(enter.isAccepted());
-    QDropEvent dropped(middle, Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
-    QApplication::sendEvent(target, &dropped);
+    QVERIFY(dropPaths(target ? *target : *window_, paths,
+                      {QUrl(QStringLiteral("https://example.com/not-a-file.txt"))}));
 }
 
 void TestFileDrop::severalFilesFromOneDialog()
@@ -164,8 +167,7 @@ void TestFileDrop::aLargeDropAsksFirst()
     makeFile(QStringLiteral("many/one more.bin"));
     drop({many}); // no answer: No
     QTRY_COMPARE_WITH_TIMEOUT(platform_->dialogs.calls.size(), 1, kWait);
-    QTRY_VERIFY_WITH_TIMEOUT(!window_->sendQueuePanel().isWalkingDrop(), kWait);
-    QCOMPARE(rows().size(), 0);
+    QCOMPARE(rowsOnceWalked(), QStringList());
     QCOMPARE(platform_->dialogs.calls[0].text,
              QStringLiteral("There are 1,001 files in what you dropped. Add them all to the "
                             "files to send?"));
@@ -186,8 +188,7 @@ void TestFileDrop::theQuestionComesBeforeTheWalkEnds()
     QCOMPARE(platform_->dialogs.calls[0].text,
              QStringLiteral("There are more than 1,000 files in what you dropped. Add them all "
                             "to the files to send?"));
-    QTRY_VERIFY_WITH_TIMEOUT(!window_->sendQueuePanel().isWalkingDrop(), kWait);
-    QCOMPARE(rows().size(), 0);
+    QCOMPARE(rowsOnceWalked(), QStringList());
 
     // A drop made while another is walked waits its turn.
     platform_->dialogs.answers = {QStringLiteral("yes")};

@@ -1,5 +1,6 @@
 #include "identity/identity.h"
 #include "identity/safetycode.h"
+#include "support/menuaction.h"
 #include "support/testfiles.h"
 #include "support/testplatform.h"
 #include "window/mainwindow.h"
@@ -14,14 +15,6 @@ namespace
 const QHostAddress kAddress(QStringLiteral("127.0.5.10"));
 const QHostAddress kAnna(QStringLiteral("127.0.5.11"));
 const QByteArray kAnnaKey = QByteArray(32, '\x42');
-
-QAction* action(QListWidget& list, const QString& text)
-{
-    for (QAction* action : list.actions())
-        if (action->text() == text)
-            return action;
-    return nullptr;
-}
 
 } // namespace
 
@@ -46,7 +39,7 @@ private:
     }
     void trigger(const QString& text)
     {
-        QAction* found = action(*list(), text);
+        QAction* found = menuAction(*list(), text);
         QVERIFY2(found, qPrintable(text));
         found->trigger();
     }

@@ -117,7 +117,7 @@ void TestMiniChat::fiftyOneEntriesGetTheLineInSlotOrder()
     const QList<Entry> book = fullBookOver(probes.addresses());
     Peer sender(loopback(30), book);
     QVERIFY(sender.loaded());
-    QCOMPARE(sender.window().addressBook().count(), 51);
+    QCOMPARE(sender.window().station().addressBook().count(), 51);
 
     sender.say(QStringLiteral("to all"));
     const QList<Probe::Catch> caught = probes.collectInArrivalOrder(51);

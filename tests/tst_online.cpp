@@ -67,7 +67,14 @@ private:
     void start();
     void restart();
     const MainUi& ui() const { return window_->ui(); }
-    WaitingBatches& waiting() { return window_->waitingBatches(); }
+    const QList<WaitingBatches::Batch>& waiting() { return window_->station().waitingBatches(); }
+    const WaitingBatches::Batch* waitingFor(const QHostAddress& address);
+    // One pass of the marks, as the window's one-second timer makes it.
+    void tick() { QMetaObject::invokeMethod(ui().TimerOneSecond, "timeout"); }
+    // The send queue's context menu, as a right click opens it; the one before goes.
+    QMenu* queueMenu();
+    // Whether the address book's row for address shows it online.
+    bool shownOnline(const QHostAddress& address);
     [[nodiscard]] bool announceFrom(const QHostAddress& from);
     QString makeFile(const QString& name, const QByteArray& content);
     // Queues the files and hands them to a batch that waits for Anna, from the menu.
@@ -109,10 +116,10 @@ void TestOnline::cleanup()
 void TestOnline::start()
 {
     window_ = std::make_unique<Main>(platform_->platform(), kMe);
-    window_->presence().stopAnnouncing();
+    window_->station().stopAnnouncing();
     ui().TimerOneSecond->stop(); // the tests refresh the marks themselves
     QVERIFY(window_->Form_Load());
-    window_->sender().setRefusalRetries(0, std::chrono::milliseconds(10));
+    window_->station().setRefusalRetries(0, std::chrono::milliseconds(10));
     ui().ListIPaddress->setCurrentRow(0);
 }
 
@@ -129,7 +136,33 @@ bool TestOnline::announceFrom(const QHostAddress& from)
 {
     QUdpSocket socket;
     return socket.bind(from, kChatPort) && socket.writeDatagram("ONLINE", kMe, kChatPort) == 6 &&
-           QTest::qWaitFor([&] { return window_->onlineMarks().isOnline(from.toString()); }, kWait);
+           QTest::qWaitFor([&] { return shownOnline(from); }, kWait);
+}
+
+bool TestOnline::shownOnline(const QHostAddress& address)
+{
+    const AddressBook& book = window_->station().addressBook();
+    for (int slot = 0; slot < book.count(); ++slot) {
+        if (book.entry(slot).IPaddress == address.toString())
+            return ui().ListIPaddress->item(slot)->toolTip().startsWith(QStringLiteral("Online"));
+    }
+    return false;
+}
+
+const WaitingBatches::Batch* TestOnline::waitingFor(const QHostAddress& address)
+{
+    for (const WaitingBatches::Batch& batch : waiting()) {
+        if (batch.address == address.toString())
+            return &batch;
+    }
+    return nullptr;
+}
+
+QMenu* TestOnline::queueMenu()
+{
+    qDeleteAll(ui().LSTsends->findChildren<QMenu*>());
+    Q_EMIT ui().LSTsends->customContextMenuRequested(QPoint(4, 4));
+    return ui().LSTsends->findChild<QMenu*>();
 }
 
 QString TestOnline::makeFile(const QString& name, const QByteArray& content)
@@ -146,9 +179,9 @@ void TestOnline::waitForAnna(const QStringList& paths)
         platform_->dialogs.answers = {path};
         ui().BUTTsendFile->click();
     }
-    QMenu menu;
-    window_->waitingPanel().fillMenu(menu);
-    QAction* send = menu.actions().first();
+    QMenu* menu = queueMenu();
+    QVERIFY(menu);
+    QAction* send = menu->actions().first();
     QCOMPARE(send->text(), QStringLiteral("Send These Files When Anna Comes Online"));
     QVERIFY(send->isEnabled());
     send->trigger();
@@ -218,10 +251,10 @@ void TestOnline::marksFollowAnnouncementsAndTheClock()
     QCOMPARE(list.item(1)->toolTip(), QStringLiteral("Not seen since the program started"));
 
     platform_->clock.now = QTime(10, 2, 29);
-    window_->onlineMarks().refresh();
+    tick();
     QVERIFY(marked(0));
     platform_->clock.now = QTime(10, 2, 30);
-    window_->onlineMarks().refresh();
+    tick();
     QVERIFY(!marked(0));
     QCOMPARE(list.item(0)->toolTip(), QStringLiteral("Last seen 10:00"));
     QCOMPARE(list.item(0)->data(Qt::AccessibleDescriptionRole).toString(),
@@ -235,11 +268,11 @@ void TestOnline::waitingFilesStartOnlyForTheirPerson()
     QCOMPARE(ui().LABSendStatus->text(), QStringLiteral("Waiting for Anna"));
 
     QVERIFY(announceFrom(kCleo));
-    QVERIFY(!waiting().find(kAnna.toString())->due);
+    QVERIFY(!waitingFor(kAnna)->due);
     QVERIFY(announceFrom(kAnna));
     takeWhole(1, 3000);
     QVERIFY(anna_->connections[0]->received.startsWith("FILENAME plan.txt #3000\r\n"));
-    QTRY_VERIFY_WITH_TIMEOUT(waiting().batches().isEmpty(), kWait);
+    QTRY_VERIFY_WITH_TIMEOUT(waiting().isEmpty(), kWait);
     QCOMPARE(ui().LABSendStatus->text(), QStringLiteral("File Sent"));
 
     // For someone online now, the files go at once.
@@ -265,8 +298,8 @@ void TestOnline::waitingFilesSurviveRestartsAndGoOnce()
     QTRY_COMPARE_WITH_TIMEOUT(anna_->count(), 2, kWait);
     QTRY_VERIFY_WITH_TIMEOUT(anna_->last().received.endsWith("\r\n"), kWait);
     anna_->last().socket->close();
-    QTRY_VERIFY_WITH_TIMEOUT(!waiting().isDelivering(), kWait);
-    QCOMPARE(waiting().batches().first().files, (QList<QueuedFile>{{second, {}}}));
+    QTRY_VERIFY_WITH_TIMEOUT(!window_->station().isDeliveringWaiting(), kWait);
+    QCOMPARE(waiting().first().files, (QList<QueuedFile>{{second, {}}}));
 
     // After another restart only the second goes, at Anna's next announcement.
     restart();
@@ -274,7 +307,7 @@ void TestOnline::waitingFilesSurviveRestartsAndGoOnce()
     takeWhole(3, 7);
     QCOMPARE(anna_->count(), 3);
     QVERIFY(anna_->last().received.startsWith("FILENAME second.txt #7\r\n"));
-    QTRY_VERIFY_WITH_TIMEOUT(waiting().batches().isEmpty(), kWait);
+    QTRY_VERIFY_WITH_TIMEOUT(waiting().isEmpty(), kWait);
     QCOMPARE(storedPaths(), QStringList());
 }
 
@@ -295,23 +328,23 @@ void TestOnline::filesSentNowGoFirst()
     QVERIFY(anna_->connections[0]->closed);
     takeWhole(3, 6);
     QVERIFY(anna_->last().received.startsWith("FILENAME waited.txt #6\r\n"));
-    QTRY_VERIFY_WITH_TIMEOUT(waiting().batches().isEmpty(), kWait);
+    QTRY_VERIFY_WITH_TIMEOUT(waiting().isEmpty(), kWait);
 }
 
 void TestOnline::cancelForgetsTheWaitingFiles()
 {
     waitForAnna({makeFile(QStringLiteral("a.txt"), "a"), makeFile(QStringLiteral("b.txt"), "b")});
-    QMenu menu;
-    window_->waitingPanel().fillMenu(menu);
-    QVERIFY(!menu.actions().first()->isEnabled()); // nothing queued now
-    QAction* cancel = menu.actions().last();
+    QMenu* menu = queueMenu();
+    QVERIFY(menu);
+    QVERIFY(!menu->actions().first()->isEnabled()); // nothing queued now
+    QAction* cancel = menu->actions().last();
     QCOMPARE(cancel->text(), QStringLiteral("Cancel Sending the 2 Files Waiting for Anna"));
     cancel->trigger();
-    QVERIFY(waiting().batches().isEmpty());
+    QVERIFY(waiting().isEmpty());
     QCOMPARE(storedPaths(), QStringList());
     QCOMPARE(ui().LABSendStatus->text(), QStringLiteral("Disconnected"));
     restart();
-    QVERIFY(waiting().batches().isEmpty());
+    QVERIFY(waiting().isEmpty());
 }
 
 void TestOnline::deliveriesAreSavedTogether()

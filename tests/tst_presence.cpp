@@ -35,8 +35,8 @@ void TestPresence::noticeNamesTheSenderAtTheReceiversTime()
 
     QVERIFY(anna.announce());
     QTRY_COMPARE_WITH_TIMEOUT(bob.notice(), QStringLiteral("Anna is online at 10:17"), 5000);
-    QCOMPARE(anna.window().presence().announcementTimer().interval(), 60000);
-    QVERIFY(anna.window().presence().announcementTimer().isActive());
+    QCOMPARE(anna.window().station().presence().announcementTimer().interval(), 60000);
+    QVERIFY(anna.window().station().presence().announcementTimer().isActive());
     QCOMPARE(anna.notice(), credits);
     QCOMPARE(bob.transcript(), QString()); // presence writes nothing there
 
@@ -125,7 +125,7 @@ void TestPresence::fiftyOneEntriesGetFiftyOneDatagramsInSlotOrder()
     const QList<Entry> book = fullBookOver(probes.addresses());
     Peer sender(loopback(20), book);
     QVERIFY(sender.loaded());
-    QCOMPARE(sender.window().addressBook().count(), 51);
+    QCOMPARE(sender.window().station().addressBook().count(), 51);
 
     QVERIFY(sender.announce());
     const QList<Probe::Catch> caught = probes.collectInArrivalOrder(51);
@@ -173,7 +173,7 @@ void TestPresence::onlyTheEntriesListedNowAreAnnouncedTo()
     // With an empty address book a pass sends nothing at all.
     ui.ListIPaddress->setCurrentRow(0);
     ui.BUTTdeleteAddress->click();
-    QCOMPARE(sender.window().addressBook().count(), 0);
+    QCOMPARE(sender.window().station().addressBook().count(), 0);
     QVERIFY(sender.announce());
     sender.dialogs().answers = {QStringLiteral("Back"), QStringLiteral("127.0.0.28")};
     ui.BUTTaddNewAddress->click();
@@ -192,7 +192,7 @@ void TestPresence::firstPassAfterThreeSecondsThenEveryMinute()
     sinceCreation.start();
     Peer sender(loopback(20), {{"Probe", "127.0.0.29"}}, Peer::Timer::Running);
     QVERIFY(sender.loaded());
-    const QTimer& timer = sender.window().presence().announcementTimer();
+    const QTimer& timer = sender.window().station().presence().announcementTimer();
     QCOMPARE(timer.interval(), 3000);
 
     const QList<Probe::Catch> caught = probe.collect(1, 8000);

@@ -1,4 +1,5 @@
 #include "plain/protocol.h"
+#include "support/menuaction.h"
 #include "support/rawpeer.h"
 #include "support/testfiles.h"
 #include "support/testplatform.h"
@@ -32,7 +33,8 @@ void TestSaveFolder::aNewSaveFolderTakesTheNextFile()
     platform.settings().write(QStringLiteral("Settings"), QStringLiteral("SaveDir"), before);
     auto window = std::make_unique<Main>(platform.platform(), address);
     QVERIFY(window->Form_Load());
-    window->receiverPanel().openSaveFolder()->trigger();
+    const QLabel& panel = *window->ui().LABrecieveStatus;
+    menuAction(panel, QStringLiteral("Open Save Folder"))->trigger();
     QCOMPARE(platform.desktop.calls, QStringList{"openFolder " + QDir(before).absolutePath()});
 
     // Half of a file, then the time left from the speed meter's first tick.
@@ -45,21 +47,22 @@ void TestSaveFolder::aNewSaveFolderTakesTheNextFile()
     const QByteArray one = someBytes(4000);
     RawPeer first;
     beginFile(first, "one.bin", one);
-    window->receiver().findChild<SpeedMeter*>()->setInterval(std::chrono::hours(1));
-    window->receiver().findChild<SpeedMeter*>()->tick();
+    // The station's speed report for the first second: 2000 bytes of the 4000.
+    Q_EMIT window->station().incomingSpeed(one.size() / 2, 1);
     const QProgressBar& bar = *window->ui().ProgressRecieve;
     QCOMPARE(bar.toolTip(), QStringLiteral("A few seconds left"));
 
     platform.dialogs.answers = {after, platform.folder() + QStringLiteral("/missing")};
-    window->receiverPanel().changeSaveFolder()->trigger();
+    menuAction(panel, QStringLiteral("Change Save Folder\u2026"))->trigger();
     QCOMPARE(platform.dialogs.calls.last().kind, QStringLiteral("chooseFolder"));
     QCOMPARE(platform.dialogs.calls.last().preset, before); // it starts where files go now
-    QCOMPARE(window->saveFolder(), after + '/');
+    QCOMPARE(window->station().saveFolder(), after + '/');
     const SettingsStore stored(platform.settingsPath()); // written at once
     QCOMPARE(stored.read("Settings", "SaveDir", {}), after + '/');
-    window->chooseSaveFolder(); // a folder that is not there is refused
+    // A folder that is not there is refused.
+    menuAction(panel, QStringLiteral("Change Save Folder\u2026"))->trigger();
     QCOMPARE(platform.dialogs.calls.last().kind, QStringLiteral("notice"));
-    QCOMPARE(window->saveFolder(), after + '/');
+    QCOMPARE(window->station().saveFolder(), after + '/');
 
     // The file in progress ends where it began; the next one goes to the new folder.
     first.send(one.mid(one.size() / 2));

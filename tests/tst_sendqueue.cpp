@@ -1,4 +1,5 @@
 #include "plain/protocol.h"
+#include "support/droppaths.h"
 #include "support/rawreceiver.h"
 #include "support/testfiles.h"
 #include "support/testplatform.h"
@@ -56,7 +57,7 @@ void TestSendQueue::init()
     platform_->startWith(QStringLiteral("Peer"), kPeerAddress);
     window_ = std::make_unique<Main>(platform_->platform(), kSenderAddress);
     QVERIFY(window_->Form_Load());
-    window_->sender().setRefusalRetries(0, std::chrono::milliseconds(10));
+    window_->station().setRefusalRetries(0, std::chrono::milliseconds(10));
     ui().ListIPaddress->setCurrentRow(0);
     peer_ = std::make_unique<RawReceiver>();
     QVERIFY(peer_->listen(kPeerAddress, kFilePort));
@@ -110,7 +111,7 @@ void TestSendQueue::addFileAsksForTheSelectedPeer()
     QCOMPARE(platform_->dialogs.calls[1].title, QStringLiteral("Choose a FIle to Send to Peer"));
     QCOMPARE(ui().LSTsends->count(), 2); // the one with no answer was a cancel
     QCOMPARE(ui().LSTsends->item(1)->text(), path);
-    QCOMPARE(window_->batch().paths(), (QStringList{path, path}));
+    QCOMPARE(window_->station().queuedPaths(), (QStringList{path, path}));
 }
 
 void TestSendQueue::addFileRefusesWhatIsNotAnOrdinaryFile()
@@ -132,7 +133,7 @@ void TestSendQueue::clearAndEmptyQueue()
     queue(makeFile(QStringLiteral("b.txt"), "b"));
     ui().BUTclearsends->click();
     QCOMPARE(ui().LSTsends->count(), 0);
-    QVERIFY(window_->batch().paths().isEmpty());
+    QVERIFY(window_->station().queuedPaths().isEmpty());
     ui().BUTsendthesefiles->click();
     QCOMPARE(peer_->count(), 0);
 }
@@ -196,9 +197,8 @@ void TestSendQueue::closingTheWindowStopsTheBatch()
     accept();
     QTRY_VERIFY_WITH_TIMEOUT(peer_->last().received.endsWith("1.txt"), kWait);
     window_->close();
-    // Nothing is left that could start another file: no batch, no sender at work.
-    QVERIFY(!window_->batch().isRunning());
-    QVERIFY(!window_->sender().isBusy());
+    // Nothing is left that could start another file.
+    QVERIFY(!window_->station().isSending());
     QTRY_VERIFY_WITH_TIMEOUT(peer_->last().closed, kWait);
     QCOMPARE(peer_->count(), 1);
 }
@@ -210,7 +210,8 @@ void TestSendQueue::aFolderToAPlainPeerIsToldOnce()
     QVERIFY(QDir().mkpath(platform_->folder() + "/Trip/day 1"));
     makeFile(QStringLiteral("Trip/a.txt"), "a");
     makeFile(QStringLiteral("Trip/day 1/b.txt"), "b");
-    window_->sendQueuePanel().filesDropped({platform_->folder() + "/Trip"});
+    QVERIFY(dropPaths(*window_, {platform_->folder() + "/Trip"}));
+    QTRY_COMPARE_WITH_TIMEOUT(ui().LSTsends->count(), 1, kWait);
     QCOMPARE(ui().LSTsends->item(0)->text(), QStringLiteral("Trip (2 files, 2 bytes)"));
     ui().BUTsendthesefiles->click();
     const QList<QByteArray> names{"a.txt #1\r\na", "b.txt #1\r\nb"};
@@ -221,7 +222,7 @@ void TestSendQueue::aFolderToAPlainPeerIsToldOnce()
         // The next file's connection may come before this one is seen closed.
         QTRY_VERIFY_WITH_TIMEOUT(peer_->connections[file]->closed, kWait);
     }
-    QTRY_VERIFY_WITH_TIMEOUT(!window_->batch().isRunning(), kWait);
+    QTRY_VERIFY_WITH_TIMEOUT(!window_->station().isSending(), kWait);
     QCOMPARE(ui().LABtotalProgress->text(), QStringLiteral("1 of 1 Files"));
     QStringList notices;
     for (const DialogCall& call : platform_->dialogs.calls)

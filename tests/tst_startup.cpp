@@ -99,9 +99,9 @@ void TestStartup::firstRunAsksAndStoresTheFolder()
         QCOMPARE(p.dialogs.calls[1].title,
                  QStringLiteral("Choose a folder where you want to save downloaded files"));
         QCOMPARE(p.dialogs.calls[1].preset, kPreset);
-        QCOMPARE(window.saveFolder(), p.folder() + QStringLiteral("/Incoming/"));
+        QCOMPARE(window.station().saveFolder(), p.folder() + QStringLiteral("/Incoming/"));
         // Stored at once, not only at shut-down.
-        QCOMPARE(storedSaveDir(p.settingsPath()), window.saveFolder());
+        QCOMPARE(storedSaveDir(p.settingsPath()), window.station().saveFolder());
     }
 
     p.dialogs.calls.clear();
@@ -109,7 +109,7 @@ void TestStartup::firstRunAsksAndStoresTheFolder()
     Main again(p.platform(), kAddress);
     QVERIFY(again.Form_Load());
     QVERIFY(p.dialogs.calls.isEmpty());
-    QCOMPARE(again.saveFolder(), p.folder() + QStringLiteral("/Incoming/"));
+    QCOMPARE(again.station().saveFolder(), p.folder() + QStringLiteral("/Incoming/"));
 }
 
 void TestStartup::firstRunOpensInDownloadsNotHome()
@@ -138,7 +138,7 @@ void TestStartup::firstRunWithoutAFolderAsksAgainNextTime()
     {
         Main window(p.platform(), kAddress);
         QVERIFY(window.Form_Load());
-        QCOMPARE(window.saveFolder(), QString());
+        QCOMPARE(window.station().saveFolder(), QString());
         QCOMPARE(storedSaveDir(p.settingsPath()), QString());
     }
     p.dialogs.calls.clear();
@@ -202,8 +202,8 @@ void TestStartup::damagedSettingsAreKeptAsideAndTheRestIsUsed()
     {
         Main window(p.platform(), kAddress);
         QVERIFY(window.Form_Load());
-        QCOMPARE(window.saveFolder(), QStringLiteral("/srv/in/"));
-        QCOMPARE(window.addressBook().count(), 1);
+        QCOMPARE(window.station().saveFolder(), QStringLiteral("/srv/in/"));
+        QCOMPARE(window.station().addressBook().count(), 1);
         QCOMPARE(p.dialogs.calls.size(), 1);
         QVERIFY(p.dialogs.calls[0].text.contains(QLatin1String("could not be read")));
         window.close();
@@ -242,8 +242,8 @@ void TestStartup::settingsThatAreNotTextAreKeptAside()
     p.reopenSettings();
     Main window(p.platform(), kAddress);
     QVERIFY(window.Form_Load());
-    QCOMPARE(window.saveFolder(), folder);
-    QCOMPARE(window.addressBook().count(), entries);
+    QCOMPARE(window.station().saveFolder(), folder);
+    QCOMPARE(window.station().addressBook().count(), entries);
     QCOMPARE(p.dialogs.calls.size(), questions);
     QCOMPARE(p.dialogs.calls[0].kind, QStringLiteral("message"));
     QVERIFY(p.dialogs.calls[0].text.contains(QLatin1String("could not be read")));
@@ -264,8 +264,8 @@ void TestStartup::handWrittenSettingsAreNotDamaged()
     Main window(p.platform(), kAddress);
     QVERIFY(window.Form_Load());
     QVERIFY(p.dialogs.calls.isEmpty());
-    QCOMPARE(window.saveFolder(), QStringLiteral("/srv/in/"));
-    QCOMPARE(window.addressBook().entry(0).Name, QString::fromUtf8("Zoë"));
+    QCOMPARE(window.station().saveFolder(), QStringLiteral("/srv/in/"));
+    QCOMPARE(window.station().addressBook().entry(0).Name, QString::fromUtf8("Zoë"));
 }
 
 void TestStartup::aFailedWriteAtCloseIsTold_data()

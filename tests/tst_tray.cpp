@@ -148,7 +148,7 @@ void TestTray::aPersonAwayIsToldWhatArrivedAndWhatFailed()
     platform.settings().write(QStringLiteral("IPaddress0"), QStringLiteral("IPaddress"),
                               kAnna.toString());
     Main window(platform.platform(), kHere);
-    window.presence().stopAnnouncing();
+    window.station().stopAnnouncing();
     QVERIFY(window.Form_Load());
     RecordingTray& tray = *platform.tray;
     QCOMPARE(tray.toolTip, QStringLiteral("Quillo\nIdle"));
@@ -162,7 +162,7 @@ void TestTray::aPersonAwayIsToldWhatArrivedAndWhatFailed()
     QCOMPARE(tray.notifications[0].title, QStringLiteral("File Received"));
     QCOMPARE(tray.notifications[0].text, QStringLiteral("a.txt (5 bytes) from Anna"));
     QCOMPARE(tray.notifications[0].filePath, inbox + QStringLiteral("a.txt"));
-    QCOMPARE(window.receivedHistory().entries().size(), 1);
+    QCOMPARE(window.station().receivedFiles().size(), 1);
 
     RawPeer broken;
     broken.connectTo(kAnna, kHere, 1052);
@@ -173,14 +173,14 @@ void TestTray::aPersonAwayIsToldWhatArrivedAndWhatFailed()
     QTRY_COMPARE_WITH_TIMEOUT(tray.notifications.size(), 2, kWait);
     QCOMPARE(tray.notifications[1].title, QStringLiteral("Receiving Failed"));
     QVERIFY(tray.notifications[1].text.startsWith(QStringLiteral("b.txt from Anna: ")));
-    QCOMPARE(window.receivedHistory().entries().size(), 1);
+    QCOMPARE(window.station().receivedFiles().size(), 1);
     QCOMPARE(tray.toolTip, QStringLiteral("Quillo\nIdle"));
 
     // Nobody listens at Anna's address, so the file cannot go.
     const QString outgoing = platform.folder() + QStringLiteral("/out.txt");
     QVERIFY(writeFile(outgoing, "bytes"));
-    window.sender().setRefusalRetries(0, std::chrono::milliseconds(1));
-    window.batch().append(outgoing);
+    window.station().setRefusalRetries(0, std::chrono::milliseconds(1));
+    window.station().queue(outgoing);
     window.ui().ListIPaddress->setCurrentRow(0);
     window.ui().BUTsendthesefiles->click();
     QTRY_COMPARE_WITH_TIMEOUT(tray.notifications.size(), 3, kWait);
@@ -196,10 +196,12 @@ void TestTray::aPersonAwayIsToldWhatArrivedAndWhatFailed()
 
     // The tray's menu shows the history; a file that has gone is shown as such.
     tray.actions.showReceivedFiles();
-    QTreeWidget& list = window.receivedFilesDialog()->list();
+    auto* dialog = window.findChild<ReceivedFilesDialog*>();
+    QVERIFY(dialog);
+    QTreeWidget& list = dialog->list();
     QCOMPARE(list.topLevelItemCount(), 1);
     list.setCurrentItem(list.topLevelItem(0));
-    const QList<QPushButton*> buttons = window.receivedFilesDialog()->findChildren<QPushButton*>();
+    const QList<QPushButton*> buttons = dialog->findChildren<QPushButton*>();
     for (QPushButton* button : buttons) {
         if (button->text() == QStringLiteral("Show in Folder"))
             button->click();
@@ -251,7 +253,7 @@ void TestTray::peerTextInANotificationIsNotMarkup()
     TestPlatform platform;
     platform.startWith(QStringLiteral("Anna & Co"), kAnna);
     Main window(platform.platform(), kHere);
-    window.presence().stopAnnouncing();
+    window.station().stopAnnouncing();
     QVERIFY(window.Form_Load());
     RecordingTray& tray = *platform.tray;
 

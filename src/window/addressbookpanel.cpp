@@ -1,6 +1,6 @@
 #include "window/addressbookpanel.h"
 
-#include "platform/settingsstore.h"
+#include "station/station.h"
 #include "window/dialogs.h"
 
 #include <QListWidget>
@@ -20,9 +20,11 @@ bool isBlank(const QString& text)
 
 } // namespace
 
-AddressBookPanel::AddressBookPanel(QListWidget& list, Dialogs& dialogs, AddressBook& book)
-    : book_(book), list_(list), dialogs_(dialogs)
+AddressBookPanel::AddressBookPanel(QListWidget& list, Dialogs& dialogs, Station& station)
+    : station_(station), list_(list), dialogs_(dialogs)
 {
+    connect(&station_, &Station::addressBookChanged, this, &AddressBookPanel::showNames);
+    showNames();
 }
 
 int AddressBookPanel::selectedSlot() const
@@ -31,30 +33,19 @@ int AddressBookPanel::selectedSlot() const
     return selected.isEmpty() ? -1 : list_.row(selected.first());
 }
 
-void AddressBookPanel::load(SettingsStore& store)
+// Rows are renamed, added and removed in place, so that the selection and the online
+// marks of the rows that stay are kept.
+void AddressBookPanel::showNames()
 {
-    store_ = &store;
-    book_.load(store);
-    for (int slot = 0; slot < book_.count(); ++slot)
-        list_.addItem(book_.entry(slot).Name);
-}
-
-void AddressBookPanel::append(const QString& name, const QString& address)
-{
-    book_.append(name, address);
-    list_.addItem(name);
-}
-
-// The whole file is written anew, so a change that failed before goes in with this one.
-void AddressBookPanel::keepChange()
-{
-    if (!store_)
-        return;
-    book_.store(*store_);
-    if (!store_->save()) {
-        dialogs_.notice(QStringLiteral("Quillo could not write its settings file %1. The change "
-                                       "to the address book was not saved.")
-                            .arg(store_->fileName()));
+    const AddressBook& book = station_.addressBook();
+    while (list_.count() > book.count())
+        delete list_.takeItem(list_.count() - 1);
+    for (int slot = 0; slot < book.count(); ++slot) {
+        const QString& name = book.entry(slot).Name;
+        if (slot == list_.count())
+            list_.addItem(name);
+        else if (list_.item(slot)->text() != name)
+            list_.item(slot)->setText(name);
     }
 }
 
@@ -79,14 +70,13 @@ void AddressBookPanel::addressEntered(const QString& name, const QString& addres
 {
     if (isBlank(name) || isBlank(address))
         return;
-    if (book_.isFull()) {
+    if (station_.addressBook().isFull()) {
         dialogs_.notice(QStringLiteral("The address book is full: it holds %1 entries. "
                                        "Delete an entry before you add another.")
                             .arg(AddressBook::kSlots));
         return;
     }
-    append(name, address);
-    keepChange();
+    station_.addPerson(name, address);
 }
 
 void AddressBookPanel::BUTTdeleteAddress_Click()
@@ -94,9 +84,9 @@ void AddressBookPanel::BUTTdeleteAddress_Click()
     const int slot = selectedSlot();
     if (slot < 0)
         return;
-    book_.remove(slot);
+    // The selected row goes first, so that the rows after it keep their marks.
     delete list_.takeItem(slot);
-    keepChange();
+    station_.removePerson(slot);
 }
 
 void AddressBookPanel::BUTTeditAddress_Click()
@@ -104,16 +94,16 @@ void AddressBookPanel::BUTTeditAddress_Click()
     const int slot = selectedSlot();
     if (slot < 0)
         return;
-    const AddressBookEntry& entry = book_.entry(slot);
+    const AddressBookEntry& entry = station_.addressBook().entry(slot);
     const QPointer<AddressBookPanel> self(this);
     const QString name = entry.Name;
     dialogs_.input(QStringLiteral("Change the IP Address for ") + name, kEditTitle, entry.IPaddress,
                    [self, slot, name](const QString& address) {
                        // The entry may have gone while the question was open.
-                       if (!self || isBlank(address) || slot >= self->book_.count() ||
-                           self->book_.entry(slot).Name != name)
+                       if (!self || isBlank(address))
                            return;
-                       self->book_.setAddress(slot, address);
-                       self->keepChange();
+                       const AddressBook& book = self->station_.addressBook();
+                       if (slot < book.count() && book.entry(slot).Name == name)
+                           self->station_.setPersonAddress(slot, address);
                    });
 }

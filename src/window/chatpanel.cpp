@@ -1,9 +1,7 @@
 #include "window/chatpanel.h"
 
-#include "addressbook/addressbook.h"
 #include "platform/clock.h"
 #include "presence/notices.h"
-#include "presence/presence.h"
 #include "station/station.h"
 #include "window/mainlayout.h"
 
@@ -13,12 +11,11 @@
 #include <QPlainTextEdit>
 #include <QScrollBar>
 
-ChatPanel::ChatPanel(const MainUi& ui, const AddressBook& book, const Clock& clock,
-                     Station& station, QObject* parent)
-    : QObject(parent), book_(book), clock_(clock), station_(station), ChatRX(*ui.ChatRX),
-      ChatTX(*ui.ChatTX), statusPanel1_(*ui.StatusPanel1), transcript_(*ui.ChatRX->document())
+ChatPanel::ChatPanel(const MainUi& ui, const Clock& clock, Station& station, QObject* parent)
+    : QObject(parent), clock_(clock), station_(station), ChatRX(*ui.ChatRX), ChatTX(*ui.ChatTX),
+      statusPanel1_(*ui.StatusPanel1), transcript_(*ui.ChatRX->document())
 {
-    connect(&station_.presence(), &Presence::peerOnline, this, &ChatPanel::showOnline);
+    connect(&station_, &Station::peerOnline, this, &ChatPanel::showOnline);
     connect(&station_, &Station::chatReceived, this, &ChatPanel::showLines);
     connect(&station_, &Station::chatDropped, this,
             [this](const QString& name, const QString&, int count) {
@@ -33,7 +30,7 @@ bool ChatPanel::ChatTX_KeyDown(int key)
 {
     if (key != Qt::Key_Return && key != Qt::Key_Enter)
         return false;
-    if (book_.count() == 0)
+    if (station_.addressBook().count() == 0)
         return false;
     const QString line = ChatTX.text();
     station_.sendChat(line);

@@ -4,9 +4,7 @@
 
 #include <QObject>
 
-class AddressBook;
 class Clock;
-class Presence;
 class Station;
 struct ChatLine;
 struct MainUi;
@@ -22,8 +20,7 @@ class ChatPanel : public QObject
     Q_OBJECT
 
 public:
-    ChatPanel(const MainUi& ui, const AddressBook& book, const Clock& clock, Station& station,
-              QObject* parent = nullptr);
+    ChatPanel(const MainUi& ui, const Clock& clock, Station& station, QObject* parent = nullptr);
 
     // Returns true when the key was used up.
     bool ChatTX_KeyDown(int key);
@@ -37,7 +34,6 @@ private:
     void showLines(const QList<ChatLine>& lines);
     void followNewLines();
 
-    const AddressBook& book_;
     const Clock& clock_;
     Station& station_;
     QPlainTextEdit& ChatRX;

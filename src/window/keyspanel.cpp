@@ -25,14 +25,14 @@ KeysPanel::KeysPanel(QListWidget& list, Dialogs& dialogs, const AddressBookPanel
                      Station& station, QObject* parent)
     : QObject(parent), dialogs_(dialogs), book_(book), station_(station)
 {
-    mySafetyCode_ = new QAction(QStringLiteral("My Safety Code\u2026"), this);
-    safetyCode_ = new QAction(QStringLiteral("Safety Code\u2026"), this);
-    forgetKey_ = new QAction(QStringLiteral("Forget Key\u2026"), this);
-    connect(mySafetyCode_, &QAction::triggered, this, &KeysPanel::showMySafetyCode);
-    connect(safetyCode_, &QAction::triggered, this, &KeysPanel::showSafetyCode);
-    connect(forgetKey_, &QAction::triggered, this, &KeysPanel::askToForgetKey);
+    auto* mySafetyCode = new QAction(QStringLiteral("My Safety Code\u2026"), this);
+    auto* safetyCode = new QAction(QStringLiteral("Safety Code\u2026"), this);
+    auto* forgetKey = new QAction(QStringLiteral("Forget Key\u2026"), this);
+    connect(mySafetyCode, &QAction::triggered, this, &KeysPanel::showMySafetyCode);
+    connect(safetyCode, &QAction::triggered, this, &KeysPanel::showSafetyCode);
+    connect(forgetKey, &QAction::triggered, this, &KeysPanel::askToForgetKey);
     list.setContextMenuPolicy(Qt::ActionsContextMenu);
-    list.addActions({mySafetyCode_, safetyCode_, forgetKey_});
+    list.addActions({mySafetyCode, safetyCode, forgetKey});
 }
 
 void KeysPanel::showMySafetyCode()
@@ -54,7 +54,7 @@ void KeysPanel::showSafetyCode()
     const int slot = book_.selectedSlot();
     if (slot < 0)
         return;
-    const AddressBookEntry& entry = book_.book().entry(slot);
+    const AddressBookEntry& entry = station_.addressBook().entry(slot);
     if (entry.Key.isEmpty()) {
         dialogs_.notice(noKeyYet(entry));
         return;
@@ -69,7 +69,7 @@ void KeysPanel::askToForgetKey()
     const int slot = book_.selectedSlot();
     if (slot < 0)
         return;
-    const AddressBookEntry entry = book_.book().entry(slot);
+    const AddressBookEntry entry = station_.addressBook().entry(slot);
     if (entry.Key.isEmpty()) {
         dialogs_.notice(noKeyYet(entry));
         return;
@@ -82,10 +82,10 @@ void KeysPanel::askToForgetKey()
                      .arg(entry.Name, entry.IPaddress),
                  [self, slot, entry](bool yes) {
                      // The entry may have changed while the question was open.
-                     if (!self || !yes || slot >= self->book_.book().count())
+                     if (!self || !yes || slot >= self->station_.addressBook().count())
                          return;
-                     const AddressBookEntry& now = self->book_.book().entry(slot);
+                     const AddressBookEntry& now = self->station_.addressBook().entry(slot);
                      if (now.Name == entry.Name && now.Key == entry.Key)
-                         self->station_.peerKeys().forget(slot);
+                         self->station_.forgetKey(slot);
                  });
 }

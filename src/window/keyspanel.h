@@ -4,7 +4,6 @@
 
 class AddressBookPanel;
 class Dialogs;
-class QAction;
 class QListWidget;
 class Station;
 
@@ -20,10 +19,6 @@ public:
     KeysPanel(QListWidget& list, Dialogs& dialogs, const AddressBookPanel& book, Station& station,
               QObject* parent = nullptr);
 
-    QAction* mySafetyCode() const { return mySafetyCode_; }
-    QAction* safetyCode() const { return safetyCode_; }
-    QAction* forgetKey() const { return forgetKey_; }
-
     void showMySafetyCode();
     void showSafetyCode();
     void askToForgetKey();
@@ -32,7 +27,4 @@ private:
     Dialogs& dialogs_;
     const AddressBookPanel& book_;
     Station& station_;
-    QAction* mySafetyCode_ = nullptr;
-    QAction* safetyCode_ = nullptr;
-    QAction* forgetKey_ = nullptr;
 };

@@ -1,13 +1,10 @@
 #include "window/mainwindow.h"
 
-#include "addressbook/peername.h"
 #include "plain/protocol.h"
 #include "platform/clock.h"
 #include "platform/localaddress.h"
 #include "platform/settingsstore.h"
-#include "platform/socketerror.h"
 #include "presence/datagram.h"
-#include "station/receiversettings.h"
 #include "text/clocktext.h"
 #include "window/accessibility.h"
 #include "window/desktop.h"
@@ -53,15 +50,13 @@ QStringList localPaths(const QMimeData& dragged)
 Main::Main(const Platform& platform, const QHostAddress& bindAddress)
     : platform_(platform), bindAddress_(bindAddress), ui_(buildMainUi(*this)),
       station_(platform.settings, platform.random, platform.dataFolder, bindAddress),
-      addressBook_(*ui_.ListIPaddress, platform.dialogs, station_.addressBook()),
+      addressBook_(*ui_.ListIPaddress, platform.dialogs, station_),
       keysPanel_(*ui_.ListIPaddress, platform.dialogs, addressBook_, station_),
-      receiverPanel_(ui_, station_.receiver()),
-      senderPanel_(ui_, station_.sender(), platform.dialogs),
-      sendQueuePanel_(ui_, addressBook_, platform.dialogs, station_.batch()),
-      chatPanel_(ui_, station_.addressBook(), platform.clock, station_),
-      onlineMarks_(*ui_.ListIPaddress, station_.addressBook(), platform.clock, station_.presence(),
-                   *ui_.TimerOneSecond),
-      waitingPanel_(ui_, addressBook_, sendQueuePanel_, station_, onlineMarks_)
+      receiverPanel_(ui_, station_), senderPanel_(ui_, station_, platform.dialogs),
+      sendQueuePanel_(ui_, addressBook_, platform.dialogs, station_),
+      chatPanel_(ui_, platform.clock, station_),
+      onlineMarks_(*ui_.ListIPaddress, station_, platform.clock, *ui_.TimerOneSecond),
+      waitingPanel_(ui_, addressBook_, station_, onlineMarks_)
 {
     setObjectName(QStringLiteral("Main"));
     platform.dialogs.showOver(this);
@@ -122,15 +117,14 @@ bool Main::Form_Load()
 
     if (!settingsUsable())
         return false;
-    addressBook_.load(platform_.settings);
     station_.load();
     // Without an identity everything goes in the clear; the person is told once.
     if (const std::optional<QString> problem = station_.openIdentity())
         platform_.dialogs.notice(*problem);
-    receiverPanel_.offerOnlyKnownSenders(station_);
+    receiverPanel_.offerOnlyKnownSenders();
     onlineMarks_.refresh();
 
-    const QString stored = storedSaveFolder(platform_.settings);
+    const QString stored = station_.storedSaveFolder();
     if (stored.isEmpty())
         station_.setSaveFolder(askForSaveFolder(platform_.dialogs), true);
     else
@@ -150,10 +144,8 @@ void Main::showInTray()
     tray_ = platform_.newTray(TrayActions{[this] { showWindow(); }, [this] { openSaveFolder(); },
                                           [this] { showReceivedFiles(); }, [this] { close(); }});
     if (tray_) {
-        trayPanel_ = std::make_unique<TrayPanel>(
-            *tray_, station_.addressBook(), station_.receiver(), station_.sender(),
-            QList<SendBatch*>{&station_.batch(), &station_.waiting().delivery()}, station_,
-            [this] { return isActiveWindow(); });
+        trayPanel_ =
+            std::make_unique<TrayPanel>(*tray_, station_, [this] { return isActiveWindow(); });
     }
 }
 
@@ -170,7 +162,7 @@ void Main::showReceivedFiles()
         receivedFiles_ = new ReceivedFilesDialog(platform_.desktop, this);
         receivedFiles_->setAttribute(Qt::WA_DeleteOnClose);
     }
-    receivedFiles_->showEntries(station_.history().entries());
+    receivedFiles_->showEntries(station_.receivedFiles());
     receivedFiles_->show();
     receivedFiles_->raise();
     receivedFiles_->activateWindow();
@@ -179,7 +171,7 @@ void Main::showReceivedFiles()
 void Main::showReceived()
 {
     if (receivedFiles_)
-        receivedFiles_->showEntries(station_.history().entries());
+        receivedFiles_->showEntries(station_.receivedFiles());
 }
 
 // A settings file that cannot be read at all stops the program, since shut-down would
@@ -187,22 +179,25 @@ void Main::showReceived()
 // to it, and the program goes on with what it could read.
 bool Main::settingsUsable()
 {
-    SettingsStore& settings = platform_.settings;
-    if (const auto error = settings.readError()) {
-        fatal(QStringLiteral("Quillo cannot read its settings file %1.").arg(settings.fileName()),
-              error->number, error->description);
+    const SettingsCheck check = station_.checkSettings();
+    switch (check.state) {
+    case SettingsCheck::State::Usable:
+        return true;
+    case SettingsCheck::State::Unreadable:
+        fatal(QStringLiteral("Quillo cannot read its settings file %1.").arg(check.file),
+              check.number, check.description);
         return false;
+    case SettingsCheck::State::DamagedKept:
+    case SettingsCheck::State::DamagedNoCopy:
+        break;
     }
-    if (settings.isDamaged()) {
-        const QString copy = settings.keepCopyAside();
-        const QString kept = copy.isEmpty()
-                                 ? QStringLiteral("A copy of it could not be made.")
-                                 : QStringLiteral("The file as it was is kept in %1.").arg(copy);
-        platform_.dialogs.message(
-            QStringLiteral("Part of the settings file %1 could not be read. %2 Quillo starts with "
-                           "the settings it could read.")
-                .arg(settings.fileName(), kept));
-    }
+    const QString kept = check.state == SettingsCheck::State::DamagedNoCopy
+                             ? QStringLiteral("A copy of it could not be made.")
+                             : QStringLiteral("The file as it was is kept in %1.").arg(check.copy);
+    platform_.dialogs.message(
+        QStringLiteral("Part of the settings file %1 could not be read. %2 Quillo starts with "
+                       "the settings it could read.")
+            .arg(check.file, kept));
     return true;
 }
 
@@ -214,7 +209,8 @@ void Main::openSaveFolder()
 
 void Main::chooseSaveFolder()
 {
-    const QString start = saveFolder().isEmpty() ? QDir::homePath() : saveFolder();
+    const QString start =
+        station_.saveFolder().isEmpty() ? QDir::homePath() : station_.saveFolder();
     platform_.dialogs.chooseFolder(
         QStringLiteral("Choose a folder where you want to save downloaded files"), start,
         [self = QPointer(this)](const QString& chosen) {
@@ -226,7 +222,7 @@ void Main::chooseSaveFolder()
                     QStringLiteral("Quillo cannot save files in %1. Received files still go "
                                    "to %2.")
                         .arg(QDir::toNativeSeparators(chosen),
-                             QDir::toNativeSeparators(self->saveFolder())));
+                             QDir::toNativeSeparators(self->station_.saveFolder())));
                 return;
             }
             self->station_.setSaveFolder(saveFolderPath(chosen), true);
@@ -299,13 +295,10 @@ void Main::Form_Unload()
     tray_.reset();
     if (receivedFiles_)
         receivedFiles_->close();
-    // Nothing more is sent once the window starts to close; a file going privately waits
-    // for its person, to go on where it stopped.
-    station_.stopSending();
-    // Every step runs whatever became of the one before.
-    addressBook_.store(platform_.settings);
-    const bool saved = platform_.settings.save();
-    station_.receiver().stop();
+    // Nothing more is sent once the window starts to close (a file going privately waits
+    // for its person, to go on where it stopped), the address book is stored, and what
+    // arrives ends as if its senders had closed.
+    const bool saved = station_.stop();
     // Told last, once nothing runs any more, since the message waits for the user.
     if (!saved) {
         platform_.dialogs.message(

@@ -24,8 +24,8 @@ class NonClientSkinInterface;
 class Tray;
 
 // The program's one window, Main. It owns every control and the station that does the
-// work, and shows what the station's parts report. Its handlers are named after the
-// control and event that raise them.
+// work, and shows what the station reports. Its handlers are named after the control and
+// event that raise them.
 class Main : public QWidget
 {
     Q_OBJECT
@@ -42,30 +42,17 @@ public:
     bool Form_Load();
 
     const MainUi& ui() const { return ui_; }
-    const AddressBook& addressBook() const { return station_.addressBook(); }
-    const QString& saveFolder() const { return station_.saveFolder(); }
     Station& station() { return station_; }
-    FileReceiver& receiver() { return station_.receiver(); }
-    FileSender& sender() { return station_.sender(); }
-    SendBatch& batch() { return station_.batch(); }
-    Presence& presence() { return station_.presence(); }
-    ReceiverPanel& receiverPanel() { return receiverPanel_; }
-    SendQueuePanel& sendQueuePanel() { return sendQueuePanel_; }
-    WaitingBatches& waitingBatches() { return station_.waiting(); }
-    OnlineMarks& onlineMarks() { return onlineMarks_; }
-    WaitingPanel& waitingPanel() { return waitingPanel_; }
 
     // Shows the save folder in the file manager.
     void openSaveFolder();
     // Asks for another save folder; the receiver saves there from the next file on.
     void chooseSaveFolder();
-    const ReceivedHistory& receivedHistory() const { return station_.history(); }
 
     // Brings the window to the front, as the tray's menu does.
     void showWindow();
     // Shows the files received lately, in a window of their own.
     void showReceivedFiles();
-    ReceivedFilesDialog* receivedFilesDialog() const { return receivedFiles_; }
 
 protected:
     void closeEvent(QCloseEvent* event) override;

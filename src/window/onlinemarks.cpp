@@ -1,8 +1,7 @@
 #include "window/onlinemarks.h"
 
-#include "addressbook/addressbook.h"
 #include "platform/clock.h"
-#include "presence/presence.h"
+#include "station/station.h"
 
 #include <QListWidget>
 #include <QPainter>
@@ -31,13 +30,13 @@ QIcon drawMark(bool online)
 
 } // namespace
 
-OnlineMarks::OnlineMarks(QListWidget& list, const AddressBook& book, const Clock& clock,
-                         Presence& presence, QTimer& refreshTimer, QObject* parent)
-    : QObject(parent), list_(list), book_(book), clock_(clock), online_(drawMark(true)),
-      offline_(drawMark(false))
+OnlineMarks::OnlineMarks(QListWidget& list, const Station& station, const Clock& clock,
+                         QTimer& refreshTimer, QObject* parent)
+    : QObject(parent), list_(list), book_(station.addressBook()), clock_(clock),
+      online_(drawMark(true)), offline_(drawMark(false))
 {
     list_.setIconSize(QSize(kMarkSize, kMarkSize));
-    connect(&presence, &Presence::peerOnline, this,
+    connect(&station, &Station::peerOnline, this,
             [this](const QString&, const QString& address) { seen(address); });
     connect(&refreshTimer, &QTimer::timeout, this, &OnlineMarks::refresh);
 }

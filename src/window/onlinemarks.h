@@ -7,8 +7,8 @@
 
 class AddressBook;
 class Clock;
-class Presence;
 class QListWidget;
+class Station;
 class QTimer;
 
 // The online marks of the address book list: a dot in front of each name whose address
@@ -21,8 +21,8 @@ class OnlineMarks : public QObject
 
 public:
     // refreshTimer is a running timer of about a second that the marks follow.
-    OnlineMarks(QListWidget& list, const AddressBook& book, const Clock& clock, Presence& presence,
-                QTimer& refreshTimer, QObject* parent = nullptr);
+    OnlineMarks(QListWidget& list, const Station& station, const Clock& clock, QTimer& refreshTimer,
+                QObject* parent = nullptr);
 
     bool isOnline(const QString& address) const;
     // Brings every row up to date with the clock.

@@ -1,6 +1,5 @@
 #include "window/receiverpanel.h"
 
-#include "receiving/filereceiver.h"
 #include "station/station.h"
 #include "text/resumetext.h"
 #include "text/speedtext.h"
@@ -14,17 +13,17 @@
 #include <QLabel>
 #include <QProgressBar>
 
-ReceiverPanel::ReceiverPanel(const MainUi& ui, FileReceiver& receiver, QObject* parent)
-    : QObject(parent), ui_(ui), receiver_(receiver),
+ReceiverPanel::ReceiverPanel(const MainUi& ui, Station& station, QObject* parent)
+    : QObject(parent), ui_(ui), station_(station),
       progress_([this](qint64 received, qint64 size) { showProgress(received, size); })
 {
-    connect(&receiver, &FileReceiver::connectionOpened, this, &ReceiverPanel::connectionOpened);
-    connect(&receiver, &FileReceiver::privacyKnown, this, &ReceiverPanel::privacyKnown);
-    connect(&receiver, &FileReceiver::fileStarted, this, &ReceiverPanel::fileStarted);
-    connect(&receiver, &FileReceiver::resumed, this, &ReceiverPanel::resumed);
-    connect(&receiver, &FileReceiver::progressed, this, &ReceiverPanel::progressed);
-    connect(&receiver, &FileReceiver::finished, this, &ReceiverPanel::finished);
-    connect(&receiver, &FileReceiver::speedTicked, this, &ReceiverPanel::TimerRecieveSpeed_Timer);
+    connect(&station, &Station::incomingOpened, this, &ReceiverPanel::connectionOpened);
+    connect(&station, &Station::incomingPrivacyKnown, this, &ReceiverPanel::privacyKnown);
+    connect(&station, &Station::incomingFileStarted, this, &ReceiverPanel::fileStarted);
+    connect(&station, &Station::incomingResumed, this, &ReceiverPanel::resumed);
+    connect(&station, &Station::incomingProgressed, this, &ReceiverPanel::progressed);
+    connect(&station, &Station::incomingEnded, this, &ReceiverPanel::finished);
+    connect(&station, &Station::incomingSpeed, this, &ReceiverPanel::TimerRecieveSpeed_Timer);
 
     openSaveFolder_ = new QAction(QStringLiteral("Open Save Folder"), this);
     changeSaveFolder_ = new QAction(QStringLiteral("Change Save Folder\u2026"), this);
@@ -46,14 +45,14 @@ void ReceiverPanel::addToMenu(QAction* action)
     }
 }
 
-void ReceiverPanel::offerOnlyKnownSenders(Station& station)
+void ReceiverPanel::offerOnlyKnownSenders()
 {
-    onlyKnown_ = new QAction(QStringLiteral("Accept Files Only From My Address Book"), this);
-    onlyKnown_->setCheckable(true);
-    onlyKnown_->setChecked(station.onlyKnownSenders());
-    connect(onlyKnown_, &QAction::toggled, this,
-            [&station](bool only) { station.setOnlyKnownSenders(only, true); });
-    addToMenu(onlyKnown_);
+    auto* onlyKnown = new QAction(QStringLiteral("Accept Files Only From My Address Book"), this);
+    onlyKnown->setCheckable(true);
+    onlyKnown->setChecked(station_.onlyKnownSenders());
+    connect(onlyKnown, &QAction::toggled, this,
+            [this](bool only) { station_.setOnlyKnownSenders(only, true); });
+    addToMenu(onlyKnown);
 }
 
 void ReceiverPanel::connectionOpened(int connection, const QString& peer)

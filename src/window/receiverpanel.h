@@ -4,25 +4,24 @@
 
 #include <QObject>
 
-class FileReceiver;
 class QAction;
 class Station;
 struct MainUi;
 struct ReceiveEnd;
 
-// The receiver panel ("File Reciever"): shows what the receiver reports of the connection
+// The receiver panel ("File Reciever"): shows what the station reports of the connection
 // that started last.
 class ReceiverPanel : public QObject
 {
     Q_OBJECT
 
 public:
-    ReceiverPanel(const MainUi& ui, FileReceiver& receiver, QObject* parent = nullptr);
+    ReceiverPanel(const MainUi& ui, Station& station, QObject* parent = nullptr);
 
     // Offers "Accept Files Only From My Address Book" on the panel's context menu, as the
-    // station has it; a change is stored at once and applies from the next connection.
-    void offerOnlyKnownSenders(Station& station);
-    QAction* onlyKnownSenders() const { return onlyKnown_; }
+    // station has it once loaded; a change is stored at once and applies from the next
+    // connection.
+    void offerOnlyKnownSenders();
     // "Open Save Folder" and "Change Save Folder…", first on the same menu; the window
     // does what they say.
     QAction* openSaveFolder() const { return openSaveFolder_; }
@@ -45,8 +44,7 @@ private:
     void addToMenu(QAction* action);
 
     const MainUi& ui_;
-    FileReceiver& receiver_;
-    QAction* onlyKnown_ = nullptr;
+    Station& station_;
     QAction* openSaveFolder_ = nullptr;
     QAction* changeSaveFolder_ = nullptr;
     QAction* receivedFiles_ = nullptr;

@@ -1,6 +1,6 @@
 #include "window/senderpanel.h"
 
-#include "addressbook/peerkeys.h"
+#include "station/station.h"
 #include "text/speedtext.h"
 #include "text/timelefttext.h"
 #include "transfer/sendtext.h"
@@ -13,30 +13,31 @@
 #include <QLabel>
 #include <QProgressBar>
 
-SenderPanel::SenderPanel(const MainUi& ui, FileSender& sender, Dialogs& dialogs, QObject* parent)
+SenderPanel::SenderPanel(const MainUi& ui, Station& station, Dialogs& dialogs, QObject* parent)
     : QObject(parent), ui_(ui), dialogs_(dialogs),
       progress_([this](qint64 confirmed, qint64 size) { showProgress(confirmed, size); })
 {
-    connect(&sender, &FileSender::statusChanged, this, &SenderPanel::showStatus);
-    connect(&sender, &FileSender::progressed, this, [this](qint64 confirmed, qint64 size) {
+    connect(&station, &Station::sendStatusChanged, this, &SenderPanel::showStatus);
+    connect(&station, &Station::sendProgressed, this, [this](qint64 confirmed, qint64 size) {
         timedSize_ = size;
         progress_.update(confirmed, size);
     });
-    connect(&sender, &FileSender::resumed, this, [this](qint64 offset) { timedFrom_ = offset; });
-    connect(&sender, &FileSender::readFailed, this, &SenderPanel::sendFileFailed);
-    connect(&sender, &FileSender::speedTicked, this, &SenderPanel::TimerSendSpeed_Timer);
-    connect(&sender, &FileSender::finished, this, &SenderPanel::finished);
-    connect(&sender, &FileSender::privacyKnown, this, [this](bool isPrivate, const QString& name) {
-        if (isPrivate)
-            ui_.sendPrivacyMark->showPrivate(name);
-        else
-            ui_.sendPrivacyMark->showPlain();
-    });
-    connect(&sender, &FileSender::keyChanged, this,
+    connect(&station, &Station::sendResumed, this, [this](qint64 offset) { timedFrom_ = offset; });
+    connect(&station, &Station::sendReadFailed, this, &SenderPanel::sendFileFailed);
+    connect(&station, &Station::sendSpeed, this, &SenderPanel::TimerSendSpeed_Timer);
+    connect(&station, &Station::sendFinished, this, &SenderPanel::finished);
+    connect(&station, &Station::sendPrivacyKnown, this,
+            [this](bool isPrivate, const QString& name) {
+                if (isPrivate)
+                    ui_.sendPrivacyMark->showPrivate(name);
+                else
+                    ui_.sendPrivacyMark->showPlain();
+            });
+    connect(&station, &Station::sendKeyChanged, this,
             [this](const QString& name, const QString& address) {
                 dialogs_.notice(keyNotShownMessage(name, address));
             });
-    connect(&sender, &FileSender::loosened, this,
+    connect(&station, &Station::sendLoosened, this,
             [this](const QString& name) { dialogs_.notice(loosenedMessage(name)); });
 }
 

@@ -1,20 +1,21 @@
 #pragma once
 
-#include "sending/filesender.h"
+#include "transfer/sendoutcome.h"
 #include "window/progressthrottle.h"
 
 #include <QObject>
 
 class Dialogs;
+class Station;
 struct MainUi;
 
-// The sender panel ("File Sender"): shows what the sender reports about the file in hand.
+// The sender panel ("File Sender"): shows what the station reports about the file in hand.
 class SenderPanel : public QObject
 {
     Q_OBJECT
 
 public:
-    SenderPanel(const MainUi& ui, FileSender& sender, Dialogs& dialogs, QObject* parent = nullptr);
+    SenderPanel(const MainUi& ui, Station& station, Dialogs& dialogs, QObject* parent = nullptr);
 
 private:
     void showStatus(const SendStatus& status);

@@ -1,6 +1,6 @@
 #include "window/sendqueuepanel.h"
 
-#include "sending/sendbatch.h"
+#include "station/station.h"
 #include "window/addressbookpanel.h"
 #include "window/dialogs.h"
 #include "window/mainlayout.h"
@@ -31,20 +31,20 @@ QString folderRowText(const WalkedRow& row)
 } // namespace
 
 SendQueuePanel::SendQueuePanel(const MainUi& ui, const AddressBookPanel& addressBook,
-                               Dialogs& dialogs, SendBatch& batch, QObject* parent)
-    : QObject(parent), ui_(ui), addressBook_(addressBook), dialogs_(dialogs), batch_(batch)
+                               Dialogs& dialogs, Station& station, QObject* parent)
+    : QObject(parent), ui_(ui), addressBook_(addressBook), dialogs_(dialogs), station_(station)
 {
-    follow(batch_);
-    connect(&batch_, &SendBatch::noPeer, this, &SendQueuePanel::noPeerSelected);
+    connect(&station_, &Station::rowStarted, this,
+            [this](BatchKind, int row, int rows, const QString& path, const QString& host,
+                   qint64 size) { rowStarted(row, rows, path, host, size); });
+    connect(&station_, &Station::rowSkipped, this,
+            [this](BatchKind, int row, int rows, const QString& path, const QString& host,
+                   const QString& reason) { rowSkipped(row, rows, path, host, reason); });
+    connect(&station_, &Station::noPeer, this, &SendQueuePanel::noPeerSelected);
+    connect(&station_, &Station::queueCleared, ui_.LSTsends, &QListWidget::clear);
     walkTimer_.setSingleShot(true);
     walkTimer_.setInterval(0);
     connect(&walkTimer_, &QTimer::timeout, this, &SendQueuePanel::walkDrop);
-}
-
-void SendQueuePanel::follow(SendBatch& batch)
-{
-    connect(&batch, &SendBatch::rowStarted, this, &SendQueuePanel::rowStarted);
-    connect(&batch, &SendBatch::rowSkipped, this, &SendQueuePanel::rowSkipped);
 }
 
 void SendQueuePanel::noPeerSelected()
@@ -60,7 +60,7 @@ void SendQueuePanel::BUTTsendFile_Click()
         return;
     }
     dialogs_.openFiles(
-        QStringLiteral("Choose a FIle to Send to ") + addressBook_.book().entry(slot).Name,
+        QStringLiteral("Choose a FIle to Send to ") + station_.addressBook().entry(slot).Name,
         QStringLiteral("All Files (*)"), [self = QPointer(this)](const QStringList& paths) {
             if (self)
                 self->queueFiles(paths);
@@ -142,7 +142,7 @@ void SendQueuePanel::queueFiles(const QStringList& paths)
         const QFileInfo info(path);
         if (path.isEmpty() || !info.isFile() || info.isHidden())
             continue;
-        batch_.append(path);
+        station_.queue(path);
         ui_.LSTsends->addItem(path);
     }
 }
@@ -150,31 +150,30 @@ void SendQueuePanel::queueFiles(const QStringList& paths)
 void SendQueuePanel::queueRows(const QList<WalkedRow>& rows)
 {
     for (const WalkedRow& row : rows) {
-        batch_.append(row.path);
+        station_.queue(row.path);
         ui_.LSTsends->addItem(row.isFolder ? folderRowText(row) : row.path);
     }
 }
 
 void SendQueuePanel::BUTclearsends_Click()
 {
-    batch_.clear();
-    ui_.LSTsends->clear();
+    station_.clearQueue();
 }
 
 void SendQueuePanel::BUTsendthesefiles_Click()
 {
-    if (batch_.isRunning() || batch_.paths().isEmpty())
+    if (station_.isSending() || station_.queuedPaths().isEmpty())
         return;
     if (addressBook_.selectedSlot() < 0) {
         noPeerSelected();
         return;
     }
     // The peer is read anew for every file: choosing another one redirects the rest.
-    batch_.start([this]() -> std::optional<QString> {
+    station_.sendQueue([this]() -> std::optional<QString> {
         const int slot = addressBook_.selectedSlot();
         if (slot < 0)
             return std::nullopt;
-        return addressBook_.book().entry(slot).IPaddress;
+        return station_.addressBook().entry(slot).IPaddress;
     });
 }
 

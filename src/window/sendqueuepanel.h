@@ -11,18 +11,20 @@
 
 class AddressBookPanel;
 class Dialogs;
-class SendBatch;
+class Station;
 struct MainUi;
 
 // The send queue: the list of files waiting to be sent to the selected peer, its three
-// buttons, and the batch's place in it ("2 of 5 Files"). The list shows the batch's rows.
+// buttons, and the batch's place in it ("2 of 5 Files"). The list shows the station's
+// queue; the place is that of whichever batch the station sends, the queue or a delivery
+// that waited for its person.
 class SendQueuePanel : public QObject
 {
     Q_OBJECT
 
 public:
     SendQueuePanel(const MainUi& ui, const AddressBookPanel& addressBook, Dialogs& dialogs,
-                   SendBatch& batch, QObject* parent = nullptr);
+                   Station& station, QObject* parent = nullptr);
 
     void BUTTsendFile_Click();
     void BUTclearsends_Click();
@@ -36,9 +38,6 @@ public:
     bool isWalkingDrop() const { return walk_ != nullptr; }
 
     static constexpr qsizetype kManyDroppedFiles = 1000;
-
-    // Shows the rows of another batch on the same sender as it shows its own.
-    void follow(SendBatch& batch);
 
 private:
     void queueFiles(const QStringList& paths);
@@ -56,7 +55,7 @@ private:
     const MainUi& ui_;
     const AddressBookPanel& addressBook_;
     Dialogs& dialogs_;
-    SendBatch& batch_;
+    Station& station_;
     QList<QStringList> drops_; // dropped, not yet walked
     std::unique_ptr<FolderWalk> walk_;
     bool asked_ = false; // whether the walk in progress asked about many files

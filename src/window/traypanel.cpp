@@ -2,11 +2,6 @@
 
 #include "addressbook/peername.h"
 #include "plain/protocol.h"
-#include "presence/datagram.h"
-#include "presence/presence.h"
-#include "receiving/filereceiver.h"
-#include "sending/filesender.h"
-#include "sending/sendbatch.h"
 #include "station/station.h"
 #include "transfer/sendtext.h"
 #include "window/peertextview.h"
@@ -31,10 +26,9 @@ QStringList speakers(const QList<ChatLine>& lines)
 
 } // namespace
 
-TrayPanel::TrayPanel(Tray& tray, const AddressBook& book, FileReceiver& receiver, FileSender&,
-                     const QList<SendBatch*>& batches, Station& station,
-                     std::function<bool()> windowActive, QObject* parent)
-    : QObject(parent), tray_(tray), book_(book),
+TrayPanel::TrayPanel(Tray& tray, Station& station, std::function<bool()> windowActive,
+                     QObject* parent)
+    : QObject(parent), tray_(tray), station_(station),
       notices_([this](const QString& title, const QString& text, const QString& filePath) {
           tray_.notify(title, notificationBody(text), filePath);
       }),
@@ -45,31 +39,30 @@ TrayPanel::TrayPanel(Tray& tray, const AddressBook& book, FileReceiver& receiver
       }),
       windowActive_(std::move(windowActive))
 {
-    connect(&receiver, &FileReceiver::fileStarted, this, &TrayPanel::fileStarted);
-    connect(&receiver, &FileReceiver::progressed, this, &TrayPanel::received);
-    connect(&receiver, &FileReceiver::finished, this, &TrayPanel::receiveEnded);
-    for (SendBatch* batch : batches)
-        follow(*batch);
+    connect(&station, &Station::incomingFileStarted, this, &TrayPanel::fileStarted);
+    connect(&station, &Station::incomingProgressed, this, &TrayPanel::received);
+    connect(&station, &Station::incomingEnded, this, &TrayPanel::receiveEnded);
+    followSending(station);
     connect(&station, &Station::chatReceived, this, &TrayPanel::chatReceived);
     showActivity();
 }
 
-void TrayPanel::follow(SendBatch& batch)
+// Both the queue and the deliveries that waited send on the one sender, one at a time.
+void TrayPanel::followSending(Station& station)
 {
-    connect(&batch, &SendBatch::rowStarted, this, [this](int row, int rows) {
+    connect(&station, &Station::rowStarted, this, [this](BatchKind, int row, int rows) {
         activity_.sendingRow = row + 1;
         activity_.sendingRows = rows;
         showActivity();
     });
-    connect(&batch, &SendBatch::rowSkipped, this,
-            [this](int, int, const QString& path, const QString& host, const QString& reason) {
-                sendFailed(path, host, reason);
-            });
-    connect(&batch, &SendBatch::rowFinished, this, [this](int, const SendEnd& end) {
+    connect(&station, &Station::rowSkipped, this,
+            [this](BatchKind, int, int, const QString& path, const QString& host,
+                   const QString& reason) { sendFailed(path, host, reason); });
+    connect(&station, &Station::rowFinished, this, [this](BatchKind, int, const SendEnd& end) {
         if (end.outcome != SendOutcome::Sent)
             sendFailed(end.path, end.address, sendStatusText(end.status));
     });
-    connect(&batch, &SendBatch::finished, this, [this] {
+    connect(&station, &Station::batchFinished, this, [this] {
         activity_.sendingRow = 0;
         showActivity();
     });
@@ -100,7 +93,7 @@ void TrayPanel::receiveEnded(const ReceiveEnd& end)
         return;
     const QString name = *arriving;
     arriving_.erase(arriving);
-    const QString peer = nameOrAddress(book_, end.peer);
+    const QString peer = nameOrAddress(station_.addressBook(), end.peer);
     if (end.outcome == ReceiveEnd::Outcome::Saved && !end.folder.isEmpty()) {
         folders_.add(end.folder, peer, end.size);
     } else if (end.outcome == ReceiveEnd::Outcome::Saved) {
@@ -120,7 +113,7 @@ void TrayPanel::receiveEnded(const ReceiveEnd& end)
 
 void TrayPanel::sendFailed(const QString& path, const QString& host, const QString& why)
 {
-    const QString peer = nameOrAddress(book_, host);
+    const QString peer = nameOrAddress(station_.addressBook(), host);
     notices_.add(QStringLiteral("Sending Failed"),
                  QStringLiteral("%1 to %2: %3").arg(QFileInfo(path).fileName(), peer, why), {},
                  QStringLiteral("%1 files to %2"), 1, {peer});

@@ -9,10 +9,6 @@
 
 #include <functional>
 
-class AddressBook;
-class FileReceiver;
-class FileSender;
-class SendBatch;
 class Station;
 class Tray;
 struct ChatLine;
@@ -20,7 +16,7 @@ struct ReceiveEnd;
 
 // Tells the tray what the program is doing, and notifies what a person away from the
 // window wants to know: a file arrived whole, a transfer failed, a chat line came in while
-// the window was not active. Files are sent by the send queue's batch and by the batches
+// the window was not active. Files are sent by the send queue's batch and by the deliveries
 // that wait for their person; it follows them all. Notifications are held back and summed
 // up in a flood, and every text in them is shown as it is, never as markup.
 class TrayPanel : public QObject
@@ -28,12 +24,11 @@ class TrayPanel : public QObject
     Q_OBJECT
 
 public:
-    TrayPanel(Tray& tray, const AddressBook& book, FileReceiver& receiver, FileSender& sender,
-              const QList<SendBatch*>& batches, Station& station,
-              std::function<bool()> windowActive, QObject* parent = nullptr);
+    TrayPanel(Tray& tray, Station& station, std::function<bool()> windowActive,
+              QObject* parent = nullptr);
 
 private:
-    void follow(SendBatch& batch);
+    void followSending(Station& station);
     void fileStarted(int connection, const QString& name, qint64 size);
     void received(int connection, qint64 received, qint64 size);
     void receiveEnded(const ReceiveEnd& end);
@@ -42,7 +37,7 @@ private:
     void showActivity();
 
     Tray& tray_;
-    const AddressBook& book_;
+    const Station& station_;
     NotificationThrottle notices_;
     ReceivedFolders folders_; // a received folder is news once, when it is complete
     std::function<bool()> windowActive_;

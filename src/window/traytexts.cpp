@@ -1,7 +1,7 @@
 #include "window/traytexts.h"
 
 #include "presence/notices.h"
-#include "presence/presence.h"
+#include "station/station.h"
 
 #include <QLocale>
 #include <QStringList>

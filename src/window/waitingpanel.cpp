@@ -1,14 +1,11 @@
 #include "window/waitingpanel.h"
 
 #include "addressbook/peername.h"
-#include "sending/sendbatch.h"
-#include "sending/waitingbatches.h"
 #include "station/station.h"
 #include "window/addressbookpanel.h"
 #include "window/mainlayout.h"
 #include "window/onlinemarks.h"
 #include "window/peertextview.h"
-#include "window/sendqueuepanel.h"
 
 #include <QLabel>
 #include <QListWidget>
@@ -21,17 +18,14 @@ const QString kWaitingFor = QStringLiteral("Waiting for ");
 
 } // namespace
 
-WaitingPanel::WaitingPanel(const MainUi& ui, const AddressBookPanel& addressBook,
-                           SendQueuePanel& queue, Station& station, const OnlineMarks& marks,
-                           QObject* parent)
-    : QObject(parent), ui_(ui), addressBook_(addressBook), queue_(queue), station_(station),
-      now_(station.batch()), waiting_(station.waiting()), marks_(marks)
+WaitingPanel::WaitingPanel(const MainUi& ui, const AddressBookPanel& addressBook, Station& station,
+                           const OnlineMarks& marks, QObject* parent)
+    : QObject(parent), ui_(ui), addressBook_(addressBook), station_(station), marks_(marks)
 {
     ui_.LSTsends->setContextMenuPolicy(Qt::CustomContextMenu);
     connect(ui_.LSTsends, &QWidget::customContextMenuRequested, this,
             &WaitingPanel::LSTsends_ContextMenu);
-    connect(&waiting_, &WaitingBatches::changed, this, &WaitingPanel::showWaiting);
-    queue_.follow(waiting_.delivery());
+    connect(&station_, &Station::waitingChanged, this, &WaitingPanel::showWaiting);
 }
 
 void WaitingPanel::LSTsends_ContextMenu(const QPoint& position)
@@ -46,47 +40,41 @@ void WaitingPanel::fillMenu(QMenu& menu)
 {
     const int slot = addressBook_.selectedSlot();
     const QString name =
-        slot < 0 ? QStringLiteral("the Selected Person") : addressBook_.book().entry(slot).Name;
+        slot < 0 ? QStringLiteral("the Selected Person") : station_.addressBook().entry(slot).Name;
     QAction* send =
         menu.addAction(QStringLiteral("Send These Files When %1 Comes Online").arg(menuText(name)),
                        this, &WaitingPanel::sendWhenOnline);
-    // The queue's rows move into the waiting batch, which cannot happen while they are sent.
-    send->setEnabled(slot >= 0 && !now_.paths().isEmpty() && !now_.isRunning());
-    for (const WaitingBatches::Batch& batch : waiting_.batches()) {
+    // The queue's rows move into the waiting delivery, which cannot happen while they are
+    // sent.
+    send->setEnabled(slot >= 0 && !station_.queuedPaths().isEmpty() && !station_.isSending());
+    for (const WaitingBatches::Batch& batch : station_.waitingBatches()) {
         const QString address = batch.address;
         const QString files = batch.files.size() == 1
                                   ? QStringLiteral("the File")
                                   : QStringLiteral("the %1 Files").arg(batch.files.size());
         menu.addAction(QStringLiteral("Cancel Sending %1 Waiting for %2")
-                           .arg(files, menuText(nameOrAddress(addressBook_.book(), address))),
-                       this, [this, address] { cancelWaiting(address); });
+                           .arg(files, menuText(nameOrAddress(station_.addressBook(), address))),
+                       this, [this, address] { station_.cancelWaiting(address); });
     }
 }
 
 void WaitingPanel::sendWhenOnline()
 {
     const int slot = addressBook_.selectedSlot();
-    if (slot < 0 || now_.paths().isEmpty() || now_.isRunning())
+    if (slot < 0)
         return;
-    const QString address = addressBook_.book().entry(slot).IPaddress;
-    const QStringList paths = now_.paths();
-    queue_.BUTclearsends_Click();
-    station_.sendWhenOnline(address, paths, marks_.isOnline(address));
-}
-
-void WaitingPanel::cancelWaiting(const QString& address)
-{
-    waiting_.cancel(address);
+    const QString address = station_.addressBook().entry(slot).IPaddress;
+    station_.sendQueueWhenOnline(address, marks_.isOnline(address));
 }
 
 // Shown while the sender is idle; a transfer in progress shows its own status.
 void WaitingPanel::showWaiting()
 {
-    if (waiting_.isDelivering() || now_.isRunning())
+    if (station_.isDeliveringWaiting() || station_.isSending())
         return;
     QStringList names;
-    for (const WaitingBatches::Batch& batch : waiting_.batches())
-        names.append(nameOrAddress(addressBook_.book(), batch.address));
+    for (const WaitingBatches::Batch& batch : station_.waitingBatches())
+        names.append(nameOrAddress(station_.addressBook(), batch.address));
     QLabel& status = *ui_.LABSendStatus;
     if (!names.isEmpty()) {
         status.setText(kWaitingFor + names.join(QStringLiteral(", ")));

@@ -56,7 +56,7 @@ public:
         }
         window_ = std::make_unique<Main>(platform_.platform(), address);
         if (timer == Timer::Stopped)
-            window_->presence().stopAnnouncing();
+            window_->station().stopAnnouncing();
         loaded_ = window_->Form_Load();
         if (!loaded_) {
             for (const DialogCall& call : platform_.dialogs.calls)
@@ -78,10 +78,11 @@ public:
     // keeps the period of a minute.
     [[nodiscard]] bool announce()
     {
-        Presence& presence = window_->presence();
-        presence.startAnnouncing();
-        presence.announce();
-        const QTimer& timer = presence.announcementTimer();
+        Station& station = window_->station();
+        station.startAnnouncing();
+        station.announce();
+        // The schedule is the presence's own; the station shows no timer.
+        const QTimer& timer = station.presence().announcementTimer();
         return timer.isActive() && timer.interval() == 60000;
     }
 

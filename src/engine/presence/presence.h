@@ -43,6 +43,7 @@ public:
     void startAnnouncing();
     // Announces no more until started again.
     void stopAnnouncing() { announcer_.stop(); }
+    bool isAnnouncing() const { return announcer_.isActive(); }
     // When the next announcement is due, for a look at the schedule.
     const QTimer& announcementTimer() const { return announcer_; }
     // One announcement to everyone in the address book, from which on the timer keeps the

@@ -89,6 +89,7 @@ void Station::forwardSending()
     connect(&sender_, &FileSender::loosened, this, &Station::sendLoosened);
     connect(&sender_, &FileSender::resumed, this, &Station::sendResumed);
     connect(&sender_, &FileSender::cutOff, this, &Station::sendCutOff);
+    connect(&sender_, &FileSender::finished, this, &Station::sendFinished);
 }
 
 void Station::forwardBatch(SendBatch& batch, BatchKind kind)
@@ -207,6 +208,11 @@ void Station::waitAfterCut(const QString& address, const QList<QueuedFile>& rest
     waiting_.tryNow(address);
 }
 
+QString Station::storedSaveFolder() const
+{
+    return ::storedSaveFolder(settings_);
+}
+
 void Station::setSaveFolder(const QString& folder, bool store)
 {
     saveFolder_ = folder;
@@ -240,6 +246,21 @@ void Station::sendWhenOnline(const QString& address, const QList<QueuedFile>& fi
     waiting_.add(address, files);
     if (online)
         waiting_.tryNow(address);
+}
+
+void Station::clearQueue()
+{
+    batch_.clear();
+    Q_EMIT queueCleared();
+}
+
+void Station::sendQueueWhenOnline(const QString& address, bool online)
+{
+    if (batch_.isRunning() || batch_.paths().isEmpty())
+        return;
+    const QStringList paths = batch_.paths();
+    clearQueue();
+    sendWhenOnline(address, paths, online);
 }
 
 void Station::sendChat(const QString& text)

@@ -16,6 +16,7 @@
 #include <QHostAddress>
 #include <QObject>
 
+#include <chrono>
 #include <functional>
 #include <optional>
 
@@ -65,6 +66,8 @@ public:
     std::optional<SocketError> bindPresence();
     // Announces this copy three seconds from now, then every minute.
     void startAnnouncing() { presence_.startAnnouncing(); }
+    void stopAnnouncing() { presence_.stopAnnouncing(); }
+    bool isAnnouncing() const { return presence_.isAnnouncing(); }
     void announce() { presence_.announce(); }
     // Takes TCP ports 1052 and 1053 and starts receiving files.
     std::optional<SocketError> listen() { return receiver_.listen(); }
@@ -78,6 +81,8 @@ public:
     // Receiving.
 
     const QString& saveFolder() const { return saveFolder_; }
+    // The save folder the settings hold; empty when none has been chosen yet.
+    QString storedSaveFolder() const;
     // The receiver saves into folder from the next file on; store writes it to the settings.
     void setSaveFolder(const QString& folder, bool store);
     bool onlyKnownSenders() const { return onlyKnown_; }
@@ -104,7 +109,7 @@ public:
     QStringList queuedPaths() const { return batch_.paths(); }
     void queue(const QString& path) { batch_.append(path); }
     void queue(const QueuedFile& file) { batch_.append(file); }
-    void clearQueue() { batch_.clear(); }
+    void clearQueue();
     bool isSending() const { return batch_.isRunning(); }
     // The file of the queue in hand, and its person's address.
     QueuedFile currentFile() const { return batch_.current(); }
@@ -114,11 +119,20 @@ public:
     // Whether a queue cut off privately ends there (the rest waiting for its person) or
     // goes on with its next file.
     void setQueueStopsAtCut(bool stops) { batch_.setStopsAtCut(stops); }
+    // How many times, and how far apart at most, a file is tried again at a port that
+    // refuses it (see FileSender::setRefusalRetries).
+    void setRefusalRetries(int count, std::chrono::milliseconds longestWait)
+    {
+        sender_.setRefusalRetries(count, longestWait);
+    }
     // Sends paths to address as soon as it is heard online, at once when online already.
     void sendWhenOnline(const QString& address, const QStringList& paths, bool online);
     void sendWhenOnline(const QString& address, const QList<QueuedFile>& files, bool online);
     // Tries address's waiting files at once, whatever the announcements before.
     void tryWaitingNow(const QString& address) { waiting_.tryNow(address); }
+    // Moves the queue, while it is not being sent, into a delivery to address as
+    // sendWhenOnline does; the queue is then empty.
+    void sendQueueWhenOnline(const QString& address, bool online);
     void cancelWaiting(const QString& address) { waiting_.cancel(address); }
     void cancelWaiting(const QString& address, const QStringList& paths)
     {
@@ -168,6 +182,7 @@ Q_SIGNALS:
     void sendLoosened(const QString& name);
     void sendResumed(qint64 offset, qint64 size);
     void sendCutOff();
+    void sendFinished(const SendEnd& end);
     // The rows of either batch, as SendBatch tells them.
     void rowStarted(BatchKind batch, int row, int rows, const QString& path, const QString& host,
                     qint64 size);
@@ -176,6 +191,8 @@ Q_SIGNALS:
     void rowFinished(BatchKind batch, int row, const SendEnd& end);
     void folderEnded(BatchKind batch, int row, const QString& folder, bool allSent);
     void batchFinished(BatchKind batch);
+    // The queue was emptied, by clearQueue() or by moving it into a waiting delivery.
+    void queueCleared();
     // The queue found no peer for its next row, and has ended.
     void noPeer();
     // The queue was cut off privately; rest waits for its person (see SendBatch::cutOff).
