@@ -3,6 +3,7 @@
 #include "addressbook/addressbook.h"
 #include "addressbook/peerkeys.h"
 #include "identity/identity.h"
+#include "platform/clock.h"
 #include "platform/socketerror.h"
 #include "presence/chatthrottle.h"
 #include "presence/presence.h"
@@ -36,9 +37,11 @@ class Station : public QObject
     Q_OBJECT
 
 public:
-    // settings must outlive the station; received.json in dataFolder keeps the history.
+    // settings and clock must outlive the station; received.json in dataFolder keeps the
+    // history. The clock times the announcements and how many chat lines are shown.
     Station(SettingsStore& settings, RandomSource& random, const QString& dataFolder,
-            const QHostAddress& bindAddress, QObject* parent = nullptr);
+            const QHostAddress& bindAddress, Clock& clock = systemClock(),
+            QObject* parent = nullptr);
     ~Station() override;
 
     // Starting and stopping.
@@ -235,5 +238,5 @@ private:
     WaitingBatches waiting_;
     ReceivedHistory history_;
     QHostAddress bindAddress_;
-    ChatThrottle chatThrottle_{this};
+    ChatThrottle chatThrottle_;
 };
