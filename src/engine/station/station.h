@@ -98,7 +98,8 @@ public:
     void addPerson(const QString& name, const QString& address);
     void removePerson(int slot);
     void setPersonAddress(int slot, const QString& address);
-    // Forgets the key slot's entry holds, and the keys of entries with its address.
+    // Forgets the key slot's entry holds, and the part files that key began unless another
+    // entry holds it too. Other entries with the address keep theirs.
     void forgetKey(int slot);
     bool hasKey(const QString& address) const { return keys_.hasKey(address); }
 
