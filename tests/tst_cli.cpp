@@ -403,7 +403,7 @@ void TestCli::sendRetriesThroughTheWaitingFiles()
     // Cut off privately: the rest of the file follows, on a connection of its own.
     PrivateReceiver receiver;
     receiver.features = kFeatureResume;
-    receiver.cutFirstFile = true;
+    receiver.cuts = 1;
     QVERIFY(receiver.start(peer));
     CliRun cut;
     const QString path = cut.home() + "/big.bin";

@@ -49,7 +49,8 @@ QStringList localPaths(const QMimeData& dragged)
 
 Main::Main(const Platform& platform, const QHostAddress& bindAddress)
     : platform_(platform), bindAddress_(bindAddress), ui_(buildMainUi(*this)),
-      station_(platform.settings, platform.random, platform.dataFolder, bindAddress),
+      station_(platform.settings, platform.random, platform.dataFolder, bindAddress,
+               platform.clock),
       addressBook_(*ui_.ListIPaddress, platform.dialogs, station_),
       keysPanel_(*ui_.ListIPaddress, platform.dialogs, addressBook_, station_),
       receiverPanel_(ui_, station_), senderPanel_(ui_, station_, platform.dialogs),

@@ -8,7 +8,6 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPlainTextEdit>
-#include <QTimer>
 #include <QUdpSocket>
 #include <QtTest>
 
@@ -37,14 +36,12 @@ struct Entry {
 };
 
 // A window with its own platform and settings, loaded with an address book and a save
-// folder, so that start-up asks nothing. Unless told otherwise its presence timer is
-// stopped: a test starts the passes it wants.
+// folder, so that start-up asks nothing. Its clock stands still: the timed announcements
+// come only as a test advances it.
 class Peer
 {
 public:
-    enum class Timer { Stopped, Running };
-
-    Peer(const QHostAddress& address, const QList<Entry>& entries, Timer timer = Timer::Stopped)
+    Peer(const QHostAddress& address, const QList<Entry>& entries)
     {
         SettingsStore& settings = platform_.settings();
         settings.write(QStringLiteral("Settings"), QStringLiteral("SaveDir"),
@@ -55,8 +52,6 @@ public:
             settings.write(section, QStringLiteral("IPaddress"), entries[slot].address);
         }
         window_ = std::make_unique<Main>(platform_.platform(), address);
-        if (timer == Timer::Stopped)
-            window_->station().stopAnnouncing();
         loaded_ = window_->Form_Load();
         if (!loaded_) {
             for (const DialogCall& call : platform_.dialogs.calls)
@@ -74,17 +69,8 @@ public:
     QString transcript() const { return ui().ChatRX->toPlainText(); }
     QString notice() const { return ui().StatusPanel1->text(); }
 
-    // Announces at once, as the timer's pass does, and returns whether the timer then
-    // keeps the period of a minute.
-    [[nodiscard]] bool announce()
-    {
-        Station& station = window_->station();
-        station.startAnnouncing();
-        station.announce();
-        // The schedule is the presence's own; the station shows no timer.
-        const QTimer& timer = station.presence().announcementTimer();
-        return timer.isActive() && timer.interval() == 60000;
-    }
+    // Announces at once, as the timed pass does.
+    void announce() { window_->station().announce(); }
 
     void say(const QString& line)
     {

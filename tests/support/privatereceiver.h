@@ -38,9 +38,9 @@ public:
     QByteArray fileAnswer; // what each FILE is answered with, when not ACCEPT 0
     QByteArray endAnswer;  // what each END is answered with, when not SAVED
     quint32 features = 0;  // what its HELLO sets
-    // The first file breaks off after its first DATA, as a cut connection would, and the
-    // next offer goes on from what came.
-    bool cutFirstFile = false;
+    // How many files to break off after their first DATA, as a cut connection would; where
+    // its HELLO offers to resume, each next offer goes on from what came.
+    int cuts = 0;
 
 protected:
     void incomingConnection(qintptr descriptor) override
@@ -77,8 +77,10 @@ private:
         case MessageType::Data:
             files.last().content += message.body;
             digest.add(message.body);
-            if (std::exchange(cutFirstFile, false)) {
-                resumeAt_ = files.last().content.size();
+            if (cuts > 0) {
+                --cuts;
+                if (features & kFeatureResume)
+                    resumeAt_ += files.last().content.size();
                 socket.setProperty("cut", true);
                 QMetaObject::invokeMethod(&socket, &QSslSocket::abort, Qt::QueuedConnection);
                 break;
@@ -86,6 +88,7 @@ private:
             socket.write(countMessage(files.last().content.size()));
             break;
         case MessageType::End:
+            resumeAt_ = 0;
             files.last().digestMatched = digest.result() == message.body;
             socket.write(endAnswer.isEmpty() ? encodeMessage(MessageType::Saved) : endAnswer);
             break;

@@ -41,7 +41,8 @@ struct PrivateStation {
     bool madeInbox = QDir().mkpath(folder.filePath(QStringLiteral("in")));
     SettingsStore settings{folder.filePath(QStringLiteral("Quillo.conf"))};
     ScriptedRandom random;
-    Station station{settings, random, folder.path(), address};
+    FixedClock clock;
+    Station station{settings, random, folder.path(), address, clock};
     ReceiverWatch watch{station.receiver()};
     std::optional<QString> identityProblem;
     std::optional<SocketError> listenProblem;

@@ -16,7 +16,6 @@ public:
     };
 
     explicit SettingsStore(const QString& filePath);
-    virtual ~SettingsStore() = default;
 
     static QString userFilePath();
 
@@ -35,8 +34,8 @@ public:
     void removeSection(const QString& section);
     void remove(const QString& section, const QString& key);
     // Writes the changes to the file. Returns false when the file does not hold them
-    // afterwards. Tests count and fail the writes.
-    virtual bool save();
+    // afterwards.
+    bool save();
 
 private:
     QString filePath_;

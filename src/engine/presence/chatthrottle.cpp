@@ -2,23 +2,9 @@
 
 #include <algorithm>
 
-namespace
+ChatThrottle::ChatThrottle(Clock& clock, QObject* parent)
+    : QObject(parent), clock_(clock), reporting_(clock.makeAlarm([this] { report(); }))
 {
-
-std::chrono::milliseconds steadyNow()
-{
-    return std::chrono::duration_cast<std::chrono::milliseconds>(
-        std::chrono::steady_clock::now().time_since_epoch());
-}
-
-} // namespace
-
-ChatThrottle::ChatThrottle(QObject* parent, Now now)
-    : QObject(parent), now_(now ? std::move(now) : Now(steadyNow))
-{
-    reporting_.setSingleShot(true);
-    reporting_.setInterval(kReportInterval);
-    connect(&reporting_, &QTimer::timeout, this, &ChatThrottle::report);
 }
 
 QList<ChatLine> ChatThrottle::admit(const QList<ChatLine>& lines)
@@ -32,7 +18,7 @@ QList<ChatLine> ChatThrottle::admit(const QList<ChatLine>& lines)
 
 bool ChatThrottle::take(const ChatLine& line)
 {
-    const std::chrono::milliseconds now = now_();
+    const std::chrono::milliseconds now = clock_.steadyTime();
     if (!senders_.contains(line.address)) {
         if (senders_.size() >= kMaxAddresses)
             forgetSome(now);
@@ -48,14 +34,14 @@ bool ChatThrottle::take(const ChatLine& line)
     }
     sender.name = line.name;
     ++sender.dropped;
-    if (!reporting_.isActive())
-        reporting_.start();
+    if (!reporting_->isSet())
+        reporting_->set(kReportInterval);
     return false;
 }
 
 void ChatThrottle::report()
 {
-    reporting_.stop();
+    reporting_->cancel();
     QList<std::pair<QString, Sender>> lost; // told once the table is left alone
     for (auto sender = senders_.begin(); sender != senders_.end(); ++sender) {
         if (sender->dropped > 0)

@@ -1,14 +1,14 @@
 #pragma once
 
+#include "platform/clock.h"
 #include "presence/presence.h"
 
 #include <QHash>
 #include <QList>
 #include <QObject>
-#include <QTimer>
 
 #include <chrono>
-#include <functional>
+#include <memory>
 
 // Holds back a flood of chat lines from one address, over however many connections they
 // come: a burst of kBurst lines is shown at once, then one line for every
@@ -26,15 +26,11 @@ public:
     // are forgotten, and then those with nothing to report.
     static constexpr int kMaxAddresses = 1024;
 
-    using Now = std::function<std::chrono::milliseconds()>;
-    // now tells the time that has passed since some fixed moment; a steady clock unless
-    // given.
-    explicit ChatThrottle(QObject* parent = nullptr, Now now = {});
+    // The clock's steady time refills the bursts and times the reports.
+    explicit ChatThrottle(Clock& clock = systemClock(), QObject* parent = nullptr);
 
     // The lines that may be shown, in the order they came.
     QList<ChatLine> admit(const QList<ChatLine>& lines);
-    // Tells what was dropped since the last report, at once; the timer calls it too.
-    void report();
 
 Q_SIGNALS:
     // count lines from address (name as the last of them came) were not shown.
@@ -49,9 +45,11 @@ private:
     };
 
     bool take(const ChatLine& line);
+    // Tells what was dropped since the last report.
+    void report();
     void forgetSome(std::chrono::milliseconds now);
 
-    Now now_;
+    Clock& clock_;
     QHash<QString, Sender> senders_;
-    QTimer reporting_;
+    std::unique_ptr<Alarm> reporting_;
 };

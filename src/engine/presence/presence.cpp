@@ -19,10 +19,12 @@ constexpr qint64 kTurnMs = 10;
 
 } // namespace
 
-Presence::Presence(const AddressBook& book, QObject* parent) : QObject(parent), book_(book)
+Presence::Presence(const AddressBook& book, Clock& clock, QObject* parent)
+    : QObject(parent), book_(book), announcer_(clock.makeAlarm([this] {
+          announcer_->set(kAnnouncementPeriod);
+          announce();
+      }))
 {
-    announcer_.setInterval(kFirstAnnouncement);
-    connect(&announcer_, &QTimer::timeout, this, &Presence::announce);
     connect(&socket_, &DatagramSocket::readyRead, this, &Presence::readDatagrams);
 }
 
@@ -33,12 +35,13 @@ std::optional<SocketError> Presence::bind(const QHostAddress& address)
 
 void Presence::startAnnouncing()
 {
-    announcer_.start();
+    announcer_->set(kFirstAnnouncement);
 }
 
 void Presence::announce()
 {
-    announcer_.setInterval(kAnnouncementPeriod);
+    if (announcer_->isSet())
+        announcer_->set(kAnnouncementPeriod);
     sendToEveryone(presenceDatagram());
 }
 

@@ -1,13 +1,14 @@
 #pragma once
 
+#include "platform/clock.h"
 #include "platform/datagramsocket.h"
 
 #include <QList>
 #include <QObject>
 #include <QSet>
-#include <QTimer>
 
 #include <chrono>
+#include <memory>
 #include <optional>
 
 class AddressBook;
@@ -33,7 +34,9 @@ public:
     static constexpr std::chrono::milliseconds kFirstAnnouncement = std::chrono::seconds(3);
     static constexpr std::chrono::milliseconds kAnnouncementPeriod = std::chrono::minutes(1);
 
-    Presence(const AddressBook& book, QObject* parent = nullptr);
+    // The clock times the announcements.
+    explicit Presence(const AddressBook& book, Clock& clock = systemClock(),
+                      QObject* parent = nullptr);
 
     // Takes the port on address, so that datagrams arrive. Returns the error when it
     // cannot; sending still works then.
@@ -42,12 +45,10 @@ public:
     // Starts announcing: the first time after kFirstAnnouncement, then every period.
     void startAnnouncing();
     // Announces no more until started again.
-    void stopAnnouncing() { announcer_.stop(); }
-    bool isAnnouncing() const { return announcer_.isActive(); }
-    // When the next announcement is due, for a look at the schedule.
-    const QTimer& announcementTimer() const { return announcer_; }
-    // One announcement to everyone in the address book, from which on the timer keeps the
-    // period. The timer calls it; a test may too.
+    void stopAnnouncing() { announcer_->cancel(); }
+    bool isAnnouncing() const { return announcer_->isSet(); }
+    // One announcement to everyone in the address book at once; while announcing, the next
+    // is then a period away.
     void announce();
 
     // Sends one chat line to everyone in the address book but the addresses in except.
@@ -65,6 +66,6 @@ private:
     void sendToEveryone(const QByteArray& payload, const QSet<QString>& except = {});
 
     const AddressBook& book_;
-    QTimer announcer_;
+    std::unique_ptr<Alarm> announcer_;
     DatagramSocket socket_;
 };

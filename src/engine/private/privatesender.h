@@ -37,7 +37,6 @@ public:
     // A connection closed before the file's acceptance is tried again, as the plain
     // sender tries a refusal again.
     void setRetries(int count, std::chrono::milliseconds longestWait);
-    void setLinger(std::chrono::milliseconds linger) { linger_.setInterval(linger); }
 
     bool isBusy() const { return state_ != State::Closed || retry_.isActive(); }
     // Sends the file at path, of the size measured before, to port 1053 of host, on the

@@ -23,12 +23,12 @@ QString changeNotSaved()
 } // namespace
 
 Station::Station(SettingsStore& settings, RandomSource& random, const QString& dataFolder,
-                 const QHostAddress& bindAddress, QObject* parent)
+                 const QHostAddress& bindAddress, Clock& clock, QObject* parent)
     : QObject(parent), settings_(settings), dataFolder_(dataFolder), keys_(book_),
-      receiver_(bindAddress), sender_(random, bindAddress), batch_(sender_), presence_(book_),
-      waiting_(settings, sender_, batch_),
+      receiver_(bindAddress), sender_(random, bindAddress), batch_(sender_),
+      presence_(book_, clock), waiting_(settings, sender_, batch_),
       history_(QDir(dataFolder).filePath(QStringLiteral("received.json"))),
-      bindAddress_(bindAddress)
+      bindAddress_(bindAddress), chatThrottle_(clock)
 {
     receiver_.setDataFolder(dataFolder);
     receiver_.setAddressBook(book_);

@@ -3,6 +3,7 @@
 #include "addressbook/addressbook.h"
 #include "addressbook/peerkeys.h"
 #include "identity/identity.h"
+#include "platform/clock.h"
 #include "platform/socketerror.h"
 #include "presence/chatthrottle.h"
 #include "presence/presence.h"
@@ -37,9 +38,11 @@ class Station : public QObject
     Q_OBJECT
 
 public:
-    // settings must outlive the station; received.json in dataFolder keeps the history.
+    // settings and clock must outlive the station; received.json in dataFolder keeps the
+    // history. The clock times the announcements and how many chat lines are shown.
     Station(SettingsStore& settings, RandomSource& random, const QString& dataFolder,
-            const QHostAddress& bindAddress, QObject* parent = nullptr);
+            const QHostAddress& bindAddress, Clock& clock = systemClock(),
+            QObject* parent = nullptr);
     ~Station() override;
 
     // Starting and stopping.
@@ -100,7 +103,8 @@ public:
     void addPerson(const QString& name, const QString& address);
     void removePerson(int slot);
     void setPersonAddress(int slot, const QString& address);
-    // Forgets the key slot's entry holds, and the keys of entries with its address.
+    // Forgets the key slot's entry holds, and the part files that key began unless another
+    // entry holds it too. Other entries with the address keep theirs.
     void forgetKey(int slot);
     bool hasKey(const QString& address) const { return keys_.hasKey(address); }
 
@@ -252,5 +256,5 @@ private:
     WaitingBatches waiting_;
     ReceivedHistory history_;
     QHostAddress bindAddress_;
-    ChatThrottle chatThrottle_{this};
+    ChatThrottle chatThrottle_;
 };
