@@ -91,7 +91,7 @@ void TestPrivate::aChangedKeyIsRefusedWithNothingSaved()
 {
     PrivateFixture f;
     const QByteArray oldKey = Sha256::of("Anna's old key");
-    f.station.addressBook().setKey(0, oldKey);
+    f.pinAnnasKey(oldKey);
     PrivatePeer impostor;
     f.greet(impostor);
     impostor.sendFile("a.txt", "hello");
@@ -190,13 +190,13 @@ void TestPrivate::chatLinesComeUnderTheirNames()
 void TestPrivate::onlyKnownSendersMeansTheirKeys()
 {
     PrivateFixture f;
+    f.pinAnnasKey(Sha256::of("Anna's key"));
     f.station.setOnlyKnownSenders(true, false);
     PrivatePeer stranger;
     f.greet(stranger, kStranger);
     QTRY_VERIFY_WITH_TIMEOUT(stranger.isClosed(), kWaitMs);
     QCOMPARE(stranger.lastReason(MessageType::Error), Reason::NotInAddressBook);
 
-    f.station.addressBook().setKey(0, Sha256::of("Anna's key"));
     RawPeer plain; // from the address of an entry with a key: a stranger on the file port
     plain.connectTo(kAnna, kStation, kFilePort);
     QTRY_COMPARE_WITH_TIMEOUT(f.watch.ends.size(), 2, kWaitMs);

@@ -35,7 +35,7 @@ struct Receiver {
         station.emplace(settings, random, folder.path(), kReceiver);
         station->load(); // the keys pinned before a restart
         if (station->addressBook().count() == 0)
-            station->addressBook().append(QStringLiteral("Sam"), kSender.toString());
+            station->addPerson(QStringLiteral("Sam"), kSender.toString());
         station->setSaveFolder(inbox(), false);
         station->openIdentity();
         station->listen();

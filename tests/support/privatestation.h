@@ -18,7 +18,7 @@ struct PrivateStation {
     PrivateStation(const QHostAddress& address, const QHostAddress& anna)
         : address(address), anna(anna)
     {
-        station.addressBook().append(QStringLiteral("Anna"), anna.toString());
+        station.addPerson(QStringLiteral("Anna"), anna.toString());
         station.setSaveFolder(inbox(), false);
         identityProblem = station.openIdentity();
         listenProblem = station.listen();
@@ -26,6 +26,14 @@ struct PrivateStation {
     QString inbox(const QString& name = {}) const
     {
         return folder.filePath(QStringLiteral("in/")) + name;
+    }
+    // Anna's entry holds key, as if pinned at an earlier contact; the station reads its
+    // settings anew.
+    void pinAnnasKey(const QByteArray& key)
+    {
+        settings.write(QStringLiteral("IPaddress0"), QStringLiteral("Key"),
+                       QString::fromLatin1(key.toHex()));
+        station.load();
     }
     QStringList inboxFiles() const { return QDir(inbox()).entryList(QDir::Files); }
     // Connects peer from address "from" (Anna's by default) and says HELLO.

@@ -154,13 +154,12 @@ public:
     // Requires an identity.
     void sendPrivateChat(const QString& host, const QString& text);
 
-    // The parts themselves, until every face binds to the station alone.
-    AddressBook& addressBook() { return book_; }
+    // The parts themselves. No face uses them; the engine's tests of a station still look
+    // inside them, and go through the commands above next.
     PeerKeys& peerKeys() { return keys_; }
     FileReceiver& receiver() { return receiver_; }
     FileSender& sender() { return sender_; }
     SendBatch& batch() { return batch_; }
-    Presence& presence() { return presence_; }
     WaitingBatches& waiting() { return waiting_; }
     const ReceivedHistory& history() const { return history_; }
 
