@@ -28,7 +28,7 @@ ReceiveCommand::ReceiveCommand(Station& station, const QString& folder, bool onc
         limits.maxConnectionsPerHost = 1;
         station_.setReceiveLimits(limits);
     }
-    connect(&station_, &Station::incomingFileStarted, this, &ReceiveCommand::fileStarted);
+    connect(&station_, &Station::incomingFileStarted, this, &ReceiveCommand::printFileStarted);
     connect(&station_, &Station::incomingProgressed, this,
             [this](int connection, qint64 received, qint64 size) {
                 if (connection == latestFile_)
@@ -67,7 +67,7 @@ void ReceiveCommand::finish(int exitStatus)
         Q_EMIT finished(exitStatus);
 }
 
-void ReceiveCommand::fileStarted(int connection, const QString& name, qint64 size)
+void ReceiveCommand::printFileStarted(int connection, const QString& name, qint64 size)
 {
     filesBegun_.insert(connection);
     latestFile_ = connection;

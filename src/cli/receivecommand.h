@@ -23,7 +23,7 @@ public:
     void stop() override;
 
 private:
-    void fileStarted(int connection, const QString& name, qint64 size);
+    void printFileStarted(int connection, const QString& name, qint64 size);
     void connectionEnded(const ReceiveEnd& end);
     // Tells the exit status, once only.
     void finish(int exitStatus);

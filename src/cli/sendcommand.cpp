@@ -12,12 +12,12 @@ SendCommand::SendCommand(Station& station, const Peer& peer, const QString& to,
 {
     for (const QString& file : files)
         station_.queue(file);
-    connect(&station_, &Station::rowStarted, this, &SendCommand::rowStarted);
-    connect(&station_, &Station::rowSkipped, this, &SendCommand::rowSkipped);
-    connect(&station_, &Station::rowFinished, this, &SendCommand::rowFinished);
+    connect(&station_, &Station::rowStarted, this, &SendCommand::printRowStarted);
+    connect(&station_, &Station::rowSkipped, this, &SendCommand::printRowSkipped);
+    connect(&station_, &Station::rowFinished, this, &SendCommand::printRowFinished);
     connect(&station_, &Station::batchFinished, this, &SendCommand::attemptEnded);
-    connect(&station_, &Station::queueCutOff, this, &SendCommand::cutOff);
-    connect(&station_, &Station::waitingCutOff, this, &SendCommand::cutOff);
+    connect(&station_, &Station::queueCutOff, this, &SendCommand::printCutOff);
+    connect(&station_, &Station::waitingCutOff, this, &SendCommand::printCutOff);
     connect(&station_, &Station::sendCutOff, this, [this] { cut_ = true; });
     connect(&station_, &Station::sendKeyChanged, this, [this] { keyChanged_ = true; });
     retryTimer_.setSingleShot(true);
@@ -63,19 +63,20 @@ void SendCommand::finish(int exitStatus)
         Q_EMIT finished(exitStatus);
 }
 
-void SendCommand::rowStarted(BatchKind, int, int, const QString& path, const QString&, qint64 size)
+void SendCommand::printRowStarted(BatchKind, int, int, const QString& path, const QString&,
+                                  qint64 size)
 {
     console_.progress().begin(QFileInfo(path).fileName());
     console_.progress().update(0, size);
 }
 
-void SendCommand::rowSkipped(BatchKind, int, int, const QString& path)
+void SendCommand::printRowSkipped(BatchKind, int, int, const QString& path)
 {
     allSent_ = false;
     console_.printProblem(QStringLiteral("%1 not sent: it is not an existing file").arg(path));
 }
 
-void SendCommand::rowFinished(BatchKind batch, int, const SendEnd& end)
+void SendCommand::printRowFinished(BatchKind batch, int, const SendEnd& end)
 {
     const bool cut = std::exchange(cut_, false);
     if (end.outcome == SendOutcome::Sent) {
@@ -162,7 +163,7 @@ void SendCommand::retry()
 
 // The batch ended at the cut file, told already; the files after it wait with it, on the
 // station, unless the time is up.
-void SendCommand::cutOff(const QString& host, const QList<QueuedFile>& rest)
+void SendCommand::printCutOff(const QString& host, const QList<QueuedFile>& rest)
 {
     if (!keyChanged_ && mayRetry())
         return;

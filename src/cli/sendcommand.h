@@ -34,15 +34,15 @@ public:
     void stop() override;
 
 private:
-    void rowStarted(BatchKind batch, int row, int rows, const QString& path, const QString& host,
-                    qint64 size);
-    void rowSkipped(BatchKind batch, int row, int rows, const QString& path);
-    void rowFinished(BatchKind batch, int row, const SendEnd& end);
+    void printRowStarted(BatchKind batch, int row, int rows, const QString& path,
+                         const QString& host, qint64 size);
+    void printRowSkipped(BatchKind batch, int row, int rows, const QString& path);
+    void printRowFinished(BatchKind batch, int row, const SendEnd& end);
     void giveUpWaiting();
     void tellHostNotFound();
     bool mayRetry() const;
     void attemptEnded();
-    void cutOff(const QString& host, const QList<QueuedFile>& rest);
+    void printCutOff(const QString& host, const QList<QueuedFile>& rest);
     void retry();
     void finish(int exitStatus);
 

@@ -14,7 +14,7 @@ WhenOnlineCommand::WhenOnlineCommand(Station& station, const Peer& peer, const Q
     timeout_.setSingleShot(true);
     timeout_.setInterval(std::chrono::seconds(timeoutSeconds));
     connect(&timeout_, &QTimer::timeout, this, &WhenOnlineCommand::timedOut);
-    connect(&station_, &Station::announced, this, &WhenOnlineCommand::announced);
+    connect(&station_, &Station::announced, this, &WhenOnlineCommand::heardAnnounced);
     connect(&send_, &Command::finished, this, &Command::finished);
 }
 
@@ -50,7 +50,7 @@ void WhenOnlineCommand::stop()
     Q_EMIT finished(kExitNotDone);
 }
 
-void WhenOnlineCommand::announced(const QString& address)
+void WhenOnlineCommand::heardAnnounced(const QString& address)
 {
     if (sending_ ||
         !peerAddress_.isEqual(QHostAddress(address), QHostAddress::ConvertV4MappedToIPv4))

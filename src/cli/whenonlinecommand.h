@@ -25,7 +25,7 @@ public:
     void stop() override;
 
 private:
-    void announced(const QString& address);
+    void heardAnnounced(const QString& address);
     void timedOut();
 
     Station& station_;

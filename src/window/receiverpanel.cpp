@@ -17,12 +17,12 @@ ReceiverPanel::ReceiverPanel(const MainUi& ui, Station& station, QObject* parent
     : QObject(parent), ui_(ui), station_(station),
       progress_([this](qint64 received, qint64 size) { showProgress(received, size); })
 {
-    connect(&station, &Station::incomingOpened, this, &ReceiverPanel::connectionOpened);
-    connect(&station, &Station::incomingPrivacyKnown, this, &ReceiverPanel::privacyKnown);
-    connect(&station, &Station::incomingFileStarted, this, &ReceiverPanel::fileStarted);
-    connect(&station, &Station::incomingResumed, this, &ReceiverPanel::resumed);
-    connect(&station, &Station::incomingProgressed, this, &ReceiverPanel::progressed);
-    connect(&station, &Station::incomingEnded, this, &ReceiverPanel::finished);
+    connect(&station, &Station::incomingOpened, this, &ReceiverPanel::showConnectionOpened);
+    connect(&station, &Station::incomingPrivacyKnown, this, &ReceiverPanel::showPrivacyKnown);
+    connect(&station, &Station::incomingFileStarted, this, &ReceiverPanel::showFileStarted);
+    connect(&station, &Station::incomingResumed, this, &ReceiverPanel::showResumed);
+    connect(&station, &Station::incomingProgressed, this, &ReceiverPanel::showProgressed);
+    connect(&station, &Station::incomingEnded, this, &ReceiverPanel::showFinished);
     connect(&station, &Station::incomingSpeed, this, &ReceiverPanel::TimerRecieveSpeed_Timer);
 
     openSaveFolder_ = new QAction(QStringLiteral("Open Save Folder"), this);
@@ -55,7 +55,7 @@ void ReceiverPanel::offerOnlyKnownSenders()
     addToMenu(onlyKnown);
 }
 
-void ReceiverPanel::connectionOpened(int connection, const QString& peer)
+void ReceiverPanel::showConnectionOpened(int connection, const QString& peer)
 {
     shown_ = connection;
     progress_.cancel();
@@ -63,7 +63,7 @@ void ReceiverPanel::connectionOpened(int connection, const QString& peer)
     showStatus(QStringLiteral("Connected"));
 }
 
-void ReceiverPanel::privacyKnown(int connection, bool isPrivate, const QString& name)
+void ReceiverPanel::showPrivacyKnown(int connection, bool isPrivate, const QString& name)
 {
     if (connection != shown_)
         return;
@@ -73,7 +73,7 @@ void ReceiverPanel::privacyKnown(int connection, bool isPrivate, const QString& 
         ui_.receivePrivacyMark->showPlain();
 }
 
-void ReceiverPanel::fileStarted(int connection, const QString& name, qint64 size)
+void ReceiverPanel::showFileStarted(int connection, const QString& name, qint64 size)
 {
     timed_ = connection;
     timedSize_ = size;
@@ -84,7 +84,7 @@ void ReceiverPanel::fileStarted(int connection, const QString& name, qint64 size
     showStatus(QStringLiteral("Recieving file"));
 }
 
-void ReceiverPanel::resumed(int connection, qint64 offset, qint64 size)
+void ReceiverPanel::showResumed(int connection, qint64 offset, qint64 size)
 {
     if (connection == timed_)
         timedSize_ = size - offset;
@@ -94,7 +94,7 @@ void ReceiverPanel::resumed(int connection, qint64 offset, qint64 size)
     progress_.update(offset, size);
 }
 
-void ReceiverPanel::progressed(int connection, qint64 received, qint64 size)
+void ReceiverPanel::showProgressed(int connection, qint64 received, qint64 size)
 {
     if (connection == shown_)
         progress_.update(received, size);
@@ -106,7 +106,7 @@ void ReceiverPanel::showProgress(qint64 received, qint64 size)
                          received, size);
 }
 
-void ReceiverPanel::finished(const ReceiveEnd& end)
+void ReceiverPanel::showFinished(const ReceiveEnd& end)
 {
     if (end.connection == timed_) {
         timed_ = 0;

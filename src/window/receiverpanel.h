@@ -29,13 +29,13 @@ public:
     QAction* receivedFiles() const { return receivedFiles_; }
 
 private:
-    void connectionOpened(int connection, const QString& peer);
-    void privacyKnown(int connection, bool isPrivate, const QString& name);
-    void fileStarted(int connection, const QString& name, qint64 size);
-    void resumed(int connection, qint64 offset, qint64 size);
-    void progressed(int connection, qint64 received, qint64 size);
+    void showConnectionOpened(int connection, const QString& peer);
+    void showPrivacyKnown(int connection, bool isPrivate, const QString& name);
+    void showFileStarted(int connection, const QString& name, qint64 size);
+    void showResumed(int connection, qint64 offset, qint64 size);
+    void showProgressed(int connection, qint64 received, qint64 size);
     void showProgress(qint64 received, qint64 size);
-    void finished(const ReceiveEnd& end);
+    void showFinished(const ReceiveEnd& end);
     void TimerRecieveSpeed_Timer(qint64 bytes, int seconds);
     void showStatus(const QString& text, const QString& toolTip = {});
     void resetPanel();

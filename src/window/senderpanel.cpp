@@ -25,7 +25,7 @@ SenderPanel::SenderPanel(const MainUi& ui, Station& station, Dialogs& dialogs, Q
     connect(&station, &Station::sendResumed, this, [this](qint64 offset) { timedFrom_ = offset; });
     connect(&station, &Station::sendReadFailed, this, &SenderPanel::sendFileFailed);
     connect(&station, &Station::sendSpeed, this, &SenderPanel::TimerSendSpeed_Timer);
-    connect(&station, &Station::sendFinished, this, &SenderPanel::finished);
+    connect(&station, &Station::sendFinished, this, &SenderPanel::showFinished);
     connect(&station, &Station::sendPrivacyKnown, this,
             [this](bool isPrivate, const QString& name) {
                 if (isPrivate)
@@ -65,7 +65,7 @@ void SenderPanel::TimerSendSpeed_Timer(qint64 bytes, int seconds)
         ui_.ProgressSend->setToolTip(timeLeftText(timedSize_ - timedFrom_ - bytes, bytes, seconds));
 }
 
-void SenderPanel::finished(const SendEnd& end)
+void SenderPanel::showFinished(const SendEnd& end)
 {
     timedSize_ = -1;
     timedFrom_ = 0;

@@ -22,7 +22,7 @@ private:
     void showProgress(qint64 confirmed, qint64 size);
     void sendFileFailed(const SendStatus& status);
     void TimerSendSpeed_Timer(qint64 bytes, int seconds);
-    void finished(const SendEnd& end);
+    void showFinished(const SendEnd& end);
     void resetPanel();
 
     const MainUi& ui_;

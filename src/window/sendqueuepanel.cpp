@@ -36,10 +36,10 @@ SendQueuePanel::SendQueuePanel(const MainUi& ui, const AddressBookPanel& address
 {
     connect(&station_, &Station::rowStarted, this,
             [this](BatchKind, int row, int rows, const QString& path, const QString& host,
-                   qint64 size) { rowStarted(row, rows, path, host, size); });
+                   qint64 size) { showRowStarted(row, rows, path, host, size); });
     connect(&station_, &Station::rowSkipped, this,
             [this](BatchKind, int row, int rows, const QString& path, const QString& host,
-                   const QString& reason) { rowSkipped(row, rows, path, host, reason); });
+                   const QString& reason) { showRowSkipped(row, rows, path, host, reason); });
     connect(&station_, &Station::noPeer, this, &SendQueuePanel::noPeerSelected);
     connect(&station_, &Station::queueCleared, ui_.LSTsends, &QListWidget::clear);
     walkTimer_.setSingleShot(true);
@@ -177,16 +177,16 @@ void SendQueuePanel::BUTsendthesefiles_Click()
     });
 }
 
-void SendQueuePanel::rowStarted(int row, int rows, const QString& path, const QString& host,
-                                qint64 size)
+void SendQueuePanel::showRowStarted(int row, int rows, const QString& path, const QString& host,
+                                    qint64 size)
 {
     showRow(row, rows, path, host, size);
     ui_.LABSendStatus->setText(QStringLiteral("Connecting..."));
     ui_.LABSendStatus->setToolTip({});
 }
 
-void SendQueuePanel::rowSkipped(int row, int rows, const QString& path, const QString& host,
-                                const QString& reason)
+void SendQueuePanel::showRowSkipped(int row, int rows, const QString& path, const QString& host,
+                                    const QString& reason)
 {
     showRow(row, rows, path, host, 0);
     ui_.LABSendStatus->setText(QStringLiteral("Not sent: ") + reason);

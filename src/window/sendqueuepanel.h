@@ -42,9 +42,9 @@ public:
 private:
     void queueFiles(const QStringList& paths);
     void queueRows(const QList<WalkedRow>& rows);
-    void rowStarted(int row, int rows, const QString& path, const QString& host, qint64 size);
-    void rowSkipped(int row, int rows, const QString& path, const QString& host,
-                    const QString& reason);
+    void showRowStarted(int row, int rows, const QString& path, const QString& host, qint64 size);
+    void showRowSkipped(int row, int rows, const QString& path, const QString& host,
+                        const QString& reason);
     void showRow(int row, int rows, const QString& path, const QString& host, qint64 size);
     void noPeerSelected();
     void walkNextDrop();

@@ -39,11 +39,11 @@ TrayPanel::TrayPanel(Tray& tray, Station& station, std::function<bool()> windowA
       }),
       windowActive_(std::move(windowActive))
 {
-    connect(&station, &Station::incomingFileStarted, this, &TrayPanel::fileStarted);
-    connect(&station, &Station::incomingProgressed, this, &TrayPanel::received);
+    connect(&station, &Station::incomingFileStarted, this, &TrayPanel::showFileStarted);
+    connect(&station, &Station::incomingProgressed, this, &TrayPanel::showReceived);
     connect(&station, &Station::incomingEnded, this, &TrayPanel::receiveEnded);
     followSending(station);
-    connect(&station, &Station::chatReceived, this, &TrayPanel::chatReceived);
+    connect(&station, &Station::chatReceived, this, &TrayPanel::showChatReceived);
     showActivity();
 }
 
@@ -68,7 +68,7 @@ void TrayPanel::followSending(Station& station)
     });
 }
 
-void TrayPanel::fileStarted(int connection, const QString& name, qint64)
+void TrayPanel::showFileStarted(int connection, const QString& name, qint64)
 {
     arriving_.insert(connection, name);
     shownConnection_ = connection;
@@ -77,7 +77,7 @@ void TrayPanel::fileStarted(int connection, const QString& name, qint64)
     showActivity();
 }
 
-void TrayPanel::received(int connection, qint64 received, qint64 size)
+void TrayPanel::showReceived(int connection, qint64 received, qint64 size)
 {
     if (connection != shownConnection_)
         return;
@@ -119,7 +119,7 @@ void TrayPanel::sendFailed(const QString& path, const QString& host, const QStri
                  QStringLiteral("%1 files to %2"), 1, {peer});
 }
 
-void TrayPanel::chatReceived(const QList<ChatLine>& lines)
+void TrayPanel::showChatReceived(const QList<ChatLine>& lines)
 {
     if (!windowActive_() && !lines.isEmpty()) {
         notices_.add(QStringLiteral("Mini Chat"), chatNotice(lines), {},

@@ -29,11 +29,11 @@ public:
 
 private:
     void followSending(Station& station);
-    void fileStarted(int connection, const QString& name, qint64 size);
-    void received(int connection, qint64 received, qint64 size);
+    void showFileStarted(int connection, const QString& name, qint64 size);
+    void showReceived(int connection, qint64 received, qint64 size);
     void receiveEnded(const ReceiveEnd& end);
     void sendFailed(const QString& path, const QString& host, const QString& why);
-    void chatReceived(const QList<ChatLine>& lines);
+    void showChatReceived(const QList<ChatLine>& lines);
     void showActivity();
 
     Tray& tray_;
