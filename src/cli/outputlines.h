@@ -1,8 +1,8 @@
 #pragma once
 
 #include "cli/peerlookup.h"
-#include "receiving/filereceiver.h"
-#include "sending/filesender.h"
+#include "transfer/receiveend.h"
+#include "transfer/sendoutcome.h"
 
 #include <QString>
 

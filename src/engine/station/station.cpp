@@ -235,10 +235,9 @@ void Station::setOnlyKnownSenders(bool only, bool store)
 
 void Station::sendWhenOnline(const QString& address, const QStringList& paths, bool online)
 {
-    QList<QueuedFile> files;
-    for (const QString& path : paths)
-        files.append({path, {}});
-    sendWhenOnline(address, files, online);
+    waiting_.add(address, paths);
+    if (online)
+        waiting_.tryNow(address);
 }
 
 void Station::sendWhenOnline(const QString& address, const QList<QueuedFile>& files, bool online)
