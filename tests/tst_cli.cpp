@@ -218,12 +218,13 @@ void TestCli::hostNotFoundComesFromTheTypedEnd()
     end.outcome = SendOutcome::Failed;
     end.path = "a.txt";
     end.address = "nosuch.invalid";
-    end.status = SendStatus::failed(QAbstractSocket::HostNotFoundError, "Host not found");
+    end.status = SendStatus::fromSocketError(QAbstractSocket::HostNotFoundError, "Host not found");
     QVERIFY(hostNotFound(end));
     QCOMPARE(sendProblem(end),
              QStringLiteral("a.txt not sent to nosuch.invalid: Error 11001: Host not found"));
 
-    end.status = SendStatus::failed(QAbstractSocket::ConnectionRefusedError, "Error 11001");
+    end.status =
+        SendStatus::fromSocketError(QAbstractSocket::ConnectionRefusedError, "Error 11001");
     QVERIFY(!hostNotFound(end));
     end.outcome = SendOutcome::NotSent;
     end.status = SendStatus::notSent(NotSentReason::Refused, "Error 11001");

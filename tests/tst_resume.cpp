@@ -214,18 +214,19 @@ void TestResume::aCutBatchWaitsAndGoesOnWhenItsPersonAnnounces()
     WaitingBatches& waiting = f.sender.station.waiting();
     QSignalSpy attempts(&waiting.delivery(), &SendBatch::finished);
     const auto waits = [&] {
-        const WaitingBatches::Batch* batch = waiting.find(kReceiver.toString());
+        const WaitingBatches::Batch* batch = std::as_const(waiting).batchFor(kReceiver.toString());
         return batch && !batch->due && attempts.count() == 1 && !f.sender.station.sender().isBusy();
     };
     QTRY_VERIFY_WITH_TIMEOUT(waits(), kWaitMs); // its immediate attempt found no receiver
-    const WaitingBatches::Batch* rest = waiting.find(kReceiver.toString());
+    const WaitingBatches::Batch* rest = std::as_const(waiting).batchFor(kReceiver.toString());
     const QList<QueuedFile> files{{bigPath, trip}, {smallPath, trip}, {f.path, {}}};
     QCOMPARE(rest->files, files);
     {
         Station restarted(f.sender.settings, f.sender.random, f.sender.folder.path(), kSender);
         restarted.load(); // the rest of a folder stays so after a restart
-        QVERIFY(restarted.waiting().find(kReceiver.toString()));
-        QCOMPARE(restarted.waiting().find(kReceiver.toString())->files, rest->files);
+        QVERIFY(std::as_const(restarted.waiting()).batchFor(kReceiver.toString()));
+        QCOMPARE(std::as_const(restarted.waiting()).batchFor(kReceiver.toString())->files,
+                 rest->files);
     }
     const QString saved = f.receiver.inbox(QStringLiteral("Trip (1)/"));
     const qint64 held = QFileInfo(saved + QStringLiteral("1.bin.part")).size();
@@ -235,7 +236,7 @@ void TestResume::aCutBatchWaitsAndGoesOnWhenItsPersonAnnounces()
     QUdpSocket announcer;
     QVERIFY(announcer.bind(kReceiver, kDatagramPort));
     QVERIFY(announcer.writeDatagram(presenceDatagram(), kSender, kDatagramPort) > 0);
-    QTRY_VERIFY_WITH_TIMEOUT(!waiting.find(kReceiver.toString()), kWaitMs);
+    QTRY_VERIFY_WITH_TIMEOUT(!std::as_const(waiting).batchFor(kReceiver.toString()), kWaitMs);
     QCOMPARE(f.resumed.count(), 1);
     QCOMPARE(f.resumed.first().at(0).toLongLong(), held); // only the rest went
     QCOMPARE(QDir(saved).entryList(QDir::Files), QStringList({"1.bin", "2.bin"}));

@@ -160,7 +160,8 @@ void TestSender::statusWordsAreTheWindows()
     const auto notSent = [](NotSentReason reason, const QString& text = {}) {
         return SendStatus::notSent(reason, text);
     };
-    SendStatus privatePort = SendStatus::failed(QAbstractSocket::ConnectionRefusedError, "refused");
+    SendStatus privatePort =
+        SendStatus::fromSocketError(QAbstractSocket::ConnectionRefusedError, "refused");
     privatePort.privatePortRefused = true;
     const struct {
         SendStatus status;
@@ -184,8 +185,8 @@ void TestSender::statusWordsAreTheWindows()
         {at(Stage::NoAnswer, [](SendStatus& s) { s.seconds = 60; }),
          "Closed: no answer for 60 seconds",
          {}},
-        {SendStatus::failed(QAbstractSocket::HostNotFoundError, "Host not found"), "Error 11001",
-         "Host not found"},
+        {SendStatus::fromSocketError(QAbstractSocket::HostNotFoundError, "Host not found"),
+         "Error 11001", "Host not found"},
         {privatePort, "Error 10061",
          "refused. The private port did not take the connection, and nothing goes in the clear "
          "to someone whose key is known"},

@@ -99,7 +99,7 @@ void PlainSender::dialed(qintptr descriptor)
     connect(socket_, &QTcpSocket::errorOccurred, this, &PlainSender::socketFailed);
     connect(socket_, &QTcpSocket::bytesWritten, this, &PlainSender::sendMore);
     socket_->setSocketDescriptor(descriptor);
-    connected();
+    beginOffer();
 }
 
 void PlainSender::dialFailed(QAbstractSocket::SocketError error, const QString& description)
@@ -121,7 +121,7 @@ void PlainSender::dialFailed(QAbstractSocket::SocketError error, const QString& 
     }
     if (error == QAbstractSocket::ConnectionRefusedError && retryLater())
         return;
-    showStatus(SendStatus::failed(error, description));
+    showStatus(SendStatus::fromSocketError(error, description));
     end(SendOutcome::Failed);
 }
 
@@ -132,7 +132,7 @@ void PlainSender::dropSocket()
         abortLater(std::exchange(socket_, nullptr), this);
 }
 
-void PlainSender::connected()
+void PlainSender::beginOffer()
 {
     // Each step waits for a short line from the other side: a header or a last block
     // held back to gather more would only stall it.
@@ -239,7 +239,7 @@ void PlainSender::socketFailed(QAbstractSocket::SocketError error)
     // The peer's ordinary close comes as an error too; the close handler takes it.
     if (error == QAbstractSocket::RemoteHostClosedError)
         return;
-    showStatus(SendStatus::failed(error, socket_ ? socket_->errorString() : QString()));
+    showStatus(SendStatus::fromSocketError(error, socket_ ? socket_->errorString() : QString()));
     end(SendOutcome::Failed);
 }
 

@@ -72,7 +72,7 @@ Q_SIGNALS:
 private:
     enum class State { Closed, Connecting, AwaitingAcceptance, Streaming };
 
-    void connected();
+    void beginOffer();
     void readArrival();
     void peerClosed();
     void socketFailed(QAbstractSocket::SocketError error);

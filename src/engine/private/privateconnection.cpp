@@ -57,7 +57,7 @@ PrivateConnection::PrivateConnection(int id, QSslSocket* socket, const QSslConfi
     connect(&file_, &FileIntake::tooSlow, this, [this](const QString& status) {
         fail(Reason::TooSlow, ReceiveEnd::Outcome::Idle, status);
     });
-    connect(&file_, &FileIntake::settled, this, &PrivateConnection::settled);
+    connect(&file_, &FileIntake::settled, this, &PrivateConnection::answerSettled);
     connect(&file_, &FileIntake::takenOver, this, [this] {
         end(ReceiveEnd::Outcome::Incomplete,
             QStringLiteral("Closed: the sender goes on with this file on a new connection"), true);
@@ -315,7 +315,7 @@ void PrivateConnection::takeEnd(const QByteArray& digest)
 }
 
 // The file checked, or given up while its first bytes were read back.
-void PrivateConnection::settled(ReceiveEnd::Outcome outcome, const QString& status)
+void PrivateConnection::answerSettled(ReceiveEnd::Outcome outcome, const QString& status)
 {
     if (outcome == ReceiveEnd::Outcome::Saved) {
         send(encodeMessage(MessageType::Saved));

@@ -60,7 +60,7 @@ private:
     void refuseFile(const FileRefusal& refusal, qint64 size);
     void takeData(const QByteArray& body);
     void takeEnd(const QByteArray& digest);
-    void settled(ReceiveEnd::Outcome outcome, const QString& status);
+    void answerSettled(ReceiveEnd::Outcome outcome, const QString& status);
     void waitForSender();
     void takeChat(const QByteArray& body);
     void fileDone(ReceiveEnd::Outcome outcome, const QString& status);

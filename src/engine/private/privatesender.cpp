@@ -17,8 +17,8 @@ PrivateSender::PrivateSender(const Identity& identity, PeerKeys& keys,
     linger_.setInterval(kLinger);
     connect(&linger_, &QTimer::timeout, &link_, &PrivateLink::bye);
     connect(&speed_, &SpeedMeter::ticked, this, &PrivateSender::speedTicked);
-    connect(&link_, &PrivateLink::ready, this, &PrivateSender::ready);
-    connect(&link_, &PrivateLink::arrived, this, &PrivateSender::arrived);
+    connect(&link_, &PrivateLink::ready, this, &PrivateSender::keyChecked);
+    connect(&link_, &PrivateLink::arrived, this, &PrivateSender::handleMessage);
     connect(&link_, &PrivateLink::written, this, &PrivateSender::sendMore);
     connect(&link_, &PrivateLink::keyChanged, this, &PrivateSender::refusedKey);
     connect(&link_, &PrivateLink::closed, this, &PrivateSender::linkClosed);
@@ -88,7 +88,7 @@ void PrivateSender::cancel()
     link_.abort();
 }
 
-void PrivateSender::ready(const KeyCheck& check)
+void PrivateSender::keyChecked(const KeyCheck& check)
 {
     name_ = check.name;
     Q_EMIT privacyKnown(true, name_);
@@ -109,7 +109,7 @@ void PrivateSender::offer()
     showStatus(SendStatus::at(SendStatus::Stage::Connected));
 }
 
-void PrivateSender::arrived(const PrivateMessage& message)
+void PrivateSender::handleMessage(const PrivateMessage& message)
 {
     const MessageType type = message.type;
     if (state_ == State::AwaitingAcceptance && type == MessageType::Accept)
@@ -128,7 +128,7 @@ void PrivateSender::arrived(const PrivateMessage& message)
              type == MessageType::Failed)
         answered(SendOutcome::NotSent, notTaken(NotSentReason::FailedOnArrival, message));
     else
-        brokeProtocol();
+        dropBrokenPeer();
 }
 
 SendStatus PrivateSender::notTaken(NotSentReason reason, const PrivateMessage& message) const
@@ -136,7 +136,7 @@ SendStatus PrivateSender::notTaken(NotSentReason reason, const PrivateMessage& m
     return SendStatus::notSent(reason, parseReason(message.body).value_or(ReasonText{}).text);
 }
 
-void PrivateSender::brokeProtocol()
+void PrivateSender::dropBrokenPeer()
 {
     showStatus(SendStatus::notSent(NotSentReason::BrokeProtocol));
     end(SendOutcome::NotSent, false);
@@ -148,7 +148,7 @@ void PrivateSender::accepted(const QByteArray& body)
     const std::optional<qint64> offset = parseNumber(body);
     const bool resumes = (link_.features() & kFeatureResume) != 0;
     if (!offset || *offset > size_ || (*offset != 0 && !resumes)) {
-        brokeProtocol();
+        dropBrokenPeer();
         return;
     }
     link_.awaitAnswer();
@@ -305,7 +305,7 @@ void PrivateSender::linkFailed(QAbstractSocket::SocketError error, const QString
     // A port that refuses is not tried again on the private port: once is all it gets.
     if (refused && state_ == State::Opening)
         Q_EMIT triesUsedUp();
-    SendStatus failed = SendStatus::failed(error, description);
+    SendStatus failed = SendStatus::fromSocketError(error, description);
     failed.privatePortRefused = refused;
     showStatus(failed);
     tellIfCut();

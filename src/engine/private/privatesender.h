@@ -76,9 +76,9 @@ Q_SIGNALS:
 private:
     enum class State { Closed, Opening, AwaitingAcceptance, Streaming, AwaitingSaved };
 
-    void ready(const KeyCheck& check);
+    void keyChecked(const KeyCheck& check);
     void offer();
-    void arrived(const PrivateMessage& message);
+    void handleMessage(const PrivateMessage& message);
     void accepted(const QByteArray& body);
     void sendMore();
     void sendEnd(const QByteArray& digest);
@@ -101,7 +101,7 @@ private:
     bool retryLater();
     void showStatus(const SendStatus& status);
     // The receiver broke the protocol: the connection goes.
-    void brokeProtocol();
+    void dropBrokenPeer();
     // The file in hand ended; keepLink leaves the connection open for the next one.
     void end(SendOutcome outcome, bool keepLink);
 

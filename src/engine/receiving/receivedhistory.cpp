@@ -13,7 +13,7 @@
 namespace
 {
 
-QJsonObject toJson(const ReceivedEntry& entry)
+QJsonObject entryToJson(const ReceivedEntry& entry)
 {
     return {{QStringLiteral("time"), entry.time.toString(Qt::ISODate)},
             {QStringLiteral("name"), entry.name},
@@ -25,7 +25,7 @@ QJsonObject toJson(const ReceivedEntry& entry)
 }
 
 // Sizes are written as text: a JSON number loses precision above 2^53 bytes.
-std::optional<ReceivedEntry> fromJson(const QJsonObject& object)
+std::optional<ReceivedEntry> entryFromJson(const QJsonObject& object)
 {
     ReceivedEntry entry;
     entry.time =
@@ -53,7 +53,7 @@ ReceivedHistory::ReceivedHistory(const QString& filePath) : filePath_(filePath)
     for (const QJsonValue& value : array) {
         if (entries_.size() == kKept)
             break;
-        if (const auto entry = fromJson(value.toObject()))
+        if (const auto entry = entryFromJson(value.toObject()))
             entries_.append(*entry);
     }
 }
@@ -70,7 +70,7 @@ bool ReceivedHistory::save() const
 {
     QJsonArray array;
     for (const ReceivedEntry& entry : entries_)
-        array.append(toJson(entry));
+        array.append(entryToJson(entry));
     QDir().mkpath(QFileInfo(filePath_).absolutePath());
     QSaveFile file(filePath_);
     if (!file.open(QIODevice::WriteOnly))

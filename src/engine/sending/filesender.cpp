@@ -32,7 +32,7 @@ template <typename Sender> void FileSender::forward(Sender& sender)
     connect(&sender, &Sender::progressed, this, &FileSender::progressed);
     connect(&sender, &Sender::readFailed, this, &FileSender::readFailed);
     connect(&sender, &Sender::speedTicked, this, &FileSender::speedTicked);
-    connect(&sender, &Sender::finished, this, &FileSender::ended);
+    connect(&sender, &Sender::finished, this, &FileSender::finishFile);
 }
 
 void FileSender::setIdleTimeout(std::chrono::milliseconds timeout)
@@ -141,7 +141,7 @@ void FileSender::endUnsent(SendOutcome outcome, const SendStatus& status)
         this, [this, end] { Q_EMIT finished(end); }, Qt::QueuedConnection);
 }
 
-void FileSender::ended(SendOutcome outcome)
+void FileSender::finishFile(SendOutcome outcome)
 {
     // Kept before the batch hears of it, so that its next file finds it.
     if (std::exchange(usedUp_, false))

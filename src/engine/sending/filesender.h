@@ -91,7 +91,7 @@ private:
     void refuseInTheClear();
     // The file in hand ends without a connection.
     void endUnsent(SendOutcome outcome, const SendStatus& status);
-    void ended(SendOutcome outcome);
+    void finishFile(SendOutcome outcome);
     template <typename Sender> void forward(Sender& sender);
 
     PlainSender plain_;

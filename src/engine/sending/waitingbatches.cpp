@@ -9,7 +9,7 @@ namespace
 {
 
 // Section WaitingFilesK holds batch K: the address, the number of files and each path.
-QString section(int batch)
+QString batchSection(int batch)
 {
     return QStringLiteral("WaitingFiles%1").arg(batch);
 }
@@ -30,7 +30,7 @@ QString folderKey(int file)
 
 } // namespace
 
-qsizetype WaitingBatches::Batch::indexOf(const QString& path) const
+qsizetype WaitingBatches::Batch::fileIndex(const QString& path) const
 {
     for (qsizetype k = 0; k < files.size(); ++k) {
         if (files.at(k).path == path)
@@ -56,7 +56,7 @@ WaitingBatches::WaitingBatches(SettingsStore& store, FileSender& sender, SendBat
     connect(&delivery_, &SendBatch::rowFinished, this, [this](int, const SendEnd& end) {
         // A file inside a waiting folder counts with its folder, below.
         const Batch* batch = batchFor(deliveringTo_);
-        if (!batch || batch->indexOf(end.path) < 0)
+        if (!batch || batch->fileIndex(end.path) < 0)
             return;
         if (end.outcome == SendOutcome::Sent)
             fileSent(end.path);
@@ -93,26 +93,26 @@ void WaitingBatches::setAttemptSpacing(std::chrono::milliseconds spacing)
 void WaitingBatches::load()
 {
     for (int k = 0;; ++k) {
-        const QString address = store_.read(section(k), kAddress, {});
+        const QString address = store_.read(batchSection(k), kAddress, {});
         if (address.isEmpty())
             break;
         Batch batch;
         batch.address = address;
-        const int count = store_.read(section(k), kCount, QStringLiteral("0")).toInt();
+        const int count = store_.read(batchSection(k), kCount, QStringLiteral("0")).toInt();
         for (int file = 0; file < count; ++file) {
-            const QString path = store_.read(section(k), fileKey(file), {});
+            const QString path = store_.read(batchSection(k), fileKey(file), {});
             if (path.isEmpty())
                 continue;
-            batch.files.append({path, store_.read(section(k), folderKey(file), {})});
+            batch.files.append({path, store_.read(batchSection(k), folderKey(file), {})});
         }
-        if (!batch.files.isEmpty() && !find(address))
+        if (!batch.files.isEmpty() && !batchFor(address))
             batches_.append(batch);
         storedSections_ = k + 1;
     }
     Q_EMIT changed();
 }
 
-int WaitingBatches::indexOf(const QString& address) const
+int WaitingBatches::batchIndex(const QString& address) const
 {
     for (int k = 0; k < batches_.size(); ++k) {
         if (batches_.at(k).address == address)
@@ -121,15 +121,15 @@ int WaitingBatches::indexOf(const QString& address) const
     return -1;
 }
 
-const WaitingBatches::Batch* WaitingBatches::find(const QString& address) const
+const WaitingBatches::Batch* WaitingBatches::batchFor(const QString& address) const
 {
-    const int k = indexOf(address);
+    const int k = batchIndex(address);
     return k < 0 ? nullptr : &batches_.at(k);
 }
 
 WaitingBatches::Batch* WaitingBatches::batchFor(const QString& address)
 {
-    const int k = indexOf(address);
+    const int k = batchIndex(address);
     return k < 0 ? nullptr : &batches_[k];
 }
 
@@ -154,7 +154,7 @@ void WaitingBatches::add(const QString& address, const QList<QueuedFile>& files)
     // Asked for again: whatever the last attempt met, this one goes at the next chance.
     batch->keyRefused = false;
     batch->announcedAt.invalidate();
-    changedBatch(indexOf(address));
+    changedBatch(batchIndex(address));
     save();
     Q_EMIT changed();
 }
@@ -191,7 +191,7 @@ void WaitingBatches::cancel(const QString& address, const QStringList& paths)
     if (batch->files.size() == before)
         return;
     abandonDelivery(address);
-    changedBatch(indexOf(address));
+    changedBatch(batchIndex(address));
     save();
     Q_EMIT changed();
 }
@@ -213,7 +213,7 @@ void WaitingBatches::tryNow(const QString& address)
     }
 }
 
-void WaitingBatches::keysChanged()
+void WaitingBatches::retryRefusedKeys()
 {
     for (Batch& batch : batches_) {
         if (std::exchange(batch.keyRefused, false))
@@ -272,11 +272,11 @@ void WaitingBatches::giveWay()
 
 void WaitingBatches::fileSent(const QString& path)
 {
-    const qsizetype k = indexOf(deliveringTo_);
+    const qsizetype k = batchIndex(deliveringTo_);
     if (k < 0)
         return;
     Batch& batch = batches_[k];
-    if (const qsizetype at = batch.indexOf(path); at >= 0)
+    if (const qsizetype at = batch.fileIndex(path); at >= 0)
         batch.files.removeAt(at);
     if (batch.files.isEmpty()) {
         batches_.removeAt(k);
@@ -334,13 +334,13 @@ void WaitingBatches::save()
         return;
     if (allChanged_) {
         for (int k = int(batches_.size()); k < storedSections_; ++k)
-            store_.removeSection(section(k));
+            store_.removeSection(batchSection(k));
         for (qsizetype k = 0; k < batches_.size(); ++k)
             writeBatch(k);
         storedSections_ = int(batches_.size());
     } else {
         for (const QString& address : std::as_const(changedAddresses_)) {
-            if (const int k = indexOf(address); k >= 0)
+            if (const int k = batchIndex(address); k >= 0)
                 writeBatch(k);
         }
         storedSections_ = std::max(storedSections_, int(batches_.size()));
@@ -364,7 +364,7 @@ void WaitingBatches::save()
 void WaitingBatches::writeBatch(qsizetype index)
 {
     const Batch& batch = batches_.at(index);
-    const QString name = section(int(index));
+    const QString name = batchSection(int(index));
     store_.removeSection(name);
     store_.write(name, kAddress, batch.address);
     store_.write(name, kCount, QString::number(batch.files.size()));

@@ -32,7 +32,7 @@ class SettingsStore;
 // that is no longer there is dropped from its batch.
 //
 // A batch whose computer did not show the key the address book holds for it waits until
-// the keys change (keysChanged()) or files are added to it: an announcement, which anyone
+// the keys change (retryRefusedKeys()) or files are added to it: an announcement, which anyone
 // can forge, does not start it meanwhile.
 class WaitingBatches : public QObject
 {
@@ -48,7 +48,7 @@ public:
         bool announced = false;    // due because of an announcement
         QElapsedTimer announcedAt; // when an announcement last started an attempt
 
-        qsizetype indexOf(const QString& path) const;
+        qsizetype fileIndex(const QString& path) const;
     };
 
     static constexpr std::chrono::milliseconds kSaveDelay{1000};
@@ -65,7 +65,7 @@ public:
     // Reads the batches left by the last run; they wait for the next announcement.
     void load();
     const QList<Batch>& batches() const { return batches_; }
-    const Batch* find(const QString& address) const;
+    const Batch* batchFor(const QString& address) const;
 
     // Adds the files to address's batch, or starts one.
     void add(const QString& address, const QStringList& paths);
@@ -81,7 +81,7 @@ public:
     // announcements before.
     void tryNow(const QString& address);
     // A key in the address book was pinned or forgotten: batches refused for a key may go.
-    void keysChanged();
+    void retryRefusedKeys();
 
     bool isDelivering() const { return delivery_.isRunning(); }
     // The batch that sends the files of one person, for the window to follow.
@@ -96,7 +96,7 @@ Q_SIGNALS:
     void saveFailed(const QString& message);
 
 private:
-    int indexOf(const QString& address) const;
+    int batchIndex(const QString& address) const;
     Batch* batchFor(const QString& address);
     void startDue();
     // Ends a delivery to address in progress; the next due batch starts.

@@ -49,7 +49,7 @@ Station::Station(SettingsStore& settings, RandomSource& random, const QString& d
     connect(&keys_, &PeerKeys::keysChanged, this, [this] {
         if (!storeBook(QStringLiteral("The keys in the address book could not be saved to %1")))
             Q_EMIT keysNotSaved(settings_.fileName());
-        waiting_.keysChanged();
+        waiting_.retryRefusedKeys();
     });
     connect(&presence_, &Presence::chatReceived, this, &Station::chatReceived);
     // A datagram costs its sender as much as it costs us, and the transcript keeps only

@@ -50,7 +50,7 @@ std::optional<qint64> statvfsFreeInodes(const QString& folder)
 }
 
 // Numbers are written as text: a JSON number loses precision above 2^53.
-QString number(quint64 value)
+QString asJsonText(quint64 value)
 {
     return QString::number(value);
 }
@@ -310,10 +310,10 @@ QByteArray PartFiles::serialized() const
                         {QStringLiteral("key"), QString::fromLatin1(entry->key.toHex())},
                         {QStringLiteral("keyKnown"), entry->keyKnown},
                         {QStringLiteral("offered"), QString::fromLatin1(entry->offered.toBase64())},
-                        {QStringLiteral("size"), number(entry->size)},
+                        {QStringLiteral("size"), asJsonText(entry->size)},
                         {QStringLiteral("since"), entry->since.toString(Qt::ISODate)},
-                        {QStringLiteral("device"), number(entry->device)},
-                        {QStringLiteral("inode"), number(entry->inode)}});
+                        {QStringLiteral("device"), asJsonText(entry->device)},
+                        {QStringLiteral("inode"), asJsonText(entry->inode)}});
     }
     return QJsonDocument(QJsonObject{{QStringLiteral("parts"), parts}}).toJson();
 }

@@ -21,7 +21,7 @@ const QString kPartSuffix = QStringLiteral(".part");
 constexpr qint64 kWritebackBytes = 8 * 1024 * 1024;
 
 // Whether anything, a dangling link included, stands under name.
-bool exists(const QDir& folder, const QString& name)
+bool nameTaken(const QDir& folder, const QString& name)
 {
     const QFileInfo info(folder.filePath(name));
     return info.exists() || info.isSymLink();
@@ -36,7 +36,7 @@ bool ReceiveFile::create(const QString& folder, const QString& name, const IsLef
         return isLeftover(dir.filePath(n + kPartSuffix));
     };
     finalName_ = firstFreeName(name, [&](const QString& n) {
-        return exists(dir, n) || (exists(dir, n + kPartSuffix) && !leftover(n));
+        return nameTaken(dir, n) || (nameTaken(dir, n + kPartSuffix) && !leftover(n));
     });
     folder_ = folder;
     if (finalName_.isEmpty()) {
@@ -136,7 +136,7 @@ bool ReceiveFile::takeFinalName()
 {
     // Another file may have taken the final name meanwhile; rename never replaces it.
     const QDir dir(folder_);
-    finalName_ = firstFreeName(finalName_, [&dir](const QString& n) { return exists(dir, n); });
+    finalName_ = firstFreeName(finalName_, [&dir](const QString& n) { return nameTaken(dir, n); });
     named_ = !finalName_.isEmpty() && QFile::rename(partPath_, dir.filePath(finalName_));
     if (!named_)
         error_ = QStringLiteral("the finished file could not take its name");

@@ -13,7 +13,8 @@ SendStatus SendStatus::notSent(NotSentReason reason, const QString& text)
     return status;
 }
 
-SendStatus SendStatus::failed(QAbstractSocket::SocketError error, const QString& description)
+SendStatus SendStatus::fromSocketError(QAbstractSocket::SocketError error,
+                                       const QString& description)
 {
     const SocketError shown = ::socketError(error, description);
     SendStatus status = at(Stage::SocketError);

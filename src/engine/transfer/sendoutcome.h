@@ -63,7 +63,8 @@ struct SendStatus {
     // Not sent for reason; text is the read error's description or the receiver's words,
     // as reason takes them.
     static SendStatus notSent(NotSentReason reason, const QString& text = {});
-    static SendStatus failed(QAbstractSocket::SocketError error, const QString& description);
+    static SendStatus fromSocketError(QAbstractSocket::SocketError error,
+                                      const QString& description);
 };
 
 // How one file's transfer ended, with all a face tells about it.
