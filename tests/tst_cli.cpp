@@ -190,7 +190,7 @@ void TestCli::looksUpPeersAndFormatsLines()
            "/d/a.part",
            9,
            4,
-           "Disconnected",
+           ReceiveReason::of(ReceiveReason::Code::Closed),
            {},
            false,
            {}};

@@ -3,6 +3,7 @@
 #include "support/testfiles.h"
 #include "transfer/fileintake.h"
 #include "transfer/partfiles.h"
+#include "transfer/receivetext.h"
 
 #include <QDir>
 #include <QSignalSpy>
@@ -23,10 +24,10 @@ FileIntake::Offer privateOffer(const PartSender& sender, const QByteArray& path,
 }
 
 // Why the intake refused offer; nothing when it took it.
-std::optional<FileRefusal::Why> refused(FileIntake& intake, const FileIntake::Offer& offer)
+std::optional<ReceiveReason::Code> refused(FileIntake& intake, const FileIntake::Offer& offer)
 {
     const std::optional<FileRefusal> refusal = intake.admit(offer);
-    return refusal ? std::optional(refusal->why) : std::nullopt;
+    return refusal ? std::optional(refusal->reason.code) : std::nullopt;
 }
 
 } // namespace
@@ -90,7 +91,7 @@ void TestFileIntake::aFileIsAdmittedWrittenCheckedAndNamed()
 
 void TestFileIntake::refusedOffersLeaveNothingBehind()
 {
-    using Why = FileRefusal::Why;
+    using Why = ReceiveReason::Code;
     ReceiverLimits limits;
     limits.maxStrangerPartBytes = 100;
     parts_->setStrangerLimits(limits);
@@ -167,8 +168,9 @@ void TestFileIntake::failuresAreToldAndGiveTheSpaceBack()
     QVERIFY(limit.applied());
     QVERIFY(!intake.admit({kSam, "large.bin", 200 * 1024, false, false, false}));
     QVERIFY(!intake.write(QByteArray(100 * 1024, 'L')));
+    QCOMPARE(intake.problem().code, ReceiveReason::Code::CannotSave);
     QCOMPARE(
-        intake.problem(),
+        receiveReasonText(intake.problem(), {}),
         QStringLiteral("Cannot save: the file is larger than this system lets a program write"));
     QCOMPARE(intake.path(), QString());
     QCOMPARE(files(), QStringList());
@@ -196,7 +198,7 @@ void TestFileIntake::slowSendersAndStrangersMeetTheCaps()
     // What one stranger's connection makes is counted: with its first file, two folders
     // and a second file, then no more.
     QVERIFY(!slow.admit(privateOffer(kAnn, "T/U/t.bin", 1)));
-    QCOMPARE(refused(slow, privateOffer(kAnn, "T/U/u.bin", 1)), FileRefusal::Why::NoRoom);
+    QCOMPARE(refused(slow, privateOffer(kAnn, "T/U/u.bin", 1)), ReceiveReason::Code::NoRoom);
 }
 
 QTEST_GUILESS_MAIN(TestFileIntake)

@@ -169,7 +169,7 @@ void TestFolders::nothingInTheWayIsFollowed()
                                                          {"Trip (1)/a.txt", "a"},
                                                          {"Trip (1)/link", "<link>"},
                                                          {"Trip (1)/file", "file"}}));
-    QVERIFY(f.watch.ends.last().status.contains(QStringLiteral("stands where")));
+    QVERIFY(receiveStatusText(f.watch.ends.last()).contains(QStringLiteral("stands where")));
 }
 
 void TestFolders::whatStrangersMakeIsBounded()

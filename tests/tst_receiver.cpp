@@ -183,7 +183,7 @@ void TestReceiver::receivesAFileWithTheExactReplies()
 
     QTRY_COMPARE_WITH_TIMEOUT(watch_->ends.size(), 1, kWait);
     QCOMPARE(lastEnd().outcome, ReceiveEnd::Outcome::Saved);
-    QCOMPARE(lastEnd().status, QStringLiteral("Disconnected"));
+    QCOMPARE(receiveStatusText(lastEnd()), QStringLiteral("Disconnected"));
     QCOMPARE(lastEnd().path, inbox("plan.txt"));
     QCOMPARE(lastEnd().peer, QStringLiteral("127.0.0.11"));
     QCOMPARE(lastEnd().size, 2500);
@@ -498,7 +498,7 @@ void TestReceiver::nobodyHoldsTheReceiverForOthers()
     QTRY_VERIFY_WITH_TIMEOUT(header.isClosed() && crawler.isClosed(), kWait);
     QStringList statuses;
     for (const ReceiveEnd& end : watch_->ends)
-        statuses.append(end.status);
+        statuses.append(receiveStatusText(end));
     QVERIFY2(statuses.contains(QStringLiteral("Closed: no file header within 0 seconds")),
              qPrintable(statuses.join(" / ")));
     QVERIFY2(statuses.contains(QStringLiteral("Closed: less than 1 KiB in 0 seconds")),
@@ -712,8 +712,9 @@ void TestReceiver::strangersPartFilesAreLimited()
     third.send(transferHeader("third.bin", 600));
     QTRY_VERIFY_WITH_TIMEOUT(third.isClosed(), kWait);
     QCOMPARE(lastEnd().outcome, ReceiveEnd::Outcome::Refused);
-    QCOMPARE(lastEnd().status, QStringLiteral("Refused: no more room for unfinished files from "
-                                              "senders outside your address book"));
+    QCOMPARE(receiveStatusText(lastEnd()),
+             QStringLiteral("Refused: no more room for unfinished files from "
+                            "senders outside your address book"));
     // Friends are not limited.
     RawPeer fromFriend;
     announce(fromFriend, "friend.bin", 5000, kFriend);

@@ -1,6 +1,7 @@
 #include "cli/outputlines.h"
 
 #include "text/peertext.h"
+#include "transfer/receivetext.h"
 #include "transfer/sendtext.h"
 
 namespace
@@ -44,8 +45,9 @@ QString chatLine(const QString& name, const QString& address, const QString& tex
 
 QString receiveProblem(const ReceiveEnd& end)
 {
-    QString text = QStringLiteral("from %1: %2")
-                       .arg(shownOnOneLine(end.peer), withDetail(end.status, end.detail));
+    QString text =
+        QStringLiteral("from %1: %2")
+            .arg(shownOnOneLine(end.peer), withDetail(receiveStatusText(end), end.detail));
     if (!end.path.isEmpty())
         return text + QStringLiteral("; %1 of %2 bytes kept in %3")
                           .arg(QString::number(end.received), QString::number(end.size),

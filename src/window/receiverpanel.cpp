@@ -4,6 +4,7 @@
 #include "text/resumetext.h"
 #include "text/speedtext.h"
 #include "text/timelefttext.h"
+#include "transfer/receivetext.h"
 #include "window/mainlayout.h"
 #include "window/peertextview.h"
 #include "window/privacymark.h"
@@ -116,7 +117,7 @@ void ReceiverPanel::showFinished(const ReceiveEnd& end)
         return;
     progress_.cancel();
     resetPanel();
-    showStatus(end.status, end.detail);
+    showStatus(receiveStatusText(end), end.detail);
 }
 
 void ReceiverPanel::TimerRecieveSpeed_Timer(qint64 bytes, int seconds)

@@ -3,6 +3,7 @@
 #include "addressbook/peername.h"
 #include "plain/protocol.h"
 #include "station/station.h"
+#include "transfer/receivetext.h"
 #include "transfer/sendtext.h"
 #include "window/peertextview.h"
 #include "window/tray.h"
@@ -102,8 +103,8 @@ void TrayPanel::receiveEnded(const ReceiveEnd& end)
                      kFilesFrom, 1, {peer});
     } else {
         notices_.add(QStringLiteral("Receiving Failed"),
-                     QStringLiteral("%1 from %2: %3").arg(name, peer, end.status), {}, kFilesFrom,
-                     1, {peer});
+                     QStringLiteral("%1 from %2: %3").arg(name, peer, receiveStatusText(end)), {},
+                     kFilesFrom, 1, {peer});
     }
     if (end.connection == shownConnection_) {
         activity_.receiving.clear();

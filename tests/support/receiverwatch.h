@@ -1,6 +1,7 @@
 #pragma once
 
 #include "receiving/filereceiver.h"
+#include "transfer/receivetext.h"
 
 #include <QList>
 
@@ -27,7 +28,7 @@ struct ReceiverWatch {
             ends.append(end);
             if (end.connection != latest)
                 return;
-            status = end.status;
+            status = receiveStatusText(end);
             peer.clear();
             name.clear();
             size = received = 0;

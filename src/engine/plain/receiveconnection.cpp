@@ -3,12 +3,11 @@
 #include "platform/localaddress.h"
 #include "platform/socketerror.h"
 #include "platform/socketrelease.h"
-#include "transfer/receiverstatus.h"
 
 namespace
 {
 
-const QString kDisconnected = QStringLiteral("Disconnected");
+using Code = ReceiveReason::Code;
 
 } // namespace
 
@@ -30,16 +29,17 @@ ReceiveConnection::ReceiveConnection(int id, QTcpSocket* socket, const QString& 
 
     idle_.setSingleShot(true);
     idle_.setInterval(limits_.idleTimeout);
-    connect(&idle_, &QTimer::timeout, this,
-            [this] { end(ReceiveEnd::Outcome::Idle, idleStatus(limits_.idleTimeout)); });
+    connect(&idle_, &QTimer::timeout, this, [this] {
+        end(ReceiveEnd::Outcome::Idle, ReceiveReason::after(Code::Idle, limits_.idleTimeout));
+    });
     headerDeadline_.setSingleShot(true);
     headerDeadline_.setInterval(limits_.headerDeadline);
     connect(&headerDeadline_, &QTimer::timeout, this, [this] {
         end(ReceiveEnd::Outcome::Idle,
-            deadlineStatus(QStringLiteral("file header"), limits_.headerDeadline));
+            ReceiveReason::after(Code::NoFileHeader, limits_.headerDeadline));
     });
     connect(&file_, &FileIntake::tooSlow, this,
-            [this](const QString& status) { end(ReceiveEnd::Outcome::Idle, status); });
+            [this](const ReceiveReason& reason) { end(ReceiveEnd::Outcome::Idle, reason); });
     closeGrace_.setSingleShot(true);
     closeGrace_.setInterval(limits_.closeGrace);
     connect(&closeGrace_, &QTimer::timeout, this, &ReceiveConnection::stop);
@@ -63,12 +63,13 @@ SeatHolder ReceiveConnection::seat() const
 
 void ReceiveConnection::stop()
 {
-    end(isWhole() ? ReceiveEnd::Outcome::Saved : ReceiveEnd::Outcome::Incomplete, kDisconnected);
+    end(isWhole() ? ReceiveEnd::Outcome::Saved : ReceiveEnd::Outcome::Incomplete,
+        ReceiveReason::of(Code::Closed));
 }
 
 void ReceiveConnection::giveWay()
 {
-    end(ReceiveEnd::Outcome::Idle, gaveWayStatus());
+    end(ReceiveEnd::Outcome::Idle, ReceiveReason::of(Code::GaveWay));
 }
 
 void ReceiveConnection::readArrival()
@@ -90,7 +91,7 @@ void ReceiveConnection::readArrival()
     case HeaderParser::Result::NeedMore:
         return;
     case HeaderParser::Result::Malformed:
-        end(ReceiveEnd::Outcome::Refused, QStringLiteral("Refused: ") + header_.problem());
+        end(ReceiveEnd::Outcome::Refused, ReceiveReason::with(Code::BadHeader, header_.problem()));
         return;
     case HeaderParser::Result::Header:
         if (takeHeader())
@@ -107,7 +108,7 @@ bool ReceiveConnection::takeHeader()
     // file starts anew.
     if (const std::optional<FileRefusal> refusal =
             file_.admit({{peer_, {}, false}, header.name, header.size})) {
-        end(refusal->outcome, refusal->status);
+        end(refusal->outcome, refusal->reason);
         return false;
     }
     state_ = State::Receiving;
@@ -193,8 +194,7 @@ void ReceiveConnection::peerClosed()
 void ReceiveConnection::socketFailed(QAbstractSocket::SocketError error)
 {
     const SocketError shown = socketError(error, socket_ ? socket_->errorString() : QString());
-    end(ReceiveEnd::Outcome::Failed, QStringLiteral("Error %1").arg(shown.number),
-        shown.description);
+    end(ReceiveEnd::Outcome::Failed, ReceiveReason::socketError(shown.number), shown.description);
 }
 
 bool ReceiveConnection::isWhole() const
@@ -202,16 +202,16 @@ bool ReceiveConnection::isWhole() const
     return state_ == State::Whole;
 }
 
-void ReceiveConnection::end(ReceiveEnd::Outcome outcome, const QString& status,
+void ReceiveConnection::end(ReceiveEnd::Outcome outcome, const ReceiveReason& reason,
                             const QString& detail)
 {
     if (state_ == State::Ended)
         return;
-    ReceiveEnd end{id_,    outcome, peer_, {}, file_.size(), file_.received(), status,
+    ReceiveEnd end{id_,    outcome, peer_, {}, file_.size(), file_.received(), reason,
                    detail, false,   {},    {}};
     if (isWhole()) { // however it ends, a whole file was saved
         end.outcome = ReceiveEnd::Outcome::Saved;
-        end.status = kDisconnected;
+        end.reason = ReceiveReason::of(Code::Closed);
         end.detail.clear();
     }
     file_.keepPart();

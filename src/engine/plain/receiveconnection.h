@@ -49,7 +49,7 @@ private:
     void send(const QByteArray& bytes);
     void sendPendingCount();
     bool isWhole() const;
-    void end(ReceiveEnd::Outcome outcome, const QString& status, const QString& detail = {});
+    void end(ReceiveEnd::Outcome outcome, const ReceiveReason& reason, const QString& detail = {});
     void dropSocket();
 
     QPointer<QTcpSocket> socket_;

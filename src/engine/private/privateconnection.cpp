@@ -5,7 +5,7 @@
 #include "platform/localaddress.h"
 #include "platform/socketerror.h"
 #include "platform/socketrelease.h"
-#include "transfer/receiverstatus.h"
+#include "transfer/receivetext.h"
 
 #include <QScopedValueRollback>
 
@@ -15,8 +15,9 @@ namespace
 // How long a closing connection may take to hand over its last messages.
 constexpr auto kCloseGrace = std::chrono::seconds(2);
 
-const QString kDisconnected = QStringLiteral("Disconnected");
-const QString kProtocolError = QStringLiteral("Closed: the sender broke the private protocol");
+using Code = ReceiveReason::Code;
+const ReceiveReason kClosed = ReceiveReason::of(Code::Closed);
+const ReceiveReason kProtocolError = ReceiveReason::of(Code::BrokeProtocol);
 
 } // namespace
 
@@ -33,13 +34,13 @@ PrivateConnection::PrivateConnection(int id, QSslSocket* socket, const QSslConfi
     connect(socket, &QSslSocket::disconnected, this, [this] {
         if (socket_ && socket_->bytesAvailable() > 0)
             readArrival();
-        end(ReceiveEnd::Outcome::Incomplete, kDisconnected, false);
+        end(ReceiveEnd::Outcome::Incomplete, kClosed, false);
     });
     connect(socket, &QSslSocket::errorOccurred, this, [this](QAbstractSocket::SocketError e) {
         if (e == QAbstractSocket::RemoteHostClosedError)
             return; // the close handler takes it
         const SocketError shown = socketError(e, socket_ ? socket_->errorString() : QString());
-        end(ReceiveEnd::Outcome::Failed, QStringLiteral("Error %1").arg(shown.number), false,
+        end(ReceiveEnd::Outcome::Failed, ReceiveReason::socketError(shown.number), false,
             shown.description);
     });
     connect(socket, &QSslSocket::encryptedBytesWritten, this, &PrivateConnection::answersWritten);
@@ -48,19 +49,19 @@ PrivateConnection::PrivateConnection(int id, QSslSocket* socket, const QSslConfi
     deadline_.setInterval(limits_.headerDeadline);
     connect(&deadline_, &QTimer::timeout, this, [this] {
         fail(Reason::TooSlow, ReceiveEnd::Outcome::Idle,
-             deadlineStatus(QStringLiteral("greeting"), limits_.headerDeadline));
+             ReceiveReason::after(Code::NoGreeting, limits_.headerDeadline));
     });
     idle_.setSingleShot(true);
     connect(&idle_, &QTimer::timeout, this, [this] {
-        fail(Reason::TooSlow, ReceiveEnd::Outcome::Idle, idleStatus(limits_.idleTimeout));
+        fail(Reason::TooSlow, ReceiveEnd::Outcome::Idle,
+             ReceiveReason::after(Code::Idle, limits_.idleTimeout));
     });
-    connect(&file_, &FileIntake::tooSlow, this, [this](const QString& status) {
-        fail(Reason::TooSlow, ReceiveEnd::Outcome::Idle, status);
+    connect(&file_, &FileIntake::tooSlow, this, [this](const ReceiveReason& reason) {
+        fail(Reason::TooSlow, ReceiveEnd::Outcome::Idle, reason);
     });
     connect(&file_, &FileIntake::settled, this, &PrivateConnection::answerSettled);
     connect(&file_, &FileIntake::takenOver, this, [this] {
-        end(ReceiveEnd::Outcome::Incomplete,
-            QStringLiteral("Closed: the sender goes on with this file on a new connection"), true);
+        end(ReceiveEnd::Outcome::Incomplete, ReceiveReason::of(Code::TakenOver), true);
     });
     deadline_.start();
     age_.start();
@@ -83,30 +84,30 @@ SeatHolder PrivateConnection::seat() const
 
 void PrivateConnection::stop()
 {
-    fail(Reason::Stopping, ReceiveEnd::Outcome::Incomplete, kDisconnected);
+    fail(Reason::Stopping, ReceiveEnd::Outcome::Incomplete, kClosed);
 }
 
 void PrivateConnection::giveWay()
 {
-    fail(Reason::TooSlow, ReceiveEnd::Outcome::Idle, gaveWayStatus());
+    fail(Reason::TooSlow, ReceiveEnd::Outcome::Idle, ReceiveReason::of(Code::GaveWay));
 }
 
 void PrivateConnection::judgePeer()
 {
     const QSslCertificate certificate = socket_->peerCertificate();
     if (certificate.isNull()) {
-        fail(Reason::Unknown, ReceiveEnd::Outcome::Refused,
-             QStringLiteral("Refused: the sender showed no key"));
+        fail(Reason::Unknown, ReceiveEnd::Outcome::Refused, ReceiveReason::of(Code::NoKey));
         return;
     }
     const KeyCheck check = keys_.check(peer_, keyOf(certificate));
     if (check.isRefused()) {
         fail(Reason::KeyChanged, ReceiveEnd::Outcome::Refused,
-             keyChangedMessage(check.name, QStringLiteral("nothing was received")));
+             ReceiveReason::with(Code::KeyChanged, check.name));
         return;
     }
     if (!check.isVerified() && accepts_ && !accepts_(peer_)) {
-        fail(Reason::NotInAddressBook, ReceiveEnd::Outcome::Refused, notInAddressBookStatus(peer_));
+        fail(Reason::NotInAddressBook, ReceiveEnd::Outcome::Refused,
+             ReceiveReason::of(Code::NotInAddressBook));
         return;
     }
     if (check.isVerified())
@@ -203,8 +204,7 @@ void PrivateConnection::greet(const PrivateMessage& message)
     }
     if (hello->version == 0) {
         fail(Reason::NoCommonVersion, ReceiveEnd::Outcome::Refused,
-             QStringLiteral("Refused: the sender speaks no version of the private protocol "
-                            "that Quillo knows"));
+             ReceiveReason::of(Code::NoCommonVersion));
         return;
     }
     deadline_.stop();
@@ -224,7 +224,7 @@ void PrivateConnection::between(const PrivateMessage& message)
         takeChat(message.body);
         return;
     case MessageType::Bye:
-        end(ReceiveEnd::Outcome::Incomplete, kDisconnected, false);
+        end(ReceiveEnd::Outcome::Incomplete, kClosed, false);
         return;
     default:
         fail(Reason::ProtocolError, ReceiveEnd::Outcome::Refused, kProtocolError);
@@ -259,12 +259,12 @@ void PrivateConnection::takeFile(const QByteArray& body)
 
 void PrivateConnection::refuseFile(const FileRefusal& refusal, qint64 size)
 {
-    using Why = FileRefusal::Why;
-    const Reason reason = refusal.why == Why::NameUnusable ? Reason::NameUnusable
-                          : refusal.why == Why::NoRoom     ? Reason::NoRoom
-                                                           : Reason::CannotSave;
-    send(reasonMessage(MessageType::Refuse, reason, refusal.status));
-    ReceiveEnd end = fileEnd(refusal.outcome, refusal.status);
+    const Code why = refusal.reason.code;
+    const Reason code = why == Code::NameUnusable || why == Code::PathTooLong ? Reason::NameUnusable
+                        : why == Code::NoRoom                                 ? Reason::NoRoom
+                                                                              : Reason::CannotSave;
+    sendReason(MessageType::Refuse, code, refusal.reason);
+    ReceiveEnd end = fileEnd(refusal.outcome, refusal.reason);
     end.size = size;
     told(end);
 }
@@ -277,7 +277,7 @@ void PrivateConnection::takeData(const QByteArray& body)
     }
     if (!file_.write(body)) {
         // The sender, which would go on sending, is stopped.
-        send(reasonMessage(MessageType::Failed, Reason::CannotSave, file_.problem()));
+        sendReason(MessageType::Failed, Reason::CannotSave, file_.problem());
         end(ReceiveEnd::Outcome::CannotSave, file_.problem(), true);
         return;
     }
@@ -315,30 +315,30 @@ void PrivateConnection::takeEnd(const QByteArray& digest)
 }
 
 // The file checked, or given up while its first bytes were read back.
-void PrivateConnection::answerSettled(ReceiveEnd::Outcome outcome, const QString& status)
+void PrivateConnection::answerSettled(ReceiveEnd::Outcome outcome, const ReceiveReason& reason)
 {
     if (outcome == ReceiveEnd::Outcome::Saved) {
         send(encodeMessage(MessageType::Saved));
         // The panel shows each file of a batch as a connection of its own, ending as a
         // plain one ends.
-        fileDone(outcome, kDisconnected);
+        fileDone(outcome, kClosed);
         return;
     }
-    const Reason reason =
+    const Reason code =
         outcome == ReceiveEnd::Outcome::Failed ? Reason::DigestMismatch : Reason::CannotSave;
-    send(reasonMessage(MessageType::Failed, reason, status));
+    sendReason(MessageType::Failed, code, reason);
     // A sender still sending is stopped, as when the disk is full.
     if (state_ == State::Verifying)
-        fileDone(outcome, status);
+        fileDone(outcome, reason);
     else
-        end(outcome, status, true);
+        end(outcome, reason, true);
 }
 
-void PrivateConnection::fileDone(ReceiveEnd::Outcome outcome, const QString& status)
+void PrivateConnection::fileDone(ReceiveEnd::Outcome outcome, const ReceiveReason& reason)
 {
     state_ = State::Between;
     idle_.start(limits_.idleTimeout);
-    ReceiveEnd end = fileEnd(outcome, status);
+    ReceiveEnd end = fileEnd(outcome, reason);
     end.path = file_.path(); // none for a file that was removed
     told(end);
 }
@@ -378,30 +378,35 @@ void PrivateConnection::send(const QByteArray& message)
     socket_->flush();
 }
 
+void PrivateConnection::sendReason(MessageType type, Reason code, const ReceiveReason& why)
+{
+    send(reasonMessage(type, code, receiveReasonText(why, peer_)));
+}
+
 void PrivateConnection::show()
 {
     if (!std::exchange(shown_, true))
         Q_EMIT shown(true, keyName_);
 }
 
-void PrivateConnection::fail(Reason reason, ReceiveEnd::Outcome outcome, const QString& status)
+void PrivateConnection::fail(Reason code, ReceiveEnd::Outcome outcome, const ReceiveReason& reason)
 {
     if (state_ == State::Ended)
         return;
-    if (reason != Reason::Unknown && socket_ && socket_->isEncrypted())
-        send(reasonMessage(MessageType::Error, reason, status));
+    if (code != Reason::Unknown && socket_ && socket_->isEncrypted())
+        sendReason(MessageType::Error, code, reason);
     // A receiver that stops has nothing to tell of a batch whose files were all told.
-    end(outcome, status, reason != Reason::Stopping);
+    end(outcome, reason, code != Reason::Stopping);
 }
 
-void PrivateConnection::end(ReceiveEnd::Outcome outcome, const QString& status, bool tell,
+void PrivateConnection::end(ReceiveEnd::Outcome outcome, const ReceiveReason& reason, bool tell,
                             const QString& detail)
 {
     if (state_ == State::Ended)
         return;
     const bool cutShort = file_.isOpen();
     tell = tell || cutShort || state_ == State::Handshake || state_ == State::Greeting;
-    ReceiveEnd end = fileEnd(outcome, status);
+    ReceiveEnd end = fileEnd(outcome, reason);
     end.detail = detail;
     file_.keepPart();
     if (cutShort) {
@@ -421,10 +426,11 @@ void PrivateConnection::end(ReceiveEnd::Outcome outcome, const QString& status, 
     Q_EMIT ended(end);
 }
 
-ReceiveEnd PrivateConnection::fileEnd(ReceiveEnd::Outcome outcome, const QString& status) const
+ReceiveEnd PrivateConnection::fileEnd(ReceiveEnd::Outcome outcome,
+                                      const ReceiveReason& reason) const
 {
     return {id_,    outcome, peer_, {},       file_.size(),     file_.received(),
-            status, {},      true,  keyName_, file_.topFolder()};
+            reason, {},      true,  keyName_, file_.topFolder()};
 }
 
 // A graceful close lets the last message (ERROR, SAVED, HEARD) reach the peer; the socket

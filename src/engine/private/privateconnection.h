@@ -60,19 +60,21 @@ private:
     void refuseFile(const FileRefusal& refusal, qint64 size);
     void takeData(const QByteArray& body);
     void takeEnd(const QByteArray& digest);
-    void answerSettled(ReceiveEnd::Outcome outcome, const QString& status);
+    void answerSettled(ReceiveEnd::Outcome outcome, const ReceiveReason& reason);
     void waitForSender();
     void takeChat(const QByteArray& body);
-    void fileDone(ReceiveEnd::Outcome outcome, const QString& status);
+    void fileDone(ReceiveEnd::Outcome outcome, const ReceiveReason& reason);
     void told(const ReceiveEnd& end);
     void sendCount();
     void send(const QByteArray& message);
+    // Sends a message of type that gives why, in the receiver's words.
+    void sendReason(MessageType type, Reason code, const ReceiveReason& why);
     void show();
     // Ends the connection, sending ERROR reason first unless it is Unknown.
-    void fail(Reason reason, ReceiveEnd::Outcome outcome, const QString& status);
-    void end(ReceiveEnd::Outcome outcome, const QString& status, bool tell,
+    void fail(Reason code, ReceiveEnd::Outcome outcome, const ReceiveReason& reason);
+    void end(ReceiveEnd::Outcome outcome, const ReceiveReason& reason, bool tell,
              const QString& detail = {});
-    ReceiveEnd fileEnd(ReceiveEnd::Outcome outcome, const QString& status) const;
+    ReceiveEnd fileEnd(ReceiveEnd::Outcome outcome, const ReceiveReason& reason) const;
     void dropSocket(bool graceful);
 
     QPointer<QSslSocket> socket_;

@@ -11,7 +11,6 @@
 #include "secure/privatemessage.h"
 #include "secure/tlsconfiguration.h"
 #include "transfer/receiverseats.h"
-#include "transfer/receiverstatus.h"
 
 #include <QDir>
 #include <QStandardPaths>
@@ -153,7 +152,7 @@ bool FileReceiver::refusePlainly(QTcpSocket* socket, const QString& peer)
                      {},
                      0,
                      0,
-                     notInAddressBookStatus(peer),
+                     ReceiveReason::of(ReceiveReason::Code::NotInAddressBook),
                      {},
                      false,
                      {},

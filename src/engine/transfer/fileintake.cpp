@@ -1,7 +1,6 @@
 #include "transfer/fileintake.h"
 
 #include "transfer/receivedname.h"
-#include "transfer/receiverstatus.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -26,7 +25,7 @@ std::optional<FileRefusal> FileIntake::admit(const Offer& offer)
     keepPart();
     size_ = offset_ = received_ = 0;
     made_ = false;
-    problem_.clear();
+    problem_ = {};
     return open(offer);
 }
 
@@ -52,18 +51,16 @@ std::optional<FileRefusal> FileIntake::open(const Offer& offer)
 
 std::optional<FileRefusal> FileIntake::make(const Offer& offer)
 {
-    using Why = FileRefusal::Why;
+    using Code = ReceiveReason::Code;
     using Outcome = ReceiveEnd::Outcome;
     const std::optional<QString> name = receivedFileName(place_.name);
     if (!name)
-        return FileRefusal{Why::NameUnusable, Outcome::Refused, nameUnusableStatus()};
+        return FileRefusal{Outcome::Refused, ReceiveReason::of(Code::NameUnusable)};
     if (tree_.saveFolder().isEmpty())
-        return FileRefusal{Why::NoSaveFolder, Outcome::CannotSave, noSaveFolderStatus()};
+        return FileRefusal{Outcome::CannotSave, ReceiveReason::of(Code::NoSaveFolder)};
     const int inodes = 1 + place_.newFolders;
     if (!parts_.makeRoom(offer.sender, offer.size, tree_.saveFolder(), inodes, tree_.made()))
-        return FileRefusal{Why::NoRoom, Outcome::Refused,
-                           QStringLiteral("Refused: no more room for unfinished files from "
-                                          "senders outside your address book")};
+        return FileRefusal{Outcome::Refused, ReceiveReason::of(Code::NoRoom)};
     std::optional<FileRefusal> refusal = tree_.make(place_);
     // Only a part file of ours from this sender is written over.
     const auto isLeftover = [this, &offer](const QString& path) {
@@ -72,7 +69,7 @@ std::optional<FileRefusal> FileIntake::make(const Offer& offer)
     if (!refusal && !file_.create(place_.folder, *name, isLeftover)) {
         tree_.undo();
         refusal =
-            FileRefusal{Why::CannotCreate, Outcome::CannotSave, cannotSaveStatus(file_.error())};
+            FileRefusal{Outcome::CannotSave, ReceiveReason::with(Code::CannotSave, file_.error())};
     }
     if (refusal) {
         parts_.giveBack(offer.sender, inodes);
@@ -109,7 +106,7 @@ bool FileIntake::write(const QByteArray& bytes)
 {
     if (!file_.write(bytes)) {
         // A disk that is full stays full: the space this file took is given back.
-        problem_ = cannotSaveStatus(file_.error());
+        problem_ = ReceiveReason::with(ReceiveReason::Code::CannotSave, file_.error());
         discard();
         return false;
     }
@@ -131,7 +128,7 @@ bool FileIntake::save()
     parts_.forget(part);
     parts_.forget(file_.path());
     if (!saved)
-        problem_ = cannotSaveStatus(file_.error());
+        problem_ = ReceiveReason::with(ReceiveReason::Code::CannotSave, file_.error());
     return saved;
 }
 
@@ -151,20 +148,19 @@ void FileIntake::digested(const QByteArray& digest)
     if (digest != announced_) {
         discard();
         Q_EMIT settled(ReceiveEnd::Outcome::Failed,
-                       QStringLiteral("Failed: the bytes that arrived do not match the file that "
-                                      "was sent, so it was not kept"));
+                       ReceiveReason::of(ReceiveReason::Code::Mismatch));
         return;
     }
     if (!save()) {
         Q_EMIT settled(ReceiveEnd::Outcome::CannotSave, problem_);
         return;
     }
-    Q_EMIT settled(ReceiveEnd::Outcome::Saved, {});
+    Q_EMIT settled(ReceiveEnd::Outcome::Saved, ReceiveReason::of(ReceiveReason::Code::Closed));
 }
 
 void FileIntake::readBackFailed(const QString& description)
 {
-    problem_ = cannotSaveStatus(description);
+    problem_ = ReceiveReason::with(ReceiveReason::Code::CannotSave, description);
     discard();
     Q_EMIT settled(ReceiveEnd::Outcome::CannotSave, problem_);
 }
@@ -192,7 +188,8 @@ void FileIntake::discard()
 void FileIntake::checkProgress()
 {
     if (received_ - receivedAtLastCheck_ < limits_.minProgressBytes) {
-        Q_EMIT tooSlow(tooSlowStatus(limits_.minProgressBytes, limits_.progressWindow));
+        Q_EMIT tooSlow(ReceiveReason::after(ReceiveReason::Code::TooSlow, limits_.progressWindow,
+                                            limits_.minProgressBytes));
         return;
     }
     receivedAtLastCheck_ = received_;

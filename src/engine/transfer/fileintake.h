@@ -68,17 +68,17 @@ public:
     QString path() const;
     // The top folder the file went into, full path; empty for a loose file.
     const QString& topFolder() const { return place_.top; }
-    // Why the last step failed, in the receiver's words: "Cannot save: the disk is full".
-    const QString& problem() const { return problem_; }
+    // Why the last step failed: CannotSave, with what the system said.
+    const ReceiveReason& problem() const { return problem_; }
 
 Q_SIGNALS:
-    // The file checked is over: Saved, with no status; Failed when its bytes did not
-    // match, and it was removed; CannotSave when it could not be read back (removed too),
-    // synced or named. Its bytes may be read back while they still arrive: CannotSave may
-    // come before check().
-    void settled(ReceiveEnd::Outcome outcome, const QString& status);
-    // The sender brought less than the limits ask within a window.
-    void tooSlow(const QString& status);
+    // The file checked is over: Saved; Failed when its bytes did not match (Mismatch), and
+    // it was removed; CannotSave when it could not be read back (removed too), synced or
+    // named. Its bytes may be read back while they still arrive: CannotSave may come
+    // before check().
+    void settled(ReceiveEnd::Outcome outcome, const ReceiveReason& reason);
+    // The sender brought less than the limits ask within a window (TooSlow).
+    void tooSlow(const ReceiveReason& reason);
     // Its sender goes on with the file in hand on another connection: this one lets go of
     // it at once, through keepPart().
     void takenOver();
@@ -105,7 +105,7 @@ private:
     FileDigest digest_;
     QTimer progressCheck_;
     QByteArray announced_; // the sender's digest
-    QString problem_;
+    ReceiveReason problem_;
     qint64 size_ = 0;
     qint64 offset_ = 0;
     qint64 received_ = 0;

@@ -6,8 +6,6 @@
 
 // Why an announced file was not taken, whichever port announced it.
 struct FileRefusal {
-    enum class Why { NameUnusable, NoSaveFolder, NoRoom, CannotCreate };
-    Why why = Why::NameUnusable;
     ReceiveEnd::Outcome outcome = ReceiveEnd::Outcome::Refused;
-    QString status; // the receiver's words: "Refused: the file name cannot be used"
+    ReceiveReason reason;
 };

@@ -2,7 +2,7 @@
 
 #include "transfer/receivedname.h"
 #include "transfer/receivedpath.h"
-#include "transfer/receiverstatus.h"
+#include "transfer/receivereason.h"
 
 #include <QDir>
 #include <QFile>
@@ -32,26 +32,27 @@ bool fitsPathMax(const QString& folder, const QString& name)
 std::optional<FileRefusal> ReceivedTree::place(const QByteArray& path, Place& place)
 {
     using Outcome = ReceiveEnd::Outcome;
+    using Code = ReceiveReason::Code;
     place = loose(path);
     if (!path.contains('/'))
         return std::nullopt;
     const std::optional<QStringList> parts = receivedPathParts(path);
     if (!parts)
-        return FileRefusal{FileRefusal::Why::NameUnusable, Outcome::Refused, nameUnusableStatus()};
+        return FileRefusal{Outcome::Refused, ReceiveReason::of(Code::NameUnusable)};
     if (saveFolder_.isEmpty())
-        return FileRefusal{FileRefusal::Why::NoSaveFolder, Outcome::CannotSave,
-                           noSaveFolderStatus()};
+        return FileRefusal{Outcome::CannotSave, ReceiveReason::of(Code::NoSaveFolder)};
     QStringList folders = parts->mid(0, parts->size() - 1);
     const std::optional<QString> top = savedTop(folders.first(), place.newTop);
     if (!top)
-        return FileRefusal{FileRefusal::Why::CannotCreate, Outcome::CannotSave,
-                           cannotSaveStatus(QStringLiteral(
-                               "every numbered variant of the folder's name is taken"))};
+        return FileRefusal{
+            Outcome::CannotSave,
+            ReceiveReason::with(Code::CannotSave, QStringLiteral("every numbered variant of the "
+                                                                 "folder's name is taken"))};
     place.announcedTop = folders.first();
     folders.first() = *top;
     place.folder = QDir(saveFolder_).filePath(folders.join(QLatin1Char('/')));
     if (folders.size() > kMaxFolderDepth || !fitsPathMax(place.folder, parts->last()))
-        return FileRefusal{FileRefusal::Why::NameUnusable, Outcome::Refused, tooLongStatus()};
+        return FileRefusal{Outcome::Refused, ReceiveReason::of(Code::PathTooLong)};
     place.top = QDir(saveFolder_).filePath(folders.first());
     place.inside = folders.join(QLatin1Char('/')) + QLatin1Char('/');
     place.name = parts->last().toUtf8();
@@ -75,8 +76,8 @@ std::optional<FileRefusal> ReceivedTree::make(const Place& place)
     // not merged into.
     const FoldersMade made = makeFolders(saveFolder_, place.folders, place.newTop);
     if (made.path.isEmpty())
-        return FileRefusal{FileRefusal::Why::CannotCreate, ReceiveEnd::Outcome::CannotSave,
-                           cannotSaveStatus(made.error)};
+        return FileRefusal{ReceiveEnd::Outcome::CannotSave,
+                           ReceiveReason::with(ReceiveReason::Code::CannotSave, made.error)};
     madeFolders_ = made.made;
     return std::nullopt;
 }

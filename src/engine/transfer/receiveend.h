@@ -1,5 +1,7 @@
 #pragma once
 
+#include "transfer/receivereason.h"
+
 #include <QString>
 
 // How one connection to the receiver ended.
@@ -18,7 +20,7 @@ struct ReceiveEnd {
     QString path;    // where the received bytes are; empty when no file was made
     qint64 size = 0; // the announced size
     qint64 received = 0;
-    QString status;         // the receiver's status in its own words: "Disconnected", "Error 10054"
+    ReceiveReason reason;   // why it ended; receiveStatusText() words it
     QString detail;         // more for the user, such as an error's description; may be empty
     bool isPrivate = false; // it came on the private port
     QString keyName;        // the entry whose key the sender showed; empty for plain or a stranger
