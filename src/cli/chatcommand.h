@@ -3,11 +3,11 @@
 #include "cli/command.h"
 #include "cli/peerlookup.h"
 
-#include <QHostInfo>
-#include <QUdpSocket>
+#include <QHostAddress>
 
 class Console;
 class Station;
+struct SendStatus;
 
 // quillo chat: one chat line to one peer, the datagram a peer's window would show as a
 // line of the mini chat; to a peer whose key is known, a line over the private port.
@@ -25,18 +25,14 @@ public:
     void stop() override;
 
 private:
-    void hostLookedUp(const QHostInfo& info);
-    int sendTo(const QHostAddress& address);
+    void printSent(const QString& host, const SendStatus& status);
     std::optional<int> sendPrivately();
 
     Station& station_;
-    QUdpSocket socket_;
     QHostAddress bindAddress_;
     Peer peer_;
     QString to_;
     QString text_;
-    QByteArray payload_;
     Console& console_;
-    int lookup_ = -1;
     bool stopped_ = false;
 };

@@ -7,7 +7,14 @@
 #include <QObject>
 #include <QUdpSocket>
 
+#include <functional>
 #include <optional>
+
+// Why a datagram did not leave.
+struct DatagramFailure {
+    QAbstractSocket::SocketError error = QAbstractSocket::UnknownSocketError;
+    QString description;
+};
 
 // One UDP socket that both sends and receives. A destination is given as the text the
 // user typed: a literal address is sent to at once, a host name once it has been
@@ -23,6 +30,10 @@ public:
     std::optional<SocketError> bind(const QHostAddress& address, quint16 port);
 
     void send(const QByteArray& payload, const QString& host, quint16 port);
+    // Sends to one destination, and tells done whether the datagram left: nothing, or what
+    // failed (HostNotFoundError for a name that could not be looked up).
+    using Sent = std::function<void(const std::optional<DatagramFailure>& failure)>;
+    void sendOne(const QByteArray& payload, const QString& host, quint16 port, Sent done);
 
     bool hasPendingDatagrams() const { return socket_.hasPendingDatagrams(); }
     // The next waiting datagram whole, or an invalid one when the read failed.
@@ -32,7 +43,8 @@ Q_SIGNALS:
     void readyRead();
 
 private:
-    void sendTo(const QByteArray& payload, const QHostAddress& address, quint16 port);
+    std::optional<DatagramFailure> sendTo(const QByteArray& payload, const QHostAddress& address,
+                                          quint16 port);
 
     QUdpSocket socket_;
 };

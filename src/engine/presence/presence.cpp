@@ -33,6 +33,13 @@ std::optional<SocketError> Presence::bind(const QHostAddress& address)
     return socket_.bind(address, kDatagramPort);
 }
 
+std::optional<SocketError> Presence::bindToSend(const QHostAddress& address)
+{
+    if (!socket_.bind(address, kDatagramPort))
+        return std::nullopt;
+    return socket_.bind(address, 0);
+}
+
 void Presence::startAnnouncing()
 {
     announcer_->set(kFirstAnnouncement);
@@ -48,6 +55,11 @@ void Presence::announce()
 void Presence::sendLine(const QString& text, const QSet<QString>& except)
 {
     sendToEveryone(chatDatagram(text), except);
+}
+
+void Presence::sendLineTo(const QString& host, const QString& text, DatagramSocket::Sent done)
+{
+    socket_.sendOne(chatDatagram(text), host, kDatagramPort, std::move(done));
 }
 
 void Presence::readDatagrams()

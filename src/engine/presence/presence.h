@@ -41,6 +41,9 @@ public:
     // Takes the port on address, so that datagrams arrive. Returns the error when it
     // cannot; sending still works then.
     std::optional<SocketError> bind(const QHostAddress& address);
+    // Takes the port on address to send from, or any port there when the port is taken (by
+    // a window on this computer, say): a datagram then still leaves from that address.
+    std::optional<SocketError> bindToSend(const QHostAddress& address);
 
     // Starts announcing: the first time after kFirstAnnouncement, then every period.
     void startAnnouncing();
@@ -53,6 +56,8 @@ public:
 
     // Sends one chat line to everyone in the address book but the addresses in except.
     void sendLine(const QString& text, const QSet<QString>& except = {});
+    // Sends one chat line to host alone; done tells whether it left.
+    void sendLineTo(const QString& host, const QString& text, DatagramSocket::Sent done);
 
 Q_SIGNALS:
     void peerOnline(const QString& name, const QString& address);

@@ -178,6 +178,11 @@ std::optional<SocketError> Station::bindPresence()
     return presence_.bind(bindAddress_);
 }
 
+std::optional<SocketError> Station::bindPresenceToSend()
+{
+    return presence_.bindToSend(bindAddress_);
+}
+
 bool Station::stop()
 {
     presence_.stopAnnouncing();
@@ -287,6 +292,15 @@ void Station::sendPrivateChat(const QString& host, const QString& text)
 {
     chatPrivately(host, text,
                   [this, host](const QString& why) { Q_EMIT privateChatDone(host, why); });
+}
+
+void Station::sendChatLine(const QString& host, const QString& text)
+{
+    presence_.sendLineTo(host, text, [this, host](const std::optional<DatagramFailure>& failure) {
+        Q_EMIT chatLineSent(
+            host, failure ? SendStatus::fromSocketError(failure->error, failure->description)
+                          : SendStatus::at(SendStatus::Stage::Sent));
+    });
 }
 
 void Station::chatPrivately(const QString& host, const QString& text,

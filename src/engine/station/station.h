@@ -67,6 +67,9 @@ public:
     QString ownSafetyCode(QString* problem) const;
     // Takes UDP port 1071, so that announcements and chat lines arrive.
     std::optional<SocketError> bindPresence();
+    // Takes UDP port 1071 to send from, or any port when it is taken: for a station that
+    // only sends a chat line.
+    std::optional<SocketError> bindPresenceToSend();
     // Announces this copy three seconds from now, then every minute.
     void startAnnouncing() { presence_.startAnnouncing(); }
     void stopAnnouncing() { presence_.stopAnnouncing(); }
@@ -153,6 +156,8 @@ public:
     // Sends a chat line to host alone, privately; privateChatDone() tells how it went.
     // Requires an identity.
     void sendPrivateChat(const QString& host, const QString& text);
+    // Sends a chat line to host alone as a datagram; chatLineSent() tells whether it left.
+    void sendChatLine(const QString& host, const QString& text);
 
     // The parts themselves. No face uses them; the engine's tests of a station still look
     // inside them, and go through the commands above next.
@@ -216,6 +221,9 @@ Q_SIGNALS:
     void chatDropped(const QString& name, const QString& address, int count);
     // problem is empty when host heard the line sent by sendPrivateChat().
     void privateChatDone(const QString& host, const QString& problem);
+    // How the datagram of sendChatLine() went: Sent, or a SocketError (HostNotFoundError
+    // for a name that could not be looked up).
+    void chatLineSent(const QString& host, const SendStatus& status);
 
     // The address book's entries or keys changed.
     void addressBookChanged();
