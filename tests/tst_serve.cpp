@@ -14,6 +14,7 @@ const QHostAddress kAnna(QStringLiteral("127.0.0.134"));
 const QHostAddress kStoppedServer(QStringLiteral("127.0.0.135"));
 const QHostAddress kTakenServer(QStringLiteral("127.0.0.136"));
 const QHostAddress kDamagedServer(QStringLiteral("127.0.0.137"));
+const QHostAddress kFreshServer(QStringLiteral("127.0.33.1"));
 constexpr quint16 kChatPort = 1071;
 // Long enough for the first announcement, three seconds after the start.
 constexpr int kWait = 10000;
@@ -48,6 +49,8 @@ private Q_SLOTS:
     void aSecondServerOnTheSamePortsRefusesToStart();
     void terminationKeepsThePartFile();
     void damagedSettingsAreKeptAsideFirst();
+    void withoutASaveFolderItReceivesIntoDownloads();
+    void aDownloadsFolderItCannotMakeIsAUsageError();
 };
 
 void TestServe::announcesReceivesAndPrintsEachEvent()
@@ -125,6 +128,43 @@ void TestServe::damagedSettingsAreKeptAsideFirst()
     QCOMPARE(copies.size(), 1);
     QCOMPARE(readFile(folder.filePath(copies[0])), damaged);
     QVERIFY(!server.hasEnded());
+}
+
+// As a new user starts the service: no save folder chosen, no Downloads folder yet.
+void TestServe::withoutASaveFolderItReceivesIntoDownloads()
+{
+    CliRun server;
+    QVERIFY(server.storeSettings("[IPaddress0]\nName=Anna\nIPaddress=" + a(kAnna).toUtf8() + "\n"));
+    server.start({"serve", "--bind", a(kFreshServer)});
+    const QString ready = "quillo: receiving into ~/Downloads on TCP 1052 and 1053 (private), "
+                          "announcing to 1 person\n";
+    QTRY_VERIFY_WITH_TIMEOUT(server.errors().endsWith(ready), kWait);
+    QCOMPARE(
+        server.errors().count("no save folder is stored: receiving into the downloads folder " +
+                              server.home() + "/Downloads"),
+        1);
+    CliRawPeer sender(kAnna, kFreshServer);
+    QTRY_VERIFY_WITH_TIMEOUT(sender.connected(), kWait);
+    sender.socket->write("FILENAME a.txt #5\r\nhello");
+    QTRY_VERIFY_WITH_TIMEOUT(
+        server.output().startsWith("received\t" + server.home() + "/Downloads/a.txt\t5\t"), kWait);
+    QCOMPARE(readFile(server.home() + "/Downloads/a.txt"), QByteArray("hello"));
+}
+
+// Only a folder it cannot write ends the service for good (status 2, not restarted).
+void TestServe::aDownloadsFolderItCannotMakeIsAUsageError()
+{
+    CliRun server;
+    QFile blocker(server.home() + "/Downloads");
+    QVERIFY(blocker.open(QIODevice::WriteOnly));
+    blocker.close();
+    server.start({"serve", "--bind", a(kFreshServer)});
+    QTRY_VERIFY_WITH_TIMEOUT(server.hasEnded(), kWait);
+    QVERIFY(server.exitedNormally());
+    QCOMPARE(server.exitCode(), 2);
+    QVERIFY2(server.errors().contains("the downloads folder " + server.home() +
+                                      "/Downloads cannot be made"),
+             qPrintable(server.errors()));
 }
 
 QTEST_GUILESS_MAIN(TestServe)

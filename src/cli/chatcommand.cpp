@@ -46,7 +46,7 @@ void ChatCommand::hostLookedUp(const QHostInfo& info)
     const QHostAddress address = preferredAddress(info.addresses());
     if (info.error() != QHostInfo::NoError || address.isNull()) {
         console_.printProblem(hostNotFoundProblem(to_, peer_));
-        Q_EMIT finished(kExitNotDone);
+        Q_EMIT finished(peer_.inBook ? kExitNotDone : kExitUsage);
         return;
     }
     Q_EMIT finished(sendTo(address));

@@ -23,6 +23,8 @@ public:
     std::optional<SocketError> bind(const QHostAddress& address, quint16 port);
 
     void send(const QByteArray& payload, const QString& host, quint16 port);
+    // Gives the port up.
+    void close() { socket_.close(); }
 
     bool hasPendingDatagrams() const { return socket_.hasPendingDatagrams(); }
     // The next waiting datagram whole, or an invalid one when the read failed.

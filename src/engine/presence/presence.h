@@ -41,6 +41,9 @@ public:
     // Takes the port on address, so that datagrams arrive. Returns the error when it
     // cannot; sending still works then.
     std::optional<SocketError> bind(const QHostAddress& address);
+    // Gives up the port, and with it announcements and chat lines, until the next bind().
+    void release();
+    bool isBound() const { return bound_; }
 
     // Starts announcing: the first time after kFirstAnnouncement, then every period.
     void startAnnouncing();
@@ -68,4 +71,5 @@ private:
     const AddressBook& book_;
     std::unique_ptr<Alarm> announcer_;
     DatagramSocket socket_;
+    bool bound_ = false;
 };

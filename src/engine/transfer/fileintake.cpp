@@ -32,6 +32,9 @@ std::optional<FileRefusal> FileIntake::admit(const Offer& offer)
 
 std::optional<FileRefusal> FileIntake::open(const Offer& offer)
 {
+    if (!limits_.takesFiles)
+        return FileRefusal{FileRefusal::Why::NotTaken, ReceiveEnd::Outcome::Refused,
+                           chatOnlyStatus()};
     const std::optional<QString> part =
         offer.resumes ? parts_.resumable(offer.sender.key, offer.path, offer.size) : std::nullopt;
     if (part)

@@ -20,6 +20,12 @@ QString tooLongStatus()
     return QStringLiteral("Refused: the path is too long or has too many folders");
 }
 
+QString chatOnlyStatus()
+{
+    return QStringLiteral("Refused: this copy of Quillo takes chat lines only (quillo listen), "
+                          "not files");
+}
+
 QString noSaveFolderStatus()
 {
     return QStringLiteral("Cannot save: no save folder has been chosen");

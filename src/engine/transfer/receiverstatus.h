@@ -8,6 +8,8 @@
 QString nameUnusableStatus();
 QString tooLongStatus();
 QString noSaveFolderStatus();
+// A copy that only listens for chat lines turns a file away.
+QString chatOnlyStatus();
 QString cannotSaveStatus(const QString& error);
 QString notInAddressBookStatus(const QString& peer);
 QString idleStatus(std::chrono::milliseconds idleTimeout);
