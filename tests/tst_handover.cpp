@@ -1,3 +1,4 @@
+#include "platform/settingsstore.h"
 #include "support/clirawpeer.h"
 #include "support/clirun.h"
 #include "support/testplatform.h"
@@ -49,37 +50,46 @@ private Q_SLOTS:
     void aSecondWindowBringsTheFirstForward();
 };
 
+// The window and the service of one user share the settings file, the data folder and so
+// the history, as the program itself does.
 void TestHandover::theServiceGivesWayToTheWindowAndTakesItsPortsBack()
 {
     CliRun server;
-    QVERIFY(server.storeSettings("[IPaddress0]\nName=Anna\nIPaddress=" + a(kAnna).toUtf8() + "\n"));
-    server.start({"serve", "--bind", a(kComputer), "--dir", server.home()});
+    QVERIFY(server.storeSettings("[Settings]\nSaveDir=" + server.home().toUtf8() +
+                                 "/\n[IPaddress0]\nName=Anna\nIPaddress=" + a(kAnna).toUtf8() +
+                                 "\n"));
+    server.start({"serve", "--bind", a(kComputer)});
     QTRY_VERIFY_WITH_TIMEOUT(server.errors().contains("announcing to 1 person\n"), kWait);
 
     TestPlatform p;
-    p.startWith(QStringLiteral("Anna"), kAnna);
-    Platform platform = p.platform();
-    platform.runtimeFolder = server.runtimeFolder();
+    SettingsStore settings(server.home() + "/.config/Quillo/Quillo.conf");
+    const QString data = server.home() + "/.local/share/Quillo/Quillo";
+    const Platform platform{
+        p.dialogs, p.desktop, settings, p.clock, p.random, {}, data, {}, server.runtimeFolder()};
     auto window = std::make_unique<Main>(platform, kComputer);
     QVERIFY(window->Form_Load());
     // Nothing is said in the window: it simply receives.
     QTRY_VERIFY_WITH_TIMEOUT(window->station().receiver().isListening(), kWait);
     QVERIFY2(p.dialogs.calls.isEmpty(), qPrintable(p.dialogs.calls.value(0).text));
-    QVERIFY2(server.errors().contains("quillo: the window took the ports, and receives until "
+    QVERIFY2(server.errors().endsWith("quillo: the window took the ports, and receives until "
                                       "it closes\n"),
              qPrintable(server.errors()));
     QVERIFY(sendHello("w.txt"));
-    QTRY_COMPARE_WITH_TIMEOUT(readFile(p.folder() + "/w.txt"), QByteArray("hello"), kWait);
-    QVERIFY(!QFile::exists(server.home() + "/w.txt"));
+    QTRY_COMPARE_WITH_TIMEOUT(window->station().receivedFiles().size(), 1, kWait);
+    QVERIFY(server.output().isEmpty());
+    window->station().addPerson(QStringLiteral("Ben"), QStringLiteral("127.0.34.4"));
 
     window->close();
+    // Taken back with what the window changed: Ben, and the file it received.
     const QString back = "quillo: the window has closed: receiving into ~ on TCP 1052 and 1053 "
-                         "(private), announcing to 1 person\n";
+                         "(private), announcing to 2 people\n";
     QTRY_VERIFY_WITH_TIMEOUT(server.errors().endsWith(back), kWait);
     window.reset();
     QVERIFY(sendHello("s.txt"));
     QTRY_VERIFY_WITH_TIMEOUT(server.output().contains("received\t" + server.home() + "/s.txt\t5\t"),
                              kWait);
+    const QByteArray history = readFile(data + "/received.json");
+    QVERIFY2(history.contains("w.txt") && history.contains("s.txt"), history.constData());
     QVERIFY(!server.hasEnded());
 }
 

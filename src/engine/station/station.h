@@ -271,7 +271,7 @@ private:
     void chatPrivately(const QString& host, const QString& text,
                        std::function<void(const QString& problem)> done);
     PortHandover& handover(const QString& folder);
-    void reloadSettings();
+    void reloadShared();
     void givePortsUp();
     void takePortsBack();
 

@@ -15,12 +15,12 @@ PortHandover& Station::handover(const QString& folder)
         connect(handover_.get(), &PortHandover::raiseAsked, this, &Station::raiseRequested);
         connect(handover_.get(), &PortHandover::claimed, this, &Station::givePortsUp);
         connect(handover_.get(), &PortHandover::returned, this, [this] {
-            reloadSettings();
+            reloadShared();
             retakeTold_.setRemainingTime(kRetakePatience);
             takePortsBack();
         });
         connect(handover_.get(), &PortHandover::portsReleased, this, [this] {
-            reloadSettings();
+            reloadShared();
             Q_EMIT portsFree();
         });
         retake_.setSingleShot(true);
@@ -47,13 +47,15 @@ void Station::lendPorts(const QString& folder)
         handover(folder).holdPorts();
 }
 
-// Whoever had the ports may have changed the address book, the keys and the waiting files.
-void Station::reloadSettings()
+// Whoever had the ports may have changed the address book, the keys, the waiting files
+// and the history of received files.
+void Station::reloadShared()
 {
     if (shortLived_)
         return;
     settings_.reload();
     load();
+    history_.reload();
 }
 
 // Files arriving end where they began; deliveries of waiting files stop, what is left
