@@ -11,8 +11,9 @@ for option in "$@"; do
         --with-display-tools) packages+=(xvfb xauth imagemagick) ;;
         # CPack finds the programs to hand to dpkg-shlibdeps with file.
         --with-packaging-tools) packages+=(dpkg-dev file) ;;
-        # The checkers of the package, its desktop files and its manual page.
-        --with-checking-tools) packages+=(lintian desktop-file-utils appstream man-db) ;;
+        # The checkers of the package, its desktop files, its manual page and its user
+        # unit (systemd-analyze).
+        --with-checking-tools) packages+=(lintian desktop-file-utils appstream man-db systemd) ;;
         # The benchmark's yardstick and the meter of each process's peak memory.
         --with-bench-tools) packages+=(netcat-openbsd time) ;;
         *) echo "install-deps.sh: unknown option $option" >&2; exit 2 ;;

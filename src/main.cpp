@@ -2,6 +2,7 @@
 #include "platform/clock.h"
 #include "platform/heaptuning.h"
 #include "platform/randomsource.h"
+#include "platform/runtimefolder.h"
 #include "platform/settingsstore.h"
 #include "platform/stopsignals.h"
 #include "window/desktop.h"
@@ -66,7 +67,8 @@ int main(int argc, char* argv[])
         random,
         [] { return std::make_unique<NonClientSkin>(); },
         QStandardPaths::writableLocation(QStandardPaths::AppDataLocation),
-        [&desktop](const TrayActions& actions) { return newSystemTray(actions, desktop); }};
+        [&desktop](const TrayActions& actions) { return newSystemTray(actions, desktop); },
+        userRuntimeFolder()};
 
     Main window(platform);
     // A stop asked for by the system, as at logout, closes the window as its close button
@@ -81,7 +83,7 @@ int main(int argc, char* argv[])
         QCoreApplication::quit();
     });
     if (!window.Form_Load())
-        return 1;
+        return window.gaveWayToAnotherWindow() ? 0 : 1;
     if (stopped) {
         window.close();
         return 0;

@@ -4,7 +4,10 @@
 #include "cli/outputlines.h"
 #include "cli/peerlookup.h"
 #include "identity/safetycode.h"
+#include "platform/randomsource.h"
+#include "platform/settingsstore.h"
 #include "secure/privatemessage.h"
+#include "station/station.h"
 #include "support/clirawpeer.h"
 #include "support/clirun.h"
 #include "support/listening.h"
@@ -46,6 +49,10 @@ const QHostAddress kChoosyReceiver(QStringLiteral("127.0.0.96"));
 const QHostAddress kOnceReceiver(QStringLiteral("127.0.0.97"));
 const QHostAddress kSecondPeer(QStringLiteral("127.0.0.98"));
 const QHostAddress kPlainSender(QStringLiteral("127.0.5.60"));
+const QHostAddress kHumanListener(QStringLiteral("127.0.32.1"));
+const QHostAddress kPrivateListener(QStringLiteral("127.0.32.2"));
+const QHostAddress kPrivateChatter(QStringLiteral("127.0.32.3"));
+const QHostAddress kFileOfferer(QStringLiteral("127.0.32.4"));
 constexpr quint16 kChatPort = 1071;
 // Long enough for the sender's three seconds of retries after a refusal.
 constexpr int kWait = 10000;
@@ -124,7 +131,8 @@ private Q_SLOTS:
     void terminationKeepsThePartFile();
     void receiveHonoursTheStoredChoiceOfSenders();
     void chatSendsTheExactBytes();
-    void listenPrintsNoticesAndLines();
+    void listenPrintsServesLinesOrWords();
+    void listenHearsPrivateChatAndRefusesFiles();
     void sendWhenOnlineWaitsForItsPeerOnly();
     void onlinePrintsEveryEntrysState();
     void keyPrintsSafetyCodesAndForgetForgets();
@@ -337,7 +345,9 @@ void TestCli::sendsAndReceivesByteForByte()
              QStringLiteral("received\t%1/big.bin\t%2\t127.0.0.61\tprivate\n"
                             "received\t%1/small file.txt\t5\t127.0.0.61\tprivate\n")
                  .arg(folder, QString::number(big.size())));
-    QCOMPARE(receiver.errors(), QString());
+    // Ready, where and how: on standard error, for the person at the terminal.
+    QCOMPARE(receiver.errors(),
+             QStringLiteral("quillo: receiving into ~/in on TCP 1052 and 1053 (private)\n"));
     QVERIFY(readFile(folder + "/big.bin") == big);
     QCOMPARE(readFile(folder + "/small file.txt"), QByteArray("hello"));
 }
@@ -489,10 +499,11 @@ void TestCli::unknownPeerIsExplained()
     CliRun chat;
     chat.start({"chat", "--bind", a(kChatSender), "--to", "nosuchpeer.invalid", "hi"});
     QTRY_VERIFY_WITH_TIMEOUT(sender.hasEnded() && chat.hasEnded(), kWait);
-    QCOMPARE(sender.exitCode(), 1);
+    // An unknown name is a usage error, as for every subcommand.
+    QCOMPARE(sender.exitCode(), 2);
     QVERIFY2(sender.errors().contains("Error 11001") && sender.errors().contains(explanation),
              qPrintable(sender.errors()));
-    QCOMPARE(chat.exitCode(), 1);
+    QCOMPARE(chat.exitCode(), 2);
     QVERIFY2(chat.errors().contains(explanation), qPrintable(chat.errors()));
 }
 
@@ -669,35 +680,86 @@ void TestCli::chatSendsTheExactBytes()
     QVERIFY(datagram.senderPort() != int(kChatPort));
 }
 
-void TestCli::listenPrintsNoticesAndLines()
+void TestCli::listenPrintsServesLinesOrWords()
 {
     CliRun listener;
     QVERIFY(listener.storeSettings(kAnnaAt68));
     listener.start({"listen", "--bind", a(kListener)});
+    CliRun human;
+    QVERIFY(human.storeSettings(kAnnaAt68));
+    human.start({"listen", "--human", "--bind", a(kHumanListener)});
     QUdpSocket anna;
     QVERIFY(anna.bind(kChatSender));
     // Announced again until heard: datagrams sent before the port is taken are lost.
-    QTRY_VERIFY_WITH_TIMEOUT(
-        anna.writeDatagram("ONLINE", kListener, kChatPort) && !listener.output().isEmpty(), kWait);
-    anna.writeDatagram("hello there", kListener, kChatPort);
-    QTRY_VERIFY_WITH_TIMEOUT(listener.output().endsWith("Anna Says: hello there\n"), kWait);
+    QTRY_VERIFY_WITH_TIMEOUT(anna.writeDatagram("ONLINE", kListener, kChatPort) &&
+                                 anna.writeDatagram("ONLINE", kHumanListener, kChatPort) &&
+                                 !listener.output().isEmpty() && !human.output().isEmpty(),
+                             kWait);
     QUdpSocket stranger;
     QVERIFY(stranger.bind(kChatPeer));
-    stranger.writeDatagram("ONLINE", kListener, kChatPort);
-    stranger.writeDatagram("psst", kListener, kChatPort);
-    QTRY_VERIFY_WITH_TIMEOUT(listener.output().endsWith("Says: hello there\nUNKNOWN Says: psst\n"),
+    for (const QHostAddress& to : {kListener, kHumanListener}) {
+        anna.writeDatagram("hello there", to, kChatPort);
+        stranger.writeDatagram("ONLINE", to, kChatPort);
+        stranger.writeDatagram("psst", to, kChatPort);
+    }
+    // The lines of serve: a stranger's announcement is not a person's.
+    QTRY_VERIFY_WITH_TIMEOUT(listener.output().endsWith("chat\tAnna\t127.0.0.68\thello there\n"
+                                                        "chat\tUNKNOWN\t127.0.0.67\tpsst\n"),
                              kWait);
+    QTRY_VERIFY_WITH_TIMEOUT(human.output().endsWith("Says: hello there\nUNKNOWN Says: psst\n"),
+                             kWait);
+    QVERIFY2(listener.errors().startsWith("quillo: listening for announcements and chat lines on "
+                                          "UDP 1071 and private chat lines on TCP 1053\n"),
+             qPrintable(listener.errors()));
 
-    listener.process.terminate();
-    QTRY_VERIFY_WITH_TIMEOUT(listener.hasEnded(), kWait);
-    QVERIFY(listener.exitedNormally());
+    for (CliRun* run : {&listener, &human})
+        run->process.terminate();
+    QTRY_VERIFY_WITH_TIMEOUT(listener.hasEnded() && human.hasEnded(), kWait);
+    QVERIFY(listener.exitedNormally() && human.exitedNormally());
     QCOMPARE(listener.exitCode(), 0);
     QStringList lines = listener.output().split('\n', Qt::SkipEmptyParts);
+    lines.removeLast();
+    lines.removeLast();
+    for (const QString& line : lines)
+        QCOMPARE(line, QStringLiteral("online\tAnna\t127.0.0.68"));
+    lines = human.output().split('\n', Qt::SkipEmptyParts);
     QCOMPARE(lines.takeLast(), QStringLiteral("UNKNOWN Says: psst"));
     QCOMPARE(lines.takeLast(), QStringLiteral("Anna Says: hello there"));
     const QRegularExpression notice(QStringLiteral("^Anna is online at \\d\\d:\\d\\d$"));
     for (const QString& line : lines)
         QVERIFY2(notice.match(line).hasMatch(), qPrintable(line));
+}
+
+// A chat line to a person whose key is known goes privately: listen hears it, and turns
+// a file away with its reason.
+void TestCli::listenHearsPrivateChatAndRefusesFiles()
+{
+    CliRun listener;
+    QVERIFY(listener.storeSettings(
+        "[IPaddress0]\nName=Anna\nIPaddress=" + a(kPrivateChatter).toUtf8() + "\n"));
+    listener.start({"listen", "--bind", a(kPrivateListener)});
+    QTRY_VERIFY_WITH_TIMEOUT(isListening(kPrivateListener, kPrivatePort), kWait);
+
+    QTemporaryDir annasHome;
+    SettingsStore settings(annasHome.filePath("Quillo.conf"));
+    UnseededRandom random;
+    Station anna(settings, random, annasHome.path(), kPrivateChatter);
+    QVERIFY(!anna.openIdentity());
+    QSignalSpy done(&anna, &Station::privateChatDone);
+    anna.sendPrivateChat(a(kPrivateListener), QStringLiteral("Lunch?"));
+    QTRY_COMPARE_WITH_TIMEOUT(done.size(), 1, kWait);
+    QCOMPARE(done[0][1].toString(), QString());
+    QTRY_COMPARE_WITH_TIMEOUT(listener.output(), "chat\tAnna\t" + a(kPrivateChatter) + "\tLunch?\n",
+                              kWait);
+
+    CliRun sender;
+    const QString file = sender.home() + "/a.txt";
+    QVERIFY(writeFile(file, "hello"));
+    sender.start({"send", "--bind", a(kFileOfferer), "--to", a(kPrivateListener), file});
+    QTRY_VERIFY_WITH_TIMEOUT(sender.hasEnded(), kWait);
+    QCOMPARE(sender.exitCode(), 1);
+    QVERIFY2(sender.errors().contains("takes chat lines only"), qPrintable(sender.errors()));
+    QVERIFY(!listener.hasEnded());
 }
 
 // Announces from one address, again and again until the command ends: datagrams sent

@@ -5,6 +5,11 @@
 #include <QUdpSocket>
 #include <QtTest>
 
+#include <cstring>
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
+
 namespace
 {
 
@@ -14,6 +19,8 @@ const QHostAddress kAnna(QStringLiteral("127.0.0.134"));
 const QHostAddress kStoppedServer(QStringLiteral("127.0.0.135"));
 const QHostAddress kTakenServer(QStringLiteral("127.0.0.136"));
 const QHostAddress kDamagedServer(QStringLiteral("127.0.0.137"));
+const QHostAddress kFreshServer(QStringLiteral("127.0.33.1"));
+const QHostAddress kManagedServer(QStringLiteral("127.0.33.2"));
 constexpr quint16 kChatPort = 1071;
 // Long enough for the first announcement, three seconds after the start.
 constexpr int kWait = 10000;
@@ -48,6 +55,9 @@ private Q_SLOTS:
     void aSecondServerOnTheSamePortsRefusesToStart();
     void terminationKeepsThePartFile();
     void damagedSettingsAreKeptAsideFirst();
+    void withoutASaveFolderItReceivesIntoDownloads();
+    void aDownloadsFolderItCannotMakeIsAUsageError();
+    void tellsTheServiceManagerOnceItReceives();
 };
 
 void TestServe::announcesReceivesAndPrintsEachEvent()
@@ -125,6 +135,87 @@ void TestServe::damagedSettingsAreKeptAsideFirst()
     QCOMPARE(copies.size(), 1);
     QCOMPARE(readFile(folder.filePath(copies[0])), damaged);
     QVERIFY(!server.hasEnded());
+}
+
+// As a new user starts the service: no save folder chosen, no Downloads folder yet.
+void TestServe::withoutASaveFolderItReceivesIntoDownloads()
+{
+    CliRun server;
+    QVERIFY(server.storeSettings("[IPaddress0]\nName=Anna\nIPaddress=" + a(kAnna).toUtf8() + "\n"));
+    server.start({"serve", "--bind", a(kFreshServer)});
+    const QString ready = "quillo: receiving into ~/Downloads on TCP 1052 and 1053 (private), "
+                          "announcing to 1 person\n";
+    QTRY_VERIFY_WITH_TIMEOUT(server.errors().endsWith(ready), kWait);
+    QCOMPARE(
+        server.errors().count("no save folder is stored: receiving into the downloads folder " +
+                              server.home() + "/Downloads"),
+        1);
+    CliRawPeer sender(kAnna, kFreshServer);
+    QTRY_VERIFY_WITH_TIMEOUT(sender.connected(), kWait);
+    sender.socket->write("FILENAME a.txt #5\r\nhello");
+    QTRY_VERIFY_WITH_TIMEOUT(
+        server.output().startsWith("received\t" + server.home() + "/Downloads/a.txt\t5\t"), kWait);
+    QCOMPARE(readFile(server.home() + "/Downloads/a.txt"), QByteArray("hello"));
+}
+
+// Only a folder it cannot write ends the service for good (status 2, not restarted).
+void TestServe::aDownloadsFolderItCannotMakeIsAUsageError()
+{
+    CliRun server;
+    QFile blocker(server.home() + "/Downloads");
+    QVERIFY(blocker.open(QIODevice::WriteOnly));
+    blocker.close();
+    server.start({"serve", "--bind", a(kFreshServer)});
+    QTRY_VERIFY_WITH_TIMEOUT(server.hasEnded(), kWait);
+    QVERIFY(server.exitedNormally());
+    QCOMPARE(server.exitCode(), 2);
+    QVERIFY2(server.errors().contains("the downloads folder " + server.home() +
+                                      "/Downloads cannot be made"),
+             qPrintable(server.errors()));
+}
+
+// The socket a service manager hands to a service of Type=notify, at path.
+class NotifySocket
+{
+public:
+    explicit NotifySocket(const QString& path) : fd_(::socket(AF_UNIX, SOCK_DGRAM, 0))
+    {
+        sockaddr_un address{};
+        address.sun_family = AF_UNIX;
+        const QByteArray name = QFile::encodeName(path);
+        std::memcpy(address.sun_path, name.constData(), size_t(name.size()));
+        bound_ = ::bind(fd_, reinterpret_cast<const sockaddr*>(&address), sizeof(address)) == 0;
+    }
+    ~NotifySocket() { ::close(fd_); }
+    bool isBound() const { return bound_; }
+    // What came since, without waiting.
+    QByteArray read()
+    {
+        char buffer[4096];
+        const ssize_t got = ::recv(fd_, buffer, sizeof(buffer), MSG_DONTWAIT);
+        return got > 0 ? QByteArray(buffer, int(got)) : QByteArray();
+    }
+
+private:
+    int fd_;
+    bool bound_ = false;
+};
+
+// So that systemctl reports a start that failed: ready is told only once it receives.
+void TestServe::tellsTheServiceManagerOnceItReceives()
+{
+    CliRun server;
+    NotifySocket manager(server.runtimeFolder() + "/notify");
+    QVERIFY(manager.isBound());
+    QProcessEnvironment environment = server.process.processEnvironment();
+    environment.insert("NOTIFY_SOCKET", server.runtimeFolder() + "/notify");
+    server.process.setProcessEnvironment(environment);
+    server.start({"serve", "--bind", a(kManagedServer), "--dir", server.home()});
+    QByteArray told;
+    // Read again and again until it comes; what came is kept.
+    QTRY_VERIFY_WITH_TIMEOUT(!(told += manager.read()).isEmpty(), kWait);
+    QCOMPARE(told, QByteArray("READY=1\nSTATUS=receiving into ~ on TCP 1052 and 1053 (private), "
+                              "announcing to 0 people"));
 }
 
 QTEST_GUILESS_MAIN(TestServe)

@@ -41,12 +41,14 @@ void ChatCommand::printSent(const QString&, const SendStatus& status)
         Q_EMIT finished(kExitDone);
         return;
     }
-    if (status.socketError == QAbstractSocket::HostNotFoundError)
+    if (status.socketError == QAbstractSocket::HostNotFoundError) {
         console_.printProblem(hostNotFoundProblem(to_, peer_));
-    else
-        console_.printProblem(
-            QStringLiteral("chat line not sent to %1: Error %2: %3")
-                .arg(peer_.host, QString::number(status.errorNumber), status.description));
+        Q_EMIT finished(peer_.inBook ? kExitNotDone : kExitUsage);
+        return;
+    }
+    console_.printProblem(
+        QStringLiteral("chat line not sent to %1: Error %2: %3")
+            .arg(peer_.host, QString::number(status.errorNumber), status.description));
     Q_EMIT finished(kExitNotDone);
 }
 

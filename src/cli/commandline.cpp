@@ -1,8 +1,9 @@
 #include "cli/commandline.h"
 
+#include "cli/commandcatalog.h"
+
 #include <QCommandLineParser>
 
-#include <map>
 #include <optional>
 
 namespace
@@ -21,16 +22,6 @@ const QString kRetry = QStringLiteral("retry");
 
 using Action = CommandLine::Action;
 
-const std::map<QString, Action>& subcommands()
-{
-    static const std::map<QString, Action> names{
-        {QStringLiteral("receive"), Action::Receive}, {QStringLiteral("send"), Action::Send},
-        {QStringLiteral("chat"), Action::Chat},       {QStringLiteral("listen"), Action::Listen},
-        {QStringLiteral("online"), Action::Online},   {QStringLiteral("serve"), Action::Serve},
-        {QStringLiteral("key"), Action::Key},         {QStringLiteral("forget"), Action::Forget}};
-    return names;
-}
-
 // key and forget only read and write the settings.
 bool usesNetwork(Action action)
 {
@@ -38,27 +29,11 @@ bool usesNetwork(Action action)
 }
 
 // The options of one subcommand. Descriptions are not given: the help text is our own.
-void addOptions(QCommandLineParser& parser, Action action)
+void addOptions(QCommandLineParser& parser, const SubcommandSpec& spec)
 {
     parser.addOption({{QStringLiteral("h"), kHelp}, {}});
-    if (!usesNetwork(action))
-        return;
-    parser.addOption({kBind, {}, QStringLiteral("address")});
-    if (action == Action::Receive || action == Action::Serve) {
-        parser.addOption({kDir, {}, QStringLiteral("folder")});
-        parser.addOption({kOnlyKnown, {}});
-    }
-    if (action == Action::Receive)
-        parser.addOption({kOnce, {}});
-    if (action == Action::Send || action == Action::Chat)
-        parser.addOption({kTo, {}, QStringLiteral("peer")});
-    if (action == Action::Send) {
-        parser.addOption({kWhenOnline, {}});
-        parser.addOption({kTimeout, {}, QStringLiteral("seconds")});
-        parser.addOption({kRetry, {}, QStringLiteral("seconds")});
-    }
-    if (action == Action::Online)
-        parser.addOption({kWait, {}, QStringLiteral("seconds")});
+    for (const OptionSpec& option : spec.options)
+        parser.addOption({option.name, {}, option.value});
 }
 
 // A whole number of seconds, no fewer than least, or the problem with it.
@@ -146,11 +121,13 @@ std::optional<QString> takeArguments(const QCommandLineParser& parser, CommandLi
     return std::nullopt;
 }
 
-ParsedCommandLine parseSubcommand(const QString& program, const QString& name, Action action,
+ParsedCommandLine parseSubcommand(const QString& program, const SubcommandSpec& spec,
                                   const QStringList& rest)
 {
+    const QString& name = spec.name;
+    const Action action = spec.action;
     QCommandLineParser parser;
-    addOptions(parser, action);
+    addOptions(parser, spec);
     if (!parser.parse(QStringList{program} + rest))
         return UsageError{parser.errorText(), name};
     CommandLine command;
@@ -173,6 +150,8 @@ ParsedCommandLine parseSubcommand(const QString& program, const QString& name, A
     }
     if (action == Action::Receive)
         command.once = parser.isSet(kOnce);
+    if (action == Action::Listen)
+        command.human = parser.isSet(QStringLiteral("human"));
     if (action == Action::Send || action == Action::Chat)
         command.to = parser.value(kTo);
     if (const std::optional<QString> problem = takeArguments(parser, command))
@@ -188,7 +167,7 @@ ParsedCommandLine parseHelp(const QStringList& rest)
     command.action = Action::Help;
     if (rest.isEmpty())
         return command;
-    if (rest.size() > 1 || subcommands().count(rest.first()) == 0)
+    if (rest.size() > 1 || !findSubcommand(rest.first()))
         return UsageError{QStringLiteral("no help for '%1'").arg(rest.join(QLatin1Char(' '))), {}};
     command.helpTopic = rest.first();
     return command;
@@ -212,8 +191,8 @@ ParsedCommandLine parseCommandLine(const QStringList& arguments)
         command.action = Action::Version;
         return command;
     }
-    const auto subcommand = subcommands().find(first);
-    if (subcommand == subcommands().end())
+    const SubcommandSpec* subcommand = findSubcommand(first);
+    if (!subcommand)
         return UsageError{QStringLiteral("unknown subcommand '%1'").arg(first), {}};
-    return parseSubcommand(program, first, subcommand->second, rest);
+    return parseSubcommand(program, *subcommand, rest);
 }

@@ -27,6 +27,7 @@ struct CommandLine {
     QString folder;          // receive and serve --dir; empty for the stored save folder
     bool once = false;       // receive --once
     bool onlyKnown = false;  // receive and serve --only-known
+    bool human = false;      // listen --human: words instead of tab-separated fields
     QString to;              // send and chat --to: a name in the address book, an address or a host
     QStringList files;       // send
     bool whenOnline = false; // send --when-online

@@ -13,6 +13,7 @@
 #include "cli/servecommand.h"
 #include "cli/whenonlinecommand.h"
 #include "platform/randomsource.h"
+#include "platform/runtimefolder.h"
 #include "platform/settingsstore.h"
 #include "platform/stopsignals.h"
 #include "station/receiversettings.h"
@@ -54,7 +55,9 @@ std::unique_ptr<Command> makeCommand(const CommandLine& line, Station& station,
         // On the command line it adds to the stored choice, never takes it away.
         if (line.onlyKnown)
             station.setOnlyKnownSenders(true, false);
-        return std::make_unique<ReceiveCommand>(station, folder.folder, line.once, console);
+        auto command = std::make_unique<ReceiveCommand>(station, folder.folder, line.once, console);
+        command->sharePortsThrough(userRuntimeFolder());
+        return command;
     }
     case CommandLine::Action::Send:
         if (line.whenOnline) {
@@ -74,7 +77,7 @@ std::unique_ptr<Command> makeCommand(const CommandLine& line, Station& station,
     case CommandLine::Action::Online:
         return std::make_unique<OnlineCommand>(station, line.waitSeconds, console);
     default:
-        return std::make_unique<ListenCommand>(station, console);
+        return std::make_unique<ListenCommand>(station, line.human, console);
     }
 }
 
@@ -121,13 +124,18 @@ int serve(const CommandLine& line, Station& station, const SettingsStore& settin
 {
     if (!settingsWritable(station, console))
         return kExitNotDone;
-    const ReceiveFolder folder = chooseReceiveFolder(line.folder, storedSaveFolder(settings));
+    const ReceiveFolder folder =
+        chooseServeFolder(line.folder, storedSaveFolder(settings),
+                          QStandardPaths::writableLocation(QStandardPaths::DownloadLocation));
     if (folder.folder.isEmpty()) {
         console.printProblem(folder.problem);
         return kExitUsage;
     }
+    if (!folder.note.isEmpty())
+        console.printProblem(folder.note);
     station.load();
     ServeCommand command(station, folder.folder, line.onlyKnown, console);
+    command.sharePortsThrough(userRuntimeFolder());
     return run(command);
 }
 
@@ -135,7 +143,7 @@ int serve(const CommandLine& line, Station& station, const SettingsStore& settin
 bool goesPrivately(CommandLine::Action action)
 {
     return action == CommandLine::Action::Send || action == CommandLine::Action::Receive ||
-           action == CommandLine::Action::Chat;
+           action == CommandLine::Action::Chat || action == CommandLine::Action::Listen;
 }
 
 int runOnStation(const CommandLine& line, Station& station, const SettingsStore& settings,

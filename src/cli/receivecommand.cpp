@@ -1,6 +1,7 @@
 #include "cli/receivecommand.h"
 
 #include "cli/console.h"
+#include "cli/readylines.h"
 #include "cli/receiveends.h"
 #include "plain/protocol.h"
 #include "secure/privatemessage.h"
@@ -50,6 +51,12 @@ std::optional<int> ReceiveCommand::start()
         console_.printProblem(listenProblem(kFilePort, *error));
         return kExitNotDone;
     }
+    const auto readyNote = [this] {
+        return receivingNote(station_) +
+               (once_ ? QStringLiteral(", until a file has come") : QString());
+    };
+    lendPortsToWindow(station_, sharingFolder_, console_, this, readyNote);
+    console_.printProblem(readyNote());
     return std::nullopt;
 }
 

@@ -19,6 +19,8 @@ public:
     ReceiveCommand(Station& station, const QString& folder, bool once, Console& console,
                    QObject* parent = nullptr);
 
+    // Lends the ports to a window of this user, through folder (see Station::lendPorts).
+    void sharePortsThrough(const QString& folder) { sharingFolder_ = folder; }
     std::optional<int> start() override;
     void stop() override;
 
@@ -29,6 +31,7 @@ private:
     void finish(int exitStatus);
 
     Station& station_;
+    QString sharingFolder_;
     Console& console_;
     bool once_;
     QSet<int> filesBegun_; // the connections in progress that brought a file

@@ -1,5 +1,6 @@
 #include "cli/receivefolder.h"
 
+#include <QDir>
 #include <QFileInfo>
 
 namespace
@@ -31,4 +32,25 @@ ReceiveFolder chooseReceiveFolder(const QString& dirOption, const QString& store
                                "another with --dir FOLDER")
                     .arg(storedFolder)};
     return {withSeparator(storedFolder), {}};
+}
+
+ReceiveFolder chooseServeFolder(const QString& dirOption, const QString& storedFolder,
+                                const QString& downloads)
+{
+    ReceiveFolder chosen;
+    if (!dirOption.isEmpty() || !storedFolder.isEmpty()) {
+        chosen = chooseReceiveFolder(dirOption, storedFolder);
+    } else if (!QDir().mkpath(downloads)) {
+        chosen.problem = QStringLiteral("no save folder is stored, and the downloads folder %1 "
+                                        "cannot be made; name one with --dir FOLDER")
+                             .arg(downloads);
+    } else {
+        chosen.folder = withSeparator(downloads);
+        chosen.note = QStringLiteral("no save folder is stored: receiving into the downloads "
+                                     "folder %1 (choose another in the window, or with --dir)")
+                          .arg(downloads);
+    }
+    if (!chosen.folder.isEmpty() && !QFileInfo(chosen.folder).isWritable())
+        return {{}, QStringLiteral("cannot write into the folder %1").arg(chosen.folder), {}};
+    return chosen;
 }

@@ -112,6 +112,13 @@ void SendCommand::tellHostNotFound()
     console_.printProblem(hostNotFoundProblem(to_, peer_));
 }
 
+// A --to that is neither a name in the address book nor a host is a usage error, as an
+// unknown name is for every subcommand.
+int SendCommand::failureStatus() const
+{
+    return toldHostNotFound_ && !peer_.inBook ? kExitUsage : kExitNotDone;
+}
+
 bool SendCommand::mayRetry() const
 {
     return retrySeconds_ > 0 && !retryDeadline_.hasExpired();
@@ -126,7 +133,7 @@ void SendCommand::attemptEnded()
     // files back until the keys change.
     if (!std::exchange(tryAgain_, false) || keyChanged_) {
         giveUpWaiting();
-        finish(allSent_ ? kExitDone : kExitNotDone);
+        finish(allSent_ ? kExitDone : failureStatus());
         return;
     }
     const qint64 left = retryDeadline_.remainingTime();

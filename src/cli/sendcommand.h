@@ -11,8 +11,8 @@
 
 class Console;
 
-// quillo send: the window's send queue, without the window. Every file goes on a
-// connection of its own, exactly as a batch started from the window would send it.
+// quillo send: the window's send queue, without the window. The files go exactly as a
+// batch started from the window would send them.
 //
 // With a retry time, files whose connection failed or broke off wait for their person
 // on the station, as the window's do, and are tried again every few seconds until that
@@ -41,6 +41,7 @@ private:
     void giveUpWaiting();
     void tellHostNotFound();
     bool mayRetry() const;
+    int failureStatus() const;
     void attemptEnded();
     void printCutOff(const QString& host, const QList<QueuedFile>& rest);
     void retry();

@@ -1,11 +1,11 @@
 #include "cli/servecommand.h"
 
-#include "presence/notices.h"
-
 #include "cli/console.h"
 #include "cli/outputlines.h"
+#include "cli/readylines.h"
 #include "cli/receiveends.h"
 #include "plain/protocol.h"
+#include "platform/servicemanager.h"
 #include "presence/datagram.h"
 
 namespace
@@ -30,20 +30,7 @@ ServeCommand::ServeCommand(Station& station, const QString& folder, bool onlyKno
 
     connect(&station_, &Station::incomingEnded, this,
             [this](const ReceiveEnd& end) { printReceiveEnd(console_, end, stopping_); });
-    connect(&station_, &Station::peerOnline, this,
-            [this](const QString& name, const QString& address) {
-                console_.printLine(onlineStateLine(name, address, true));
-            });
-    connect(&station_, &Station::chatReceived, this, [this](const QList<ChatLine>& lines) {
-        for (const ChatLine& line : lines)
-            console_.printLine(chatLine(line.name, line.address, line.text));
-    });
-    connect(&station_, &Station::chatDropped, this,
-            [this](const QString& name, const QString& address, int count) {
-                const QString where =
-                    name == address ? QString() : QStringLiteral(" (%1)").arg(address);
-                console_.printProblem(droppedChatNotice(name, count) + where);
-            });
+    printPresenceLines(station_, console_, this);
     connect(&station_, &Station::rowFinished, this, &ServeCommand::deliveryEnded);
     connect(&station_, &Station::problem, this,
             [this](const QString& message) { console_.printProblem(message); });
@@ -65,6 +52,13 @@ std::optional<int> ServeCommand::start()
         return kExitNotDone;
     }
     station_.startAnnouncing();
+    const auto readyNote = [this] {
+        return receivingNote(station_) + QStringLiteral(", ") + announcingNote(station_);
+    };
+    lendPortsToWindow(station_, sharingFolder_, console_, this, readyNote);
+    const QString ready = readyNote();
+    console_.printProblem(ready);
+    tellServiceManager("READY=1\nSTATUS=" + ready.toUtf8());
     return std::nullopt;
 }
 

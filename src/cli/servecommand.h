@@ -18,6 +18,8 @@ public:
     ServeCommand(Station& station, const QString& folder, bool onlyKnown, Console& console,
                  QObject* parent = nullptr);
 
+    // Lends the ports to a window of this user, through folder (see Station::lendPorts).
+    void sharePortsThrough(const QString& folder) { sharingFolder_ = folder; }
     std::optional<int> start() override;
     void stop() override;
 
@@ -25,6 +27,7 @@ private:
     void deliveryEnded(BatchKind batch, int row, const SendEnd& end);
 
     Station& station_;
+    QString sharingFolder_;
     Console& console_;
     bool stopping_ = false;
 };

@@ -33,6 +33,14 @@ KeysPanel::KeysPanel(QListWidget& list, Dialogs& dialogs, const AddressBookPanel
     connect(forgetKey, &QAction::triggered, this, &KeysPanel::askToForgetKey);
     list.setContextMenuPolicy(Qt::ActionsContextMenu);
     list.addActions({mySafetyCode, safetyCode, forgetKey});
+    // Both act on the selected entry: without one they would do nothing.
+    const auto followSelection = [&list, safetyCode, forgetKey] {
+        const bool selected = !list.selectedItems().isEmpty();
+        safetyCode->setEnabled(selected);
+        forgetKey->setEnabled(selected);
+    };
+    followSelection();
+    connect(&list, &QListWidget::itemSelectionChanged, this, followSelection);
 }
 
 void KeysPanel::showMySafetyCode()

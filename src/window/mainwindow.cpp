@@ -17,6 +17,7 @@
 
 #include <QAction>
 #include <QCloseEvent>
+#include <QCoreApplication>
 #include <QDir>
 #include <QDropEvent>
 #include <QFileInfo>
@@ -88,24 +89,57 @@ Main::Main(const Platform& platform, const QHostAddress& bindAddress)
     connect(&station_, &Station::problem, this,
             [this](const QString& message) { platform_.dialogs.notice(message); });
 
-    // Presence and chat arrive from the window's creation on. When the port cannot be had,
-    // the first status bar panel says so and the rest of the window carries on.
+    // A serve of this user gives its ports up to the window, unasked: the window says
+    // nothing of it unless the ports then cannot be had.
+    connect(&station_, &Station::raiseRequested, this, &Main::showWindow);
+    connect(&station_, &Station::portsFree, this, &Main::takePorts);
+    switch (station_.claimPorts(platform.runtimeFolder)) {
+    case Station::PortClaim::Free:
+        takePresence();
+        break;
+    case Station::PortClaim::Waiting:
+        ports_ = Ports::Waiting;
+        break;
+    case Station::PortClaim::OtherWindow:
+        ports_ = Ports::OtherWindow;
+        break;
+    }
+    // It runs from the window's creation, also while start-up asks its questions.
+    ui_.TimerOneSecond->start();
+}
+
+// Presence and chat arrive from the window's creation on, or from when a serve has given
+// the ports up. When the port cannot be had, the first status bar panel says so and the
+// rest of the window carries on.
+void Main::takePresence()
+{
     if (const auto error = station_.bindPresence()) {
         ui_.StatusPanel1->setText(
             QStringLiteral("Cannot receive presence and chat on UDP port %1: Error %2: %3")
                 .arg(QString::number(kDatagramPort), QString::number(error->number),
                      error->description));
     }
-
-    // These two run from the window's creation, also while start-up asks its questions.
     station_.startAnnouncing();
-    ui_.TimerOneSecond->start();
+}
+
+// The settings were read anew, as the serve may have changed them. Before Form_Load() is
+// done, it listens itself.
+void Main::takePorts()
+{
+    ports_ = Ports::Free;
+    takePresence();
+    if (!loaded_ || startListening())
+        return;
+    close();
+    QCoreApplication::exit(1);
 }
 
 Main::~Main() = default;
 
 bool Main::Form_Load()
 {
+    if (ports_ == Ports::OtherWindow)
+        return false;
     // The skinning object draws the frame for as long as the window lives.
     if (platform_.newSkin)
         skinObject_ = platform_.newSkin();
@@ -131,7 +165,7 @@ bool Main::Form_Load()
     else
         station_.setSaveFolder(stored, false);
 
-    if (!startListening())
+    if (ports_ == Ports::Free && !startListening())
         return false;
     loaded_ = true;
     showInTray();

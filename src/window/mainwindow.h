@@ -40,6 +40,9 @@ public:
     // program cannot run with; the user has then been told, and the window must not be
     // shown.
     bool Form_Load();
+    // Whether Form_Load() found another window of this user, brought it to the front and
+    // did nothing more: the program then ends as if it had done its work.
+    bool gaveWayToAnotherWindow() const { return ports_ == Ports::OtherWindow; }
 
     const MainUi& ui() const { return ui_; }
     Station& station() { return station_; }
@@ -66,6 +69,8 @@ private:
     void useSystemFrame();
     bool settingsUsable();
     bool startListening();
+    void takePresence();
+    void takePorts();
     void fatal(const QString& what, int number, const QString& description);
     void Form_Unload();
 
@@ -91,4 +96,8 @@ private:
     std::unique_ptr<Tray> tray_;
     std::unique_ptr<TrayPanel> trayPanel_;
     bool loaded_ = false;
+    // Whether the ports are this window's, or wait for a serve or receive of this user to
+    // give them up (see Station::claimPorts).
+    enum class Ports { Free, Waiting, OtherWindow };
+    Ports ports_ = Ports::Free;
 };

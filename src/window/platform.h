@@ -30,4 +30,7 @@ struct Platform {
     QString dataFolder;
     // Creates the tray icon, or returns none where the desktop has no tray.
     std::function<std::unique_ptr<Tray>(const TrayActions&)> newTray;
+    // Where this user's copies find each other to share the ports (the runtime folder);
+    // empty shares nothing.
+    QString runtimeFolder = {};
 };

@@ -15,6 +15,11 @@ public:
         QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
         environment.insert(QStringLiteral("HOME"), home_.path());
         environment.insert(QStringLiteral("XDG_CONFIG_HOME"), home_.path() + "/.config");
+        // A runtime folder of its own: this run shares its ports with no one else's.
+        QDir().mkpath(runtimeFolder());
+        QFile::setPermissions(runtimeFolder(),
+                              QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+        environment.insert(QStringLiteral("XDG_RUNTIME_DIR"), runtimeFolder());
         process.setProcessEnvironment(environment);
     }
     ~CliRun()
@@ -24,6 +29,7 @@ public:
     }
 
     QString home() const { return home_.path(); }
+    QString runtimeFolder() const { return home_.path() + "/run"; }
     // Writes the settings file the program reads, as the window would have left it.
     bool storeSettings(const QByteArray& ini) const
     {

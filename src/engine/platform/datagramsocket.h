@@ -34,6 +34,8 @@ public:
     // failed (HostNotFoundError for a name that could not be looked up).
     using Sent = std::function<void(const std::optional<DatagramFailure>& failure)>;
     void sendOne(const QByteArray& payload, const QString& host, quint16 port, Sent done);
+    // Gives the port up.
+    void close() { socket_.close(); }
 
     bool hasPendingDatagrams() const { return socket_.hasPendingDatagrams(); }
     // The next waiting datagram whole, or an invalid one when the read failed.

@@ -36,6 +36,8 @@ public:
     // Writes the changes to the file. Returns false when the file does not hold them
     // afterwards.
     bool save();
+    // Takes what another copy wrote to the file since.
+    void reload() { settings_.sync(); }
 
 private:
     QString filePath_;

@@ -30,7 +30,15 @@ Presence::Presence(const AddressBook& book, Clock& clock, QObject* parent)
 
 std::optional<SocketError> Presence::bind(const QHostAddress& address)
 {
-    return socket_.bind(address, kDatagramPort);
+    std::optional<SocketError> error = socket_.bind(address, kDatagramPort);
+    bound_ = !error;
+    return error;
+}
+
+void Presence::release()
+{
+    socket_.close();
+    bound_ = false;
 }
 
 std::optional<SocketError> Presence::bindToSend(const QHostAddress& address)

@@ -44,6 +44,9 @@ public:
     // Takes the port on address to send from, or any port there when the port is taken (by
     // a window on this computer, say): a datagram then still leaves from that address.
     std::optional<SocketError> bindToSend(const QHostAddress& address);
+    // Gives up the port, and with it announcements and chat lines, until the next bind().
+    void release();
+    bool isBound() const { return bound_; }
 
     // Starts announcing: the first time after kFirstAnnouncement, then every period.
     void startAnnouncing();
@@ -73,4 +76,5 @@ private:
     const AddressBook& book_;
     std::unique_ptr<Alarm> announcer_;
     DatagramSocket socket_;
+    bool bound_ = false;
 };

@@ -100,10 +100,24 @@ void FileReceiver::listenPrivately()
         socketError(privateServer_.serverError(), privateServer_.errorString()));
 }
 
-void FileReceiver::stop()
+std::optional<SocketError> FileReceiver::listenForChat()
+{
+    limits_.takesFiles = false;
+    privateServer_.close();
+    if (privateServer_.listen(bindAddress_, kPrivatePort))
+        return std::nullopt;
+    return socketError(privateServer_.serverError(), privateServer_.errorString());
+}
+
+void FileReceiver::closePorts()
 {
     server_.close();
     privateServer_.close();
+}
+
+void FileReceiver::stop()
+{
+    closePorts();
     for (IncomingConnection* connection : QList<IncomingConnection*>(connections_))
         connection->stop();
 }
@@ -121,7 +135,7 @@ void FileReceiver::take(QTcpSocket* socket)
     if (!secure && refusePlainly(socket, peer))
         return;
     // Whoever heard of the connection that gave way may have stopped the receiver.
-    if (!makeRoomFor(peer) || !server_.isListening() || (secure && !identity_)) {
+    if (!makeRoomFor(peer) || !isListening() || (secure && !identity_)) {
         // Turned away at once, as a full receiver always was: the sender tries again.
         abortLater(socket, this);
         return;

@@ -57,6 +57,13 @@ public:
     // Starts listening anew. Returns the error when the file port cannot be had; the
     // private port failing does not stop the file port and is told by privatePortFailed().
     std::optional<SocketError> listen();
+    // Takes TCP port 1053 alone, for private chat lines: every file offered is turned away.
+    // Requires the privacy set.
+    std::optional<SocketError> listenForChat();
+    // Gives up both ports and takes no more connections; those open go on to their end.
+    void closePorts();
+    bool isListening() const { return server_.isListening() || privateServer_.isListening(); }
+    bool isListeningPrivately() const { return privateServer_.isListening(); }
     // Stops listening. Connections in progress end as if their peers had closed them: what
     // arrived is kept and finished() reports each.
     void stop();

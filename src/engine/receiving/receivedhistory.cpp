@@ -46,6 +46,12 @@ std::optional<ReceivedEntry> entryFromJson(const QJsonObject& object)
 
 ReceivedHistory::ReceivedHistory(const QString& filePath) : filePath_(filePath)
 {
+    reload();
+}
+
+void ReceivedHistory::reload()
+{
+    entries_.clear();
     QFile file(filePath_);
     if (!file.open(QIODevice::ReadOnly))
         return;

@@ -27,6 +27,8 @@ public:
     explicit ReceivedHistory(const QString& filePath);
 
     const QList<ReceivedEntry>& entries() const { return entries_; }
+    // Reads the file anew, as another copy of this user may have added to it.
+    void reload();
 
     // Puts the entry first and writes the file at once. Returns false when the file could
     // not be written; the entry is kept in memory all the same.

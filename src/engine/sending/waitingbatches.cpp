@@ -92,6 +92,7 @@ void WaitingBatches::setAttemptSpacing(std::chrono::milliseconds spacing)
 
 void WaitingBatches::load()
 {
+    batches_.clear();
     for (int k = 0;; ++k) {
         const QString address = store_.read(batchSection(k), kAddress, {});
         if (address.isEmpty())

@@ -62,7 +62,8 @@ public:
     // otherwise, and then they live as long as this object.
     void setStored(bool stored) { stored_ = stored; }
 
-    // Reads the batches left by the last run; they wait for the next announcement.
+    // Reads the batches the settings hold, in place of those held; they wait for the next
+    // announcement.
     void load();
     const QList<Batch>& batches() const { return batches_; }
     const Batch* batchFor(const QString& address) const;
@@ -86,8 +87,10 @@ public:
     bool isDelivering() const { return delivery_.isRunning(); }
     // The batch that sends the files of one person, for the window to follow.
     SendBatch& delivery() { return delivery_; }
-    // Ends a delivery in progress quietly and saves what is left; nothing more starts.
+    // Ends a delivery in progress quietly and saves what is left; nothing more starts
+    // until resume().
     void stop();
+    void resume() { stopped_ = false; }
 
 Q_SIGNALS:
     // Batches were added, cancelled, emptied or ended an attempt.

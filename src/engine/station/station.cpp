@@ -5,6 +5,7 @@
 #include "private/privatechat.h"
 #include "secure/privateidentity.h"
 #include "secure/privatemessage.h"
+#include "station/porthandover.h"
 #include "station/receiversettings.h"
 
 #include <QDateTime>
@@ -186,14 +187,22 @@ std::optional<SocketError> Station::bindPresenceToSend()
 bool Station::stop()
 {
     presence_.stopAnnouncing();
-    stopSending();
-    // Every step runs whatever became of the one before.
+    // Every step runs whatever became of the one before. While a window has the ports,
+    // sending has stopped already, and the settings are the window's to write.
     bool saved = true;
-    if (!shortLived_) {
+    if (!lent_)
+        stopSending();
+    if (!shortLived_ && !lent_) {
         book_.store(settings_);
         saved = settings_.save();
     }
     receiver_.stop();
+    // The ports go back to a copy that lent them, or waits for them, at once.
+    retake_.stop();
+    if (handover_) {
+        presence_.release();
+        handover_->end();
+    }
     return saved;
 }
 

@@ -14,13 +14,17 @@
 #include "sending/waitingbatches.h"
 #include "station/settingscheck.h"
 
+#include <QDeadlineTimer>
 #include <QHostAddress>
 #include <QObject>
+#include <QTimer>
 
 #include <chrono>
 #include <functional>
+#include <memory>
 #include <optional>
 
+class PortHandover;
 class RandomSource;
 class SettingsStore;
 
@@ -77,6 +81,10 @@ public:
     void announce() { presence_.announce(); }
     // Takes TCP ports 1052 and 1053 and starts receiving files.
     std::optional<SocketError> listen() { return receiver_.listen(); }
+    // Takes TCP port 1053 alone, for private chat lines; files offered there are turned
+    // away with the reason. Requires an identity.
+    std::optional<SocketError> listenForChat() { return receiver_.listenForChat(); }
+    bool receivesPrivately() const { return receiver_.isListeningPrivately(); }
     // Sends nothing more, stores the address book, and ends what arrives as if its senders
     // had closed. Returns false when the settings could not be written.
     bool stop();
@@ -147,6 +155,22 @@ public:
     }
     const QList<WaitingBatches::Batch>& waitingBatches() const { return waiting_.batches(); }
     bool isDeliveringWaiting() const { return waiting_.isDelivering(); }
+
+    // Sharing the ports with this user's other copies, through local sockets in folder,
+    // the user's runtime folder (see PortHandover). Nothing is shared for an empty folder.
+
+    enum class PortClaim { Free, Waiting, OtherWindow };
+    // For a window, before it binds or listens. Free: take the ports now. OtherWindow:
+    // another window of this user runs and is brought to the front; this one should end.
+    // Waiting: a serve or receive gives them up, and portsFree() follows once it has, the
+    // settings read anew. From then on, later windows bring this one forward
+    // (raiseRequested()), until stop().
+    PortClaim claimPorts(const QString& folder);
+    // For serve and receive, holding the ports: a window that claims them gets them
+    // (portsLent()), with the files then arriving left to end where they began; they are
+    // taken back, the settings read anew, as soon as the window is gone (portsTakenBack()).
+    void lendPorts(const QString& folder);
+    bool portsLentOut() const { return lent_; }
 
     // Presence and chat.
 
@@ -227,6 +251,14 @@ Q_SIGNALS:
 
     // The address book's entries or keys changed.
     void addressBookChanged();
+    // Sharing the ports (see claimPorts() and lendPorts()).
+    void portsFree();
+    void raiseRequested();
+    void portsLent();
+    void portsTakenBack();
+    // The ports could not be taken back for a while; they are tried again until they are.
+    void portsNotTakenBack(const SocketError& error);
+
     // Something the person must read, such as a list of waiting files that was not saved.
     void problem(const QString& message);
     // The same, typed, for a face that words them itself: the private port could not be
@@ -246,6 +278,10 @@ private:
     bool maySaveSettings() const;
     void chatPrivately(const QString& host, const QString& text,
                        std::function<void(const QString& problem)> done);
+    PortHandover& handover(const QString& folder);
+    void reloadShared();
+    void givePortsUp();
+    void takePortsBack();
 
     SettingsStore& settings_;
     QString dataFolder_;
@@ -264,4 +300,10 @@ private:
     ReceivedHistory history_;
     QHostAddress bindAddress_;
     ChatThrottle chatThrottle_;
+    std::unique_ptr<PortHandover> handover_;
+    bool lent_ = false;
+    bool presenceLent_ = false;   // presence was bound when the ports were lent
+    bool announcingLent_ = false; // and announcing
+    QTimer retake_;
+    QDeadlineTimer retakeTold_; // a failure to take the ports back is told when this expires
 };

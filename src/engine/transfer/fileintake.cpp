@@ -31,6 +31,9 @@ std::optional<FileRefusal> FileIntake::admit(const Offer& offer)
 
 std::optional<FileRefusal> FileIntake::open(const Offer& offer)
 {
+    if (!limits_.takesFiles)
+        return FileRefusal{ReceiveEnd::Outcome::Refused,
+                           ReceiveReason::of(ReceiveReason::Code::ChatOnly)};
     const std::optional<QString> part =
         offer.resumes ? parts_.resumable(offer.sender.key, offer.path, offer.size) : std::nullopt;
     if (part)

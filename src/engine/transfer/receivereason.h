@@ -13,6 +13,7 @@ struct ReceiveReason {
         NameUnusable,     // the announced name cannot be used
         PathTooLong,      // the path is too long or has too many folders
         NoSaveFolder,     // no save folder has been chosen
+        ChatOnly,         // this copy hears chat lines only, and takes no file
         CannotSave,       // why: what the system said, or what stood in the way
         NoRoom,           // strangers' unfinished files have used up their room
         NotInAddressBook, // only known senders are taken

@@ -29,4 +29,6 @@ struct ReceiverLimits {
     int maxStrangerMade = 20000;
     // A connection that brings this much per second over its life makes progress.
     qint64 keepSeatBytesPerSecond = 256 * 1024;
+    // A copy that hears chat lines only turns every file away, saying so.
+    bool takesFiles = true;
 };

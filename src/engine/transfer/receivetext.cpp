@@ -19,6 +19,9 @@ QString plainText(Code code)
         return QStringLiteral("Refused: the path is too long or has too many folders");
     case Code::NoSaveFolder:
         return QStringLiteral("Cannot save: no save folder has been chosen");
+    case Code::ChatOnly:
+        return QStringLiteral("Refused: this copy of Quillo takes chat lines only (quillo listen), "
+                              "not files");
     case Code::NoRoom:
         return QStringLiteral("Refused: no more room for unfinished files from senders outside "
                               "your address book");
