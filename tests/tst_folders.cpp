@@ -79,7 +79,7 @@ void TestFolders::aTreeArrivesAsItWasSent()
     FolderFixture f;
     QVERIFY(QDir().mkpath(f.inbox("Trip")));
     QVERIFY(writeFile(f.inbox("Trip/old.txt"), "older"));
-    QSignalSpy started(&f.station.receiver(), &FileReceiver::fileStarted);
+    QSignalSpy started(&f.station, &Station::incomingFileStarted);
     const QMap<QByteArray, QByteArray> sent = {
         {"Trip/a.jpg", someBytes(5000)},
         {"Trip/day 1/a.jpg", someBytes(7000)},
@@ -179,7 +179,7 @@ void TestFolders::whatStrangersMakeIsBounded()
     limits.maxStrangerPartBytes = 1000;
     limits.maxStrangerMadePerConnection = 4;
     limits.maxStrangerMade = 6;
-    f.station.receiver().setLimits(limits);
+    f.station.setReceiveLimits(limits);
     PrivatePeer first, second;
     f.greet(first, kStranger);
     // A file refused for its size leaves none of its folders behind.

@@ -86,7 +86,7 @@ void TestHostile::initTestCase()
     // A probe that says too little to answer waits for the deadline.
     ReceiverLimits limits;
     limits.headerDeadline = std::chrono::milliseconds(500);
-    station_->station.receiver().setLimits(limits);
+    station_->station.setReceiveLimits(limits);
 }
 
 void TestHostile::cleanupTestCase()
@@ -129,9 +129,9 @@ void TestHostile::strangeBytesLeaveTheReceiverRunning()
 
 void TestHostile::closedConnectionsLeaveNothingBehind()
 {
-    FileReceiver& receiver = station_->station.receiver();
-    QTRY_COMPARE_WITH_TIMEOUT(receiver.findChildren<PrivateConnection*>().size(), 0, kWaitMs);
-    QTRY_COMPARE_WITH_TIMEOUT(receiver.findChildren<QAbstractSocket*>().size(), 0, kWaitMs);
+    Station& station = station_->station;
+    QTRY_COMPARE_WITH_TIMEOUT(station.findChildren<PrivateConnection*>().size(), 0, kWaitMs);
+    QTRY_COMPARE_WITH_TIMEOUT(station.findChildren<QAbstractSocket*>().size(), 0, kWaitMs);
 }
 
 // Requests sent back to back without reading the answers: the receiver stops taking them
@@ -140,18 +140,18 @@ void TestHostile::aSenderThatNeverReadsIsHeldBack()
 {
     constexpr int kRequests = 20000;
     constexpr qint64 kMostWaiting = 64 * 1024 + 8 * 1024; // the cap, one answer, TLS records
-    FileReceiver& receiver = station_->station.receiver();
+    Station& station = station_->station;
     ReceiverLimits limits;
     limits.idleTimeout = std::chrono::milliseconds(1000);
-    receiver.setLimits(limits);
+    station.setReceiveLimits(limits);
     qint64 mostWaiting = 0;
     int refused = 0;
     bool idle = false;
     const QMetaObject::Connection watching =
-        connect(&receiver, &FileReceiver::finished, this, [&](const ReceiveEnd& end) {
+        connect(&station, &Station::incomingEnded, this, [&](const ReceiveEnd& end) {
             refused += end.outcome == ReceiveEnd::Outcome::Refused;
             idle = idle || end.outcome == ReceiveEnd::Outcome::Idle;
-            for (const QSslSocket* socket : receiver.findChildren<QSslSocket*>())
+            for (const QSslSocket* socket : station.findChildren<QSslSocket*>())
                 mostWaiting =
                     std::max(mostWaiting, socket->bytesToWrite() + socket->encryptedBytesToWrite());
         });
@@ -164,7 +164,7 @@ void TestHostile::aSenderThatNeverReadsIsHeldBack()
     const int smallBuffer = 4096;
     QVERIFY(::setsockopt(int(sluggard.socket.socketDescriptor()), SOL_SOCKET, SO_RCVBUF,
                          &smallBuffer, sizeof smallBuffer) == 0);
-    for (const QSslSocket* socket : receiver.findChildren<QSslSocket*>())
+    for (const QSslSocket* socket : station.findChildren<QSslSocket*>())
         QVERIFY(::setsockopt(int(socket->socketDescriptor()), SOL_SOCKET, SO_SNDBUF, &smallBuffer,
                              sizeof smallBuffer) == 0);
     for (int k = 0; k < kRequests; ++k)
@@ -262,7 +262,10 @@ void TestHostile::aHostileReceiverLeavesTheSenderRunning()
             });
         }
     });
-    PrivateChat chat(*station_->station.identity(), station_->station.peerKeys(), kStation);
+    AddressBook book; // the station's, as its settings hold it
+    book.load(station_->settings);
+    PeerKeys keys(book);
+    PrivateChat chat(*station_->station.identity(), keys, kStation);
     chat.setIdleTimeout(std::chrono::milliseconds(500));
     QSignalSpy done(&chat, &PrivateChat::done);
     chat.send(kHostileReceiver.toString(), QStringLiteral("Lunch?"));

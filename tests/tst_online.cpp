@@ -4,6 +4,7 @@
 #include "support/rawreceiver.h"
 #include "support/testfiles.h"
 #include "support/testplatform.h"
+#include "support/waitingfor.h"
 #include "window/mainwindow.h"
 
 #include <QLabel>
@@ -64,8 +65,10 @@ private:
     void start();
     void restart();
     const MainUi& ui() const { return window_->ui(); }
-    const QList<WaitingBatches::Batch>& waiting() { return window_->station().waitingBatches(); }
-    const WaitingBatches::Batch* waitingFor(const QHostAddress& address);
+    const QList<WaitingBatches::Batch>& waitingBatches()
+    {
+        return window_->station().waitingBatches();
+    }
     // One pass of the marks, as the window's one-second timer makes it.
     void tick() { QMetaObject::invokeMethod(ui().TimerOneSecond, "timeout"); }
     // The send queue's context menu, as a right click opens it; the one before goes.
@@ -144,15 +147,6 @@ bool TestOnline::shownOnline(const QHostAddress& address)
             return ui().ListIPaddress->item(slot)->toolTip().startsWith(QStringLiteral("Online"));
     }
     return false;
-}
-
-const WaitingBatches::Batch* TestOnline::waitingFor(const QHostAddress& address)
-{
-    for (const WaitingBatches::Batch& batch : waiting()) {
-        if (batch.address == address.toString())
-            return &batch;
-    }
-    return nullptr;
 }
 
 QMenu* TestOnline::queueMenu()
@@ -265,11 +259,11 @@ void TestOnline::waitingFilesStartOnlyForTheirPerson()
     QCOMPARE(ui().LABSendStatus->text(), QStringLiteral("Waiting for Anna"));
 
     QVERIFY(announceFrom(kCleo));
-    QVERIFY(!waitingFor(kAnna)->due);
+    QVERIFY(!waitingFor(window_->station(), kAnna)->due);
     QVERIFY(announceFrom(kAnna));
     takeWhole(1, 3000);
     QVERIFY(anna_->connections[0]->received.startsWith("FILENAME plan.txt #3000\r\n"));
-    QTRY_VERIFY_WITH_TIMEOUT(waiting().isEmpty(), kWait);
+    QTRY_VERIFY_WITH_TIMEOUT(waitingBatches().isEmpty(), kWait);
     QCOMPARE(ui().LABSendStatus->text(), QStringLiteral("File Sent"));
 
     // For someone online now, the files go at once.
@@ -296,7 +290,7 @@ void TestOnline::waitingFilesSurviveRestartsAndGoOnce()
     QTRY_VERIFY_WITH_TIMEOUT(anna_->last().received.endsWith("\r\n"), kWait);
     anna_->last().socket->close();
     QTRY_VERIFY_WITH_TIMEOUT(!window_->station().isDeliveringWaiting(), kWait);
-    QCOMPARE(waiting().first().files, (QList<QueuedFile>{{second, {}}}));
+    QCOMPARE(waitingBatches().first().files, (QList<QueuedFile>{{second, {}}}));
 
     // After another restart only the second goes, at Anna's next announcement.
     restart();
@@ -304,7 +298,7 @@ void TestOnline::waitingFilesSurviveRestartsAndGoOnce()
     takeWhole(3, 7);
     QCOMPARE(anna_->count(), 3);
     QVERIFY(anna_->last().received.startsWith("FILENAME second.txt #7\r\n"));
-    QTRY_VERIFY_WITH_TIMEOUT(waiting().isEmpty(), kWait);
+    QTRY_VERIFY_WITH_TIMEOUT(waitingBatches().isEmpty(), kWait);
     QCOMPARE(storedPaths(), QStringList());
 }
 
@@ -325,7 +319,7 @@ void TestOnline::filesSentNowGoFirst()
     QVERIFY(anna_->connections[0]->closed);
     takeWhole(3, 6);
     QVERIFY(anna_->last().received.startsWith("FILENAME waited.txt #6\r\n"));
-    QTRY_VERIFY_WITH_TIMEOUT(waiting().isEmpty(), kWait);
+    QTRY_VERIFY_WITH_TIMEOUT(waitingBatches().isEmpty(), kWait);
 }
 
 void TestOnline::cancelForgetsTheWaitingFiles()
@@ -337,11 +331,11 @@ void TestOnline::cancelForgetsTheWaitingFiles()
     QAction* cancel = menu->actions().last();
     QCOMPARE(cancel->text(), QStringLiteral("Cancel Sending the 2 Files Waiting for Anna"));
     cancel->trigger();
-    QVERIFY(waiting().isEmpty());
+    QVERIFY(waitingBatches().isEmpty());
     QCOMPARE(storedPaths(), QStringList());
     QCOMPARE(ui().LABSendStatus->text(), QStringLiteral("Disconnected"));
     restart();
-    QVERIFY(waiting().isEmpty());
+    QVERIFY(waitingBatches().isEmpty());
 }
 
 void TestOnline::deliveriesAreSavedTogether()

@@ -49,7 +49,7 @@ void TestPrivate::firstContactPinsAndABatchArrivesWhole()
 {
     PrivateFixture f;
     QVERIFY(!f.identityProblem && !f.listenProblem);
-    QSignalSpy privacy(&f.station.receiver(), &FileReceiver::privacyKnown);
+    QSignalSpy privacy(&f.station, &Station::incomingPrivacyKnown);
     PrivatePeer anna;
     f.greet(anna);
     const QByteArray first = someBytes(300 * 1024); // more than one DATA may hold
@@ -122,7 +122,7 @@ void TestPrivate::aDigestMismatchLeavesNoFile()
     QVERIFY(f.inboxFiles().isEmpty()); // neither the final name nor a part file
     QCOMPARE(f.watch.ends.size(), 1);
     QCOMPARE(f.watch.ends.first().outcome, ReceiveEnd::Outcome::Failed);
-    QVERIFY(f.station.history().entries().isEmpty());
+    QVERIFY(f.station.receivedFiles().isEmpty());
     // The batch goes on: the next file is taken.
     anna.sendFile("a.txt", "whole");
     QTRY_COMPARE_WITH_TIMEOUT(anna.count(MessageType::Saved), 1, kWaitMs);
@@ -209,7 +209,7 @@ void TestPrivate::bothPortsShareTheSeatsAndTheDeadline()
     PrivateFixture f;
     ReceiverLimits limits;
     limits.maxConnectionsPerHost = 1;
-    f.station.receiver().setLimits(limits);
+    f.station.setReceiveLimits(limits);
     RawPeer plain;
     plain.connectTo(kAnna, kStation, kFilePort);
     QTRY_VERIFY_WITH_TIMEOUT(plain.isConnected(), kWaitMs);
@@ -220,7 +220,7 @@ void TestPrivate::bothPortsShareTheSeatsAndTheDeadline()
     QVERIFY(!anna.isEncrypted());
 
     limits.headerDeadline = std::chrono::milliseconds(300);
-    f.station.receiver().setLimits(limits);
+    f.station.setReceiveLimits(limits);
     PrivatePeer silent; // a handshake and no HELLO
     silent.connectTo(kStranger, kStation);
     QTRY_VERIFY_WITH_TIMEOUT(silent.isClosed(), kWaitMs);

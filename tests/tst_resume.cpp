@@ -7,6 +7,7 @@
 #include "support/receiverwatch.h"
 #include "support/senderwatch.h"
 #include "support/testfiles.h"
+#include "support/waitingfor.h"
 #include "transfer/filedigest.h"
 #include "transfer/partfiles.h"
 
@@ -39,7 +40,7 @@ struct Receiver {
         station->setSaveFolder(inbox(), false);
         station->openIdentity();
         station->listen();
-        watch.emplace(station->receiver());
+        watch.emplace(*station);
     }
     void restart()
     {
@@ -64,9 +65,9 @@ struct Receiver {
 struct ResumeFixture {
     ResumeFixture()
     {
-        sender.station.sender().setRefusalRetries(0, std::chrono::milliseconds(10));
+        sender.station.setRefusalRetries(0, std::chrono::milliseconds(10));
         QObject::connect(
-            &sender.station.sender(), &FileSender::statusChanged,
+            &sender.station, &Station::sendStatusChanged,
             [this](const SendStatus& status) { statuses.append(sendStatusText(status)); });
     }
     QString makeFile(const QString& name, const QByteArray& content)
@@ -77,14 +78,14 @@ struct ResumeFixture {
     void send(const QStringList& paths)
     {
         for (const QString& path : paths)
-            sender.station.batch().append(path);
-        sender.station.batch().start([] { return std::optional<QString>(kReceiver.toString()); });
+            sender.station.queue(path);
+        sender.station.sendQueue([] { return std::optional<QString>(kReceiver.toString()); });
     }
 
     Receiver receiver;
     PrivateStation sender{kSender, kReceiver};
-    SenderWatch watch{sender.station.sender(), sender.station.batch()};
-    QSignalSpy resumed{&sender.station.sender(), &FileSender::resumed};
+    SenderWatch watch{sender.station};
+    QSignalSpy resumed{&sender.station, &Station::sendResumed};
     QStringList statuses;
     QByteArray content = someBytes(kSize);
     QString path = makeFile(kName, content);
@@ -136,7 +137,7 @@ void TestResume::aCutFileGoesOnFromItsPartAfterARestart()
     ResumeFixture f;
     QVERIFY(cutAfterFirstBytes(f));
     f.receiver.restart(); // a new receiver reads the index of part files
-    QSignalSpy received(&f.receiver.station->receiver(), &FileReceiver::resumed);
+    QSignalSpy received(&*f.receiver.station, &Station::incomingResumed);
     f.send({f.path});
     QTRY_COMPARE_WITH_TIMEOUT(f.watch.outcomes, QList<SendOutcome>{SendOutcome::Sent}, kWaitMs);
 
@@ -202,31 +203,36 @@ void TestResume::aCutBatchWaitsAndGoesOnWhenItsPersonAnnounces()
     const QByteArray big = someBytes(32 * 1024 * 1024); // far more than a few reads carry
     const QString bigPath = f.makeFile(QStringLiteral("Trip/1.bin"), big);
     const QString smallPath = f.makeFile(QStringLiteral("Trip/2.bin"), "small");
-    FileReceiver& receiver = f.receiver.station->receiver();
+    Station& receiver = *f.receiver.station;
     // Stopped from the event loop once the first bytes are in, as a person would.
     bool stopping = false;
-    QObject::connect(&receiver, &FileReceiver::progressed, &receiver, [&f, &stopping] {
+    QObject::connect(&receiver, &Station::incomingProgressed, &receiver, [&f, &stopping] {
         if (!std::exchange(stopping, true))
             QTimer::singleShot(0, &*f.receiver.station, [&f] { f.receiver.station->stop(); });
     });
     f.send({trip, f.path});
 
-    WaitingBatches& waiting = f.sender.station.waiting();
-    QSignalSpy attempts(&waiting.delivery(), &SendBatch::finished);
+    Station& waiting = f.sender.station;
+    QSignalSpy finished(&waiting, &Station::batchFinished);
+    const auto attempts = [&finished] {
+        return std::count_if(finished.cbegin(), finished.cend(), [](const QList<QVariant>& f) {
+            return f.at(0).value<BatchKind>() == BatchKind::Waiting;
+        });
+    };
     const auto waits = [&] {
-        const WaitingBatches::Batch* batch = std::as_const(waiting).batchFor(kReceiver.toString());
-        return batch && !batch->due && attempts.count() == 1 && !f.sender.station.sender().isBusy();
+        const WaitingBatches::Batch* batch = waitingFor(waiting, kReceiver);
+        return batch && !batch->due && attempts() == 1 && !waiting.isDeliveringWaiting() &&
+               !waiting.isSending();
     };
     QTRY_VERIFY_WITH_TIMEOUT(waits(), kWaitMs); // its immediate attempt found no receiver
-    const WaitingBatches::Batch* rest = std::as_const(waiting).batchFor(kReceiver.toString());
+    const WaitingBatches::Batch* rest = waitingFor(waiting, kReceiver);
     const QList<QueuedFile> files{{bigPath, trip}, {smallPath, trip}, {f.path, {}}};
     QCOMPARE(rest->files, files);
     {
         Station restarted(f.sender.settings, f.sender.random, f.sender.folder.path(), kSender);
         restarted.load(); // the rest of a folder stays so after a restart
-        QVERIFY(std::as_const(restarted.waiting()).batchFor(kReceiver.toString()));
-        QCOMPARE(std::as_const(restarted.waiting()).batchFor(kReceiver.toString())->files,
-                 rest->files);
+        QVERIFY(waitingFor(restarted, kReceiver));
+        QCOMPARE(waitingFor(restarted, kReceiver)->files, rest->files);
     }
     const QString saved = f.receiver.inbox(QStringLiteral("Trip (1)/"));
     const qint64 held = QFileInfo(saved + QStringLiteral("1.bin.part")).size();
@@ -236,7 +242,7 @@ void TestResume::aCutBatchWaitsAndGoesOnWhenItsPersonAnnounces()
     QUdpSocket announcer;
     QVERIFY(announcer.bind(kReceiver, kDatagramPort));
     QVERIFY(announcer.writeDatagram(presenceDatagram(), kSender, kDatagramPort) > 0);
-    QTRY_VERIFY_WITH_TIMEOUT(!std::as_const(waiting).batchFor(kReceiver.toString()), kWaitMs);
+    QTRY_VERIFY_WITH_TIMEOUT(!waitingFor(waiting, kReceiver), kWaitMs);
     QCOMPARE(f.resumed.count(), 1);
     QCOMPARE(f.resumed.first().at(0).toLongLong(), held); // only the rest went
     QCOMPARE(QDir(saved).entryList(QDir::Files), QStringList({"1.bin", "2.bin"}));
@@ -253,7 +259,7 @@ void TestResume::theWaitForTheDigestIsNoStall()
     Receiver receiver;
     ReceiverLimits limits;
     limits.progressWindow = std::chrono::milliseconds(100);
-    receiver.station->receiver().setLimits(limits);
+    receiver.station->setReceiveLimits(limits);
     const QByteArray content = someBytes(kSize);
     PrivatePeer peer;
     peer.connectTo(kSender, kReceiver);

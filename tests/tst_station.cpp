@@ -7,6 +7,7 @@
 #include "support/privatepeer.h"
 #include "support/privatereceiver.h"
 #include "support/testfiles.h"
+#include "support/waitingfor.h"
 #include "transfer/sendtext.h"
 
 #include <QSignalSpy>
@@ -142,14 +143,6 @@ qint64 lastCount(const PrivatePeer& peer)
         if (m->type == MessageType::Count)
             return parseNumber(m->body).value_or(-1);
     return -1;
-}
-
-const WaitingBatches::Batch* waitingFor(const Station& station, const QHostAddress& address)
-{
-    for (const WaitingBatches::Batch& batch : station.waitingBatches())
-        if (batch.address == a(address))
-            return &batch;
-    return nullptr;
 }
 
 class TestStation : public QObject
@@ -533,7 +526,7 @@ void TestStation::aDeliveryRefusedForItsKeyWaitsForTheKey()
     StationFixture f;
     QVERIFY(!f.station.openIdentity());
     QVERIFY(!f.station.bindPresence());
-    f.station.sender().setRefusalRetries(0, std::chrono::milliseconds(1));
+    f.station.setRefusalRetries(0, std::chrono::milliseconds(1));
     f.settings.write(QStringLiteral("IPaddress0"), QStringLiteral("Key"),
                      QString::fromLatin1(QByteArray(32, 'k').toHex()));
     f.station.load();
@@ -572,8 +565,7 @@ void TestStation::announcementsStartAFailedDeliveryNoSoonerThanItsSpacing()
 {
     StationFixture f;
     QVERIFY(!f.station.bindPresence());
-    f.station.sender().setRefusalRetries(0, std::chrono::milliseconds(1));
-    f.station.waiting().setAttemptSpacing(std::chrono::hours(1));
+    f.station.setRefusalRetries(0, std::chrono::milliseconds(1));
     f.station.addPerson(QStringLiteral("Bea"), a(kBea));
     const QString file = f.makeFile(QStringLiteral("a.txt"), "hello");
     QSignalSpy started(&f.station, &Station::rowStarted);
@@ -591,8 +583,12 @@ void TestStation::announcementsStartAFailedDeliveryNoSoonerThanItsSpacing()
     QCOMPARE(started.count(), 2);
     QCOMPARE(started.last().at(4).toString(), a(kBea));
 
-    // Once the spacing is over, the announcement heard meanwhile starts it, once.
-    f.station.waiting().setAttemptSpacing(std::chrono::milliseconds(0));
+    // Not a moment before the spacing is over; then the announcement heard meanwhile
+    // starts it, once.
+    f.clock.advance(WaitingBatches::kAttemptSpacing - std::chrono::milliseconds(1));
+    QCOMPARE(started.count(), 2);
+    QVERIFY(!f.station.isDeliveringWaiting());
+    f.clock.advance(std::chrono::milliseconds(1));
     QTRY_COMPARE_WITH_TIMEOUT(finished.count(), 3, kWaitMs);
     QCOMPARE(started.last().at(4).toString(), a(kAnna));
     QVERIFY(!waitingFor(f.station, kAnna)->due);

@@ -51,7 +51,7 @@ struct PrivateStation {
     ScriptedRandom random;
     FixedClock clock;
     Station station{settings, random, folder.path(), address, clock};
-    ReceiverWatch watch{station.receiver()};
+    ReceiverWatch watch{station};
     std::optional<QString> identityProblem;
     std::optional<SocketError> listenProblem;
 };

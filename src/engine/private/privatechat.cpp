@@ -4,8 +4,8 @@
 #include "transfer/sendtext.h"
 
 PrivateChat::PrivateChat(const Identity& identity, PeerKeys& keys, const QHostAddress& bindAddress,
-                         QObject* parent)
-    : QObject(parent), link_(identity, keys, bindAddress, this)
+                         Clock& clock, QObject* parent)
+    : QObject(parent), link_(identity, keys, bindAddress, clock, this)
 {
     connect(&link_, &PrivateLink::ready, this, [this] {
         link_.write(chatMessage(line_));

@@ -11,9 +11,9 @@ class PrivateChat : public QObject
     Q_OBJECT
 
 public:
-    // identity and keys must outlive it.
+    // identity, keys and clock must outlive it; the clock times the connection.
     PrivateChat(const Identity& identity, PeerKeys& keys, const QHostAddress& bindAddress,
-                QObject* parent = nullptr);
+                Clock& clock = systemClock(), QObject* parent = nullptr);
 
     void setIdleTimeout(std::chrono::milliseconds timeout) { link_.setIdleTimeout(timeout); }
     void send(const QString& host, const QString& line);

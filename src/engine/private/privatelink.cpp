@@ -5,8 +5,9 @@
 #include "secure/tlsconfiguration.h"
 
 PrivateLink::PrivateLink(const Identity& identity, PeerKeys& keys, const QHostAddress& bindAddress,
-                         QObject* parent)
-    : QObject(parent), identity_(identity), keys_(keys), bindAddress_(bindAddress)
+                         Clock& clock, QObject* parent)
+    : QObject(parent), identity_(identity), keys_(keys), bindAddress_(bindAddress),
+      connecting_(clock.makeAlarm([this] { connectTimedOut(); }))
 {
     connect(&dialer_, &TcpDialer::connected, this, &PrivateLink::dialed);
     connect(&dialer_, &TcpDialer::failed, this, &PrivateLink::dialFailed);
@@ -17,19 +18,16 @@ PrivateLink::PrivateLink(const Identity& identity, PeerKeys& keys, const QHostAd
         release();
         Q_EMIT silent(int(seconds));
     });
-    connecting_.setSingleShot(true);
-    connecting_.setInterval(kConnectTimeout);
-    connect(&connecting_, &QTimer::timeout, this, [this] {
-        const auto seconds =
-            std::chrono::duration_cast<std::chrono::seconds>(connecting_.intervalAsDuration())
-                .count();
-        release();
-        Q_EMIT failed(QAbstractSocket::SocketTimeoutError,
-                      QStringLiteral("No answer from port %1 within %2 seconds")
-                          .arg(kPrivatePort)
-                          .arg(seconds),
-                      true);
-    });
+}
+
+void PrivateLink::connectTimedOut()
+{
+    const auto seconds = std::chrono::duration_cast<std::chrono::seconds>(kConnectTimeout).count();
+    release();
+    Q_EMIT failed(
+        QAbstractSocket::SocketTimeoutError,
+        QStringLiteral("No answer from port %1 within %2 seconds").arg(kPrivatePort).arg(seconds),
+        true);
 }
 
 PrivateLink::~PrivateLink()
@@ -47,13 +45,13 @@ void PrivateLink::open(const QString& host)
         bindAddress_ == QHostAddress::Any ? QHostAddress(QHostAddress::AnyIPv4) : bindAddress_;
     dialer_.bind(from, 0);
     awaitAnswer();
-    connecting_.start();
+    connecting_->set(kConnectTimeout);
     dialer_.connectTo(host, kPrivatePort);
 }
 
 void PrivateLink::dialed(qintptr descriptor)
 {
-    connecting_.stop();
+    connecting_->cancel();
     socket_ = new QSslSocket(this);
     socket_->setSslConfiguration(privateTlsConfiguration(identity_));
     connect(socket_, &QSslSocket::encrypted, this, &PrivateLink::encrypted);
@@ -101,7 +99,7 @@ void PrivateLink::bye()
     socket_ = nullptr;
     state_ = State::Closed;
     idle_.stop();
-    connecting_.stop();
+    connecting_->cancel();
     // A receiver that never reads the BYE does not keep the socket for ever.
     closeLater(socket, this, idleTimeout_);
 }
@@ -206,7 +204,7 @@ void PrivateLink::peerClosed()
 void PrivateLink::release()
 {
     idle_.stop();
-    connecting_.stop();
+    connecting_->cancel();
     dialer_.abort();
     state_ = State::Closed;
     if (QSslSocket* socket = std::exchange(socket_, nullptr))

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "addressbook/peerkeys.h"
+#include "platform/clock.h"
 #include "platform/tcpdialer.h"
 #include "secure/messagereader.h"
 
@@ -11,6 +12,7 @@
 #include <QTimer>
 
 #include <chrono>
+#include <memory>
 
 class Identity;
 
@@ -30,13 +32,12 @@ public:
     // port would otherwise hold the sender for the whole idle time.
     static constexpr std::chrono::milliseconds kConnectTimeout = std::chrono::seconds(5);
 
-    // identity and keys must outlive the link.
+    // identity, keys and clock must outlive the link; the clock times the connection.
     PrivateLink(const Identity& identity, PeerKeys& keys, const QHostAddress& bindAddress,
-                QObject* parent = nullptr);
+                Clock& clock = systemClock(), QObject* parent = nullptr);
     ~PrivateLink() override;
 
     void setIdleTimeout(std::chrono::milliseconds timeout) { idleTimeout_ = timeout; }
-    void setConnectTimeout(std::chrono::milliseconds timeout) { connecting_.setInterval(timeout); }
     // Connects to port 1053 of host; ready() or one of the signals that end it follows.
     void open(const QString& host);
     bool isOpen() const { return state_ == State::Open; }
@@ -79,6 +80,7 @@ private:
 
     void dialed(qintptr descriptor);
     void dialFailed(QAbstractSocket::SocketError error, const QString& description);
+    void connectTimedOut();
     void encrypted();
     void readArrival();
     void take(const PrivateMessage& message);
@@ -96,7 +98,7 @@ private:
     QPointer<QSslSocket> socket_;
     QTimer idle_;
     std::chrono::milliseconds idleTimeout_ = kIdleTimeout;
-    QTimer connecting_;
+    std::unique_ptr<Alarm> connecting_;
     MessageReader reader_;
     State state_ = State::Closed;
     QString host_;

@@ -6,8 +6,8 @@
 #include <QFileInfo>
 
 PrivateSender::PrivateSender(const Identity& identity, PeerKeys& keys,
-                             const QHostAddress& bindAddress, QObject* parent)
-    : QObject(parent), link_(identity, keys, bindAddress, this),
+                             const QHostAddress& bindAddress, Clock& clock, QObject* parent)
+    : QObject(parent), link_(identity, keys, bindAddress, clock, this),
       retriesAllowed_(PlainSender::kRefusalRetries),
       longestRetryWait_(PlainSender::kLongestRetryWait)
 {

@@ -27,13 +27,12 @@ public:
     static constexpr std::chrono::milliseconds kLinger = std::chrono::seconds(5);
     static constexpr qint64 kMaxUnsentBytes = 1024 * 1024;
 
-    // identity and keys must outlive the sender.
+    // identity, keys and clock must outlive the sender; the clock times the connection.
     PrivateSender(const Identity& identity, PeerKeys& keys, const QHostAddress& bindAddress,
-                  QObject* parent = nullptr);
+                  Clock& clock = systemClock(), QObject* parent = nullptr);
     ~PrivateSender() override;
 
     void setIdleTimeout(std::chrono::milliseconds timeout) { link_.setIdleTimeout(timeout); }
-    void setConnectTimeout(std::chrono::milliseconds timeout) { link_.setConnectTimeout(timeout); }
     // A connection closed before the file's acceptance is tried again, as the plain
     // sender tries a refusal again.
     void setRetries(int count, std::chrono::milliseconds longestWait);

@@ -4,8 +4,9 @@
 #include "addressbook/peername.h"
 #include "private/privatesender.h"
 
-FileSender::FileSender(RandomSource& random, const QHostAddress& bindAddress, QObject* parent)
-    : QObject(parent), plain_(random, bindAddress, this), bindAddress_(bindAddress)
+FileSender::FileSender(RandomSource& random, const QHostAddress& bindAddress, Clock& clock,
+                       QObject* parent)
+    : QObject(parent), plain_(random, bindAddress, this), bindAddress_(bindAddress), clock_(clock)
 {
     forward(plain_);
     connect(this, &FileSender::statusChanged, this,
@@ -58,7 +59,7 @@ void FileSender::setPrivacy(const Identity* identity, PeerKeys* keys)
     keys_ = keys;
     if (!identity || !keys)
         return;
-    private_ = std::make_unique<PrivateSender>(*identity, *keys, bindAddress_);
+    private_ = std::make_unique<PrivateSender>(*identity, *keys, bindAddress_, clock_);
     private_->setParent(this);
     private_->setIdleTimeout(idleTimeout_);
     private_->setRetries(retries_, longestRetryWait_);

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "plain/plainsender.h"
+#include "platform/clock.h"
 #include "transfer/sendoutcome.h"
 
 #include <QHash>
@@ -32,8 +33,9 @@ public:
     static constexpr std::chrono::milliseconds kIdleTimeout = PlainSender::kIdleTimeout;
     static constexpr int kRefusalRetries = PlainSender::kRefusalRetries;
 
+    // The clock, which must outlive the sender, times the connection to a private port.
     explicit FileSender(RandomSource& random, const QHostAddress& bindAddress,
-                        QObject* parent = nullptr);
+                        Clock& clock = systemClock(), QObject* parent = nullptr);
     // Ends a transfer in progress quietly.
     ~FileSender() override;
 
@@ -97,6 +99,7 @@ private:
     PlainSender plain_;
     std::unique_ptr<PrivateSender> private_;
     QHostAddress bindAddress_;
+    Clock& clock_;
     PeerKeys* keys_ = nullptr;
     std::chrono::milliseconds idleTimeout_ = kIdleTimeout;
     int retries_ = kRefusalRetries;

@@ -40,14 +40,13 @@ qsizetype WaitingBatches::Batch::fileIndex(const QString& path) const
 }
 
 WaitingBatches::WaitingBatches(SettingsStore& store, FileSender& sender, SendBatch& now,
-                               QObject* parent)
-    : QObject(parent), store_(store), sender_(sender), now_(now), delivery_(sender)
+                               Clock& clock, QObject* parent)
+    : QObject(parent), store_(store), sender_(sender), now_(now), delivery_(sender), clock_(clock),
+      spaced_(clock.makeAlarm([this] { startDue(); }))
 {
     kick_.setSingleShot(true);
     kick_.setInterval(0);
     connect(&kick_, &QTimer::timeout, this, &WaitingBatches::startDue);
-    spaced_.setSingleShot(true);
-    connect(&spaced_, &QTimer::timeout, this, &WaitingBatches::startDue);
     saveTimer_.setSingleShot(true);
     saveTimer_.setInterval(kSaveDelay);
     connect(&saveTimer_, &QTimer::timeout, this, &WaitingBatches::save);
@@ -82,12 +81,6 @@ WaitingBatches::WaitingBatches(SettingsStore& store, FileSender& sender, SendBat
                     batch && delivery_.isRunning() && address == deliveringTo_)
                     batch->keyRefused = true;
             });
-}
-
-void WaitingBatches::setAttemptSpacing(std::chrono::milliseconds spacing)
-{
-    spacing_ = spacing;
-    kick_.start();
 }
 
 void WaitingBatches::load()
@@ -154,7 +147,7 @@ void WaitingBatches::add(const QString& address, const QList<QueuedFile>& files)
     batch->files += files;
     // Asked for again: whatever the last attempt met, this one goes at the next chance.
     batch->keyRefused = false;
-    batch->announcedAt.invalidate();
+    batch->announcedAt.reset();
     changedBatch(batchIndex(address));
     save();
     Q_EMIT changed();
@@ -218,7 +211,7 @@ void WaitingBatches::retryRefusedKeys()
 {
     for (Batch& batch : batches_) {
         if (std::exchange(batch.keyRefused, false))
-            batch.announcedAt.invalidate();
+            batch.announcedAt.reset();
     }
 }
 
@@ -243,7 +236,7 @@ void WaitingBatches::startDue()
             continue;
         }
         if (std::exchange(batch.announced, false))
-            batch.announcedAt.start();
+            batch.announcedAt = clock_.steadyTime();
         deliveringTo_ = batch.address;
         failed_ = 0;
         delivery_.clear();
@@ -253,15 +246,15 @@ void WaitingBatches::startDue()
         return;
     }
     if (soonest)
-        spaced_.start(*soonest);
+        spaced_->set(*soonest);
 }
 
 std::chrono::milliseconds WaitingBatches::waitLeft(const Batch& batch) const
 {
-    if (!batch.announced || !batch.announcedAt.isValid())
+    if (!batch.announced || !batch.announcedAt)
         return {};
     return std::max(std::chrono::milliseconds(0),
-                    spacing_ - std::chrono::milliseconds(batch.announcedAt.elapsed()));
+                    kAttemptSpacing - (clock_.steadyTime() - *batch.announcedAt));
 }
 
 // The user's own files go first: the file in hand is sent again later.

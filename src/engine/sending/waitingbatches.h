@@ -1,8 +1,8 @@
 #pragma once
 
+#include "platform/clock.h"
 #include "sending/sendbatch.h"
 
-#include <QElapsedTimer>
 #include <QList>
 #include <QObject>
 #include <QSet>
@@ -10,6 +10,8 @@
 #include <QTimer>
 
 #include <chrono>
+#include <memory>
+#include <optional>
 
 class SettingsStore;
 
@@ -42,11 +44,12 @@ public:
     struct Batch {
         QString address; // as in the address book
         QList<QueuedFile> files;
-        bool due = false;          // its person has announced themselves since the last attempt
-        bool keyRefused = false;   // the computer there showed another key than the book's
-        bool cutRetried = false;   // tried at once after a cut, and not ended uncut since
-        bool announced = false;    // due because of an announcement
-        QElapsedTimer announcedAt; // when an announcement last started an attempt
+        bool due = false;        // its person has announced themselves since the last attempt
+        bool keyRefused = false; // the computer there showed another key than the book's
+        bool cutRetried = false; // tried at once after a cut, and not ended uncut since
+        bool announced = false;  // due because of an announcement
+        // The clock's steady time when an announcement last started an attempt.
+        std::optional<std::chrono::milliseconds> announcedAt;
 
         qsizetype fileIndex(const QString& path) const;
     };
@@ -54,10 +57,10 @@ public:
     static constexpr std::chrono::milliseconds kSaveDelay{1000};
     static constexpr std::chrono::milliseconds kAttemptSpacing = std::chrono::seconds(20);
 
+    // The clock spaces the attempts that announcements start; it must outlive this object.
     WaitingBatches(SettingsStore& store, FileSender& sender, SendBatch& now,
-                   QObject* parent = nullptr);
+                   Clock& clock = systemClock(), QObject* parent = nullptr);
     void setSaveDelay(std::chrono::milliseconds delay) { saveTimer_.setInterval(delay); }
-    void setAttemptSpacing(std::chrono::milliseconds spacing);
     // Whether the batches are written to the settings store; they are unless told
     // otherwise, and then they live as long as this object.
     void setStored(bool stored) { stored_ = stored; }
@@ -123,8 +126,8 @@ private:
     SendBatch delivery_;
     QTimer kick_;      // starts the next due batch from the event loop
     QTimer saveTimer_; // saves the files delivered meanwhile
-    QTimer spaced_;    // starts a due batch once its spacing is over
-    std::chrono::milliseconds spacing_ = kAttemptSpacing;
+    Clock& clock_;
+    std::unique_ptr<Alarm> spaced_; // starts a due batch once its spacing is over
     QList<Batch> batches_;
     QString deliveringTo_;
     int failed_ = 0;   // files of the delivery in progress that were not sent

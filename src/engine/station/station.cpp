@@ -26,10 +26,10 @@ QString changeNotSaved()
 Station::Station(SettingsStore& settings, RandomSource& random, const QString& dataFolder,
                  const QHostAddress& bindAddress, Clock& clock, QObject* parent)
     : QObject(parent), settings_(settings), dataFolder_(dataFolder), keys_(book_),
-      receiver_(bindAddress), sender_(random, bindAddress), batch_(sender_),
-      presence_(book_, clock), waiting_(settings, sender_, batch_),
+      receiver_(bindAddress, this), sender_(random, bindAddress, clock), batch_(sender_),
+      presence_(book_, clock), waiting_(settings, sender_, batch_, clock),
       history_(QDir(dataFolder).filePath(QStringLiteral("received.json"))),
-      bindAddress_(bindAddress), chatThrottle_(clock)
+      bindAddress_(bindAddress), clock_(clock), chatThrottle_(clock)
 {
     receiver_.setDataFolder(dataFolder);
     receiver_.setAddressBook(book_);
@@ -315,7 +315,7 @@ void Station::sendChatLine(const QString& host, const QString& text)
 void Station::chatPrivately(const QString& host, const QString& text,
                             std::function<void(const QString& problem)> done)
 {
-    auto* chat = new PrivateChat(*identity_, keys_, bindAddress_, this);
+    auto* chat = new PrivateChat(*identity_, keys_, bindAddress_, clock_, this);
     connect(chat, &PrivateChat::done, this, [chat, done = std::move(done)](const QString& why) {
         chat->deleteLater();
         done(why);

@@ -43,7 +43,8 @@ class Station : public QObject
 
 public:
     // settings and clock must outlive the station; received.json in dataFolder keeps the
-    // history. The clock times the announcements and how many chat lines are shown.
+    // history. The clock times the announcements, how many chat lines are shown, how far
+    // apart announcements start a delivery that waits, and connections to private ports.
     Station(SettingsStore& settings, RandomSource& random, const QString& dataFolder,
             const QHostAddress& bindAddress, Clock& clock = systemClock(),
             QObject* parent = nullptr);
@@ -102,8 +103,8 @@ public:
     bool onlyKnownSenders() const { return onlyKnown_; }
     // Takes files only from the address book, from the next connection on.
     void setOnlyKnownSenders(bool only, bool store);
-    // How many connections are served at once, and how much room strangers' part files
-    // may take; from the next listen() on.
+    // How many connections are served at once, how much room strangers' part files may
+    // take and how long a connection may dawdle; from the next connection on.
     void setReceiveLimits(const ReceiverLimits& limits) { receiver_.setLimits(limits); }
     const QList<ReceivedEntry>& receivedFiles() const { return history_.entries(); }
 
@@ -182,15 +183,6 @@ public:
     void sendPrivateChat(const QString& host, const QString& text);
     // Sends a chat line to host alone as a datagram; chatLineSent() tells whether it left.
     void sendChatLine(const QString& host, const QString& text);
-
-    // The parts themselves. No face uses them; the engine's tests of a station still look
-    // inside them, and go through the commands above next.
-    PeerKeys& peerKeys() { return keys_; }
-    FileReceiver& receiver() { return receiver_; }
-    FileSender& sender() { return sender_; }
-    SendBatch& batch() { return batch_; }
-    WaitingBatches& waiting() { return waiting_; }
-    const ReceivedHistory& history() const { return history_; }
 
 Q_SIGNALS:
     // Receiving: a connection and the files it brings, as FileReceiver tells them.
@@ -299,6 +291,7 @@ private:
     WaitingBatches waiting_;
     ReceivedHistory history_;
     QHostAddress bindAddress_;
+    Clock& clock_;
     ChatThrottle chatThrottle_;
     std::unique_ptr<PortHandover> handover_;
     bool lent_ = false;
