@@ -71,6 +71,7 @@ private:
     std::unique_ptr<QTemporaryDir> dir_;
     std::optional<Identity> identity_;
     ScriptedRandom random_;
+    FixedClock clock_;
     AddressBook book_;
     std::unique_ptr<PeerKeys> keys_;
     std::unique_ptr<FileSender> sender_;
@@ -85,7 +86,7 @@ void TestPrivateSender::init()
     QVERIFY(identity_);
     book_ = AddressBook();
     keys_ = std::make_unique<PeerKeys>(book_);
-    sender_ = std::make_unique<FileSender>(random_, kMe);
+    sender_ = std::make_unique<FileSender>(random_, kMe, clock_);
     sender_->setRefusalRetries(0, std::chrono::milliseconds(10));
     sender_->setPrivacy(&*identity_, keys_.get());
     batch_ = std::make_unique<SendBatch>(*sender_);
@@ -249,6 +250,10 @@ void TestPrivateSender::plainOnlyPeerGetsTodaysBytesAndIsRemembered()
     QSignalSpy privacy(sender_.get(), &FileSender::privacyKnown);
     makeFile(QStringLiteral("a.txt"), "hello");
     sendAll(peer.toString());
+    // Nothing answers the private port; the sender gives it the time it says.
+    QTRY_VERIFY_WITH_TIMEOUT(clock_.nextAlarm(), kWait);
+    QCOMPARE(*clock_.nextAlarm(), PrivateLink::kConnectTimeout);
+    clock_.advance(PrivateLink::kConnectTimeout);
     QTRY_VERIFY_WITH_TIMEOUT(!batch_->isRunning(), kWait);
     QCOMPARE(watch_->outcomes, QList<SendOutcome>{SendOutcome::Sent});
     QCOMPARE(plain.last().received, QByteArray("FILENAME a.txt #5\r\nhello"));
@@ -329,6 +334,10 @@ void TestPrivateSender::privatePortThatDropsIsPlainOnly()
     answerPlainly(plain);
     makeFile(QStringLiteral("a.txt"), "hello");
     sendAll(peer.toString());
+    // Nothing answers the private port; the sender gives it the time it says.
+    QTRY_VERIFY_WITH_TIMEOUT(clock_.nextAlarm(), kWait);
+    QCOMPARE(*clock_.nextAlarm(), PrivateLink::kConnectTimeout);
+    clock_.advance(PrivateLink::kConnectTimeout);
     QTRY_VERIFY_WITH_TIMEOUT(!batch_->isRunning(), kWait);
     QCOMPARE(watch_->outcomes, QList<SendOutcome>{SendOutcome::Sent});
     QCOMPARE(plain.last().received, QByteArray("FILENAME a.txt #5\r\nhello"));

@@ -7,6 +7,7 @@
 #include <QTime>
 
 #include <list>
+#include <optional>
 
 // A clock whose time of day stays where a test puts it, and whose steady time moves only
 // when the test advances it, ringing the alarms that fall due on the way.
@@ -33,6 +34,13 @@ public:
             next->rang();
         }
         steady_ = end;
+    }
+
+    // How long until the next alarm set rings; none when none is set.
+    std::optional<std::chrono::milliseconds> nextAlarm() const
+    {
+        const ManualAlarm* next = nextDue(std::chrono::milliseconds::max());
+        return next ? std::optional(next->due - steady_) : std::nullopt;
     }
 
 private:
