@@ -1,8 +1,10 @@
 #include "addressbook/addressbook.h"
 #include "cli/commandline.h"
 #include "cli/console.h"
+#include "cli/onlinecommand.h"
 #include "cli/outputlines.h"
 #include "cli/peerlookup.h"
+#include "cli/whenonlinecommand.h"
 #include "identity/safetycode.h"
 #include "platform/randomsource.h"
 #include "platform/settingsstore.h"
@@ -10,12 +12,14 @@
 #include "station/station.h"
 #include "support/clirawpeer.h"
 #include "support/clirun.h"
+#include "support/enginefakes.h"
 #include "support/listening.h"
 #include "support/privatereceiver.h"
 
 #include <QNetworkDatagram>
 #include <QRandomGenerator>
 #include <QRegularExpression>
+#include <QSignalSpy>
 #include <QTcpServer>
 #include <QUdpSocket>
 #include <QtTest>
@@ -775,6 +779,33 @@ bool announceUntilEnded(const QHostAddress& from, const QHostAddress& to, CliRun
                                                kWait);
 }
 
+// One announcement from one address; true once station has heard it.
+bool announceOnce(const QHostAddress& from, const QHostAddress& to, QSignalSpy& heard)
+{
+    QUdpSocket socket;
+    return socket.bind(from, kChatPort) && socket.writeDatagram("ONLINE", to, kChatPort) > 0 &&
+           QTest::qWaitFor([&heard] { return !heard.isEmpty(); }, kWait);
+}
+
+// A command's station in this process, with settings and data of its own and a clock
+// that moves only when the test moves it, as runOnStation() sets it up.
+struct CommandStation {
+    explicit CommandStation(const QHostAddress& address)
+        : station(settings, random, folder.path(), address, clock)
+    {
+        station.makeShortLived();
+        station.load();
+    }
+    const AddressBook& book() const { return station.addressBook(); }
+
+    QTemporaryDir folder;
+    SettingsStore settings{folder.filePath(QStringLiteral("Quillo.conf"))};
+    ScriptedRandom random;
+    FixedClock clock;
+    Station station;
+    Console console;
+};
+
 void TestCli::sendWhenOnlineWaitsForItsPeerOnly()
 {
     CliRun receiver;
@@ -785,13 +816,30 @@ void TestCli::sendWhenOnlineWaitsForItsPeerOnly()
     const QStringList send{"send",   "--when-online",   "--to", a(kLateReceiver),
                            "--bind", a(kPatientSender), path};
 
-    // Someone else's announcements do not count.
-    sender.start(send + QStringList{"--timeout", "2"});
-    QVERIFY(announceUntilEnded(kStranger, kPatientSender, sender));
-    QCOMPARE(sender.exitCode(), 1);
-    QVERIFY2(sender.errors().contains("did not come online within 2 seconds"),
-             qPrintable(sender.errors()));
-    QCOMPARE(sender.output(), QString());
+    // Someone else's announcements do not count: the time runs out.
+    {
+        CommandStation local(kPatientSender);
+        WhenOnlineCommand waiting(local.station, lookUpPeer(local.book(), a(kLateReceiver)),
+                                  a(kLateReceiver), {path}, 2, local.console, local.clock);
+        QSignalSpy finished(&waiting, &Command::finished);
+        QSignalSpy heard(&local.station, &Station::announced);
+        bool stillWaiting = false;
+        QByteArray errors;
+        const QByteArray output = printedBy(STDOUT_FILENO, [&] {
+            errors = printedBy(STDERR_FILENO, [&] {
+                if (waiting.start() || !announceOnce(kStranger, kPatientSender, heard))
+                    return;
+                local.clock.advance(std::chrono::seconds(2) - std::chrono::milliseconds(1));
+                stillWaiting = finished.isEmpty();
+                local.clock.advance(std::chrono::milliseconds(1));
+            });
+        });
+        QVERIFY(stillWaiting);
+        QCOMPARE(finished.size(), 1);
+        QCOMPARE(finished.first().first().toInt(), 1);
+        QVERIFY2(errors.contains("did not come online within 2 seconds"), errors.constData());
+        QCOMPARE(output, QByteArray());
+    }
 
     CliRun again;
     again.start(send);
@@ -804,14 +852,35 @@ void TestCli::sendWhenOnlineWaitsForItsPeerOnly()
 
 void TestCli::onlinePrintsEveryEntrysState()
 {
+    // Bob is not heard within the wait.
+    {
+        CommandStation local(kLooker);
+        local.station.addPerson(QStringLiteral("Bob"), QStringLiteral("127.0.0.94"));
+        local.station.addPerson(QStringLiteral("Anna"), a(kOnlineAnna));
+        OnlineCommand online(local.station, 2, local.console, local.clock);
+        QSignalSpy finished(&online, &Command::finished);
+        QSignalSpy heard(&local.station, &Station::announced);
+        bool waitedForBob = false;
+        const QByteArray output = printedBy(STDOUT_FILENO, [&] {
+            if (online.start() || !announceOnce(kOnlineAnna, kLooker, heard))
+                return;
+            local.clock.advance(std::chrono::seconds(2) - std::chrono::milliseconds(1));
+            waitedForBob = finished.isEmpty();
+            local.clock.advance(std::chrono::milliseconds(1));
+        });
+        QVERIFY(waitedForBob);
+        QCOMPARE(finished.size(), 1);
+        QCOMPARE(finished.first().first().toInt(), 0);
+        QCOMPARE(output, QByteArray("offline\tBob\t127.0.0.94\nonline\tAnna\t127.0.0.93\n"));
+    }
+
+    // Once everyone has been heard, it ends without waiting longer.
     CliRun looker;
-    QVERIFY(looker.storeSettings("[IPaddress0]\nName=Bob\nIPaddress=127.0.0.94\n"
-                                 "[IPaddress1]\nName=Anna\nIPaddress=127.0.0.93\n"));
-    looker.start({"online", "--bind", a(kLooker), "--wait", "2"});
+    QVERIFY(looker.storeSettings("[IPaddress0]\nName=Anna\nIPaddress=127.0.0.93\n"));
+    looker.start({"online", "--bind", a(kLooker), "--wait", "60"});
     QVERIFY(announceUntilEnded(kOnlineAnna, kLooker, looker));
     QCOMPARE(looker.exitCode(), 0);
-    QCOMPARE(looker.output(),
-             QStringLiteral("offline\tBob\t127.0.0.94\nonline\tAnna\t127.0.0.93\n"));
+    QCOMPARE(looker.output(), QStringLiteral("online\tAnna\t127.0.0.93\n"));
 }
 
 // Runs quillo with arguments in run's home; true once it has ended by itself.

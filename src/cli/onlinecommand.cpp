@@ -8,13 +8,12 @@
 
 #include <chrono>
 
-OnlineCommand::OnlineCommand(Station& station, int waitSeconds, Console& console, QObject* parent)
+OnlineCommand::OnlineCommand(Station& station, int waitSeconds, Console& console, Clock& clock,
+                             QObject* parent)
     : Command(parent), station_(station), book_(std::as_const(station).addressBook()),
+      clock_(clock), wait_(waitSeconds), waitAlarm_(clock.makeAlarm([this] { report(); })),
       console_(console)
 {
-    wait_.setSingleShot(true);
-    wait_.setInterval(std::chrono::seconds(waitSeconds));
-    connect(&wait_, &QTimer::timeout, this, &OnlineCommand::report);
     connect(&station_, &Station::peerOnline, this,
             [this](const QString&, const QString& address) { seen(address); });
 }
@@ -31,20 +30,20 @@ std::optional<int> OnlineCommand::start()
                                        QString::number(error->number), error->description));
         return kExitNotDone;
     }
-    wait_.start();
+    waitAlarm_->set(wait_);
     return std::nullopt;
 }
 
 void OnlineCommand::seen(const QString& address)
 {
-    peers_.seen(address, QTime::currentTime());
+    peers_.seen(address, clock_.timeOfDay());
     if (everyoneSeen())
         report();
 }
 
 bool OnlineCommand::everyoneSeen() const
 {
-    const QTime now = QTime::currentTime();
+    const QTime now = clock_.timeOfDay();
     for (int slot = 0; slot < book_.count(); ++slot) {
         if (!peers_.isOnline(book_.entry(slot).IPaddress, now))
             return false;
@@ -57,8 +56,8 @@ void OnlineCommand::report()
     if (reported_)
         return;
     reported_ = true;
-    wait_.stop();
-    const QTime now = QTime::currentTime();
+    waitAlarm_->cancel();
+    const QTime now = clock_.timeOfDay();
     for (int slot = 0; slot < book_.count(); ++slot) {
         const AddressBookEntry& entry = book_.entry(slot);
         console_.printLine(

@@ -1,9 +1,11 @@
 #pragma once
 
 #include "cli/command.h"
+#include "platform/clock.h"
 #include "presence/onlinepeers.h"
 
-#include <QTimer>
+#include <chrono>
+#include <memory>
 
 class AddressBook;
 class Console;
@@ -16,8 +18,10 @@ class OnlineCommand : public Command
     Q_OBJECT
 
 public:
-    // station must outlive the command.
-    OnlineCommand(Station& station, int waitSeconds, Console& console, QObject* parent = nullptr);
+    // station and clock must outlive the command; the clock times the wait and tells the
+    // time of day the announcements are judged by.
+    OnlineCommand(Station& station, int waitSeconds, Console& console, Clock& clock = systemClock(),
+                  QObject* parent = nullptr);
 
     std::optional<int> start() override;
     void stop() override { report(); }
@@ -30,7 +34,9 @@ private:
     Station& station_;
     const AddressBook& book_;
     OnlinePeers peers_;
-    QTimer wait_;
+    Clock& clock_;
+    std::chrono::seconds wait_;
+    std::unique_ptr<Alarm> waitAlarm_;
     Console& console_;
     bool reported_ = false;
 };

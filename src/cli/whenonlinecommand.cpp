@@ -7,13 +7,11 @@
 
 WhenOnlineCommand::WhenOnlineCommand(Station& station, const Peer& peer, const QString& to,
                                      const QStringList& files, int timeoutSeconds, Console& console,
-                                     QObject* parent)
+                                     Clock& clock, QObject* parent)
     : Command(parent), station_(station), send_(station, peer, to, files, console),
+      timeout_(timeoutSeconds), timeoutAlarm_(clock.makeAlarm([this] { timedOut(); })),
       peerAddress_(peer.host), console_(console), to_(to)
 {
-    timeout_.setSingleShot(true);
-    timeout_.setInterval(std::chrono::seconds(timeoutSeconds));
-    connect(&timeout_, &QTimer::timeout, this, &WhenOnlineCommand::timedOut);
     connect(&station_, &Station::announced, this, &WhenOnlineCommand::heardAnnounced);
     connect(&send_, &Command::finished, this, &Command::finished);
 }
@@ -33,8 +31,8 @@ std::optional<int> WhenOnlineCommand::start()
                                        QString::number(error->number), error->description));
         return kExitNotDone;
     }
-    if (timeout_.interval() > 0)
-        timeout_.start();
+    if (timeout_.count() > 0)
+        timeoutAlarm_->set(timeout_);
     console_.printProblem(QStringLiteral("waiting for %1 to come online").arg(to_));
     return std::nullopt;
 }
@@ -45,7 +43,7 @@ void WhenOnlineCommand::stop()
         send_.stop();
         return;
     }
-    timeout_.stop();
+    timeoutAlarm_->cancel();
     console_.printProblem(QStringLiteral("stopped before %1 came online").arg(to_));
     Q_EMIT finished(kExitNotDone);
 }
@@ -56,7 +54,7 @@ void WhenOnlineCommand::heardAnnounced(const QString& address)
         !peerAddress_.isEqual(QHostAddress(address), QHostAddress::ConvertV4MappedToIPv4))
         return;
     sending_ = true;
-    timeout_.stop();
+    timeoutAlarm_->cancel();
     if (const std::optional<int> status = send_.start())
         Q_EMIT finished(*status);
 }
@@ -65,8 +63,7 @@ void WhenOnlineCommand::timedOut()
 {
     if (sending_)
         return;
-    console_.printProblem(
-        QStringLiteral("%1 did not come online within %2 seconds")
-            .arg(to_, QString::number(timeout_.intervalAsDuration().count() / 1000)));
+    console_.printProblem(QStringLiteral("%1 did not come online within %2 seconds")
+                              .arg(to_, QString::number(timeout_.count())));
     Q_EMIT finished(kExitNotDone);
 }

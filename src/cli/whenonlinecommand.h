@@ -2,8 +2,10 @@
 
 #include "cli/command.h"
 #include "cli/sendcommand.h"
+#include "platform/clock.h"
 
-#include <QTimer>
+#include <chrono>
+#include <memory>
 
 class Console;
 
@@ -14,10 +16,10 @@ class WhenOnlineCommand : public Command
     Q_OBJECT
 
 public:
-    // timeoutSeconds 0 waits for ever; station must outlive the command.
+    // timeoutSeconds 0 waits for ever; station and clock must outlive the command.
     WhenOnlineCommand(Station& station, const Peer& peer, const QString& to,
                       const QStringList& files, int timeoutSeconds, Console& console,
-                      QObject* parent = nullptr);
+                      Clock& clock = systemClock(), QObject* parent = nullptr);
 
     // As SendCommand's, once the peer has come online.
     void setRetry(int seconds) { send_.setRetry(seconds); }
@@ -30,7 +32,8 @@ private:
 
     Station& station_;
     SendCommand send_;
-    QTimer timeout_;
+    std::chrono::seconds timeout_;
+    std::unique_ptr<Alarm> timeoutAlarm_;
     QHostAddress peerAddress_;
     Console& console_;
     QString to_;
