@@ -103,6 +103,9 @@ void TestServe::receivesAndPrintsEachEvent()
     CliRawPeer sender(kAnna, kServer);
     QTRY_VERIFY_WITH_TIMEOUT(sender.connected(), kWait);
     sender.socket->write("FILENAME a.txt #5\r\nhello");
+    // and closes once the count says the file is whole, rather than leave it to the server.
+    QTRY_COMPARE_WITH_TIMEOUT(sender.replies, QByteArray("OK\n5\n"), kWait);
+    sender.socket->disconnectFromHost();
     const QString received = "received\t" + server.home() + "/a.txt\t5\t" + a(kAnna) + "\tplain\n";
     QTRY_COMPARE_WITH_TIMEOUT(server.output(), received, kWait);
     QCOMPARE(readFile(server.home() + "/a.txt"), QByteArray("hello"));
