@@ -15,8 +15,10 @@ constexpr int kPortDraws = 4;
 
 } // namespace
 
-PlainSender::PlainSender(RandomSource& random, const QHostAddress& bindAddress, QObject* parent)
-    : QObject(parent), random_(random), bindAddress_(bindAddress)
+PlainSender::PlainSender(RandomSource& random, const QHostAddress& bindAddress, Clock& clock,
+                         QObject* parent)
+    : QObject(parent), random_(random), bindAddress_(bindAddress),
+      retry_(clock.makeAlarm([this] { connectSocket(); }))
 {
     idle_.setSingleShot(true);
     idle_.setInterval(kIdleTimeout);
@@ -27,8 +29,6 @@ PlainSender::PlainSender(RandomSource& random, const QHostAddress& bindAddress, 
         showStatus(silent);
         end(SendOutcome::NotSent);
     });
-    retry_.setSingleShot(true);
-    connect(&retry_, &QTimer::timeout, this, &PlainSender::connectSocket);
     connect(&dialer_, &TcpDialer::connected, this, &PlainSender::dialed);
     connect(&dialer_, &TcpDialer::failed, this, &PlainSender::dialFailed);
     connect(&speed_, &SpeedMeter::ticked, this, &PlainSender::speedTicked);
@@ -52,7 +52,7 @@ std::chrono::milliseconds PlainSender::retryWait(int done, std::chrono::millisec
 
 void PlainSender::send(const QString& path, qint64 size, const QString& host)
 {
-    retry_.stop();
+    retry_->cancel();
     release();
     path_ = path;
     size_ = size;
@@ -64,7 +64,7 @@ void PlainSender::send(const QString& path, qint64 size, const QString& host)
 
 void PlainSender::cancel()
 {
-    retry_.stop();
+    retry_->cancel();
     speed_.stop();
     release();
 }
@@ -253,7 +253,7 @@ bool PlainSender::retryLater()
     idle_.stop();
     dropSocket();
     state_ = State::Connecting;
-    retry_.start(retryWait(done, longestRetryWait_));
+    retry_->set(retryWait(done, longestRetryWait_));
     return true;
 }
 

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "plain/replylines.h"
+#include "platform/clock.h"
 #include "platform/tcpdialer.h"
 #include "transfer/outgoingfile.h"
 #include "transfer/sendoutcome.h"
@@ -13,6 +14,7 @@
 #include <QTimer>
 
 #include <chrono>
+#include <memory>
 
 class RandomSource;
 
@@ -34,8 +36,9 @@ public:
     static constexpr std::chrono::milliseconds kFirstRetryWait = std::chrono::milliseconds(5);
     static constexpr std::chrono::milliseconds kLongestRetryWait = std::chrono::milliseconds(500);
 
+    // The clock, which must outlive the sender, times the waits before the tries again.
     explicit PlainSender(RandomSource& random, const QHostAddress& bindAddress,
-                         QObject* parent = nullptr);
+                         Clock& clock = systemClock(), QObject* parent = nullptr);
     // Ends a transfer in progress quietly.
     ~PlainSender() override;
 
@@ -49,7 +52,7 @@ public:
     // The wait before the try after done earlier ones: doubling, up to longestWait.
     static std::chrono::milliseconds retryWait(int done, std::chrono::milliseconds longestWait);
 
-    bool isBusy() const { return state_ != State::Closed || retry_.isActive(); }
+    bool isBusy() const { return state_ != State::Closed || retry_->isSet(); }
     // Sends the file at path, of the size measured before, to port 1052 of host.
     // finished() follows once the connection is closed again, however it ended.
     void send(const QString& path, qint64 size, const QString& host);
@@ -100,7 +103,7 @@ private:
     TcpDialer dialer_;
     QPointer<QTcpSocket> socket_;
     QTimer idle_;
-    QTimer retry_;
+    std::unique_ptr<Alarm> retry_;
     SpeedMeter speed_{this}; // a child, so that tests can find it and tick it by hand
     int retriesAllowed_ = kRefusalRetries;
     int retriesLeft_ = 0;

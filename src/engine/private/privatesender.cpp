@@ -8,11 +8,10 @@
 PrivateSender::PrivateSender(const Identity& identity, PeerKeys& keys,
                              const QHostAddress& bindAddress, Clock& clock, QObject* parent)
     : QObject(parent), link_(identity, keys, bindAddress, clock, this),
+      retry_(clock.makeAlarm([this] { link_.open(host_); })),
       retriesAllowed_(PlainSender::kRefusalRetries),
       longestRetryWait_(PlainSender::kLongestRetryWait)
 {
-    retry_.setSingleShot(true);
-    connect(&retry_, &QTimer::timeout, this, [this] { link_.open(host_); });
     linger_.setSingleShot(true);
     linger_.setInterval(kLinger);
     connect(&linger_, &QTimer::timeout, &link_, &PrivateLink::bye);
@@ -51,7 +50,7 @@ void PrivateSender::setRetries(int count, std::chrono::milliseconds longestWait)
 void PrivateSender::send(const QString& path, qint64 size, const QString& host, bool mayFallBack,
                          const QString& announced)
 {
-    retry_.stop();
+    retry_->cancel();
     linger_.stop();
     file_.close();
     path_ = path;
@@ -80,7 +79,7 @@ void PrivateSender::endBatch()
 
 void PrivateSender::cancel()
 {
-    retry_.stop();
+    retry_->cancel();
     linger_.stop();
     speed_.stop();
     file_.close();
@@ -333,7 +332,7 @@ bool PrivateSender::retryLater()
     const int done = retriesAllowed_ - retriesLeft_--;
     link_.abort();
     state_ = State::Opening;
-    retry_.start(PlainSender::retryWait(done, longestRetryWait_));
+    retry_->set(PlainSender::retryWait(done, longestRetryWait_));
     return true;
 }
 

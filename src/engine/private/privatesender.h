@@ -27,7 +27,8 @@ public:
     static constexpr std::chrono::milliseconds kLinger = std::chrono::seconds(5);
     static constexpr qint64 kMaxUnsentBytes = 1024 * 1024;
 
-    // identity, keys and clock must outlive the sender; the clock times the connection.
+    // identity, keys and clock must outlive the sender; the clock times the connection and
+    // the waits before a connection closed early is tried again.
     PrivateSender(const Identity& identity, PeerKeys& keys, const QHostAddress& bindAddress,
                   Clock& clock = systemClock(), QObject* parent = nullptr);
     ~PrivateSender() override;
@@ -37,7 +38,7 @@ public:
     // sender tries a refusal again.
     void setRetries(int count, std::chrono::milliseconds longestWait);
 
-    bool isBusy() const { return state_ != State::Closed || retry_.isActive(); }
+    bool isBusy() const { return state_ != State::Closed || retry_->isSet(); }
     // Sends the file at path, of the size measured before, to port 1053 of host, on the
     // connection open to host if there is one. When the port refuses the connection and
     // mayFallBack, plainOnly() follows instead of finished(); otherwise that is an error.
@@ -105,7 +106,7 @@ private:
     void end(SendOutcome outcome, bool keepLink);
 
     PrivateLink link_;
-    QTimer retry_;
+    std::unique_ptr<Alarm> retry_;
     QTimer linger_;
     SpeedMeter speed_{this};
     OutgoingFile file_; // one block of it is one DATA message

@@ -6,7 +6,8 @@
 
 FileSender::FileSender(RandomSource& random, const QHostAddress& bindAddress, Clock& clock,
                        QObject* parent)
-    : QObject(parent), plain_(random, bindAddress, this), bindAddress_(bindAddress), clock_(clock)
+    : QObject(parent), plain_(random, bindAddress, clock, this), bindAddress_(bindAddress),
+      clock_(clock)
 {
     forward(plain_);
     connect(this, &FileSender::statusChanged, this,

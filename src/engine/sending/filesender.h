@@ -33,7 +33,8 @@ public:
     static constexpr std::chrono::milliseconds kIdleTimeout = PlainSender::kIdleTimeout;
     static constexpr int kRefusalRetries = PlainSender::kRefusalRetries;
 
-    // The clock, which must outlive the sender, times the connection to a private port.
+    // The clock, which must outlive the sender, times the connection to a private port and
+    // the waits before a refused file is tried again.
     explicit FileSender(RandomSource& random, const QHostAddress& bindAddress,
                         Clock& clock = systemClock(), QObject* parent = nullptr);
     // Ends a transfer in progress quietly.
