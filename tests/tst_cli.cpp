@@ -4,6 +4,7 @@
 #include "cli/onlinecommand.h"
 #include "cli/outputlines.h"
 #include "cli/peerlookup.h"
+#include "cli/sendcommand.h"
 #include "cli/whenonlinecommand.h"
 #include "identity/safetycode.h"
 #include "platform/randomsource.h"
@@ -15,6 +16,7 @@
 #include "support/enginefakes.h"
 #include "support/listening.h"
 #include "support/privatereceiver.h"
+#include "support/rawreceiver.h"
 
 #include <QNetworkDatagram>
 #include <QRandomGenerator>
@@ -105,6 +107,53 @@ QString a(const QHostAddress& address)
 {
     return address.toString();
 }
+
+// What run() prints on standard output and on standard error.
+struct Printed {
+    QByteArray output;
+    QByteArray errors;
+};
+
+Printed printedBy(const std::function<void()>& run)
+{
+    Printed printed;
+    printed.output =
+        printedBy(STDOUT_FILENO, [&] { printed.errors = printedBy(STDERR_FILENO, run); });
+    return printed;
+}
+
+// A command's station in this process, with settings and data of its own and a clock
+// that moves only when the test moves it, as runOnStation() sets it up.
+struct CommandStation {
+    explicit CommandStation(const QHostAddress& address)
+        : station(settings, random, folder.path(), address, clock)
+    {
+        station.makeShortLived();
+        station.load();
+    }
+    const AddressBook& book() const { return station.addressBook(); }
+    // Runs the event loop until done(), moving the clock through each wait before a try
+    // again as it is asked for, but never through a wait for a connection or an answer:
+    // the peer's answer ends those.
+    bool runTries(const std::function<bool()>& done)
+    {
+        return QTest::qWaitFor(
+            [&] {
+                if (const auto next = clock.nextAlarm();
+                    next && *next <= PlainSender::kLongestRetryWait)
+                    clock.advance(*next);
+                return done();
+            },
+            kWait);
+    }
+
+    QTemporaryDir folder;
+    SettingsStore settings{folder.filePath(QStringLiteral("Quillo.conf"))};
+    ScriptedRandom random;
+    FixedClock clock;
+    Station station;
+    Console console;
+};
 
 } // namespace
 
@@ -358,16 +407,24 @@ void TestCli::sendsAndReceivesByteForByte()
 
 void TestCli::sendReportsEveryFileNotDelivered()
 {
-    CliRun sender;
-    const QString present = sender.home() + "/a.txt";
-    const QString missing = sender.home() + "/missing.txt";
+    // The command in this process: its refused file is tried again on a clock of its own.
+    CommandStation local(kSender);
+    QVERIFY(!local.station.openIdentity());
+    const QString present = local.folder.filePath("a.txt");
+    const QString missing = local.folder.filePath("missing.txt");
     QVERIFY(writeFile(present, "hello"));
-    sender.start({"send", "--bind", a(kSender), "--to", a(kNobody), missing, present});
-    QTRY_VERIFY_WITH_TIMEOUT(sender.hasEnded(), kWait);
-    QVERIFY(sender.exitedNormally());
-    QCOMPARE(sender.exitCode(), 1);
-    QCOMPARE(sender.output(), QString());
-    const QStringList lines = sender.errors().split('\n', Qt::SkipEmptyParts);
+    SendCommand send(local.station, lookUpPeer(local.book(), a(kNobody)), a(kNobody),
+                     {missing, present}, local.console, local.clock);
+    QSignalSpy finished(&send, &Command::finished);
+    const Printed printed = printedBy([&] {
+        if (!send.start())
+            local.runTries([&finished] { return !finished.isEmpty(); });
+    });
+    QCOMPARE(finished.size(), 1);
+    QCOMPARE(finished.first().first().toInt(), 1);
+    QCOMPARE(printed.output, QByteArray());
+    const QStringList lines =
+        QString::fromLocal8Bit(printed.errors).split('\n', Qt::SkipEmptyParts);
     QCOMPARE(lines.size(), 2);
     QCOMPARE(lines.at(0), "quillo: " + missing + " not sent: it is not an existing file");
     QVERIFY2(lines.at(1).startsWith("quillo: " + present + " not sent to 127.0.0.62: Error 10061"),
@@ -436,21 +493,33 @@ void TestCli::sendRetriesThroughTheWaitingFiles()
     const QString settings = cut.home() + "/.config/Quillo/Quillo.conf";
     QVERIFY(!readFile(settings).contains("Waiting"));
 
-    // Refused until the receiver is there: the file goes once it is.
+    // Refused until the receiver is there: the file goes once it is. The command in this
+    // process, on a clock of its own.
     const QHostAddress late(QStringLiteral("127.0.9.52"));
-    CliRun refused;
-    QVERIFY(refused.storeSettings("[IPaddress0]\nName=Late\nIPaddress=127.0.9.52\n"));
-    refused.start({"send", "--bind", "127.0.9.53", "--to", "Late", "--retry", "30", path});
-    QTRY_VERIFY_WITH_TIMEOUT(refused.errors().endsWith(tryingAgain), kWait);
+    CommandStation refused(QHostAddress(QStringLiteral("127.0.9.53")));
+    QVERIFY(!refused.station.openIdentity());
+    refused.station.addPerson(QStringLiteral("Late"), a(late));
+    SendCommand send(refused.station, lookUpPeer(refused.book(), "Late"), "Late", {path},
+                     refused.console, refused.clock);
+    send.setRetry(30);
+    QSignalSpy finished(&send, &Command::finished);
+    QSignalSpy attempts(&refused.station, &Station::batchFinished);
     PrivateReceiver lateReceiver;
-    QVERIFY(lateReceiver.start(late));
-    QTRY_VERIFY_WITH_TIMEOUT(refused.hasEnded(), kWait);
-    QCOMPARE(refused.exitCode(), 0);
-    QCOMPARE(refused.output(),
+    const Printed printed = printedBy([&] {
+        if (send.start() || !refused.runTries([&attempts] { return !attempts.isEmpty(); }) ||
+            !lateReceiver.start(late))
+            return;
+        refused.clock.advance(SendCommand::kRetryWait);
+        refused.runTries([&finished] { return !finished.isEmpty(); });
+    });
+    QVERIFY2(printed.errors.endsWith(tryingAgain.toLocal8Bit()), printed.errors.constData());
+    QCOMPARE(finished.size(), 1);
+    QCOMPARE(finished.first().first().toInt(), 0);
+    QCOMPARE(QString::fromLocal8Bit(printed.output),
              QStringLiteral("sent\t%1\t1048576\t127.0.9.52\tprivate\n").arg(path));
     QCOMPARE(lateReceiver.files.size(), 1);
     QVERIFY(lateReceiver.files[0].content == content);
-    QVERIFY(!readFile(refused.home() + "/.config/Quillo/Quillo.conf").contains("Waiting"));
+    QVERIFY(!readFile(refused.settings.fileName()).contains("Waiting"));
 }
 
 // Whatever a receiver says in refusing or failing a file, the sender prints on one line of
@@ -787,25 +856,6 @@ bool announceOnce(const QHostAddress& from, const QHostAddress& to, QSignalSpy& 
            QTest::qWaitFor([&heard] { return !heard.isEmpty(); }, kWait);
 }
 
-// A command's station in this process, with settings and data of its own and a clock
-// that moves only when the test moves it, as runOnStation() sets it up.
-struct CommandStation {
-    explicit CommandStation(const QHostAddress& address)
-        : station(settings, random, folder.path(), address, clock)
-    {
-        station.makeShortLived();
-        station.load();
-    }
-    const AddressBook& book() const { return station.addressBook(); }
-
-    QTemporaryDir folder;
-    SettingsStore settings{folder.filePath(QStringLiteral("Quillo.conf"))};
-    ScriptedRandom random;
-    FixedClock clock;
-    Station station;
-    Console console;
-};
-
 void TestCli::sendWhenOnlineWaitsForItsPeerOnly()
 {
     CliRun receiver;
@@ -824,21 +874,19 @@ void TestCli::sendWhenOnlineWaitsForItsPeerOnly()
         QSignalSpy finished(&waiting, &Command::finished);
         QSignalSpy heard(&local.station, &Station::announced);
         bool stillWaiting = false;
-        QByteArray errors;
-        const QByteArray output = printedBy(STDOUT_FILENO, [&] {
-            errors = printedBy(STDERR_FILENO, [&] {
-                if (waiting.start() || !announceOnce(kStranger, kPatientSender, heard))
-                    return;
-                local.clock.advance(std::chrono::seconds(2) - std::chrono::milliseconds(1));
-                stillWaiting = finished.isEmpty();
-                local.clock.advance(std::chrono::milliseconds(1));
-            });
+        const Printed printed = printedBy([&] {
+            if (waiting.start() || !announceOnce(kStranger, kPatientSender, heard))
+                return;
+            local.clock.advance(std::chrono::seconds(2) - std::chrono::milliseconds(1));
+            stillWaiting = finished.isEmpty();
+            local.clock.advance(std::chrono::milliseconds(1));
         });
         QVERIFY(stillWaiting);
         QCOMPARE(finished.size(), 1);
         QCOMPARE(finished.first().first().toInt(), 1);
-        QVERIFY2(errors.contains("did not come online within 2 seconds"), errors.constData());
-        QCOMPARE(output, QByteArray());
+        QVERIFY2(printed.errors.contains("did not come online within 2 seconds"),
+                 printed.errors.constData());
+        QCOMPARE(printed.output, QByteArray());
     }
 
     CliRun again;
@@ -998,12 +1046,17 @@ void TestCli::aKeyFileOthersMayReadIsRefusedOnceAndSendingGoesOn()
 
     const QString file = send.home() + "/a.txt";
     QVERIFY(writeFile(file, "hello"));
-    QVERIFY(runToEnd(send, {"send", "--bind", a(kPlainSender), "--to", "Nobody", file}));
-    QCOMPARE(send.exitCode(), 1); // nobody listens there, but it was tried
+    RawReceiver plain; // takes files in the clear only
+    QVERIFY(plain.listen(QHostAddress(QStringLiteral("127.0.5.61")), 1052));
+    plain.takeFiles();
+    send.start({"send", "--bind", a(kPlainSender), "--to", "Nobody", file});
+    QTRY_VERIFY_WITH_TIMEOUT(send.hasEnded(), kWait);
+    QVERIFY(send.exitedNormally());
+    QCOMPARE(send.exitCode(), 0);
+    QCOMPARE(send.output(), QStringLiteral("sent\t%1\t5\t127.0.5.61\tplain\n").arg(file));
+    QCOMPARE(plain.last().received, QByteArray("FILENAME a.txt #5\r\nhello"));
     QCOMPARE(send.errors().count("chmod 600"), 2);
-    QVERIFY2(send.errors().contains("in the clear only") &&
-                 send.errors().contains(file + " not sent"),
-             qPrintable(send.errors()));
+    QVERIFY2(send.errors().contains("in the clear only"), qPrintable(send.errors()));
     QCOMPARE(readFile(identity), pem);
 }
 

@@ -6,9 +6,12 @@
 
 #include <QFileInfo>
 
+#include <algorithm>
+
 SendCommand::SendCommand(Station& station, const Peer& peer, const QString& to,
-                         const QStringList& files, Console& console, QObject* parent)
-    : Command(parent), station_(station), console_(console), peer_(peer), to_(to)
+                         const QStringList& files, Console& console, Clock& clock, QObject* parent)
+    : Command(parent), station_(station), console_(console), peer_(peer), to_(to), clock_(clock),
+      retryTimer_(clock.makeAlarm([this] { retry(); }))
 {
     for (const QString& file : files)
         station_.queue(file);
@@ -20,8 +23,6 @@ SendCommand::SendCommand(Station& station, const Peer& peer, const QString& to,
     connect(&station_, &Station::waitingCutOff, this, &SendCommand::printCutOff);
     connect(&station_, &Station::sendCutOff, this, [this] { cut_ = true; });
     connect(&station_, &Station::sendKeyChanged, this, [this] { keyChanged_ = true; });
-    retryTimer_.setSingleShot(true);
-    connect(&retryTimer_, &QTimer::timeout, this, &SendCommand::retry);
     connect(&station_, &Station::sendLoosened, this,
             [this](const QString& name) { console_.printProblem(loosenedMessage(name)); });
     connect(&station_, &Station::sendProgressed, this,
@@ -40,7 +41,7 @@ void SendCommand::setRetry(int seconds)
 
 std::optional<int> SendCommand::start()
 {
-    retryDeadline_.setRemainingTime(std::chrono::seconds(retrySeconds_));
+    retryDeadline_ = clock_.steadyTime() + std::chrono::seconds(retrySeconds_);
     // The queue asks for the peer before every file; it is the same one for them all.
     station_.sendQueue([host = peer_.host] { return std::optional<QString>(host); });
     return std::nullopt;
@@ -50,7 +51,7 @@ void SendCommand::stop()
 {
     if (finished_)
         return;
-    retryTimer_.stop();
+    retryTimer_->cancel();
     station_.stopSending();
     console_.printProblem(QStringLiteral("stopped before every file was sent"));
     finish(kExitNotDone);
@@ -58,7 +59,7 @@ void SendCommand::stop()
 
 void SendCommand::finish(int exitStatus)
 {
-    retryTimer_.stop();
+    retryTimer_->cancel();
     if (!std::exchange(finished_, true))
         Q_EMIT finished(exitStatus);
 }
@@ -121,7 +122,7 @@ int SendCommand::failureStatus() const
 
 bool SendCommand::mayRetry() const
 {
-    return retrySeconds_ > 0 && !retryDeadline_.hasExpired();
+    return retrySeconds_ > 0 && clock_.steadyTime() < retryDeadline_;
 }
 
 // What the attempt gave up on waits no more; the rest is tried again once it is time.
@@ -136,8 +137,8 @@ void SendCommand::attemptEnded()
         finish(allSent_ ? kExitDone : failureStatus());
         return;
     }
-    const qint64 left = retryDeadline_.remainingTime();
-    retryTimer_.start(std::chrono::milliseconds(std::min<qint64>(left, kRetryWait.count())));
+    const std::chrono::milliseconds left = retryDeadline_ - clock_.steadyTime();
+    retryTimer_->set(std::clamp(left, std::chrono::milliseconds(0), kRetryWait));
 }
 
 // Files that were to be tried again, when the computer there has shown another key since,
@@ -165,7 +166,7 @@ void SendCommand::retry()
 {
     if (!station_.isDeliveringWaiting())
         station_.tryWaitingNow(peer_.host);
-    retryTimer_.start(kRetryWait);
+    retryTimer_->set(kRetryWait);
 }
 
 // The batch ended at the cut file, told already; the files after it wait with it, on the

@@ -2,12 +2,11 @@
 
 #include "cli/command.h"
 #include "cli/peerlookup.h"
+#include "platform/clock.h"
 #include "station/station.h"
 
-#include <QDeadlineTimer>
-#include <QTimer>
-
 #include <chrono>
+#include <memory>
 
 class Console;
 
@@ -22,9 +21,9 @@ class SendCommand : public Command
     Q_OBJECT
 
 public:
-    // station must outlive the command.
+    // station and clock must outlive the command; the clock times the tries again.
     SendCommand(Station& station, const Peer& peer, const QString& to, const QStringList& files,
-                Console& console, QObject* parent = nullptr);
+                Console& console, Clock& clock = systemClock(), QObject* parent = nullptr);
 
     static constexpr std::chrono::milliseconds kRetryWait = std::chrono::seconds(1);
 
@@ -54,8 +53,9 @@ private:
     bool allSent_ = true;
     bool toldHostNotFound_ = false;
     int retrySeconds_ = 0;
-    QDeadlineTimer retryDeadline_;
-    QTimer retryTimer_;
+    Clock& clock_;
+    std::chrono::milliseconds retryDeadline_{0}; // on the clock's steady time
+    std::unique_ptr<Alarm> retryTimer_;
     bool cut_ = false;        // the file in hand was cut off
     bool keyChanged_ = false; // trying again would not help
     bool toldRetry_ = false;

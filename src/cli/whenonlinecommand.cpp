@@ -8,7 +8,7 @@
 WhenOnlineCommand::WhenOnlineCommand(Station& station, const Peer& peer, const QString& to,
                                      const QStringList& files, int timeoutSeconds, Console& console,
                                      Clock& clock, QObject* parent)
-    : Command(parent), station_(station), send_(station, peer, to, files, console),
+    : Command(parent), station_(station), send_(station, peer, to, files, console, clock),
       timeout_(timeoutSeconds), timeoutAlarm_(clock.makeAlarm([this] { timedOut(); })),
       peerAddress_(peer.host), console_(console), to_(to)
 {

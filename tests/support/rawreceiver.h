@@ -36,6 +36,25 @@ public:
         return server.listen(address, port);
     }
 
+    // Answers as a receiver that takes every file: OK once the header is in, and the
+    // count once the file is whole.
+    void takeFiles()
+    {
+        QObject::connect(&server, &QTcpServer::newConnection, &server, [this] {
+            QTcpSocket* socket = last().socket;
+            QObject::connect(socket, &QTcpSocket::readyRead, socket, [socket, this] {
+                const QByteArray& received = last().received;
+                const qsizetype headerEnd = received.indexOf("\r\n");
+                const qsizetype sizeAt = received.lastIndexOf('#', headerEnd) + 1;
+                const qint64 size = received.mid(sizeAt, headerEnd - sizeAt).toLongLong();
+                if (received.size() == headerEnd + 2)
+                    socket->write("OK\n");
+                if (received.size() == headerEnd + 2 + size)
+                    socket->write(QByteArray::number(size) + "\n");
+            });
+        });
+    }
+
     int count() const { return int(connections.size()); }
     Connection& last() { return *connections.last(); }
     void reply(const QByteArray& bytes)
