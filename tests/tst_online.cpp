@@ -285,7 +285,12 @@ void TestOnline::waitingFilesSurviveRestartsAndGoOnce()
     // The first arrives whole; the receiver drops the second before accepting it.
     QVERIFY(announceFrom(kAnna));
     takeWhole(1, 5);
-    QTRY_COMPARE_WITH_TIMEOUT(storedPaths(), QStringList{second}, kWait);
+    // Crossed off at once in memory, and on disk once the save delay is over.
+    QTRY_COMPARE_WITH_TIMEOUT(waitingBatches().first().files, (QList<QueuedFile>{{second, {}}}),
+                              kWait);
+    QCOMPARE(storedPaths(), (QStringList{first, second}));
+    platform_->clock.advance(WaitingBatches::kSaveDelay);
+    QCOMPARE(storedPaths(), QStringList{second});
     QTRY_COMPARE_WITH_TIMEOUT(anna_->count(), 2, kWait);
     QTRY_VERIFY_WITH_TIMEOUT(anna_->last().received.endsWith("\r\n"), kWait);
     anna_->last().socket->close();
@@ -343,8 +348,8 @@ void TestOnline::deliveriesAreSavedTogether()
     SettingsStore store(QDir(platform_->folder()).filePath(QStringLiteral("counted.conf")));
     FileSender sender(platform_->random, kMe);
     SendBatch now(sender);
-    WaitingBatches waiting(store, sender, now);
-    waiting.setSaveDelay(std::chrono::hours(1)); // only the end of the attempt saves
+    FixedClock clock; // stands still: only the end of the attempt saves
+    WaitingBatches waiting(store, sender, now, clock);
     FileReceiver dora(kDora);
     const QString inbox = QDir(platform_->folder()).filePath(QStringLiteral("dora"));
     QVERIFY(QDir().mkpath(inbox));

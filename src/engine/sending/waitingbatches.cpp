@@ -42,14 +42,12 @@ qsizetype WaitingBatches::Batch::fileIndex(const QString& path) const
 WaitingBatches::WaitingBatches(SettingsStore& store, FileSender& sender, SendBatch& now,
                                Clock& clock, QObject* parent)
     : QObject(parent), store_(store), sender_(sender), now_(now), delivery_(sender), clock_(clock),
-      spaced_(clock.makeAlarm([this] { startDue(); }))
+      spaced_(clock.makeAlarm([this] { startDue(); })),
+      saveAlarm_(clock.makeAlarm([this] { save(); }))
 {
     kick_.setSingleShot(true);
     kick_.setInterval(0);
     connect(&kick_, &QTimer::timeout, this, &WaitingBatches::startDue);
-    saveTimer_.setSingleShot(true);
-    saveTimer_.setInterval(kSaveDelay);
-    connect(&saveTimer_, &QTimer::timeout, this, &WaitingBatches::save);
     connect(&now_, &SendBatch::rowStarted, this, &WaitingBatches::giveWay);
     connect(&now_, &SendBatch::finished, &kick_, qOverload<>(&QTimer::start));
     connect(&delivery_, &SendBatch::rowFinished, this, [this](int, const SendEnd& end) {
@@ -278,8 +276,8 @@ void WaitingBatches::fileSent(const QString& path)
     } else {
         changedBatch(k);
     }
-    if (!saveTimer_.isActive())
-        saveTimer_.start();
+    if (!saveAlarm_->isSet())
+        saveAlarm_->set(kSaveDelay);
 }
 
 void WaitingBatches::fileFailed()
@@ -319,7 +317,7 @@ void WaitingBatches::changedBatch(qsizetype index)
 // cannot be written stays changed in the store, and goes with the next save.
 void WaitingBatches::save()
 {
-    saveTimer_.stop();
+    saveAlarm_->cancel();
     if (!stored_) {
         allChanged_ = false;
         changedAddresses_.clear();

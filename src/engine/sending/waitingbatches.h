@@ -57,10 +57,10 @@ public:
     static constexpr std::chrono::milliseconds kSaveDelay{1000};
     static constexpr std::chrono::milliseconds kAttemptSpacing = std::chrono::seconds(20);
 
-    // The clock spaces the attempts that announcements start; it must outlive this object.
+    // The clock spaces the attempts that announcements start and times the saves of files
+    // delivered; it must outlive this object.
     WaitingBatches(SettingsStore& store, FileSender& sender, SendBatch& now,
                    Clock& clock = systemClock(), QObject* parent = nullptr);
-    void setSaveDelay(std::chrono::milliseconds delay) { saveTimer_.setInterval(delay); }
     // Whether the batches are written to the settings store; they are unless told
     // otherwise, and then they live as long as this object.
     void setStored(bool stored) { stored_ = stored; }
@@ -124,10 +124,10 @@ private:
     FileSender& sender_;
     SendBatch& now_;
     SendBatch delivery_;
-    QTimer kick_;      // starts the next due batch from the event loop
-    QTimer saveTimer_; // saves the files delivered meanwhile
+    QTimer kick_; // starts the next due batch from the event loop
     Clock& clock_;
-    std::unique_ptr<Alarm> spaced_; // starts a due batch once its spacing is over
+    std::unique_ptr<Alarm> spaced_;    // starts a due batch once its spacing is over
+    std::unique_ptr<Alarm> saveAlarm_; // saves the files delivered meanwhile
     QList<Batch> batches_;
     QString deliveringTo_;
     int failed_ = 0;   // files of the delivery in progress that were not sent
