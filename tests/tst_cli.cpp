@@ -133,18 +133,26 @@ struct CommandStation {
     }
     const AddressBook& book() const { return station.addressBook(); }
     // Runs the event loop until done(), moving the clock through each wait before a try
-    // again as it is asked for, but never through a wait for a connection or an answer:
-    // the peer's answer ends those.
-    bool runTries(const std::function<bool()>& done)
+    // again as it is asked for, up to longest, but never through a wait for a connection
+    // or an answer: the peer's answer ends those.
+    bool runTries(const std::function<bool()>& done,
+                  std::chrono::milliseconds longest = PlainSender::kLongestRetryWait)
     {
-        return QTest::qWaitFor(
-            [&] {
-                if (const auto next = clock.nextAlarm();
-                    next && *next <= PlainSender::kLongestRetryWait)
-                    clock.advance(*next);
-                return done();
-            },
-            kWait);
+        QTimer guard; // wakes the loop at the latest when the test has waited long enough
+        guard.setSingleShot(true);
+        guard.start(kWait);
+        while (!done()) {
+            if (!guard.isActive())
+                return false;
+            if (const auto next = clock.nextAlarm(); next && *next <= longest) {
+                clock.advance(*next);
+                QCoreApplication::processEvents();
+            } else {
+                QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+            }
+            QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        }
+        return true;
     }
 
     QTemporaryDir folder;
@@ -477,21 +485,33 @@ void TestCli::sendRetriesThroughTheWaitingFiles()
     receiver.features = kFeatureResume;
     receiver.cuts = 1;
     QVERIFY(receiver.start(peer));
-    CliRun cut;
-    const QString path = cut.home() + "/big.bin";
+    CommandStation cut(QHostAddress(QStringLiteral("127.0.9.51")));
+    QVERIFY(!cut.station.openIdentity());
+    const QString path = cut.folder.filePath("big.bin");
     QVERIFY(writeFile(path, content));
-    cut.start({"send", "--bind", "127.0.9.51", "--to", a(peer), "--retry", "30", path});
-    QTRY_VERIFY_WITH_TIMEOUT(cut.hasEnded(), kWait);
-    QCOMPARE(cut.exitCode(), 0);
-    QCOMPARE(cut.output(), QStringLiteral("sent\t%1\t1048576\t127.0.9.50\tprivate\n").arg(path));
-    QVERIFY2(cut.errors().startsWith("quillo: " + path + " not sent to 127.0.9.50: ") &&
-                 cut.errors().endsWith(tryingAgain) && cut.errors().count('\n') == 1,
-             qPrintable(cut.errors()));
-    QCOMPARE(receiver.connections, 2);
-    QCOMPARE(receiver.files.size(), 2);
-    QVERIFY(receiver.files[0].content + receiver.files[1].content == content);
-    const QString settings = cut.home() + "/.config/Quillo/Quillo.conf";
-    QVERIFY(!readFile(settings).contains("Waiting"));
+    {
+        SendCommand send(cut.station, lookUpPeer(cut.book(), a(peer)), a(peer), {path}, cut.console,
+                         cut.clock);
+        send.setRetry(30);
+        QSignalSpy finished(&send, &Command::finished);
+        // Its tries again may come as soon as the command asks for them.
+        const Printed printed = printedBy([&] {
+            if (!send.start())
+                cut.runTries([&finished] { return !finished.isEmpty(); }, SendCommand::kRetryWait);
+        });
+        QCOMPARE(finished.size(), 1);
+        QCOMPARE(finished.first().first().toInt(), 0);
+        QCOMPARE(QString::fromLocal8Bit(printed.output),
+                 QStringLiteral("sent\t%1\t1048576\t127.0.9.50\tprivate\n").arg(path));
+        const QString errors = QString::fromLocal8Bit(printed.errors);
+        QVERIFY2(errors.startsWith("quillo: " + path + " not sent to 127.0.9.50: ") &&
+                     errors.endsWith(tryingAgain) && errors.count('\n') == 1,
+                 qPrintable(errors));
+        QCOMPARE(receiver.connections, 2);
+        QCOMPARE(receiver.files.size(), 2);
+        QVERIFY(receiver.files[0].content + receiver.files[1].content == content);
+        QVERIFY(!readFile(cut.settings.fileName()).contains("Waiting"));
+    }
 
     // Refused until the receiver is there: the file goes once it is. The command in this
     // process, on a clock of its own.
@@ -889,6 +909,9 @@ void TestCli::sendWhenOnlineWaitsForItsPeerOnly()
         QCOMPARE(printed.output, QByteArray());
     }
 
+    // Both of the receiver's ports are up before anyone is heard, or it gets the file plainly.
+    QTRY_VERIFY_WITH_TIMEOUT(isListening(kLateReceiver, 1052) && isListening(kLateReceiver, 1053),
+                             kWait);
     CliRun again;
     again.start(send);
     QVERIFY(announceUntilEnded(kLateReceiver, kPatientSender, again));
