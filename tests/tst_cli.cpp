@@ -126,7 +126,7 @@ Printed printedBy(const std::function<void()>& run)
 // that moves only when the test moves it, as runOnStation() sets it up.
 struct CommandStation {
     explicit CommandStation(const QHostAddress& address)
-        : station(settings, random, folder.path(), address, clock)
+        : address(address), station(settings, random, folder.path(), address, clock)
     {
         station.makeShortLived();
         station.load();
@@ -155,6 +155,7 @@ struct CommandStation {
         return true;
     }
 
+    QHostAddress address;
     QTemporaryDir folder;
     SettingsStore settings{folder.filePath(QStringLiteral("Quillo.conf"))};
     ScriptedRandom random;
@@ -876,6 +877,33 @@ bool announceOnce(const QHostAddress& from, const QHostAddress& to, QSignalSpy& 
            QTest::qWaitFor([&heard] { return !heard.isEmpty(); }, kWait);
 }
 
+// How a command ended that heard one announcement and waited out its time.
+struct WaitRun {
+    Printed printed;
+    QList<int> statuses; // the exit statuses it told, once the time was up
+};
+
+// Starts command on local, lets it hear an announcement from `from`, then moves the
+// clock through wait; a status told before the last moment of it is not kept.
+WaitRun runOutTheWait(CommandStation& local, Command& command, const QHostAddress& from,
+                      std::chrono::milliseconds wait)
+{
+    WaitRun run;
+    QSignalSpy finished(&command, &Command::finished);
+    QSignalSpy heard(&local.station, &Station::announced);
+    run.printed = printedBy([&] {
+        if (command.start() || !announceOnce(from, local.address, heard))
+            return;
+        local.clock.advance(wait - std::chrono::milliseconds(1));
+        if (!finished.isEmpty())
+            return;
+        local.clock.advance(std::chrono::milliseconds(1));
+        for (const QList<QVariant>& status : finished)
+            run.statuses.append(status.first().toInt());
+    });
+    return run;
+}
+
 void TestCli::sendWhenOnlineWaitsForItsPeerOnly()
 {
     CliRun receiver;
@@ -891,22 +919,11 @@ void TestCli::sendWhenOnlineWaitsForItsPeerOnly()
         CommandStation local(kPatientSender);
         WhenOnlineCommand waiting(local.station, lookUpPeer(local.book(), a(kLateReceiver)),
                                   a(kLateReceiver), {path}, 2, local.console, local.clock);
-        QSignalSpy finished(&waiting, &Command::finished);
-        QSignalSpy heard(&local.station, &Station::announced);
-        bool stillWaiting = false;
-        const Printed printed = printedBy([&] {
-            if (waiting.start() || !announceOnce(kStranger, kPatientSender, heard))
-                return;
-            local.clock.advance(std::chrono::seconds(2) - std::chrono::milliseconds(1));
-            stillWaiting = finished.isEmpty();
-            local.clock.advance(std::chrono::milliseconds(1));
-        });
-        QVERIFY(stillWaiting);
-        QCOMPARE(finished.size(), 1);
-        QCOMPARE(finished.first().first().toInt(), 1);
-        QVERIFY2(printed.errors.contains("did not come online within 2 seconds"),
-                 printed.errors.constData());
-        QCOMPARE(printed.output, QByteArray());
+        const WaitRun run = runOutTheWait(local, waiting, kStranger, std::chrono::seconds(2));
+        QCOMPARE(run.statuses, QList<int>{1}); // not a moment before the time was up
+        QVERIFY2(run.printed.errors.contains("did not come online within 2 seconds"),
+                 run.printed.errors.constData());
+        QCOMPARE(run.printed.output, QByteArray());
     }
 
     // Both of the receiver's ports are up before anyone is heard, or it gets the file plainly.
@@ -929,20 +946,10 @@ void TestCli::onlinePrintsEveryEntrysState()
         local.station.addPerson(QStringLiteral("Bob"), QStringLiteral("127.0.0.94"));
         local.station.addPerson(QStringLiteral("Anna"), a(kOnlineAnna));
         OnlineCommand online(local.station, 2, local.console, local.clock);
-        QSignalSpy finished(&online, &Command::finished);
-        QSignalSpy heard(&local.station, &Station::announced);
-        bool waitedForBob = false;
-        const QByteArray output = printedBy(STDOUT_FILENO, [&] {
-            if (online.start() || !announceOnce(kOnlineAnna, kLooker, heard))
-                return;
-            local.clock.advance(std::chrono::seconds(2) - std::chrono::milliseconds(1));
-            waitedForBob = finished.isEmpty();
-            local.clock.advance(std::chrono::milliseconds(1));
-        });
-        QVERIFY(waitedForBob);
-        QCOMPARE(finished.size(), 1);
-        QCOMPARE(finished.first().first().toInt(), 0);
-        QCOMPARE(output, QByteArray("offline\tBob\t127.0.0.94\nonline\tAnna\t127.0.0.93\n"));
+        const WaitRun run = runOutTheWait(local, online, kOnlineAnna, std::chrono::seconds(2));
+        QCOMPARE(run.statuses, QList<int>{0}); // not a moment before the time was up
+        QCOMPARE(run.printed.output,
+                 QByteArray("offline\tBob\t127.0.0.94\nonline\tAnna\t127.0.0.93\n"));
     }
 
     // Once everyone has been heard, it ends without waiting longer.
