@@ -142,7 +142,7 @@ void TestHostile::aSenderThatNeverReadsIsHeldBack()
     constexpr qint64 kMostWaiting = 64 * 1024 + 8 * 1024; // the cap, one answer, TLS records
     Station& station = station_->station;
     ReceiverLimits limits;
-    limits.idleTimeout = std::chrono::milliseconds(1000);
+    limits.idleTimeout = std::chrono::milliseconds(500);
     station.setReceiveLimits(limits);
     qint64 mostWaiting = 0;
     int refused = 0;
