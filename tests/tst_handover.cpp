@@ -69,7 +69,7 @@ void TestHandover::theServiceGivesWayToTheWindowAndTakesItsPortsBack()
     auto window = std::make_unique<Main>(platform, kComputer);
     QVERIFY(window->Form_Load());
     // Nothing is said in the window: it simply receives.
-    QTRY_VERIFY_WITH_TIMEOUT(window->station().receiver().isListening(), kWait);
+    QTRY_VERIFY_WITH_TIMEOUT(window->station().isReceiving(), kWait);
     QVERIFY2(p.dialogs.calls.isEmpty(), qPrintable(p.dialogs.calls.value(0).text));
     QVERIFY2(server.errors().endsWith("quillo: the window took the ports, and receives until "
                                       "it closes\n"),
@@ -113,8 +113,8 @@ void TestHandover::aSecondWindowBringsTheFirstForward()
     QVERIFY(secondWindow.gaveWayToAnotherWindow());
     QVERIFY(second.dialogs.calls.isEmpty());
     QTRY_VERIFY_WITH_TIMEOUT(firstWindow.isVisible(), kWait);
-    QVERIFY(firstWindow.station().receiver().isListening());
-    QVERIFY(!secondWindow.station().receiver().isListening());
+    QVERIFY(firstWindow.station().isReceiving());
+    QVERIFY(!secondWindow.station().isReceiving());
 }
 
 QTEST_MAIN(TestHandover)

@@ -85,6 +85,8 @@ public:
     // Takes TCP port 1053 alone, for private chat lines; files offered there are turned
     // away with the reason. Requires an identity.
     std::optional<SocketError> listenForChat() { return receiver_.listenForChat(); }
+    // Whether it holds either port: a copy that gave way to another holds neither.
+    bool isReceiving() const { return receiver_.isListening(); }
     bool receivesPrivately() const { return receiver_.isListeningPrivately(); }
     // Sends nothing more, stores the address book, and ends what arrives as if its senders
     // had closed. Returns false when the settings could not be written.
