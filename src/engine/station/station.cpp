@@ -170,6 +170,8 @@ std::optional<QString> Station::openIdentity()
 
 QString Station::ownSafetyCode(QString* problem) const
 {
+    if (identity_)
+        return identity_->safetyCode();
     const std::optional<Identity> identity = Identity::open(dataFolder_, problem);
     return identity ? identity->safetyCode() : QString();
 }
