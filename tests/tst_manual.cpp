@@ -63,10 +63,10 @@ QStringList matchList(const QString& text, const QString& pattern)
 
 const QString kOption = QStringLiteral("--([a-z][a-z-]*)");
 
-QSet<QString> optionNames(const SubcommandSpec& spec)
+QSet<QString> optionNames(const Subcommand& subcommand)
 {
     QSet<QString> names;
-    for (const OptionSpec& option : spec.options)
+    for (const CommandOption& option : subcommand.options)
         names.insert(option.name);
     return names;
 }
@@ -74,8 +74,8 @@ QSet<QString> optionNames(const SubcommandSpec& spec)
 QStringList subcommandNames()
 {
     QStringList names;
-    for (const SubcommandSpec& spec : subcommandSpecs())
-        names.append(spec.name);
+    for (const Subcommand& subcommand : subcommandList())
+        names.append(subcommand.name);
     return names;
 }
 
@@ -91,8 +91,8 @@ QSet<QString> outputLinesIn(QString text)
 QSet<QString> catalogLines()
 {
     QSet<QString> lines;
-    for (const OutputLineSpec& spec : outputLineSpecs())
-        lines.insert(outputLineShape(spec.kind));
+    for (const OutputLineKind& line : outputLineKinds())
+        lines.insert(outputLineShape(line.kind));
     return lines;
 }
 
@@ -118,11 +118,11 @@ void TestManual::theProgramPrintsTheListedFields()
     const QStringList printed{receivedLine(end), sentLine(QStringLiteral("a"), 1, {}, true),
                               onlineStateLine({}, {}, true), onlineStateLine({}, {}, false),
                               chatLine({}, {}, QStringLiteral("hi"))};
-    QCOMPARE(printed.size(), outputLineSpecs().size());
+    QCOMPARE(printed.size(), outputLineKinds().size());
     for (int k = 0; k < printed.size(); ++k) {
         const QStringList fields = printed[k].split(QLatin1Char('\t'));
-        QCOMPARE(fields.first(), outputLineSpecs()[k].kind);
-        QCOMPARE(fields.size() - 1, outputLineSpecs()[k].fields.size());
+        QCOMPARE(fields.first(), outputLineKinds()[k].kind);
+        QCOMPARE(fields.size() - 1, outputLineKinds()[k].fields.size());
     }
 }
 
@@ -133,13 +133,14 @@ void TestManual::theHelpListsEverySubcommandAndOption()
     QCOMPARE(matchList(overview.mid(list, overview.indexOf(QStringLiteral("\n\n"), list) - list),
                        QStringLiteral("^  ([a-z]+)  ")),
              subcommandNames());
-    for (const SubcommandSpec& spec : subcommandSpecs()) {
-        const QString help = helpText(spec.name);
+    for (const Subcommand& subcommand : subcommandList()) {
+        const QString help = helpText(subcommand.name);
         const QString usage = help.left(help.indexOf(QStringLiteral("\n\n")));
-        QVERIFY2(usage.startsWith(QStringLiteral("Usage: quillo ") + spec.name), qPrintable(usage));
-        QCOMPARE(matches(usage, kOption), optionNames(spec));
+        QVERIFY2(usage.startsWith(QStringLiteral("Usage: quillo ") + subcommand.name),
+                 qPrintable(usage));
+        QCOMPARE(matches(usage, kOption), optionNames(subcommand));
         QCOMPARE(matches(help, QStringLiteral("(?m)^  (?:-h, )?--([a-z-]+)")),
-                 optionNames(spec) + QSet<QString>{QStringLiteral("help")});
+                 optionNames(subcommand) + QSet<QString>{QStringLiteral("help")});
     }
 }
 
@@ -156,9 +157,9 @@ void TestManual::theManualListsEverySubcommandAndOption()
     names.sort();
     QCOMPARE(synopsis.keys(), names);
     QSet<QString> every{QStringLiteral("help"), QStringLiteral("version")};
-    for (const SubcommandSpec& spec : subcommandSpecs()) {
-        QCOMPARE(synopsis.value(spec.name), optionNames(spec));
-        every += optionNames(spec);
+    for (const Subcommand& subcommand : subcommandList()) {
+        QCOMPARE(synopsis.value(subcommand.name), optionNames(subcommand));
+        every += optionNames(subcommand);
     }
     QCOMPARE(matchList(manualSection(QStringLiteral("SUBCOMMANDS")),
                        QStringLiteral("^\\.TP\\n\\.B ([a-z]+)$")),

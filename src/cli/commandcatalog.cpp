@@ -5,18 +5,18 @@ namespace
 
 using Action = CommandLine::Action;
 
-const OptionSpec kBind{QStringLiteral("bind"), QStringLiteral("address")};
-const OptionSpec kDir{QStringLiteral("dir"), QStringLiteral("folder")};
-const OptionSpec kOnlyKnown{QStringLiteral("only-known"), {}};
-const OptionSpec kTo{QStringLiteral("to"), QStringLiteral("peer")};
+const CommandOption kBind{QStringLiteral("bind"), QStringLiteral("address")};
+const CommandOption kDir{QStringLiteral("dir"), QStringLiteral("folder")};
+const CommandOption kOnlyKnown{QStringLiteral("only-known"), {}};
+const CommandOption kTo{QStringLiteral("to"), QStringLiteral("peer")};
 
 const QString kPrivacy = QStringLiteral("private or plain");
 
 } // namespace
 
-const QList<SubcommandSpec>& subcommandSpecs()
+const QList<Subcommand>& subcommandList()
 {
-    static const QList<SubcommandSpec> specs{
+    static const QList<Subcommand> entries{
         {QStringLiteral("receive"),
          Action::Receive,
          {kBind, kDir, kOnlyKnown, {QStringLiteral("once"), {}}}},
@@ -36,21 +36,21 @@ const QList<SubcommandSpec>& subcommandSpecs()
         {QStringLiteral("key"), Action::Key, {}},
         {QStringLiteral("forget"), Action::Forget, {}},
     };
-    return specs;
+    return entries;
 }
 
-const SubcommandSpec* findSubcommand(const QString& name)
+const Subcommand* findSubcommand(const QString& name)
 {
-    for (const SubcommandSpec& spec : subcommandSpecs()) {
-        if (spec.name == name)
-            return &spec;
+    for (const Subcommand& subcommand : subcommandList()) {
+        if (subcommand.name == name)
+            return &subcommand;
     }
     return nullptr;
 }
 
-const QList<OutputLineSpec>& outputLineSpecs()
+const QList<OutputLineKind>& outputLineKinds()
 {
-    static const QList<OutputLineSpec> specs{
+    static const QList<OutputLineKind> entries{
         {QStringLiteral("received"),
          {QStringLiteral("saved path"), QStringLiteral("size"), QStringLiteral("peer address"),
           kPrivacy}},
@@ -62,14 +62,14 @@ const QList<OutputLineSpec>& outputLineSpecs()
         {QStringLiteral("chat"),
          {QStringLiteral("name"), QStringLiteral("address"), QStringLiteral("text")}},
     };
-    return specs;
+    return entries;
 }
 
 QString outputLineShape(const QString& kind)
 {
-    for (const OutputLineSpec& spec : outputLineSpecs()) {
-        if (spec.kind == kind)
-            return (QStringList{spec.kind} + spec.fields).join(QStringLiteral("<TAB>"));
+    for (const OutputLineKind& line : outputLineKinds()) {
+        if (line.kind == kind)
+            return (QStringList{line.kind} + line.fields).join(QStringLiteral("<TAB>"));
     }
     return {};
 }

@@ -10,26 +10,26 @@
 // the parser is built from, the help prints its output lines from, and the manual page and
 // README are checked against, so that none of them can tell another story.
 
-struct OptionSpec {
+struct CommandOption {
     QString name;  // without the dashes
     QString value; // the word for its value; empty for a switch
 };
 
-struct SubcommandSpec {
+struct Subcommand {
     QString name;
     CommandLine::Action action;
-    QList<OptionSpec> options; // besides --help, which every subcommand takes
+    QList<CommandOption> options; // besides --help, which every subcommand takes
 };
 
-const QList<SubcommandSpec>& subcommandSpecs();
+const QList<Subcommand>& subcommandList();
 // Null when there is no subcommand of that name.
-const SubcommandSpec* findSubcommand(const QString& name);
+const Subcommand* findSubcommand(const QString& name);
 
-struct OutputLineSpec {
+struct OutputLineKind {
     QString kind; // the first field
     QStringList fields;
 };
 
-const QList<OutputLineSpec>& outputLineSpecs();
+const QList<OutputLineKind>& outputLineKinds();
 // "sent<TAB>path<TAB>size<TAB>peer address<TAB>private or plain", as the help shows it.
 QString outputLineShape(const QString& kind);

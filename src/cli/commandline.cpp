@@ -29,10 +29,10 @@ bool usesNetwork(Action action)
 }
 
 // The options of one subcommand. Descriptions are not given: the help text is our own.
-void addOptions(QCommandLineParser& parser, const SubcommandSpec& spec)
+void addOptions(QCommandLineParser& parser, const Subcommand& subcommand)
 {
     parser.addOption({{QStringLiteral("h"), kHelp}, {}});
-    for (const OptionSpec& option : spec.options)
+    for (const CommandOption& option : subcommand.options)
         parser.addOption({option.name, {}, option.value});
 }
 
@@ -121,13 +121,13 @@ std::optional<QString> takeArguments(const QCommandLineParser& parser, CommandLi
     return std::nullopt;
 }
 
-ParsedCommandLine parseSubcommand(const QString& program, const SubcommandSpec& spec,
+ParsedCommandLine parseSubcommand(const QString& program, const Subcommand& subcommand,
                                   const QStringList& rest)
 {
-    const QString& name = spec.name;
-    const Action action = spec.action;
+    const QString& name = subcommand.name;
+    const Action action = subcommand.action;
     QCommandLineParser parser;
-    addOptions(parser, spec);
+    addOptions(parser, subcommand);
     if (!parser.parse(QStringList{program} + rest))
         return UsageError{parser.errorText(), name};
     CommandLine command;
@@ -191,7 +191,7 @@ ParsedCommandLine parseCommandLine(const QStringList& arguments)
         command.action = Action::Version;
         return command;
     }
-    const SubcommandSpec* subcommand = findSubcommand(first);
+    const Subcommand* subcommand = findSubcommand(first);
     if (!subcommand)
         return UsageError{QStringLiteral("unknown subcommand '%1'").arg(first), {}};
     return parseSubcommand(program, *subcommand, rest);
