@@ -17,6 +17,7 @@
 #include "support/listening.h"
 #include "support/privatereceiver.h"
 #include "support/rawreceiver.h"
+#include "support/testfiles.h"
 
 #include <QNetworkDatagram>
 #include <QRandomGenerator>
@@ -72,18 +73,6 @@ QByteArray randomBytes(qsizetype size)
     for (char& byte : bytes)
         byte = char(QRandomGenerator::global()->bounded(256));
     return bytes;
-}
-
-bool writeFile(const QString& path, const QByteArray& content)
-{
-    QFile file(path);
-    return file.open(QIODevice::WriteOnly) && file.write(content) == content.size();
-}
-
-QByteArray readFile(const QString& path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<missing>");
 }
 
 // What print() writes to the file descriptor fd.

@@ -1,6 +1,7 @@
 #include "platform/settingsstore.h"
 #include "support/clirawpeer.h"
 #include "support/clirun.h"
+#include "support/testfiles.h"
 #include "support/testplatform.h"
 #include "window/mainwindow.h"
 
@@ -21,12 +22,6 @@ constexpr int kWait = 10000;
 QString a(const QHostAddress& address)
 {
     return address.toString();
-}
-
-QByteArray readFile(const QString& path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<missing>");
 }
 
 // Sends name, holding "hello", as a plain peer from Anna's address.

@@ -4,6 +4,7 @@
 #include "support/clirawpeer.h"
 #include "support/clirun.h"
 #include "support/enginefakes.h"
+#include "support/testfiles.h"
 
 #include <QNetworkDatagram>
 #include <QUdpSocket>
@@ -32,12 +33,6 @@ constexpr int kWait = 10000;
 QString a(const QHostAddress& address)
 {
     return address.toString();
-}
-
-QByteArray readFile(const QString& path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
 
 // Starts quillo serve on address with Anna in its address book; the server's home is
