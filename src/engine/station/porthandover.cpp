@@ -82,8 +82,9 @@ void PortHandover::claimAnswered()
 {
     if (released_ || !claimer_)
         return;
+    // The holder writes one line only, once it has let go; a part of it waits for the rest.
     const bool gone = claimer_->state() != QLocalSocket::ConnectedState;
-    if (!gone && !claimer_->readAll().contains(kReleased.trimmed()))
+    if (!gone && !claimer_->canReadLine())
         return;
     released_ = true;
     Q_EMIT portsReleased();
