@@ -43,7 +43,7 @@ void Presence::release()
 
 std::optional<SocketError> Presence::bindToSend(const QHostAddress& address)
 {
-    if (!socket_.bind(address, kDatagramPort))
+    if (!bind(address))
         return std::nullopt;
     return socket_.bind(address, 0);
 }
