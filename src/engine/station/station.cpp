@@ -11,6 +11,7 @@
 #include <QDateTime>
 #include <QDir>
 #include <QFileInfo>
+#include <QSysInfo>
 
 namespace
 {
@@ -25,7 +26,7 @@ QString changeNotSaved()
 
 Station::Station(SettingsStore& settings, RandomSource& random, const QString& dataFolder,
                  const QHostAddress& bindAddress, Clock& clock, QObject* parent)
-    : QObject(parent), settings_(settings), dataFolder_(dataFolder), keys_(book_),
+    : QObject(parent), settings_(settings), dataFolder_(dataFolder), keys_(book_), devices_(book_),
       receiver_(bindAddress, this), sender_(random, bindAddress, clock), batch_(sender_),
       presence_(book_, clock), waiting_(settings, sender_, batch_, clock),
       history_(QDir(dataFolder).filePath(QStringLiteral("received.json"))),
@@ -51,6 +52,17 @@ Station::Station(SettingsStore& settings, RandomSource& random, const QString& d
         if (!storeBook(QStringLiteral("The keys in the address book could not be saved to %1")))
             Q_EMIT keysNotSaved(settings_.fileName());
         waiting_.retryRefusedKeys();
+    });
+    connect(&devices_, &DeviceBook::changed, this, [this] {
+        if (!storeBook(QStringLiteral("The keys in the address book could not be saved to %1")))
+            Q_EMIT keysNotSaved(settings_.fileName());
+    });
+    // LocalSend devices list a computer by its host name.
+    sender_.setDevices(
+        &devices_,
+        {QSysInfo::machineHostName(), QStringLiteral("desktop"), {}, DeviceBook::kDefaultPort});
+    connect(&sender_, &FileSender::pinNeeded, this, [this](const QString& host, bool wrong) {
+        Q_EMIT sendPinNeeded(nameOrAddress(book_, host), host, wrong);
     });
     connect(&presence_, &Presence::chatReceived, this, &Station::chatReceived);
     // A datagram costs its sender as much as it costs us, and the transcript keeps only
@@ -343,9 +355,21 @@ void Station::setPersonAddress(int slot, const QString& address)
     storeBook(changeNotSaved());
 }
 
+void Station::setPersonSpeaks(int slot, Speaks speaks, quint16 localSendPort)
+{
+    book_.setSpeaks(slot, speaks, speaks != Speaks::Unknown);
+    book_.setLocalSendPort(slot, localSendPort);
+    storeBook(changeNotSaved());
+}
+
 void Station::forgetKey(int slot)
 {
     keys_.forget(slot);
+    // A LocalSend device's certificate is its key.
+    if (!book_.entry(slot).certificate.isEmpty()) {
+        book_.setCertificate(slot, {});
+        storeBook(changeNotSaved());
+    }
 }
 
 // The whole file is written anew, so a change that failed before goes in with this one.

@@ -3,6 +3,7 @@
 #include "addressbook/addressbook.h"
 #include "addressbook/peerkeys.h"
 #include "identity/identity.h"
+#include "localsend/devicebook.h"
 #include "platform/clock.h"
 #include "platform/socketerror.h"
 #include "presence/chatthrottle.h"
@@ -117,10 +118,23 @@ public:
     void addPerson(const QString& name, const QString& address);
     void removePerson(int slot);
     void setPersonAddress(int slot, const QString& address);
+    // How slot's entry is reached: Unknown lets the first send find out, any other the
+    // user's choice. A port of 0 is LocalSend's usual one.
+    void setPersonSpeaks(int slot, Speaks speaks, quint16 localSendPort);
     // Forgets the key slot's entry holds, and the part files that key began unless another
     // entry holds it too. Other entries with the address keep theirs.
     void forgetKey(int slot);
     bool hasKey(const QString& address) const { return keys_.hasKey(address); }
+    // The PIN to offer the LocalSend device at host, from the next file on.
+    void setLocalSendPin(const QString& host, const QString& pin)
+    {
+        sender_.setLocalSendPin(host, pin);
+    }
+    // Files to host go by LocalSend's protocol for the rest of this run, unless an entry
+    // with the address holds a Quillo key.
+    void sendByLocalSend(const QString& host) { devices_.treatAsLocalSend(host); }
+    // The answer to sendPinNeeded(): an empty one ends the file not sent.
+    void answerPin(const QString& pin) { sender_.answerPin(pin); }
 
     // Sending.
 
@@ -208,6 +222,9 @@ Q_SIGNALS:
     void sendLoosened(const QString& name);
     void sendResumed(qint64 offset, qint64 size);
     void sendCutOff();
+    // The LocalSend device at address (name's entry, or none) asks for a PIN before it takes
+    // the files; wrong when the one given was not it. answerPin() goes on.
+    void sendPinNeeded(const QString& name, const QString& address, bool wrong);
     void sendFinished(const SendEnd& end);
     // The rows of either batch, as SendBatch tells them.
     void rowStarted(BatchKind batch, int row, int rows, const QString& path, const QString& host,
@@ -285,6 +302,7 @@ private:
     bool copyKept_ = false; // checkSettings() kept a copy of a damaged file
     AddressBook book_;
     PeerKeys keys_;
+    DeviceBook devices_;
     std::optional<Identity> identity_;
     FileReceiver receiver_;
     FileSender sender_;
