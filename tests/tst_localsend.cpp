@@ -1,5 +1,6 @@
 #include "platform/settingsstore.h"
 #include "station/station.h"
+#include "support/clirun.h"
 #include "support/enginefakes.h"
 #include "support/localsendpeer.h"
 #include "support/testfiles.h"
@@ -75,6 +76,8 @@ private Q_SLOTS:
     void declinedFileIsToldAndOthersGo();
     void keyedEntryNeverGoesByLocalSend();
     void cancelEndsTheSession();
+    void commandLineSendsWithThePinGiven();
+    void chatLineGoesAsTextMessage();
 };
 
 void TestLocalSend::entryFieldsAreStoredAndOldSectionsReadAsUnknown()
@@ -294,6 +297,57 @@ void TestLocalSend::cancelEndsTheSession()
     f.station.sendQueue([] { return std::optional<QString>(kPhone); });
     QVERIFY(!peer.waitFor(QStringLiteral("cancel")).isEmpty());
     QVERIFY(peer.told().filter(QStringLiteral("upload")).isEmpty());
+}
+
+void TestLocalSend::commandLineSendsWithThePinGiven()
+{
+    QTemporaryDir folder;
+    LocalSendPeer peer(kPhone, kPort, folder.path(),
+                       {QStringLiteral("--pin"), QStringLiteral("2468")});
+    const QString file = folder.filePath(QStringLiteral("a.txt"));
+    QVERIFY(writeFile(file, "hello"));
+    const QStringList send{QStringLiteral("send"), QStringLiteral("--bind"), kStation.toString(),
+                           QStringLiteral("--to"), QStringLiteral("Phone"),  file};
+    CliRun withoutPin;
+    QVERIFY(withoutPin.storeSettings("[IPaddress0]\nName=Phone\nIPaddress=127.0.30.2\n"
+                                     "Speaks=localsend\n"));
+    withoutPin.start(send);
+    QTRY_VERIFY_WITH_TIMEOUT(withoutPin.hasEnded(), kWaitMs);
+    QCOMPARE(withoutPin.exitCode(), 1);
+    QVERIFY2(
+        withoutPin.errors().contains(QStringLiteral("Phone asks for a PIN: give it with --pin")),
+        qPrintable(withoutPin.errors()));
+
+    CliRun withPin;
+    QVERIFY(withPin.storeSettings("[IPaddress0]\nName=Phone\nIPaddress=127.0.30.2\n"));
+    withPin.start(send + QStringList{QStringLiteral("--localsend"), QStringLiteral("--pin"),
+                                     QStringLiteral("2468")});
+    QTRY_VERIFY_WITH_TIMEOUT(withPin.hasEnded(), kWaitMs);
+    QVERIFY2(withPin.exitCode() == 0, qPrintable(withPin.errors()));
+    QCOMPARE(withPin.output(), QStringLiteral("sent\t%1\t5\t%2\tlocalsend\n").arg(file, kPhone));
+    QCOMPARE(readFile(folder.filePath(QStringLiteral("got/a.txt"))), QByteArray("hello"));
+    QVERIFY(readFile(withPin.home() + QStringLiteral("/.config/Quillo/Quillo.conf"))
+                .contains("Certificate=" + peer.fingerprint.toHex()));
+}
+
+void TestLocalSend::chatLineGoesAsTextMessage()
+{
+    Fixture f;
+    f.station.setPersonSpeaks(0, Speaks::LocalSend, 0);
+    LocalSendPeer peer(kPhone, kPort, f.folder.path());
+    QSignalSpy problems(&f.station, &Station::problem);
+    f.station.sendChat(QStringLiteral("dinner at 8?"));
+    QCOMPARE(peer.waitFor(QStringLiteral("message")), QStringLiteral("message dinner at 8?"));
+    QCOMPARE(f.phone().certificate, peer.fingerprint);
+
+    // Another device at the address is not told the line.
+    f.station.setPersonSpeaks(0, Speaks::LocalSend, 53318);
+    LocalSendPeer other(kPhone, 53318, f.folder.path(), {}, QStringLiteral("other"));
+    f.station.sendChat(QStringLiteral("secret"));
+    QTRY_COMPARE_WITH_TIMEOUT(problems.size(), 1, kWaitMs);
+    QVERIFY(
+        problems.at(0).at(0).toString().startsWith(QStringLiteral("(not delivered to Phone: ")));
+    QVERIFY(other.told().filter(QStringLiteral("message")).isEmpty());
 }
 
 QTEST_GUILESS_MAIN(TestLocalSend)

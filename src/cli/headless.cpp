@@ -60,6 +60,10 @@ std::unique_ptr<Command> makeCommand(const CommandLine& line, Station& station,
         return command;
     }
     case CommandLine::Action::Send:
+        if (line.localSend)
+            station.sendByLocalSend(peer.host);
+        if (!line.pin.isEmpty())
+            station.setLocalSendPin(peer.host, line.pin);
         if (line.whenOnline) {
             auto command = std::make_unique<WhenOnlineCommand>(station, peer, line.to, line.files,
                                                                line.timeoutSeconds, console);

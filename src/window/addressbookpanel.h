@@ -26,6 +26,8 @@ public:
 
 private:
     void addressEntered(const QString& name, const QString& address);
+    // After an edit of slot's address: how the entry is reached.
+    void askHowReached(int slot, const QString& name);
     void showNames();
 
     Station& station_;

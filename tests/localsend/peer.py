@@ -5,7 +5,8 @@ certificate made by the openssl command.
 
 As a receiver it serves /api/localsend/v2/{info,register,prepare-upload,upload,cancel} and
 saves what arrives in --save. It prints one line per event on standard output, flushed:
-  ready PORT FINGERPRINT | prepare COUNT [pin PIN] | upload NAME SIZE | cancel SESSION
+  ready PORT FINGERPRINT | prepare COUNT [pin PIN] | message TEXT | upload NAME SIZE |
+  cancel SESSION
 """
 import argparse
 import hashlib
@@ -95,6 +96,11 @@ class Device(http.server.BaseHTTPRequestHandler):
             say("prepare", len(offer["files"]), "pin", query.get("pin", "-"))
             return self.answer(401)
         say("prepare", len(offer["files"]))
+        if len(offer["files"]) == 1:
+            only = next(iter(offer["files"].values()))
+            if only.get("preview"):
+                say("message", only["preview"])
+                return self.answer(204)
         if options.status:
             return self.answer(options.status)
         files = {fid: f for fid, f in offer["files"].items()

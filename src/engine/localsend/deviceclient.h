@@ -55,5 +55,7 @@ private:
 // https://HOST:PORT/api/localsend/v2/ROUTE?QUERY
 QUrl deviceUrl(const QString& host, quint16 port, const QString& route,
                const QUrlQuery& query = {});
+// What a device's HTTP status means, in plain words; offering for a prepare-upload's.
+QString deviceStatusText(int status, bool offering);
 // The fingerprint LocalSend names a device by: the SHA-256 of its certificate.
 QByteArray certificateFingerprint(const QSslCertificate& certificate);

@@ -8,7 +8,9 @@
 namespace
 {
 
-QString statusWords(int status, bool offering)
+} // namespace
+
+QString deviceStatusText(int status, bool offering)
 {
     switch (status) {
     case 400:
@@ -26,6 +28,9 @@ QString statusWords(int status, bool offering)
         return QStringLiteral("the device answered HTTP %1").arg(status);
     }
 }
+
+namespace
+{
 
 QAbstractSocket::SocketError socketErrorOf(QNetworkReply::NetworkError error)
 {
@@ -253,7 +258,7 @@ bool DeviceSender::failed(QNetworkReply* reply, bool offering)
         Q_EMIT triesUsedUp();
     }
     end(SendOutcome::NotSent,
-        SendStatus::notSent(NotSentReason::Refused, statusWords(status, offering)));
+        SendStatus::notSent(NotSentReason::Refused, deviceStatusText(status, offering)));
     return true;
 }
 

@@ -2,6 +2,7 @@
 
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QSysInfo>
 
 namespace
 {
@@ -70,6 +71,11 @@ std::optional<OfferedFile> offeredFile(const QJsonValue& value)
 }
 
 } // namespace
+
+DeviceInfo ownDeviceInfo()
+{
+    return {QSysInfo::machineHostName(), QStringLiteral("desktop"), {}, 53317};
+}
 
 QByteArray infoDocument(const DeviceInfo& info)
 {

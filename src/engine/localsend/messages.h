@@ -37,6 +37,9 @@ struct Acceptance {
     QMap<QString, QString> tokens;
 };
 
+// This computer as LocalSend devices list it: by its host name.
+DeviceInfo ownDeviceInfo();
+
 QByteArray infoDocument(const DeviceInfo& info);
 QByteArray prepareUploadDocument(const DeviceInfo& info, const QList<OfferedFile>& files);
 // The device a register or info answer describes; nothing for anything else.

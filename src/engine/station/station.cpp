@@ -1,6 +1,7 @@
 #include "station/station.h"
 
 #include "addressbook/peername.h"
+#include "localsend/devicemessage.h"
 #include "platform/settingsstore.h"
 #include "private/privatechat.h"
 #include "secure/privateidentity.h"
@@ -11,7 +12,6 @@
 #include <QDateTime>
 #include <QDir>
 #include <QFileInfo>
-#include <QSysInfo>
 
 namespace
 {
@@ -57,10 +57,7 @@ Station::Station(SettingsStore& settings, RandomSource& random, const QString& d
         if (!storeBook(QStringLiteral("The keys in the address book could not be saved to %1")))
             Q_EMIT keysNotSaved(settings_.fileName());
     });
-    // LocalSend devices list a computer by its host name.
-    sender_.setDevices(
-        &devices_,
-        {QSysInfo::machineHostName(), QStringLiteral("desktop"), {}, DeviceBook::kDefaultPort});
+    sender_.setDevices(&devices_, ownDeviceInfo());
     connect(&sender_, &FileSender::pinNeeded, this, [this](const QString& host, bool wrong) {
         Q_EMIT sendPinNeeded(nameOrAddress(book_, host), host, wrong);
     });
@@ -295,6 +292,12 @@ void Station::sendChat(const QString& text)
     QSet<QString> keyed;
     for (int slot = 0; slot < book_.count(); ++slot) {
         const AddressBookEntry& entry = book_.entry(slot);
+        if (entry.Key.isEmpty() && devices_.isLocalSend(entry.IPaddress) &&
+            !keyed.contains(entry.IPaddress)) {
+            keyed.insert(entry.IPaddress);
+            chatToDevice(entry.IPaddress, entry.Name, text);
+            continue;
+        }
         if (entry.Key.isEmpty() || keyed.contains(entry.IPaddress))
             continue;
         keyed.insert(entry.IPaddress);
@@ -309,6 +312,18 @@ void Station::sendChat(const QString& text)
         });
     }
     presence_.sendLine(text, keyed);
+}
+
+// A LocalSend device takes a chat line as a text message, never as a datagram.
+void Station::chatToDevice(const QString& host, const QString& name, const QString& text)
+{
+    auto* message = new DeviceMessage(devices_, ownDeviceInfo(), this);
+    connect(message, &DeviceMessage::done, this, [this, message, name](const QString& why) {
+        message->deleteLater();
+        if (!why.isEmpty())
+            Q_EMIT problem(QStringLiteral("(not delivered to %1: %2)").arg(name, why));
+    });
+    message->send(host, text);
 }
 
 void Station::sendPrivateChat(const QString& host, const QString& text)

@@ -192,7 +192,8 @@ public:
     // Presence and chat.
 
     // Sends a chat line to everyone in the address book: privately to those whose key is
-    // known, as a datagram to the others. A line that does not arrive is told by problem().
+    // known, as a text message to LocalSend devices, as a datagram to the others. A line that does
+    // not arrive is told by problem().
     void sendChat(const QString& text);
     // Sends a chat line to host alone, privately; privateChatDone() tells how it went.
     // Requires an identity.
@@ -287,6 +288,7 @@ private:
     void waitAfterCut(const QString& address, const QList<QueuedFile>& rest);
     bool storeBook(const QString& failure);
     bool maySaveSettings() const;
+    void chatToDevice(const QString& host, const QString& name, const QString& text);
     void chatPrivately(const QString& host, const QString& text,
                        std::function<void(const QString& problem)> done);
     PortHandover& handover(const QString& folder);
