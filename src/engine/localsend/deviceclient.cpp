@@ -1,5 +1,6 @@
 #include "localsend/deviceclient.h"
 
+#include "localsend/devicebook.h"
 #include "localsend/messages.h"
 
 #include <QHostAddress>
@@ -15,19 +16,20 @@ const char* const kRefusedProperty = "quilloCertificateRefused";
 
 } // namespace
 
-DeviceClient::DeviceClient(QObject* parent) : QObject(parent)
+DeviceClient::DeviceClient(DeviceBook& devices, QObject* parent)
+    : QObject(parent), devices_(devices)
 {
     // A proxy from the environment would see the files, and could not reach a LAN device.
     manager_.setProxy(QNetworkProxy::NoProxy);
 }
 
-QNetworkRequest DeviceClient::request(const QUrl& url) const
+QNetworkRequest DeviceClient::request(const QUrl& url, std::chrono::milliseconds patience) const
 {
     QNetworkRequest request(url);
     request.setAttribute(QNetworkRequest::Http2AllowedAttribute, false);
     request.setAttribute(QNetworkRequest::RedirectPolicyAttribute,
                          QNetworkRequest::ManualRedirectPolicy);
-    request.setTransferTimeout(int(idleTimeout_.count()));
+    request.setTransferTimeout(int(std::max(idleTimeout_, patience).count()));
     return request;
 }
 
@@ -36,9 +38,10 @@ QNetworkReply* DeviceClient::get(const QUrl& url)
     return watch(manager_.get(request(url)));
 }
 
-QNetworkReply* DeviceClient::post(const QUrl& url, const QByteArray& json)
+QNetworkReply* DeviceClient::post(const QUrl& url, const QByteArray& json,
+                                  std::chrono::milliseconds patience)
 {
-    QNetworkRequest request = this->request(url);
+    QNetworkRequest request = this->request(url, patience);
     request.setHeader(QNetworkRequest::ContentTypeHeader, QStringLiteral("application/json"));
     return watch(manager_.post(request, json));
 }
@@ -72,9 +75,15 @@ QNetworkReply* DeviceClient::watch(QNetworkReply* reply)
 
 bool DeviceClient::accepts(QNetworkReply* reply, const QSslCertificate& certificate)
 {
-    const QString host = reply->url().host();
-    if (!certificate.isNull() && (!check_ || check_(host, certificateFingerprint(certificate))))
+    if (certificate.isNull()) {
+        reply->setProperty(kRefusedProperty, true);
+        return false;
+    }
+    const KeyCheck check =
+        devices_.checkCertificate(reply->url().host(), certificateFingerprint(certificate));
+    if (!check.isRefused())
         return true;
+    refusedName_ = check.name;
     reply->setProperty(kRefusedProperty, true);
     return false;
 }

@@ -5,8 +5,8 @@
 #include <QUrlQuery>
 
 #include <chrono>
-#include <functional>
 
+class DeviceBook;
 class QNetworkReply;
 class QSslCertificate;
 
@@ -20,35 +20,37 @@ class DeviceClient : public QObject
 public:
     static constexpr std::chrono::milliseconds kIdleTimeout = std::chrono::seconds(60);
 
-    // Judges a certificate's fingerprint at host; false refuses the connection.
-    using CertificateCheck =
-        std::function<bool(const QString& host, const QByteArray& fingerprint)>;
+    // Certificates are judged by the pins devices keeps, which must outlive the client.
+    explicit DeviceClient(DeviceBook& devices, QObject* parent = nullptr);
 
-    explicit DeviceClient(QObject* parent = nullptr);
-
-    void setCertificateCheck(CertificateCheck check) { check_ = std::move(check); }
     // A request that moves nothing for this long ends with a timeout.
     void setIdleTimeout(std::chrono::milliseconds timeout) { idleTimeout_ = timeout; }
 
     // The replies belong to the caller, who deletes them (later) once finished. A reply
     // whose body grows past kMaxDocumentBytes is aborted.
     QNetworkReply* get(const QUrl& url);
-    QNetworkReply* post(const QUrl& url, const QByteArray& json);
+    // patience, when longer than the idle timeout, is how long the answer may take: a
+    // person at the device decides on an offer.
+    QNetworkReply* post(const QUrl& url, const QByteArray& json,
+                        std::chrono::milliseconds patience = {});
     // body, already open, is read as the request goes, never whole.
     QNetworkReply* post(const QUrl& url, QIODevice* body, qint64 size);
 
+    // The entry whose pinned certificate the last refused one was not.
+    const QString& refusedName() const { return refusedName_; }
     // Whether reply ended because its certificate was refused.
     static bool certificateRefused(const QNetworkReply* reply);
     // The HTTP status, or 0 when there was no answer.
     static int status(const QNetworkReply* reply);
 
 private:
-    QNetworkRequest request(const QUrl& url) const;
+    QNetworkRequest request(const QUrl& url, std::chrono::milliseconds patience = {}) const;
     QNetworkReply* watch(QNetworkReply* reply);
     bool accepts(QNetworkReply* reply, const QSslCertificate& certificate);
 
     QNetworkAccessManager manager_;
-    CertificateCheck check_;
+    DeviceBook& devices_;
+    QString refusedName_;
     std::chrono::milliseconds idleTimeout_ = kIdleTimeout;
 };
 

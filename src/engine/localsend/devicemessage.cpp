@@ -6,14 +6,8 @@
 #include <QNetworkReply>
 
 DeviceMessage::DeviceMessage(DeviceBook& devices, const DeviceInfo& own, QObject* parent)
-    : QObject(parent), devices_(devices), own_(own)
+    : QObject(parent), client_(devices), devices_(devices), own_(own)
 {
-    client_.setCertificateCheck([this](const QString& host, const QByteArray& fingerprint) {
-        const KeyCheck check = devices_.checkCertificate(host, fingerprint);
-        if (check.isRefused())
-            refusedName_ = check.name;
-        return !check.isRefused();
-    });
 }
 
 void DeviceMessage::send(const QString& host, const QString& text)
@@ -32,7 +26,7 @@ void DeviceMessage::answered(QNetworkReply* reply, bool offering)
     reply->deleteLater();
     const int status = DeviceClient::status(reply);
     if (DeviceClient::certificateRefused(reply)) {
-        Q_EMIT done(keyNotShownText(refusedName_, host_));
+        Q_EMIT done(keyNotShownText(client_.refusedName(), host_));
         return;
     }
     if (status == 0) {

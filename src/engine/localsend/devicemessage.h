@@ -31,5 +31,4 @@ private:
     DeviceInfo own_;
     QString host_;
     QByteArray text_;
-    QString refusedName_;
 };

@@ -54,16 +54,10 @@ QAbstractSocket::SocketError socketErrorOf(QNetworkReply::NetworkError error)
 } // namespace
 
 DeviceSender::DeviceSender(DeviceBook& devices, Clock& clock, QObject* parent)
-    : QObject(parent), devices_(devices), retry_(clock.makeAlarm([this] { offer(); })),
-      retriesAllowed_(PlainSender::kRefusalRetries),
+    : QObject(parent), client_(devices), devices_(devices),
+      retry_(clock.makeAlarm([this] { offer(); })), retriesAllowed_(PlainSender::kRefusalRetries),
       longestRetryWait_(PlainSender::kLongestRetryWait)
 {
-    client_.setCertificateCheck([this](const QString& host, const QByteArray& fingerprint) {
-        const KeyCheck check = devices_.checkCertificate(host, fingerprint);
-        if (check.isRefused())
-            refusedName_ = check.name;
-        return !check.isRefused();
-    });
     connect(&speed_, &SpeedMeter::ticked, this, &DeviceSender::speedTicked);
 }
 
@@ -101,7 +95,6 @@ void DeviceSender::send(const UpcomingFile& file, const QString& host,
 {
     busy_ = true;
     file_ = file;
-    refusedName_.clear();
     retriesLeft_ = retriesAllowed_;
     if (host == host_ && !notTaken_.isEmpty() && ids_.contains(file.path)) {
         if (tokens_.contains(ids_.value(file.path)) && !uploaded_.contains(file.path)) {
@@ -141,7 +134,7 @@ void DeviceSender::offer()
         query.addQueryItem(QStringLiteral("pin"), pins_.value(host_));
     QNetworkReply* reply = client_.post(
         deviceUrl(host_, devices_.port(host_), QStringLiteral("prepare-upload"), query),
-        prepareUploadDocument(own_, files));
+        prepareUploadDocument(own_, files), kDecisionTimeout);
     reply_ = reply;
     connect(reply, &QNetworkReply::finished, this, [this, reply] { offerAnswered(reply); });
 }
@@ -226,9 +219,9 @@ bool DeviceSender::failed(QNetworkReply* reply, bool offering)
     const int status = DeviceClient::status(reply);
     if (DeviceClient::certificateRefused(reply)) {
         SendStatus notShown = SendStatus::at(SendStatus::Stage::KeyNotShown);
-        notShown.keyName = refusedName_;
+        notShown.keyName = client_.refusedName();
         notShown.address = host_;
-        Q_EMIT keyChanged(refusedName_, host_);
+        Q_EMIT keyChanged(client_.refusedName(), host_);
         Q_EMIT triesUsedUp();
         end(SendOutcome::Failed, notShown);
         return true;

@@ -34,12 +34,16 @@ class DeviceSender : public QObject
     Q_OBJECT
 
 public:
-    // Those that answer busy (409) are asked again this many times, as a refused port is.
+    // How long the person at a device may take to accept an offer.
+    static constexpr std::chrono::milliseconds kDecisionTimeout = std::chrono::minutes(10);
+
     explicit DeviceSender(DeviceBook& devices, Clock& clock = systemClock(),
                           QObject* parent = nullptr);
     ~DeviceSender() override;
 
     void setIdleTimeout(std::chrono::milliseconds timeout) { client_.setIdleTimeout(timeout); }
+    // A device that answers busy (409), or whose port refuses, is asked again as a refused
+    // port is: this many times, up to longestWait apart.
     void setRetries(int count, std::chrono::milliseconds longestWait);
     void setOwnInfo(const DeviceInfo& info) { own_ = info; }
     // The PIN to offer host from now on (from the command line, or the person's answer).
@@ -92,7 +96,6 @@ private:
     int retriesLeft_ = 0;
     std::chrono::milliseconds longestRetryWait_{0};
     bool busy_ = false;
-    QString refusedName_; // the entry whose certificate another one was shown instead of
     // The session with a device: its files by path, and the tokens of those accepted.
     QString host_;
     QString sessionId_;
