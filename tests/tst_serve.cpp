@@ -47,6 +47,16 @@ void startServer(CliRun& server, const QHostAddress& address)
     server.start({"serve", "--bind", a(address), "--dir", server.home()});
 }
 
+// Starts server on address, and has Anna send the first 5 bytes of a file of 10 named
+// name through peer, which stays connected.
+void sendHalf(CliRun& server, const QHostAddress& address, CliRawPeer& peer, const QByteArray& name)
+{
+    startServer(server, address);
+    QTRY_VERIFY_WITH_TIMEOUT(peer.connected(), kWait);
+    peer.socket->write("FILENAME " + name + " #10\r\nhello");
+    QTRY_COMPARE_WITH_TIMEOUT(peer.replies, QByteArray("OK\n5\n"), kWait);
+}
+
 } // namespace
 
 class TestServe : public QObject
@@ -139,11 +149,9 @@ void TestServe::aSecondServerOnTheSamePortsRefusesToStart()
 void TestServe::terminationKeepsThePartFile()
 {
     CliRun server;
-    startServer(server, kStoppedServer);
     CliRawPeer sender(kAnna, kStoppedServer);
-    QTRY_VERIFY_WITH_TIMEOUT(sender.connected(), kWait);
-    sender.socket->write("FILENAME b.bin #10\r\nhello");
-    QTRY_COMPARE_WITH_TIMEOUT(sender.replies, QByteArray("OK\n5\n"), kWait);
+    sendHalf(server, kStoppedServer, sender, "b.bin");
+    QVERIFY(!QTest::currentTestFailed());
 
     server.process.terminate();
     QTRY_VERIFY_WITH_TIMEOUT(server.hasEnded(), kWait);
@@ -258,11 +266,9 @@ void TestServe::tellsTheServiceManagerOnceItReceives()
 void TestServe::aPartLeftByAKilledServerIsTakenOverByTheResend()
 {
     CliRun server;
-    startServer(server, kKilledServer);
     CliRawPeer cut(kAnna, kKilledServer);
-    QTRY_VERIFY_WITH_TIMEOUT(cut.connected(), kWait);
-    cut.socket->write("FILENAME big.bin #10\r\nhello");
-    QTRY_COMPARE_WITH_TIMEOUT(cut.replies, QByteArray("OK\n5\n"), kWait);
+    sendHalf(server, kKilledServer, cut, "big.bin");
+    QVERIFY(!QTest::currentTestFailed());
     ::kill(pid_t(server.process.processId()), SIGKILL);
     QTRY_VERIFY_WITH_TIMEOUT(server.hasEnded(), kWait);
     QCOMPARE(readFile(server.home() + "/big.bin.part"), QByteArray("hello"));
