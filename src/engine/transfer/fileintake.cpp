@@ -119,7 +119,7 @@ void FileIntake::begin(const Offer& offer, qint64 offset)
     parts_.setLetGo(file_.path(), [this] { Q_EMIT takenOver(); });
     digested_ = offer.digested;
     if (digested_)
-        digest_.start(file_.readBack(), offset);
+        digest_.start(offset > 0 ? file_.readBack() : -1, offset); // nothing to read back at 0
     if (missing() > 0)
         progressCheck_.start();
 }
