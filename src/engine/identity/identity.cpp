@@ -55,12 +55,24 @@ bool create(const QString& folder, const QString& path, QString* error)
     return ok;
 }
 
+QString notAFile(const QString& path)
+{
+    return QStringLiteral("Quillo's private key %1 is not a file of its own (a link, a pipe or "
+                          "a device stands there), so it is not used. Move it away, and Quillo "
+                          "makes a new one (your friends then see a new key)")
+        .arg(path);
+}
+
 std::optional<QByteArray> readPrivately(const QString& path, QString* error)
 {
-    const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
+    // Never through a link, and without waiting on a pipe put in the file's place.
+    const int fd =
+        ::open(QFile::encodeName(path).constData(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
     struct stat status = {};
-    if (fd < 0 || ::fstat(fd, &status) != 0) {
-        *error = QStringLiteral("Cannot read %1: %2").arg(path, systemError());
+    if (fd < 0 || ::fstat(fd, &status) != 0 || !S_ISREG(status.st_mode)) {
+        *error = (fd < 0 && errno == ELOOP) || (fd >= 0 && !S_ISREG(status.st_mode))
+                     ? notAFile(path)
+                     : QStringLiteral("Cannot read %1: %2").arg(path, systemError());
         if (fd >= 0)
             ::close(fd);
         return std::nullopt;
