@@ -96,8 +96,12 @@ QString recipientStateText(const RecipientState& state)
     case RecipientState::Stage::NotSent:
         break;
     }
-    const QString why =
-        state.skipReason.isEmpty() ? sendStatusText(state.lastFailure.status) : state.skipReason;
+    QString why = state.skipReason;
+    if (why.isEmpty()) {
+        const QString detail = sendStatusDetail(state.lastFailure.status);
+        why = sendStatusText(state.lastFailure.status) +
+              (detail.isEmpty() ? QString() : QStringLiteral(": ") + detail);
+    }
     return QStringLiteral("%1: %2 of %3 files not sent (%4)")
         .arg(name)
         .arg(state.failed)
