@@ -66,16 +66,21 @@ void RecipientsPanel::showEnded()
 {
     refresh_.stop();
     showPeople();
-    int notSent = 0;
-    for (const RecipientState& state : station_.recipients())
-        notSent += state.stage != RecipientState::Stage::Sent;
+    QStringList notSent;
+    for (const RecipientState& state : station_.recipients()) {
+        if (state.stage != RecipientState::Stage::Sent)
+            notSent.append(state.who.name);
+    }
     const int people = int(station_.recipients().size());
-    ui_.LABSendStatus->setText(
-        notSent == 0
-            ? QStringLiteral("Sent to all %1 People").arg(people)
-            : QStringLiteral("Not sent to %1 of %2 People: see who").arg(notSent).arg(people));
+    ui_.LABSendStatus->setText(notSent.isEmpty()
+                                   ? QStringLiteral("Sent to all %1 People").arg(people)
+                                   : QStringLiteral("Not sent to %1 of %2 People: %3")
+                                         .arg(notSent.size())
+                                         .arg(people)
+                                         .arg(notSent.join(QStringLiteral(", "))));
     ui_.LABSendFileName->clear();
     ui_.LABSendRemoteIP->setText(QStringLiteral("0.0.0.0"));
+    ui_.LABSendFileSize->setText(QStringLiteral("0"));
     showTransferProgress(*ui_.LABSendBytesSent, *ui_.LABprogressSend, *ui_.ProgressSend, 0, 0);
 }
 
