@@ -117,6 +117,15 @@ void TestFanOut::threeReceiversOneFailingInTheMiddle()
     QVERIFY(!station.isSending());
     // The queue stays, as after a batch to one person.
     QCOMPARE(station.queuedPaths(), (QStringList{one, two}));
+
+    // Those not online wait each for themselves; the one online is tried at once.
+    station.sendQueueWhenOnline({kBea.toString(), kCem.toString()}, {kCem.toString()});
+    QVERIFY(station.queuedPaths().isEmpty());
+    QCOMPARE(station.waitingBatches().size(), 2);
+    QTRY_COMPARE_WITH_TIMEOUT(cem.count(), 4, kWaitMs);
+    QTRY_COMPARE_WITH_TIMEOUT(station.waitingBatches().size(), 1, kWaitMs);
+    QCOMPARE(station.waitingBatches().first().address, kBea.toString());
+    QCOMPARE(station.waitingBatches().first().files.size(), 2);
 }
 
 // However many people, kParallel transfers run, each made when its turn comes and gone
