@@ -60,6 +60,8 @@ void FanOut::startNext()
     while (running_ && runningCount_ < kParallel && next_ < states_.size()) {
         const int index = next_++;
         std::unique_ptr<RecipientTransfer> transfer = make_(states_.at(index).who);
+        // An ended one waiting to be deleted goes with the fan-out at the latest.
+        transfer->setParent(this);
         bind(index, *transfer);
         transfers_[index] = std::move(transfer);
         ++runningCount_;
