@@ -154,6 +154,8 @@ ParsedCommandLine parseSubcommand(const QString& program, const Subcommand& subc
         command.human = parser.isSet(QStringLiteral("human"));
     if (action == Action::Send || action == Action::Chat)
         command.to = parser.value(kTo);
+    if (action == Action::Send)
+        command.toList = parser.values(kTo);
     if (const std::optional<QString> problem = takeArguments(parser, command))
         return UsageError{*problem, name};
     if (const std::optional<QString> problem = takeWaits(parser, command))

@@ -9,7 +9,9 @@
 #include "cli/onlinecommand.h"
 #include "cli/receivecommand.h"
 #include "cli/receivefolder.h"
+#include "cli/recipientlookup.h"
 #include "cli/sendcommand.h"
+#include "cli/sendmanycommand.h"
 #include "cli/servecommand.h"
 #include "cli/whenonlinecommand.h"
 #include "platform/randomsource.h"
@@ -40,6 +42,24 @@ int usageError(Console& console, const UsageError& error)
     return kExitUsage;
 }
 
+// Null when the command cannot start; the console has said why. Trying again and waiting
+// for someone to come online follow one person.
+std::unique_ptr<Command> sendToSeveral(const CommandLine& line, Station& station, Console& console)
+{
+    if (line.whenOnline || line.retrySeconds > 0) {
+        console.printProblem(QStringLiteral("--when-online and --retry take one --to, not "
+                                            "several people. Try 'quillo send --help'."));
+        return nullptr;
+    }
+    const auto recipients = lookUpRecipients(station.addressBook(), station.groups(), line.toList);
+    if (const QString* problem = std::get_if<QString>(&recipients)) {
+        console.printProblem(*problem + QStringLiteral(". Try 'quillo send --help'."));
+        return nullptr;
+    }
+    return std::make_unique<SendManyCommand>(station, std::get<QList<Recipient>>(recipients),
+                                             line.files, console);
+}
+
 // Null when the command cannot start; the console has said why.
 std::unique_ptr<Command> makeCommand(const CommandLine& line, Station& station,
                                      const SettingsStore& settings, Console& console)
@@ -60,6 +80,8 @@ std::unique_ptr<Command> makeCommand(const CommandLine& line, Station& station,
         return command;
     }
     case CommandLine::Action::Send:
+        if (namesSeveral(station.addressBook(), station.groups(), line.toList))
+            return sendToSeveral(line, station, console);
         if (line.whenOnline) {
             auto command = std::make_unique<WhenOnlineCommand>(station, peer, line.to, line.files,
                                                                line.timeoutSeconds, console);

@@ -5,6 +5,7 @@
 #include "private/privatechat.h"
 #include "secure/privateidentity.h"
 #include "secure/privatemessage.h"
+#include "sending/quillotransfer.h"
 #include "station/porthandover.h"
 #include "station/receiversettings.h"
 
@@ -27,6 +28,7 @@ Station::Station(SettingsStore& settings, RandomSource& random, const QString& d
                  const QHostAddress& bindAddress, Clock& clock, QObject* parent)
     : QObject(parent), settings_(settings), dataFolder_(dataFolder), keys_(book_),
       receiver_(bindAddress, this), sender_(random, bindAddress, clock), batch_(sender_),
+      random_(random), fanOut_([this](const Recipient& who) { return makeTransfer(who); }),
       presence_(book_, clock), waiting_(settings, sender_, batch_, clock),
       history_(QDir(dataFolder).filePath(QStringLiteral("received.json"))),
       bindAddress_(bindAddress), clock_(clock), chatThrottle_(clock)
@@ -37,6 +39,7 @@ Station::Station(SettingsStore& settings, RandomSource& random, const QString& d
     forwardSending();
     forwardBatch(batch_, BatchKind::Queue);
     forwardBatch(waiting_.delivery(), BatchKind::Waiting);
+    forwardFanOut();
     connect(&presence_, &Presence::peerOnline, this,
             [this](const QString&, const QString& address) { waiting_.personOnline(address); });
     connect(&presence_, &Presence::peerOnline, this, &Station::peerOnline);
@@ -113,6 +116,26 @@ void Station::forwardBatch(SendBatch& batch, BatchKind kind)
     connect(&batch, &SendBatch::finished, this, [this, kind] { Q_EMIT batchFinished(kind); });
 }
 
+void Station::forwardFanOut()
+{
+    connect(&fanOut_, &FanOut::recipientChanged, this, &Station::recipientChanged);
+    connect(&fanOut_, &FanOut::rowFinished, this, &Station::recipientRowFinished);
+    connect(&fanOut_, &FanOut::rowSkipped, this, &Station::recipientRowSkipped);
+    connect(&fanOut_, &FanOut::keyChanged, this, &Station::sendKeyChanged);
+    connect(&fanOut_, &FanOut::loosened, this, &Station::sendLoosened);
+    connect(&fanOut_, &FanOut::finished, this, &Station::recipientsFinished);
+}
+
+// Every recipient speaks this program's protocols, privately where it can, as the queue's
+// one person does; a recipient of another protocol would get its own transfer here.
+std::unique_ptr<RecipientTransfer> Station::makeTransfer(const Recipient& recipient)
+{
+    auto transfer = std::make_unique<QuilloTransfer>(recipient, random_, bindAddress_, clock_,
+                                                     identity(), &keys_);
+    transfer->setRefusalRetries(refusalRetries_, longestRetryWait_);
+    return transfer;
+}
+
 Station::~Station() = default;
 
 void Station::privateChatArrived(const ChatLine& line)
@@ -148,6 +171,7 @@ void Station::makeShortLived()
 void Station::load()
 {
     book_.load(settings_);
+    groups_.load(settings_, book_);
     Q_EMIT addressBookChanged();
     setOnlyKnownSenders(storedOnlyKnownSenders(settings_), false);
     // The files others left waiting are theirs to deliver.
@@ -196,6 +220,7 @@ bool Station::stop()
         stopSending();
     if (!shortLived_ && !lent_) {
         book_.store(settings_);
+        groups_.store(settings_, book_);
         saved = settings_.save();
     }
     receiver_.stop();
@@ -210,6 +235,7 @@ bool Station::stop()
 
 void Station::stopSending()
 {
+    fanOut_.stop();
     if (batch_.isRunning() && sender_.isSendingPrivately())
         waiting_.add(batch_.host(), batch_.rest());
     batch_.stop();
@@ -278,6 +304,22 @@ void Station::sendQueueWhenOnline(const QString& address, bool online)
     sendWhenOnline(address, paths, online);
 }
 
+void Station::sendQueueTo(const QList<Recipient>& recipients)
+{
+    if (!isSending())
+        fanOut_.start(recipients, batch_.rows());
+}
+
+void Station::sendQueueWhenOnline(const QStringList& addresses, const QSet<QString>& online)
+{
+    if (isSending() || batch_.paths().isEmpty())
+        return;
+    const QList<QueuedFile> rows = batch_.rows();
+    clearQueue();
+    for (const QString& address : addresses)
+        sendWhenOnline(address, rows, online.contains(address));
+}
+
 void Station::sendChat(const QString& text)
 {
     QSet<QString> keyed;
@@ -334,12 +376,27 @@ void Station::addPerson(const QString& name, const QString& address)
 void Station::removePerson(int slot)
 {
     book_.remove(slot);
+    groups_.personRemoved(slot);
     storeBook(changeNotSaved());
 }
 
 void Station::setPersonAddress(int slot, const QString& address)
 {
     book_.setAddress(slot, address);
+    storeBook(changeNotSaved());
+}
+
+bool Station::addGroup(const QString& name, const QList<int>& slots)
+{
+    if (!groups_.append(name, slots, book_))
+        return false;
+    storeBook(changeNotSaved());
+    return true;
+}
+
+void Station::removeGroup(int index)
+{
+    groups_.remove(index);
     storeBook(changeNotSaved());
 }
 
@@ -354,6 +411,7 @@ bool Station::storeBook(const QString& failure)
     bool saved = false;
     if (maySaveSettings()) {
         book_.store(settings_);
+        groups_.store(settings_, book_);
         saved = settings_.save();
     }
     Q_EMIT addressBookChanged();
