@@ -25,7 +25,7 @@ class TestKeysPanel : public QObject
 private Q_SLOTS:
     void init();
     void cleanup();
-    void theBooksMenuShowsSafetyCodesAsPlainText();
+    void theBooksMenuComparesCodes();
     void forgetKeyAsksFirstAndStoresTheBook();
     void anIdentityOthersMayReadIsToldOnceAndTheWindowGoesOn();
 
@@ -73,7 +73,7 @@ void TestKeysPanel::load()
     QVERIFY(window_->Form_Load());
 }
 
-void TestKeysPanel::theBooksMenuShowsSafetyCodesAsPlainText()
+void TestKeysPanel::theBooksMenuComparesCodes()
 {
     load();
     QVERIFY(p_->dialogs.calls.isEmpty());
@@ -87,16 +87,26 @@ void TestKeysPanel::theBooksMenuShowsSafetyCodesAsPlainText()
 
     // Nothing selected: both entries that act on a selected one are disabled.
     for (const QString& text :
-         {QStringLiteral("Safety Code\u2026"), QStringLiteral("Forget Key\u2026")})
+         {QStringLiteral("Compare Codes\u2026"), QStringLiteral("Forget Key\u2026")})
         QVERIFY2(!menuAction(*list(), text)->isEnabled(), qPrintable(text));
     QVERIFY(menuAction(*list(), QStringLiteral("My Safety Code\u2026"))->isEnabled());
     select(0);
     QVERIFY(menuAction(*list(), QStringLiteral("Forget Key\u2026"))->isEnabled());
-    trigger(QStringLiteral("Safety Code\u2026"));
-    QVERIFY(p_->dialogs.calls.last().text.startsWith(QStringLiteral("Anna <b>'s safety code:\n\n") +
-                                                     safetyCode(kAnnaKey) + "\n"));
+    // Both copies show the pair's code; They Match marks the key compared.
+    p_->dialogs.answers = {QStringLiteral("match")};
+    trigger(QStringLiteral("Compare Codes\u2026"));
+    QCOMPARE(p_->dialogs.calls.last().kind, QStringLiteral("compareCodes"));
+    QCOMPARE(p_->dialogs.calls.last().title, pairCode(mine->key(), kAnnaKey));
+    QVERIFY(p_->dialogs.calls.last().text.contains(QLatin1String("not yet compared")));
+    QVERIFY(readFile(p_->settingsPath()).contains("KeyCompared=true"));
+    // They Differ forgets it, and refuses it from then on.
+    p_->dialogs.answers = {QStringLiteral("differ")};
+    trigger(QStringLiteral("Compare Codes\u2026"));
+    QVERIFY(p_->dialogs.calls.last().text.contains(QLatin1String("refuses the computer")));
+    QVERIFY(!readFile(p_->settingsPath()).contains("\nKey="));
+    QVERIFY(readFile(p_->settingsPath()).contains("RefusedKey=" + kAnnaKey.toHex()));
     select(1);
-    trigger(QStringLiteral("Safety Code\u2026"));
+    trigger(QStringLiteral("Compare Codes\u2026"));
     QVERIFY2(p_->dialogs.calls.last().text.startsWith(QStringLiteral("Bob has no key yet")),
              qPrintable(p_->dialogs.calls.last().text));
 }
@@ -119,7 +129,7 @@ void TestKeysPanel::forgetKeyAsksFirstAndStoresTheBook()
     trigger(QStringLiteral("Forget Key\u2026"));
     QVERIFY(!readFile(p_->settingsPath()).contains("Key="));
     QVERIFY(readFile(p_->settingsPath()).contains("Name=Bob"));
-    trigger(QStringLiteral("Safety Code\u2026"));
+    trigger(QStringLiteral("Compare Codes\u2026"));
     QVERIFY(p_->dialogs.calls.last().text.startsWith(QStringLiteral("Anna <b> has no key yet")));
 }
 
