@@ -28,6 +28,7 @@ private Q_SLOTS:
     void theBooksMenuComparesCodes();
     void forgetKeyAsksFirstAndStoresTheBook();
     void anIdentityOthersMayReadIsToldOnceAndTheWindowGoesOn();
+    void aPinnedKeyAtANewAddressIsAskedAbout();
 
 private:
     // A window over a book of Anna <b>, who has a key, and Bob, who has none.
@@ -145,6 +146,30 @@ void TestKeysPanel::anIdentityOthersMayReadIsToldOnceAndTheWindowGoesOn()
              qPrintable(p_->dialogs.calls[0].text));
     trigger(QStringLiteral("My Safety Code\u2026"));
     QVERIFY(p_->dialogs.calls.last().text.contains(QLatin1String("in the clear only")));
+}
+
+// The entry follows a pinned key only when the person says so; a compared key's move is
+// news.
+void TestKeysPanel::aPinnedKeyAtANewAddressIsAskedAbout()
+{
+    load();
+    Station& station = window_->station();
+    p_->dialogs.answers = {QStringLiteral("no")};
+    Q_EMIT station.keyAtNewAddress(QStringLiteral("Anna <b>"), QStringLiteral("127.0.5.30"),
+                                   kAnnaKey);
+    QCOMPARE(p_->dialogs.calls.last().kind, QStringLiteral("ask"));
+    QVERIFY(
+        p_->dialogs.calls.last().text.contains(QLatin1String("Is Anna <b> now at 127.0.5.30?")));
+    QCOMPARE(station.addressBook().entry(0).IPaddress, kAnna.toString());
+
+    p_->dialogs.answers = {QStringLiteral("yes")};
+    Q_EMIT station.keyAtNewAddress(QStringLiteral("Anna <b>"), QStringLiteral("127.0.5.30"),
+                                   kAnnaKey);
+    QCOMPARE(station.addressBook().entry(0).IPaddress, QStringLiteral("127.0.5.30"));
+    QVERIFY(readFile(p_->settingsPath()).contains("IPaddress=127.0.5.30"));
+
+    Q_EMIT station.personMoved(QStringLiteral("Anna <b>"), QStringLiteral("127.0.5.31"));
+    QCOMPARE(p_->dialogs.calls.last().text, QStringLiteral("Anna <b> is now at 127.0.5.31."));
 }
 
 QTEST_MAIN(TestKeysPanel)

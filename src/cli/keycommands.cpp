@@ -19,15 +19,20 @@ int entryNamed(const QString& name, const AddressBook& book, Console& console)
     return slot;
 }
 
-// Makes change to the keys; the settings file it could not be written to, if any.
-QString notSaved(Station& station, const std::function<void()>& change)
+// Makes change to the keys; false, with notDone told, when the settings file could not
+// be written.
+bool changeKeys(Station& station, Console& console, const QString& notDone,
+                const std::function<void()>& change)
 {
     QString file;
     const QMetaObject::Connection told = QObject::connect(
         &station, &Station::keysNotSaved, [&file](const QString& name) { file = name; });
     change();
     QObject::disconnect(told);
-    return file;
+    if (!file.isEmpty())
+        console.printProblem(
+            QStringLiteral("%1: the settings file %2 could not be written").arg(notDone, file));
+    return file.isEmpty();
 }
 
 } // namespace
@@ -69,13 +74,9 @@ int forgetKey(const QString& name, Station& station, Console& console)
         return kExitDone;
     }
     const QString address = book.entry(slot).IPaddress;
-    const QString file = notSaved(station, [&station, slot] { station.forgetKey(slot); });
-    if (!file.isEmpty()) {
-        console.printProblem(QStringLiteral("%1's key is not forgotten: the settings file %2 "
-                                            "could not be written")
-                                 .arg(name, file));
+    if (!changeKeys(station, console, QStringLiteral("%1's key is not forgotten").arg(name),
+                    [&station, slot] { station.forgetKey(slot); }))
         return kExitNotDone;
-    }
     console.printLine(QStringLiteral("forgot %1's key: the next private connection with %2 "
                                      "keeps the key it shows")
                           .arg(name, address));
@@ -93,13 +94,9 @@ int markCompared(const QString& name, Station& station, Console& console)
         console.printProblem(problem);
         return kExitNotDone;
     }
-    const QString file = notSaved(station, [&station, slot] { station.markKeyCompared(slot); });
-    if (!file.isEmpty()) {
-        console.printProblem(QStringLiteral("%1's key is not marked compared: the settings file "
-                                            "%2 could not be written")
-                                 .arg(name, file));
+    if (!changeKeys(station, console, QStringLiteral("%1's key is not marked compared").arg(name),
+                    [&station, slot] { station.markKeyCompared(slot); }))
         return kExitNotDone;
-    }
     console.printLine(QStringLiteral("%1's key is compared").arg(name));
     return kExitDone;
 }

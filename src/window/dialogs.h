@@ -48,8 +48,14 @@ public:
     // user's Downloads folder with presetName filled in.
     virtual QString saveFile(const QString& title, const QString& presetName) = 0;
     // The code two people compare (see newCodeComparison()); compared gets their answer.
+    // Dialogs that show no codes (a benchmark's, a screenshot's) answer not now.
     using Compared = std::function<void(Comparison answer)>;
-    virtual void compareCodes(const QString& text, const QString& code, Compared compared) = 0;
+    virtual void compareCodes(const QString& text, const QString& code, Compared compared)
+    {
+        (void)text;
+        (void)code;
+        compared(Comparison::NotNow);
+    }
 };
 
 // The real dialogs, shown over the program's window, or over the active window until

@@ -8,6 +8,10 @@
 namespace
 {
 
+// How many keys at new addresses are remembered as asked about: whoever holds a friend's
+// key may come from any number of addresses.
+constexpr int kMaxQuestions = 256;
+
 // A host name is kept as typed: only an entry that holds an address follows its key.
 bool isAddress(const QString& text)
 {
@@ -56,11 +60,13 @@ KeyCheck PeerKeys::judgeHolder(int slot, const QString& address)
     if (entry.KeyCompared) {
         book_.setAddress(slot, address);
         Q_EMIT keysChanged();
-        Q_EMIT moved(entry.Name, address);
+        Q_EMIT moved(known.name, address);
         return known;
     }
     const QByteArray question = entry.Key + address.toUtf8();
     if (!asked_.contains(question)) {
+        if (asked_.size() >= kMaxQuestions)
+            asked_.clear();
         asked_.insert(question);
         Q_EMIT keyAtNewAddress(entry.Name, address, entry.Key);
     }

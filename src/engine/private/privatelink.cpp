@@ -5,6 +5,8 @@
 #include "platform/socketrelease.h"
 #include "secure/tlsconfiguration.h"
 
+#include <algorithm>
+
 PrivateLink::PrivateLink(const Identity& identity, PeerKeys& keys, const QHostAddress& bindAddress,
                          Clock& clock, QObject* parent)
     : QObject(parent), identity_(identity), keys_(keys), bindAddress_(bindAddress),
