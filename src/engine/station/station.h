@@ -121,8 +121,8 @@ public:
     void addPerson(const QString& name, const QString& address);
     void removePerson(int slot);
     void setPersonAddress(int slot, const QString& address);
-    // Forgets the key slot's entry holds, and the part files that key began unless another
-    // entry holds it too. Other entries with the address keep theirs.
+    // Forgets the key slot's entry holds, or the key it refuses, and the part files that key
+    // began unless another entry holds it too. Other entries with the address keep theirs.
     void forgetKey(int slot);
     bool hasKey(const QString& address) const { return keys_.hasKey(address); }
     // The code slot's person and this installation compare, the same on both screens;
