@@ -85,6 +85,8 @@ std::optional<QString> takeName(const QStringList& positional, CommandLine& comm
         return forget ? QStringLiteral("forget takes exactly one name; put it in quotes")
                       : QStringLiteral("key takes at most one name; put it in quotes");
     command.name = positional.value(0);
+    if (command.compared && command.name.isEmpty())
+        return QStringLiteral("--compared goes with a name");
     return std::nullopt;
 }
 
@@ -150,6 +152,8 @@ ParsedCommandLine parseSubcommand(const QString& program, const Subcommand& subc
     }
     if (action == Action::Receive)
         command.once = parser.isSet(kOnce);
+    if (action == Action::Key)
+        command.compared = parser.isSet(QStringLiteral("compared"));
     if (action == Action::Listen)
         command.human = parser.isSet(QStringLiteral("human"));
     if (action == Action::Send || action == Action::Chat)

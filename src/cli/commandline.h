@@ -37,6 +37,7 @@ struct CommandLine {
     int waitSeconds = 70;    // online --wait: a little over one round of announcements
     QString text;            // chat
     QString name;            // key and forget: a name in the address book; empty for key: our own
+    bool compared = false;   // key NAME --compared
 };
 
 struct UsageError {

@@ -175,9 +175,13 @@ int runOnStation(const CommandLine& line, Station& station, const SettingsStore&
         return serve(line, station, settings, console);
     // Every other command runs a while and ends, leaving what the window keeps as it is.
     station.makeShortLived();
-    if (line.action == CommandLine::Action::Forget && !settingsWritable(station, console))
+    const bool writes =
+        line.action == CommandLine::Action::Forget || (line.compared && !line.name.isEmpty());
+    if (writes && !settingsWritable(station, console))
         return kExitNotDone;
     station.load();
+    if (line.action == CommandLine::Action::Key && line.compared)
+        return markCompared(line.name, station, console);
     if (line.action == CommandLine::Action::Key)
         return printSafetyCode(line.name, station, console);
     if (line.action == CommandLine::Action::Forget)

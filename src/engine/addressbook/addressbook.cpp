@@ -11,12 +11,34 @@ namespace
 const QString kNameKey = QStringLiteral("Name");
 const QString kAddressKey = QStringLiteral("IPaddress");
 const QString kKeyKey = QStringLiteral("Key");
+// Absent in settings older than the mark: such a key counts as pinned.
+const QString kComparedKey = QStringLiteral("KeyCompared");
+const QString kRefusedKey = QStringLiteral("RefusedKey");
 // What a missing key reads as; an entry named so counts as absent.
 const QString kAbsent = QStringLiteral("blank");
 
 QString sectionOf(int slot)
 {
     return QStringLiteral("IPaddress%1").arg(slot);
+}
+
+// A value that is not there is removed, so that no section keeps an older one.
+void storeKeyText(SettingsStore& store, const QString& section, const QString& name,
+                  const QString& value)
+{
+    if (value.isEmpty())
+        store.remove(section, name);
+    else
+        store.write(section, name, value);
+}
+
+void storeKeys(SettingsStore& store, const QString& section, const AddressBookEntry& entry)
+{
+    storeKeyText(store, section, kKeyKey, entry.Key.isEmpty() ? QString() : keyText(entry.Key));
+    storeKeyText(store, section, kComparedKey,
+                 entry.KeyCompared ? QStringLiteral("true") : QString());
+    storeKeyText(store, section, kRefusedKey,
+                 entry.RefusedKey.isEmpty() ? QString() : keyText(entry.RefusedKey));
 }
 
 } // namespace
@@ -30,7 +52,9 @@ const AddressBookEntry& AddressBook::entry(int slot) const
 void AddressBook::append(const QString& name, const QString& address)
 {
     assert(!isFull());
-    slots_[count_] = {name, address, {}};
+    slots_[count_] = {};
+    slots_[count_].Name = name;
+    slots_[count_].IPaddress = address;
     ++count_;
 }
 
@@ -53,6 +77,19 @@ void AddressBook::setKey(int slot, const QByteArray& key)
 {
     assert(slot >= 0 && slot < count_);
     slots_[slot].Key = key;
+    slots_[slot].KeyCompared = false;
+}
+
+void AddressBook::setKeyCompared(int slot, bool compared)
+{
+    assert(slot >= 0 && slot < count_);
+    slots_[slot].KeyCompared = compared && !slots_[slot].Key.isEmpty();
+}
+
+void AddressBook::setRefusedKey(int slot, const QByteArray& key)
+{
+    assert(slot >= 0 && slot < count_);
+    slots_[slot].RefusedKey = key;
 }
 
 void AddressBook::load(const SettingsStore& store)
@@ -65,7 +102,11 @@ void AddressBook::load(const SettingsStore& store)
         if (name == kAbsent || name.isEmpty())
             continue;
         append(name, address);
-        slots_[count_ - 1].Key = keyFromText(store.read(sectionOf(section), kKeyKey, {}));
+        AddressBookEntry& entry = slots_[count_ - 1];
+        entry.Key = keyFromText(store.read(sectionOf(section), kKeyKey, {}));
+        entry.KeyCompared = !entry.Key.isEmpty() && store.read(sectionOf(section), kComparedKey,
+                                                               {}) == QLatin1String("true");
+        entry.RefusedKey = keyFromText(store.read(sectionOf(section), kRefusedKey, {}));
     }
 }
 
@@ -74,10 +115,7 @@ void AddressBook::store(SettingsStore& store) const
     for (int slot = 0; slot < count_; ++slot) {
         store.write(sectionOf(slot), kNameKey, slots_[slot].Name);
         store.write(sectionOf(slot), kAddressKey, slots_[slot].IPaddress);
-        if (slots_[slot].Key.isEmpty())
-            store.remove(sectionOf(slot), kKeyKey);
-        else
-            store.write(sectionOf(slot), kKeyKey, keyText(slots_[slot].Key));
+        storeKeys(store, sectionOf(slot), slots_[slot]);
     }
     for (int section = count_; section < kSlots; ++section)
         store.removeSection(sectionOf(section));

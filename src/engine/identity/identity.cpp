@@ -2,6 +2,7 @@
 
 #include "platform/durablewrite.h"
 
+#include "identity/certificatekey.h"
 #include "identity/keymaker.h"
 #include "identity/safetycode.h"
 
@@ -130,7 +131,14 @@ std::optional<Identity> Identity::open(const QString& folder, QString* error)
                      .arg(path);
         return std::nullopt;
     }
-    identity.key_ = keyOf(identity.certificate_);
+    const std::variant<QByteArray, QString> key = certificateKey(identity.certificate_.toDer());
+    if (const QString* problem = std::get_if<QString>(&key)) {
+        *error = QStringLiteral("%1 cannot be used, as %2. Move it away, and Quillo makes a new "
+                                "one (your friends then see a new key)")
+                     .arg(path, *problem);
+        return std::nullopt;
+    }
+    identity.key_ = std::get<QByteArray>(key);
     return identity;
 }
 

@@ -1,6 +1,7 @@
 #include "station/station.h"
 
 #include "addressbook/peername.h"
+#include "identity/safetycode.h"
 #include "platform/settingsstore.h"
 #include "private/privatechat.h"
 #include "secure/privateidentity.h"
@@ -50,6 +51,8 @@ Station::Station(SettingsStore& settings, RandomSource& random, const QString& d
     connect(&batch_, &SendBatch::cutOff, this, &Station::queueCutOff);
     connect(&waiting_.delivery(), &SendBatch::cutOff, this, &Station::waitingCutOff);
     connect(&batch_, &SendBatch::noPeer, this, &Station::noPeer);
+    connect(&keys_, &PeerKeys::moved, this, &Station::personMoved);
+    connect(&keys_, &PeerKeys::keyAtNewAddress, this, &Station::keyAtNewAddress);
     connect(&keys_, &PeerKeys::keysChanged, this, [this] {
         if (!storeBook(QStringLiteral("The keys in the address book could not be saved to %1")))
             Q_EMIT keysNotSaved(settings_.fileName());
@@ -70,9 +73,7 @@ void Station::forwardReceiving()
     connect(&receiver_, &FileReceiver::resumed, this, &Station::incomingResumed);
     connect(&receiver_, &FileReceiver::progressed, this, &Station::incomingProgressed);
     connect(&receiver_, &FileReceiver::speedTicked, this, &Station::incomingSpeed);
-    // The history holds a file before anyone hears that it came.
-    connect(&receiver_, &FileReceiver::finished, this, &Station::recordReceived);
-    connect(&receiver_, &FileReceiver::finished, this, &Station::incomingEnded);
+    connect(&receiver_, &FileReceiver::finished, this, &Station::receiveEnded);
     connect(&receiver_, &FileReceiver::chatReceived, this, &Station::privateChatArrived);
     connect(&receiver_, &FileReceiver::privatePortFailed, this, &Station::privatePortFailed);
     connect(&receiver_, &FileReceiver::privatePortFailed, this, [this](const SocketError& error) {
@@ -208,6 +209,21 @@ std::optional<SocketError> Station::bindPresence()
 std::optional<SocketError> Station::bindPresenceToSend()
 {
     return presence_.bindToSend(bindAddress_);
+}
+
+QString Station::pairCode(int slot, QString* problem) const
+{
+    const AddressBookEntry& entry = book_.entry(slot);
+    if (entry.Key.isEmpty()) {
+        *problem = QStringLiteral("%1 has no key yet: it is kept at the first private connection "
+                                  "with %2, either way")
+                       .arg(entry.Name, entry.IPaddress);
+        return {};
+    }
+    if (identity_)
+        return ::pairCode(identity_->key(), entry.Key);
+    const std::optional<Identity> identity = Identity::open(dataFolder_, problem);
+    return identity ? ::pairCode(identity->key(), entry.Key) : QString();
 }
 
 bool Station::stop()
@@ -430,11 +446,31 @@ bool Station::maySaveSettings() const
     return !settings_.readError() && (!settings_.isDamaged() || copyKept_);
 }
 
+// A friend whose key is known sends privately only: what comes in the clear from their
+// address may come from anyone who took it, and is named so. The history holds a file
+// before anyone hears that it came.
+void Station::receiveEnded(ReceiveEnd end)
+{
+    if (!end.isPrivate && keys_.hasKey(end.peer))
+        end.unverifiedName = nameOrAddress(book_, end.peer) + QStringLiteral(" (unverified)");
+    recordReceived(end);
+    Q_EMIT incomingEnded(end);
+}
+
+QString Station::senderOf(const ReceiveEnd& end) const
+{
+    if (!end.keyName.isEmpty())
+        return end.keyName;
+    if (!end.unverifiedName.isEmpty())
+        return end.unverifiedName;
+    return nameOrAddress(book_, end.peer);
+}
+
 void Station::recordReceived(const ReceiveEnd& end)
 {
     if (end.outcome != ReceiveEnd::Outcome::Saved || shortLived_)
         return;
-    const QString peer = end.keyName.isEmpty() ? nameOrAddress(book_, end.peer) : end.keyName;
+    const QString peer = senderOf(end);
     const ReceivedEntry entry{QDateTime::currentDateTime(),
                               QFileInfo(end.path).fileName(),
                               end.size,

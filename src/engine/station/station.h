@@ -112,6 +112,10 @@ public:
     // take and how long a connection may dawdle; from the next connection on.
     void setReceiveLimits(const ReceiverLimits& limits) { receiver_.setLimits(limits); }
     const QList<ReceivedEntry>& receivedFiles() const { return history_.entries(); }
+    // Who sent what end tells of, as the person is shown it: the entry whose key came,
+    // "Anna (unverified)" for a plain file from a keyed friend's address, or else the
+    // entry with that address, or the address.
+    QString senderOf(const ReceiveEnd& end) const;
 
     // The address book. Each change is written to the settings at once; a change that
     // could not be written is told by problem().
@@ -126,10 +130,22 @@ public:
     const AddressGroups& groups() const { return groups_; }
     bool addGroup(const QString& name, const QList<int>& slots);
     void removeGroup(int index);
-    // Forgets the key slot's entry holds, and the part files that key began unless another
-    // entry holds it too. Other entries with the address keep theirs.
+    // Forgets the key slot's entry holds, or the key it refuses, and the part files that key
+    // began unless another entry holds it too. Other entries with the address keep theirs.
     void forgetKey(int slot);
     bool hasKey(const QString& address) const { return keys_.hasKey(address); }
+    // The code slot's person and this installation compare, the same on both screens;
+    // empty, with problem set, when either key is missing.
+    QString pairCode(int slot, QString* problem) const;
+    // The person said the codes match, or differ: the key is then compared, or forgotten
+    // and refused until the key is forgotten again (forgetKey()).
+    void markKeyCompared(int slot) { keys_.markCompared(slot); }
+    void refuseKey(int slot) { keys_.refuse(slot); }
+    // The entry holding key moves to address, as the person said (see keyAtNewAddress()).
+    bool followKey(const QByteArray& key, const QString& address)
+    {
+        return keys_.follow(key, address);
+    }
 
     // Sending.
 
@@ -272,6 +288,11 @@ Q_SIGNALS:
 
     // The address book's entries or keys changed.
     void addressBookChanged();
+    // name's compared key came from a new address, and the entry followed it there.
+    void personMoved(const QString& name, const QString& address);
+    // name's pinned key came from address, which is not the entry's: the entry stays as it
+    // is until the person says to follow the key (followKey()).
+    void keyAtNewAddress(const QString& name, const QString& address, const QByteArray& key);
     // Sharing the ports (see claimPorts() and lendPorts()).
     void portsFree();
     void raiseRequested();
@@ -294,6 +315,7 @@ private:
     void forwardBatch(SendBatch& batch, BatchKind kind);
     void forwardFanOut();
     std::unique_ptr<RecipientTransfer> makeTransfer(const Recipient& recipient);
+    void receiveEnded(ReceiveEnd end);
     void recordReceived(const ReceiveEnd& end);
     void privateChatArrived(const ChatLine& line);
     void waitAfterCut(const QString& address, const QList<QueuedFile>& rest);
