@@ -20,6 +20,8 @@
 //      receiver, which then starts again: the bytes on loopback after the restart
 //  13  the memory of `quillo receive` before, during and after a flood of connections to
 //      its private port that say next to nothing, and a file it then still takes
+//  14  the big file sent by one `quillo send` to three `quillo receive` at once, each with
+//      an identity of its own, so privately: the whole time against nc to one receiver
 //
 // Rows 1 to 6 measure the plain protocol: their receivers find the private port taken, so
 // the sender finds it refused and sends in the clear, as to a copy that speaks plain only.
@@ -83,6 +85,9 @@ const QString kBigFolderReceiver = QStringLiteral("127.0.0.88");
 const QString kBigFolderSender = QStringLiteral("127.0.0.89");
 const QString kCutReceiver = QStringLiteral("127.0.0.90");
 const QString kCutSender = QStringLiteral("127.0.0.91");
+const QString kFanOutReceivers[] = {QStringLiteral("127.0.0.100"), QStringLiteral("127.0.0.101"),
+                                    QStringLiteral("127.0.0.102")};
+const QString kFanOutSender = QStringLiteral("127.0.0.103");
 const QString kFloodReceiver = QStringLiteral("127.0.0.150");
 const QString kFloodSender = QStringLiteral("127.0.0.151");
 // The flood comes from 127.0.0.160 onwards, one address after the other.
@@ -136,6 +141,8 @@ constexpr auto kFloodSettleLimit = std::chrono::seconds(30);
 // Less than this is no fall: a page or two comes and goes all the time.
 constexpr long kFloodFallKiB = 64;
 constexpr long kFloodGrowthGoalKiB = 5 * 1024;
+// Three receivers at once take at least as long as one: no slower than nc to each in turn.
+constexpr double kFanOutToNcGoal = 1.0 / 3;
 // How long the small file sent after the flood may take.
 constexpr int kFloodFileSeconds = 60;
 // The share of the flood's connections the receiver must have taken for the row to count.
@@ -1089,6 +1096,91 @@ void floodRow(Bench& bench, std::vector<Row>& rows)
 }
 
 // The rows BENCH_ROWS lists, as "4,12" (3 stands for 3a to 3c): empty for every row.
+// ---- 14: the big file to three receivers at once -------------------------------------
+
+// A receiver of its own: its own home, so its own identity and settings, and its own inbox.
+std::unique_ptr<Child> startOwnReceiver(Bench& bench, const QString& address, int k, QString* inbox)
+{
+    const QString home = bench.dir.filePath(QStringLiteral("fan-home%1").arg(k));
+    *inbox = bench.dir.filePath(QStringLiteral("fan-in%1").arg(k));
+    QDir(*inbox).removeRecursively();
+    QDir().mkpath(*inbox);
+    QDir().mkpath(home + QStringLiteral("/.config"));
+    QProcessEnvironment environment = bench.environment;
+    environment.insert(QStringLiteral("HOME"), home);
+    environment.insert(QStringLiteral("XDG_CONFIG_HOME"), home + QStringLiteral("/.config"));
+    environment.remove(QStringLiteral("XDG_RUNTIME_DIR"));
+    auto receiver = std::make_unique<Child>(
+        bench.quillo,
+        QStringList{QStringLiteral("receive"), QStringLiteral("--once"), QStringLiteral("--dir"),
+                    *inbox, QStringLiteral("--bind"), address});
+    receiver->setEnvironment(environment);
+    if (!receiver->start() || !waitListening(QHostAddress(address), kPrivatePort, 30000)) {
+        bench.complain(QStringLiteral("quillo receive did not start listening on %1").arg(address),
+                       receiver.get());
+        return nullptr;
+    }
+    return receiver;
+}
+
+Copy fanOutCopy(Bench& bench)
+{
+    std::vector<std::unique_ptr<Child>> receivers;
+    QStringList inboxes;
+    QStringList arguments{QStringLiteral("send"), QStringLiteral("--bind"), kFanOutSender};
+    for (int k = 0; k < 3; ++k) {
+        QString inbox;
+        receivers.push_back(startOwnReceiver(bench, kFanOutReceivers[k], k, &inbox));
+        if (!receivers.back())
+            return {};
+        inboxes.append(inbox);
+        arguments << QStringLiteral("--to") << kFanOutReceivers[k];
+    }
+    settleDisk();
+    const std::unique_ptr<Child> sender = bench.quilloChild(arguments << bench.payload, false);
+    QElapsedTimer timer;
+    timer.start();
+    bool ended = sender->start() && sender->wait(3 * bench.timeoutMs);
+    for (const std::unique_ptr<Child>& receiver : receivers)
+        ended = receiver->wait(bench.timeoutMs) && receiver->succeeded() && ended;
+    Copy result{timer.nsecsElapsed() / 1e9, ended && sender->succeeded()};
+    const QList<QByteArray> lines = sender->output().trimmed().split('\n');
+    const bool allPrivate =
+        lines.size() == 3 && std::all_of(lines.cbegin(), lines.cend(), [](const QByteArray& line) {
+            return line.startsWith("sent\t") && line.endsWith("\tprivate");
+        });
+    if (!result.ok || !allPrivate)
+        bench.complain(QStringLiteral("quillo send to three receivers failed, or not privately: %1")
+                           .arg(QString::fromUtf8(sender->output().trimmed())),
+                       sender.get());
+    result.ok = result.ok && allPrivate;
+    for (const QString& inbox : inboxes)
+        result.ok = bench.receivedWhole(QStringLiteral("quillo send to three"), result.ok,
+                                        QDir(inbox).filePath(QStringLiteral("payload.bin"))) &&
+                    result.ok;
+    return result;
+}
+
+void fanOutRow(Bench& bench, std::vector<Row>& rows)
+{
+    const Copy nc = ncCopy(bench);
+    const Copy fanOut = fanOutCopy(bench);
+    const QString goal = QStringLiteral(">= %1 x nc").arg(kFanOutToNcGoal, 0, 'f', 2);
+    if (!nc.ok || !fanOut.ok) {
+        rows.push_back({QStringLiteral("14"),
+                        QStringLiteral("the big file to 3 receivers at once: failed"), goal,
+                        verdict(false)});
+        return;
+    }
+    const double ratio = nc.seconds / fanOut.seconds;
+    rows.push_back({QStringLiteral("14"),
+                    QStringLiteral("the big file to 3 receivers at once, privately: %1 x nc to "
+                                   "one (%2 in all; nc %3)")
+                        .arg(QString::number(ratio, 'f', 2), secondsText(fanOut.seconds),
+                             secondsText(nc.seconds)),
+                    goal, verdict(ratio >= kFanOutToNcGoal)});
+}
+
 QSet<int> chosenRows()
 {
     QSet<int> rows;
@@ -1339,6 +1431,8 @@ int main(int argc, char* argv[])
         cutRow(bench, rows);
     if (anyChosen(chosen, {13}))
         floodRow(bench, rows);
+    if (anyChosen(chosen, {14}))
+        fanOutRow(bench, rows);
 
     std::printf("\n");
     printTable(rows, chosen);

@@ -4,6 +4,7 @@
 #include "support/testplatform.h"
 #include "window/addressbookpanel.h"
 
+#include <QAction>
 #include <QListWidget>
 #include <QSettings>
 #include <QtTest>
@@ -70,6 +71,7 @@ private Q_SLOTS:
     void deleteAndEditWithoutSelectionDoNothing();
     void everyChangeIsWrittenAtOnceAndAFailedWriteIsTold();
     void editAsksHowTheEntryIsReached();
+    void groupsFollowThePeopleAndSendToTheirMembers();
 };
 
 void TestAddressBook::loadSkipsGapsBlankAndEmptyNames()
@@ -385,6 +387,44 @@ void TestAddressBook::everyChangeIsWrittenAtOnceAndAFailedWriteIsTold()
     QCOMPARE(told.text, QStringLiteral("Quillo could not write its settings file %1. The change to "
                                        "the address book was not saved.")
                             .arg(path));
+}
+
+// A group is made from the selected people, listed after them with its mark, and sent to
+// as its members; deleting a member takes them out of it.
+void TestAddressBook::groupsFollowThePeopleAndSendToTheirMembers()
+{
+    PanelFixture f({"A", "B", "C"});
+    f.list.item(0)->setSelected(true);
+    f.list.item(2)->setSelected(true);
+    f.p.dialogs.answers = {"Team"};
+    f.list.actions().first()->trigger();
+    QCOMPARE(rows(f.list), (QStringList{"A", "B", "C", "Team"}));
+    QVERIFY(!f.list.item(3)->icon().isNull());
+    QCOMPARE(f.book().count(), 3);
+
+    f.list.clearSelection();
+    f.list.item(1)->setSelected(true);
+    f.list.item(3)->setSelected(true);
+    QCOMPARE(f.panel.selectedSlot(), -1);
+    QVERIFY(f.panel.isSeveralSelected());
+    QCOMPARE(f.panel.selectedNames(), QStringLiteral("B and Team"));
+    const QList<Recipient> expected{{"B", "b"}, {"A", "a"}, {"C", "c"}};
+    QCOMPARE(f.panel.selectedRecipients(), expected);
+
+    f.list.clearSelection();
+    f.select(0);
+    QCOMPARE(f.panel.selectedSlot(), 0);
+    QVERIFY(!f.panel.isSeveralSelected());
+    f.panel.BUTTdeleteAddress_Click();
+    QCOMPARE(rows(f.list), (QStringList{"B", "C", "Team"}));
+    QCOMPARE(f.station.groups().group(0).members, QList<int>{1});
+
+    f.list.clearSelection();
+    f.select(2);
+    f.panel.BUTTdeleteAddress_Click();
+    QCOMPARE(rows(f.list), (QStringList{"B", "C"}));
+    QCOMPARE(f.station.groups().count(), 0);
+    QVERIFY(!storedSections(f.p.settings().fileName()).contains(QStringLiteral("Group0")));
 }
 
 QTEST_MAIN(TestAddressBook)

@@ -237,6 +237,10 @@ void TestCli::looksUpPeersAndFormatsLines()
     ReceiveEnd end{1, ReceiveEnd::Outcome::Saved, "10.0.0.3", "/d/a b.txt", 5, 5, {}, {}, false, {},
                    {}};
     QCOMPARE(receivedLine(end), QStringLiteral("received\t/d/a b.txt\t5\t10.0.0.3\tplain"));
+    end.unverifiedName = QStringLiteral("Anna (unverified)"); // a keyed friend's address
+    QCOMPARE(receivedLine(end),
+             QStringLiteral("received\t/d/a b.txt\t5\tAnna (unverified)\tplain"));
+    end.unverifiedName.clear();
     end.isPrivate = true;
     QCOMPARE(receivedLine(end), QStringLiteral("received\t/d/a b.txt\t5\t10.0.0.3\tprivate"));
     QCOMPARE(sentLine("x/a.txt", 0, "10.0.0.1", false),
@@ -979,7 +983,14 @@ void TestCli::keyPrintsSafetyCodesAndForgetForgets()
     QVERIFY(anna.storeSettings(book));
     QVERIFY(runToEnd(anna, {"key", "Anna"}));
     QCOMPARE(anna.exitCode(), 0);
-    QCOMPARE(anna.output(), safetyCode(annaKey) + "\n");
+    const std::optional<Identity> annas =
+        Identity::open(anna.home() + "/.local/share/Quillo/Quillo", nullptr);
+    QVERIFY(annas);
+    QCOMPARE(anna.output(), pairCode(annas->key(), annaKey) + "\n");
+    QVERIFY(runToEnd(anna, {"key", "Anna", "--compared"}));
+    QCOMPARE(anna.exitCode(), 0);
+    QCOMPARE(anna.output().section('\n', 1), QStringLiteral("Anna's key is compared\n"));
+    QVERIFY(readFile(anna.home() + "/.config/Quillo/Quillo.conf").contains("KeyCompared=true"));
 
     // Its own key with another's certificate: no code, for it would not be the one shown.
     QVERIFY(runToEnd(anna, {"key"}));

@@ -155,8 +155,9 @@ void TestEndToEnd::aPrivateTransferAndChatAreMarked()
               encodeMessage(MessageType::Data, QByteArray(1000, 'p')));
     QTRY_COMPARE_WITH_TIMEOUT(ui.LABrecieveBytesSent->text(), QStringLiteral("1000"), kWait);
     QCOMPARE(ui.receivePrivacyMark->accessibleDescription(),
-             QStringLiteral("Private: Dave's key checked"));
-    QCOMPARE(ui.receivePrivacyMark->toolTip(), plainToolTip("Private: Dave's key checked"));
+             QStringLiteral("Private: Dave's key, not yet compared"));
+    QCOMPARE(ui.receivePrivacyMark->toolTip(),
+             plainToolTip("Private: Dave's key, not yet compared"));
     peer.send(encodeMessage(MessageType::Data, QByteArray(1000, 'q')) +
               endMessage(Sha256::of(QByteArray(1000, 'p') + QByteArray(1000, 'q'))) +
               chatMessage(QStringLiteral("sent you the plan")));
@@ -167,7 +168,7 @@ void TestEndToEnd::aPrivateTransferAndChatAreMarked()
     QTRY_COMPARE_WITH_TIMEOUT(ui.LABrecieveFileName->text(), QStringLiteral("next.txt"), kWait);
     QCOMPARE(ui.LABrecieveRemoteIP->text(), dave.toString()); // the batch's next file
     QCOMPARE(ui.receivePrivacyMark->accessibleDescription(),
-             QStringLiteral("Private: Dave's key checked"));
+             QStringLiteral("Private: Dave's key, not yet compared"));
 
     receiver.window->showReceivedFiles();
     auto* list = receiver.window->findChild<ReceivedFilesDialog*>()->findChild<QTreeWidget*>();

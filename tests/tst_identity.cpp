@@ -1,10 +1,14 @@
 #include "addressbook/addressbook.h"
 #include "addressbook/peerkeys.h"
+#include "identity/certificatekey.h"
 #include "identity/identity.h"
 #include "identity/safetycode.h"
 #include "platform/settingsstore.h"
+#include "platform/sha256.h"
+#include "support/foreignkeys.h"
 #include "support/testfiles.h"
 
+#include <QRegularExpression>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QtTest>
@@ -20,6 +24,11 @@ const QString kCodeAlphabet = QStringLiteral("0123456789ABCDEFGHJKMNPQRSTVWXYZ")
 QByteArray keyOfByte(char c)
 {
     return QByteArray(32, c);
+}
+
+QByteArray certificateFor(const char* kind, const char* curve = nullptr)
+{
+    return foreignIdentity(kind, curve).certificateDer;
 }
 
 // Another user's, for whom this one is root.
@@ -46,6 +55,10 @@ private Q_SLOTS:
     void keyTextRoundTripsAndRejectsOtherTexts();
     void bookKeepsKeysInTheirSectionsAndForgetsThem();
     void peerKeysPinVerifyAndRefuse();
+    void keysArePinnedUntilCompared();
+    void theAddressFollowsTheKey();
+    void thePairCodeIsTheSameOnBothSides();
+    void onlyP256KeysAreTaken();
 };
 
 void TestIdentity::openMakesAPrivateFileAndReadsItAgain()
@@ -245,7 +258,7 @@ void TestIdentity::peerKeysPinVerifyAndRefuse()
     KeyCheck check = keys.check(QStringLiteral("127.0.5.1"), keyOfByte('a'));
     QCOMPARE(check.verdict, V::Pinned);
     QCOMPARE(check.name, QStringLiteral("Anna"));
-    QVERIFY(check.isVerified() && !check.isRefused());
+    QVERIFY(check.isVerified() && !check.isRefused() && !check.compared);
     QCOMPARE(book.entry(1).Key, keyOfByte('a'));
     QVERIFY(book.entry(0).Key.isEmpty() && book.entry(2).Key.isEmpty());
     QCOMPARE(changed.size(), 1);
@@ -253,27 +266,35 @@ void TestIdentity::peerKeysPinVerifyAndRefuse()
     QVERIFY(!keys.hasKey(QStringLiteral("127.0.5.9")));
 
     check = keys.check(QStringLiteral("127.0.5.1"), keyOfByte('a'));
-    QCOMPARE(check.verdict, V::Verified);
+    QCOMPARE(check.verdict, V::Known);
     QCOMPARE(check.name, QStringLiteral("Anna"));
 
     check = keys.check(QStringLiteral("127.0.5.1"), keyOfByte('z'));
-    QCOMPARE(check.verdict, V::Changed);
+    QCOMPARE(check.verdict, V::NotShown);
     QCOMPARE(check.name, QStringLiteral("Anna"));
     QVERIFY(check.isRefused() && !check.isVerified());
     QCOMPARE(book.entry(1).Key, keyOfByte('a'));
     QVERIFY(book.entry(2).Key.isEmpty());
     QCOMPARE(changed.size(), 1);
 
-    check = keys.check(QStringLiteral("127.0.5.7"), keyOfByte('a'));
+    check = keys.check(QStringLiteral("127.0.5.7"), keyOfByte('s'));
     QCOMPARE(check.verdict, V::Stranger);
     QVERIFY(check.name.isEmpty());
     QVERIFY(!check.isVerified() && !check.isRefused());
 
+    // Dialled by a host name that resolved to Anna's address, the key is expected there;
+    // another entry's key at that address is refused and pinned nowhere.
+    const QStringList dialled{QStringLiteral("anna.lan"), QStringLiteral("127.0.5.1")};
+    QCOMPARE(keys.checkDialled(dialled, keyOfByte('a')).verdict, V::Known);
+    QCOMPARE(keys.checkDialled(dialled, keyOfByte('z')).verdict, V::NotShown);
+    QCOMPARE(keys.check(QStringLiteral("127.0.5.9"), keyOfByte('o')).verdict, V::Pinned);
+    QCOMPARE(keys.checkDialled({QStringLiteral("127.0.5.9")}, keyOfByte('a')).verdict, V::NotShown);
+
     keys.forget(1);
     QVERIFY(book.entry(1).Key.isEmpty());
-    QCOMPARE(changed.size(), 2);
+    QCOMPARE(changed.size(), 3);
     keys.forget(1); // nothing to forget: nothing to store
-    QCOMPARE(changed.size(), 2);
+    QCOMPARE(changed.size(), 3);
     QCOMPARE(keys.check(QStringLiteral("127.0.5.1"), keyOfByte('z')).verdict, V::Pinned);
     QCOMPARE(book.entry(1).Key, keyOfByte('z'));
 
@@ -282,8 +303,133 @@ void TestIdentity::peerKeysPinVerifyAndRefuse()
     unnamed.append(QString(), QStringLiteral("127.0.5.3"));
     unnamed.setKey(0, keyOfByte('a'));
     PeerKeys unnamedKeys(unnamed);
-    QCOMPARE(unnamedKeys.check(QStringLiteral("127.0.5.3"), keyOfByte('b')).verdict, V::Changed);
+    QCOMPARE(unnamedKeys.check(QStringLiteral("127.0.5.3"), keyOfByte('b')).verdict, V::NotShown);
     QCOMPARE(unnamed.entry(0).Key, keyOfByte('a'));
+}
+
+// Pinned at first contact, compared once a person says so, and refused once they say the
+// codes differ; settings written before the mark read as pinned.
+void TestIdentity::keysArePinnedUntilCompared()
+{
+    QTemporaryDir dir;
+    SettingsStore store(dir.filePath(QStringLiteral("Quillo.conf")));
+    store.write(QStringLiteral("IPaddress0"), QStringLiteral("Name"), QStringLiteral("Anna"));
+    store.write(QStringLiteral("IPaddress0"), QStringLiteral("IPaddress"),
+                QStringLiteral("127.0.5.1"));
+    store.write(QStringLiteral("IPaddress0"), QStringLiteral("Key"), keyText(keyOfByte('a')));
+    AddressBook book;
+    book.load(store);
+    QVERIFY(!book.entry(0).KeyCompared);
+    QVERIFY(!keyCompared(book, QStringLiteral("Anna")));
+
+    PeerKeys keys(book);
+    keys.markCompared(0);
+    QVERIFY(keyCompared(book, QStringLiteral("Anna")));
+    QVERIFY(keys.check(QStringLiteral("127.0.5.1"), keyOfByte('a')).compared);
+    book.store(store);
+    AddressBook reloaded;
+    reloaded.load(store);
+    QVERIFY(reloaded.entry(0).KeyCompared);
+    reloaded.setKey(0, keyOfByte('b')); // a new key starts pinned
+    QVERIFY(!reloaded.entry(0).KeyCompared);
+
+    // They differ: forgotten, and the same key is not pinned again from that address.
+    keys.refuse(0);
+    QVERIFY(book.entry(0).Key.isEmpty());
+    QCOMPARE(keys.check(QStringLiteral("127.0.5.1"), keyOfByte('a')).verdict,
+             KeyCheck::Verdict::NotShown);
+    QVERIFY(book.entry(0).Key.isEmpty());
+    book.store(store);
+    AddressBook refused;
+    refused.load(store);
+    QCOMPARE(refused.entry(0).RefusedKey, keyOfByte('a'));
+    keys.forget(0);
+    QCOMPARE(keys.check(QStringLiteral("127.0.5.1"), keyOfByte('a')).verdict,
+             KeyCheck::Verdict::Pinned);
+}
+
+// A person is their key: a compared key takes its entry to the address it comes from, a
+// pinned one is asked about, and a key two entries hold is refused.
+void TestIdentity::theAddressFollowsTheKey()
+{
+    AddressBook book;
+    book.append(QStringLiteral("Anna"), QStringLiteral("127.0.5.1"));
+    book.append(QStringLiteral("Bob"), QStringLiteral("127.0.5.2"));
+    book.append(QStringLiteral("Carl"), QStringLiteral("carl.lan"));
+    book.setKey(0, keyOfByte('a'));
+    book.setKeyCompared(0, true);
+    book.setKey(1, keyOfByte('b'));
+    book.setKey(2, keyOfByte('c'));
+    PeerKeys keys(book);
+    QSignalSpy moved(&keys, &PeerKeys::moved);
+    QSignalSpy asked(&keys, &PeerKeys::keyAtNewAddress);
+
+    KeyCheck check = keys.check(QStringLiteral("127.0.5.23"), keyOfByte('a'));
+    QCOMPARE(check.verdict, KeyCheck::Verdict::Known);
+    QCOMPARE(check.name, QStringLiteral("Anna"));
+    QCOMPARE(book.entry(0).IPaddress, QStringLiteral("127.0.5.23"));
+    QCOMPARE(moved.size(), 1);
+    QCOMPARE(personMovedText(moved[0][0].toString(), moved[0][1].toString()),
+             QStringLiteral("Anna is now at 127.0.5.23"));
+    keys.check(QStringLiteral("127.0.5.23"), keyOfByte('a'));
+    QCOMPARE(moved.size(), 1); // told once
+
+    for (int i = 0; i < 2; ++i)
+        QCOMPARE(keys.check(QStringLiteral("127.0.5.24"), keyOfByte('b')).name,
+                 QStringLiteral("Bob"));
+    QCOMPARE(book.entry(1).IPaddress, QStringLiteral("127.0.5.2"));
+    QCOMPARE(asked.size(), 1); // asked once
+    QCOMPARE(asked[0][1].toString(), QStringLiteral("127.0.5.24"));
+    QVERIFY(keys.follow(keyOfByte('b'), QStringLiteral("127.0.5.24")));
+    QCOMPARE(book.entry(1).IPaddress, QStringLiteral("127.0.5.24"));
+
+    // A host name stays as typed.
+    QCOMPARE(keys.check(QStringLiteral("127.0.5.25"), keyOfByte('c')).name, QStringLiteral("Carl"));
+    QCOMPARE(book.entry(2).IPaddress, QStringLiteral("carl.lan"));
+
+    book.setKey(2, keyOfByte('b'));
+    check = keys.check(QStringLiteral("127.0.5.26"), keyOfByte('b'));
+    QCOMPARE(check.verdict, KeyCheck::Verdict::Shared);
+    QVERIFY(check.isRefused());
+    QVERIFY(!keys.follow(keyOfByte('b'), QStringLiteral("127.0.5.26")));
+    QCOMPARE(keys.check(QStringLiteral("127.0.5.24"), keyOfByte('b')).name, QStringLiteral("Bob"));
+}
+
+// Both copies show the same code for a pair, and another pair has another.
+void TestIdentity::thePairCodeIsTheSameOnBothSides()
+{
+    const QString code = pairCode(keyOfByte('a'), keyOfByte('b'));
+    QCOMPARE(pairCode(keyOfByte('b'), keyOfByte('a')), code);
+    QVERIFY(QRegularExpression(QStringLiteral("^(\\d{5} ){6}\\d{5}$")).match(code).hasMatch());
+    QVERIFY(pairCode(keyOfByte('a'), keyOfByte('c')) != code);
+    QVERIFY(pairCode(keyOfByte('c'), keyOfByte('b')) != code);
+    QVERIFY(code != pairCode(keyOfByte('a'), keyOfByte('a')));
+}
+
+// Only ECDSA P-256 keys are taken, hashed as the certificate holds them.
+void TestIdentity::onlyP256KeysAreTaken()
+{
+    QTemporaryDir dir;
+    const std::optional<Identity> identity = Identity::open(dir.path(), nullptr);
+    QVERIFY(identity);
+    const QByteArray der = identity->certificate().toDer();
+    QCOMPARE(identity->key(), Sha256::of(subjectPublicKeyInfo(der)));
+    // The keys pinned before were taken from Qt's form of the same key: they still match.
+    QCOMPARE(identity->key(), Sha256::of(identity->certificate().publicKey().toDer()));
+
+    const auto refusal = [](const QByteArray& certificate) {
+        const auto key = certificateKey(certificate);
+        return std::holds_alternative<QString>(key) ? std::get<QString>(key) : QString();
+    };
+    QVERIFY(refusal(der).isEmpty());
+    QVERIFY2(refusal(certificateFor("RSA")).contains(QLatin1String("an RSA key")),
+             qPrintable(refusal(certificateFor("RSA"))));
+    QVERIFY(refusal(certificateFor("ED25519")).contains(QLatin1String("an Ed25519 key")));
+    QVERIFY(refusal(certificateFor("EC", "P-384")).contains(QLatin1String("another curve")));
+    QVERIFY(!refusal({}).isEmpty());
+    QVERIFY(!refusal(der.left(der.size() / 2)).isEmpty());
+    QVERIFY(!refusal("\x30\x84\xff\xff\xff\xff").isEmpty());
+    QVERIFY(keyOf(QSslCertificate(certificateFor("RSA"), QSsl::Der)).isEmpty());
 }
 
 QTEST_MAIN(TestIdentity)

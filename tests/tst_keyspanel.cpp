@@ -25,9 +25,10 @@ class TestKeysPanel : public QObject
 private Q_SLOTS:
     void init();
     void cleanup();
-    void theBooksMenuShowsSafetyCodesAsPlainText();
+    void theBooksMenuComparesCodes();
     void forgetKeyAsksFirstAndStoresTheBook();
     void anIdentityOthersMayReadIsToldOnceAndTheWindowGoesOn();
+    void aPinnedKeyAtANewAddressIsAskedAbout();
 
 private:
     // A window over a book of Anna <b>, who has a key, and Bob, who has none.
@@ -73,7 +74,7 @@ void TestKeysPanel::load()
     QVERIFY(window_->Form_Load());
 }
 
-void TestKeysPanel::theBooksMenuShowsSafetyCodesAsPlainText()
+void TestKeysPanel::theBooksMenuComparesCodes()
 {
     load();
     QVERIFY(p_->dialogs.calls.isEmpty());
@@ -87,16 +88,26 @@ void TestKeysPanel::theBooksMenuShowsSafetyCodesAsPlainText()
 
     // Nothing selected: both entries that act on a selected one are disabled.
     for (const QString& text :
-         {QStringLiteral("Safety Code\u2026"), QStringLiteral("Forget Key\u2026")})
+         {QStringLiteral("Compare Codes\u2026"), QStringLiteral("Forget Key\u2026")})
         QVERIFY2(!menuAction(*list(), text)->isEnabled(), qPrintable(text));
     QVERIFY(menuAction(*list(), QStringLiteral("My Safety Code\u2026"))->isEnabled());
     select(0);
     QVERIFY(menuAction(*list(), QStringLiteral("Forget Key\u2026"))->isEnabled());
-    trigger(QStringLiteral("Safety Code\u2026"));
-    QVERIFY(p_->dialogs.calls.last().text.startsWith(QStringLiteral("Anna <b>'s safety code:\n\n") +
-                                                     safetyCode(kAnnaKey) + "\n"));
+    // Both copies show the pair's code; They Match marks the key compared.
+    p_->dialogs.answers = {QStringLiteral("match")};
+    trigger(QStringLiteral("Compare Codes\u2026"));
+    QCOMPARE(p_->dialogs.calls.last().kind, QStringLiteral("compareCodes"));
+    QCOMPARE(p_->dialogs.calls.last().title, pairCode(mine->key(), kAnnaKey));
+    QVERIFY(p_->dialogs.calls.last().text.contains(QLatin1String("not yet compared")));
+    QVERIFY(readFile(p_->settingsPath()).contains("KeyCompared=true"));
+    // They Differ forgets it, and refuses it from then on.
+    p_->dialogs.answers = {QStringLiteral("differ")};
+    trigger(QStringLiteral("Compare Codes\u2026"));
+    QVERIFY(p_->dialogs.calls.last().text.contains(QLatin1String("refuses the computer")));
+    QVERIFY(!readFile(p_->settingsPath()).contains("\nKey="));
+    QVERIFY(readFile(p_->settingsPath()).contains("RefusedKey=" + kAnnaKey.toHex()));
     select(1);
-    trigger(QStringLiteral("Safety Code\u2026"));
+    trigger(QStringLiteral("Compare Codes\u2026"));
     QVERIFY2(p_->dialogs.calls.last().text.startsWith(QStringLiteral("Bob has no key yet")),
              qPrintable(p_->dialogs.calls.last().text));
 }
@@ -119,7 +130,7 @@ void TestKeysPanel::forgetKeyAsksFirstAndStoresTheBook()
     trigger(QStringLiteral("Forget Key\u2026"));
     QVERIFY(!readFile(p_->settingsPath()).contains("Key="));
     QVERIFY(readFile(p_->settingsPath()).contains("Name=Bob"));
-    trigger(QStringLiteral("Safety Code\u2026"));
+    trigger(QStringLiteral("Compare Codes\u2026"));
     QVERIFY(p_->dialogs.calls.last().text.startsWith(QStringLiteral("Anna <b> has no key yet")));
 }
 
@@ -135,6 +146,30 @@ void TestKeysPanel::anIdentityOthersMayReadIsToldOnceAndTheWindowGoesOn()
              qPrintable(p_->dialogs.calls[0].text));
     trigger(QStringLiteral("My Safety Code\u2026"));
     QVERIFY(p_->dialogs.calls.last().text.contains(QLatin1String("in the clear only")));
+}
+
+// The entry follows a pinned key only when the person says so; a compared key's move is
+// news.
+void TestKeysPanel::aPinnedKeyAtANewAddressIsAskedAbout()
+{
+    load();
+    Station& station = window_->station();
+    p_->dialogs.answers = {QStringLiteral("no")};
+    Q_EMIT station.keyAtNewAddress(QStringLiteral("Anna <b>"), QStringLiteral("127.0.5.30"),
+                                   kAnnaKey);
+    QCOMPARE(p_->dialogs.calls.last().kind, QStringLiteral("ask"));
+    QVERIFY(
+        p_->dialogs.calls.last().text.contains(QLatin1String("Is Anna <b> now at 127.0.5.30?")));
+    QCOMPARE(station.addressBook().entry(0).IPaddress, kAnna.toString());
+
+    p_->dialogs.answers = {QStringLiteral("yes")};
+    Q_EMIT station.keyAtNewAddress(QStringLiteral("Anna <b>"), QStringLiteral("127.0.5.30"),
+                                   kAnnaKey);
+    QCOMPARE(station.addressBook().entry(0).IPaddress, QStringLiteral("127.0.5.30"));
+    QVERIFY(readFile(p_->settingsPath()).contains("IPaddress=127.0.5.30"));
+
+    Q_EMIT station.personMoved(QStringLiteral("Anna <b>"), QStringLiteral("127.0.5.31"));
+    QCOMPARE(p_->dialogs.calls.last().text, QStringLiteral("Anna <b> is now at 127.0.5.31."));
 }
 
 QTEST_MAIN(TestKeysPanel)

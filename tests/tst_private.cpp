@@ -4,6 +4,7 @@
 #include "presence/datagram.h"
 #include "station/station.h"
 #include "support/enginefakes.h"
+#include "support/foreignkeys.h"
 #include "support/privatepeer.h"
 #include "support/privatestation.h"
 #include "support/rawpeer.h"
@@ -22,6 +23,7 @@ namespace
 const QHostAddress kStation(QStringLiteral("127.0.6.1"));
 const QHostAddress kAnna(QStringLiteral("127.0.6.2"));
 const QHostAddress kStranger(QStringLiteral("127.0.6.3"));
+const QHostAddress kAnnaMoved(QStringLiteral("127.0.6.4"));
 constexpr int kWaitMs = 10000;
 
 struct PrivateFixture : PrivateStation {
@@ -43,6 +45,9 @@ private Q_SLOTS:
     void chatLinesComeUnderTheirNames();
     void onlyKnownSendersMeansTheirKeys();
     void bothPortsShareTheSeatsAndTheDeadline();
+    void aPlainFileFromAKeyedFriendIsUnverified();
+    void aComparedKeyTakesItsEntryToItsNewAddress();
+    void aKeyOfAnotherKindIsRefusedWithNothingPinned();
 };
 
 void TestPrivate::firstContactPinsAndABatchArrivesWhole()
@@ -104,7 +109,10 @@ void TestPrivate::aChangedKeyIsRefusedWithNothingSaved()
     QTRY_COMPARE_WITH_TIMEOUT(f.watch.ends.size(), 1, kWaitMs);
     QCOMPARE(f.watch.ends.first().outcome, ReceiveEnd::Outcome::Refused);
     QCOMPARE(receiveStatusText(f.watch.ends.first()),
-             keyChangedMessage(QStringLiteral("Anna"), QStringLiteral("nothing was received")));
+             QStringLiteral("Refused: The computer at %1 did not show Anna's key: Anna may have a "
+                            "new address, or reinstalled Quillo. Compare codes before you forget "
+                            "the old key.")
+                 .arg(kAnna.toString()));
 }
 
 void TestPrivate::aDigestMismatchLeavesNoFile()
@@ -231,6 +239,67 @@ void TestPrivate::bothPortsShareTheSeatsAndTheDeadline()
                                                     end.outcome == ReceiveEnd::Outcome::Idle;
                                          }),
                              kWaitMs);
+}
+
+// Her own copy would only send privately: a plain file from her address may be anyone's.
+void TestPrivate::aPlainFileFromAKeyedFriendIsUnverified()
+{
+    PrivateFixture f;
+    f.pinAnnasKey(Sha256::of("Anna's key"));
+    RawPeer plain;
+    plain.connectTo(kAnna, kStation, kFilePort);
+    plain.send("FILENAME a.txt #5\r\nhello");
+    QTRY_COMPARE_WITH_TIMEOUT(plain.replies.endsWith("5\n"), true, kWaitMs);
+    plain.close();
+    QTRY_COMPARE_WITH_TIMEOUT(f.watch.ends.size(), 1, kWaitMs);
+
+    const ReceiveEnd end = f.watch.ends.first();
+    QCOMPARE(end.outcome, ReceiveEnd::Outcome::Saved);
+    QCOMPARE(end.unverifiedName, QStringLiteral("Anna (unverified)"));
+    QCOMPARE(f.station.senderOf(end), QStringLiteral("Anna (unverified)"));
+    QCOMPARE(f.station.receivedFiles().first().peer, QStringLiteral("Anna (unverified)"));
+}
+
+void TestPrivate::aComparedKeyTakesItsEntryToItsNewAddress()
+{
+    PrivateFixture f;
+    PrivatePeer anna;
+    f.pinAnnasKey(anna.key());
+    f.station.markKeyCompared(0);
+    QSignalSpy moved(&f.station, &Station::personMoved);
+    f.greet(anna, kAnnaMoved);
+    anna.sendFile("a.txt", "hello");
+    QTRY_COMPARE_WITH_TIMEOUT(anna.count(MessageType::Saved), 1, kWaitMs);
+
+    QCOMPARE(f.station.addressBook().entry(0).IPaddress, kAnnaMoved.toString());
+    QCOMPARE(moved.size(), 1);
+    QCOMPARE(f.watch.ends.first().keyName, QStringLiteral("Anna"));
+    QVERIFY(
+        readFile(f.settings.fileName()).contains("IPaddress=" + kAnnaMoved.toString().toUtf8()));
+}
+
+void TestPrivate::aKeyOfAnotherKindIsRefusedWithNothingPinned()
+{
+    PrivateFixture f;
+    const ForeignIdentity rsa = foreignIdentity("RSA");
+    PrivatePeer peer;
+    QSslConfiguration tls = privateTlsConfiguration(*peer.identity);
+    tls.setLocalCertificate(QSslCertificate(rsa.certificateDer, QSsl::Der));
+    tls.setPrivateKey(QSslKey(rsa.keyPem, QSsl::Rsa));
+    peer.socket.setSslConfiguration(tls);
+    peer.socket.bind(kAnna);
+    peer.socket.connectToHostEncrypted(kStation.toString(), kPrivatePort);
+    peer.send(helloMessage());
+    peer.sendFile("a.txt", "hello");
+    QTRY_VERIFY_WITH_TIMEOUT(peer.isClosed(), kWaitMs);
+    QTRY_COMPARE_WITH_TIMEOUT(f.watch.ends.size(), 1, kWaitMs);
+
+    QCOMPARE(f.watch.ends.first().outcome, ReceiveEnd::Outcome::Refused);
+    QVERIFY2(receiveStatusText(f.watch.ends.first()).contains(QLatin1String("an RSA key")),
+             qPrintable(receiveStatusText(f.watch.ends.first())));
+    QCOMPARE(peer.count(MessageType::Hello), 0);
+    QVERIFY(f.station.addressBook().entry(0).Key.isEmpty());
+    QVERIFY(f.inboxFiles().isEmpty());
 }
 
 QTEST_GUILESS_MAIN(TestPrivate)

@@ -1,3 +1,4 @@
+#include "platform/heldfolder.h"
 #include "platform/settingsstore.h"
 #include "presence/datagram.h"
 #include "station/station.h"
@@ -285,9 +286,12 @@ void TestResume::forgottenKeysTakeTheirPartsOnly()
     PartFiles parts;
     parts.open(dir.filePath(QStringLiteral("partfiles.json")));
     parts.setHeldKeys([&held](const QByteArray& key) { return held.contains(key); });
-    parts.begin(known, {QStringLiteral("10.0.0.1"), "key A", true}, "k", 10);
+    const HeldFolder folder = HeldFolder::open(dir.path());
+    parts.begin(known, {QStringLiteral("10.0.0.1"), "key A", true}, "k", 10,
+                *folder.identityOf("k.part"));
     parts.keep(known);
-    parts.begin(stranger, {QStringLiteral("10.0.0.2"), "key B", false}, "s", 10);
+    parts.begin(stranger, {QStringLiteral("10.0.0.2"), "key B", false}, "s", 10,
+                *folder.identityOf("s.part"));
     parts.keep(stranger);
 
     parts.removeForgotten();

@@ -196,7 +196,8 @@ void TestSender::statusWordsAreTheWindows()
                 s.address = "127.0.0.131";
             }),
          "the computer at 127.0.0.131 did not show Anna's key",
-         "If Anna reinstalled Quillo, compare safety codes and choose Forget Key"},
+         "Anna may have a new address, or reinstalled Quillo. Compare codes before you forget the "
+         "old key."},
         {notSent(NotSentReason::Unreadable, "Permission denied"),
          "Not sent: Permission denied",
          {}},

@@ -10,8 +10,10 @@
 #include <QUdpSocket>
 #include <QtTest>
 
+#include <csignal>
 #include <cstring>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <sys/un.h>
 #include <unistd.h>
 
@@ -27,6 +29,8 @@ const QHostAddress kDamagedServer(QStringLiteral("127.0.0.137"));
 const QHostAddress kFreshServer(QStringLiteral("127.0.33.1"));
 const QHostAddress kManagedServer(QStringLiteral("127.0.33.2"));
 const QHostAddress kAnnouncingServer(QStringLiteral("127.0.0.138"));
+const QHostAddress kKilledServer(QStringLiteral("127.0.33.3"));
+const QHostAddress kPipedServer(QStringLiteral("127.0.33.4"));
 constexpr quint16 kChatPort = 1071;
 constexpr int kWait = 10000;
 
@@ -41,6 +45,16 @@ void startServer(CliRun& server, const QHostAddress& address)
 {
     QVERIFY(server.storeSettings("[IPaddress0]\nName=Anna\nIPaddress=" + a(kAnna).toUtf8() + "\n"));
     server.start({"serve", "--bind", a(address), "--dir", server.home()});
+}
+
+// Starts server on address, and has Anna send the first 5 bytes of a file of 10 named
+// name through peer, which stays connected.
+void sendHalf(CliRun& server, const QHostAddress& address, CliRawPeer& peer, const QByteArray& name)
+{
+    startServer(server, address);
+    QTRY_VERIFY_WITH_TIMEOUT(peer.connected(), kWait);
+    peer.socket->write("FILENAME " + name + " #10\r\nhello");
+    QTRY_COMPARE_WITH_TIMEOUT(peer.replies, QByteArray("OK\n5\n"), kWait);
 }
 
 } // namespace
@@ -58,6 +72,8 @@ private Q_SLOTS:
     void withoutASaveFolderItReceivesIntoDownloads();
     void aDownloadsFolderItCannotMakeIsAUsageError();
     void tellsTheServiceManagerOnceItReceives();
+    void aPartLeftByAKilledServerIsTakenOverByTheResend();
+    void anIdentityFileThatIsAPipeIsRefusedWithoutWaiting();
 };
 
 // The command itself, on a station whose clock moves only when the test moves it.
@@ -133,11 +149,9 @@ void TestServe::aSecondServerOnTheSamePortsRefusesToStart()
 void TestServe::terminationKeepsThePartFile()
 {
     CliRun server;
-    startServer(server, kStoppedServer);
     CliRawPeer sender(kAnna, kStoppedServer);
-    QTRY_VERIFY_WITH_TIMEOUT(sender.connected(), kWait);
-    sender.socket->write("FILENAME b.bin #10\r\nhello");
-    QTRY_COMPARE_WITH_TIMEOUT(sender.replies, QByteArray("OK\n5\n"), kWait);
+    sendHalf(server, kStoppedServer, sender, "b.bin");
+    QVERIFY(!QTest::currentTestFailed());
 
     server.process.terminate();
     QTRY_VERIFY_WITH_TIMEOUT(server.hasEnded(), kWait);
@@ -246,6 +260,41 @@ void TestServe::tellsTheServiceManagerOnceItReceives()
     QTRY_VERIFY_WITH_TIMEOUT(!(told += manager.read()).isEmpty(), kWait);
     QCOMPARE(told, QByteArray("READY=1\nSTATUS=receiving into ~ on TCP 1052 and 1053 (private), "
                               "announcing to 0 people"));
+}
+
+// A part file of under a second's worth, its server killed at once: the index knew it.
+void TestServe::aPartLeftByAKilledServerIsTakenOverByTheResend()
+{
+    CliRun server;
+    CliRawPeer cut(kAnna, kKilledServer);
+    sendHalf(server, kKilledServer, cut, "big.bin");
+    QVERIFY(!QTest::currentTestFailed());
+    ::kill(pid_t(server.process.processId()), SIGKILL);
+    QTRY_VERIFY_WITH_TIMEOUT(server.hasEnded(), kWait);
+    QCOMPARE(readFile(server.home() + "/big.bin.part"), QByteArray("hello"));
+
+    startServer(server, kKilledServer);
+    CliRawPeer again(kAnna, kKilledServer);
+    QTRY_VERIFY_WITH_TIMEOUT(again.connected(), kWait);
+    again.socket->write("FILENAME big.bin #10\r\nhelloagain");
+    again.socket->disconnectFromHost();
+    QTRY_VERIFY_WITH_TIMEOUT(server.output().contains("received\t" + server.home() + "/big.bin\t"),
+                             kWait);
+    QCOMPARE(QDir(server.home()).entryList({"big*"}, QDir::Files), QStringList{"big.bin"});
+    QCOMPARE(readFile(server.home() + "/big.bin"), QByteArray("helloagain"));
+}
+
+// A pipe where the private key should be would hold the start for ever.
+void TestServe::anIdentityFileThatIsAPipeIsRefusedWithoutWaiting()
+{
+    CliRun server;
+    const QString folder = server.home() + "/.local/share/Quillo/Quillo";
+    QVERIFY(QDir().mkpath(folder));
+    QVERIFY(::mkfifo(QFile::encodeName(folder + "/identity.pem"), 0600) == 0);
+    startServer(server, kPipedServer);
+    QTRY_VERIFY_WITH_TIMEOUT(server.errors().contains("receiving into"), kWait);
+    QVERIFY2(server.errors().contains("/identity.pem is not a file of its own"),
+             qPrintable(server.errors()));
 }
 
 QTEST_GUILESS_MAIN(TestServe)

@@ -266,7 +266,7 @@ void TestWindow::coloursTellThePartsApartAndTextStaysReadable()
     QVERIFY(ui.ListIPaddress->font().pointSizeF() > text);
     QVERIFY(ui.LSTsends->font().pointSizeF() < text);
     QVERIFY(ui.LSTsends->fontMetrics().height() >= 8);
-    QCOMPARE(ui.ListIPaddress->selectionMode(), QAbstractItemView::SingleSelection);
+    QCOMPARE(ui.ListIPaddress->selectionMode(), QAbstractItemView::ExtendedSelection);
     QVERIFY(!ui.ListIPaddress->isSortingEnabled());
     QCOMPARE(ui.StatusPanel1->toolTip(), ui.StatusPanel1->text());
     QVERIFY(!ui.StatusPanel1->text().isEmpty());

@@ -35,7 +35,7 @@ const QList<Subcommand>& subcommandList()
          Action::Online,
          {kBind, {QStringLiteral("wait"), QStringLiteral("seconds")}}},
         {QStringLiteral("serve"), Action::Serve, {kBind, kDir, kOnlyKnown}},
-        {QStringLiteral("key"), Action::Key, {}},
+        {QStringLiteral("key"), Action::Key, {{QStringLiteral("compared"), {}}}},
         {QStringLiteral("forget"), Action::Forget, {}},
     };
     return entries;

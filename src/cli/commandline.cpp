@@ -89,6 +89,8 @@ std::optional<QString> takeName(const QStringList& positional, CommandLine& comm
         return forget ? QStringLiteral("forget takes exactly one name; put it in quotes")
                       : QStringLiteral("key takes at most one name; put it in quotes");
     command.name = positional.value(0);
+    if (command.compared && command.name.isEmpty())
+        return QStringLiteral("--compared goes with a name");
     return std::nullopt;
 }
 
@@ -154,10 +156,14 @@ ParsedCommandLine parseSubcommand(const QString& program, const Subcommand& subc
     }
     if (action == Action::Receive)
         command.once = parser.isSet(kOnce);
+    if (action == Action::Key)
+        command.compared = parser.isSet(QStringLiteral("compared"));
     if (action == Action::Listen)
         command.human = parser.isSet(QStringLiteral("human"));
     if (action == Action::Send || action == Action::Chat)
         command.to = parser.value(kTo);
+    if (action == Action::Send)
+        command.toList = parser.values(kTo);
     if (const std::optional<QString> problem = takeArguments(parser, command))
         return UsageError{*problem, name};
     if (const std::optional<QString> problem = takeWaits(parser, command))

@@ -29,6 +29,7 @@ struct CommandLine {
     bool onlyKnown = false;  // receive and serve --only-known
     bool human = false;      // listen --human: words instead of tab-separated fields
     QString to;              // send and chat --to: a name in the address book, an address or a host
+    QStringList toList;      // send: every --to, in order; each may name several people
     QStringList files;       // send
     bool whenOnline = false; // send --when-online
     int timeoutSeconds = 0;  // send --timeout; 0 waits for ever
@@ -38,6 +39,7 @@ struct CommandLine {
     int waitSeconds = 70;    // online --wait: a little over one round of announcements
     QString text;            // chat
     QString name;            // key and forget: a name in the address book; empty for key: our own
+    bool compared = false;   // key NAME --compared
 };
 
 struct UsageError {

@@ -9,7 +9,9 @@
 #include "cli/onlinecommand.h"
 #include "cli/receivecommand.h"
 #include "cli/receivefolder.h"
+#include "cli/recipientlookup.h"
 #include "cli/sendcommand.h"
+#include "cli/sendmanycommand.h"
 #include "cli/servecommand.h"
 #include "cli/whenonlinecommand.h"
 #include "platform/randomsource.h"
@@ -40,6 +42,24 @@ int usageError(Console& console, const UsageError& error)
     return kExitUsage;
 }
 
+// Null when the command cannot start; the console has said why. Trying again and waiting
+// for someone to come online follow one person.
+std::unique_ptr<Command> sendToSeveral(const CommandLine& line, Station& station, Console& console)
+{
+    if (line.whenOnline || line.retrySeconds > 0) {
+        console.printProblem(QStringLiteral("--when-online and --retry take one --to, not "
+                                            "several people. Try 'quillo send --help'."));
+        return nullptr;
+    }
+    const auto recipients = lookUpRecipients(station.addressBook(), station.groups(), line.toList);
+    if (const QString* problem = std::get_if<QString>(&recipients)) {
+        console.printProblem(*problem + QStringLiteral(". Try 'quillo send --help'."));
+        return nullptr;
+    }
+    return std::make_unique<SendManyCommand>(station, std::get<QList<Recipient>>(recipients),
+                                             line.files, console);
+}
+
 // Null when the command cannot start; the console has said why.
 std::unique_ptr<Command> makeCommand(const CommandLine& line, Station& station,
                                      const SettingsStore& settings, Console& console)
@@ -60,6 +80,8 @@ std::unique_ptr<Command> makeCommand(const CommandLine& line, Station& station,
         return command;
     }
     case CommandLine::Action::Send:
+        if (namesSeveral(station.addressBook(), station.groups(), line.toList))
+            return sendToSeveral(line, station, console);
         if (line.localSend)
             station.sendByLocalSend(peer.host);
         if (!line.pin.isEmpty())
@@ -157,9 +179,13 @@ int runOnStation(const CommandLine& line, Station& station, const SettingsStore&
         return serve(line, station, settings, console);
     // Every other command runs a while and ends, leaving what the window keeps as it is.
     station.makeShortLived();
-    if (line.action == CommandLine::Action::Forget && !settingsWritable(station, console))
+    const bool writes =
+        line.action == CommandLine::Action::Forget || (line.compared && !line.name.isEmpty());
+    if (writes && !settingsWritable(station, console))
         return kExitNotDone;
     station.load();
+    if (line.action == CommandLine::Action::Key && line.compared)
+        return markCompared(line.name, station, console);
     if (line.action == CommandLine::Action::Key)
         return printSafetyCode(line.name, station, console);
     if (line.action == CommandLine::Action::Forget)

@@ -17,7 +17,7 @@ const char* const kOverview =
     "  listen    print online notices and chat lines as they arrive, until stopped\n"
     "  online    print who in the address book is online\n"
     "  serve     stay online without a window: receive, chat, deliver waiting files\n"
-    "  key       print my safety code, or the one of a person in the address book\n"
+    "  key       print my safety code, or the code to compare with a person\n"
     "  forget    forget the key kept for a person in the address book\n"
     "\n"
     "A peer (--to) is a name in the address book, an IPv4 address or a host name.\n"
@@ -55,7 +55,10 @@ const char* const kSend =
     "confirmed every byte of it. A folder goes as one item: its files, with their paths\n"
     "inside it where the receiver takes folders, loose otherwise. One line for each file:\n"
     "  %1\n"
-    "  --to NAME|ADDRESS  a name in the address book, an IPv4 address or a host name\n"
+    "  --to NAME|ADDRESS  a name in the address book, an IPv4 address or a host name;\n"
+    "                     a group of the address book, --to again, or names with commas\n"
+    "                     (--to Anna,Bea) send to each person, three at a time, with a\n"
+    "                     line per file and person; status 1 when any did not arrive\n"
     "  --when-online      first listen on UDP port 1071 until the peer announces itself,\n"
     "                     then send; the peer must be a name in the address book or an\n"
     "                     IP address, as announcements are known by their address\n"
@@ -122,13 +125,14 @@ const char* const kServe =
     "                   the window's stored choice says so)\n";
 
 const char* const kKey =
-    "Usage: quillo key [NAME]\n"
+    "Usage: quillo key [NAME [--compared]]\n"
     "\n"
-    "Prints this computer's safety code on one line, or with NAME the safety code of the\n"
-    "key kept for that person in the address book. Two copies of Quillo compare keys at\n"
-    "the first private connection only by these codes: read them to each other in person\n"
-    "or on the phone. A person's key is kept at the first private connection with their\n"
-    "address; until then, there is no code to print (status 1).\n";
+    "Prints this computer's safety code on one line, or with NAME the code you and that\n"
+    "person compare: the same on both computers, made from both keys. Read it to each\n"
+    "other in person or on the phone. A person's key is kept at the first private\n"
+    "connection with their address, pinned but not yet compared; until then, there is no\n"
+    "code to print (status 1).\n"
+    "  --compared       the codes are the same: mark NAME's key compared\n";
 
 const char* const kForget =
     "Usage: quillo forget NAME\n"

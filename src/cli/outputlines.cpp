@@ -15,12 +15,18 @@ QString withDetail(const QString& status, const QString& detail)
     return shownOnOneLine(detail.isEmpty() ? status : status + QStringLiteral(": ") + detail);
 }
 
+// The address, or "Anna (unverified)" for a plain file from the address of a keyed friend.
+QString senderOf(const ReceiveEnd& end)
+{
+    return end.unverifiedName.isEmpty() ? end.peer : end.unverifiedName;
+}
+
 } // namespace
 
 QString receivedLine(const ReceiveEnd& end)
 {
     return QStringLiteral("received") + kTab + shownOnOneLine(end.path) + kTab +
-           QString::number(end.size) + kTab + shownOnOneLine(end.peer) + kTab +
+           QString::number(end.size) + kTab + shownOnOneLine(senderOf(end)) + kTab +
            (end.isPrivate ? QStringLiteral("private") : QStringLiteral("plain"));
 }
 
@@ -50,7 +56,7 @@ QString receiveProblem(const ReceiveEnd& end)
 {
     QString text =
         QStringLiteral("from %1: %2")
-            .arg(shownOnOneLine(end.peer), withDetail(receiveStatusText(end), end.detail));
+            .arg(shownOnOneLine(senderOf(end)), withDetail(receiveStatusText(end), end.detail));
     if (!end.path.isEmpty())
         return text + QStringLiteral("; %1 of %2 bytes kept in %3")
                           .arg(QString::number(end.received), QString::number(end.size),

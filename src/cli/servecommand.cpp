@@ -34,6 +34,19 @@ ServeCommand::ServeCommand(Station& station, const QString& folder, bool onlyKno
     connect(&station_, &Station::rowFinished, this, &ServeCommand::deliveryEnded);
     connect(&station_, &Station::problem, this,
             [this](const QString& message) { console_.printProblem(message); });
+    connect(&station_, &Station::personMoved, this,
+            [this](const QString& name, const QString& address) {
+                console_.printProblem(personMovedText(name, address));
+            });
+    // Only a compared key moves its entry: serve has nobody to ask.
+    connect(&station_, &Station::keyAtNewAddress, this,
+            [this](const QString& name, const QString& address) {
+                console_.printProblem(keyAtNewAddressText(name, address) +
+                                      QStringLiteral(": the address book is left as it is. Compare "
+                                                     "codes (quillo key %1), then mark them "
+                                                     "compared (quillo key %1 --compared)")
+                                          .arg(name));
+            });
 }
 
 std::optional<int> ServeCommand::start()

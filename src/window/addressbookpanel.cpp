@@ -3,7 +3,9 @@
 #include "station/station.h"
 #include "window/dialogs.h"
 
+#include <QAction>
 #include <QListWidget>
+#include <QPainter>
 #include <QPointer>
 
 #include <optional>
@@ -13,6 +15,25 @@ namespace
 
 const QString kNewEntryTitle = QStringLiteral("New IP Address Book Entry");
 const QString kEditTitle = QStringLiteral("Edit Entry");
+
+constexpr int kMarkSize = 12;
+// Marks a row as a group, apart from the people's online marks.
+constexpr int kIsGroupRole = Qt::UserRole + 1;
+
+// Two heads side by side, the size of an online mark.
+QIcon drawGroupMark()
+{
+    QPixmap pixmap(kMarkSize, kMarkSize);
+    pixmap.fill(Qt::transparent);
+    QPainter painter(&pixmap);
+    painter.setRenderHint(QPainter::Antialiasing);
+    painter.setPen(Qt::NoPen);
+    painter.setBrush(QColor(60, 90, 160));
+    painter.drawEllipse(QRectF(1, 1, 4.5, 4.5));
+    painter.drawEllipse(QRectF(6.5, 1, 4.5, 4.5));
+    painter.drawRoundedRect(QRectF(0, 6.5, kMarkSize, 5), 2, 2);
+    return QIcon(pixmap);
+}
 
 const QString kFindOut = QStringLiteral("find out");
 
@@ -69,8 +90,15 @@ bool isBlank(const QString& text)
 } // namespace
 
 AddressBookPanel::AddressBookPanel(QListWidget& list, Dialogs& dialogs, Station& station)
-    : station_(station), list_(list), dialogs_(dialogs)
+    : station_(station), list_(list), dialogs_(dialogs), groupMark_(drawGroupMark())
 {
+    list_.setSelectionMode(QAbstractItemView::ExtendedSelection);
+    auto* newGroup = new QAction(QStringLiteral("New Group of the Selected People\u2026"), this);
+    connect(newGroup, &QAction::triggered, this, &AddressBookPanel::askGroupName);
+    auto* separator = new QAction(this);
+    separator->setSeparator(true);
+    list_.setContextMenuPolicy(Qt::ActionsContextMenu);
+    list_.addActions({newGroup, separator});
     connect(&station_, &Station::addressBookChanged, this, &AddressBookPanel::showNames);
     showNames();
 }
@@ -78,7 +106,55 @@ AddressBookPanel::AddressBookPanel(QListWidget& list, Dialogs& dialogs, Station&
 int AddressBookPanel::selectedSlot() const
 {
     const QList<QListWidgetItem*> selected = list_.selectedItems();
-    return selected.isEmpty() ? -1 : list_.row(selected.first());
+    if (selected.size() != 1)
+        return -1;
+    const int row = list_.row(selected.first());
+    return row < station_.addressBook().count() ? row : -1;
+}
+
+QList<int> AddressBookPanel::selectedSlots() const
+{
+    QList<int> slots;
+    for (int row = 0; row < std::min(list_.count(), station_.addressBook().count()); ++row) {
+        if (list_.item(row)->isSelected())
+            slots.append(row);
+    }
+    return slots;
+}
+
+QList<int> AddressBookPanel::selectedGroups() const
+{
+    QList<int> groups;
+    const int people = station_.addressBook().count();
+    for (int row = people; row < list_.count(); ++row) {
+        if (list_.item(row)->isSelected() && row - people < station_.groups().count())
+            groups.append(row - people);
+    }
+    return groups;
+}
+
+bool AddressBookPanel::isSeveralSelected() const
+{
+    return list_.selectedItems().size() > 1 || !selectedGroups().isEmpty();
+}
+
+QList<Recipient> AddressBookPanel::selectedRecipients() const
+{
+    return recipientsOf(station_.addressBook(), station_.groups(), selectedSlots(),
+                        selectedGroups());
+}
+
+QString AddressBookPanel::selectedNames() const
+{
+    QStringList names;
+    for (int slot : selectedSlots())
+        names.append(station_.addressBook().entry(slot).Name);
+    for (int group : selectedGroups())
+        names.append(station_.groups().group(group).Name);
+    if (names.size() < 2)
+        return names.value(0);
+    const QString last = names.takeLast();
+    return names.join(QStringLiteral(", ")) + QStringLiteral(" and ") + last;
 }
 
 // Rows are renamed, added and removed in place, so that the selection and the online
@@ -86,15 +162,62 @@ int AddressBookPanel::selectedSlot() const
 void AddressBookPanel::showNames()
 {
     const AddressBook& book = station_.addressBook();
-    while (list_.count() > book.count())
+    const AddressGroups& groups = station_.groups();
+    while (list_.count() > book.count() + groups.count())
         delete list_.takeItem(list_.count() - 1);
-    for (int slot = 0; slot < book.count(); ++slot) {
-        const QString& name = book.entry(slot).Name;
-        if (slot == list_.count())
-            list_.addItem(name);
-        else if (list_.item(slot)->text() != name)
-            list_.item(slot)->setText(name);
+    for (int slot = 0; slot < book.count(); ++slot)
+        showRow(slot, book.entry(slot).Name, false);
+    for (int group = 0; group < groups.count(); ++group)
+        showRow(book.count() + group, groups.group(group).Name, true);
+}
+
+void AddressBookPanel::showRow(int row, const QString& name, bool isGroup)
+{
+    if (row == list_.count())
+        list_.addItem(name);
+    QListWidgetItem& item = *list_.item(row);
+    if (item.text() != name)
+        item.setText(name);
+    if (item.data(kIsGroupRole).toBool() == isGroup)
+        return;
+    // A row that changes between a person and a group loses its mark; the online marks
+    // give a person's back.
+    item.setData(kIsGroupRole, isGroup);
+    item.setIcon(isGroup ? groupMark_ : QIcon());
+}
+
+void AddressBookPanel::askGroupName()
+{
+    const QList<int> slots = selectedSlots();
+    if (slots.isEmpty()) {
+        dialogs_.notice(QStringLiteral("Select the people of the group first"));
+        return;
     }
+    if (station_.groups().isFull()) {
+        dialogs_.notice(QStringLiteral("The address book holds %1 groups, as many as it can. "
+                                       "Delete a group before you add another.")
+                            .arg(AddressGroups::kGroups));
+        return;
+    }
+    const QPointer<AddressBookPanel> self(this);
+    dialogs_.input(QStringLiteral("Please Type the name of the Group"), QStringLiteral("New Group"),
+                   {}, [self, slots](const QString& name) {
+                       if (self)
+                           self->groupNamed(name, slots);
+                   });
+}
+
+// A slot gone while the question was open is left out.
+void AddressBookPanel::groupNamed(const QString& name, const QList<int>& slots)
+{
+    if (isBlank(name))
+        return;
+    QList<int> members;
+    for (int slot : slots) {
+        if (slot < station_.addressBook().count())
+            members.append(slot);
+    }
+    station_.addGroup(name, members);
 }
 
 void AddressBookPanel::BUTTaddNewAddress_Click()
@@ -129,6 +252,12 @@ void AddressBookPanel::addressEntered(const QString& name, const QString& addres
 
 void AddressBookPanel::BUTTdeleteAddress_Click()
 {
+    if (const QList<int> groups = selectedGroups();
+        groups.size() == 1 && list_.selectedItems().size() == 1) {
+        delete list_.takeItem(station_.addressBook().count() + groups.first());
+        station_.removeGroup(groups.first());
+        return;
+    }
     const int slot = selectedSlot();
     if (slot < 0)
         return;

@@ -3,6 +3,7 @@
 #include "window/savefolder.h"
 
 #include <QApplication>
+#include <QDialog>
 #include <QDir>
 #include <QFileDialog>
 #include <QInputDialog>
@@ -97,6 +98,14 @@ void QtDialogs::ask(const QString& text, Answered answered)
         answered(box->clickedButton() == box->button(QMessageBox::Yes));
     });
     box->open();
+}
+
+void QtDialogs::compareCodes(const QString& text, const QString& code, Compared compared)
+{
+    QDialog* dialog = newCodeComparison(text, code, parentWindow());
+    QObject::connect(dialog, &QDialog::finished, dialog,
+                     [compared](int answer) { compared(Comparison(answer)); });
+    dialog->open();
 }
 
 QString QtDialogs::saveFile(const QString& title, const QString& presetName)

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "window/codecomparison.h"
+
 #include <QPointer>
 #include <QString>
 #include <QStringList>
@@ -45,6 +47,15 @@ public:
     // Returns the chosen full path, or the empty text on Cancel. The dialog starts in the
     // user's Downloads folder with presetName filled in.
     virtual QString saveFile(const QString& title, const QString& presetName) = 0;
+    // The code two people compare (see newCodeComparison()); compared gets their answer.
+    // Dialogs that show no codes (a benchmark's, a screenshot's) answer not now.
+    using Compared = std::function<void(Comparison answer)>;
+    virtual void compareCodes(const QString& text, const QString& code, Compared compared)
+    {
+        (void)text;
+        (void)code;
+        compared(Comparison::NotNow);
+    }
 };
 
 // The real dialogs, shown over the program's window, or over the active window until
@@ -62,6 +73,7 @@ public:
                       FolderChosen chosen) override;
     void ask(const QString& text, Answered answered) override;
     QString saveFile(const QString& title, const QString& presetName) override;
+    void compareCodes(const QString& text, const QString& code, Compared compared) override;
 
 private:
     QWidget* parentWindow() const;

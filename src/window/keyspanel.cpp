@@ -1,6 +1,5 @@
 #include "window/keyspanel.h"
 
-#include "identity/safetycode.h"
 #include "station/station.h"
 #include "window/addressbookpanel.h"
 #include "window/dialogs.h"
@@ -26,7 +25,7 @@ KeysPanel::KeysPanel(QListWidget& list, Dialogs& dialogs, const AddressBookPanel
     : QObject(parent), dialogs_(dialogs), book_(book), station_(station)
 {
     auto* mySafetyCode = new QAction(QStringLiteral("My Safety Code\u2026"), this);
-    auto* safetyCode = new QAction(QStringLiteral("Safety Code\u2026"), this);
+    auto* safetyCode = new QAction(QStringLiteral("Compare Codes\u2026"), this);
     auto* forgetKey = new QAction(QStringLiteral("Forget Key\u2026"), this);
     connect(mySafetyCode, &QAction::triggered, this, &KeysPanel::showMySafetyCode);
     connect(safetyCode, &QAction::triggered, this, &KeysPanel::showSafetyCode);
@@ -41,6 +40,26 @@ KeysPanel::KeysPanel(QListWidget& list, Dialogs& dialogs, const AddressBookPanel
     };
     followSelection();
     connect(&list, &QListWidget::itemSelectionChanged, this, followSelection);
+    connect(&station, &Station::personMoved, this,
+            [this](const QString& name, const QString& address) {
+                dialogs_.notice(personMovedText(name, address) + QLatin1Char('.'));
+            });
+    connect(&station, &Station::keyAtNewAddress, this, &KeysPanel::askToFollowKey);
+}
+
+// Only a compared key takes its entry along by itself: a pinned one may be anyone's who
+// held the address once, so the person says.
+void KeysPanel::askToFollowKey(const QString& name, const QString& address, const QByteArray& key)
+{
+    const QPointer<KeysPanel> self(this);
+    dialogs_.ask(keyAtNewAddressText(name, address) +
+                     QStringLiteral(". Is %1 now at %2? Say Yes only if you know, for instance "
+                                    "after comparing codes with %1.")
+                         .arg(name, address),
+                 [self, key, address](bool yes) {
+                     if (self && yes)
+                         self->station_.followKey(key, address);
+                 });
 }
 
 void KeysPanel::showMySafetyCode()
@@ -62,14 +81,35 @@ void KeysPanel::showSafetyCode()
     const int slot = book_.selectedSlot();
     if (slot < 0)
         return;
-    const AddressBookEntry& entry = station_.addressBook().entry(slot);
-    if (entry.Key.isEmpty()) {
-        dialogs_.notice(noKeyYet(entry));
+    const AddressBookEntry entry = station_.addressBook().entry(slot);
+    QString problem;
+    const QString code = station_.pairCode(slot, &problem);
+    if (code.isEmpty()) {
+        dialogs_.notice(entry.Key.isEmpty() ? noKeyYet(entry) : problem);
         return;
     }
-    dialogs_.notice(QStringLiteral("%1's safety code:\n\n%2\n\nIt must be the code that %1's "
-                                   "Quillo shows under My Safety Code.")
-                        .arg(entry.Name, ::safetyCode(entry.Key)));
+    const QString text =
+        QStringLiteral("%1's key is %2. Ask %1 to open Compare Codes for you, and read the code "
+                       "aloud to each other, in person or on the phone. Both screens must show "
+                       "the same code.")
+            .arg(entry.Name, entry.KeyCompared ? QStringLiteral("compared")
+                                               : QStringLiteral("not yet compared"));
+    const QPointer<KeysPanel> self(this);
+    dialogs_.compareCodes(text, code, [self, slot, entry](Comparison answer) {
+        // The entry may have changed while the dialog was open.
+        if (!self || answer == Comparison::NotNow || slot >= self->station_.addressBook().count() ||
+            self->station_.addressBook().entry(slot).Key != entry.Key)
+            return;
+        if (answer == Comparison::Match) {
+            self->station_.markKeyCompared(slot);
+            return;
+        }
+        self->station_.refuseKey(slot);
+        self->dialogs_.notice(
+            QStringLiteral("Quillo forgot the key it had for %1, and refuses the computer that "
+                           "showed it. Choose Forget Key once %1 is at their computer again.")
+                .arg(entry.Name));
+    });
 }
 
 void KeysPanel::askToForgetKey()
@@ -78,7 +118,7 @@ void KeysPanel::askToForgetKey()
     if (slot < 0)
         return;
     const AddressBookEntry entry = station_.addressBook().entry(slot);
-    if (entry.Key.isEmpty()) {
+    if (entry.Key.isEmpty() && entry.RefusedKey.isEmpty()) {
         dialogs_.notice(noKeyYet(entry));
         return;
     }
@@ -93,7 +133,8 @@ void KeysPanel::askToForgetKey()
                      if (!self || !yes || slot >= self->station_.addressBook().count())
                          return;
                      const AddressBookEntry& now = self->station_.addressBook().entry(slot);
-                     if (now.Name == entry.Name && now.Key == entry.Key)
+                     if (now.Name == entry.Name && now.Key == entry.Key &&
+                         now.RefusedKey == entry.RefusedKey)
                          self->station_.forgetKey(slot);
                  });
 }

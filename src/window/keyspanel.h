@@ -7,9 +7,10 @@ class Dialogs;
 class QListWidget;
 class Station;
 
-// The address book's menu for keys: this installation's safety code, the selected entry's,
-// and forgetting the selected entry's key once the person has agreed. Codes are shown in
-// messages that do not wait.
+// The address book's menu for keys: this installation's safety code, the code to compare
+// with the selected entry's person (marking the key compared, or refusing it), and
+// forgetting the selected entry's key once the person has agreed; and the questions and
+// news of a key that came from a new address. Nothing here waits.
 class KeysPanel : public QObject
 {
     Q_OBJECT
@@ -22,6 +23,7 @@ public:
     void showMySafetyCode();
     void showSafetyCode();
     void askToForgetKey();
+    void askToFollowKey(const QString& name, const QString& address, const QByteArray& key);
 
 private:
     Dialogs& dialogs_;

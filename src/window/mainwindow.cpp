@@ -55,6 +55,7 @@ Main::Main(const Platform& platform, const QHostAddress& bindAddress)
       addressBook_(*ui_.ListIPaddress, platform.dialogs, station_),
       keysPanel_(*ui_.ListIPaddress, platform.dialogs, addressBook_, station_),
       receiverPanel_(ui_, station_), senderPanel_(ui_, station_, platform.dialogs),
+      recipientsPanel_(ui_, station_),
       sendQueuePanel_(ui_, addressBook_, platform.dialogs, station_),
       chatPanel_(ui_, platform.clock, station_),
       onlineMarks_(*ui_.ListIPaddress, station_, platform.clock, *ui_.TimerOneSecond),

@@ -9,6 +9,7 @@
 #include "window/platform.h"
 #include "window/receivedfilesdialog.h"
 #include "window/receiverpanel.h"
+#include "window/recipientspanel.h"
 #include "window/senderpanel.h"
 #include "window/sendqueuepanel.h"
 #include "window/traypanel.h"
@@ -88,6 +89,7 @@ private:
     KeysPanel keysPanel_;
     ReceiverPanel receiverPanel_;
     SenderPanel senderPanel_;
+    RecipientsPanel recipientsPanel_;
     SendQueuePanel sendQueuePanel_;
     ChatPanel chatPanel_;
     OnlineMarks onlineMarks_;

@@ -21,9 +21,9 @@ PrivacyMark::PrivacyMark(QWidget* parent) : QLabel(parent)
     clear();
 }
 
-void PrivacyMark::showPrivate(const QString& name)
+void PrivacyMark::showPrivate(const QString& name, bool compared)
 {
-    show(true, privateText(name));
+    show(true, privateText(name, compared));
 }
 
 void PrivacyMark::showPlain()
@@ -39,11 +39,13 @@ void PrivacyMark::clear()
     setVisible(false);
 }
 
-QString PrivacyMark::privateText(const QString& name)
+QString PrivacyMark::privateText(const QString& name, bool compared)
 {
     if (name.isEmpty())
-        return QStringLiteral("Private: key not checked");
-    return QStringLiteral("Private: %1's key checked").arg(name);
+        return QStringLiteral("Private: a stranger");
+    if (compared)
+        return QStringLiteral("Private: %1's key, compared").arg(name);
+    return QStringLiteral("Private: %1's key, not yet compared").arg(name);
 }
 
 QString PrivacyMark::plainText()

@@ -3,8 +3,9 @@
 #include <QLabel>
 
 // The small padlock beside a transfer's remote address: closed when the transfer is
-// private and the person's key was checked, open when it goes in the clear, and nothing
-// while there is no transfer. Its tooltip and accessible description say the same in words.
+// private, open when it goes in the clear, and nothing while there is no transfer. Its
+// tooltip and accessible description say in words whose key it was, and whether a person
+// compared it.
 class PrivacyMark : public QLabel
 {
     Q_OBJECT
@@ -12,14 +13,15 @@ class PrivacyMark : public QLabel
 public:
     explicit PrivacyMark(QWidget* parent = nullptr);
 
-    // Private; name is whose key was checked, empty for a stranger, outside the address
-    // book, whose key nothing vouches for.
-    void showPrivate(const QString& name);
+    // Private; name is whose key the peer showed, empty for a stranger, outside the address
+    // book, whose key nothing vouches for; compared, whether a person compared that key.
+    void showPrivate(const QString& name, bool compared);
     void showPlain();
     void clear();
 
-    // "Private: Anna's key checked", "Private: key not checked" or "Not private".
-    static QString privateText(const QString& name);
+    // "Private: Anna's key, compared", "Private: Anna's key, not yet compared",
+    // "Private: a stranger" or "Not private".
+    static QString privateText(const QString& name, bool compared);
     static QString plainText();
     // The padlock, closed or open, as wide and high as side pixels.
     static QPixmap padlock(bool closed, int side, qreal pixelRatio);

@@ -69,7 +69,7 @@ void ReceiverPanel::showPrivacyKnown(int connection, bool isPrivate, const QStri
     if (connection != shown_)
         return;
     if (isPrivate)
-        ui_.receivePrivacyMark->showPrivate(name);
+        ui_.receivePrivacyMark->showPrivate(name, keyCompared(station_.addressBook(), name));
     else
         ui_.receivePrivacyMark->showPlain();
 }

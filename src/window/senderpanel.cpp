@@ -28,9 +28,10 @@ SenderPanel::SenderPanel(const MainUi& ui, Station& station, Dialogs& dialogs, Q
     connect(&station, &Station::sendSpeed, this, &SenderPanel::TimerSendSpeed_Timer);
     connect(&station, &Station::sendFinished, this, &SenderPanel::showFinished);
     connect(&station, &Station::sendPrivacyKnown, this,
-            [this](bool isPrivate, const QString& name) {
+            [this, &station](bool isPrivate, const QString& name) {
                 if (isPrivate)
-                    ui_.sendPrivacyMark->showPrivate(name);
+                    ui_.sendPrivacyMark->showPrivate(name,
+                                                     keyCompared(station.addressBook(), name));
                 else
                     ui_.sendPrivacyMark->showPlain();
             });

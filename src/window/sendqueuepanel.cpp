@@ -55,21 +55,21 @@ void SendQueuePanel::noPeerSelected()
 void SendQueuePanel::BUTTsendFile_Click()
 {
     const int slot = addressBook_.selectedSlot();
-    if (slot < 0) {
+    if (slot < 0 && !addressBook_.isSeveralSelected()) {
         noPeerSelected();
         return;
     }
-    dialogs_.openFiles(
-        QStringLiteral("Choose a FIle to Send to ") + station_.addressBook().entry(slot).Name,
-        QStringLiteral("All Files (*)"), [self = QPointer(this)](const QStringList& paths) {
-            if (self)
-                self->queueFiles(paths);
-        });
+    dialogs_.openFiles(QStringLiteral("Choose a FIle to Send to ") + addressBook_.selectedNames(),
+                       QStringLiteral("All Files (*)"),
+                       [self = QPointer(this)](const QStringList& paths) {
+                           if (self)
+                               self->queueFiles(paths);
+                       });
 }
 
 void SendQueuePanel::filesDropped(const QStringList& paths)
 {
-    if (addressBook_.selectedSlot() < 0) {
+    if (addressBook_.selectedSlot() < 0 && !addressBook_.isSeveralSelected()) {
         noPeerSelected();
         return;
     }
@@ -164,6 +164,10 @@ void SendQueuePanel::BUTsendthesefiles_Click()
 {
     if (station_.isSending() || station_.queuedPaths().isEmpty())
         return;
+    if (addressBook_.isSeveralSelected()) {
+        sendToSeveral();
+        return;
+    }
     if (addressBook_.selectedSlot() < 0) {
         noPeerSelected();
         return;
@@ -175,6 +179,19 @@ void SendQueuePanel::BUTsendthesefiles_Click()
             return std::nullopt;
         return station_.addressBook().entry(slot).IPaddress;
     });
+}
+
+// Each person gets the files once, however many of the selected groups they are in.
+void SendQueuePanel::sendToSeveral()
+{
+    const QList<Recipient> recipients = addressBook_.selectedRecipients();
+    if (recipients.isEmpty()) {
+        dialogs_.notice(QStringLiteral("There is no one in %1 to send to: add people to the "
+                                       "group first")
+                            .arg(addressBook_.selectedNames()));
+        return;
+    }
+    station_.sendQueueTo(recipients);
 }
 
 void SendQueuePanel::showRowStarted(int row, int rows, const QString& path, const QString& host,

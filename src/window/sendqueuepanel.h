@@ -41,6 +41,7 @@ public:
 
 private:
     void queueFiles(const QStringList& paths);
+    void sendToSeveral();
     void queueRows(const QList<WalkedRow>& rows);
     void showRowStarted(int row, int rows, const QString& path, const QString& host, qint64 size);
     void showRowSkipped(int row, int rows, const QString& path, const QString& host,

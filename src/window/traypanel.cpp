@@ -94,7 +94,7 @@ void TrayPanel::receiveEnded(const ReceiveEnd& end)
         return;
     const QString name = *arriving;
     arriving_.erase(arriving);
-    const QString peer = nameOrAddress(station_.addressBook(), end.peer);
+    const QString peer = station_.senderOf(end);
     if (end.outcome == ReceiveEnd::Outcome::Saved && !end.folder.isEmpty()) {
         folders_.add(end.folder, peer, end.size);
     } else if (end.outcome == ReceiveEnd::Outcome::Saved) {

@@ -39,14 +39,17 @@ void WaitingPanel::LSTsends_ContextMenu(const QPoint& position)
 void WaitingPanel::fillMenu(QMenu& menu)
 {
     const int slot = addressBook_.selectedSlot();
-    const QString name =
-        slot < 0 ? QStringLiteral("the Selected Person") : station_.addressBook().entry(slot).Name;
-    QAction* send =
-        menu.addAction(QStringLiteral("Send These Files When %1 Comes Online").arg(menuText(name)),
-                       this, &WaitingPanel::sendWhenOnline);
+    const bool several = addressBook_.isSeveralSelected();
+    const QString name = several    ? addressBook_.selectedNames()
+                         : slot < 0 ? QStringLiteral("the Selected Person")
+                                    : station_.addressBook().entry(slot).Name;
+    const QString text = several ? QStringLiteral("Send These Files When %1 Come Online")
+                                 : QStringLiteral("Send These Files When %1 Comes Online");
+    QAction* send = menu.addAction(text.arg(menuText(name)), this, &WaitingPanel::sendWhenOnline);
     // The queue's rows move into the waiting delivery, which cannot happen while they are
     // sent.
-    send->setEnabled(slot >= 0 && !station_.queuedPaths().isEmpty() && !station_.isSending());
+    send->setEnabled((slot >= 0 || several) && !station_.queuedPaths().isEmpty() &&
+                     !station_.isSending());
     for (const WaitingBatches::Batch& batch : station_.waitingBatches()) {
         const QString address = batch.address;
         const QString files = batch.files.size() == 1
@@ -60,6 +63,19 @@ void WaitingPanel::fillMenu(QMenu& menu)
 
 void WaitingPanel::sendWhenOnline()
 {
+    if (addressBook_.isSeveralSelected()) {
+        // Each person waits apart, and gets the files when they come online.
+        QStringList addresses;
+        QSet<QString> online;
+        for (const Recipient& who : addressBook_.selectedRecipients()) {
+            addresses.append(who.address);
+            if (marks_.isOnline(who.address))
+                online.insert(who.address);
+        }
+        if (!addresses.isEmpty())
+            station_.sendQueueWhenOnline(addresses, online);
+        return;
+    }
     const int slot = addressBook_.selectedSlot();
     if (slot < 0)
         return;

@@ -80,6 +80,15 @@ public:
         calls.append({QStringLiteral("saveFile"), {}, title, presetName});
         return nextAnswer();
     }
+    // Answered "match" or "differ"; anything else is not now.
+    void compareCodes(const QString& text, const QString& code, Compared compared) override
+    {
+        calls.append({QStringLiteral("compareCodes"), text, code, {}});
+        const QString answer = nextAnswer();
+        compared(answer == QLatin1String("match")    ? Comparison::Match
+                 : answer == QLatin1String("differ") ? Comparison::Differ
+                                                     : Comparison::NotNow);
+    }
 
 private:
     QString nextAnswer() { return answers.isEmpty() ? QString() : answers.takeFirst(); }

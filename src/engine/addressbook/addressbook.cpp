@@ -11,6 +11,9 @@ namespace
 const QString kNameKey = QStringLiteral("Name");
 const QString kAddressKey = QStringLiteral("IPaddress");
 const QString kKeyKey = QStringLiteral("Key");
+// Absent in settings older than the mark: such a key counts as pinned.
+const QString kComparedKey = QStringLiteral("KeyCompared");
+const QString kRefusedKey = QStringLiteral("RefusedKey");
 const QString kSpeaksKey = QStringLiteral("Speaks");
 const QString kSpeaksChosenKey = QStringLiteral("SpeaksChosen");
 const QString kPortKey = QStringLiteral("LocalSendPort");
@@ -24,15 +27,23 @@ QString sectionOf(int slot)
     return QStringLiteral("IPaddress%1").arg(slot);
 }
 
-// Writes value under key, or removes the key when value is empty, so that an entry
-// without LocalSend fields leaves its section as older copies wrote it.
-void writeOrRemove(SettingsStore& store, const QString& section, const QString& key,
-                   const QString& value)
+// A value that is not there is removed, so that no section keeps an older one.
+void storeKeyText(SettingsStore& store, const QString& section, const QString& name,
+                  const QString& value)
 {
     if (value.isEmpty())
-        store.remove(section, key);
+        store.remove(section, name);
     else
-        store.write(section, key, value);
+        store.write(section, name, value);
+}
+
+void storeKeys(SettingsStore& store, const QString& section, const AddressBookEntry& entry)
+{
+    storeKeyText(store, section, kKeyKey, entry.Key.isEmpty() ? QString() : keyText(entry.Key));
+    storeKeyText(store, section, kComparedKey,
+                 entry.KeyCompared ? QStringLiteral("true") : QString());
+    storeKeyText(store, section, kRefusedKey,
+                 entry.RefusedKey.isEmpty() ? QString() : keyText(entry.RefusedKey));
 }
 
 void loadDevice(const SettingsStore& store, const QString& section, AddressBookEntry& entry)
@@ -48,14 +59,14 @@ void loadDevice(const SettingsStore& store, const QString& section, AddressBookE
 
 void storeDevice(SettingsStore& store, const QString& section, const AddressBookEntry& entry)
 {
-    writeOrRemove(store, section, kSpeaksKey, speaksText(entry.speaks));
-    writeOrRemove(store, section, kSpeaksChosenKey,
+    storeKeyText(store, section, kSpeaksKey, speaksText(entry.speaks));
+    storeKeyText(store, section, kSpeaksChosenKey,
                   entry.speaksChosen ? QStringLiteral("true") : QString());
-    writeOrRemove(store, section, kPortKey,
+    storeKeyText(store, section, kPortKey,
                   entry.localSendPort ? QString::number(entry.localSendPort) : QString());
-    writeOrRemove(store, section, kCertificateKey,
+    storeKeyText(store, section, kCertificateKey,
                   entry.certificate.isEmpty() ? QString() : keyText(entry.certificate));
-    writeOrRemove(store, section, kDeviceTypeKey, entry.deviceType);
+    storeKeyText(store, section, kDeviceTypeKey, entry.deviceType);
 }
 
 } // namespace
@@ -118,6 +129,19 @@ void AddressBook::setKey(int slot, const QByteArray& key)
 {
     assert(slot >= 0 && slot < count_);
     slots_[slot].Key = key;
+    slots_[slot].KeyCompared = false;
+}
+
+void AddressBook::setKeyCompared(int slot, bool compared)
+{
+    assert(slot >= 0 && slot < count_);
+    slots_[slot].KeyCompared = compared && !slots_[slot].Key.isEmpty();
+}
+
+void AddressBook::setRefusedKey(int slot, const QByteArray& key)
+{
+    assert(slot >= 0 && slot < count_);
+    slots_[slot].RefusedKey = key;
 }
 
 void AddressBook::setSpeaks(int slot, Speaks speaks, bool chosen)
@@ -155,8 +179,12 @@ void AddressBook::load(const SettingsStore& store)
         if (name == kAbsent || name.isEmpty())
             continue;
         append(name, address);
-        slots_[count_ - 1].Key = keyFromText(store.read(sectionOf(section), kKeyKey, {}));
-        loadDevice(store, sectionOf(section), slots_[count_ - 1]);
+        AddressBookEntry& entry = slots_[count_ - 1];
+        entry.Key = keyFromText(store.read(sectionOf(section), kKeyKey, {}));
+        entry.KeyCompared = !entry.Key.isEmpty() && store.read(sectionOf(section), kComparedKey,
+                                                               {}) == QLatin1String("true");
+        entry.RefusedKey = keyFromText(store.read(sectionOf(section), kRefusedKey, {}));
+        loadDevice(store, sectionOf(section), entry);
     }
 }
 
@@ -165,10 +193,7 @@ void AddressBook::store(SettingsStore& store) const
     for (int slot = 0; slot < count_; ++slot) {
         store.write(sectionOf(slot), kNameKey, slots_[slot].Name);
         store.write(sectionOf(slot), kAddressKey, slots_[slot].IPaddress);
-        if (slots_[slot].Key.isEmpty())
-            store.remove(sectionOf(slot), kKeyKey);
-        else
-            store.write(sectionOf(slot), kKeyKey, keyText(slots_[slot].Key));
+        storeKeys(store, sectionOf(slot), slots_[slot]);
         storeDevice(store, sectionOf(slot), slots_[slot]);
     }
     for (int section = count_; section < kSlots; ++section)

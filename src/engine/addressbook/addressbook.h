@@ -14,6 +14,12 @@ struct AddressBookEntry {
     QString Name;
     QString IPaddress; // as typed: normally dotted IPv4, but never checked
     QByteArray Key;    // the SHA-256 of the person's public key, once known; else empty
+    // Whether a person compared the pair's code and found it the same on both screens;
+    // a key kept at first contact alone is only pinned.
+    bool KeyCompared = false;
+    // A key the person said was not their friend's ("They Differ"): refused until the key
+    // is forgotten or another is compared.
+    QByteArray RefusedKey;
     Speaks speaks = Speaks::Unknown;
     bool speaksChosen = false; // the user chose speaks: it is never probed or changed
     quint16 localSendPort = 0; // 0: the usual one
@@ -43,8 +49,12 @@ public:
     void remove(int slot);
     // Requires 0 <= slot < count().
     void setAddress(int slot, const QString& address);
-    // Requires 0 <= slot < count(). An empty key forgets the one there was.
+    // Requires 0 <= slot < count(). An empty key forgets the one there was; a new key is
+    // pinned, not yet compared.
     void setKey(int slot, const QByteArray& key);
+    // Require 0 <= slot < count().
+    void setKeyCompared(int slot, bool compared);
+    void setRefusedKey(int slot, const QByteArray& key);
     // Requires 0 <= slot < count(). The LocalSend fields, as AddressBookEntry keeps them.
     void setSpeaks(int slot, Speaks speaks, bool chosen);
     void setLocalSendPort(int slot, quint16 port);
@@ -54,6 +64,8 @@ public:
     // Fills the table anew from sections IPaddress0 to IPaddress50, skipping the ones
     // without a usable name, so the loaded entries have no gaps.
     void load(const SettingsStore& store);
+    // Writes the entries to IPaddress0 upwards (a key as "Key", in hexadecimal, with
+    // "KeyCompared" true once compared, and "RefusedKey" when there is one), then
     // Writes the entries to IPaddress0 upwards (a key as "Key", in hexadecimal; the
     // LocalSend fields as Speaks, SpeaksChosen, LocalSendPort, Certificate, DeviceType), then
     // deletes the sections above them.

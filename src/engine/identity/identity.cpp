@@ -2,6 +2,7 @@
 
 #include "platform/durablewrite.h"
 
+#include "identity/certificatekey.h"
 #include "identity/keymaker.h"
 #include "identity/safetycode.h"
 
@@ -55,12 +56,24 @@ bool create(const QString& folder, const QString& path, QString* error)
     return ok;
 }
 
+QString notAFile(const QString& path)
+{
+    return QStringLiteral("Quillo's private key %1 is not a file of its own (a link, a pipe or "
+                          "a device stands there), so it is not used. Move it away, and Quillo "
+                          "makes a new one (your friends then see a new key)")
+        .arg(path);
+}
+
 std::optional<QByteArray> readPrivately(const QString& path, QString* error)
 {
-    const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
+    // Never through a link, and without waiting on a pipe put in the file's place.
+    const int fd =
+        ::open(QFile::encodeName(path).constData(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
     struct stat status = {};
-    if (fd < 0 || ::fstat(fd, &status) != 0) {
-        *error = QStringLiteral("Cannot read %1: %2").arg(path, systemError());
+    if (fd < 0 || ::fstat(fd, &status) != 0 || !S_ISREG(status.st_mode)) {
+        *error = (fd < 0 && errno == ELOOP) || (fd >= 0 && !S_ISREG(status.st_mode))
+                     ? notAFile(path)
+                     : QStringLiteral("Cannot read %1: %2").arg(path, systemError());
         if (fd >= 0)
             ::close(fd);
         return std::nullopt;
@@ -118,7 +131,14 @@ std::optional<Identity> Identity::open(const QString& folder, QString* error)
                      .arg(path);
         return std::nullopt;
     }
-    identity.key_ = keyOf(identity.certificate_);
+    const std::variant<QByteArray, QString> key = certificateKey(identity.certificate_.toDer());
+    if (const QString* problem = std::get_if<QString>(&key)) {
+        *error = QStringLiteral("%1 cannot be used, as %2. Move it away, and Quillo makes a new "
+                                "one (your friends then see a new key)")
+                     .arg(path, *problem);
+        return std::nullopt;
+    }
+    identity.key_ = std::get<QByteArray>(key);
     return identity;
 }
 

@@ -1,9 +1,12 @@
 #include "identity/safetycode.h"
 
+#include "identity/certificatekey.h"
 #include "platform/sha256.h"
 
 #include <QSslCertificate>
-#include <QSslKey>
+#include <QStringList>
+
+#include <algorithm>
 
 namespace
 {
@@ -13,6 +16,14 @@ constexpr int kGroups = 10;
 constexpr int kGroupLength = 4;
 constexpr int kBitsPerCharacter = 5;
 constexpr int kKeyBytes = 32;
+// The pair's code: 7 groups of 5 digits, each from 4 bytes of the digest (the bias of
+// taking them modulo 100000 is below 1 in 40000), 116 bits in all.
+constexpr int kPairGroups = 7;
+constexpr int kPairGroupBytes = 4;
+constexpr int kPairGroupDigits = 5;
+constexpr quint32 kPairGroupModulus = 100000;
+// Keeps the pair's digest from meaning anything in another use of the same keys.
+constexpr char kPairDomain[] = "Quillo pair comparison code, version 1";
 
 } // namespace
 
@@ -20,7 +31,8 @@ QByteArray keyOf(const QSslCertificate& certificate)
 {
     if (certificate.isNull())
         return {};
-    return Sha256::of(certificate.publicKey().toDer());
+    const std::variant<QByteArray, QString> key = certificateKey(certificate.toDer());
+    return std::holds_alternative<QByteArray>(key) ? std::get<QByteArray>(key) : QByteArray();
 }
 
 QString keyText(const QByteArray& key)
@@ -57,4 +69,23 @@ QString safetyCode(const QByteArray& key)
         }
     }
     return code;
+}
+
+QString pairCode(const QByteArray& ours, const QByteArray& theirs)
+{
+    const auto [low, high] = std::minmax(ours, theirs);
+    Sha256 digest;
+    digest.add(kPairDomain, sizeof kPairDomain); // with its terminating zero
+    digest.add(low.constData(), low.size());
+    digest.add(high.constData(), high.size());
+    const QByteArray bytes = digest.result();
+    QStringList groups;
+    for (int group = 0; group < kPairGroups; ++group) {
+        quint32 value = 0;
+        for (int i = 0; i < kPairGroupBytes; ++i)
+            value = value << 8 | quint8(bytes.at(group * kPairGroupBytes + i));
+        groups.append(QStringLiteral("%1").arg(value % kPairGroupModulus, kPairGroupDigits, 10,
+                                               QLatin1Char('0')));
+    }
+    return groups.join(QLatin1Char(' '));
 }

@@ -63,12 +63,12 @@ KeyCheck DeviceBook::checkCertificate(const QString& address, const QByteArray& 
         if (entry.IPaddress != address || entry.certificate.isEmpty())
             continue;
         if (entry.certificate == fingerprint)
-            return {KeyCheck::Verdict::Verified, entry.Name};
+            return {KeyCheck::Verdict::Known, entry.Name};
         if (holder < 0)
             holder = slot;
     }
     if (holder >= 0)
-        return {KeyCheck::Verdict::Changed, book_.entry(holder).Name};
+        return {KeyCheck::Verdict::NotShown, book_.entry(holder).Name};
     const int first = firstSlot(address);
     if (first < 0)
         return {KeyCheck::Verdict::Stranger, {}};

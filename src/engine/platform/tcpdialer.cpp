@@ -120,10 +120,12 @@ void TcpDialer::connectTo(const QString& host, quint16 port)
 {
     port_ = port;
     addresses_.clear();
+    resolved_.clear();
     lastError_ = EHOSTUNREACH;
     const QHostAddress literal(host);
     if (!literal.isNull()) {
         addresses_.append(literal);
+        resolved_ = addresses_;
         next_.start();
         return;
     }
@@ -137,6 +139,7 @@ void TcpDialer::lookedUp(const QHostInfo& info)
     for (const QHostAddress& address : info.addresses())
         if (descriptor_ < 0 || isIPv6(address) == isIPv6(from_))
             addresses_.append(address);
+    resolved_ = addresses_;
     if (addresses_.isEmpty()) {
         close();
         Q_EMIT failed(QAbstractSocket::HostNotFoundError, QStringLiteral("Host not found"));

@@ -32,6 +32,8 @@ public:
     // Ends the attempt quietly and closes what it holds.
     void abort();
     bool isActive() const { return descriptor_ >= 0 || lookup_ >= 0; }
+    // The addresses the last host stood for, once known; kept until the next connectTo().
+    const QList<QHostAddress>& resolved() const { return resolved_; }
 
 Q_SIGNALS:
     // The connection is made, and the descriptor the receiver's to keep.
@@ -54,6 +56,7 @@ private:
     QAbstractSocket::SocketError bindError_ = QAbstractSocket::UnknownSocketError;
     quint16 port_ = 0;
     QList<QHostAddress> addresses_;
+    QList<QHostAddress> resolved_;
     QPointer<QSocketNotifier> notifier_;
     QTimer next_; // the next step, from the event loop
     int lastError_ = 0;

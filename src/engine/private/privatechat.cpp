@@ -20,9 +20,9 @@ PrivateChat::PrivateChat(const Identity& identity, PeerKeys& keys, const QHostAd
         link_.bye();
         finish({});
     });
-    connect(&link_, &PrivateLink::keyChanged, this, [this](const QString& name) {
-        finish(QStringLiteral("%1's key has changed").arg(name));
-    });
+    connect(&link_, &PrivateLink::keyChanged, this,
+            [this](const QString& name) { finish(keyNotShownText(name, link_.host())); });
+    connect(&link_, &PrivateLink::keyRefused, this, &PrivateChat::finish);
     connect(&link_, &PrivateLink::silent, this, [this](int seconds) {
         finish(QStringLiteral("no answer for %1 seconds").arg(seconds));
     });

@@ -1,7 +1,7 @@
 #include "private/privateconnection.h"
 
 #include "addressbook/peerkeys.h"
-#include "identity/safetycode.h"
+#include "identity/certificatekey.h"
 #include "platform/localaddress.h"
 #include "platform/socketerror.h"
 #include "platform/socketrelease.h"
@@ -94,12 +94,20 @@ void PrivateConnection::giveWay()
 
 void PrivateConnection::judgePeer()
 {
-    const QSslCertificate certificate = socket_->peerCertificate();
-    if (certificate.isNull()) {
-        fail(Reason::Unknown, ReceiveEnd::Outcome::Refused, ReceiveReason::of(Code::NoKey));
+    const std::variant<QByteArray, QString> shown =
+        certificateKey(socket_->peerCertificate().toDer());
+    if (const QString* problem = std::get_if<QString>(&shown)) {
+        fail(Reason::Unknown, ReceiveEnd::Outcome::Refused,
+             ReceiveReason::with(Code::NoKey, *problem));
         return;
     }
-    const KeyCheck check = keys_.check(peer_, keyOf(certificate));
+    const QByteArray key = std::get<QByteArray>(shown);
+    const KeyCheck check = keys_.check(peer_, key);
+    if (check.verdict == KeyCheck::Verdict::Shared) {
+        fail(Reason::KeyChanged, ReceiveEnd::Outcome::Refused,
+             ReceiveReason::with(Code::KeyShared, check.name));
+        return;
+    }
     if (check.isRefused()) {
         fail(Reason::KeyChanged, ReceiveEnd::Outcome::Refused,
              ReceiveReason::with(Code::KeyChanged, check.name));
@@ -112,7 +120,7 @@ void PrivateConnection::judgePeer()
     }
     if (check.isVerified())
         keyName_ = check.name;
-    sender_ = {peer_, keyOf(certificate), check.isVerified()};
+    sender_ = {peer_, key, check.isVerified()};
     state_ = State::Greeting;
     readArrival();
 }

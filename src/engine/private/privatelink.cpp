@@ -1,8 +1,11 @@
 #include "private/privatelink.h"
 
-#include "identity/safetycode.h"
+#include "identity/certificatekey.h"
+#include "platform/localaddress.h"
 #include "platform/socketrelease.h"
 #include "secure/tlsconfiguration.h"
+
+#include <algorithm>
 
 PrivateLink::PrivateLink(const Identity& identity, PeerKeys& keys, const QHostAddress& bindAddress,
                          Clock& clock, QObject* parent)
@@ -76,6 +79,14 @@ void PrivateLink::dialFailed(QAbstractSocket::SocketError error, const QString& 
         Q_EMIT failed(error, description, true);
 }
 
+bool PrivateLink::reachesKeyedEntry() const
+{
+    const QList<QHostAddress>& addresses = dialer_.resolved();
+    return std::any_of(addresses.cbegin(), addresses.cend(), [this](const QHostAddress& address) {
+        return keys_.hasKey(dottedAddress(address));
+    });
+}
+
 void PrivateLink::write(const QByteArray& bytes)
 {
     if (socket_)
@@ -111,7 +122,21 @@ void PrivateLink::abort()
 
 void PrivateLink::encrypted()
 {
-    const KeyCheck check = keys_.check(host_, keyOf(socket_->peerCertificate()));
+    const std::variant<QByteArray, QString> shown =
+        certificateKey(socket_->peerCertificate().toDer());
+    if (const QString* problem = std::get_if<QString>(&shown)) {
+        release();
+        Q_EMIT keyRefused(QStringLiteral("The receiver's key cannot be taken: ") + *problem);
+        return;
+    }
+    // The host as typed, and the address it resolved to: either may be an entry's.
+    const QStringList addresses{host_, dottedAddress(socket_->peerAddress())};
+    const KeyCheck check = keys_.checkDialled(addresses, std::get<QByteArray>(shown));
+    if (check.verdict == KeyCheck::Verdict::Shared) {
+        release();
+        Q_EMIT keyRefused(keySharedMessage(check.name));
+        return;
+    }
     if (check.isRefused()) {
         release();
         Q_EMIT keyChanged(check.name);

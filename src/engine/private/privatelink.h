@@ -43,6 +43,9 @@ public:
     bool isOpen() const { return state_ == State::Open; }
     bool isActive() const { return state_ != State::Closed; }
     const QString& host() const { return host_; }
+    // Whether an address the host stood for is that of an entry with a key: a host name
+    // typed for a friend is that friend, and nothing goes to them in the clear.
+    bool reachesKeyedEntry() const;
     // The features the receiver's HELLO set; none before ready().
     quint32 features() const { return features_; }
 
@@ -66,6 +69,9 @@ Q_SIGNALS:
     // Each of these ends the link: it is closed when they come.
     // The receiver's key is not the one name's entry holds: nothing was sent.
     void keyChanged(const QString& name);
+    // The receiver's key cannot be taken (another kind of key, or one several entries
+    // hold): why says so, for the user. Nothing was sent.
+    void keyRefused(const QString& why);
     void silent(int seconds);
     // The receiver closed the connection, or it broke off; before ready() when early.
     void closed(bool early);

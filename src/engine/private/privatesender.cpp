@@ -30,6 +30,11 @@ PrivateSender::PrivateSender(const Identity& identity, PeerKeys& keys,
     connect(&link_, &PrivateLink::ended, this, [this](const QString& told) {
         linkEnded(SendStatus::notSent(NotSentReason::ReceiverEnded, told));
     });
+    connect(&link_, &PrivateLink::keyRefused, this, [this](const QString& why) {
+        // The batch's other files would meet the same key.
+        Q_EMIT triesUsedUp();
+        linkEnded(SendStatus::notSent(NotSentReason::KeyRefused, why));
+    });
     connect(&link_, &PrivateLink::brokeProtocol, this,
             [this] { linkEnded(SendStatus::notSent(NotSentReason::BrokeProtocol)); });
     connect(&file_, &OutgoingFile::digested, this, &PrivateSender::sendEnd);
@@ -296,7 +301,7 @@ void PrivateSender::linkFailed(QAbstractSocket::SocketError error, const QString
     const bool refused = early && (error == QAbstractSocket::ConnectionRefusedError ||
                                    error == QAbstractSocket::SocketTimeoutError ||
                                    error == QAbstractSocket::NetworkError);
-    if (refused && mayFallBack_ && state_ == State::Opening) {
+    if (refused && mayFallBack_ && !link_.reachesKeyedEntry() && state_ == State::Opening) {
         state_ = State::Closed;
         Q_EMIT plainOnly(host_);
         return;

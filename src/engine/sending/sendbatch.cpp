@@ -36,6 +36,14 @@ void SendBatch::append(const QueuedFile& file)
     folders_.append(file.folder);
 }
 
+QList<QueuedFile> SendBatch::rows() const
+{
+    QList<QueuedFile> rows;
+    for (qsizetype row = 0; row < paths_.size(); ++row)
+        rows.append({paths_.at(row), folders_.at(row)});
+    return rows;
+}
+
 void SendBatch::clear()
 {
     paths_.clear();

@@ -46,6 +46,8 @@ public:
     ~SendBatch() override;
 
     const QStringList& paths() const { return paths_; }
+    // The rows as queued, each with its folder.
+    QList<QueuedFile> rows() const;
     void append(const QString& path) { append(QueuedFile{path, {}}); }
     void append(const QueuedFile& file);
     // Rows removed during a batch are not sent.

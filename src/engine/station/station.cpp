@@ -2,10 +2,12 @@
 
 #include "addressbook/peername.h"
 #include "localsend/devicemessage.h"
+#include "identity/safetycode.h"
 #include "platform/settingsstore.h"
 #include "private/privatechat.h"
 #include "secure/privateidentity.h"
 #include "secure/privatemessage.h"
+#include "sending/quillotransfer.h"
 #include "station/porthandover.h"
 #include "station/receiversettings.h"
 
@@ -28,6 +30,7 @@ Station::Station(SettingsStore& settings, RandomSource& random, const QString& d
                  const QHostAddress& bindAddress, Clock& clock, QObject* parent)
     : QObject(parent), settings_(settings), dataFolder_(dataFolder), keys_(book_), devices_(book_),
       receiver_(bindAddress, this), sender_(random, bindAddress, clock), batch_(sender_),
+      random_(random), fanOut_([this](const Recipient& who) { return makeTransfer(who); }),
       presence_(book_, clock), waiting_(settings, sender_, batch_, clock),
       history_(QDir(dataFolder).filePath(QStringLiteral("received.json"))),
       bindAddress_(bindAddress), clock_(clock), chatThrottle_(clock)
@@ -38,6 +41,7 @@ Station::Station(SettingsStore& settings, RandomSource& random, const QString& d
     forwardSending();
     forwardBatch(batch_, BatchKind::Queue);
     forwardBatch(waiting_.delivery(), BatchKind::Waiting);
+    forwardFanOut();
     connect(&presence_, &Presence::peerOnline, this,
             [this](const QString&, const QString& address) { waiting_.personOnline(address); });
     connect(&presence_, &Presence::peerOnline, this, &Station::peerOnline);
@@ -48,6 +52,8 @@ Station::Station(SettingsStore& settings, RandomSource& random, const QString& d
     connect(&batch_, &SendBatch::cutOff, this, &Station::queueCutOff);
     connect(&waiting_.delivery(), &SendBatch::cutOff, this, &Station::waitingCutOff);
     connect(&batch_, &SendBatch::noPeer, this, &Station::noPeer);
+    connect(&keys_, &PeerKeys::moved, this, &Station::personMoved);
+    connect(&keys_, &PeerKeys::keyAtNewAddress, this, &Station::keyAtNewAddress);
     connect(&keys_, &PeerKeys::keysChanged, this, [this] {
         if (!storeBook(QStringLiteral("The keys in the address book could not be saved to %1")))
             Q_EMIT keysNotSaved(settings_.fileName());
@@ -76,9 +82,7 @@ void Station::forwardReceiving()
     connect(&receiver_, &FileReceiver::resumed, this, &Station::incomingResumed);
     connect(&receiver_, &FileReceiver::progressed, this, &Station::incomingProgressed);
     connect(&receiver_, &FileReceiver::speedTicked, this, &Station::incomingSpeed);
-    // The history holds a file before anyone hears that it came.
-    connect(&receiver_, &FileReceiver::finished, this, &Station::recordReceived);
-    connect(&receiver_, &FileReceiver::finished, this, &Station::incomingEnded);
+    connect(&receiver_, &FileReceiver::finished, this, &Station::receiveEnded);
     connect(&receiver_, &FileReceiver::chatReceived, this, &Station::privateChatArrived);
     connect(&receiver_, &FileReceiver::privatePortFailed, this, &Station::privatePortFailed);
     connect(&receiver_, &FileReceiver::privatePortFailed, this, [this](const SocketError& error) {
@@ -122,6 +126,26 @@ void Station::forwardBatch(SendBatch& batch, BatchKind kind)
     connect(&batch, &SendBatch::finished, this, [this, kind] { Q_EMIT batchFinished(kind); });
 }
 
+void Station::forwardFanOut()
+{
+    connect(&fanOut_, &FanOut::recipientChanged, this, &Station::recipientChanged);
+    connect(&fanOut_, &FanOut::rowFinished, this, &Station::recipientRowFinished);
+    connect(&fanOut_, &FanOut::rowSkipped, this, &Station::recipientRowSkipped);
+    connect(&fanOut_, &FanOut::keyChanged, this, &Station::sendKeyChanged);
+    connect(&fanOut_, &FanOut::loosened, this, &Station::sendLoosened);
+    connect(&fanOut_, &FanOut::finished, this, &Station::recipientsFinished);
+}
+
+// Every recipient speaks this program's protocols, privately where it can, as the queue's
+// one person does; a recipient of another protocol would get its own transfer here.
+std::unique_ptr<RecipientTransfer> Station::makeTransfer(const Recipient& recipient)
+{
+    auto transfer = std::make_unique<QuilloTransfer>(recipient, random_, bindAddress_, clock_,
+                                                     identity(), &keys_);
+    transfer->setRefusalRetries(refusalRetries_, longestRetryWait_);
+    return transfer;
+}
+
 Station::~Station() = default;
 
 void Station::privateChatArrived(const ChatLine& line)
@@ -157,6 +181,7 @@ void Station::makeShortLived()
 void Station::load()
 {
     book_.load(settings_);
+    groups_.load(settings_, book_);
     Q_EMIT addressBookChanged();
     setOnlyKnownSenders(storedOnlyKnownSenders(settings_), false);
     // The files others left waiting are theirs to deliver.
@@ -195,6 +220,21 @@ std::optional<SocketError> Station::bindPresenceToSend()
     return presence_.bindToSend(bindAddress_);
 }
 
+QString Station::pairCode(int slot, QString* problem) const
+{
+    const AddressBookEntry& entry = book_.entry(slot);
+    if (entry.Key.isEmpty()) {
+        *problem = QStringLiteral("%1 has no key yet: it is kept at the first private connection "
+                                  "with %2, either way")
+                       .arg(entry.Name, entry.IPaddress);
+        return {};
+    }
+    if (identity_)
+        return ::pairCode(identity_->key(), entry.Key);
+    const std::optional<Identity> identity = Identity::open(dataFolder_, problem);
+    return identity ? ::pairCode(identity->key(), entry.Key) : QString();
+}
+
 bool Station::stop()
 {
     presence_.stopAnnouncing();
@@ -205,6 +245,7 @@ bool Station::stop()
         stopSending();
     if (!shortLived_ && !lent_) {
         book_.store(settings_);
+        groups_.store(settings_, book_);
         saved = settings_.save();
     }
     receiver_.stop();
@@ -219,6 +260,7 @@ bool Station::stop()
 
 void Station::stopSending()
 {
+    fanOut_.stop();
     if (batch_.isRunning() && sender_.isSendingPrivately())
         waiting_.add(batch_.host(), batch_.rest());
     batch_.stop();
@@ -285,6 +327,22 @@ void Station::sendQueueWhenOnline(const QString& address, bool online)
     const QStringList paths = batch_.paths();
     clearQueue();
     sendWhenOnline(address, paths, online);
+}
+
+void Station::sendQueueTo(const QList<Recipient>& recipients)
+{
+    if (!isSending())
+        fanOut_.start(recipients, batch_.rows());
+}
+
+void Station::sendQueueWhenOnline(const QStringList& addresses, const QSet<QString>& online)
+{
+    if (isSending() || batch_.paths().isEmpty())
+        return;
+    const QList<QueuedFile> rows = batch_.rows();
+    clearQueue();
+    for (const QString& address : addresses)
+        sendWhenOnline(address, rows, online.contains(address));
 }
 
 void Station::sendChat(const QString& text)
@@ -361,6 +419,7 @@ void Station::addPerson(const QString& name, const QString& address)
 void Station::removePerson(int slot)
 {
     book_.remove(slot);
+    groups_.personRemoved(slot);
     storeBook(changeNotSaved());
 }
 
@@ -374,6 +433,20 @@ void Station::setPersonSpeaks(int slot, Speaks speaks, quint16 localSendPort)
 {
     book_.setSpeaks(slot, speaks, speaks != Speaks::Unknown);
     book_.setLocalSendPort(slot, localSendPort);
+    storeBook(changeNotSaved());
+}
+
+bool Station::addGroup(const QString& name, const QList<int>& slots)
+{
+    if (!groups_.append(name, slots, book_))
+        return false;
+    storeBook(changeNotSaved());
+    return true;
+}
+
+void Station::removeGroup(int index)
+{
+    groups_.remove(index);
     storeBook(changeNotSaved());
 }
 
@@ -393,6 +466,7 @@ bool Station::storeBook(const QString& failure)
     bool saved = false;
     if (maySaveSettings()) {
         book_.store(settings_);
+        groups_.store(settings_, book_);
         saved = settings_.save();
     }
     Q_EMIT addressBookChanged();
@@ -411,11 +485,31 @@ bool Station::maySaveSettings() const
     return !settings_.readError() && (!settings_.isDamaged() || copyKept_);
 }
 
+// A friend whose key is known sends privately only: what comes in the clear from their
+// address may come from anyone who took it, and is named so. The history holds a file
+// before anyone hears that it came.
+void Station::receiveEnded(ReceiveEnd end)
+{
+    if (!end.isPrivate && keys_.hasKey(end.peer))
+        end.unverifiedName = nameOrAddress(book_, end.peer) + QStringLiteral(" (unverified)");
+    recordReceived(end);
+    Q_EMIT incomingEnded(end);
+}
+
+QString Station::senderOf(const ReceiveEnd& end) const
+{
+    if (!end.keyName.isEmpty())
+        return end.keyName;
+    if (!end.unverifiedName.isEmpty())
+        return end.unverifiedName;
+    return nameOrAddress(book_, end.peer);
+}
+
 void Station::recordReceived(const ReceiveEnd& end)
 {
     if (end.outcome != ReceiveEnd::Outcome::Saved || shortLived_)
         return;
-    const QString peer = end.keyName.isEmpty() ? nameOrAddress(book_, end.peer) : end.keyName;
+    const QString peer = senderOf(end);
     const ReceivedEntry entry{QDateTime::currentDateTime(),
                               QFileInfo(end.path).fileName(),
                               end.size,

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "addressbook/addressbook.h"
+#include "addressbook/addressgroups.h"
 #include "addressbook/peerkeys.h"
 #include "identity/identity.h"
 #include "localsend/devicebook.h"
@@ -10,6 +11,7 @@
 #include "presence/presence.h"
 #include "receiving/filereceiver.h"
 #include "receiving/receivedhistory.h"
+#include "sending/fanout.h"
 #include "sending/filesender.h"
 #include "sending/sendbatch.h"
 #include "sending/waitingbatches.h"
@@ -18,6 +20,7 @@
 #include <QDeadlineTimer>
 #include <QHostAddress>
 #include <QObject>
+#include <QSet>
 #include <QTimer>
 
 #include <chrono>
@@ -110,6 +113,10 @@ public:
     // take and how long a connection may dawdle; from the next connection on.
     void setReceiveLimits(const ReceiverLimits& limits) { receiver_.setLimits(limits); }
     const QList<ReceivedEntry>& receivedFiles() const { return history_.entries(); }
+    // Who sent what end tells of, as the person is shown it: the entry whose key came,
+    // "Anna (unverified)" for a plain file from a keyed friend's address, or else the
+    // entry with that address, or the address.
+    QString senderOf(const ReceiveEnd& end) const;
 
     // The address book. Each change is written to the settings at once; a change that
     // could not be written is told by problem().
@@ -118,13 +125,31 @@ public:
     void addPerson(const QString& name, const QString& address);
     void removePerson(int slot);
     void setPersonAddress(int slot, const QString& address);
+    // Groups of the address book's people, kept with it (see AddressGroups). addGroup()
+    // returns false, adding nothing, when there are as many groups as there may be or the
+    // name is blank.
+    const AddressGroups& groups() const { return groups_; }
+    bool addGroup(const QString& name, const QList<int>& slots);
+    void removeGroup(int index);
+    // Forgets the key slot's entry holds, or the key it refuses, and the part files that key
+    // began unless another entry holds it too. Other entries with the address keep theirs.
+    void forgetKey(int slot);
+    bool hasKey(const QString& address) const { return keys_.hasKey(address); }
+    // The code slot's person and this installation compare, the same on both screens;
+    // empty, with problem set, when either key is missing.
+    QString pairCode(int slot, QString* problem) const;
+    // The person said the codes match, or differ: the key is then compared, or forgotten
+    // and refused until the key is forgotten again (forgetKey()).
+    void markKeyCompared(int slot) { keys_.markCompared(slot); }
+    void refuseKey(int slot) { keys_.refuse(slot); }
+    // The entry holding key moves to address, as the person said (see keyAtNewAddress()).
+    bool followKey(const QByteArray& key, const QString& address)
+    {
+        return keys_.follow(key, address);
+    }
     // How slot's entry is reached: Unknown lets the first send find out, any other the
     // user's choice. A port of 0 is LocalSend's usual one.
     void setPersonSpeaks(int slot, Speaks speaks, quint16 localSendPort);
-    // Forgets the key slot's entry holds, and the part files that key began unless another
-    // entry holds it too. Other entries with the address keep theirs.
-    void forgetKey(int slot);
-    bool hasKey(const QString& address) const { return keys_.hasKey(address); }
     // The PIN to offer the LocalSend device at host, from the next file on.
     void setLocalSendPin(const QString& host, const QString& pin)
     {
@@ -142,12 +167,21 @@ public:
     void queue(const QString& path) { batch_.append(path); }
     void queue(const QueuedFile& file) { batch_.append(file); }
     void clearQueue();
-    bool isSending() const { return batch_.isRunning(); }
+    bool isSending() const { return batch_.isRunning() || fanOut_.isRunning(); }
     // The file of the queue in hand, and its person's address.
     QueuedFile currentFile() const { return batch_.current(); }
     QString sendingTo() const { return batch_.host(); }
     // Sends the queue, asking peer for the address before every file.
     void sendQueue(SendBatch::PeerLookup peer) { batch_.start(std::move(peer)); }
+    // Sends the queue to each of several people at once, each on transfers of its own (see
+    // FanOut); the recipient* signals tell how each goes. Does nothing while sending.
+    void sendQueueTo(const QList<Recipient>& recipients);
+    bool isSendingToSeveral() const { return fanOut_.isRunning(); }
+    const QList<RecipientState>& recipients() const { return fanOut_.recipients(); }
+    int recipientsEnded() const { return fanOut_.ended(); }
+    // Moves the queue, while it is not being sent, into a delivery to each of addresses;
+    // those in online are tried at once.
+    void sendQueueWhenOnline(const QStringList& addresses, const QSet<QString>& online);
     // Whether a queue cut off privately ends there (the rest waiting for its person) or
     // goes on with its next file.
     void setQueueStopsAtCut(bool stops) { batch_.setStopsAtCut(stops); }
@@ -156,6 +190,8 @@ public:
     void setRefusalRetries(int count, std::chrono::milliseconds longestWait)
     {
         sender_.setRefusalRetries(count, longestWait);
+        refusalRetries_ = count;
+        longestRetryWait_ = longestWait;
     }
     // Sends paths to address as soon as it is heard online, at once when online already.
     void sendWhenOnline(const QString& address, const QStringList& paths, bool online);
@@ -235,6 +271,13 @@ Q_SIGNALS:
     void rowFinished(BatchKind batch, int row, const SendEnd& end);
     void folderEnded(BatchKind batch, int row, const QString& folder, bool allSent);
     void batchFinished(BatchKind batch);
+    // A batch sent to several people (see sendQueueTo()): recipients()[index] changed, a
+    // file of one recipient ended or was skipped, and every recipient has ended.
+    void recipientChanged(int index);
+    void recipientRowFinished(const Recipient& who, int row, const SendEnd& end);
+    void recipientRowSkipped(const Recipient& who, int row, int rows, const QString& path,
+                             const QString& reason);
+    void recipientsFinished();
     // The queue was emptied, by clearQueue() or by moving it into a waiting delivery.
     void queueCleared();
     // The queue found no peer for its next row, and has ended.
@@ -263,6 +306,11 @@ Q_SIGNALS:
 
     // The address book's entries or keys changed.
     void addressBookChanged();
+    // name's compared key came from a new address, and the entry followed it there.
+    void personMoved(const QString& name, const QString& address);
+    // name's pinned key came from address, which is not the entry's: the entry stays as it
+    // is until the person says to follow the key (followKey()).
+    void keyAtNewAddress(const QString& name, const QString& address, const QByteArray& key);
     // Sharing the ports (see claimPorts() and lendPorts()).
     void portsFree();
     void raiseRequested();
@@ -283,6 +331,9 @@ private:
     void forwardReceiving();
     void forwardSending();
     void forwardBatch(SendBatch& batch, BatchKind kind);
+    void forwardFanOut();
+    std::unique_ptr<RecipientTransfer> makeTransfer(const Recipient& recipient);
+    void receiveEnded(ReceiveEnd end);
     void recordReceived(const ReceiveEnd& end);
     void privateChatArrived(const ChatLine& line);
     void waitAfterCut(const QString& address, const QList<QueuedFile>& rest);
@@ -303,12 +354,17 @@ private:
     bool shortLived_ = false;
     bool copyKept_ = false; // checkSettings() kept a copy of a damaged file
     AddressBook book_;
+    AddressGroups groups_;
     PeerKeys keys_;
     DeviceBook devices_;
     std::optional<Identity> identity_;
     FileReceiver receiver_;
     FileSender sender_;
     SendBatch batch_;
+    RandomSource& random_;
+    FanOut fanOut_;
+    int refusalRetries_ = FileSender::kRefusalRetries;
+    std::chrono::milliseconds longestRetryWait_ = PlainSender::kLongestRetryWait;
     Presence presence_;
     WaitingBatches waiting_;
     ReceivedHistory history_;

@@ -2,11 +2,19 @@
 
 #include "transfer/readerror.h"
 
+#include <unistd.h>
+#include <utility>
+
 FileDigest::FileDigest(QObject* parent) : QObject(parent)
 {
     stepTimer_.setSingleShot(true);
     stepTimer_.setInterval(0);
     connect(&stepTimer_, &QTimer::timeout, this, &FileDigest::step);
+}
+
+FileDigest::~FileDigest()
+{
+    stop();
 }
 
 void FileDigest::start(const QString& path, qint64 offset)
@@ -16,6 +24,12 @@ void FileDigest::start(const QString& path, qint64 offset)
     known_ = offset;
     if (known_ > 0)
         stepTimer_.start();
+}
+
+void FileDigest::start(int fd, qint64 offset)
+{
+    start(QString(), offset);
+    fd_ = fd;
 }
 
 void FileDigest::add(const QByteArray& bytes)
@@ -39,6 +53,8 @@ void FileDigest::stop()
 {
     stepTimer_.stop();
     file_.close();
+    if (fd_ >= 0)
+        ::close(std::exchange(fd_, -1));
     sha_.reset();
     taken_ = known_ = 0;
     finishing_ = false;
@@ -47,11 +63,9 @@ void FileDigest::stop()
 void FileDigest::step()
 {
     if (!file_.isOpen()) {
-        file_.setFileName(path_);
-        if (!file_.open(QIODevice::ReadOnly | QIODevice::Unbuffered) || !file_.seek(taken_)) {
-            const QString description = file_.errorString();
+        if (const std::optional<QString> description = open()) {
             stop();
-            Q_EMIT failed(description);
+            Q_EMIT failed(*description);
             return;
         }
     }
@@ -71,6 +85,27 @@ void FileDigest::step()
     file_.close();
     if (finishing_)
         caughtUp();
+}
+
+std::optional<QString> FileDigest::open()
+{
+    constexpr QIODevice::OpenMode kMode = QIODevice::ReadOnly | QIODevice::Unbuffered;
+    if (path_.isEmpty()) {
+        const int fd = std::exchange(fd_, -1);
+        if (fd < 0)
+            return QStringLiteral("the file is not the one written any more");
+        if (!file_.open(fd, kMode, QFileDevice::AutoCloseHandle)) {
+            ::close(fd);
+            return file_.errorString();
+        }
+    } else {
+        file_.setFileName(path_);
+        if (!file_.open(kMode))
+            return file_.errorString();
+    }
+    if (!file_.seek(taken_))
+        return file_.errorString();
+    return std::nullopt;
 }
 
 void FileDigest::caughtUp()

@@ -6,6 +6,8 @@
 #include <QObject>
 #include <QTimer>
 
+#include <optional>
+
 // The SHA-256 of a whole file that is read or written in order, of which the first bytes
 // may be on the disk only: a transfer that continues from an offset. Those bytes are read
 // back a step at a time on the event loop, and so are the bytes that come meanwhile, which
@@ -19,9 +21,13 @@ public:
     static constexpr qint64 kStepBytes = 4 * 1024 * 1024;
 
     explicit FileDigest(QObject* parent = nullptr);
+    ~FileDigest() override;
 
     // Starts anew for the file at path, whose first offset bytes are there already.
     void start(const QString& path, qint64 offset);
+    // Starts anew for the file open for reading as fd, which it closes; -1 for a file that
+    // cannot be read back.
+    void start(int fd, qint64 offset);
     // The file's next bytes, which are in the file by now.
     void add(const QByteArray& bytes);
     // All bytes are in: finished() follows once the digest is whole, at once when it has
@@ -36,12 +42,15 @@ Q_SIGNALS:
     void failed(const QString& description);
 
 private:
+    // Opens the file at the bytes not read back yet; nothing, or why it could not.
+    std::optional<QString> open();
     void step();
     void caughtUp();
 
     Sha256 sha_;
     QFile file_;
     QString path_;
+    int fd_ = -1; // to open the file from, when it has no path
     QTimer stepTimer_;
     qint64 taken_ = 0; // bytes in the digest
     qint64 known_ = 0; // bytes in the file

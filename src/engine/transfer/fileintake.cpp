@@ -64,12 +64,9 @@ std::optional<FileRefusal> FileIntake::make(const Offer& offer)
     const int inodes = 1 + place_.newFolders;
     if (!parts_.makeRoom(offer.sender, offer.size, tree_.saveFolder(), inodes, tree_.made()))
         return FileRefusal{Outcome::Refused, ReceiveReason::of(Code::NoRoom)};
-    std::optional<FileRefusal> refusal = tree_.make(place_);
-    // Only a part file of ours from this sender is written over.
-    const auto isLeftover = [this, &offer](const QString& path) {
-        return parts_.canTakeOver(path, offer.sender);
-    };
-    if (!refusal && !file_.create(place_.folder, *name, isLeftover)) {
+    HeldFolder folder;
+    std::optional<FileRefusal> refusal = tree_.make(place_, folder);
+    if (!refusal && !create(offer, std::move(folder), *name)) {
         tree_.undo();
         refusal =
             FileRefusal{Outcome::CannotSave, ReceiveReason::with(Code::CannotSave, file_.error())};
@@ -82,12 +79,34 @@ std::optional<FileRefusal> FileIntake::make(const Offer& offer)
     return std::nullopt;
 }
 
+bool FileIntake::create(const Offer& offer, HeldFolder folder, const QString& name)
+{
+    // Only a part file of ours from this sender is written over.
+    const auto leftover = [this, &offer](const QString& path) {
+        return parts_.leftover(path, offer.sender);
+    };
+    if (!file_.choose(std::move(folder), place_.folder, name, leftover))
+        return false;
+    // A part file made anew is in the index first: whatever happens next, it is found again.
+    const QString path = file_.path();
+    if (!file_.takesOver())
+        parts_.announce(path, offer.sender, offer.path, offer.size);
+    if (file_.open())
+        return true;
+    if (!file_.takesOver())
+        parts_.forget(path);
+    return false;
+}
+
 std::optional<qint64> FileIntake::resume(const Offer& offer, const std::optional<QString>& part)
 {
     // Only where the file would go now: not after the save folder has changed.
     if (!part || QFileInfo(*part).absolutePath() != QDir(place_.folder).absolutePath())
         return std::nullopt;
-    return file_.resume(*part, offer.size);
+    const std::optional<FileIdentity> recorded = parts_.recorded(*part);
+    if (!recorded)
+        return std::nullopt;
+    return file_.resume(tree_.walk(place_), *part, *recorded, offer.size);
 }
 
 void FileIntake::begin(const Offer& offer, qint64 offset)
@@ -96,11 +115,11 @@ void FileIntake::begin(const Offer& offer, qint64 offset)
     size_ = offer.size;
     offset_ = received_ = receivedAtLastCheck_ = offset;
     // Recorded as the sender's until it is whole or removed.
-    parts_.begin(file_.path(), offer.sender, offer.path, offer.size);
+    parts_.begin(file_.path(), offer.sender, offer.path, offer.size, file_.identity());
     parts_.setLetGo(file_.path(), [this] { Q_EMIT takenOver(); });
     digested_ = offer.digested;
     if (digested_)
-        digest_.start(file_.path(), offset);
+        digest_.start(offset > 0 ? file_.readBack() : -1, offset); // nothing to read back at 0
     if (missing() > 0)
         progressCheck_.start();
 }

@@ -90,6 +90,8 @@ private:
     // makes the folders the file needs and its part file. A file refused leaves no folder
     // behind.
     std::optional<FileRefusal> make(const Offer& offer);
+    // Makes the part file for name in folder, or takes a leftover over.
+    bool create(const Offer& offer, HeldFolder folder, const QString& name);
     void begin(const Offer& offer, qint64 offset);
     void digested(const QByteArray& digest);
     void readBackFailed(const QString& description);

@@ -1,5 +1,8 @@
 #include "transfer/partfiles.h"
 
+#include "platform/durablewrite.h"
+#include "transfer/saveerror.h"
+
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -11,32 +14,27 @@
 
 #include <sys/stat.h>
 #include <sys/statvfs.h>
+#include <unistd.h>
 
 namespace
 {
 
 // A part file nobody has written for this long is not coming back.
 constexpr qint64 kStaleAfterSeconds = 7 * 24 * 60 * 60;
-// Changes wait this long before they are written, so that a run of small files, each
-// whole within moments, writes the index once or not at all.
+// Changes other than a part file about to be made wait this long before they are
+// written, so that a run of small files, each whole within moments, writes them once.
 constexpr std::chrono::milliseconds kSaveDelay = std::chrono::seconds(1);
-// A file at least this big is written into the index as it begins: cut off within the
-// delay above, it could not be continued, and would take long to send again.
-constexpr qint64 kSaveAtOnceBytes = 1024 * 1024;
 
-struct Identity {
-    quint64 device = 0;
-    quint64 inode = 0;
-};
-
-// A regular file's identity; nothing for a link, a folder or a missing file.
-std::optional<Identity> identityOf(const QString& path)
+// A regular file's identity; nothing for a link, a folder or a missing file. With
+// soleOwn, only for a file of this user's that has no other name.
+std::optional<FileIdentity> identityOf(const QString& path, bool soleOwn = false)
 {
     struct stat info {
     };
-    if (::lstat(QFile::encodeName(path).constData(), &info) != 0 || !S_ISREG(info.st_mode))
+    if (::lstat(QFile::encodeName(path).constData(), &info) != 0 || !S_ISREG(info.st_mode) ||
+        (soleOwn && (info.st_nlink != 1 || info.st_uid != ::geteuid())))
         return std::nullopt;
-    return Identity{quint64(info.st_dev), quint64(info.st_ino)};
+    return FileIdentity{quint64(info.st_dev), quint64(info.st_ino)};
 }
 
 // A file system that keeps no count of inodes (f_files 0) has no limit on them to share.
@@ -85,11 +83,21 @@ void PartFiles::setStrangerLimits(const ReceiverLimits& limits)
     limits_ = limits;
 }
 
-bool PartFiles::canTakeOver(const QString& path, const PartSender& sender) const
+std::optional<FileIdentity> PartFiles::leftover(const QString& path, const PartSender& sender) const
 {
     const auto entry = entries_.constFind(path);
-    return entry != entries_.cend() && !entry->busy && entry->peer == sender.address &&
-           entry->key == sender.key && isOurs(path, *entry);
+    if (entry == entries_.cend() || entry->busy || entry->peer != sender.address ||
+        entry->key != sender.key)
+        return std::nullopt;
+    return recorded(path);
+}
+
+std::optional<FileIdentity> PartFiles::recorded(const QString& path) const
+{
+    const auto entry = entries_.constFind(path);
+    if (entry == entries_.cend() || !entry->identity.isKnown())
+        return std::nullopt;
+    return entry->identity;
 }
 
 std::optional<QString> PartFiles::resumable(const QByteArray& key, const QByteArray& offered,
@@ -118,25 +126,27 @@ void PartFiles::setLetGo(const QString& path, std::function<void()> letGo)
         entry->letGo = std::move(letGo);
 }
 
-void PartFiles::begin(const QString& path, const PartSender& sender, const QByteArray& offered,
-                      qint64 size)
+void PartFiles::announce(const QString& path, const PartSender& sender, const QByteArray& offered,
+                         qint64 size)
 {
-    const Identity identity = identityOf(path).value_or(Identity{});
+    begin(path, sender, offered, size, {});
+    save();
+}
+
+void PartFiles::begin(const QString& path, const PartSender& sender, const QByteArray& offered,
+                      qint64 size, FileIdentity identity)
+{
     entries_.insert(path, {sender.address,
                            sender.key,
                            sender.keyKnown,
                            offered,
                            size,
                            QDateTime::currentDateTimeUtc(),
-                           identity.device,
-                           identity.inode,
+                           identity,
                            true,
                            {}});
     removeStale();
-    if (size >= kSaveAtOnceBytes)
-        save();
-    else
-        saveLater();
+    saveLater();
 }
 
 void PartFiles::keep(const QString& path)
@@ -233,8 +243,18 @@ qint64 PartFiles::strangerRoom(const QString& folder) const
 
 bool PartFiles::isOurs(const QString& path, const Entry& entry) const
 {
-    const std::optional<Identity> identity = identityOf(path);
-    return identity && identity->device == entry.device && identity->inode == entry.inode;
+    return entry.identity.isKnown() && identityOf(path) == entry.identity;
+}
+
+// An entry written just before its file was made, and not again since: the file under its
+// name is taken for the one made when nobody but this user could have put it there.
+bool PartFiles::adopt(const QString& path, Entry& entry) const
+{
+    if (entry.identity.isKnown())
+        return isOurs(path, entry);
+    const std::optional<FileIdentity> identity = identityOf(path, true);
+    entry.identity = identity.value_or(FileIdentity{});
+    return identity.has_value();
 }
 
 // A part file begun privately keeps its sender's key; one from the plain port has none.
@@ -252,11 +272,13 @@ void PartFiles::removeStale()
     }
 }
 
-// Removes the file only while it is still the one we made.
+// Removes the file only while it is still the one we made, in the folder checked.
 void PartFiles::remove(const QString& path)
 {
-    if (isOurs(path, entries_.value(path)))
-        QFile::remove(path);
+    const QFileInfo info(path);
+    const FileIdentity identity = entries_.value(path).identity;
+    if (identity.isKnown())
+        HeldFolder::open(info.path()).removeIf(QFile::encodeName(info.fileName()), identity);
     entries_.remove(path);
 }
 
@@ -293,9 +315,9 @@ void PartFiles::load()
         entry.size = part.value(QStringLiteral("size")).toString().toLongLong();
         entry.since =
             QDateTime::fromString(part.value(QStringLiteral("since")).toString(), Qt::ISODate);
-        entry.device = part.value(QStringLiteral("device")).toString().toULongLong();
-        entry.inode = part.value(QStringLiteral("inode")).toString().toULongLong();
-        if (!entry.peer.isEmpty() && entry.since.isValid() && isOurs(path, entry))
+        entry.identity.device = part.value(QStringLiteral("device")).toString().toULongLong();
+        entry.identity.inode = part.value(QStringLiteral("inode")).toString().toULongLong();
+        if (!entry.peer.isEmpty() && entry.since.isValid() && adopt(path, entry))
             entries_.insert(path, entry);
     }
 }
@@ -312,8 +334,8 @@ QByteArray PartFiles::serialized() const
                         {QStringLiteral("offered"), QString::fromLatin1(entry->offered.toBase64())},
                         {QStringLiteral("size"), asJsonText(entry->size)},
                         {QStringLiteral("since"), entry->since.toString(Qt::ISODate)},
-                        {QStringLiteral("device"), asJsonText(entry->device)},
-                        {QStringLiteral("inode"), asJsonText(entry->inode)}});
+                        {QStringLiteral("device"), asJsonText(entry->identity.device)},
+                        {QStringLiteral("inode"), asJsonText(entry->identity.inode)}});
     }
     return QJsonDocument(QJsonObject{{QStringLiteral("parts"), parts}}).toJson();
 }
@@ -330,12 +352,19 @@ void PartFiles::save()
     const QByteArray data = serialized();
     if (filePath_.isEmpty() || data == saved_)
         return;
-    QDir().mkpath(QFileInfo(filePath_).absolutePath());
+    const QString folder = QFileInfo(filePath_).absolutePath();
+    QDir().mkpath(folder);
+    // The file is synced before it replaces the old one; its folder then, so that the new
+    // name lasts through a power cut too.
     QSaveFile file(filePath_);
-    if (file.open(QIODevice::WriteOnly) && file.write(data) == data.size() && file.commit()) {
+    QString error;
+    if (!file.open(QIODevice::WriteOnly) || file.write(data) != data.size() || !file.commit())
+        error = file.errorString();
+    else if (const int synced = syncFolder(folder))
+        error = saveErrorText(synced);
+    else
         saved_ = data;
-        return;
-    }
-    problem_ = QStringLiteral("Part files cannot be remembered in %1: %2")
-                   .arg(QDir::toNativeSeparators(filePath_), file.errorString());
+    if (!error.isEmpty())
+        problem_ = QStringLiteral("Part files cannot be remembered in %1: %2")
+                       .arg(QDir::toNativeSeparators(filePath_), error);
 }

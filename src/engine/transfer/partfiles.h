@@ -1,5 +1,6 @@
 #pragma once
 
+#include "platform/heldfolder.h"
 #include "transfer/receiverlimits.h"
 
 #include <QDateTime>
@@ -25,6 +26,11 @@ struct PartSender {
 // entry keeps the file's device and inode, so that a file put in its place since is not
 // mistaken for ours. A part file left untouched for a week is removed, and so is one
 // whose sender's key the address book no longer holds.
+//
+// A part file is in the index on the disk before it is made, so that no crash can leave
+// one the index never knew: its device and inode follow with the next write. An entry
+// found without them after a crash takes the file under its name if that is a regular
+// file of this user's with no other name, the one a crash between the two writes leaves.
 //
 // A part file from the private port can be continued: the same key offering the same
 // path and size again finds it through resumable(), wherever the sender is now.
@@ -59,18 +65,26 @@ public:
     void setStrangerLimits(const ReceiverLimits& limits);
     void setFreeInodes(FreeInodes free) { freeInodes_ = std::move(free); }
 
-    // Whether path is a part file of ours from sender that no transfer writes now.
-    bool canTakeOver(const QString& path, const PartSender& sender) const;
+    // What the part file at path was recorded as, when it is one of ours from sender that
+    // no transfer writes now and it may be taken over; nothing otherwise.
+    std::optional<FileIdentity> leftover(const QString& path, const PartSender& sender) const;
+    // What the part file of ours at path was recorded as; nothing when it is none.
+    std::optional<FileIdentity> recorded(const QString& path) const;
     // The part file of ours that key began for the file offered as offered, of size bytes;
     // the newest when there are several. One that a transfer writes now is let go first:
     // the sender has given that connection up, which this side may not have noticed yet.
     std::optional<QString> resumable(const QByteArray& key, const QByteArray& offered, qint64 size);
     // How the transfer writing path is ended, for resumable(); until it keeps or forgets it.
     void setLetGo(const QString& path, std::function<void()> letGo);
-    // A transfer from sender now writes path, made anew or taken over, for the file offered
-    // as offered (its path on the private port, its name on the plain one), of size bytes.
+    // A part file is about to be made at path for begin(): it is recorded, and the index
+    // written and synced at once.
+    void announce(const QString& path, const PartSender& sender, const QByteArray& offered,
+                  qint64 size);
+    // A transfer from sender now writes path, the file identity, made anew or taken over,
+    // for the file offered as offered (its path on the private port, its name on the plain
+    // one), of size bytes.
     void begin(const QString& path, const PartSender& sender, const QByteArray& offered,
-               qint64 size);
+               qint64 size, FileIdentity identity);
     // The transfer writing path has ended and left it a part file; written at once.
     void keep(const QString& path);
     // path is no part file of ours any more: it is whole, or removed.
@@ -96,9 +110,8 @@ private:
         bool keyKnown = false;
         QByteArray offered;
         qint64 size = 0;
-        QDateTime since; // when a transfer last began or left it
-        quint64 device = 0;
-        quint64 inode = 0;
+        QDateTime since;             // when a transfer last began or left it
+        FileIdentity identity;       // not known yet between announce() and begin()
         bool busy = false;           // a transfer writes it now; not kept in the index
         std::function<void()> letGo; // ends that transfer
     };
@@ -113,6 +126,7 @@ private:
     Use strangerUse(bool busyOnly) const;
     qint64 strangerRoom(const QString& folder) const;
     bool isOurs(const QString& path, const Entry& entry) const;
+    bool adopt(const QString& path, Entry& entry) const;
     bool isStranger(const QString& peer, const QByteArray& key) const;
     bool hasInodesFor(int inodes, int madeBefore, const QString& folder) const;
     void removeStale();

@@ -18,56 +18,22 @@ namespace
 
 constexpr mode_t kFolderMode = 0777; // less the umask
 
-// A folder's file descriptor, closed when it goes.
-class Folder
-{
-public:
-    explicit Folder(int fd = -1) : fd_(fd) {}
-    Folder(const Folder&) = delete;
-    Folder& operator=(const Folder&) = delete;
-    ~Folder() { reset(-1); }
-    void reset(int fd)
-    {
-        if (fd_ >= 0)
-            ::close(fd_);
-        fd_ = fd;
-    }
-    int fd() const { return fd_; }
-
-private:
-    int fd_;
-};
-
 QString inTheWay()
 {
     return QStringLiteral("a file or link stands where a received folder goes");
 }
 
-int openSaveFolder(const QString& saveFolder)
-{
-    return ::open(QFile::encodeName(saveFolder).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-}
-
 // Opens the folder name inside at, making it first (anew only when isNew, and then
-// saying so in made); never follows a link. Returns the descriptor, or -1 with errno set.
-int openFolder(int at, const QByteArray& name, bool isNew, bool& made)
+// saying so in made); never follows a link. Not open when it fails, with errno set.
+HeldFolder openFolder(const HeldFolder& at, const QByteArray& name, bool isNew, bool& made)
 {
-    made = ::mkdirat(at, name.constData(), kFolderMode) == 0;
+    made = ::mkdirat(at.fd(), name.constData(), kFolderMode) == 0;
     if (made) {
-        ::fsync(at); // the new folder lasts through a power cut
+        at.sync(); // the new folder lasts through a power cut
     } else if (errno != EEXIST || isNew) {
-        return -1;
+        return {};
     }
-    return ::openat(at, name.constData(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-}
-
-// Whether the folder open as fd is the one path names now, links resolved.
-bool isSameFolder(int fd, const QString& path)
-{
-    struct stat opened = {};
-    struct stat named = {};
-    return ::fstat(fd, &opened) == 0 && ::stat(QFile::encodeName(path).constData(), &named) == 0 &&
-           opened.st_dev == named.st_dev && opened.st_ino == named.st_ino;
+    return at.inside(name);
 }
 
 } // namespace
@@ -86,44 +52,47 @@ std::optional<QStringList> receivedPathParts(const QByteArray& path)
 
 FoldersMade makeFolders(const QString& saveFolder, const QStringList& parts, bool isNew)
 {
-    Folder folder(openSaveFolder(saveFolder));
-    if (folder.fd() < 0)
-        return {{}, saveErrorText(errno)};
+    HeldFolder folder = HeldFolder::open(saveFolder);
+    if (!folder.isOpen())
+        return {{}, saveErrorText(errno), 0, {}};
     QString path = saveFolder;
     int made = 0;
     for (qsizetype i = 0; i < parts.size(); ++i) {
         bool madeNow = false;
-        const int next =
-            openFolder(folder.fd(), QFile::encodeName(parts.at(i)), isNew && i == 0, madeNow);
+        HeldFolder next =
+            openFolder(folder, QFile::encodeName(parts.at(i)), isNew && i == 0, madeNow);
         made += madeNow ? 1 : 0;
-        if (next < 0) {
+        if (!next.isOpen()) {
             const QString error = errno == ELOOP || errno == ENOTDIR || errno == EEXIST
                                       ? inTheWay()
                                       : saveErrorText(errno);
             removeFolders(saveFolder, parts.mid(0, i + (madeNow ? 1 : 0)), made);
-            return {{}, error};
+            return {{}, error, 0, {}};
         }
-        folder.reset(next);
+        folder = std::move(next);
         path = QDir(path).filePath(parts.at(i));
     }
-    // The file is made by its path: that path must still lead to the folder just walked to.
-    if (!isSameFolder(folder.fd(), path)) {
-        removeFolders(saveFolder, parts, made);
-        return {{}, inTheWay()};
-    }
-    return {path, {}, made};
+    // The file is made in the folder held, not by its path, which may lead elsewhere by now.
+    return {path, {}, made, std::move(folder)};
+}
+
+HeldFolder openFolders(const QString& saveFolder, const QStringList& parts)
+{
+    HeldFolder folder = HeldFolder::open(saveFolder);
+    for (qsizetype i = 0; i < parts.size() && folder.isOpen(); ++i)
+        folder = folder.inside(QFile::encodeName(parts.at(i)));
+    return folder;
 }
 
 void removeFolders(const QString& saveFolder, const QStringList& parts, int count)
 {
     // holders[i] is the folder that holds parts[i].
-    std::deque<Folder> holders;
-    holders.emplace_back(openSaveFolder(saveFolder));
-    for (qsizetype i = 0; i + 1 < parts.size() && holders.back().fd() >= 0; ++i)
-        holders.emplace_back(::openat(holders.back().fd(), QFile::encodeName(parts.at(i)),
-                                      O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+    std::deque<HeldFolder> holders;
+    holders.push_back(HeldFolder::open(saveFolder));
+    for (qsizetype i = 0; i + 1 < parts.size() && holders.back().isOpen(); ++i)
+        holders.push_back(holders.back().inside(QFile::encodeName(parts.at(i))));
     for (qsizetype i = parts.size() - 1; i >= 0 && i >= parts.size() - count; --i) {
-        if (i >= qsizetype(holders.size()) || holders[size_t(i)].fd() < 0 ||
+        if (i >= qsizetype(holders.size()) || !holders[size_t(i)].isOpen() ||
             ::unlinkat(holders[size_t(i)].fd(), QFile::encodeName(parts.at(i)), AT_REMOVEDIR) != 0)
             return;
     }

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "platform/heldfolder.h"
+
 #include <QByteArray>
 #include <QStringList>
 
@@ -13,9 +15,10 @@ std::optional<QStringList> receivedPathParts(const QByteArray& path);
 
 // What making folders inside the save folder came to.
 struct FoldersMade {
-    QString path;  // the innermost folder's full path; empty when it failed
-    QString error; // why it failed
-    int made = 0;  // how many of the innermost folders were made anew
+    QString path;      // the innermost folder's full path; empty when it failed
+    QString error;     // why it failed
+    int made = 0;      // how many of the innermost folders were made anew
+    HeldFolder folder; // the innermost folder, held
 };
 
 // Makes the folders parts, one inside the next, in saveFolder, walking down from it and
@@ -23,6 +26,10 @@ struct FoldersMade {
 // anew when isNew, and may exist as a folder already otherwise; the parts below it may
 // always exist as folders. When it fails, the folders it made are removed again.
 FoldersMade makeFolders(const QString& saveFolder, const QStringList& parts, bool isNew);
+
+// The folders parts in saveFolder, one inside the next, walked down as makeFolders() does
+// but making nothing: the innermost held, or not open when any is missing or a link.
+HeldFolder openFolders(const QString& saveFolder, const QStringList& parts);
 
 // Removes the innermost count folders of parts in saveFolder, innermost first, each only
 // while empty, walking down as makeFolders() does and never through a link.

@@ -3,11 +3,13 @@
 #include "transfer/receivedname.h"
 #include "transfer/receivedpath.h"
 #include "transfer/receivereason.h"
+#include "transfer/saveerror.h"
 
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 
+#include <cerrno>
 #include <climits>
 #include <utility>
 
@@ -66,20 +68,31 @@ ReceivedTree::Place ReceivedTree::loose(const QByteArray& name) const
     return {saveFolder_, {}, {}, name, {}, {}, false, 0};
 }
 
-std::optional<FileRefusal> ReceivedTree::make(const Place& place)
+std::optional<FileRefusal> ReceivedTree::make(const Place& place, HeldFolder& folder)
 {
+    const auto cannotSave = [](const QString& error) {
+        return FileRefusal{ReceiveEnd::Outcome::CannotSave,
+                           ReceiveReason::with(ReceiveReason::Code::CannotSave, error)};
+    };
     making_ = place;
     madeFolders_ = 0;
-    if (place.folders.isEmpty())
-        return std::nullopt;
+    if (place.folders.isEmpty()) {
+        folder = HeldFolder::open(saveFolder_);
+        return folder.isOpen() ? std::nullopt : std::optional(cannotSave(saveErrorText(errno)));
+    }
     // A top folder made anew is made anew or not at all: one that appeared meanwhile is
     // not merged into.
-    const FoldersMade made = makeFolders(saveFolder_, place.folders, place.newTop);
+    FoldersMade made = makeFolders(saveFolder_, place.folders, place.newTop);
     if (made.path.isEmpty())
-        return FileRefusal{ReceiveEnd::Outcome::CannotSave,
-                           ReceiveReason::with(ReceiveReason::Code::CannotSave, made.error)};
+        return cannotSave(made.error);
     madeFolders_ = made.made;
+    folder = std::move(made.folder);
     return std::nullopt;
+}
+
+HeldFolder ReceivedTree::walk(const Place& place) const
+{
+    return openFolders(saveFolder_, place.folders);
 }
 
 void ReceivedTree::keep()

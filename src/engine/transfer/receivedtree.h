@@ -1,5 +1,6 @@
 #pragma once
 
+#include "platform/heldfolder.h"
 #include "transfer/filerefusal.h"
 
 #include <QByteArray>
@@ -40,9 +41,12 @@ public:
     std::optional<FileRefusal> place(const QByteArray& path, Place& place);
     // Where a file named name goes when no folders are made for it, whatever it holds.
     Place loose(const QByteArray& name) const;
-    // Makes place's folders, for a file about to be made; then keep() once it is made, or
-    // undo() to remove the folders made for it.
-    std::optional<FileRefusal> make(const Place& place);
+    // Makes place's folders, for a file about to be made, and holds the one it goes in
+    // as folder; then keep() once it is made, or undo() to remove the folders made for it.
+    std::optional<FileRefusal> make(const Place& place, HeldFolder& folder);
+    // The folder place's file goes in, walked to from the save folder as make() walks but
+    // making nothing; not open when it is not there as a folder.
+    HeldFolder walk(const Place& place) const;
     void keep();
     void undo();
 

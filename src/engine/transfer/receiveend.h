@@ -25,4 +25,6 @@ struct ReceiveEnd {
     bool isPrivate = false; // it came on the private port
     QString keyName;        // the entry whose key the sender showed; empty for plain or a stranger
     QString folder = {};    // the top folder the file went into as saved, full path; empty if loose
+    // "Anna (unverified)": plain, from the address of an entry that holds a key; else empty
+    QString unverifiedName = {};
 };

@@ -15,71 +15,132 @@ namespace
 {
 
 const QString kPartSuffix = QStringLiteral(".part");
+constexpr mode_t kFileMode = 0666; // less the umask
 // Every so many bytes the system is asked to start writing them to the disk, so that the
 // sync before the final name finds little left to do instead of the whole file, and the
 // loop is never held for long by it.
 constexpr qint64 kWritebackBytes = 8 * 1024 * 1024;
+// A FIFO put in a part file's place would hold the loop on opening it.
+constexpr int kOpenPartFlags = O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC;
 
-// Whether anything, a dangling link included, stands under name.
-bool nameTaken(const QDir& folder, const QString& name)
+QString replacedText()
 {
-    const QFileInfo info(folder.filePath(name));
-    return info.exists() || info.isSymLink();
+    return QStringLiteral("its part file was replaced by something else, which is left alone");
 }
 
 } // namespace
 
-bool ReceiveFile::create(const QString& folder, const QString& name, const IsLeftover& isLeftover)
+bool ReceiveFile::choose(HeldFolder folder, const QString& folderPath, const QString& name,
+                         const Leftover& leftover)
 {
-    const QDir dir(folder);
-    const auto leftover = [&dir, &isLeftover](const QString& n) {
-        return isLeftover(dir.filePath(n + kPartSuffix));
+    folder_ = std::move(folder);
+    folderPath_ = folderPath;
+    named_ = false;
+    const QDir dir(folderPath);
+    // A leftover only while what stands under its name in the folder held is what was recorded.
+    const auto leftoverAt = [&](const QString& n) -> std::optional<FileIdentity> {
+        const QString part = n + kPartSuffix;
+        const std::optional<FileIdentity> recorded = leftover(dir.filePath(part));
+        if (!recorded || folder_.identityOf(QFile::encodeName(part)) != *recorded)
+            return std::nullopt;
+        return recorded;
     };
     finalName_ = firstFreeName(name, [&](const QString& n) {
-        return nameTaken(dir, n) || (nameTaken(dir, n + kPartSuffix) && !leftover(n));
+        takeOver_.reset();
+        if (folder_.holds(QFile::encodeName(n)))
+            return true;
+        if (!folder_.holds(QFile::encodeName(n + kPartSuffix)))
+            return false;
+        takeOver_ = leftoverAt(n);
+        return !takeOver_;
     });
-    folder_ = folder;
     if (finalName_.isEmpty()) {
         error_ = QStringLiteral("every numbered variant of the name is taken");
         return false;
     }
-    named_ = false;
-    partPath_ = dir.filePath(finalName_ + kPartSuffix);
-    part_.setFileName(partPath_);
-    // NewOnly creates exclusively: it fails on an existing file or link of that name.
-    // Only a leftover of our own is written over.
-    QIODevice::OpenMode mode = QIODevice::WriteOnly | QIODevice::Unbuffered;
-    mode |= leftover(finalName_) ? QIODevice::Truncate : QIODevice::NewOnly;
-    if (!part_.open(mode)) {
-        error_ = part_.errorString();
-        return false;
-    }
-    written_ = 0;
-    writtenBack_ = 0;
     return true;
 }
 
-std::optional<qint64> ReceiveFile::resume(const QString& partPath, qint64 size)
+bool ReceiveFile::open()
+{
+    if (!takeOver_) {
+        // Made exclusively: it fails on an existing file or link of that name.
+        const int fd = ::openat(folder_.fd(), partName().constData(),
+                                O_WRONLY | O_CREAT | O_EXCL | kOpenPartFlags, kFileMode);
+        if (fd < 0) {
+            error_ = saveErrorText(errno);
+            return false;
+        }
+        if (hold(fd, QIODevice::WriteOnly))
+            return true;
+        ::unlinkat(folder_.fd(), partName().constData(), 0); // made a moment ago, and empty
+        return false;
+    }
+    // What stands under the name now may have been put there since it was chosen.
+    const int fd = ::openat(folder_.fd(), partName().constData(), O_WRONLY | kOpenPartFlags);
+    if (fd < 0 && errno != ELOOP && errno != ENXIO) {
+        error_ = saveErrorText(errno);
+        return false;
+    }
+    if (fd < 0 || soleFileIdentity(fd) != *takeOver_ || ::ftruncate(fd, 0) != 0) {
+        if (fd >= 0)
+            ::close(fd);
+        error_ = replacedText();
+        return false;
+    }
+    return hold(fd, QIODevice::WriteOnly);
+}
+
+std::optional<qint64> ReceiveFile::resume(HeldFolder folder, const QString& partPath,
+                                          FileIdentity recorded, qint64 size)
 {
     const QFileInfo info(partPath);
-    folder_ = info.absolutePath();
+    folder_ = std::move(folder);
+    folderPath_ = info.absolutePath();
     finalName_ = info.fileName().chopped(kPartSuffix.size());
     named_ = false;
-    // Never through a link that took the part file's place.
-    const int fd = ::open(QFile::encodeName(partPath).constData(),
-                          O_WRONLY | O_APPEND | O_NOFOLLOW | O_CLOEXEC);
-    if (fd < 0)
-        return std::nullopt;
-    const qint64 held = ::lseek(fd, 0, SEEK_END);
-    partPath_ = partPath; // a file opened from its descriptor has no name
-    if (held < 0 || held > size ||
-        !part_.open(fd, QIODevice::WriteOnly | QIODevice::Append | QIODevice::Unbuffered,
-                    QFileDevice::AutoCloseHandle)) {
-        ::close(fd);
+    takeOver_.reset();
+    const int fd =
+        ::openat(folder_.fd(), partName().constData(), O_WRONLY | O_APPEND | kOpenPartFlags);
+    if (fd < 0 || soleFileIdentity(fd) != recorded) {
+        if (fd >= 0)
+            ::close(fd);
+        error_ = replacedText();
         return std::nullopt;
     }
+    const qint64 held = ::lseek(fd, 0, SEEK_END);
+    if (held < 0 || held > size) {
+        ::close(fd);
+        error_ = QStringLiteral("its part file holds more than the whole file");
+        return std::nullopt;
+    }
+    if (!hold(fd, QIODevice::WriteOnly | QIODevice::Append))
+        return std::nullopt;
     written_ = writtenBack_ = held;
     return held;
+}
+
+bool ReceiveFile::hold(int fd, QIODevice::OpenMode mode)
+{
+    const std::optional<FileIdentity> identity = soleFileIdentity(fd);
+    if (!identity || !part_.open(fd, mode | QIODevice::Unbuffered, QFileDevice::AutoCloseHandle)) {
+        ::close(fd);
+        error_ = identity ? part_.errorString() : replacedText();
+        return false;
+    }
+    identity_ = *identity;
+    written_ = writtenBack_ = 0;
+    return true;
+}
+
+int ReceiveFile::readBack() const
+{
+    const int fd = ::openat(folder_.fd(), partName().constData(), O_RDONLY | kOpenPartFlags);
+    if (fd >= 0 && soleFileIdentity(fd) == identity_)
+        return fd;
+    if (fd >= 0)
+        ::close(fd);
+    return -1;
 }
 
 // Only hints to the system: where they fail, the sync at the end does all the work.
@@ -125,19 +186,26 @@ bool ReceiveFile::close(bool complete)
     }
     if (!takeFinalName())
         return false;
-    if (const int error = syncFolder(folder_)) {
+    if (const int error = folder_.sync()) {
         error_ = saveErrorText(error);
         return false;
     }
     return true;
 }
 
+// The part file is renamed as it stands under its name in the folder held. Only someone
+// who may write that folder could have put another file there since it was written.
 bool ReceiveFile::takeFinalName()
 {
-    // Another file may have taken the final name meanwhile; rename never replaces it.
-    const QDir dir(folder_);
-    finalName_ = firstFreeName(finalName_, [&dir](const QString& n) { return nameTaken(dir, n); });
-    named_ = !finalName_.isEmpty() && QFile::rename(partPath_, dir.filePath(finalName_));
+    const QByteArray part = partName();
+    int error = 0;
+    // Another file may have taken the final name meanwhile: it is never replaced, and the
+    // next free name is tried.
+    finalName_ = firstFreeName(finalName_, [&](const QString& n) {
+        error = folder_.renameFree(part, QFile::encodeName(n));
+        return error == EEXIST;
+    });
+    named_ = !finalName_.isEmpty() && error == 0;
     if (!named_)
         error_ = QStringLiteral("the finished file could not take its name");
     return named_;
@@ -148,10 +216,15 @@ void ReceiveFile::discard()
     if (!part_.isOpen())
         return;
     part_.close();
-    QFile::remove(partPath_);
+    folder_.removeIf(partName(), identity_);
+}
+
+QByteArray ReceiveFile::partName() const
+{
+    return QFile::encodeName(finalName_ + kPartSuffix);
 }
 
 QString ReceiveFile::path() const
 {
-    return named_ ? QDir(folder_).filePath(finalName_) : partPath_;
+    return QDir(folderPath_).filePath(named_ ? finalName_ : finalName_ + kPartSuffix);
 }

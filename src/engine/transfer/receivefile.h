@@ -1,5 +1,7 @@
 #pragma once
 
+#include "platform/heldfolder.h"
+
 #include <QFile>
 #include <QString>
 
@@ -13,20 +15,39 @@
 // a part file that this receiver left behind itself, from a transfer of the same name
 // from the same sender that broke off: that sender trying again takes it over, instead
 // of leaving one more part file each time.
+//
+// Everything happens in its folder as it was walked to and held, never by a path found
+// again: made, taken over, continued, synced and renamed there. A part file is taken over
+// or continued only while it is still the file recorded and has no other name.
 class ReceiveFile
 {
 public:
-    // Whether the part file at path is a leftover that may be taken over.
-    using IsLeftover = std::function<bool(const QString& path)>;
+    // The identity recorded for the part file at path when it is a leftover that may be
+    // taken over; nothing when it may not.
+    using Leftover = std::function<std::optional<FileIdentity>(const QString& path)>;
 
-    // Creates the part file for a received name in folder, or takes over a leftover.
-    // Returns false when it could not be created; error() then says why.
-    bool create(const QString& folder, const QString& name, const IsLeftover& isLeftover);
-    // Opens partPath, a leftover part file of a file of size bytes, to go on writing at
-    // its end. Returns the bytes it holds, or nothing when it cannot be continued.
-    std::optional<qint64> resume(const QString& partPath, qint64 size);
+    // Chooses the names for a received file named name in folder, held, which is at
+    // folderPath: the first free final name whose part name is free too or a leftover.
+    // Nothing is made yet. Returns false when every name is taken; error() then says so.
+    bool choose(HeldFolder folder, const QString& folderPath, const QString& name,
+                const Leftover& leftover);
+    // Whether open() takes a leftover over rather than making the part file anew.
+    bool takesOver() const { return takeOver_.has_value(); }
+    // Makes the part file chosen, where nothing may stand yet, or takes the leftover chosen
+    // over, emptying it. Returns false when it could not; error() then says why.
+    bool open();
+    // Opens partPath, a leftover part file of a file of size bytes in folder, held, to go
+    // on writing at its end, while it is still the file recorded. Returns the bytes it
+    // holds, or nothing when it cannot be continued; error() then says why.
+    std::optional<qint64> resume(HeldFolder folder, const QString& partPath, FileIdentity recorded,
+                                 qint64 size);
     // The name the file will have once whole.
     const QString& finalName() const { return finalName_; }
+    // The part file open.
+    FileIdentity identity() const { return identity_; }
+    // A descriptor of its own to read the part file back through, to close after; -1 when
+    // the part file is not the one written any more.
+    int readBack() const;
 
     // Returns false when not every byte could be written; error() then says why.
     bool write(const QByteArray& bytes);
@@ -44,14 +65,18 @@ public:
     const QString& error() const { return error_; }
 
 private:
+    QByteArray partName() const;
+    bool hold(int fd, QIODevice::OpenMode mode);
     bool takeFinalName();
     void writeBack();
 
     QFile part_;
-    QString partPath_;
-    QString folder_;
+    HeldFolder folder_;
+    QString folderPath_;
     QString finalName_;
     QString error_;
+    std::optional<FileIdentity> takeOver_; // what the leftover chosen was recorded as
+    FileIdentity identity_;
     bool named_ = false;
     qint64 written_ = 0;     // bytes written since the file was opened
     qint64 writtenBack_ = 0; // of those, how many the system was asked to write out

@@ -17,8 +17,9 @@ struct ReceiveReason {
         CannotSave,       // why: what the system said, or what stood in the way
         NoRoom,           // strangers' unfinished files have used up their room
         NotInAddressBook, // only known senders are taken
-        NoKey,            // the private sender showed no key
+        NoKey,            // the private sender showed no key Quillo takes; why: what it showed
         KeyChanged,       // why: the entry whose key the sender did not show
+        KeyShared,        // why: the entries that all hold the key the sender showed
         NoCommonVersion,  // the private sender speaks no version this receiver knows
         BrokeProtocol,    // the private sender broke its protocol
         BadHeader,        // why: what was wrong with the plain file header

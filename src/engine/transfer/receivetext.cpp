@@ -25,8 +25,6 @@ QString plainText(Code code)
     case Code::NoRoom:
         return QStringLiteral("Refused: no more room for unfinished files from senders outside "
                               "your address book");
-    case Code::NoKey:
-        return QStringLiteral("Refused: the sender showed no key");
     case Code::NoCommonVersion:
         return QStringLiteral(
             "Refused: the sender speaks no version of the private protocol that Quillo knows");
@@ -55,10 +53,15 @@ QString receiveReasonText(const ReceiveReason& reason, const QString& peer)
         return QStringLiteral("Error %1").arg(reason.errorNumber);
     case Code::CannotSave:
         return QStringLiteral("Cannot save: ") + reason.why;
+    case Code::NoKey:
+        return QStringLiteral("Refused: the sender's key cannot be taken: ") +
+               (reason.why.isEmpty() ? QStringLiteral("it showed none") : reason.why);
     case Code::NotInAddressBook:
         return QStringLiteral("Refused: %1 is not in your address book").arg(peer);
     case Code::KeyChanged:
-        return keyChangedMessage(reason.why, QStringLiteral("nothing was received"));
+        return QStringLiteral("Refused: ") + keyNotShownMessage(reason.why, peer);
+    case Code::KeyShared:
+        return keySharedMessage(reason.why);
     case Code::BadHeader:
         return QStringLiteral("Refused: ") + reason.why;
     case Code::Idle:

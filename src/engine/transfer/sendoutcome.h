@@ -22,6 +22,7 @@ enum class NotSentReason {
     ClosedPrivately, // the receiver closed the private connection before greeting
     KeyKnown,        // private transfers are off, and the receiver's key is known
     CutBefore,       // an earlier file of the batch was cut off, and the batch ended there
+    KeyRefused,      // the receiver's key cannot be taken: told says why
 };
 
 // Where the file in hand stands, as the sender tells it while it goes.

@@ -24,6 +24,8 @@ QString notSentText(const SendStatus& status)
                               "someone whose key is known");
     case NotSentReason::CutBefore:
         return QStringLiteral("the connection broke off before it");
+    case NotSentReason::KeyRefused:
+        return status.told;
     }
     return {};
 }

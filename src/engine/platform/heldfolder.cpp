@@ -1,0 +1,105 @@
+#include "platform/heldfolder.h"
+
+#include <QFile>
+
+#include <cerrno>
+#include <cstdio>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <utility>
+
+namespace
+{
+
+constexpr int kFolderFlags = O_RDONLY | O_DIRECTORY | O_CLOEXEC;
+
+std::optional<FileIdentity> regularIdentity(const struct stat& status)
+{
+    if (!S_ISREG(status.st_mode))
+        return std::nullopt;
+    return FileIdentity{quint64(status.st_dev), quint64(status.st_ino)};
+}
+
+} // namespace
+
+std::optional<FileIdentity> soleFileIdentity(int fd)
+{
+    struct stat status = {};
+    if (::fstat(fd, &status) != 0 || status.st_nlink != 1)
+        return std::nullopt;
+    return regularIdentity(status);
+}
+
+HeldFolder::HeldFolder(HeldFolder&& other) noexcept : fd_(std::exchange(other.fd_, -1)) {}
+
+HeldFolder& HeldFolder::operator=(HeldFolder&& other) noexcept
+{
+    if (this != &other) {
+        close();
+        fd_ = std::exchange(other.fd_, -1);
+    }
+    return *this;
+}
+
+HeldFolder::~HeldFolder()
+{
+    close();
+}
+
+void HeldFolder::close()
+{
+    if (fd_ >= 0)
+        ::close(std::exchange(fd_, -1));
+}
+
+HeldFolder HeldFolder::open(const QString& path)
+{
+    return HeldFolder(::open(QFile::encodeName(path).constData(), kFolderFlags));
+}
+
+HeldFolder HeldFolder::inside(const QByteArray& name) const
+{
+    return HeldFolder(::openat(fd_, name.constData(), kFolderFlags | O_NOFOLLOW));
+}
+
+bool HeldFolder::holds(const QByteArray& name) const
+{
+    struct stat status = {};
+    return ::fstatat(fd_, name.constData(), &status, AT_SYMLINK_NOFOLLOW) == 0 || errno != ENOENT;
+}
+
+std::optional<FileIdentity> HeldFolder::identityOf(const QByteArray& name) const
+{
+    struct stat status = {};
+    if (::fstatat(fd_, name.constData(), &status, AT_SYMLINK_NOFOLLOW) != 0)
+        return std::nullopt;
+    return regularIdentity(status);
+}
+
+// Between the check and the removal, only someone who may write this folder could put
+// another file under name; they could as well have removed that file themselves.
+bool HeldFolder::removeIf(const QByteArray& name, FileIdentity identity) const
+{
+    return identityOf(name) == identity && ::unlinkat(fd_, name.constData(), 0) == 0;
+}
+
+int HeldFolder::renameFree(const QByteArray& from, const QByteArray& to) const
+{
+    if (::renameat2(fd_, from.constData(), fd_, to.constData(), RENAME_NOREPLACE) == 0)
+        return 0;
+    if (errno != EINVAL && errno != ENOSYS)
+        return errno;
+    // A file system that cannot rename without replacing (some network and FUSE ones): a
+    // new name fails on any name taken, and the old one then goes. Cut off between the two,
+    // the file is left under both.
+    if (::linkat(fd_, from.constData(), fd_, to.constData(), 0) != 0)
+        return errno;
+    ::unlinkat(fd_, from.constData(), 0);
+    return 0;
+}
+
+int HeldFolder::sync() const
+{
+    return ::fsync(fd_) == 0 ? 0 : errno;
+}

@@ -1,0 +1,139 @@
+#include "identity/identity.h"
+#include "support/testfiles.h"
+#include "transfer/fileintake.h"
+#include "transfer/partfiles.h"
+#include "transfer/receivedtree.h"
+#include "transfer/receivefile.h"
+
+#include <QDir>
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include <unistd.h>
+
+namespace
+{
+
+const PartSender kSam{QStringLiteral("10.0.0.1"), "key of Sam", true};
+const QByteArray kPrecious = "precious";
+
+} // namespace
+
+// The receiver's steps driven one by one, with a link or a hard link swapped into the save
+// folder between checking a folder or part file and using it.
+class TestHeldFiles : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void init();
+
+    void aFolderSwappedForALinkIsNotFollowed();
+    void aPartSwappedAfterItsCheckIsNeitherTakenOverNorContinued();
+    void aPartIsIndexedBeforeItsFirstByte();
+    void anIdentityFileThatIsALinkIsRefused();
+
+private:
+    QString save(const QString& name = {}) const { return dir_->filePath("in/" + name); }
+    QString outside(const QString& name = {}) const { return dir_->filePath("out/" + name); }
+    QString index() const { return dir_->filePath(QStringLiteral("partfiles.json")); }
+    // Leaves a part file of name from Sam holding "hello", as a connection cut off would.
+    QString leaveAPart(const QByteArray& name)
+    {
+        FileIntake intake(save(), {}, *parts_);
+        if (intake.admit({kSam, name, 10, false, true, false}) || !intake.write("hello"))
+            return {};
+        intake.keepPart();
+        return intake.path();
+    }
+
+    std::optional<QTemporaryDir> dir_;
+    std::optional<PartFiles> parts_;
+};
+
+void TestHeldFiles::init()
+{
+    dir_.emplace();
+    QVERIFY(QDir().mkpath(save()) && QDir().mkpath(outside()));
+    QVERIFY(writeFile(outside(QStringLiteral("victim")), kPrecious));
+    parts_.emplace();
+    parts_->open(index());
+}
+
+void TestHeldFiles::aFolderSwappedForALinkIsNotFollowed()
+{
+    ReceivedTree tree(save());
+    ReceivedTree::Place place;
+    QVERIFY(!tree.place("Trip/a.bin", place));
+    HeldFolder folder;
+    QVERIFY(!tree.make(place, folder));
+    // The folder walked to goes aside; a link to another folder takes its name.
+    QVERIFY(QDir(save()).rename(QStringLiteral("Trip"), QStringLiteral("Aside")));
+    QVERIFY(QFile::link(outside(), save(QStringLiteral("Trip"))));
+
+    ReceiveFile file;
+    QVERIFY(file.choose(std::move(folder), place.folder, QStringLiteral("a.bin"),
+                        [](const QString&) { return std::nullopt; }));
+    QVERIFY(file.open());
+    QVERIFY(file.write("abc"));
+    QVERIFY(file.close(true));
+    QCOMPARE(readFile(save(QStringLiteral("Aside/a.bin"))), QByteArray("abc"));
+    QCOMPARE(QDir(outside()).entryList(QDir::Files), QStringList{"victim"});
+    // Nor is it walked through to continue a part file.
+    QVERIFY(!tree.walk(place).isOpen());
+}
+
+void TestHeldFiles::aPartSwappedAfterItsCheckIsNeitherTakenOverNorContinued()
+{
+    const QString part = leaveAPart("b.bin");
+    QCOMPARE(part, save(QStringLiteral("b.bin.part")));
+    ReceiveFile file;
+    QVERIFY(file.choose(HeldFolder::open(save()), save(), QStringLiteral("b.bin"),
+                        [this](const QString& path) { return parts_->leftover(path, kSam); }));
+    QVERIFY(file.takesOver());
+    QVERIFY(QFile::remove(part) && QFile::link(outside(QStringLiteral("victim")), part));
+    QVERIFY(!file.open());
+    QVERIFY2(file.error().contains(QStringLiteral("replaced")), qPrintable(file.error()));
+    QCOMPARE(readFile(outside(QStringLiteral("victim"))), kPrecious);
+
+    // Continued: another name for the part file, then a hard link put in its place.
+    const QString cut = leaveAPart("c.bin");
+    const FileIdentity recorded = *parts_->recorded(cut);
+    QVERIFY(::link(QFile::encodeName(cut), QFile::encodeName(outside("peek"))) == 0);
+    QVERIFY(!file.resume(HeldFolder::open(save()), cut, recorded, 10));
+    QVERIFY(QFile::remove(cut) &&
+            ::link(QFile::encodeName(outside("victim")), QFile::encodeName(cut)) == 0);
+    QVERIFY(!file.resume(HeldFolder::open(save()), cut, recorded, 10));
+    QVERIFY2(file.error().contains(QStringLiteral("replaced")), qPrintable(file.error()));
+    QCOMPARE(readFile(outside(QStringLiteral("victim"))), kPrecious);
+    QCOMPARE(readFile(outside(QStringLiteral("peek"))), QByteArray("hello"));
+}
+
+void TestHeldFiles::aPartIsIndexedBeforeItsFirstByte()
+{
+    FileIntake intake(save(), {}, *parts_);
+    QVERIFY(!intake.admit({kSam, "Trip/a.bin", 1000, true, true, true}));
+    // Killed now, before a byte: the index on the disk knows the part file already.
+    const QString crashed = dir_->filePath(QStringLiteral("crashed.json"));
+    QVERIFY(QFile::copy(index(), crashed));
+    QVERIFY(readFile(crashed).contains(QFile::encodeName(intake.path())));
+    QVERIFY(intake.write("abc"));
+    intake.keepPart();
+
+    PartFiles restarted;
+    restarted.open(crashed);
+    QVERIFY(restarted.leftover(intake.path(), kSam));
+    QCOMPARE(restarted.resumable(kSam.key, "Trip/a.bin", 1000), std::optional(intake.path()));
+}
+
+void TestHeldFiles::anIdentityFileThatIsALinkIsRefused()
+{
+    QVERIFY(Identity::open(outside(), nullptr));
+    QVERIFY(QFile::link(outside(Identity::kFileName), save(Identity::kFileName)));
+    QString error;
+    QVERIFY(!Identity::open(save(), &error));
+    QVERIFY2(error.contains(QStringLiteral("is not a file of its own")), qPrintable(error));
+}
+
+QTEST_GUILESS_MAIN(TestHeldFiles)
+#include "tst_heldfiles.moc"
