@@ -78,6 +78,7 @@ private Q_SLOTS:
     void cancelEndsTheSession();
     void commandLineSendsWithThePinGiven();
     void chatLineGoesAsTextMessage();
+    void severalDevicesAtOnceAskNoPin();
 };
 
 void TestLocalSend::entryFieldsAreStoredAndOldSectionsReadAsUnknown()
@@ -352,3 +353,31 @@ void TestLocalSend::chatLineGoesAsTextMessage()
 
 QTEST_GUILESS_MAIN(TestLocalSend)
 #include "tst_localsend.moc"
+
+void TestLocalSend::severalDevicesAtOnceAskNoPin()
+{
+    Fixture f;
+    const QString tablet = QStringLiteral("127.0.30.3");
+    f.station.addPerson(QStringLiteral("Tablet"), tablet);
+    f.station.setPersonSpeaks(0, Speaks::LocalSend, 0);
+    f.station.setPersonSpeaks(1, Speaks::LocalSend, 0);
+    QTemporaryDir tabletFolder;
+    LocalSendPeer phone(kPhone, kPort, f.folder.path());
+    LocalSendPeer locked(tablet, kPort, tabletFolder.path(),
+                         {QStringLiteral("--pin"), QStringLiteral("4321")});
+    f.station.queue(f.makeFile(QStringLiteral("a.txt"), "hello"));
+    QSignalSpy asked(&f.station, &Station::sendPinNeeded);
+    QSignalSpy ends(&f.station, &Station::recipientRowFinished);
+    QSignalSpy done(&f.station, &Station::recipientsFinished);
+    f.station.sendQueueTo({{QStringLiteral("Phone"), kPhone}, {QStringLiteral("Tablet"), tablet}});
+    QVERIFY(done.wait(kWaitMs) || !done.isEmpty());
+    QCOMPARE(ends.size(), 2);
+    for (const QList<QVariant>& end : std::as_const(ends)) {
+        const auto who = end.at(0).value<Recipient>();
+        const auto result = end.at(2).value<SendEnd>();
+        QCOMPARE(result.outcome, who.address == kPhone ? SendOutcome::Sent : SendOutcome::NotSent);
+    }
+    QCOMPARE(readFile(f.got(QStringLiteral("a.txt"))), QByteArray("hello"));
+    QVERIFY(phone.told().filter(QStringLiteral("prepare")).size() == 1);
+    QVERIFY(asked.isEmpty());
+}

@@ -61,11 +61,11 @@ void storeDevice(SettingsStore& store, const QString& section, const AddressBook
 {
     storeKeyText(store, section, kSpeaksKey, speaksText(entry.speaks));
     storeKeyText(store, section, kSpeaksChosenKey,
-                  entry.speaksChosen ? QStringLiteral("true") : QString());
+                 entry.speaksChosen ? QStringLiteral("true") : QString());
     storeKeyText(store, section, kPortKey,
-                  entry.localSendPort ? QString::number(entry.localSendPort) : QString());
+                 entry.localSendPort ? QString::number(entry.localSendPort) : QString());
     storeKeyText(store, section, kCertificateKey,
-                  entry.certificate.isEmpty() ? QString() : keyText(entry.certificate));
+                 entry.certificate.isEmpty() ? QString() : keyText(entry.certificate));
     storeKeyText(store, section, kDeviceTypeKey, entry.deviceType);
 }
 

@@ -1,8 +1,8 @@
 #include "station/station.h"
 
 #include "addressbook/peername.h"
-#include "localsend/devicemessage.h"
 #include "identity/safetycode.h"
+#include "localsend/devicemessage.h"
 #include "platform/settingsstore.h"
 #include "private/privatechat.h"
 #include "secure/privateidentity.h"
@@ -143,6 +143,7 @@ std::unique_ptr<RecipientTransfer> Station::makeTransfer(const Recipient& recipi
     auto transfer = std::make_unique<QuilloTransfer>(recipient, random_, bindAddress_, clock_,
                                                      identity(), &keys_);
     transfer->setRefusalRetries(refusalRetries_, longestRetryWait_);
+    transfer->setDevices(&devices_, ownDeviceInfo());
     return transfer;
 }
 
