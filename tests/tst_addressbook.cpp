@@ -70,6 +70,7 @@ private Q_SLOTS:
     void questionsDoNotWaitAndLateAnswersAreSafe();
     void deleteAndEditWithoutSelectionDoNothing();
     void everyChangeIsWrittenAtOnceAndAFailedWriteIsTold();
+    void editAsksHowTheEntryIsReached();
     void groupsFollowThePeopleAndSendToTheirMembers();
 };
 
@@ -325,6 +326,37 @@ void TestAddressBook::deleteAndEditWithoutSelectionDoNothing()
     QCOMPARE(f.list.count(), 2);
 }
 
+void TestAddressBook::editAsksHowTheEntryIsReached()
+{
+    PanelFixture f({"A"});
+    f.select(0);
+    f.p.dialogs.answers = {"10.0.0.8", "LocalSend 53318"};
+    f.panel.BUTTeditAddress_Click();
+    QCOMPARE(f.p.dialogs.calls.size(), 2);
+    QCOMPARE(f.p.dialogs.calls[1].preset, QStringLiteral("find out"));
+    QCOMPARE(f.book().entry(0).speaks, Speaks::LocalSend);
+    QVERIFY(f.book().entry(0).speaksChosen);
+    QCOMPARE(f.book().entry(0).localSendPort, quint16(53318));
+    QVERIFY(readFile(f.p.settingsPath()).contains("Speaks=localsend"));
+
+    // The choice shows as it was made; one that is none of the choices changes nothing.
+    for (const char* wrong : {"localsend 70000", "banana", "quillo 3"}) {
+        f.p.dialogs.answers = {"10.0.0.8", wrong};
+        f.panel.BUTTeditAddress_Click();
+        QCOMPARE(f.p.dialogs.calls.last().kind, QStringLiteral("notice"));
+        QCOMPARE(f.book().entry(0).localSendPort, quint16(53318));
+    }
+    QCOMPARE(f.p.dialogs.calls[3].preset, QStringLiteral("localsend 53318"));
+
+    f.p.dialogs.answers = {"10.0.0.8", "quillo"};
+    f.panel.BUTTeditAddress_Click();
+    QCOMPARE(f.book().entry(0).speaks, Speaks::Private);
+    f.p.dialogs.answers = {"10.0.0.8", "find out"};
+    f.panel.BUTTeditAddress_Click();
+    QCOMPARE(f.book().entry(0).speaks, Speaks::Unknown);
+    QVERIFY(!f.book().entry(0).speaksChosen);
+}
+
 void TestAddressBook::everyChangeIsWrittenAtOnceAndAFailedWriteIsTold()
 {
     PanelFixture f({"A"});
@@ -342,14 +374,14 @@ void TestAddressBook::everyChangeIsWrittenAtOnceAndAFailedWriteIsTold()
     f.select(0);
     f.panel.BUTTdeleteAddress_Click();
     QCOMPARE(readFile(path), QByteArray("[IPaddress0]\nIPaddress=10.0.0.8\nName=Bob\n"));
-    QCOMPARE(f.p.dialogs.calls.size(), 3); // the questions only
+    QCOMPARE(f.p.dialogs.calls.size(), 4); // the questions only
 
     // Not even root can write a file where a folder stands.
     QVERIFY(QFile::remove(path));
     QVERIFY(QDir().mkdir(path));
     f.p.dialogs.answers = {"Cy", "10.0.0.9"};
     f.panel.BUTTaddNewAddress_Click();
-    QCOMPARE(f.p.dialogs.calls.size(), 6);
+    QCOMPARE(f.p.dialogs.calls.size(), 7);
     const DialogCall& told = f.p.dialogs.calls.last();
     QCOMPARE(told.kind, QStringLiteral("notice"));
     QCOMPARE(told.text, QStringLiteral("Quillo could not write its settings file %1. The change to "

@@ -83,9 +83,11 @@ QStringList subcommandNames()
 QSet<QString> outputLinesIn(QString text)
 {
     text.replace(QLatin1Char('\t'), QStringLiteral("<TAB>"));
+    text.replace(QStringLiteral("private|plain|localsend"),
+                 QStringLiteral("private, plain or localsend"));
     text.replace(QStringLiteral("private|plain"), QStringLiteral("private or plain"));
     return matches(text, QStringLiteral("\\b((?:received|sent|online|offline|chat)"
-                                        "(?:<TAB>[a-z]+(?: [a-z]+)*)+)"));
+                                        "(?:<TAB>[a-z]+(?:,? [a-z]+)*)+)"));
 }
 
 QSet<QString> catalogLines()

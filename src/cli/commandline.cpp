@@ -19,6 +19,8 @@ const QString kWhenOnline = QStringLiteral("when-online");
 const QString kTimeout = QStringLiteral("timeout");
 const QString kWait = QStringLiteral("wait");
 const QString kRetry = QStringLiteral("retry");
+const QString kLocalSend = QStringLiteral("localsend");
+const QString kPin = QStringLiteral("pin");
 
 using Action = CommandLine::Action;
 
@@ -53,6 +55,8 @@ std::optional<QString> takeWaits(const QCommandLineParser& parser, CommandLine& 
 {
     if (command.action == Action::Send) {
         command.whenOnline = parser.isSet(kWhenOnline);
+        command.localSend = parser.isSet(kLocalSend);
+        command.pin = parser.value(kPin);
         if (parser.isSet(kRetry)) {
             const auto retry = seconds(parser, kRetry, 0);
             if (const QString* problem = std::get_if<QString>(&retry))

@@ -34,6 +34,8 @@ struct CommandLine {
     bool whenOnline = false; // send --when-online
     int timeoutSeconds = 0;  // send --timeout; 0 waits for ever
     int retrySeconds = 0;    // send --retry; 0 gives up at once
+    bool localSend = false;  // send --localsend: the peer is a LocalSend device
+    QString pin;             // send --pin: the PIN a LocalSend device asks for
     int waitSeconds = 70;    // online --wait: a little over one round of announcements
     QString text;            // chat
     QString name;            // key and forget: a name in the address book; empty for key: our own

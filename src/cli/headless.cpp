@@ -82,6 +82,10 @@ std::unique_ptr<Command> makeCommand(const CommandLine& line, Station& station,
     case CommandLine::Action::Send:
         if (namesSeveral(station.addressBook(), station.groups(), line.toList))
             return sendToSeveral(line, station, console);
+        if (line.localSend)
+            station.sendByLocalSend(peer.host);
+        if (!line.pin.isEmpty())
+            station.setLocalSendPin(peer.host, line.pin);
         if (line.whenOnline) {
             auto command = std::make_unique<WhenOnlineCommand>(station, peer, line.to, line.files,
                                                                line.timeoutSeconds, console);

@@ -46,7 +46,8 @@ const char* const kReceive =
 
 const char* const kSend =
     "Usage: quillo send --to NAME|ADDRESS [--when-online [--timeout SECONDS]]\n"
-    "                   [--retry SECONDS] [--bind ADDRESS] FILE|FOLDER...\n"
+    "                   [--retry SECONDS] [--localsend] [--pin PIN] [--bind ADDRESS]\n"
+    "                   FILE|FOLDER...\n"
     "\n"
     "Sends the files one after another: to a copy of Quillo all of them over one private\n"
     "connection on TCP port 1053, to a program that speaks only the plain protocol each on\n"
@@ -65,7 +66,13 @@ const char* const kSend =
     "                     within this time; without it, wait until stopped\n"
     "  --retry SECONDS    when a connection fails or breaks off, try again every two\n"
     "                     seconds for up to this time; a file cut off privately goes on\n"
-    "                     from where it stopped. 0, the default, gives up at once\n";
+    "                     from where it stopped. 0, the default, gives up at once\n"
+    "  --localsend        the peer is a phone or computer that works with LocalSend\n"
+    "                     devices: the files go over HTTPS to TCP port 53317 (or the\n"
+    "                     entry's port), and the device's certificate is pinned in its\n"
+    "                     address book entry on first contact. An address book entry\n"
+    "                     that answered so before needs no --localsend\n"
+    "  --pin PIN          the PIN such a device asks for\n";
 
 const char* const kChat =
     "Usage: quillo chat --to NAME|ADDRESS [--bind ADDRESS] TEXT\n"

@@ -30,11 +30,14 @@ QString receivedLine(const ReceiveEnd& end)
            (end.isPrivate ? QStringLiteral("private") : QStringLiteral("plain"));
 }
 
-QString sentLine(const QString& path, qint64 size, const QString& peer, bool isPrivate)
+QString sentLine(const QString& path, qint64 size, const QString& peer, bool isPrivate,
+                 bool isLocalSend)
 {
+    const QString how = isLocalSend ? QStringLiteral("localsend")
+                        : isPrivate ? QStringLiteral("private")
+                                    : QStringLiteral("plain");
     return QStringLiteral("sent") + kTab + shownOnOneLine(path) + kTab + QString::number(size) +
-           kTab + shownOnOneLine(peer) + kTab +
-           (isPrivate ? QStringLiteral("private") : QStringLiteral("plain"));
+           kTab + shownOnOneLine(peer) + kTab + how;
 }
 
 QString onlineStateLine(const QString& name, const QString& address, bool online)

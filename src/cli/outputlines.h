@@ -16,7 +16,8 @@
 QString receivedLine(const ReceiveEnd& end);
 // "sent<TAB>path<TAB>size<TAB>peer address<TAB>private" (or "plain"), for a file the
 // receiver confirmed whole.
-QString sentLine(const QString& path, qint64 size, const QString& peer, bool isPrivate);
+QString sentLine(const QString& path, qint64 size, const QString& peer, bool isPrivate,
+                 bool isLocalSend = false);
 
 // "chat<TAB>name<TAB>address<TAB>text", the text's line breaks shown as " | ".
 QString chatLine(const QString& name, const QString& address, const QString& text);

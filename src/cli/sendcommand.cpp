@@ -23,6 +23,14 @@ SendCommand::SendCommand(Station& station, const Peer& peer, const QString& to,
     connect(&station_, &Station::waitingCutOff, this, &SendCommand::printCutOff);
     connect(&station_, &Station::sendCutOff, this, [this] { cut_ = true; });
     connect(&station_, &Station::sendKeyChanged, this, [this] { keyChanged_ = true; });
+    // A command cannot ask: the PIN is --pin's, and a missing or wrong one ends the files.
+    connect(&station_, &Station::sendPinNeeded, this,
+            [this](const QString& name, const QString&, bool wrong) {
+                console_.printProblem(
+                    wrong ? QStringLiteral("%1 did not take the PIN given with --pin").arg(name)
+                          : QStringLiteral("%1 asks for a PIN: give it with --pin").arg(name));
+                station_.answerPin({});
+            });
     connect(&station_, &Station::sendLoosened, this,
             [this](const QString& name) { console_.printProblem(loosenedMessage(name)); });
     connect(&station_, &Station::sendProgressed, this,
@@ -81,7 +89,8 @@ void SendCommand::printRowFinished(BatchKind batch, int, const SendEnd& end)
 {
     const bool cut = std::exchange(cut_, false);
     if (end.outcome == SendOutcome::Sent) {
-        console_.printLine(sentLine(end.path, end.size, end.address, end.isPrivate));
+        console_.printLine(
+            sentLine(end.path, end.size, end.address, end.isPrivate, end.isLocalSend));
         return;
     }
     const bool broke =

@@ -87,7 +87,8 @@ void ServeCommand::stop()
 void ServeCommand::deliveryEnded(BatchKind, int, const SendEnd& end)
 {
     if (end.outcome == SendOutcome::Sent)
-        console_.printLine(sentLine(end.path, end.size, end.address, end.isPrivate));
+        console_.printLine(
+            sentLine(end.path, end.size, end.address, end.isPrivate, end.isLocalSend));
     else
         console_.printProblem(sendProblem(end));
 }

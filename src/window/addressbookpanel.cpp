@@ -8,6 +8,8 @@
 #include <QPainter>
 #include <QPointer>
 
+#include <optional>
+
 namespace
 {
 
@@ -31,6 +33,52 @@ QIcon drawGroupMark()
     painter.drawEllipse(QRectF(6.5, 1, 4.5, 4.5));
     painter.drawRoundedRect(QRectF(0, 6.5, kMarkSize, 5), 2, 2);
     return QIcon(pixmap);
+}
+
+const QString kFindOut = QStringLiteral("find out");
+
+// How an entry is reached, as the edit question offers it: "quillo", "plain",
+// "localsend" with an optional port, or "find out".
+struct HowReached {
+    Speaks speaks = Speaks::Unknown;
+    quint16 port = 0;
+};
+
+std::optional<HowReached> howReached(const QString& answer)
+{
+    const QStringList words = answer.simplified().toLower().split(QLatin1Char(' '));
+    const QString& first = words.first();
+    if (answer.simplified().toLower() == kFindOut)
+        return HowReached{};
+    if (words.size() == 1 && first == QStringLiteral("quillo"))
+        return HowReached{Speaks::Private, 0};
+    if (words.size() == 1 && first == QStringLiteral("plain"))
+        return HowReached{Speaks::Plain, 0};
+    if (first != QStringLiteral("localsend") || words.size() > 2)
+        return std::nullopt;
+    bool ok = true;
+    const uint port = words.size() == 2 ? words.at(1).toUInt(&ok) : 0;
+    if (!ok || port == 0 || port > 65535)
+        return words.size() == 1 ? std::optional(HowReached{Speaks::LocalSend, 0}) : std::nullopt;
+    return HowReached{Speaks::LocalSend, quint16(port)};
+}
+
+QString howReachedText(const AddressBookEntry& entry)
+{
+    if (!entry.speaksChosen)
+        return kFindOut;
+    switch (entry.speaks) {
+    case Speaks::Private:
+        return QStringLiteral("quillo");
+    case Speaks::Plain:
+        return QStringLiteral("plain");
+    case Speaks::LocalSend:
+        return entry.localSendPort ? QStringLiteral("localsend %1").arg(entry.localSendPort)
+                                   : QStringLiteral("localsend");
+    case Speaks::Unknown:
+        break;
+    }
+    return kFindOut;
 }
 
 // Empty once leading and trailing spaces are removed.
@@ -232,7 +280,33 @@ void AddressBookPanel::BUTTeditAddress_Click()
                        if (!self || isBlank(address))
                            return;
                        const AddressBook& book = self->station_.addressBook();
-                       if (slot < book.count() && book.entry(slot).Name == name)
-                           self->station_.setPersonAddress(slot, address);
+                       if (slot >= book.count() || book.entry(slot).Name != name)
+                           return;
+                       self->station_.setPersonAddress(slot, address);
+                       self->askHowReached(slot, name);
+                   });
+}
+
+void AddressBookPanel::askHowReached(int slot, const QString& name)
+{
+    const QPointer<AddressBookPanel> self(this);
+    dialogs_.input(QStringLiteral("How does %1's computer or phone take files? Type quillo, "
+                                  "plain, localsend (for one that works with LocalSend devices, "
+                                  "optionally followed by its port), or find out")
+                       .arg(name),
+                   kEditTitle, howReachedText(station_.addressBook().entry(slot)),
+                   [self, slot, name](const QString& answer) {
+                       if (!self || isBlank(answer))
+                           return;
+                       const AddressBook& book = self->station_.addressBook();
+                       if (slot >= book.count() || book.entry(slot).Name != name)
+                           return;
+                       if (const std::optional<HowReached> how = howReached(answer))
+                           self->station_.setPersonSpeaks(slot, how->speaks, how->port);
+                       else
+                           self->dialogs_.notice(
+                               QStringLiteral("Nothing was changed: type quillo, plain, "
+                                              "localsend, localsend and a port from 1 to "
+                                              "65535, or find out"));
                    });
 }

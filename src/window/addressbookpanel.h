@@ -37,6 +37,8 @@ public:
 
 private:
     void addressEntered(const QString& name, const QString& address);
+    // After an edit of slot's address: how the entry is reached.
+    void askHowReached(int slot, const QString& name);
     void showNames();
     void showRow(int row, const QString& name, bool isGroup);
     // The selected rows, people's as slots, groups' as indexes.

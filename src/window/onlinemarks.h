@@ -14,7 +14,8 @@ class QTimer;
 // The online marks of the address book list: a dot in front of each name whose address
 // announced itself lately, and on every row a tooltip and accessible description that say
 // since when it is online or when it was last seen. The marks are the rows' icons, so the
-// rows' texts stay the names.
+// rows' texts stay the names. A LocalSend device's row shows a phone or a computer
+// instead, with what is known of its certificate.
 class OnlineMarks : public QObject
 {
     Q_OBJECT
@@ -37,4 +38,6 @@ private:
     OnlinePeers peers_;
     QIcon online_;
     QIcon offline_;
+    QIcon phone_;
+    QIcon computer_;
 };

@@ -11,6 +11,7 @@
 #include "window/transferprogress.h"
 
 #include <QLabel>
+#include <QPointer>
 #include <QProgressBar>
 
 SenderPanel::SenderPanel(const MainUi& ui, Station& station, Dialogs& dialogs, QObject* parent)
@@ -37,6 +38,20 @@ SenderPanel::SenderPanel(const MainUi& ui, Station& station, Dialogs& dialogs, Q
     connect(&station, &Station::sendKeyChanged, this,
             [this](const QString& name, const QString& address) {
                 dialogs_.notice(keyNotShownMessage(name, address));
+            });
+    // A LocalSend device that asks for a PIN waits for the person's answer; none ends it.
+    connect(&station, &Station::sendPinNeeded, this,
+            [this, &station](const QString& name, const QString&, bool wrong) {
+                const QString question =
+                    wrong ? QStringLiteral("That was not the PIN. Type the PIN %1 shows")
+                          : QStringLiteral("%1 asks for a PIN before it takes the files. Type "
+                                           "the PIN it shows");
+                const QPointer<SenderPanel> self(this);
+                dialogs_.input(question.arg(name), QStringLiteral("PIN"), {},
+                               [self, &station](const QString& pin) {
+                                   if (self)
+                                       station.answerPin(pin.trimmed());
+                               });
             });
     connect(&station, &Station::sendLoosened, this,
             [this](const QString& name) { dialogs_.notice(loosenedMessage(name)); });

@@ -14,6 +14,11 @@ const QString kKeyKey = QStringLiteral("Key");
 // Absent in settings older than the mark: such a key counts as pinned.
 const QString kComparedKey = QStringLiteral("KeyCompared");
 const QString kRefusedKey = QStringLiteral("RefusedKey");
+const QString kSpeaksKey = QStringLiteral("Speaks");
+const QString kSpeaksChosenKey = QStringLiteral("SpeaksChosen");
+const QString kPortKey = QStringLiteral("LocalSendPort");
+const QString kCertificateKey = QStringLiteral("Certificate");
+const QString kDeviceTypeKey = QStringLiteral("DeviceType");
 // What a missing key reads as; an entry named so counts as absent.
 const QString kAbsent = QStringLiteral("blank");
 
@@ -41,7 +46,54 @@ void storeKeys(SettingsStore& store, const QString& section, const AddressBookEn
                  entry.RefusedKey.isEmpty() ? QString() : keyText(entry.RefusedKey));
 }
 
+void loadDevice(const SettingsStore& store, const QString& section, AddressBookEntry& entry)
+{
+    entry.speaks = speaksFromText(store.read(section, kSpeaksKey, {})).value_or(Speaks::Unknown);
+    entry.speaksChosen = entry.speaks != Speaks::Unknown &&
+                         store.read(section, kSpeaksChosenKey, {}) == QStringLiteral("true");
+    const uint port = store.read(section, kPortKey, {}).toUInt();
+    entry.localSendPort = port <= 65535 ? quint16(port) : 0;
+    entry.certificate = keyFromText(store.read(section, kCertificateKey, {}));
+    entry.deviceType = store.read(section, kDeviceTypeKey, {}).left(16);
+}
+
+void storeDevice(SettingsStore& store, const QString& section, const AddressBookEntry& entry)
+{
+    storeKeyText(store, section, kSpeaksKey, speaksText(entry.speaks));
+    storeKeyText(store, section, kSpeaksChosenKey,
+                 entry.speaksChosen ? QStringLiteral("true") : QString());
+    storeKeyText(store, section, kPortKey,
+                 entry.localSendPort ? QString::number(entry.localSendPort) : QString());
+    storeKeyText(store, section, kCertificateKey,
+                 entry.certificate.isEmpty() ? QString() : keyText(entry.certificate));
+    storeKeyText(store, section, kDeviceTypeKey, entry.deviceType);
+}
+
 } // namespace
+
+QString speaksText(Speaks speaks)
+{
+    switch (speaks) {
+    case Speaks::Private:
+        return QStringLiteral("private");
+    case Speaks::Plain:
+        return QStringLiteral("plain");
+    case Speaks::LocalSend:
+        return QStringLiteral("localsend");
+    case Speaks::Unknown:
+        break;
+    }
+    return {};
+}
+
+std::optional<Speaks> speaksFromText(const QString& text)
+{
+    for (Speaks speaks : {Speaks::Private, Speaks::Plain, Speaks::LocalSend}) {
+        if (text == speaksText(speaks))
+            return speaks;
+    }
+    return std::nullopt;
+}
 
 const AddressBookEntry& AddressBook::entry(int slot) const
 {
@@ -92,6 +144,31 @@ void AddressBook::setRefusedKey(int slot, const QByteArray& key)
     slots_[slot].RefusedKey = key;
 }
 
+void AddressBook::setSpeaks(int slot, Speaks speaks, bool chosen)
+{
+    assert(slot >= 0 && slot < count_);
+    slots_[slot].speaks = speaks;
+    slots_[slot].speaksChosen = chosen && speaks != Speaks::Unknown;
+}
+
+void AddressBook::setLocalSendPort(int slot, quint16 port)
+{
+    assert(slot >= 0 && slot < count_);
+    slots_[slot].localSendPort = port;
+}
+
+void AddressBook::setCertificate(int slot, const QByteArray& certificate)
+{
+    assert(slot >= 0 && slot < count_);
+    slots_[slot].certificate = certificate;
+}
+
+void AddressBook::setDeviceType(int slot, const QString& type)
+{
+    assert(slot >= 0 && slot < count_);
+    slots_[slot].deviceType = type;
+}
+
 void AddressBook::load(const SettingsStore& store)
 {
     slots_ = {};
@@ -107,6 +184,7 @@ void AddressBook::load(const SettingsStore& store)
         entry.KeyCompared = !entry.Key.isEmpty() && store.read(sectionOf(section), kComparedKey,
                                                                {}) == QLatin1String("true");
         entry.RefusedKey = keyFromText(store.read(sectionOf(section), kRefusedKey, {}));
+        loadDevice(store, sectionOf(section), entry);
     }
 }
 
@@ -116,6 +194,7 @@ void AddressBook::store(SettingsStore& store) const
         store.write(sectionOf(slot), kNameKey, slots_[slot].Name);
         store.write(sectionOf(slot), kAddressKey, slots_[slot].IPaddress);
         storeKeys(store, sectionOf(slot), slots_[slot]);
+        storeDevice(store, sectionOf(slot), slots_[slot]);
     }
     for (int section = count_; section < kSlots; ++section)
         store.removeSection(sectionOf(section));

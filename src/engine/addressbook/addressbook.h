@@ -3,8 +3,12 @@
 #include <QString>
 
 #include <array>
+#include <optional>
 
 class SettingsStore;
+
+// Which protocol an entry's computer or device answered in, or was set to by the user.
+enum class Speaks { Unknown, Private, Plain, LocalSend };
 
 struct AddressBookEntry {
     QString Name;
@@ -16,7 +20,16 @@ struct AddressBookEntry {
     // A key the person said was not their friend's ("They Differ"): refused until the key
     // is forgotten or another is compared.
     QByteArray RefusedKey;
+    Speaks speaks = Speaks::Unknown;
+    bool speaksChosen = false; // the user chose speaks: it is never probed or changed
+    quint16 localSendPort = 0; // 0: the usual one
+    QByteArray certificate;    // a LocalSend device's certificate's SHA-256, once known
+    QString deviceType;        // as the LocalSend device told it: "mobile", "desktop"...
 };
+
+// The texts Speaks is stored as ("private", "plain", "localsend"); empty for Unknown.
+QString speaksText(Speaks speaks);
+std::optional<Speaks> speaksFromText(const QString& text);
 
 // The table of peers: 51 slots, of which slots 0 to count()-1 are the occupied ones, in
 // the order the user sees them. Names and addresses are kept exactly as typed.
@@ -42,12 +55,19 @@ public:
     // Require 0 <= slot < count().
     void setKeyCompared(int slot, bool compared);
     void setRefusedKey(int slot, const QByteArray& key);
+    // Requires 0 <= slot < count(). The LocalSend fields, as AddressBookEntry keeps them.
+    void setSpeaks(int slot, Speaks speaks, bool chosen);
+    void setLocalSendPort(int slot, quint16 port);
+    void setCertificate(int slot, const QByteArray& certificate);
+    void setDeviceType(int slot, const QString& type);
 
     // Fills the table anew from sections IPaddress0 to IPaddress50, skipping the ones
     // without a usable name, so the loaded entries have no gaps.
     void load(const SettingsStore& store);
     // Writes the entries to IPaddress0 upwards (a key as "Key", in hexadecimal, with
     // "KeyCompared" true once compared, and "RefusedKey" when there is one), then
+    // Writes the entries to IPaddress0 upwards (a key as "Key", in hexadecimal; the
+    // LocalSend fields as Speaks, SpeaksChosen, LocalSendPort, Certificate, DeviceType), then
     // deletes the sections above them.
     // Writing first means a failure midway never leaves fewer entries stored than before.
     void store(SettingsStore& store) const;

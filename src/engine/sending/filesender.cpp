@@ -2,7 +2,10 @@
 
 #include "addressbook/peerkeys.h"
 #include "addressbook/peername.h"
+#include "localsend/devicebook.h"
 #include "private/privatesender.h"
+
+#include <QFileInfo>
 
 FileSender::FileSender(RandomSource& random, const QHostAddress& bindAddress, Clock& clock,
                        QObject* parent)
@@ -20,6 +23,8 @@ FileSender::FileSender(RandomSource& random, const QHostAddress& bindAddress, Cl
             end_.peerName = name;
     });
     connect(&plain_, &PlainSender::reached, this, [this] {
+        if (devices_ && devices_->needsProbe(end_.address))
+            devices_->remember(end_.address, Speaks::Plain);
         if (!refusedPrivately_.isEmpty())
             plainHosts_.insert(std::exchange(refusedPrivately_, {}));
     });
@@ -41,6 +46,8 @@ void FileSender::setIdleTimeout(std::chrono::milliseconds timeout)
 {
     idleTimeout_ = timeout;
     plain_.setIdleTimeout(timeout);
+    if (device_)
+        device_->setIdleTimeout(timeout);
     if (private_)
         private_->setIdleTimeout(timeout);
 }
@@ -50,6 +57,8 @@ void FileSender::setRefusalRetries(int count, std::chrono::milliseconds longestW
     retries_ = count;
     longestRetryWait_ = longestWait;
     plain_.setRefusalRetries(count, longestWait);
+    if (device_)
+        device_->setRetries(count, longestWait);
     if (private_)
         private_->setRetries(count, longestWait);
 }
@@ -68,6 +77,8 @@ void FileSender::setPrivacy(const Identity* identity, PeerKeys* keys)
     connect(private_.get(), &PrivateSender::privacyKnown, this,
             [this](bool isPrivate, const QString& name) {
                 privateHosts_.insert(end_.address);
+                if (devices_ && devices_->needsProbe(end_.address))
+                    devices_->remember(end_.address, Speaks::Private);
                 Q_EMIT privacyKnown(isPrivate, name);
             });
     connect(private_.get(), &PrivateSender::resumed, this, &FileSender::resumed);
@@ -76,13 +87,65 @@ void FileSender::setPrivacy(const Identity* identity, PeerKeys* keys)
     connect(private_.get(), &PrivateSender::loosened, this, &FileSender::tellLoosened);
     connect(private_.get(), &PrivateSender::plainOnly, this, [this](const QString& host) {
         refusedPrivately_ = host;
-        sendPlain();
+        probeThenSendPlain();
     });
+}
+
+void FileSender::setDevices(DeviceBook* devices, const DeviceInfo& own)
+{
+    devices_ = devices;
+    device_ = std::make_unique<DeviceSender>(*devices, clock_);
+    device_->setParent(this);
+    device_->setOwnInfo(own);
+    device_->setIdleTimeout(idleTimeout_);
+    device_->setRetries(retries_, longestRetryWait_);
+    forward(*device_);
+    connect(device_.get(), &DeviceSender::keyChanged, this, &FileSender::keyChanged);
+    connect(device_.get(), &DeviceSender::pinNeeded, this, &FileSender::pinNeeded);
+    connect(device_.get(), &DeviceSender::probed, this, [this](const QString&, bool answered) {
+        if (answered)
+            sendToDevice();
+        else
+            sendPlain();
+    });
+    // Once the device's certificate has been judged, the file goes encrypted to it.
+    connect(device_.get(), &DeviceSender::statusChanged, this, [this](const SendStatus& status) {
+        if (status.stage == SendStatus::Stage::Connected && !end_.isPrivate)
+            Q_EMIT privacyKnown(true, end_.peerName);
+    });
+}
+
+void FileSender::setLocalSendPin(const QString& host, const QString& pin)
+{
+    if (device_)
+        device_->setPin(host, pin);
+}
+
+void FileSender::answerPin(const QString& pin)
+{
+    if (device_)
+        device_->answerPin(pin);
+}
+
+void FileSender::probeThenSendPlain()
+{
+    if (devices_ && devices_->needsProbe(end_.address))
+        device_->probe(end_.address);
+    else
+        sendPlain();
+}
+
+void FileSender::sendToDevice()
+{
+    end_.isLocalSend = true;
+    const QString name = announced_.isEmpty() ? QFileInfo(end_.path).fileName() : announced_;
+    device_->send({end_.path, name, end_.size}, end_.address,
+                  upcoming_ ? upcoming_() : QList<UpcomingFile>());
 }
 
 bool FileSender::isBusy() const
 {
-    return plain_.isBusy() || (private_ && private_->isBusy());
+    return plain_.isBusy() || (private_ && private_->isBusy()) || (device_ && device_->isBusy());
 }
 
 bool FileSender::isSendingPrivately() const
@@ -108,13 +171,17 @@ void FileSender::send(const QString& path, qint64 size, const QString& host,
     }
     // Someone whose key is known is only ever sent to privately, even after a refusal,
     // and not at all while this copy has no identity of its own.
+    if (devices_ && devices_->isLocalSend(host)) {
+        sendToDevice();
+        return;
+    }
     const bool keyed = keys_ && keys_->hasKey(host);
     if (keyed && !private_) {
         refuseInTheClear();
         return;
     }
     if (!private_ || (plainHosts_.contains(host) && !keyed)) {
-        sendPlain();
+        probeThenSendPlain();
         return;
     }
     private_->send(path, size, host, !keyed && !privateHosts_.contains(host), announced);
@@ -168,6 +235,8 @@ void FileSender::cancel()
     plain_.cancel();
     if (private_)
         private_->cancel();
+    if (device_)
+        device_->cancel();
 }
 
 void FileSender::endBatch()
@@ -176,6 +245,8 @@ void FileSender::endBatch()
     gaveUp_.clear();
     if (private_)
         private_->endBatch();
+    if (device_)
+        device_->endBatch();
 }
 
 QString loosenedMessage(const QString& name)

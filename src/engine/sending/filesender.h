@@ -1,5 +1,6 @@
 #pragma once
 
+#include "localsend/devicesender.h"
 #include "plain/plainsender.h"
 #include "platform/clock.h"
 #include "transfer/sendoutcome.h"
@@ -10,8 +11,10 @@
 #include <QSet>
 
 #include <chrono>
+#include <functional>
 #include <memory>
 
+class DeviceBook;
 class Identity;
 class PeerKeys;
 class PrivateSender;
@@ -48,6 +51,20 @@ public:
     // outlive the sender. A null identity sends plain, and nothing to the people whose
     // key keys holds.
     void setPrivacy(const Identity* identity, PeerKeys* keys);
+
+    // From the next file on, entries that speak LocalSend's protocol are sent to by it, and
+    // an entry whose protocol is unknown is asked whether it does when its private port
+    // refuses, before its plain port is tried. devices must outlive the sender.
+    void setDevices(DeviceBook* devices, const DeviceInfo& own);
+    // The files of the batch after the one about to be sent, asked when a LocalSend
+    // session begins, so that they are offered with it.
+    void setUpcoming(std::function<QList<UpcomingFile>()> upcoming)
+    {
+        upcoming_ = std::move(upcoming);
+    }
+    void setLocalSendPin(const QString& host, const QString& pin);
+    // The answer to pinNeeded(); an empty one ends the file not sent.
+    void answerPin(const QString& pin);
 
     bool isBusy() const;
     // Whether the file in hand goes on the private port.
@@ -87,10 +104,15 @@ Q_SIGNALS:
     // As PrivateSender's: the file in hand goes on from offset, or was cut off.
     void resumed(qint64 offset, qint64 size);
     void cutOff();
+    // The LocalSend device at host asks for a PIN; wrong when the one given was not it.
+    void pinNeeded(const QString& host, bool wrong);
 
 private:
     void tellLoosened(const QString& name);
     void sendPlain();
+    // Sends plain, once a device whose protocol is unknown was asked for LocalSend's.
+    void probeThenSendPlain();
+    void sendToDevice();
     void refuseInTheClear();
     // The file in hand ends without a connection.
     void endUnsent(SendOutcome outcome, const SendStatus& status);
@@ -99,6 +121,9 @@ private:
 
     PlainSender plain_;
     std::unique_ptr<PrivateSender> private_;
+    DeviceBook* devices_ = nullptr;
+    std::unique_ptr<DeviceSender> device_;
+    std::function<QList<UpcomingFile>()> upcoming_;
     QHostAddress bindAddress_;
     Clock& clock_;
     PeerKeys* keys_ = nullptr;

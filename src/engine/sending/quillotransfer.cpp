@@ -1,5 +1,7 @@
 #include "sending/quillotransfer.h"
 
+#include <QTimer>
+
 QuilloTransfer::QuilloTransfer(const Recipient& recipient, RandomSource& random,
                                const QHostAddress& bindAddress, Clock& clock,
                                const Identity* identity, PeerKeys* keys, QObject* parent)
@@ -27,6 +29,13 @@ QuilloTransfer::QuilloTransfer(const Recipient& recipient, RandomSource& random,
 void QuilloTransfer::setRefusalRetries(int count, std::chrono::milliseconds longestWait)
 {
     sender_.setRefusalRetries(count, longestWait);
+}
+
+void QuilloTransfer::setDevices(DeviceBook* devices, const DeviceInfo& own)
+{
+    sender_.setDevices(devices, own);
+    connect(&sender_, &FileSender::pinNeeded, this,
+            [this] { QTimer::singleShot(0, &sender_, [this] { sender_.answerPin({}); }); });
 }
 
 void QuilloTransfer::start(const QList<QueuedFile>& files)

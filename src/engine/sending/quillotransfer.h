@@ -24,6 +24,10 @@ public:
 
     // As FileSender's.
     void setRefusalRetries(int count, std::chrono::milliseconds longestWait);
+    // As FileSender's: a recipient that is a LocalSend device is sent to by its protocol.
+    // Nobody is asked for a PIN while several people are sent to, so a device that wants
+    // one ends its files not sent, as an empty answer does.
+    void setDevices(DeviceBook* devices, const DeviceInfo& own);
     void start(const QList<QueuedFile>& files) override;
     void stop() override;
 

@@ -70,6 +70,24 @@ QList<QueuedFile> SendBatch::rest() const
     return rest;
 }
 
+QList<UpcomingFile> SendBatch::upcoming() const
+{
+    QList<UpcomingFile> files;
+    const QList<QueuedFile> rest = this->rest();
+    for (qsizetype k = 1; k < rest.size() && files.size() < kMaxFilesPerSession; ++k) {
+        const QFileInfo file(rest.at(k).path);
+        if (file.isDir())
+            break;
+        if (!file.isFile())
+            continue;
+        const QString& folder = rest.at(k).folder;
+        const QString& path = rest.at(k).path;
+        files.append(
+            {path, folder.isEmpty() ? file.fileName() : pathInFolder(folder, path), file.size()});
+    }
+    return files;
+}
+
 void SendBatch::start(PeerLookup peer)
 {
     if (running_ || paths_.isEmpty())
@@ -134,6 +152,7 @@ bool SendBatch::sendTaken()
     }
     size_ = file.size();
     Q_EMIT rowStarted(row_, int(paths_.size()), path_, host_, size_);
+    sender_.setUpcoming([this] { return upcoming(); });
     if (running_)
         sender_.send(path_, size_, host_, announced_);
     return true;

@@ -55,6 +55,9 @@ public:
     // What is left to send of a batch in progress: the file in hand and all after it, the
     // rest of a folder file by file.
     QList<QueuedFile> rest() const;
+    // The files after the one in hand, up to the next folder row still to be walked, as a
+    // LocalSend session offers them.
+    QList<UpcomingFile> upcoming() const;
 
     // Whether a file cut off ends the batch, with cutOff(); it does unless told otherwise,
     // and then the batch goes on with the next file.

@@ -2,6 +2,7 @@
 
 #include "addressbook/peername.h"
 #include "identity/safetycode.h"
+#include "localsend/devicemessage.h"
 #include "platform/settingsstore.h"
 #include "private/privatechat.h"
 #include "secure/privateidentity.h"
@@ -27,7 +28,7 @@ QString changeNotSaved()
 
 Station::Station(SettingsStore& settings, RandomSource& random, const QString& dataFolder,
                  const QHostAddress& bindAddress, Clock& clock, QObject* parent)
-    : QObject(parent), settings_(settings), dataFolder_(dataFolder), keys_(book_),
+    : QObject(parent), settings_(settings), dataFolder_(dataFolder), keys_(book_), devices_(book_),
       receiver_(bindAddress, this), sender_(random, bindAddress, clock), batch_(sender_),
       random_(random), fanOut_([this](const Recipient& who) { return makeTransfer(who); }),
       presence_(book_, clock), waiting_(settings, sender_, batch_, clock),
@@ -57,6 +58,14 @@ Station::Station(SettingsStore& settings, RandomSource& random, const QString& d
         if (!storeBook(QStringLiteral("The keys in the address book could not be saved to %1")))
             Q_EMIT keysNotSaved(settings_.fileName());
         waiting_.retryRefusedKeys();
+    });
+    connect(&devices_, &DeviceBook::changed, this, [this] {
+        if (!storeBook(QStringLiteral("The keys in the address book could not be saved to %1")))
+            Q_EMIT keysNotSaved(settings_.fileName());
+    });
+    sender_.setDevices(&devices_, ownDeviceInfo());
+    connect(&sender_, &FileSender::pinNeeded, this, [this](const QString& host, bool wrong) {
+        Q_EMIT sendPinNeeded(nameOrAddress(book_, host), host, wrong);
     });
     connect(&presence_, &Presence::chatReceived, this, &Station::chatReceived);
     // A datagram costs its sender as much as it costs us, and the transcript keeps only
@@ -134,6 +143,7 @@ std::unique_ptr<RecipientTransfer> Station::makeTransfer(const Recipient& recipi
     auto transfer = std::make_unique<QuilloTransfer>(recipient, random_, bindAddress_, clock_,
                                                      identity(), &keys_);
     transfer->setRefusalRetries(refusalRetries_, longestRetryWait_);
+    transfer->setDevices(&devices_, ownDeviceInfo());
     return transfer;
 }
 
@@ -341,6 +351,12 @@ void Station::sendChat(const QString& text)
     QSet<QString> keyed;
     for (int slot = 0; slot < book_.count(); ++slot) {
         const AddressBookEntry& entry = book_.entry(slot);
+        if (entry.Key.isEmpty() && devices_.isLocalSend(entry.IPaddress) &&
+            !keyed.contains(entry.IPaddress)) {
+            keyed.insert(entry.IPaddress);
+            chatToDevice(entry.IPaddress, entry.Name, text);
+            continue;
+        }
         if (entry.Key.isEmpty() || keyed.contains(entry.IPaddress))
             continue;
         keyed.insert(entry.IPaddress);
@@ -355,6 +371,18 @@ void Station::sendChat(const QString& text)
         });
     }
     presence_.sendLine(text, keyed);
+}
+
+// A LocalSend device takes a chat line as a text message, never as a datagram.
+void Station::chatToDevice(const QString& host, const QString& name, const QString& text)
+{
+    auto* message = new DeviceMessage(devices_, ownDeviceInfo(), this);
+    connect(message, &DeviceMessage::done, this, [this, message, name](const QString& why) {
+        message->deleteLater();
+        if (!why.isEmpty())
+            Q_EMIT problem(QStringLiteral("(not delivered to %1: %2)").arg(name, why));
+    });
+    message->send(host, text);
 }
 
 void Station::sendPrivateChat(const QString& host, const QString& text)
@@ -402,6 +430,13 @@ void Station::setPersonAddress(int slot, const QString& address)
     storeBook(changeNotSaved());
 }
 
+void Station::setPersonSpeaks(int slot, Speaks speaks, quint16 localSendPort)
+{
+    book_.setSpeaks(slot, speaks, speaks != Speaks::Unknown);
+    book_.setLocalSendPort(slot, localSendPort);
+    storeBook(changeNotSaved());
+}
+
 bool Station::addGroup(const QString& name, const QList<int>& slots)
 {
     if (!groups_.append(name, slots, book_))
@@ -419,6 +454,11 @@ void Station::removeGroup(int index)
 void Station::forgetKey(int slot)
 {
     keys_.forget(slot);
+    // A LocalSend device's certificate is its key.
+    if (!book_.entry(slot).certificate.isEmpty()) {
+        book_.setCertificate(slot, {});
+        storeBook(changeNotSaved());
+    }
 }
 
 // The whole file is written anew, so a change that failed before goes in with this one.

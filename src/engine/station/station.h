@@ -4,6 +4,7 @@
 #include "addressbook/addressgroups.h"
 #include "addressbook/peerkeys.h"
 #include "identity/identity.h"
+#include "localsend/devicebook.h"
 #include "platform/clock.h"
 #include "platform/socketerror.h"
 #include "presence/chatthrottle.h"
@@ -146,6 +147,19 @@ public:
     {
         return keys_.follow(key, address);
     }
+    // How slot's entry is reached: Unknown lets the first send find out, any other the
+    // user's choice. A port of 0 is LocalSend's usual one.
+    void setPersonSpeaks(int slot, Speaks speaks, quint16 localSendPort);
+    // The PIN to offer the LocalSend device at host, from the next file on.
+    void setLocalSendPin(const QString& host, const QString& pin)
+    {
+        sender_.setLocalSendPin(host, pin);
+    }
+    // Files to host go by LocalSend's protocol for the rest of this run, unless an entry
+    // with the address holds a Quillo key.
+    void sendByLocalSend(const QString& host) { devices_.treatAsLocalSend(host); }
+    // The answer to sendPinNeeded(): an empty one ends the file not sent.
+    void answerPin(const QString& pin) { sender_.answerPin(pin); }
 
     // Sending.
 
@@ -214,7 +228,8 @@ public:
     // Presence and chat.
 
     // Sends a chat line to everyone in the address book: privately to those whose key is
-    // known, as a datagram to the others. A line that does not arrive is told by problem().
+    // known, as a text message to LocalSend devices, as a datagram to the others. A line that does
+    // not arrive is told by problem().
     void sendChat(const QString& text);
     // Sends a chat line to host alone, privately; privateChatDone() tells how it went.
     // Requires an identity.
@@ -244,6 +259,9 @@ Q_SIGNALS:
     void sendLoosened(const QString& name);
     void sendResumed(qint64 offset, qint64 size);
     void sendCutOff();
+    // The LocalSend device at address (name's entry, or none) asks for a PIN before it takes
+    // the files; wrong when the one given was not it. answerPin() goes on.
+    void sendPinNeeded(const QString& name, const QString& address, bool wrong);
     void sendFinished(const SendEnd& end);
     // The rows of either batch, as SendBatch tells them.
     void rowStarted(BatchKind batch, int row, int rows, const QString& path, const QString& host,
@@ -321,6 +339,7 @@ private:
     void waitAfterCut(const QString& address, const QList<QueuedFile>& rest);
     bool storeBook(const QString& failure);
     bool maySaveSettings() const;
+    void chatToDevice(const QString& host, const QString& name, const QString& text);
     void chatPrivately(const QString& host, const QString& text,
                        std::function<void(const QString& problem)> done);
     PortHandover& handover(const QString& folder);
@@ -337,6 +356,7 @@ private:
     AddressBook book_;
     AddressGroups groups_;
     PeerKeys keys_;
+    DeviceBook devices_;
     std::optional<Identity> identity_;
     FileReceiver receiver_;
     FileSender sender_;

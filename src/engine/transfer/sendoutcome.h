@@ -80,4 +80,5 @@ struct SendEnd {
     // showed one; empty for someone outside the book, or without a book.
     QString peerName;
     bool isPrivate = false;
+    bool isLocalSend = false; // it went by LocalSend's protocol
 };
