@@ -56,6 +56,16 @@ void ReceiverPanel::offerOnlyKnownSenders()
     addToMenu(onlyKnown);
 }
 
+void ReceiverPanel::offerAnswerLocalSend()
+{
+    auto* answer = new QAction(QStringLiteral("Answer LocalSend Devices In My Address Book"), this);
+    answer->setCheckable(true);
+    answer->setChecked(station_.answersLocalSend());
+    connect(answer, &QAction::toggled, this,
+            [this](bool on) { station_.setAnswerLocalSend(on, true); });
+    addToMenu(answer);
+}
+
 void ReceiverPanel::showConnectionOpened(int connection, const QString& peer)
 {
     shown_ = connection;

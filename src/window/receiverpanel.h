@@ -22,6 +22,9 @@ public:
     // station has it once loaded; a change is stored at once and applies from the next
     // connection.
     void offerOnlyKnownSenders();
+    // Offers "Answer LocalSend Devices In My Address Book" on the same menu, as the station
+    // has it once loaded; a change is stored at once.
+    void offerAnswerLocalSend();
     // "Open Save Folder" and "Change Save Folder…", first on the same menu; the window
     // does what they say.
     QAction* openSaveFolder() const { return openSaveFolder_; }
