@@ -4,6 +4,8 @@
 
 #include <QObject>
 
+#include <functional>
+
 class QAction;
 class Station;
 struct MainUi;
@@ -45,6 +47,8 @@ private:
 
     // Puts action on the context menu of the panel's values and progress bar.
     void addToMenu(QAction* action);
+    // A checkable action there, checked or not to begin with.
+    void addOption(const QString& text, bool checked, std::function<void(bool checked)> toggled);
 
     const MainUi& ui_;
     Station& station_;
