@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Fuzzes the header parser and the received-name check, then the private port's message
-# reader and body parsers, then both ends of the private port over loopback, each for a
-# while (60 seconds unless given another number).
+# reader and body parsers, then both ends of the private port over loopback, then the
+# reader of LocalSend devices' announcements, each for a while (60 seconds unless given
+# another number).
 # Not part of the test suite.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -11,7 +12,8 @@ scripts/install-deps.sh
 command -v clang++ >/dev/null || { echo "The fuzz targets need clang: apt-get install clang" >&2; exit 1; }
 cmake -S . -B build/fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_CXX_COMPILER=clang++ \
     -DQUILLO_FUZZ=ON -DBUILD_TESTING=OFF
-cmake --build build/fuzz --target fuzz_header fuzz_privatemessage fuzz_privateport
+cmake --build build/fuzz --target fuzz_header fuzz_privatemessage fuzz_privateport \
+    fuzz_announcement
 mkdir -p build/fuzz/corpus
 printf 'FILENAME plan.txt #2500\r\nabc' > build/fuzz/corpus/example
 printf 'FILENAME ../../a b #2.txt #12\r\n' > build/fuzz/corpus/path
@@ -30,3 +32,10 @@ build/fuzz/fuzz_privatemessage -max_total_time="$seconds" -max_len=300000 \
 mkdir -p build/fuzz/privateport-corpus
 build/fuzz/fuzz_privateport -max_total_time="$seconds" -max_len=4096 -timeout=10 \
     -artifact_prefix=build/fuzz/ build/fuzz/privateport-corpus tests/fuzz/privateport
+
+# LocalSend devices' multicast announcements, which anyone on the network can send.
+mkdir -p build/fuzz/announcement-corpus
+printf '{"alias":"Phone","version":"2.1","deviceType":"mobile","fingerprint":"f","port":53317,"protocol":"https","download":false,"announce":true}' \
+    > build/fuzz/announcement-corpus/example
+build/fuzz/fuzz_announcement -max_total_time="$seconds" -max_len=8192 \
+    -artifact_prefix=build/fuzz/ build/fuzz/announcement-corpus

@@ -65,6 +65,7 @@ std::optional<int> ServeCommand::start()
         return kExitNotDone;
     }
     station_.startAnnouncing();
+    station_.hearAnnouncements();
     const auto readyNote = [this] {
         return receivingNote(station_) + QStringLiteral(", ") + announcingNote(station_);
     };

@@ -121,6 +121,7 @@ void Main::takePresence()
                      error->description));
     }
     station_.startAnnouncing();
+    station_.hearAnnouncements();
 }
 
 // The settings were read anew, as the serve may have changed them. Before Form_Load() is
@@ -158,6 +159,7 @@ bool Main::Form_Load()
     if (const std::optional<QString> problem = station_.openIdentity())
         platform_.dialogs.notice(*problem);
     receiverPanel_.offerOnlyKnownSenders();
+    receiverPanel_.offerAnswerLocalSend();
     onlineMarks_.refresh();
 
     const QString stored = station_.storedSaveFolder();

@@ -48,12 +48,25 @@ void ReceiverPanel::addToMenu(QAction* action)
 
 void ReceiverPanel::offerOnlyKnownSenders()
 {
-    auto* onlyKnown = new QAction(QStringLiteral("Accept Files Only From My Address Book"), this);
-    onlyKnown->setCheckable(true);
-    onlyKnown->setChecked(station_.onlyKnownSenders());
-    connect(onlyKnown, &QAction::toggled, this,
-            [this](bool only) { station_.setOnlyKnownSenders(only, true); });
-    addToMenu(onlyKnown);
+    addOption(QStringLiteral("Accept Files Only From My Address Book"), station_.onlyKnownSenders(),
+              [this](bool only) { station_.setOnlyKnownSenders(only, true); });
+}
+
+void ReceiverPanel::offerAnswerLocalSend()
+{
+    addOption(QStringLiteral("Answer LocalSend Devices In My Address Book"),
+              station_.answersLocalSend(),
+              [this](bool answer) { station_.setAnswerLocalSend(answer, true); });
+}
+
+void ReceiverPanel::addOption(const QString& text, bool checked,
+                              std::function<void(bool checked)> toggled)
+{
+    auto* option = new QAction(text, this);
+    option->setCheckable(true);
+    option->setChecked(checked);
+    connect(option, &QAction::toggled, this, std::move(toggled));
+    addToMenu(option);
 }
 
 void ReceiverPanel::showConnectionOpened(int connection, const QString& peer)

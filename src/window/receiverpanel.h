@@ -4,6 +4,8 @@
 
 #include <QObject>
 
+#include <functional>
+
 class QAction;
 class Station;
 struct MainUi;
@@ -22,6 +24,9 @@ public:
     // station has it once loaded; a change is stored at once and applies from the next
     // connection.
     void offerOnlyKnownSenders();
+    // Offers "Answer LocalSend Devices In My Address Book" on the same menu, as the station
+    // has it once loaded; a change is stored at once.
+    void offerAnswerLocalSend();
     // "Open Save Folder" and "Change Save Folder…", first on the same menu; the window
     // does what they say.
     QAction* openSaveFolder() const { return openSaveFolder_; }
@@ -42,6 +47,8 @@ private:
 
     // Puts action on the context menu of the panel's values and progress bar.
     void addToMenu(QAction* action);
+    // A checkable action there, checked or not to begin with.
+    void addOption(const QString& text, bool checked, std::function<void(bool checked)> toggled);
 
     const MainUi& ui_;
     Station& station_;

@@ -6,7 +6,7 @@ certificate made by the openssl command.
 As a receiver it serves /api/localsend/v2/{info,register,prepare-upload,upload,cancel} and
 saves what arrives in --save. It prints one line per event on standard output, flushed:
   ready PORT FINGERPRINT | prepare COUNT [pin PIN] | message TEXT | upload NAME SIZE |
-  cancel SESSION
+  cancel SESSION | register PORT PROTOCOL ALIAS
 """
 import argparse
 import hashlib
@@ -77,7 +77,11 @@ class Device(http.server.BaseHTTPRequestHandler):
         query = dict(urllib.parse.parse_qsl(url.query))
         route = url.path.rsplit("/", 1)[-1]
         if route == "register":
-            self.body()
+            try:
+                device = json.loads(self.body())
+            except ValueError:
+                return self.answer(400)
+            say("register", device.get("port"), device.get("protocol"), device.get("alias"))
             return self.answer(200, self.info())
         if route == "prepare-upload":
             return self.prepare(query)

@@ -8,6 +8,7 @@ namespace
 const QString kSettingsSection = QStringLiteral("Settings");
 const QString kSaveDirKey = QStringLiteral("SaveDir");
 const QString kOnlyKnownKey = QStringLiteral("OnlyKnownSenders");
+const QString kAnswerLocalSendKey = QStringLiteral("AnswerLocalSend");
 
 } // namespace
 
@@ -30,4 +31,16 @@ void storeOnlyKnownSenders(SettingsStore& settings, bool only)
 {
     settings.write(kSettingsSection, kOnlyKnownKey,
                    only ? QStringLiteral("true") : QStringLiteral("false"));
+}
+
+bool storedAnswerLocalSend(const SettingsStore& settings)
+{
+    return settings.read(kSettingsSection, kAnswerLocalSendKey, QString()) !=
+           QLatin1String("false");
+}
+
+void storeAnswerLocalSend(SettingsStore& settings, bool answer)
+{
+    settings.write(kSettingsSection, kAnswerLocalSendKey,
+                   answer ? QStringLiteral("true") : QStringLiteral("false"));
 }

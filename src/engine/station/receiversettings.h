@@ -13,3 +13,8 @@ void storeSaveFolder(SettingsStore& settings, const QString& folder);
 // OnlyKnownSenders. Off unless chosen.
 bool storedOnlyKnownSenders(const SettingsStore& settings);
 void storeOnlyKnownSenders(SettingsStore& settings, bool only);
+
+// Whether LocalSend devices in the address book that announce themselves are answered:
+// [Settings] AnswerLocalSend. On unless turned off.
+bool storedAnswerLocalSend(const SettingsStore& settings);
+void storeAnswerLocalSend(SettingsStore& settings, bool answer);

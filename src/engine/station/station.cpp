@@ -72,6 +72,7 @@ Station::Station(SettingsStore& settings, RandomSource& random, const QString& d
     // its last lines; a private line is answered, and a sender may ask for that answer as
     // fast as it can read it.
     connect(&chatThrottle_, &ChatThrottle::dropped, this, &Station::chatDropped);
+    wireAnnouncements();
 }
 
 void Station::forwardReceiving()
@@ -185,6 +186,7 @@ void Station::load()
     groups_.load(settings_, book_);
     Q_EMIT addressBookChanged();
     setOnlyKnownSenders(storedOnlyKnownSenders(settings_), false);
+    setAnswerLocalSend(storedAnswerLocalSend(settings_), false);
     // The files others left waiting are theirs to deliver.
     if (!shortLived_)
         waiting_.load();
@@ -250,6 +252,8 @@ bool Station::stop()
         saved = settings_.save();
     }
     receiver_.stop();
+    hearing_ = false;
+    announcements_.close();
     // The ports go back to a copy that lent them, or waits for them, at once.
     retake_.stop();
     if (handover_) {

@@ -4,6 +4,7 @@
 #include "addressbook/addressgroups.h"
 #include "addressbook/peerkeys.h"
 #include "identity/identity.h"
+#include "localsend/announcementlistener.h"
 #include "localsend/devicebook.h"
 #include "platform/clock.h"
 #include "platform/socketerror.h"
@@ -237,6 +238,16 @@ public:
     // Sends a chat line to host alone as a datagram; chatLineSent() tells whether it left.
     void sendChatLine(const QString& host, const QString& text);
 
+    // Answering LocalSend devices of the address book that announce themselves (see
+    // AnnouncementListener), as [Settings] AnswerLocalSend says once loaded.
+
+    bool answersLocalSend() const { return answerLocalSend_; }
+    // From now on; store writes it to the settings.
+    void setAnswerLocalSend(bool answer, bool store);
+    // Hears announcements on UDP port 53317 whenever answering them is on, until stop().
+    // A port that cannot be had is told once by problem(), and the rest goes on without it.
+    void hearAnnouncements();
+
 Q_SIGNALS:
     // Receiving: a connection and the files it brings, as FileReceiver tells them.
     void incomingOpened(int connection, const QString& peer);
@@ -346,6 +357,8 @@ private:
     void reloadShared();
     void givePortsUp();
     void takePortsBack();
+    void wireAnnouncements();
+    void updateAnnouncements();
 
     SettingsStore& settings_;
     QString dataFolder_;
@@ -377,4 +390,8 @@ private:
     bool announcingLent_ = false; // and announcing
     QTimer retake_;
     QDeadlineTimer retakeTold_; // a failure to take the ports back is told when this expires
+    AnnouncementListener announcements_{book_, devices_, clock_};
+    bool answerLocalSend_ = true;
+    bool hearing_ = false;
+    bool announcementPortTold_ = false;
 };

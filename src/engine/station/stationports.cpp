@@ -63,6 +63,7 @@ void Station::reloadShared()
 void Station::givePortsUp()
 {
     lent_ = true;
+    updateAnnouncements();
     stopSending();
     receiver_.closePorts();
     presenceLent_ = presence_.isBound();
@@ -90,6 +91,7 @@ void Station::takePortsBack()
         return;
     }
     lent_ = false;
+    updateAnnouncements();
     if (announcingLent_)
         presence_.startAnnouncing();
     waiting_.resume();
