@@ -37,6 +37,7 @@ Station::Station(SettingsStore& settings, RandomSource& random, const QString& d
 {
     receiver_.setDataFolder(dataFolder);
     receiver_.setAddressBook(book_);
+    receiver_.setDevices(devices_);
     forwardReceiving();
     forwardSending();
     forwardBatch(batch_, BatchKind::Queue);
@@ -89,6 +90,12 @@ void Station::forwardReceiving()
         Q_EMIT problem(QStringLiteral("Cannot receive privately on TCP port %1: Error %2: %3")
                            .arg(QString::number(kPrivatePort), QString::number(error.number),
                                 error.description));
+    });
+    connect(&receiver_, &FileReceiver::devicePortFailed, this, [this](const SocketError& error) {
+        Q_EMIT problem(QStringLiteral("Cannot take files from LocalSend devices on TCP port "
+                                      "%1: Error %2: %3")
+                           .arg(QString::number(DeviceBook::kDefaultPort),
+                                QString::number(error.number), error.description));
     });
 }
 
@@ -149,8 +156,11 @@ std::unique_ptr<RecipientTransfer> Station::makeTransfer(const Recipient& recipi
 
 Station::~Station() = default;
 
-void Station::privateChatArrived(const ChatLine& line)
+// A line that came with no name is known by its address only, as the mini chat's are.
+void Station::privateChatArrived(ChatLine line)
 {
+    if (line.name.isEmpty())
+        line.name = nameByAddress(line.address);
     const QList<ChatLine> shown = chatThrottle_.admit({line});
     if (!shown.isEmpty())
         Q_EMIT chatReceived(shown);
@@ -492,9 +502,15 @@ bool Station::maySaveSettings() const
 void Station::receiveEnded(ReceiveEnd end)
 {
     if (!end.isPrivate && keys_.hasKey(end.peer))
-        end.unverifiedName = nameOrAddress(book_, end.peer) + QStringLiteral(" (unverified)");
+        end.unverifiedName = nameByAddress(end.peer);
     recordReceived(end);
     Q_EMIT incomingEnded(end);
+}
+
+QString Station::nameByAddress(const QString& address) const
+{
+    const QString name = nameOrAddress(book_, address);
+    return keys_.hasKey(address) ? name + QStringLiteral(" (unverified)") : name;
 }
 
 QString Station::senderOf(const ReceiveEnd& end) const

@@ -335,7 +335,10 @@ private:
     std::unique_ptr<RecipientTransfer> makeTransfer(const Recipient& recipient);
     void receiveEnded(ReceiveEnd end);
     void recordReceived(const ReceiveEnd& end);
-    void privateChatArrived(const ChatLine& line);
+    void privateChatArrived(ChatLine line);
+    // The entry's name for what came from address with nothing to prove who sent it:
+    // "(unverified)" when the entry holds a key.
+    QString nameByAddress(const QString& address) const;
     void waitAfterCut(const QString& address, const QList<QueuedFile>& rest);
     bool storeBook(const QString& failure);
     bool maySaveSettings() const;
