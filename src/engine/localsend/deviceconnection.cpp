@@ -415,13 +415,6 @@ ReceiveEnd DeviceConnection::fileEnd(Outcome outcome, const ReceiveReason& reaso
 
 void DeviceConnection::dropSocket(bool graceful)
 {
-    if (!socket_)
-        return;
-    QSslSocket* socket = std::exchange(socket_, nullptr);
-    if (!graceful || !parent() || !socket->isEncrypted()) {
-        abortLater(socket, this);
-        return;
-    }
-    socket->setParent(parent());
-    closeLater(socket, this, kCloseGrace);
+    if (socket_)
+        releaseSecureSocket(std::exchange(socket_, nullptr), this, parent(), graceful, kCloseGrace);
 }
