@@ -5,9 +5,10 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 
 # Liberation Sans has Arial's measures; the window asks for Arial, then for it.
-# python3 and openssl run the tests' LocalSend-protocol device and make its certificate.
-packages=(build-essential cmake ninja-build qt6-base-dev libssl-dev fonts-liberation python3
-    openssl)
+# python3 and openssl run the tests' LocalSend-protocol device and make its certificate;
+# LocalSend devices' HTTP requests are read by the system's parser.
+packages=(build-essential cmake ninja-build qt6-base-dev libssl-dev libhttp-parser-dev
+    fonts-liberation python3 openssl)
 for option in "$@"; do
     case "$option" in
         --with-display-tools) packages+=(xvfb xauth imagemagick) ;;

@@ -10,7 +10,7 @@ const CommandOption kDir{QStringLiteral("dir"), QStringLiteral("folder")};
 const CommandOption kOnlyKnown{QStringLiteral("only-known"), {}};
 const CommandOption kTo{QStringLiteral("to"), QStringLiteral("peer")};
 
-const QString kPrivacy = QStringLiteral("private or plain");
+const QString kPrivacy = QStringLiteral("private, plain or localsend");
 
 } // namespace
 
@@ -58,7 +58,7 @@ const QList<OutputLineKind>& outputLineKinds()
           kPrivacy}},
         {QStringLiteral("sent"),
          {QStringLiteral("path"), QStringLiteral("size"), QStringLiteral("peer address"),
-          QStringLiteral("private, plain or localsend")}},
+          kPrivacy}},
         {QStringLiteral("online"), {QStringLiteral("name"), QStringLiteral("address")}},
         {QStringLiteral("offline"), {QStringLiteral("name"), QStringLiteral("address")}},
         {QStringLiteral("chat"),

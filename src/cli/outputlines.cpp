@@ -21,23 +21,27 @@ QString senderOf(const ReceiveEnd& end)
     return end.unverifiedName.isEmpty() ? end.peer : end.unverifiedName;
 }
 
+QString how(bool isPrivate, bool isLocalSend)
+{
+    return isLocalSend ? QStringLiteral("localsend")
+           : isPrivate ? QStringLiteral("private")
+                       : QStringLiteral("plain");
+}
+
 } // namespace
 
 QString receivedLine(const ReceiveEnd& end)
 {
     return QStringLiteral("received") + kTab + shownOnOneLine(end.path) + kTab +
            QString::number(end.size) + kTab + shownOnOneLine(senderOf(end)) + kTab +
-           (end.isPrivate ? QStringLiteral("private") : QStringLiteral("plain"));
+           how(end.isPrivate, end.isLocalSend);
 }
 
 QString sentLine(const QString& path, qint64 size, const QString& peer, bool isPrivate,
                  bool isLocalSend)
 {
-    const QString how = isLocalSend ? QStringLiteral("localsend")
-                        : isPrivate ? QStringLiteral("private")
-                                    : QStringLiteral("plain");
     return QStringLiteral("sent") + kTab + shownOnOneLine(path) + kTab + QString::number(size) +
-           kTab + shownOnOneLine(peer) + kTab + how;
+           kTab + shownOnOneLine(peer) + kTab + how(isPrivate, isLocalSend);
 }
 
 QString onlineStateLine(const QString& name, const QString& address, bool online)

@@ -11,7 +11,7 @@
 // Every name, path and text in them is shown on one line (text/peertext.h), so that
 // no peer can add a field or a line of its own.
 
-// "received<TAB>saved path<TAB>size<TAB>peer address<TAB>private" (or "plain" as the
+// "received<TAB>saved path<TAB>size<TAB>peer address<TAB>private" (or "plain" or "localsend" as the
 // last field), for a file saved whole.
 QString receivedLine(const ReceiveEnd& end);
 // "sent<TAB>path<TAB>size<TAB>peer address<TAB>private" (or "plain"), for a file the

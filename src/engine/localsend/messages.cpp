@@ -72,9 +72,13 @@ std::optional<OfferedFile> offeredFile(const QJsonValue& value)
 
 } // namespace
 
-DeviceInfo ownDeviceInfo()
+DeviceInfo ownDeviceInfo(const QSslCertificate& certificate)
 {
-    return {QSysInfo::machineHostName(), QStringLiteral("desktop"), {}, 53317};
+    const QString fingerprint =
+        certificate.isNull()
+            ? QString()
+            : QString::fromLatin1(certificate.digest(QCryptographicHash::Sha256).toHex());
+    return {QSysInfo::machineHostName(), QStringLiteral("desktop"), fingerprint, 53317};
 }
 
 QByteArray infoDocument(const DeviceInfo& info)

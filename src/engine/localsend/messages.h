@@ -3,6 +3,7 @@
 #include <QByteArray>
 #include <QList>
 #include <QMap>
+#include <QSslCertificate>
 #include <QString>
 
 #include <optional>
@@ -37,8 +38,9 @@ struct Acceptance {
     QMap<QString, QString> tokens;
 };
 
-// This computer as LocalSend devices list it: by its host name.
-DeviceInfo ownDeviceInfo();
+// This computer as LocalSend devices list it: by its host name, and by the SHA-256 of the
+// certificate its LocalSend port shows, when it has one.
+DeviceInfo ownDeviceInfo(const QSslCertificate& certificate = QSslCertificate());
 
 QByteArray infoDocument(const DeviceInfo& info);
 QByteArray prepareUploadDocument(const DeviceInfo& info, const QList<OfferedFile>& files);

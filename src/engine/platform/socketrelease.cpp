@@ -1,6 +1,7 @@
 #include "platform/socketrelease.h"
 
 #include <QMetaObject>
+#include <QSslSocket>
 #include <QTimer>
 
 void abortLater(QAbstractSocket* socket, const QObject* owner)
@@ -32,4 +33,15 @@ void closeLater(QAbstractSocket* socket, const QObject* owner, std::chrono::mill
                 socket->disconnectFromHost();
         },
         Qt::QueuedConnection);
+}
+
+void releaseSecureSocket(QSslSocket* socket, const QObject* owner, QObject* keeper, bool graceful,
+                         std::chrono::milliseconds grace)
+{
+    if (!graceful || !keeper || !socket->isEncrypted()) {
+        abortLater(socket, owner);
+        return;
+    }
+    socket->setParent(keeper);
+    closeLater(socket, owner, grace);
 }

@@ -15,3 +15,11 @@ void abortLater(QAbstractSocket* socket, const QObject* owner);
 // Closes socket once it has written what it holds, or after grace at the latest, then
 // deletes it. The socket must not be a child of something that goes sooner.
 void closeLater(QAbstractSocket* socket, const QObject* owner, std::chrono::milliseconds grace);
+
+class QSslSocket;
+// Lets go of an encrypted socket of owner: when graceful and its handshake is done, its
+// last messages are handed over within grace while keeper holds it; otherwise, and when
+// there is no keeper, it is aborted. A flood of handshakes that never finished must not
+// leave a flood of sockets in their grace.
+void releaseSecureSocket(QSslSocket* socket, const QObject* owner, QObject* keeper, bool graceful,
+                         std::chrono::milliseconds grace);

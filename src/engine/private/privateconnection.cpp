@@ -447,13 +447,6 @@ ReceiveEnd PrivateConnection::fileEnd(ReceiveEnd::Outcome outcome,
 // leave a flood of sockets in their grace.
 void PrivateConnection::dropSocket(bool graceful)
 {
-    if (!socket_)
-        return;
-    QSslSocket* socket = std::exchange(socket_, nullptr);
-    if (!graceful || !parent() || !socket->isEncrypted()) {
-        abortLater(socket, this);
-        return;
-    }
-    socket->setParent(parent());
-    closeLater(socket, this, kCloseGrace);
+    if (socket_)
+        releaseSecureSocket(std::exchange(socket_, nullptr), this, parent(), graceful, kCloseGrace);
 }

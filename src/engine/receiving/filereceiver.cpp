@@ -2,8 +2,12 @@
 
 #include "addressbook/peerkeys.h"
 #include "addressbook/peername.h"
+#include "identity/identity.h"
+#include "localsend/devicebook.h"
+#include "localsend/messages.h"
 #include "plain/protocol.h"
 #include "plain/receiveconnection.h"
+#include "platform/clock.h"
 #include "platform/heaptuning.h"
 #include "platform/localaddress.h"
 #include "platform/socketrelease.h"
@@ -27,7 +31,7 @@ constexpr auto kHeapReturnDelay = std::chrono::seconds(3);
 } // namespace
 
 FileReceiver::FileReceiver(const QHostAddress& bindAddress, QObject* parent)
-    : QObject(parent), bindAddress_(bindAddress),
+    : QObject(parent), bindAddress_(bindAddress), sessions_(systemClock()),
       partIndex_(QDir(QStandardPaths::writableLocation(QStandardPaths::AppDataLocation))
                      .filePath(kPartIndexName))
 {
@@ -35,6 +39,9 @@ FileReceiver::FileReceiver(const QHostAddress& bindAddress, QObject* parent)
     connect(&server_, &QTcpServer::newConnection, this, [this] { acceptConnections(server_); });
     connect(&privateServer_, &QTcpServer::newConnection, this,
             [this] { acceptConnections(privateServer_); });
+    connect(&deviceServer_, &QTcpServer::newConnection, this,
+            [this] { acceptConnections(deviceServer_); });
+    deviceService_.sessions = &sessions_;
     connect(&speed_, &SpeedMeter::ticked, this, &FileReceiver::speedTicked);
     heapReturn_.setSingleShot(true);
     heapReturn_.setInterval(kHeapReturnDelay);
@@ -43,8 +50,7 @@ FileReceiver::FileReceiver(const QHostAddress& bindAddress, QObject* parent)
 
 FileReceiver::~FileReceiver()
 {
-    server_.close();
-    privateServer_.close();
+    closePorts();
     qDeleteAll(std::exchange(connections_, {}));
 }
 
@@ -68,6 +74,13 @@ void FileReceiver::setAddressBook(const AddressBook& book)
     parts_.setHeldKeys([&book](const QByteArray& key) { return holdsKey(book, key); });
 }
 
+void FileReceiver::setDevices(DeviceBook& devices)
+{
+    deviceService_.judge = [&devices](const QString& peer, const QByteArray& fingerprint) {
+        return devices.checkCertificate(peer, fingerprint);
+    };
+}
+
 void FileReceiver::setPrivacy(const Identity* identity, PeerKeys* keys)
 {
     identity_ = identity;
@@ -77,6 +90,7 @@ void FileReceiver::setPrivacy(const Identity* identity, PeerKeys* keys)
         connect(keys, &PeerKeys::keysChanged, &parts_, &PartFiles::removeForgotten,
                 Qt::UniqueConnection);
     privateServer_.close();
+    deviceServer_.close();
     if (server_.isListening())
         listenPrivately();
 }
@@ -94,10 +108,23 @@ std::optional<SocketError> FileReceiver::listen()
 void FileReceiver::listenPrivately()
 {
     privateServer_.close();
+    listenForDevices();
     if (!identity_ || !keys_ || privateServer_.listen(bindAddress_, kPrivatePort))
         return;
     Q_EMIT privatePortFailed(
         socketError(privateServer_.serverError(), privateServer_.errorString()));
+}
+
+// LocalSend devices are answered as this computer, with its identity's certificate.
+void FileReceiver::listenForDevices()
+{
+    deviceServer_.close();
+    if (!identity_)
+        return;
+    deviceService_.info = infoDocument(ownDeviceInfo(identity_->certificate()));
+    if (deviceServer_.listen(bindAddress_, DeviceBook::kDefaultPort))
+        return;
+    Q_EMIT devicePortFailed(socketError(deviceServer_.serverError(), deviceServer_.errorString()));
 }
 
 std::optional<SocketError> FileReceiver::listenForChat()
@@ -113,6 +140,7 @@ void FileReceiver::closePorts()
 {
     server_.close();
     privateServer_.close();
+    deviceServer_.close();
 }
 
 void FileReceiver::stop()
@@ -125,10 +153,10 @@ void FileReceiver::stop()
 void FileReceiver::acceptConnections(QTcpServer& server)
 {
     while (QTcpSocket* socket = server.nextPendingConnection())
-        take(socket);
+        take(socket, &server == &deviceServer_);
 }
 
-void FileReceiver::take(QTcpSocket* socket)
+void FileReceiver::take(QTcpSocket* socket, bool fromDevice)
 {
     auto* secure = qobject_cast<QSslSocket*>(socket);
     const QString peer = dottedAddress(socket->peerAddress());
@@ -141,6 +169,12 @@ void FileReceiver::take(QTcpSocket* socket)
         return;
     }
     const int id = ++lastId_;
+    if (fromDevice) {
+        deviceService_.accepts = accepts_;
+        follow(new DeviceConnection(id, secure, deviceTlsConfiguration(*identity_), deviceService_,
+                                    saveFolder_, limits_, parts_, this));
+        return;
+    }
     if (secure) {
         follow(new PrivateConnection(id, secure, privateTlsConfiguration(*identity_), *keys_,
                                      accepts_, saveFolder_, limits_, parts_, this));

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "localsend/deviceconnection.h"
+#include "localsend/uploadsessions.h"
 #include "platform/socketerror.h"
 #include "presence/presence.h"
 #include "private/privateserver.h"
@@ -18,14 +20,15 @@
 #include <optional>
 
 class AddressBook;
+class DeviceBook;
 class IncomingConnection;
 class Identity;
 class PeerKeys;
 
-// The receiving side: listens on the file port, and on the private port once it has an
-// identity, and serves each connection that comes, several at once and under one set of
-// caps for both ports, each writing its own files into the save folder. It reports what
-// happens through its signals and never asks anyone anything.
+// The receiving side: listens on the file port, and on the private port and LocalSend's
+// once it has an identity, and serves each connection that comes, several at once and under one set
+// of caps for both ports, each writing its own files into the save folder. It reports what happens
+// through its signals and never asks anyone anything.
 class FileReceiver : public QObject
 {
     Q_OBJECT
@@ -53,6 +56,9 @@ public:
     // must outlive the receiver. A null identity: the file port only. Takes effect at
     // once when listening, otherwise at the next listen().
     void setPrivacy(const Identity* identity, PeerKeys* keys);
+    // Judges the certificates LocalSend devices show as clients; devices must outlive the
+    // receiver. Without it, such certificates are not looked at.
+    void setDevices(DeviceBook& devices);
 
     // Starts listening anew. Returns the error when the file port cannot be had; the
     // private port failing does not stop the file port and is told by privatePortFailed().
@@ -64,6 +70,7 @@ public:
     void closePorts();
     bool isListening() const { return server_.isListening() || privateServer_.isListening(); }
     bool isListeningPrivately() const { return privateServer_.isListening(); }
+    bool isListeningForDevices() const { return deviceServer_.isListening(); }
     // Stops listening. Connections in progress end as if their peers had closed them: what
     // arrived is kept and finished() reports each.
     void stop();
@@ -86,16 +93,19 @@ Q_SIGNALS:
     // A chat line that came privately: under the verified name, or the sender's address.
     void chatReceived(const ChatLine& line);
     void privatePortFailed(const SocketError& error);
+    // LocalSend's port could not be had: such devices cannot send here.
+    void devicePortFailed(const SocketError& error);
     // The speed of the file that started last.
     void speedTicked(qint64 bytes, int seconds);
 
 private:
     void acceptConnections(QTcpServer& server);
-    void take(QTcpSocket* socket);
+    void take(QTcpSocket* socket, bool fromDevice);
     bool refusePlainly(QTcpSocket* socket, const QString& peer);
     void follow(IncomingConnection* connection);
     bool makeRoomFor(const QString& peer);
     void listenPrivately();
+    void listenForDevices();
     void tell(ReceiveEnd end);
     void connectionEnded(IncomingConnection* connection, const std::optional<ReceiveEnd>& end);
 
@@ -105,6 +115,9 @@ private:
     SenderFilter accepts_;
     QTcpServer server_;
     PrivateServer privateServer_;
+    PrivateServer deviceServer_; // LocalSend's port: it hands out TLS sockets too
+    UploadSessions sessions_;
+    DeviceService deviceService_;
     const Identity* identity_ = nullptr;
     PeerKeys* keys_ = nullptr;
     QList<IncomingConnection*> connections_;

@@ -16,6 +16,13 @@ QSslConfiguration privateTlsConfiguration(const Identity& identity)
     return configuration;
 }
 
+QSslConfiguration deviceTlsConfiguration(const Identity& identity)
+{
+    QSslConfiguration configuration = privateTlsConfiguration(identity);
+    configuration.setProtocol(QSsl::TlsV1_2OrLater);
+    return configuration;
+}
+
 std::optional<QString> tlsUnavailable()
 {
     if (QSslSocket::supportsSsl())

@@ -11,5 +11,9 @@ class Identity;
 // asking for the other's, which the address book judges, not any authority.
 QSslConfiguration privateTlsConfiguration(const Identity& identity);
 
+// LocalSend's port: this side's certificate, TLS 1.2 or later as such devices speak it,
+// a client's certificate asked for but not required.
+QSslConfiguration deviceTlsConfiguration(const Identity& identity);
+
 // Why TLS cannot be used here, when it cannot: no TLS library could be loaded.
 std::optional<QString> tlsUnavailable();

@@ -37,6 +37,7 @@ Station::Station(SettingsStore& settings, RandomSource& random, const QString& d
 {
     receiver_.setDataFolder(dataFolder);
     receiver_.setAddressBook(book_);
+    receiver_.setDevices(devices_);
     forwardReceiving();
     forwardSending();
     forwardBatch(batch_, BatchKind::Queue);
@@ -91,6 +92,12 @@ void Station::forwardReceiving()
                            .arg(QString::number(kPrivatePort), QString::number(error.number),
                                 error.description));
     });
+    connect(&receiver_, &FileReceiver::devicePortFailed, this, [this](const SocketError& error) {
+        Q_EMIT problem(QStringLiteral("Cannot take files from LocalSend devices on TCP port "
+                                      "%1: Error %2: %3")
+                           .arg(QString::number(DeviceBook::kDefaultPort),
+                                QString::number(error.number), error.description));
+    });
 }
 
 void Station::forwardSending()
@@ -144,14 +151,17 @@ std::unique_ptr<RecipientTransfer> Station::makeTransfer(const Recipient& recipi
     auto transfer = std::make_unique<QuilloTransfer>(recipient, random_, bindAddress_, clock_,
                                                      identity(), &keys_);
     transfer->setRefusalRetries(refusalRetries_, longestRetryWait_);
-    transfer->setDevices(&devices_, ownDeviceInfo());
+    transfer->setDevices(&devices_, ownDevice());
     return transfer;
 }
 
 Station::~Station() = default;
 
-void Station::privateChatArrived(const ChatLine& line)
+// A line that came with no name is known by its address only, as the mini chat's are.
+void Station::privateChatArrived(ChatLine line)
 {
+    if (line.name.isEmpty())
+        line.name = nameByAddress(line.address);
     const QList<ChatLine> shown = chatThrottle_.admit({line});
     if (!shown.isEmpty())
         Q_EMIT chatReceived(shown);
@@ -202,7 +212,14 @@ std::optional<QString> Station::openIdentity()
     identity_ = std::move(std::get<Identity>(opened));
     sender_.setPrivacy(&*identity_, &keys_);
     receiver_.setPrivacy(&*identity_, &keys_);
+    sender_.setDevices(&devices_, ownDevice());
+    announcements_.setOwnInfo(ownDevice());
     return std::nullopt;
+}
+
+DeviceInfo Station::ownDevice() const
+{
+    return identity_ ? ownDeviceInfo(identity_->certificate()) : ownDeviceInfo();
 }
 
 QString Station::ownSafetyCode(QString* problem) const
@@ -380,7 +397,7 @@ void Station::sendChat(const QString& text)
 // A LocalSend device takes a chat line as a text message, never as a datagram.
 void Station::chatToDevice(const QString& host, const QString& name, const QString& text)
 {
-    auto* message = new DeviceMessage(devices_, ownDeviceInfo(), this);
+    auto* message = new DeviceMessage(devices_, ownDevice(), this);
     connect(message, &DeviceMessage::done, this, [this, message, name](const QString& why) {
         message->deleteLater();
         if (!why.isEmpty())
@@ -496,9 +513,15 @@ bool Station::maySaveSettings() const
 void Station::receiveEnded(ReceiveEnd end)
 {
     if (!end.isPrivate && keys_.hasKey(end.peer))
-        end.unverifiedName = nameOrAddress(book_, end.peer) + QStringLiteral(" (unverified)");
+        end.unverifiedName = nameByAddress(end.peer);
     recordReceived(end);
     Q_EMIT incomingEnded(end);
+}
+
+QString Station::nameByAddress(const QString& address) const
+{
+    const QString name = nameOrAddress(book_, address);
+    return keys_.hasKey(address) ? name + QStringLiteral(" (unverified)") : name;
 }
 
 QString Station::senderOf(const ReceiveEnd& end) const

@@ -346,7 +346,10 @@ private:
     std::unique_ptr<RecipientTransfer> makeTransfer(const Recipient& recipient);
     void receiveEnded(ReceiveEnd end);
     void recordReceived(const ReceiveEnd& end);
-    void privateChatArrived(const ChatLine& line);
+    void privateChatArrived(ChatLine line);
+    // The entry's name for what came from address with nothing to prove who sent it:
+    // "(unverified)" when the entry holds a key.
+    QString nameByAddress(const QString& address) const;
     void waitAfterCut(const QString& address, const QList<QueuedFile>& rest);
     bool storeBook(const QString& failure);
     bool maySaveSettings() const;
@@ -358,6 +361,8 @@ private:
     void givePortsUp();
     void takePortsBack();
     void wireAnnouncements();
+    // This computer as LocalSend devices see it.
+    DeviceInfo ownDevice() const;
     void updateAnnouncements();
 
     SettingsStore& settings_;

@@ -7,7 +7,8 @@
 
 FileIntake::FileIntake(const QString& saveFolder, const ReceiverLimits& limits, PartFiles& parts,
                        QObject* parent)
-    : QObject(parent), limits_(limits), parts_(parts), tree_(saveFolder)
+    : QObject(parent), limits_(limits), parts_(parts),
+      tree_(std::make_shared<ReceivedTree>(saveFolder))
 {
     progressCheck_.setInterval(limits_.progressWindow);
     connect(&progressCheck_, &QTimer::timeout, this, &FileIntake::checkProgress);
@@ -18,6 +19,11 @@ FileIntake::FileIntake(const QString& saveFolder, const ReceiverLimits& limits, 
 FileIntake::~FileIntake()
 {
     keepPart();
+}
+
+void FileIntake::shareTree(std::shared_ptr<ReceivedTree> tree)
+{
+    tree_ = std::move(tree);
 }
 
 std::optional<FileRefusal> FileIntake::admit(const Offer& offer)
@@ -37,10 +43,10 @@ std::optional<FileRefusal> FileIntake::open(const Offer& offer)
     const std::optional<QString> part =
         offer.resumes ? parts_.resumable(offer.sender.key, offer.path, offer.size) : std::nullopt;
     if (part)
-        tree_.continueIn(offer.path, *part);
+        tree_->continueIn(offer.path, *part);
     if (!offer.folders)
-        place_ = tree_.loose(offer.path);
-    else if (std::optional<FileRefusal> refusal = tree_.place(offer.path, place_))
+        place_ = tree_->loose(offer.path);
+    else if (std::optional<FileRefusal> refusal = tree_->place(offer.path, place_))
         return refusal;
     if (const std::optional<qint64> held = resume(offer, part)) {
         begin(offer, *held);
@@ -59,15 +65,15 @@ std::optional<FileRefusal> FileIntake::make(const Offer& offer)
     const std::optional<QString> name = receivedFileName(place_.name);
     if (!name)
         return FileRefusal{Outcome::Refused, ReceiveReason::of(Code::NameUnusable)};
-    if (tree_.saveFolder().isEmpty())
+    if (tree_->saveFolder().isEmpty())
         return FileRefusal{Outcome::CannotSave, ReceiveReason::of(Code::NoSaveFolder)};
     const int inodes = 1 + place_.newFolders;
-    if (!parts_.makeRoom(offer.sender, offer.size, tree_.saveFolder(), inodes, tree_.made()))
+    if (!parts_.makeRoom(offer.sender, offer.size, tree_->saveFolder(), inodes, tree_->made()))
         return FileRefusal{Outcome::Refused, ReceiveReason::of(Code::NoRoom)};
     HeldFolder folder;
-    std::optional<FileRefusal> refusal = tree_.make(place_, folder);
+    std::optional<FileRefusal> refusal = tree_->make(place_, folder);
     if (!refusal && !create(offer, std::move(folder), *name)) {
-        tree_.undo();
+        tree_->undo();
         refusal =
             FileRefusal{Outcome::CannotSave, ReceiveReason::with(Code::CannotSave, file_.error())};
     }
@@ -75,7 +81,7 @@ std::optional<FileRefusal> FileIntake::make(const Offer& offer)
         parts_.giveBack(offer.sender, inodes);
         return refusal;
     }
-    tree_.keep();
+    tree_->keep();
     return std::nullopt;
 }
 
@@ -106,7 +112,7 @@ std::optional<qint64> FileIntake::resume(const Offer& offer, const std::optional
     const std::optional<FileIdentity> recorded = parts_.recorded(*part);
     if (!recorded)
         return std::nullopt;
-    return file_.resume(tree_.walk(place_), *part, *recorded, offer.size);
+    return file_.resume(tree_->walk(place_), *part, *recorded, offer.size);
 }
 
 void FileIntake::begin(const Offer& offer, qint64 offset)

@@ -11,6 +11,7 @@
 #include <QObject>
 #include <QTimer>
 
+#include <memory>
 #include <optional>
 
 // Where the files of one connection come in, whichever protocol brings them. The
@@ -41,6 +42,9 @@ public:
     // A file in hand stays a part file.
     ~FileIntake() override;
 
+    // The files admitted from now on go into tree's folders: those of one sender that
+    // come on several connections make one folder, not one for each connection.
+    void shareTree(std::shared_ptr<ReceivedTree> tree);
     // Takes the offered file, or says why not. Its bytes then go on from received().
     std::optional<FileRefusal> admit(const Offer& offer);
     // The file's next bytes, no more than missing(). False when they could not be written:
@@ -101,7 +105,7 @@ private:
 
     ReceiverLimits limits_;
     PartFiles& parts_;
-    ReceivedTree tree_;
+    std::shared_ptr<ReceivedTree> tree_;
     ReceivedTree::Place place_;
     ReceiveFile file_;
     FileDigest digest_;

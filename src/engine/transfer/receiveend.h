@@ -27,4 +27,5 @@ struct ReceiveEnd {
     QString folder = {};    // the top folder the file went into as saved, full path; empty if loose
     // "Anna (unverified)": plain, from the address of an entry that holds a key; else empty
     QString unverifiedName = {};
+    bool isLocalSend = false; // it came from a LocalSend device, by that protocol
 };
