@@ -138,12 +138,17 @@ def receive_body(rfile, out, left):
     for _ in range(3):
         free.put(memoryview(bytearray(CHUNK)))
 
+    failed = []
+
     def write():
         while (item := full.get()) is not None:
             block, n = item
             done = 0
-            while done < n:
-                done += out.write(block[done:n])
+            while done < n and not failed:
+                try:
+                    done += out.write(block[done:n])
+                except OSError as error:
+                    failed.append(error)  # still handed back, so that the reader never waits
             free.put(block)
 
     writer = threading.Thread(target=write)
@@ -159,6 +164,8 @@ def receive_body(rfile, out, left):
     finally:
         full.put(None)
         writer.join()
+    if failed:
+        raise failed[0]
 
 
 def main():
