@@ -66,6 +66,8 @@ void DeviceUpload::dialed(qintptr descriptor)
     // Signed by no one: the certificate is judged by its fingerprint once it is shown.
     tls.setPeerVerifyMode(QSslSocket::VerifyNone);
     socket_->setSslConfiguration(tls);
+    // A device that talks on while the body goes out is held to what an answer may be.
+    socket_->setReadBufferSize(kMaxDocumentBytes);
     connect(socket_, &QSslSocket::encrypted, this, &DeviceUpload::encrypted);
     connect(socket_, &QSslSocket::readyRead, this, &DeviceUpload::readAnswer);
     connect(socket_, &QSslSocket::bytesWritten, this, &DeviceUpload::feed);
