@@ -22,6 +22,10 @@
 //      its private port that say next to nothing, and a file it then still takes
 //  14  the big file sent by one `quillo send` to three `quillo receive` at once, each with
 //      an identity of its own, so privately: the whole time against nc to one receiver
+//  15  the big file sent by `quillo send --localsend` to the LocalSend-protocol test device
+//      (tests/localsend/peer.py, which syncs what it takes, as nc's copy is synced), against
+//      nc, and the device's own sender to it in the same rounds: whether the device is what
+//      holds the transfer back; and the peak memory of quillo send
 //
 // Rows 1 to 6 measure the plain protocol: their receivers find the private port taken, so
 // the sender finds it refused and sends in the clear, as to a copy that speaks plain only.
@@ -88,6 +92,7 @@ const QString kCutSender = QStringLiteral("127.0.0.91");
 const QString kFanOutReceivers[] = {QStringLiteral("127.0.0.100"), QStringLiteral("127.0.0.101"),
                                     QStringLiteral("127.0.0.102")};
 const QString kFanOutSender = QStringLiteral("127.0.0.103");
+const QString kDevice = QStringLiteral("127.0.0.110");
 const QString kFloodReceiver = QStringLiteral("127.0.0.150");
 const QString kFloodSender = QStringLiteral("127.0.0.151");
 // The flood comes from 127.0.0.160 onwards, one address after the other.
@@ -143,6 +148,8 @@ constexpr long kFloodFallKiB = 64;
 constexpr long kFloodGrowthGoalKiB = 5 * 1024;
 // Three receivers at once take at least as long as one: no slower than nc to each in turn.
 constexpr double kFanOutToNcGoal = 1.0 / 3;
+constexpr double kDeviceToNcGoal = 1.0;
+constexpr quint16 kDevicePort = 53317;
 // How long the small file sent after the flood may take.
 constexpr int kFloodFileSeconds = 60;
 // The share of the flood's connections the receiver must have taken for the row to count.
@@ -1266,6 +1273,100 @@ void privateRows(std::vector<Row>& rows, qint64 size, const Copy* nc, const Copy
                     memoryVerdict(std::max(sendPeak, receivePeak))});
 }
 
+// ---- 15: the big file to the LocalSend test device -----------------------------------
+
+std::unique_ptr<Child> startDevice(Bench& bench)
+{
+    auto device = std::make_unique<Child>(
+        QStringLiteral("python3"),
+        QStringList{QStringLiteral(QUILLO_LOCALSEND_PEER), QStringLiteral("--bind"), kDevice,
+                    QStringLiteral("--port"), QString::number(kDevicePort),
+                    QStringLiteral("--folder"), bench.dir.path(), QStringLiteral("--save"),
+                    bench.inbox, QStringLiteral("--sync")});
+    if (!device->start() || !waitListening(QHostAddress(kDevice), kDevicePort, 30000)) {
+        bench.complain(QStringLiteral("the LocalSend test device did not start"), device.get());
+        return nullptr;
+    }
+    return device;
+}
+
+// The big file to the device, by quillo send or by the device's own sender.
+ProcessCopy deviceCopy(Bench& bench, bool byQuillo)
+{
+    bench.emptyInbox();
+    const std::unique_ptr<Child> sender =
+        byQuillo ? bench.quilloChild({QStringLiteral("send"), QStringLiteral("--localsend"),
+                                      QStringLiteral("--to"), kDevice, bench.payload},
+                                     true)
+                 : std::make_unique<Child>(
+                       QStringLiteral("python3"),
+                       QStringList{QStringLiteral(QUILLO_LOCALSEND_SENDER), QStringLiteral("--to"),
+                                   kDevice, QStringLiteral("--port"), QString::number(kDevicePort),
+                                   QStringLiteral("--folder"), bench.dir.path(), bench.payload});
+    QElapsedTimer timer;
+    timer.start();
+    const bool ended = sender->start() && sender->wait(bench.timeoutMs);
+    ProcessCopy result;
+    result.seconds = timer.nsecsElapsed() / 1e9;
+    const QByteArray said = byQuillo ? "\tlocalsend\n" : "done taken\n";
+    result.ok = ended && sender->succeeded() && sender->output().endsWith(said);
+    const QString what = byQuillo ? QStringLiteral("quillo send to the LocalSend test device")
+                                  : QStringLiteral("the test device's own sender");
+    if (!result.ok)
+        bench.complain(what + QStringLiteral(" failed: ") +
+                           QString::fromUtf8(sender->output().trimmed()),
+                       sender.get());
+    result.ok = bench.receivedWhole(what, result.ok) && result.ok;
+    result.senderPeakKiB = sender->peakKiB().value_or(0);
+    return result;
+}
+
+void deviceRows(Bench& bench, std::vector<Row>& rows)
+{
+    std::vector<Copy> nc;
+    std::vector<ProcessCopy> quillo;
+    std::vector<ProcessCopy> own;
+    if (const std::unique_ptr<Child> device = startDevice(bench)) {
+        for (int round = 1; round <= kRounds; ++round) {
+            nc.push_back(ncCopy(bench));
+            quillo.push_back(deviceCopy(bench, true));
+            own.push_back(deviceCopy(bench, false));
+            bench.log(QStringLiteral("round %1 to the LocalSend test device: nc %2, quillo send "
+                                     "%3, the device's own sender %4")
+                          .arg(round)
+                          .arg(secondsText(nc.back().seconds), secondsText(quillo.back().seconds),
+                               secondsText(own.back().seconds)));
+        }
+        device->terminate();
+        device->wait(10000);
+    }
+    const Copy* bestNc = fastest(nc);
+    const ProcessCopy* best = fastest(quillo);
+    const ProcessCopy* bestOwn = fastest(own);
+    const QString goal = QStringLiteral(">= %1 x nc").arg(kDeviceToNcGoal, 0, 'f', 1);
+    if (bestNc && best && bestOwn) {
+        const double ratio = bestNc->seconds / best->seconds;
+        rows.push_back({QStringLiteral("15a"),
+                        speedFigure(QStringLiteral("quillo send -> LocalSend test device"), ratio,
+                                    best->seconds, bestNc->seconds, bench.size) +
+                            QStringLiteral("; the device's own sender %1 x nc (%2), fastest of %3")
+                                .arg(QString::number(bestNc->seconds / bestOwn->seconds, 'f', 2),
+                                     secondsText(bestOwn->seconds))
+                                .arg(kRounds),
+                        goal, verdict(ratio >= kDeviceToNcGoal)});
+    } else {
+        rows.push_back({QStringLiteral("15a"),
+                        QStringLiteral("quillo send -> LocalSend test device: failed"), goal,
+                        verdict(false)});
+    }
+    long peak = 0;
+    for (const ProcessCopy& run : quillo)
+        peak = std::max(peak, run.senderPeakKiB);
+    rows.push_back({QStringLiteral("15b"),
+                    QStringLiteral("peak memory, quillo send to the device: %1").arg(mib(peak)),
+                    QStringLiteral("<= %1").arg(mib(kMemoryGoalKiB)), memoryVerdict(peak)});
+}
+
 } // namespace
 
 int main(int argc, char* argv[])
@@ -1433,6 +1534,8 @@ int main(int argc, char* argv[])
         floodRow(bench, rows);
     if (anyChosen(chosen, {14}))
         fanOutRow(bench, rows);
+    if (anyChosen(chosen, {15}))
+        deviceRows(bench, rows);
 
     std::printf("\n");
     printTable(rows, chosen);

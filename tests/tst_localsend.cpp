@@ -76,6 +76,7 @@ private Q_SLOTS:
     void declinedFileIsToldAndOthersGo();
     void keyedEntryNeverGoesByLocalSend();
     void cancelEndsTheSession();
+    void fileThatShrinksIsNotSentShort();
     void commandLineSendsWithThePinGiven();
     void chatLineGoesAsTextMessage();
     void severalDevicesAtOnceAskNoPin();
@@ -298,6 +299,26 @@ void TestLocalSend::cancelEndsTheSession()
     f.station.sendQueue([] { return std::optional<QString>(kPhone); });
     QVERIFY(!peer.waitFor(QStringLiteral("cancel")).isEmpty());
     QVERIFY(peer.told().filter(QStringLiteral("upload")).isEmpty());
+}
+
+void TestLocalSend::fileThatShrinksIsNotSentShort()
+{
+    Fixture f;
+    f.station.setPersonSpeaks(0, Speaks::LocalSend, 0);
+    LocalSendPeer peer(kPhone, kPort, f.folder.path());
+    const QString path = f.makeFile(QStringLiteral("big.bin"), someBytes(3 * 1024 * 1024));
+    f.station.queue(path);
+    QSignalSpy readFailed(&f.station, &Station::sendReadFailed);
+    // Cut once the device has accepted it, before a byte of it is read.
+    connect(&f.station, &Station::sendStatusChanged, this, [path](const SendStatus& status) {
+        if (status.stage == SendStatus::Stage::Sending)
+            QFile::resize(path, 1024 * 1024);
+    });
+    const SendEnd end = f.sendQueue().value(0);
+    QCOMPARE(end.outcome, SendOutcome::NotSent);
+    QCOMPARE(sendStatusText(end.status),
+             QStringLiteral("Not sent: The file has become shorter than it was"));
+    QCOMPARE(readFailed.size(), 1);
 }
 
 void TestLocalSend::commandLineSendsWithThePinGiven()

@@ -13,13 +13,17 @@ import hashlib
 import http.server
 import json
 import os
+import queue
 import secrets
 import ssl
 import subprocess
 import sys
+import threading
 import urllib.parse
 
 CHUNK = 1 << 20
+# Writes of more than this cost several times as much per byte on some kernels and disks.
+WRITE = 64 << 10
 
 
 def say(*words):
@@ -125,16 +129,49 @@ class Device(http.server.BaseHTTPRequestHandler):
             return self.answer(400)
         path = os.path.join(self.options.save, name)
         os.makedirs(os.path.dirname(path), exist_ok=True)
-        left = int(self.headers.get("Content-Length", "0"))
-        with open(path, "wb") as out:
-            while left > 0:
-                block = self.rfile.read(min(CHUNK, left))
-                if not block:
-                    break
-                out.write(block)
-                left -= len(block)
+        with open(path, "wb", buffering=0) as out:
+            receive_body(self.rfile, out, int(self.headers.get("Content-Length", "0")))
+            if self.options.sync:
+                os.fsync(out.fileno())
         say("upload", name, os.path.getsize(path))
         self.answer(200)
+
+
+def receive_body(rfile, out, left):
+    """Reads left bytes into out: one thread decrypts into a few reused buffers while
+    another writes them, so that neither waits for the other (both let go of the GIL)."""
+    free, full = queue.Queue(), queue.Queue()
+    for _ in range(3):
+        free.put(memoryview(bytearray(CHUNK)))
+
+    failed = []
+
+    def write():
+        while (item := full.get()) is not None:
+            block, n = item
+            done = 0
+            while done < n and not failed:
+                try:
+                    done += out.write(block[done:min(n, done + WRITE)])
+                except OSError as error:
+                    failed.append(error)  # still handed back, so that the reader never waits
+            free.put(block)
+
+    writer = threading.Thread(target=write)
+    writer.start()
+    try:
+        while left > 0:
+            block = free.get()
+            n = rfile.readinto(block[:min(CHUNK, left)])
+            if not n:
+                break
+            full.put((block, n))
+            left -= n
+    finally:
+        full.put(None)
+        writer.join()
+    if failed:
+        raise failed[0]
 
 
 def main():
@@ -149,6 +186,7 @@ def main():
     parser.add_argument("--pin", default="")
     parser.add_argument("--status", type=int, default=0, help="answer every prepare-upload so")
     parser.add_argument("--decline", action="append", default=[], help="a file name to decline")
+    parser.add_argument("--sync", action="store_true", help="sync each file to the disk before answering")
     options = parser.parse_args()
 
     cert, key, fingerprint = make_certificate(options.folder, options.name)

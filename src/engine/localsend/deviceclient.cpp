@@ -14,6 +14,25 @@ namespace
 
 const char* const kRefusedProperty = "quilloCertificateRefused";
 
+QAbstractSocket::SocketError socketErrorOf(QNetworkReply::NetworkError error)
+{
+    switch (error) {
+    case QNetworkReply::ConnectionRefusedError:
+        return QAbstractSocket::ConnectionRefusedError;
+    case QNetworkReply::RemoteHostClosedError:
+        return QAbstractSocket::RemoteHostClosedError;
+    case QNetworkReply::HostNotFoundError:
+        return QAbstractSocket::HostNotFoundError;
+    case QNetworkReply::TimeoutError:
+    case QNetworkReply::OperationCanceledError:
+        return QAbstractSocket::SocketTimeoutError;
+    case QNetworkReply::SslHandshakeFailedError:
+        return QAbstractSocket::SslHandshakeFailedError;
+    default:
+        return QAbstractSocket::UnknownSocketError;
+    }
+}
+
 } // namespace
 
 DeviceClient::DeviceClient(DeviceBook& devices, QObject* parent)
@@ -44,15 +63,6 @@ QNetworkReply* DeviceClient::post(const QUrl& url, const QByteArray& json,
     QNetworkRequest request = this->request(url, patience);
     request.setHeader(QNetworkRequest::ContentTypeHeader, QStringLiteral("application/json"));
     return watch(manager_.post(request, json));
-}
-
-QNetworkReply* DeviceClient::post(const QUrl& url, QIODevice* body, qint64 size)
-{
-    QNetworkRequest request = this->request(url);
-    request.setHeader(QNetworkRequest::ContentTypeHeader,
-                      QStringLiteral("application/octet-stream"));
-    request.setHeader(QNetworkRequest::ContentLengthHeader, size);
-    return watch(manager_.post(request, body));
 }
 
 QNetworkReply* DeviceClient::watch(QNetworkReply* reply)
@@ -91,6 +101,18 @@ bool DeviceClient::accepts(QNetworkReply* reply, const QSslCertificate& certific
 bool DeviceClient::certificateRefused(const QNetworkReply* reply)
 {
     return reply->property(kRefusedProperty).toBool();
+}
+
+DeviceAnswer DeviceClient::answer(const QNetworkReply* reply) const
+{
+    DeviceAnswer answer;
+    answer.status = status(reply);
+    answer.error = socketErrorOf(reply->error());
+    answer.errorString = reply->errorString();
+    answer.certificateRefused = certificateRefused(reply);
+    if (answer.certificateRefused)
+        answer.refusedName = refusedName_;
+    return answer;
 }
 
 int DeviceClient::status(const QNetworkReply* reply)

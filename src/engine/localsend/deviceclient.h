@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QAbstractSocket>
 #include <QNetworkAccessManager>
 #include <QObject>
 #include <QUrlQuery>
@@ -9,6 +10,19 @@
 class DeviceBook;
 class QNetworkReply;
 class QSslCertificate;
+
+// What became of a request to a device: its HTTP status, or 0 and the error that ended it.
+struct DeviceAnswer {
+    int status = 0;
+    QAbstractSocket::SocketError error = QAbstractSocket::UnknownSocketError;
+    QString errorString;
+    // The device showed another certificate than the one pinned for its address, that of
+    // the entry refusedName, or none at all: nothing was sent.
+    bool certificateRefused = false;
+    QString refusedName;
+    // An upload's file could not be read on; errorString says why.
+    bool unreadable = false;
+};
 
 // HTTPS requests to LocalSend devices. Their certificates are their own, signed by no one,
 // so none is taken on a signature: each connection's certificate is judged by its
@@ -33,13 +47,13 @@ public:
     // person at the device decides on an offer.
     QNetworkReply* post(const QUrl& url, const QByteArray& json,
                         std::chrono::milliseconds patience = {});
-    // body, already open, is read as the request goes, never whole.
-    QNetworkReply* post(const QUrl& url, QIODevice* body, qint64 size);
 
     // The entry whose pinned certificate the last refused one was not.
     const QString& refusedName() const { return refusedName_; }
     // Whether reply ended because its certificate was refused.
     static bool certificateRefused(const QNetworkReply* reply);
+    // What became of reply, once finished.
+    DeviceAnswer answer(const QNetworkReply* reply) const;
     // The HTTP status, or 0 when there was no answer.
     static int status(const QNetworkReply* reply);
 

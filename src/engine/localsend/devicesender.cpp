@@ -5,11 +5,6 @@
 
 #include <QNetworkReply>
 
-namespace
-{
-
-} // namespace
-
 QString deviceStatusText(int status, bool offering)
 {
     switch (status) {
@@ -29,36 +24,17 @@ QString deviceStatusText(int status, bool offering)
     }
 }
 
-namespace
-{
-
-QAbstractSocket::SocketError socketErrorOf(QNetworkReply::NetworkError error)
-{
-    switch (error) {
-    case QNetworkReply::ConnectionRefusedError:
-        return QAbstractSocket::ConnectionRefusedError;
-    case QNetworkReply::RemoteHostClosedError:
-        return QAbstractSocket::RemoteHostClosedError;
-    case QNetworkReply::HostNotFoundError:
-        return QAbstractSocket::HostNotFoundError;
-    case QNetworkReply::TimeoutError:
-    case QNetworkReply::OperationCanceledError:
-        return QAbstractSocket::SocketTimeoutError;
-    case QNetworkReply::SslHandshakeFailedError:
-        return QAbstractSocket::SslHandshakeFailedError;
-    default:
-        return QAbstractSocket::UnknownSocketError;
-    }
-}
-
-} // namespace
-
 DeviceSender::DeviceSender(DeviceBook& devices, Clock& clock, QObject* parent)
-    : QObject(parent), client_(devices), devices_(devices),
+    : QObject(parent), client_(devices), upload_(devices), devices_(devices),
       retry_(clock.makeAlarm([this] { offer(); })), retriesAllowed_(PlainSender::kRefusalRetries),
       longestRetryWait_(PlainSender::kLongestRetryWait)
 {
     connect(&speed_, &SpeedMeter::ticked, this, &DeviceSender::speedTicked);
+    connect(&upload_, &DeviceUpload::progressed, this, [this](qint64 sent) {
+        speed_.record(sent);
+        Q_EMIT progressed(sent, file_.size);
+    });
+    connect(&upload_, &DeviceUpload::finished, this, &DeviceSender::uploadAnswered);
 }
 
 DeviceSender::~DeviceSender()
@@ -143,7 +119,7 @@ void DeviceSender::offerAnswered(QNetworkReply* reply)
 {
     reply->deleteLater();
     reply_.clear();
-    if (failed(reply, true))
+    if (failed(client_.answer(reply), true))
         return;
     Q_EMIT statusChanged(SendStatus::at(SendStatus::Stage::Connected));
     if (!busy_)
@@ -173,10 +149,13 @@ void DeviceSender::offerAnswered(QNetworkReply* reply)
 
 void DeviceSender::upload()
 {
-    body_.setFileName(file_.path);
-    if (!body_.open(QIODevice::ReadOnly)) {
-        const SendStatus status =
-            SendStatus::notSent(NotSentReason::Unreadable, body_.errorString());
+    const QString id = ids_.value(file_.path);
+    const QUrlQuery query{{QStringLiteral("sessionId"), sessionId_},
+                          {QStringLiteral("fileId"), id},
+                          {QStringLiteral("token"), tokens_.value(id)}};
+    if (!upload_.start(deviceUrl(host_, devices_.port(host_), QStringLiteral("upload"), query),
+                       file_.path, file_.size)) {
+        const SendStatus status = SendStatus::notSent(NotSentReason::Unreadable, upload_.error());
         Q_EMIT readFailed(status);
         QMetaObject::invokeMethod(
             this, [this, status] { end(SendOutcome::NotSent, status); }, Qt::QueuedConnection);
@@ -188,46 +167,38 @@ void DeviceSender::upload()
         return; // cancelled by whoever heard
     speed_.record(0);
     speed_.start();
-    const QString id = ids_.value(file_.path);
-    const QUrlQuery query{{QStringLiteral("sessionId"), sessionId_},
-                          {QStringLiteral("fileId"), id},
-                          {QStringLiteral("token"), tokens_.value(id)}};
-    QNetworkReply* reply =
-        client_.post(deviceUrl(host_, devices_.port(host_), QStringLiteral("upload"), query),
-                     &body_, file_.size);
-    reply_ = reply;
-    connect(reply, &QNetworkReply::uploadProgress, this, [this](qint64 sent) {
-        speed_.record(sent);
-        Q_EMIT progressed(sent, file_.size);
-    });
-    connect(reply, &QNetworkReply::finished, this, [this, reply] { uploadAnswered(reply); });
 }
 
-void DeviceSender::uploadAnswered(QNetworkReply* reply)
+void DeviceSender::uploadAnswered(const DeviceAnswer& answer)
 {
-    reply->deleteLater();
-    reply_.clear();
-    if (failed(reply, false))
+    if (answer.unreadable) {
+        const SendStatus status =
+            SendStatus::notSent(NotSentReason::Unreadable, answer.errorString);
+        Q_EMIT readFailed(status);
+        end(SendOutcome::NotSent, status);
+        return;
+    }
+    if (failed(answer, false))
         return;
     uploaded_.insert(file_.path);
     Q_EMIT progressed(file_.size, file_.size);
     end(SendOutcome::Sent, SendStatus::at(SendStatus::Stage::Sent));
 }
 
-bool DeviceSender::failed(QNetworkReply* reply, bool offering)
+bool DeviceSender::failed(const DeviceAnswer& answer, bool offering)
 {
-    const int status = DeviceClient::status(reply);
-    if (DeviceClient::certificateRefused(reply)) {
+    const int status = answer.status;
+    if (answer.certificateRefused) {
         SendStatus notShown = SendStatus::at(SendStatus::Stage::KeyNotShown);
-        notShown.keyName = client_.refusedName();
+        notShown.keyName = answer.refusedName;
         notShown.address = host_;
-        Q_EMIT keyChanged(client_.refusedName(), host_);
+        Q_EMIT keyChanged(answer.refusedName, host_);
         Q_EMIT triesUsedUp();
         end(SendOutcome::Failed, notShown);
         return true;
     }
     const bool busy =
-        status == 409 || (offering && reply->error() == QNetworkReply::ConnectionRefusedError);
+        status == 409 || (offering && answer.error == QAbstractSocket::ConnectionRefusedError);
     if (busy && retriesLeft_ > 0) {
         const int done = retriesAllowed_ - retriesLeft_--;
         retry_->set(PlainSender::retryWait(done, longestRetryWait_));
@@ -236,8 +207,7 @@ bool DeviceSender::failed(QNetworkReply* reply, bool offering)
     if (status == 0) {
         if (offering)
             Q_EMIT triesUsedUp();
-        end(SendOutcome::Failed,
-            SendStatus::fromSocketError(socketErrorOf(reply->error()), reply->errorString()));
+        end(SendOutcome::Failed, SendStatus::fromSocketError(answer.error, answer.errorString));
         return true;
     }
     if (status == 401 && offering) {
@@ -274,7 +244,7 @@ void DeviceSender::answerPin(const QString& pin)
 void DeviceSender::end(SendOutcome outcome, const SendStatus& status)
 {
     speed_.stop();
-    body_.close();
+    upload_.abort();
     busy_ = false;
     Q_EMIT statusChanged(status);
     Q_EMIT finished(outcome);
@@ -289,7 +259,7 @@ void DeviceSender::cancel()
         reply_->abort();
         reply_->deleteLater();
     }
-    body_.close();
+    upload_.abort();
     busy_ = false;
     endBatch();
 }

@@ -1,12 +1,12 @@
 #pragma once
 
 #include "localsend/deviceclient.h"
+#include "localsend/deviceupload.h"
 #include "localsend/messages.h"
 #include "platform/clock.h"
 #include "transfer/sendoutcome.h"
 #include "transfer/speedmeter.h"
 
-#include <QFile>
 #include <QHash>
 #include <QObject>
 #include <QPointer>
@@ -41,7 +41,11 @@ public:
                           QObject* parent = nullptr);
     ~DeviceSender() override;
 
-    void setIdleTimeout(std::chrono::milliseconds timeout) { client_.setIdleTimeout(timeout); }
+    void setIdleTimeout(std::chrono::milliseconds timeout)
+    {
+        client_.setIdleTimeout(timeout);
+        upload_.setIdleTimeout(timeout);
+    }
     // A device that answers busy (409), or whose port refuses, is asked again as a refused
     // port is: this many times, up to longestWait apart.
     void setRetries(int count, std::chrono::milliseconds longestWait);
@@ -80,13 +84,14 @@ private:
     void offer();
     void offerAnswered(QNetworkReply* reply);
     void upload();
-    void uploadAnswered(QNetworkReply* reply);
-    // Ends the file in hand as the reply's failure says; true when it was one.
-    bool failed(QNetworkReply* reply, bool offering);
+    void uploadAnswered(const DeviceAnswer& answer);
+    // Ends the file in hand as the answer's failure says; true when it was one.
+    bool failed(const DeviceAnswer& answer, bool offering);
     void end(SendOutcome outcome, const SendStatus& status);
     void sendCancel();
 
     DeviceClient client_;
+    DeviceUpload upload_;
     DeviceBook& devices_;
     std::unique_ptr<Alarm> retry_;
     SpeedMeter speed_{this};
@@ -106,6 +111,5 @@ private:
     QList<UpcomingFile> offered_;
     // The file in hand.
     UpcomingFile file_;
-    QFile body_;
     QPointer<QNetworkReply> reply_;
 };
