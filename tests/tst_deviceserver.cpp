@@ -5,6 +5,7 @@
 #include "localsend/httprequestreader.h"
 #include "localsend/uploadsessions.h"
 #include "receiving/filereceiver.h"
+#include "support/clirun.h"
 #include "support/enginefakes.h"
 #include "support/receiverwatch.h"
 #include "support/testfiles.h"
@@ -161,6 +162,30 @@ QString readEvents(const QByteArray& bytes, qsizetype step)
     return events;
 }
 
+// The test suite's own LocalSend-protocol device sending from address to the receiver at
+// to; its lines, once it has ended within the wait.
+struct SenderDevice {
+    SenderDevice(const QString& from, const QString& to, const QString& folder,
+                 const QStringList& arguments)
+    {
+        process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        process.start(QStringLiteral("python3"),
+                      QStringList{QStringLiteral(QUILLO_LOCALSEND_SENDER), QStringLiteral("--from"),
+                                  from, QStringLiteral("--to"), to, QStringLiteral("--folder"),
+                                  folder} +
+                          arguments);
+    }
+    bool ended()
+    {
+        if (!QTest::qWaitFor([this] { return process.state() == QProcess::NotRunning; }, kWaitMs))
+            return false;
+        output += QString::fromUtf8(process.readAllStandardOutput());
+        return true;
+    }
+    QProcess process;
+    QString output;
+};
+
 // A receiver with an identity on the receiver's address, its book listing the phone.
 struct Fixture {
     Fixture()
@@ -203,6 +228,7 @@ private Q_SLOTS:
     void cancelCutsTheUploadShort();
     void slowHeadIsCutQuietly();
     void clientCertificateMustBeThePinnedOne();
+    void serveTakesFilesAFolderAndAMessage();
 };
 
 void TestDeviceServer::requestsAreReadInAnyPieces()
@@ -434,6 +460,46 @@ void TestDeviceServer::clientCertificateMustBeThePinnedOne()
     QCOMPARE(fixture.watch.ends.first().outcome, ReceiveEnd::Outcome::Refused);
     QCOMPARE(fixture.watch.ends.first().reason.code, ReceiveReason::Code::KeyChanged);
     QCOMPARE(fixture.watch.ends.first().reason.why, QStringLiteral("Phone"));
+}
+
+void TestDeviceServer::serveTakesFilesAFolderAndAMessage()
+{
+    const QString serve = QStringLiteral("127.0.31.10");
+    const QString phone = QStringLiteral("127.0.31.11");
+    CliRun run;
+    QTemporaryDir saveFolder, deviceFolder;
+    QVERIFY(run.storeSettings(
+        QStringLiteral("[IPaddress0]\nName=Phone\nIPaddress=%1\n").arg(phone).toUtf8()));
+    run.start({QStringLiteral("serve"), QStringLiteral("--bind"), serve, QStringLiteral("--dir"),
+               saveFolder.path()});
+    QTRY_VERIFY_WITH_TIMEOUT(run.errors().contains(QStringLiteral("announcing to")), kWaitMs);
+    const QDir device(deviceFolder.path());
+    QVERIFY(device.mkpath(QStringLiteral("Trip/day 1")));
+    const QByteArray big = someBytes(2 * 1024 * 1024);
+    QVERIFY(writeFile(device.filePath(QStringLiteral("notes.txt")), "notes"));
+    QVERIFY(writeFile(device.filePath(QStringLiteral("Trip/day 1/a.jpg")), big));
+    QVERIFY(writeFile(device.filePath(QStringLiteral("Trip/b.jpg")), "bee"));
+
+    SenderDevice files(
+        phone, serve, deviceFolder.path(),
+        {device.filePath(QStringLiteral("notes.txt")), device.filePath(QStringLiteral("Trip"))});
+    QVERIFY(files.ended());
+    QCOMPARE(files.process.exitCode(), 0);
+    const QDir saved(saveFolder.path());
+    QCOMPARE(readFile(saved.filePath(QStringLiteral("notes.txt"))), QByteArray("notes"));
+    QCOMPARE(readFile(saved.filePath(QStringLiteral("Trip/day 1/a.jpg"))), big);
+    QCOMPARE(readFile(saved.filePath(QStringLiteral("Trip/b.jpg"))), QByteArray("bee"));
+    QTRY_VERIFY_WITH_TIMEOUT(run.output().count(QStringLiteral("\tlocalsend\n")) == 3, kWaitMs);
+    QVERIFY(run.output().contains(QStringLiteral("received\t%1\t5\t%2\tlocalsend\n")
+                                      .arg(saved.filePath(QStringLiteral("notes.txt")), phone)));
+
+    SenderDevice message(phone, serve, deviceFolder.path(),
+                         {QStringLiteral("--text"), QStringLiteral("<i>on my way</i>")});
+    QVERIFY(message.ended());
+    QCOMPARE(message.process.exitCode(), 0);
+    QTRY_VERIFY_WITH_TIMEOUT(
+        run.output().contains(QStringLiteral("chat\tPhone\t%1\t<i>on my way</i>\n").arg(phone)),
+        kWaitMs);
 }
 
 QTEST_GUILESS_MAIN(TestDeviceServer)
