@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Fuzzes the header parser and the received-name check, then the private port's message
 # reader and body parsers, then both ends of the private port over loopback, then the
-# reader of LocalSend devices' announcements, each for a while (60 seconds unless given
+# reader of LocalSend devices' announcements, then the HTTP requests and JSON documents
+# they send to TCP 53317, each for a while (60 seconds unless given
 # another number).
 # Not part of the test suite.
 set -euo pipefail
@@ -13,7 +14,7 @@ command -v clang++ >/dev/null || { echo "The fuzz targets need clang: apt-get in
 cmake -S . -B build/fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_CXX_COMPILER=clang++ \
     -DQUILLO_FUZZ=ON -DBUILD_TESTING=OFF
 cmake --build build/fuzz --target fuzz_header fuzz_privatemessage fuzz_privateport \
-    fuzz_announcement
+    fuzz_announcement fuzz_devicerequest
 mkdir -p build/fuzz/corpus
 printf 'FILENAME plan.txt #2500\r\nabc' > build/fuzz/corpus/example
 printf 'FILENAME ../../a b #2.txt #12\r\n' > build/fuzz/corpus/path
@@ -39,3 +40,11 @@ printf '{"alias":"Phone","version":"2.1","deviceType":"mobile","fingerprint":"f"
     > build/fuzz/announcement-corpus/example
 build/fuzz/fuzz_announcement -max_total_time="$seconds" -max_len=8192 \
     -artifact_prefix=build/fuzz/ build/fuzz/announcement-corpus
+
+# What LocalSend devices may send to TCP 53317: HTTP requests cut into arrivals by the first
+# byte, and the JSON documents in their bodies.
+mkdir -p build/fuzz/device-corpus
+printf '\x07POST /api/localsend/v2/prepare-upload HTTP/1.1\r\nContent-Length: 96\r\n\r\n{"info":{"alias":"a"},"files":{"1":{"id":"1","fileName":"Trip/a.txt","size":3,"fileType":"x"}}}' \
+    > build/fuzz/device-corpus/offer
+build/fuzz/fuzz_devicerequest -max_total_time="$seconds" -max_len=20000 \
+    -artifact_prefix=build/fuzz/ build/fuzz/device-corpus
