@@ -1,5 +1,6 @@
 #include "localsend/deviceconnection.h"
 
+#include "localsend/deviceclient.h"
 #include "localsend/httpanswer.h"
 #include "localsend/messages.h"
 #include "localsend/uploadsessions.h"
@@ -105,8 +106,7 @@ void DeviceConnection::judgePeer()
 {
     const QSslCertificate certificate = socket_->peerCertificate();
     if (!certificate.isNull() && service_.judge) {
-        const KeyCheck check =
-            service_.judge(peer_, certificate.digest(QCryptographicHash::Sha256));
+        const KeyCheck check = service_.judge(peer_, certificateFingerprint(certificate));
         if (check.isRefused()) {
             show();
             end(Outcome::Refused, ReceiveReason::with(Code::KeyChanged, check.name));

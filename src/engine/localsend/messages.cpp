@@ -1,5 +1,7 @@
 #include "localsend/messages.h"
 
+#include "localsend/deviceclient.h"
+
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QSysInfo>
@@ -75,9 +77,8 @@ std::optional<OfferedFile> offeredFile(const QJsonValue& value)
 DeviceInfo ownDeviceInfo(const QSslCertificate& certificate)
 {
     const QString fingerprint =
-        certificate.isNull()
-            ? QString()
-            : QString::fromLatin1(certificate.digest(QCryptographicHash::Sha256).toHex());
+        certificate.isNull() ? QString()
+                             : QString::fromLatin1(certificateFingerprint(certificate).toHex());
     return {QSysInfo::machineHostName(), QStringLiteral("desktop"), fingerprint, 53317};
 }
 
