@@ -1,3 +1,5 @@
+#include "platform/diskworker.h"
+#include "platform/groupedsync.h"
 #include "platform/sha256.h"
 #include "support/filesizelimit.h"
 #include "support/testfiles.h"
@@ -6,6 +8,8 @@
 #include "transfer/receivetext.h"
 
 #include <QDir>
+#include <QMutex>
+#include <QSemaphore>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QtTest>
@@ -45,6 +49,8 @@ private Q_SLOTS:
     void aCutFileGoesOnWhereItStopped();
     void failuresAreToldAndGiveTheSpaceBack();
     void slowSendersAndStrangersMeetTheCaps();
+    void savesLastInOrderAndInGroups();
+    void aFileLetGoWhileSavingStaysAPart();
 
 private:
     QStringList files(const QString& inside = {}) const
@@ -84,7 +90,11 @@ void TestFileIntake::aFileIsAdmittedWrittenCheckedAndNamed()
     // name; a path is only a name there.
     QVERIFY(!intake.admit({kSam, "Trip/a.bin", 3, false, false, false}));
     QCOMPARE(intake.shownName(), QStringLiteral("a.bin"));
-    QVERIFY(intake.write("abc") && intake.save());
+    QVERIFY(intake.write("abc"));
+    intake.save();
+    QCOMPARE(settled.count(), 1); // never inside save()
+    QTRY_COMPARE_WITH_TIMEOUT(settled.count(), 2, kWaitMs);
+    QCOMPARE(settled.last().at(0).value<ReceiveEnd::Outcome>(), ReceiveEnd::Outcome::Saved);
     QCOMPARE(readFile(dir_->filePath(QStringLiteral("a.bin"))), QByteArray("abc"));
     QCOMPARE(files(QStringLiteral("Trip")), QStringList{"a.bin"});
 }
@@ -199,6 +209,108 @@ void TestFileIntake::slowSendersAndStrangersMeetTheCaps()
     // and a second file, then no more.
     QVERIFY(!slow.admit(privateOffer(kAnn, "T/U/t.bin", 1)));
     QCOMPARE(refused(slow, privateOffer(kAnn, "T/U/u.bin", 1)), ReceiveReason::Code::NoRoom);
+}
+
+// Data synced, then the name, then the folder synced, then told; what is asked for while
+// the disk works on one group goes with the next.
+void TestFileIntake::savesLastInOrderAndInGroups()
+{
+    struct Seen {
+        int files = 0;
+        int folders = 0;
+        bool namedTooEarly = false;
+        bool unnamedAtFolderSync = false;
+    };
+    QMutex mutex;
+    QList<Seen> groups;
+    QSemaphore firstGroup;
+    const QString a = dir_->filePath(QStringLiteral("a.bin"));
+    const QString b = dir_->filePath(QStringLiteral("b.bin"));
+    GroupedSync& syncs = GroupedSync::instance();
+    syncs.setSyncer([&](const QList<GroupedSync::Item>& items) {
+        if (const QMutexLocker locker(&mutex); groups.isEmpty())
+            firstGroup.acquire(); // holds the disk until the test has asked for more
+        Seen seen;
+        for (const GroupedSync::Item& item : items) {
+            (item.isFolder ? seen.folders : seen.files)++;
+            const bool named = QFile::exists(a) || QFile::exists(b);
+            seen.namedTooEarly |= !item.isFolder && named;
+            seen.unnamedAtFolderSync |= item.isFolder && !named;
+        }
+        const QMutexLocker locker(&mutex);
+        groups.append(seen);
+        return GroupedSync::syncAll(items);
+    });
+    FileIntake first(dir_->path(), {}, *parts_);
+    FileIntake second(dir_->path(), {}, *parts_);
+    FileIntake third(dir_->path(), {}, *parts_);
+    QSignalSpy settled(&first, &FileIntake::settled);
+    QSignalSpy settledToo(&second, &FileIntake::settled);
+    QSignalSpy settledThird(&third, &FileIntake::settled);
+    QVERIFY(!first.admit(privateOffer(kSam, "a.bin", 3)) && first.write("abc"));
+    QVERIFY(!second.admit(privateOffer(kSam, "b.bin", 3)) && second.write("def"));
+    QVERIFY(!third.admit(privateOffer(kSam, "c.bin", 3)) && third.write("ghi"));
+    first.save();
+    second.save();
+    third.save();
+    firstGroup.release();
+    QTRY_COMPARE_WITH_TIMEOUT(settledThird.count(), 1, kWaitMs);
+    QCOMPARE(settled.count(), 1);
+    QCOMPARE(settledToo.count(), 1);
+    DiskWorker::instance().waitForIdle();
+    syncs.setSyncer(&GroupedSync::syncAll);
+    const QMutexLocker locker(&mutex);
+    // The first file alone; the two asked for meanwhile together, with the first one's
+    // folder; then their folder.
+    QCOMPARE(groups.size(), 3);
+    QCOMPARE(groups[0].files, 1);
+    QCOMPARE(groups[0].namedTooEarly, false);
+    QCOMPARE(groups[1].files, 2);
+    QCOMPARE(groups[1].folders, 1);
+    QCOMPARE(groups[2].folders, 2);
+    QCOMPARE(groups[2].unnamedAtFolderSync, false);
+    QCOMPARE(settled.first().at(0).value<ReceiveEnd::Outcome>(), ReceiveEnd::Outcome::Saved);
+    QCOMPARE(readFile(dir_->filePath(QStringLiteral("c.bin"))), QByteArray("ghi"));
+
+    // A sync that fails leaves a part file and says why.
+    syncs.setSyncer(
+        [](const QList<GroupedSync::Item>& items) { return QList<int>(items.size(), EIO); });
+    FileIntake failing(dir_->path(), {}, *parts_);
+    QSignalSpy failed(&failing, &FileIntake::settled);
+    QVERIFY(!failing.admit(privateOffer(kSam, "d.bin", 3)) && failing.write("jkl"));
+    failing.save();
+    QTRY_COMPARE_WITH_TIMEOUT(failed.count(), 1, kWaitMs);
+    syncs.setSyncer(&GroupedSync::syncAll);
+    QCOMPARE(failed.first().at(0).value<ReceiveEnd::Outcome>(), ReceiveEnd::Outcome::CannotSave);
+    QVERIFY(!QFile::exists(dir_->filePath(QStringLiteral("d.bin"))));
+    QVERIFY(QFile::exists(dir_->filePath(QStringLiteral("d.bin.part"))));
+}
+
+// The worker's answer may come after the connection let go of the file, or after the
+// intake is gone: the file then stays a part file, and nothing is told.
+void TestFileIntake::aFileLetGoWhileSavingStaysAPart()
+{
+    QSemaphore hold;
+    GroupedSync::instance().setSyncer([&hold](const QList<GroupedSync::Item>& items) {
+        hold.acquire();
+        return GroupedSync::syncAll(items);
+    });
+    FileIntake kept(dir_->path(), {}, *parts_);
+    QSignalSpy settled(&kept, &FileIntake::settled);
+    QVERIFY(!kept.admit(privateOffer(kSam, "a.bin", 3)) && kept.write("abc"));
+    kept.save();
+    kept.keepPart();
+    auto gone = std::make_unique<FileIntake>(dir_->path(), ReceiverLimits{}, *parts_);
+    QVERIFY(!gone->admit(privateOffer(kSam, "b.bin", 3)) && gone->write("def"));
+    gone->save();
+    gone.reset();
+    hold.release(2);
+    DiskWorker::instance().waitForIdle();
+    QCoreApplication::sendPostedEvents();
+    GroupedSync::instance().setSyncer(&GroupedSync::syncAll);
+    QCOMPARE(settled.count(), 0);
+    QCOMPARE(files(), (QStringList{"a.bin.part", "b.bin.part"}));
+    QVERIFY(parts_->recorded(dir_->filePath(QStringLiteral("a.bin.part"))));
 }
 
 QTEST_GUILESS_MAIN(TestFileIntake)

@@ -59,6 +59,7 @@ DeviceConnection::DeviceConnection(int id, QSslSocket* socket, const QSslConfigu
             [this] { end(Outcome::Idle, ReceiveReason::after(Code::Idle, limits_.idleTimeout)); });
     connect(&file_, &FileIntake::tooSlow, this,
             [this](const ReceiveReason& reason) { end(Outcome::Idle, reason); });
+    connect(&file_, &FileIntake::settled, this, &DeviceConnection::uploadSettled);
     deadline_.start();
     age_.start();
 
@@ -84,8 +85,9 @@ DeviceConnection::~DeviceConnection()
 
 SeatHolder DeviceConnection::seat() const
 {
-    const auto stage =
-        state_ == State::Uploading ? SeatHolder::Stage::Receiving : SeatHolder::Stage::NoHeader;
+    const auto stage = state_ == State::Uploading || state_ == State::Saving
+                           ? SeatHolder::Stage::Receiving
+                           : SeatHolder::Stage::NoHeader;
     return {stage, peer_, std::chrono::milliseconds(age_.elapsed()),
             uploadedBytes_ + file_.received()};
 }
@@ -127,7 +129,8 @@ void DeviceConnection::readArrival()
     if (!socket_ || state_ == State::Handshake || state_ == State::Ended || reading_)
         return;
     const QScopedValueRollback<bool> reading(reading_, true);
-    while (socket_ && state_ != State::Ended && !answersPileUp()) {
+    // The next request waits until the upload before it is answered.
+    while (socket_ && state_ != State::Ended && state_ != State::Saving && !answersPileUp()) {
         switch (reader_.next()) {
         case HttpRequestReader::Event::NeedMore:
             if (socket_->bytesAvailable() == 0)
@@ -320,11 +323,21 @@ void DeviceConnection::finishUpload()
         uploadEnded(Outcome::Incomplete, kProtocolError, 400);
         return;
     }
-    if (!file_.save()) {
-        uploadEnded(Outcome::CannotSave, file_.problem(), 500);
+    idle_.stop();
+    state_ = State::Saving;
+    file_.save();
+}
+
+void DeviceConnection::uploadSettled(Outcome outcome, const ReceiveReason& reason)
+{
+    if (state_ != State::Saving)
         return;
-    }
-    uploadEnded(Outcome::Saved, kClosed, 200);
+    if (outcome == Outcome::Saved)
+        uploadEnded(Outcome::Saved, kClosed, 200);
+    else
+        uploadEnded(outcome, reason, 500);
+    // What came meanwhile waits in the socket.
+    QMetaObject::invokeMethod(this, &DeviceConnection::readArrival, Qt::QueuedConnection);
 }
 
 void DeviceConnection::uploadEnded(Outcome outcome, const ReceiveReason& reason, int status)

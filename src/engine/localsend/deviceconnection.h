@@ -49,7 +49,7 @@ public:
     void giveWay() override;
 
 private:
-    enum class State { Handshake, Waiting, Reading, Uploading, Ended };
+    enum class State { Handshake, Waiting, Reading, Uploading, Saving, Ended };
     enum class Route { None, Info, Register, PrepareUpload, Upload, Cancel };
 
     static Route routeOf(const QByteArray& path);
@@ -67,6 +67,7 @@ private:
     void uploadRefused(const FileRefusal& refusal, qint64 size);
     void writeUpload(const QByteArray& bytes);
     void finishUpload();
+    void uploadSettled(ReceiveEnd::Outcome outcome, const ReceiveReason& reason);
     void uploadEnded(ReceiveEnd::Outcome outcome, const ReceiveReason& reason, int status);
     void sessionCancelled(const QString& sessionId);
     void answer(int status, const QByteArray& document = {});

@@ -147,7 +147,7 @@ void ReceiveConnection::receive(const QByteArray& bytes)
 void ReceiveConnection::fileIsWhole()
 {
     idle_.stop();
-    if (!file_.save()) {
+    if (!file_.saveAtOnce()) {
         end(ReceiveEnd::Outcome::CannotSave, file_.problem());
         return;
     }

@@ -136,7 +136,8 @@ void PrivateConnection::readArrival()
         return;
     const QScopedValueRollback<bool> reading(reading_, true);
     PrivateMessage message;
-    while (socket_ && state_ != State::Ended) {
+    // What a sender sends after END waits until the file is saved or failed.
+    while (socket_ && state_ != State::Ended && state_ != State::Verifying) {
         if (answersPileUp()) {
             heldBack_ = true;
             break;
@@ -349,6 +350,7 @@ void PrivateConnection::fileDone(ReceiveEnd::Outcome outcome, const ReceiveReaso
     ReceiveEnd end = fileEnd(outcome, reason);
     end.path = file_.path(); // none for a file that was removed
     told(end);
+    QMetaObject::invokeMethod(this, &PrivateConnection::readArrival, Qt::QueuedConnection);
 }
 
 // A file told is the end of what the faces show; the next file is shown anew.

@@ -1,9 +1,15 @@
 #include "transfer/fileintake.h"
 
+#include "platform/diskworker.h"
+#include "platform/groupedsync.h"
 #include "transfer/receivedname.h"
+#include "transfer/saveerror.h"
 
 #include <QDir>
 #include <QFileInfo>
+
+#include <cerrno>
+#include <unistd.h>
 
 FileIntake::FileIntake(const QString& saveFolder, const ReceiverLimits& limits, PartFiles& parts,
                        QObject* parent)
@@ -141,23 +147,107 @@ bool FileIntake::write(const QByteArray& bytes)
     if (digested_)
         digest_.add(bytes);
     received_ += bytes.size();
+    writeBack();
     if (missing() == 0)
         progressCheck_.stop();
     return true;
 }
 
-bool FileIntake::save()
+// One step at a time on the disk worker; a step that comes due meanwhile waits for the
+// next write, which then covers it too.
+void FileIntake::writeBack()
+{
+    if (writingBack_)
+        return;
+    const ReceiveFile::WriteBack step = file_.takeWriteBack();
+    if (step.fd < 0)
+        return;
+    writingBack_ = true;
+    DiskWorker::instance().run(
+        this,
+        [step] {
+            step.run();
+            return true;
+        },
+        [this](bool) { writingBack_ = false; });
+}
+
+void FileIntake::save()
 {
     stopWatching();
+    saving_ = true;
+    const int fd = file_.syncHandle();
+    if (fd < 0) {
+        // Told from the loop, as every other outcome.
+        const QString why = file_.error();
+        QMetaObject::invokeMethod(
+            this, [this, why] { notSaved(why); }, Qt::QueuedConnection);
+        return;
+    }
+    // The bytes reach the disk before the file takes its name.
+    GroupedSync::instance().syncFile(this, fd, [this](int error) { synced(error); });
+}
+
+void FileIntake::synced(int error)
+{
+    if (!saving_)
+        return; // let go of meanwhile: it stays a part file
+    FileIdentity folder;
+    const int fd = takeName(error, folder);
+    if (fd < 0) {
+        notSaved(problem_.why);
+        return;
+    }
+    GroupedSync::instance().syncFolder(this, fd, folder, [this](int error) {
+        if (error != 0)
+            notSaved(saveErrorText(error));
+        else if (std::exchange(saving_, false))
+            Q_EMIT settled(ReceiveEnd::Outcome::Saved,
+                           ReceiveReason::of(ReceiveReason::Code::Closed));
+    });
+}
+
+bool FileIntake::saveAtOnce()
+{
+    stopWatching();
+    const int fd = file_.syncHandle();
+    int error = fd < 0 ? EBADF : ::fsync(fd) == 0 ? 0 : errno;
+    if (fd >= 0)
+        ::close(fd);
+    FileIdentity folder;
+    const int folderFd = takeName(error, folder);
+    if (folderFd < 0)
+        return false;
+    error = ::fsync(folderFd) == 0 ? 0 : errno;
+    ::close(folderFd);
+    if (error != 0)
+        problem_ = ReceiveReason::with(ReceiveReason::Code::CannotSave, saveErrorText(error));
+    return error == 0;
+}
+
+int FileIntake::takeName(int syncError, FileIdentity& folder)
+{
     const QString part = file_.path();
-    const bool saved = file_.close(true);
+    const bool named = syncError == 0 && file_.takeName();
+    if (syncError != 0)
+        file_.close();
     // A whole file is never taken over, whether it got its name or not; nor is whatever
     // stood under its final name before.
     parts_.forget(part);
     parts_.forget(file_.path());
-    if (!saved)
-        problem_ = ReceiveReason::with(ReceiveReason::Code::CannotSave, file_.error());
-    return saved;
+    const int fd = named ? file_.folderSyncHandle(folder) : -1;
+    if (fd < 0)
+        problem_ = ReceiveReason::with(ReceiveReason::Code::CannotSave,
+                                       syncError != 0 ? saveErrorText(syncError) : file_.error());
+    return fd;
+}
+
+void FileIntake::notSaved(const QString& why)
+{
+    if (!std::exchange(saving_, false))
+        return;
+    problem_ = ReceiveReason::with(ReceiveReason::Code::CannotSave, why);
+    Q_EMIT settled(ReceiveEnd::Outcome::CannotSave, problem_);
 }
 
 void FileIntake::check(const QByteArray& digest)
@@ -179,11 +269,7 @@ void FileIntake::digested(const QByteArray& digest)
                        ReceiveReason::of(ReceiveReason::Code::Mismatch));
         return;
     }
-    if (!save()) {
-        Q_EMIT settled(ReceiveEnd::Outcome::CannotSave, problem_);
-        return;
-    }
-    Q_EMIT settled(ReceiveEnd::Outcome::Saved, ReceiveReason::of(ReceiveReason::Code::Closed));
+    save();
 }
 
 void FileIntake::readBackFailed(const QString& description)
@@ -198,7 +284,7 @@ void FileIntake::keepPart()
     stopWatching();
     if (!file_.isOpen())
         return;
-    file_.close(false);
+    file_.close();
     parts_.keep(file_.path());
 }
 
@@ -225,6 +311,7 @@ void FileIntake::checkProgress()
 
 void FileIntake::stopWatching()
 {
+    saving_ = false;
     progressCheck_.stop();
     digest_.stop();
     checking_ = false;

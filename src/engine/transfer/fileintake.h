@@ -50,9 +50,13 @@ public:
     // The file's next bytes, no more than missing(). False when they could not be written:
     // the file is removed, giving its space back, and problem() says why.
     bool write(const QByteArray& bytes);
-    // Every byte is in, and there is no digest to check: the file is synced and takes its
-    // final name. False when that failed; it stays a part file, and problem() says why.
-    bool save();
+    // Every byte is in, and there is no digest to check: the file is synced, takes its
+    // final name, and its folder is synced, off the event loop; settled() follows.
+    void save();
+    // The same at once, on the event loop, for a protocol whose last answer must go out
+    // before the sender's close is read. False when the file could not be made to last;
+    // problem() says why.
+    bool saveAtOnce();
     // Every byte is in: the file is saved if they match digest; settled() follows.
     void check(const QByteArray& digest);
     // The file in hand is left as it is, a part file to go on from.
@@ -76,10 +80,11 @@ public:
     const ReceiveReason& problem() const { return problem_; }
 
 Q_SIGNALS:
-    // The file checked is over: Saved; Failed when its bytes did not match (Mismatch), and
-    // it was removed; CannotSave when it could not be read back (removed too), synced or
-    // named. Its bytes may be read back while they still arrive: CannotSave may come
-    // before check().
+    // The file saved or checked is over: Saved once it lasts; Failed when its bytes did
+    // not match (Mismatch), and it was removed; CannotSave when it could not be read back
+    // (removed too), synced or named. Its bytes may be read back while they still arrive:
+    // CannotSave may come before check(). Never comes inside save() or check(), and never
+    // after keepPart() or the intake's end.
     void settled(ReceiveEnd::Outcome outcome, const ReceiveReason& reason);
     // The sender brought less than the limits ask within a window (TooSlow).
     void tooSlow(const ReceiveReason& reason);
@@ -98,6 +103,12 @@ private:
     bool create(const Offer& offer, HeldFolder folder, const QString& name);
     void begin(const Offer& offer, qint64 offset);
     void digested(const QByteArray& digest);
+    void writeBack();
+    void synced(int error);
+    // Names the file whose sync ended with syncError; a descriptor to sync its folder
+    // through, or -1 with problem() saying why.
+    int takeName(int syncError, FileIdentity& folder);
+    void notSaved(const QString& why);
     void readBackFailed(const QString& description);
     void discard();
     void checkProgress();
@@ -119,4 +130,6 @@ private:
     bool made_ = false; // a file was made and is still there
     bool digested_ = false;
     bool checking_ = false;
+    bool saving_ = false; // the file is being made to last
+    bool writingBack_ = false;
 };

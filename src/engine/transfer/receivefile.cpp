@@ -9,6 +9,7 @@
 
 #include <cerrno>
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace
@@ -16,9 +17,7 @@ namespace
 
 const QString kPartSuffix = QStringLiteral(".part");
 constexpr mode_t kFileMode = 0666; // less the umask
-// Every so many bytes the system is asked to start writing them to the disk, so that the
-// sync before the final name finds little left to do instead of the whole file, and the
-// loop is never held for long by it.
+// How many bytes a step of writing back holds.
 constexpr qint64 kWritebackBytes = 8 * 1024 * 1024;
 // A FIFO put in a part file's place would hold the loop on opening it.
 constexpr int kOpenPartFlags = O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC;
@@ -143,16 +142,25 @@ int ReceiveFile::readBack() const
     return -1;
 }
 
-// Only hints to the system: where they fail, the sync at the end does all the work.
-void ReceiveFile::writeBack()
+ReceiveFile::WriteBack ReceiveFile::takeWriteBack()
 {
-    const int fd = part_.handle();
-    // Waiting for the step asked for last time keeps no more than two steps of the file
-    // waiting for the disk; a sender faster than the disk is slowed down to its pace.
-    if (writtenBack_ > 0)
-        ::sync_file_range(fd, 0, writtenBack_, SYNC_FILE_RANGE_WAIT_BEFORE);
-    ::sync_file_range(fd, writtenBack_, written_ - writtenBack_, SYNC_FILE_RANGE_WRITE);
+    if (written_ - writtenBack_ < kWritebackBytes)
+        return {};
+    const int fd = ::fcntl(part_.handle(), F_DUPFD_CLOEXEC, 0);
+    if (fd < 0)
+        return {};
+    const WriteBack step{fd, writtenBack_, writtenBack_, written_ - writtenBack_};
     writtenBack_ = written_;
+    return step;
+}
+
+// Only hints to the system: where they fail, the sync at the end does all the work.
+void ReceiveFile::WriteBack::run() const
+{
+    if (waitUpTo > 0)
+        ::sync_file_range(fd, 0, waitUpTo, SYNC_FILE_RANGE_WAIT_BEFORE);
+    ::sync_file_range(fd, from, length, SYNC_FILE_RANGE_WRITE);
+    ::close(fd);
 }
 
 bool ReceiveFile::write(const QByteArray& bytes)
@@ -161,42 +169,25 @@ bool ReceiveFile::write(const QByteArray& bytes)
     const int error = writeAll(part_.handle(), bytes);
     if (error == 0) {
         written_ += bytes.size();
-        if (written_ - writtenBack_ >= kWritebackBytes)
-            writeBack();
         return true;
     }
     error_ = saveErrorText(error);
     return false;
 }
 
-bool ReceiveFile::close(bool complete)
+int ReceiveFile::syncHandle()
 {
-    if (!part_.isOpen())
-        return true;
-    if (!complete) {
-        part_.close();
-        return true;
-    }
-    // The bytes reach the disk before the file takes its name.
-    const int syncError = ::fsync(part_.handle()) == 0 ? 0 : errno;
-    part_.close();
-    if (syncError != 0) {
-        error_ = saveErrorText(syncError);
-        return false;
-    }
-    if (!takeFinalName())
-        return false;
-    if (const int error = folder_.sync()) {
-        error_ = saveErrorText(error);
-        return false;
-    }
-    return true;
+    const int fd = part_.isOpen() ? ::fcntl(part_.handle(), F_DUPFD_CLOEXEC, 0) : -1;
+    if (fd < 0)
+        error_ = saveErrorText(part_.isOpen() ? errno : EBADF);
+    return fd;
 }
 
 // The part file is renamed as it stands under its name in the folder held. Only someone
 // who may write that folder could have put another file there since it was written.
-bool ReceiveFile::takeFinalName()
+bool ReceiveFile::takeName()
 {
+    part_.close();
     const QByteArray part = partName();
     int error = 0;
     // Another file may have taken the final name meanwhile: it is never replaced, and the
@@ -209,6 +200,26 @@ bool ReceiveFile::takeFinalName()
     if (!named_)
         error_ = QStringLiteral("the finished file could not take its name");
     return named_;
+}
+
+int ReceiveFile::folderSyncHandle(FileIdentity& folder)
+{
+    const int fd = folder_.isOpen() ? ::fcntl(folder_.fd(), F_DUPFD_CLOEXEC, 0) : -1;
+    struct stat info {
+    };
+    if (fd < 0 || ::fstat(fd, &info) != 0) {
+        error_ = saveErrorText(errno);
+        if (fd >= 0)
+            ::close(fd);
+        return -1;
+    }
+    folder = {quint64(info.st_dev), quint64(info.st_ino)};
+    return fd;
+}
+
+void ReceiveFile::close()
+{
+    part_.close();
 }
 
 void ReceiveFile::discard()

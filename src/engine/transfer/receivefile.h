@@ -51,10 +51,31 @@ public:
 
     // Returns false when not every byte could be written; error() then says why.
     bool write(const QByteArray& bytes);
-    // Closes the file. A complete file is synced and takes its final name, and its folder
-    // is synced; one that is not stays a part file. Returns false when the complete file
-    // could not be synced or named; it then stays a part file too.
-    bool close(bool complete);
+    // Every so many bytes written, the system is asked to start writing them to the disk,
+    // so that the sync before the final name finds little left to do; waiting for the
+    // step asked for before keeps no more than two steps waiting for the disk. Both are
+    // for the disk worker: a descriptor of its own (-1 when none is due) and the range.
+    struct WriteBack {
+        int fd = -1;
+        qint64 waitUpTo = 0;
+        qint64 from = 0;
+        qint64 length = 0;
+        void run() const; // closes fd
+    };
+    WriteBack takeWriteBack();
+    // A complete file is made to last in three steps: its bytes synced, then its name
+    // taken, then its folder synced, each step only once the one before has come back.
+    // A descriptor of its own to sync the part file through, to close after; -1 when the
+    // system gives none, with error() saying why.
+    int syncHandle();
+    // Closes the synced file and gives it its final name. Returns false when it could not
+    // be named; it then stays a part file, and error() says why.
+    bool takeName();
+    // A descriptor of its own to sync the folder through, to close after, and which
+    // folder that is; -1 as syncHandle().
+    int folderSyncHandle(FileIdentity& folder);
+    // Closes a file that is not complete: it stays a part file.
+    void close();
     // Closes the file and removes it, giving its space back.
     void discard();
 
@@ -67,8 +88,6 @@ public:
 private:
     QByteArray partName() const;
     bool hold(int fd, QIODevice::OpenMode mode);
-    bool takeFinalName();
-    void writeBack();
 
     QFile part_;
     HeldFolder folder_;

@@ -1,0 +1,92 @@
+#include "platform/groupedsync.h"
+
+#include "platform/diskworker.h"
+
+#include <QHash>
+
+#include <cerrno>
+#include <fcntl.h>
+#include <unistd.h>
+
+GroupedSync::GroupedSync() = default;
+
+GroupedSync& GroupedSync::instance()
+{
+    // Left to the end of the program, with the worker whose results it takes.
+    static GroupedSync* const syncs = new GroupedSync;
+    return *syncs;
+}
+
+void GroupedSync::syncFile(QObject* context, int fd, Done done)
+{
+    ask({{fd, false, {}}, context, std::move(done)});
+}
+
+void GroupedSync::syncFolder(QObject* context, int fd, FileIdentity folder, Done done)
+{
+    ask({{fd, true, folder}, context, std::move(done)});
+}
+
+void GroupedSync::ask(Request request)
+{
+    waiting_.append(std::move(request));
+    if (!syncing_)
+        startGroup();
+}
+
+void GroupedSync::startGroup()
+{
+    QList<Request> group = std::exchange(waiting_, {});
+    QList<Item> items;
+    items.reserve(group.size());
+    for (const Request& request : group)
+        items.append(request.item);
+    syncing_ = true;
+    DiskWorker::instance().run(
+        this,
+        [syncer = syncer_, items] {
+            const QList<int> errors = syncer(items);
+            for (const Item& item : items)
+                ::close(item.fd);
+            return errors;
+        },
+        [this, group](const QList<int>& errors) { groupDone(group, errors); });
+}
+
+void GroupedSync::groupDone(const QList<Request>& group, const QList<int>& errors)
+{
+    // What the results ask for next (a folder once its file is named) goes together.
+    for (qsizetype i = 0; i < group.size(); ++i) {
+        if (group[i].context)
+            group[i].done(i < errors.size() ? errors[i] : EIO);
+    }
+    syncing_ = false;
+    if (!waiting_.isEmpty())
+        startGroup();
+}
+
+QList<int> GroupedSync::syncAll(const QList<Item>& items)
+{
+    // Every file's writing begins before the first wait, so that the disk takes them all
+    // in one go rather than one after another.
+    for (const Item& item : items) {
+        if (!item.isFolder)
+            ::sync_file_range(item.fd, 0, 0, SYNC_FILE_RANGE_WRITE);
+    }
+    QList<int> errors;
+    errors.reserve(items.size());
+    QHash<QPair<quint64, quint64>, int> folders; // each folder's result, synced once
+    for (const Item& item : items) {
+        const auto key = qMakePair(item.folder.device, item.folder.inode);
+        int error = 0;
+        if (item.isFolder && folders.contains(key)) {
+            error = folders.value(key);
+        } else {
+            error = ::fsync(item.fd) == 0 ? 0 : errno;
+            if (item.isFolder)
+                folders.insert(key, error);
+        }
+        errors.append(error);
+    }
+    return errors;
+}
