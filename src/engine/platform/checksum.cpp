@@ -1,6 +1,12 @@
 #include "platform/checksum.h"
 
+#if defined(__x86_64__)
+// The library then picks the widest vector instructions the processor has (SSE2, AVX2,
+// AVX-512) at run time, several times faster than the SSE2 it is built for.
+#include <xxh_x86dispatch.h>
+#else
 #include <xxhash.h>
+#endif
 
 void Checksum::Free::operator()(XXH3_state_s* state) const
 {
