@@ -3,8 +3,8 @@
 # would: lintian finds no error, warning or pedantic remark that is not overridden (its
 # notes are shown), the manual page reads without a warning, the menu entry and the
 # software-centre description pass their validators and point at each other, every icon
-# drawn is in the package, dpkg-shlibdeps found the Qt libraries, the package depends on
-# the fonts the window asks for, and the packaged program runs from the unpacked files
+# drawn is in the package, dpkg-shlibdeps found the Qt libraries and xxHash, the package
+# depends on the fonts the window asks for, and the packaged program runs from the unpacked files
 # and tells the package's version; the systemd user unit passes systemd-analyze verify
 # with the package's files, and so does the unit of a `cmake --install` to /usr/local.
 set -euo pipefail
@@ -40,6 +40,7 @@ done
 
 depends=$(dpkg-deb -f "$deb" Depends)
 grep -q libqt6widgets6 <<<"$depends" || fail "no Qt library among the dependencies: '$depends'"
+grep -q libxxhash0 <<<"$depends" || fail "xxHash is not among the dependencies: '$depends'"
 grep -q fonts-liberation <<<"$depends" || fail "the package does not depend on Liberation Sans"
 
 expected="quillo $(dpkg-deb -f "$deb" Version)"

@@ -6,9 +6,10 @@ cd "$(dirname "$0")/.."
 
 # Liberation Sans has Arial's measures; the window asks for Arial, then for it.
 # python3 and openssl run the tests' LocalSend-protocol device and make its certificate;
-# LocalSend devices' HTTP requests are read by the system's parser.
+# LocalSend devices' HTTP requests are read by the system's parser; files between two
+# copies are checked with xxHash's XXH3-128.
 packages=(build-essential cmake ninja-build qt6-base-dev libssl-dev libhttp-parser-dev
-    fonts-liberation python3 openssl)
+    libxxhash-dev fonts-liberation python3 openssl)
 for option in "$@"; do
     case "$option" in
         --with-display-tools) packages+=(xvfb xauth imagemagick) ;;

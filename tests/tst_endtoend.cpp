@@ -159,7 +159,7 @@ void TestEndToEnd::aPrivateTransferAndChatAreMarked()
     QCOMPARE(ui.receivePrivacyMark->toolTip(),
              plainToolTip("Private: Dave's key, not yet compared"));
     peer.send(encodeMessage(MessageType::Data, QByteArray(1000, 'q')) +
-              endMessage(Sha256::of(QByteArray(1000, 'p') + QByteArray(1000, 'q'))) +
+              endMessage(Checksum::of(peer.check, QByteArray(1000, 'p') + QByteArray(1000, 'q'))) +
               chatMessage(QStringLiteral("sent you the plan")));
     QTRY_COMPARE_WITH_TIMEOUT(peer.count(MessageType::Heard), 1, kWait);
     QVERIFY(ui.ChatRX->toPlainText().contains(QStringLiteral("sent you the plan")));

@@ -1,6 +1,5 @@
 #include "platform/diskworker.h"
 #include "platform/groupedsync.h"
-#include "platform/sha256.h"
 #include "support/filesizelimit.h"
 #include "support/testfiles.h"
 #include "transfer/fileintake.h"
@@ -21,10 +20,13 @@ constexpr int kWaitMs = 5000;
 const PartSender kSam{QStringLiteral("10.0.0.1"), "key of Sam", false};
 const PartSender kAnn{QStringLiteral("10.0.0.2"), "key of Ann", false};
 
-// A file as the private port offers it: folders, resuming and a digest.
-FileIntake::Offer privateOffer(const PartSender& sender, const QByteArray& path, qint64 size)
+constexpr Checksum::Kind kQuick = Checksum::Kind::Xxh3_128;
+
+// A file as the private port offers it: folders, resuming and a check of kind.
+FileIntake::Offer privateOffer(const PartSender& sender, const QByteArray& path, qint64 size,
+                               Checksum::Kind kind = kQuick)
 {
-    return {sender, path, size, true, true, true};
+    return {sender, path, size, true, true, kind};
 }
 
 // Why the intake refused offer; nothing when it took it.
@@ -80,7 +82,7 @@ void TestFileIntake::aFileIsAdmittedWrittenCheckedAndNamed()
     QCOMPARE(intake.path(), dir_->filePath(QStringLiteral("Trip/a.bin.part")));
     QVERIFY(intake.write(content.left(400)) && intake.write(content.mid(400)));
     QCOMPARE(intake.missing(), 0);
-    intake.check(Sha256::of(content));
+    intake.check(Checksum::of(kQuick, content));
     QTRY_COMPARE_WITH_TIMEOUT(settled.count(), 1, kWaitMs);
     QCOMPARE(settled.first().at(0).value<ReceiveEnd::Outcome>(), ReceiveEnd::Outcome::Saved);
     QCOMPARE(intake.path(), dir_->filePath(QStringLiteral("Trip/a.bin")));
@@ -88,7 +90,7 @@ void TestFileIntake::aFileIsAdmittedWrittenCheckedAndNamed()
 
     // Without a digest, as on the plain port: saved as soon as it is whole, under a free
     // name; a path is only a name there.
-    QVERIFY(!intake.admit({kSam, "Trip/a.bin", 3, false, false, false}));
+    QVERIFY(!intake.admit({kSam, "Trip/a.bin", 3, false, false, std::nullopt}));
     QCOMPARE(intake.shownName(), QStringLiteral("a.bin"));
     QVERIFY(intake.write("abc"));
     intake.save();
@@ -119,9 +121,10 @@ void TestFileIntake::refusedOffersLeaveNothingBehind()
 
 void TestFileIntake::aCutFileGoesOnWhereItStopped()
 {
+    // Begun by a sender that checks with SHA-256, continued by one with the quick check.
     const QByteArray content = someBytes(3000);
     FileIntake first(dir_->path(), {}, *parts_);
-    QVERIFY(!first.admit(privateOffer(kSam, "Trip/a.bin", content.size())));
+    QVERIFY(!first.admit(privateOffer(kSam, "Trip/a.bin", content.size(), Checksum::Kind::Sha256)));
     QVERIFY(first.write(content.left(1200)));
     // The sender comes back on a new connection while the old one still holds the file:
     // the old one is told to let go, and does.
@@ -135,7 +138,7 @@ void TestFileIntake::aCutFileGoesOnWhereItStopped()
     QCOMPARE(second.offset(), 1200);
     QCOMPARE(second.shownName(), QStringLiteral("Trip/a.bin")); // the same folder, not "Trip (1)"
     QVERIFY(second.write(content.mid(1200)));
-    second.check(Sha256::of(content)); // the first bytes are read back from the disk
+    second.check(Checksum::of(kQuick, content)); // the first bytes are read back from the disk
     QTRY_COMPARE_WITH_TIMEOUT(settled.count(), 1, kWaitMs);
     QCOMPARE(settled.first().at(0).value<ReceiveEnd::Outcome>(), ReceiveEnd::Outcome::Saved);
     QCOMPARE(readFile(dir_->filePath(QStringLiteral("Trip/a.bin"))), content);
@@ -155,7 +158,7 @@ void TestFileIntake::failuresAreToldAndGiveTheSpaceBack()
     QSignalSpy settled(&intake, &FileIntake::settled);
     QVERIFY(!intake.admit(privateOffer(kSam, "a.bin", 3)));
     QVERIFY(intake.write("abc"));
-    intake.check(Sha256::of("abd"));
+    intake.check(Checksum::of(kQuick, "abd"));
     QTRY_COMPARE_WITH_TIMEOUT(settled.count(), 1, kWaitMs);
     QCOMPARE(settled.first().at(0).value<ReceiveEnd::Outcome>(), ReceiveEnd::Outcome::Failed);
     QCOMPARE(intake.path(), QString());
@@ -176,7 +179,7 @@ void TestFileIntake::failuresAreToldAndGiveTheSpaceBack()
     // Files may grow to 64 KiB only, as on a disk that is full beyond that.
     const FileSizeLimit limit(64 * 1024);
     QVERIFY(limit.applied());
-    QVERIFY(!intake.admit({kSam, "large.bin", 200 * 1024, false, false, false}));
+    QVERIFY(!intake.admit({kSam, "large.bin", 200 * 1024, false, false, std::nullopt}));
     QVERIFY(!intake.write(QByteArray(100 * 1024, 'L')));
     QCOMPARE(intake.problem().code, ReceiveReason::Code::CannotSave);
     QCOMPARE(

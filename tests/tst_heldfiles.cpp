@@ -41,7 +41,7 @@ private:
     QString leaveAPart(const QByteArray& name)
     {
         FileIntake intake(save(), {}, *parts_);
-        if (intake.admit({kSam, name, 10, false, true, false}) || !intake.write("hello"))
+        if (intake.admit({kSam, name, 10, false, true, std::nullopt}) || !intake.write("hello"))
             return {};
         intake.keepPart();
         return intake.path();
@@ -114,7 +114,7 @@ void TestHeldFiles::aPartSwappedAfterItsCheckIsNeitherTakenOverNorContinued()
 void TestHeldFiles::aPartIsIndexedBeforeItsFirstByte()
 {
     FileIntake intake(save(), {}, *parts_);
-    QVERIFY(!intake.admit({kSam, "Trip/a.bin", 1000, true, true, true}));
+    QVERIFY(!intake.admit({kSam, "Trip/a.bin", 1000, true, true, Checksum::Kind::Xxh3_128}));
     // Killed now, before a byte: the index on the disk knows the part file already.
     const QString crashed = dir_->filePath(QStringLiteral("crashed.json"));
     QVERIFY(QFile::copy(index(), crashed));

@@ -42,6 +42,7 @@ private Q_SLOTS:
     void aDigestMismatchLeavesNoFile();
     void protocolErrorsEndTheConnection_data();
     void protocolErrorsEndTheConnection();
+    void aPeerWithoutTheQuickCheckStillSendsWithSha256();
     void chatLinesComeUnderTheirNames();
     void onlyKnownSendersMeansTheirKeys();
     void bothPortsShareTheSeatsAndTheDeadline();
@@ -61,7 +62,7 @@ void TestPrivate::firstContactPinsAndABatchArrivesWhole()
     anna.send(fileMessage(first.size(), "a.txt"));
     anna.send(encodeMessage(MessageType::Data, first.left(200 * 1024)));
     anna.send(encodeMessage(MessageType::Data, first.mid(200 * 1024)));
-    anna.send(endMessage(Sha256::of(first)));
+    anna.send(endMessage(Checksum::of(anna.check, first)));
     anna.sendFile("b.txt", "second");
     QTRY_COMPARE_WITH_TIMEOUT(anna.count(MessageType::Saved), 2, kWaitMs);
 
@@ -121,7 +122,7 @@ void TestPrivate::aDigestMismatchLeavesNoFile()
     PrivatePeer anna;
     f.greet(anna);
     QByteArray altered = someBytes(1000);
-    const QByteArray digest = Sha256::of(altered);
+    const QByteArray digest = Checksum::of(anna.check, altered);
     altered[500] = char(altered.at(500) ^ 1);
     anna.sendFile("a.txt", altered, digest);
     QTRY_COMPARE_WITH_TIMEOUT(anna.count(MessageType::Failed), 1, kWaitMs);
@@ -150,6 +151,12 @@ void TestPrivate::protocolErrorsEndTheConnection_data()
         << fileMessage(1, "../a.txt") + encodeMessage(MessageType::Data, "x") << kOurFeatures;
     QTest::newRow("a folder's path without the folders feature")
         << fileMessage(1, "Trip/a.txt") << kFeatureResume;
+    // END holds the check both sides set, of its length exactly.
+    const QByteArray one = fileMessage(1, "a.txt") + encodeMessage(MessageType::Data, "x");
+    QTest::newRow("SHA-256 where the quick check was agreed")
+        << one + endMessage(Checksum::of(Checksum::Kind::Sha256, "x")) << kOurFeatures;
+    QTest::newRow("XXH3-128 where it was not")
+        << one + endMessage(Checksum::of(Checksum::Kind::Xxh3_128, "x")) << kFeatureResume;
 }
 
 void TestPrivate::protocolErrorsEndTheConnection()
@@ -167,6 +174,23 @@ void TestPrivate::protocolErrorsEndTheConnection()
                               kWaitMs);
     QVERIFY(!QFile::exists(f.inbox("a.txt")));
     QVERIFY(!QFileInfo::exists(f.inbox("Trip")));
+}
+
+void TestPrivate::aPeerWithoutTheQuickCheckStillSendsWithSha256()
+{
+    PrivateFixture f;
+    PrivatePeer anna;
+    anna.check = Checksum::Kind::Sha256;
+    anna.connectTo(kAnna, kStation);
+    anna.send(helloMessage(kPrivateVersion, kFeatureResume | kFeatureFolders));
+    const QByteArray content = someBytes(5000);
+    anna.sendFile("a.bin", content);
+    QTRY_COMPARE_WITH_TIMEOUT(anna.count(MessageType::Saved), 1, kWaitMs);
+    QCOMPARE(parseHello(anna.messages.first().body)->features, kOurFeatures);
+    QCOMPARE(readFile(f.inbox("a.bin")), content);
+    anna.sendFile("b.bin", "altered", Checksum::of(anna.check, "original"));
+    QTRY_COMPARE_WITH_TIMEOUT(anna.lastReason(MessageType::Failed), Reason::DigestMismatch,
+                              kWaitMs);
 }
 
 void TestPrivate::chatLinesComeUnderTheirNames()

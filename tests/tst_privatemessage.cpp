@@ -1,3 +1,4 @@
+#include "platform/checksum.h"
 #include "secure/messagereader.h"
 #include "secure/privatemessage.h"
 
@@ -49,6 +50,7 @@ private Q_SLOTS:
     void unknownTypesAreMalformed();
     void messagesSplitAnywhereStillParse();
     void aHugeLengthIsMalformedBeforeItsBody();
+    void theChecksMatchKnownVectors();
 };
 
 void TestPrivateMessage::everyBuilderRoundTrips()
@@ -74,9 +76,11 @@ void TestPrivateMessage::everyBuilderRoundTrips()
     QCOMPARE(readOne(countMessage(big)).type, MessageType::Count);
     QCOMPARE(parseNumber(readOne(countMessage(big)).body), big);
 
-    const QByteArray digest(kDigestBytes, '\xAB');
-    QCOMPARE(readOne(endMessage(digest)).type, MessageType::End);
-    QCOMPARE(readOne(endMessage(digest)).body, digest);
+    for (const Checksum::Kind kind : {Checksum::Kind::Sha256, Checksum::Kind::Xxh3_128}) {
+        const QByteArray digest = Checksum::of(kind, "abc");
+        QCOMPARE(readOne(endMessage(digest)).type, MessageType::End);
+        QCOMPARE(readOne(endMessage(digest)).body, digest);
+    }
 
     const QString line = QStringLiteral("Zoë says <b>hi</b>");
     QCOMPARE(readOne(chatMessage(line)).type, MessageType::Chat);
@@ -153,7 +157,7 @@ void TestPrivateMessage::lengthBounds_data()
     QTest::newRow("ACCEPT") << 0x11 << qint64(8) << qint64(8);
     QTest::newRow("REFUSE") << 0x12 << qint64(1) << qint64(1025);
     QTest::newRow("DATA") << 0x20 << qint64(1) << qint64(262144);
-    QTest::newRow("END") << 0x21 << qint64(32) << qint64(32);
+    QTest::newRow("END") << 0x21 << qint64(16) << qint64(32);
     QTest::newRow("COUNT") << 0x22 << qint64(8) << qint64(8);
     QTest::newRow("SAVED") << 0x23 << qint64(0) << qint64(0);
     QTest::newRow("FAILED") << 0x24 << qint64(1) << qint64(1025);
@@ -174,6 +178,10 @@ void TestPrivateMessage::lengthBounds()
     QCOMPARE(resultOf(quint8(type), most + 1), R::Malformed);
     if (least > 0)
         QCOMPARE(resultOf(quint8(type), least - 1), R::Malformed);
+    if (type == int(MessageType::End)) { // one check or the other, nothing between
+        QCOMPARE(resultOf(quint8(type), least + 1), R::Malformed);
+        QCOMPARE(resultOf(quint8(type), most - 1), R::Malformed);
+    }
 }
 
 void TestPrivateMessage::unknownTypesAreMalformed()
@@ -246,5 +254,35 @@ void TestPrivateMessage::aHugeLengthIsMalformedBeforeItsBody()
     justOver.feed(dataHeader(kMaxDataBytes + 1));
     QCOMPARE(justOver.next(message), MessageReader::Result::Malformed);
 }
+
+// XXH3-128 in its canonical form as the xxhash package's xxhsum -H2 prints it, SHA-256 as
+// sha256sum does; either kind fed in pieces of any size, and after the other.
+void TestPrivateMessage::theChecksMatchKnownVectors()
+{
+    using Kind = Checksum::Kind;
+    QByteArray pattern(300000, Qt::Uninitialized);
+    for (int i = 0; i < pattern.size(); ++i)
+        pattern[i] = char(i % 251);
+    const QByteArray million(1000000, 'a');
+    const QList<std::tuple<Kind, QByteArray, QByteArray>> vectors{
+        {Kind::Xxh3_128, "", "99aa06d3014798d86001c324468d497f"},
+        {Kind::Xxh3_128, "abc", "06b05ab6733a618578af5f94892f3950"},
+        {Kind::Xxh3_128, million, "a545df8e384a9579b1fd6fae5285c4eb"},
+        {Kind::Xxh3_128, pattern, "b65af738c61b5fc15d12941f4cf541c5"},
+        {Kind::Sha256, million, "cdc76e5c9914fb9281a1c7e284d73e67f1809a48a497200e046d39ccc7112cd0"},
+    };
+    Checksum check(Kind::Sha256);
+    for (const auto& [kind, input, expected] : vectors) {
+        QCOMPARE(Checksum::of(kind, input).toHex(), expected);
+        check.reset(kind);
+        for (qsizetype at = 0, piece = 1; at < input.size(); at += piece, piece = piece * 3 + 1)
+            check.add(input.mid(at, piece));
+        QCOMPARE(check.result().toHex(), expected);
+        QCOMPARE(check.result().size(), Checksum::bytes(kind));
+    }
+    QCOMPARE(fileCheckOf(kOurFeatures), Kind::Xxh3_128);
+    QCOMPARE(fileCheckOf(kFeatureResume | kFeatureFolders), Kind::Sha256);
+}
+
 QTEST_MAIN(TestPrivateMessage)
 #include "tst_privatemessage.moc"

@@ -47,6 +47,7 @@ private Q_SLOTS:
     void aPeerThatTookAPrivateConnectionIsNeverSentPlainly();
     void aPeerDownOnBothPortsIsNotTakenForPlain();
     void failedDigestIsNotSent();
+    void theEndCarriesTheCheckBothSidesSet();
     // A port that takes each connection and resets it at once, private or plain: about a
     // dozen tries for a whole batch, spaced as documented, then a failure; one for a chat.
     void resettingPortIsTriedAsDocumented_data();
@@ -339,6 +340,36 @@ void TestPrivateSender::failedDigestIsNotSent()
     QCOMPARE(watch_->readFailures.size(), 2);
     QCOMPARE(receiver.connections, 1);  // the connection goes on to the next file
     QCOMPARE(receiver.files.size(), 4); // each offered again whole, once
+}
+
+// XXH3-128 (16 bytes) to a receiver that sets the quick check, SHA-256 (32 bytes) to one
+// that does not; a file cut off goes on from what came, its first bytes read back for the
+// check of the whole.
+void TestPrivateSender::theEndCarriesTheCheckBothSidesSet()
+{
+    const QByteArray content = someBytes(600 * 1024); // several DATA messages
+    const QString path = QDir(dir_->path()).filePath(QStringLiteral("big.bin"));
+    QVERIFY(writeFile(path, content));
+    const QList<std::pair<quint32, int>> checks{{kFeatureQuickCheck, 16}, {0, 32}};
+    for (const auto& [feature, endBytes] : checks) {
+        const QHostAddress peer(QStringLiteral("127.0.7.%1").arg(20 + endBytes));
+        PrivateReceiver receiver;
+        receiver.features = kFeatureResume | feature;
+        receiver.cuts = 1;
+        QVERIFY(receiver.start(peer));
+        batch_->clear();
+        batch_->append(path);
+        for (int attempt = 0; attempt < 2; ++attempt) { // cut off, then on from there
+            sendAll(peer.toString());
+            QTRY_VERIFY_WITH_TIMEOUT(!batch_->isRunning(), kWait);
+        }
+        QCOMPARE(watch_->outcomes.last(), SendOutcome::Sent);
+        QCOMPARE(receiver.files.size(), 2);
+        QVERIFY(receiver.files[1].content.size() < content.size());
+        QCOMPARE(receiver.files[0].content + receiver.files[1].content, content);
+        QVERIFY(receiver.files[1].digestMatched);
+        QCOMPARE(receiver.files[1].endBytes, endBytes);
+    }
 }
 
 void TestPrivateSender::resettingPortIsTriedAsDocumented_data()

@@ -102,12 +102,12 @@ qint64 lastCount(const PrivatePeer& peer)
 
 // Offers the file from the sender's key and breaks the connection off once the receiver
 // has counted its first kCut bytes; whether the receiver kept them as a part file.
-bool cutAfterFirstBytes(ResumeFixture& f)
+bool cutAfterFirstBytes(ResumeFixture& f, quint32 features = kOurFeatures)
 {
     PrivatePeer peer;
     peer.identity = *f.sender.station.identity();
     peer.connectTo(kSender, kReceiver);
-    peer.send(helloMessage());
+    peer.send(helloMessage(kPrivateVersion, features));
     peer.send(fileMessage(kSize, kName.toUtf8()));
     peer.send(encodeMessage(MessageType::Data, f.content.left(kCut)));
     if (!QTest::qWaitFor([&peer] { return lastCount(peer) == kCut; }, kWaitMs))
@@ -126,6 +126,7 @@ class TestResume : public QObject
 private Q_SLOTS:
     void aCutFileGoesOnFromItsPartAfterARestart();
     void anAlteredPartIsSentAgainWhole();
+    void aPartGoesOnAcrossAChangeOfCheck();
     void anotherKeyNeitherContinuesNorTouchesThePart();
     void aCutBatchWaitsAndGoesOnWhenItsPersonAnnounces();
     void theWaitForTheDigestIsNoStall();
@@ -169,6 +170,32 @@ void TestResume::anAlteredPartIsSentAgainWhole()
     QCOMPARE(f.receiver.watch->ends.at(1).outcome, ReceiveEnd::Outcome::Failed);
     QCOMPARE(f.receiver.inboxFiles(), QStringList{kName});
     QCOMPARE(readFile(f.receiver.inbox(kName)), f.content);
+}
+
+// A part left by a sender that checked with SHA-256 is continued by one with the quick
+// check, and the other way round: the receiver reads the part back for the check now
+// agreed, and checks the file whole.
+void TestResume::aPartGoesOnAcrossAChangeOfCheck()
+{
+    const quint32 firstFeatures = kFeatureResume | kFeatureFolders;
+    for (const quint32 cutWith : {firstFeatures, kOurFeatures}) {
+        ResumeFixture f;
+        QVERIFY(cutAfterFirstBytes(f, cutWith));
+        const quint32 goOnWith = cutWith == kOurFeatures ? firstFeatures : kOurFeatures;
+        PrivatePeer peer;
+        peer.identity = *f.sender.station.identity();
+        peer.check = fileCheckOf(goOnWith);
+        peer.connectTo(kSender, kReceiver);
+        peer.send(helloMessage(kPrivateVersion, goOnWith) + fileMessage(kSize, kName.toUtf8()));
+        QTRY_COMPARE_WITH_TIMEOUT(peer.count(MessageType::Accept), 1, kWaitMs);
+        QCOMPARE(parseNumber(peer.messages.last().body), std::optional<qint64>(kCut));
+        for (qint64 at = kCut; at < kSize; at += kCut)
+            peer.send(encodeMessage(MessageType::Data, f.content.mid(at, kCut)));
+        peer.send(endMessage(Checksum::of(peer.check, f.content)));
+        QTRY_COMPARE_WITH_TIMEOUT(peer.count(MessageType::Saved), 1, kWaitMs);
+        QCOMPARE(f.receiver.inboxFiles(), QStringList{kName});
+        QCOMPARE(readFile(f.receiver.inbox(kName)), f.content);
+    }
 }
 
 void TestResume::anotherKeyNeitherContinuesNorTouchesThePart()
@@ -269,7 +296,7 @@ void TestResume::theWaitForTheDigestIsNoStall()
         peer.send(encodeMessage(MessageType::Data, content.mid(at, kCut)));
     QTRY_COMPARE_WITH_TIMEOUT(lastCount(peer), kSize, kWaitMs);
     QTimer::singleShot(limits.progressWindow * 5, &peer.socket,
-                       [&] { peer.send(endMessage(Sha256::of(content))); });
+                       [&] { peer.send(endMessage(Checksum::of(peer.check, content))); });
     QTRY_VERIFY_WITH_TIMEOUT(peer.count(MessageType::Saved) + peer.count(MessageType::Error) > 0,
                              kWaitMs);
     QCOMPARE(peer.count(MessageType::Saved), 1);
@@ -311,21 +338,24 @@ void TestResume::theDigestReadsBackTheBytesBeforeTheOffset()
     const QString path = dir.filePath(QStringLiteral("f.bin"));
     const QByteArray content = someBytes(FileDigest::kStepBytes * 2 + 1000);
     QVERIFY(writeFile(path, content));
+    const QList<Checksum::Kind> kinds{Checksum::Kind::Sha256, Checksum::Kind::Xxh3_128};
     for (const qint64 offset : {qint64(0), FileDigest::kStepBytes + 7, qint64(content.size())}) {
-        FileDigest digest;
-        QSignalSpy finished(&digest, &FileDigest::finished);
-        digest.start(path, offset);
-        // Bytes that come while it reads back are in the file already.
-        const QByteArray rest = content.mid(offset);
-        digest.add(rest.left(rest.size() / 2));
-        digest.add(rest.mid(rest.size() / 2));
-        digest.finish();
-        QTRY_COMPARE_WITH_TIMEOUT(finished.count(), 1, kWaitMs);
-        QCOMPARE(finished.first().at(0).toByteArray(), Sha256::of(content));
+        for (const Checksum::Kind kind : kinds) {
+            FileDigest digest;
+            QSignalSpy finished(&digest, &FileDigest::finished);
+            digest.start(path, offset, kind);
+            // Bytes that come while it reads back are in the file already.
+            const QByteArray rest = content.mid(offset);
+            digest.add(rest.left(rest.size() / 2));
+            digest.add(rest.mid(rest.size() / 2));
+            digest.finish();
+            QTRY_COMPARE_WITH_TIMEOUT(finished.count(), 1, kWaitMs);
+            QCOMPARE(finished.first().at(0).toByteArray(), Checksum::of(kind, content));
+        }
     }
     FileDigest shortened; // the file holds fewer bytes than the offset says
     QSignalSpy failed(&shortened, &FileDigest::failed);
-    shortened.start(path, content.size() + 1);
+    shortened.start(path, content.size() + 1, Checksum::Kind::Xxh3_128);
     shortened.finish();
     QTRY_COMPARE_WITH_TIMEOUT(failed.count(), 1, kWaitMs);
 }

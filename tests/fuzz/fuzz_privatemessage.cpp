@@ -20,6 +20,10 @@ void check(bool condition)
 void checkBody(const PrivateMessage& message)
 {
     check(isValidMessage(quint8(message.type), message.body.size()));
+    // END holds one check or the other, as the HELLOs agree, and nothing between.
+    if (message.type == MessageType::End)
+        check(message.body.size() == Checksum::bytes(Checksum::Kind::Xxh3_128) ||
+              message.body.size() == Checksum::bytes(Checksum::Kind::Sha256));
     if (const std::optional<FileOffer> offer = parseFileOffer(message.body))
         check(offer->size >= 0 && !offer->path.isEmpty() && offer->path.size() <= kMaxPathBytes);
     if (const std::optional<qint64> number = parseNumber(message.body))

@@ -1,9 +1,9 @@
 #pragma once
 
 #include "identity/identity.h"
+#include "platform/checksum.h"
 #include "secure/messagereader.h"
 #include "secure/privatemessage.h"
-#include "platform/sha256.h"
 #include "secure/tlsconfiguration.h"
 
 #include <QHostAddress>
@@ -43,14 +43,14 @@ public:
 
     void send(const QByteArray& bytes) { socket.write(bytes); }
     // FILE, then (without waiting for ACCEPT) content in one DATA and END with digest;
-    // by default the digest of content itself.
+    // by default the check of content itself.
     void sendFile(const QByteArray& name, const QByteArray& content,
                   const std::optional<QByteArray>& digest = std::nullopt)
     {
         send(fileMessage(content.size(), name));
         if (!content.isEmpty())
             send(encodeMessage(MessageType::Data, content));
-        send(endMessage(digest.value_or(Sha256::of(content))));
+        send(endMessage(digest.value_or(Checksum::of(check, content))));
     }
 
     // How many messages of type came so far.
@@ -68,6 +68,8 @@ public:
         return Reason::Unknown;
     }
 
+    // The check END carries: as a HELLO with all of this copy's features agrees.
+    Checksum::Kind check = fileCheckOf(kOurFeatures);
     QTemporaryDir folder;
     std::optional<Identity> identity;
     QSslSocket socket;

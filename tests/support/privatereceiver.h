@@ -1,7 +1,7 @@
 #pragma once
 
 #include "identity/identity.h"
-#include "platform/sha256.h"
+#include "platform/checksum.h"
 #include "secure/messagereader.h"
 #include "secure/privatemessage.h"
 #include "secure/tlsconfiguration.h"
@@ -21,8 +21,9 @@ class PrivateReceiver : public QTcpServer
 public:
     struct File {
         QByteArray name;
-        QByteArray content;
-        bool digestMatched = false;
+        QByteArray content;         // what came on its connection
+        bool digestMatched = false; // with the whole file, the bytes of a cut included
+        int endBytes = 0;
     };
 
     PrivateReceiver() : identity_(Identity::open(dir_.path(), nullptr)) {}
@@ -50,7 +51,7 @@ protected:
         socket->setSocketDescriptor(descriptor);
         socket->setSslConfiguration(privateTlsConfiguration(*identity_));
         auto reader = std::make_shared<MessageReader>();
-        auto digest = std::make_shared<Sha256>();
+        auto digest = std::make_shared<Checksum>();
         QObject::connect(socket, &QSslSocket::readyRead, socket, [=] {
             reader->feed(socket->readAll());
             PrivateMessage message;
@@ -62,7 +63,7 @@ protected:
     }
 
 private:
-    void answer(QSslSocket& socket, Sha256& digest, const PrivateMessage& message)
+    void answer(QSslSocket& socket, Checksum& digest, const PrivateMessage& message)
     {
         seen.append(message.type);
         switch (message.type) {
@@ -71,8 +72,9 @@ private:
             break;
         case MessageType::File:
             files.append({parseFileOffer(message.body)->path, {}, false});
-            digest.reset();
-            socket.write(fileAnswer.isEmpty() ? acceptMessage(resumeAt_) : fileAnswer);
+            digest.reset(fileCheckOf(features));
+            digest.add(kept_);
+            socket.write(fileAnswer.isEmpty() ? acceptMessage(kept_.size()) : fileAnswer);
             break;
         case MessageType::Data:
             files.last().content += message.body;
@@ -80,7 +82,7 @@ private:
             if (cuts > 0) {
                 --cuts;
                 if (features & kFeatureResume)
-                    resumeAt_ += files.last().content.size();
+                    kept_ += files.last().content;
                 socket.setProperty("cut", true);
                 QMetaObject::invokeMethod(&socket, &QSslSocket::abort, Qt::QueuedConnection);
                 break;
@@ -88,8 +90,9 @@ private:
             socket.write(countMessage(files.last().content.size()));
             break;
         case MessageType::End:
-            resumeAt_ = 0;
+            kept_.clear();
             files.last().digestMatched = digest.result() == message.body;
+            files.last().endBytes = int(message.body.size());
             socket.write(endAnswer.isEmpty() ? encodeMessage(MessageType::Saved) : endAnswer);
             break;
         case MessageType::Chat:
@@ -107,5 +110,5 @@ private:
 
     QTemporaryDir dir_;
     std::optional<Identity> identity_;
-    qint64 resumeAt_ = 0;
+    QByteArray kept_; // the bytes of a cut file, to go on from
 };

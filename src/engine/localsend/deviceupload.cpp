@@ -43,7 +43,7 @@ DeviceUpload::~DeviceUpload()
 bool DeviceUpload::start(const QUrl& url, const QString& path, qint64 size)
 {
     release();
-    if (!file_.open(path, size, 0, false))
+    if (!file_.open(path, size, 0, std::nullopt))
         return false;
     url_ = url;
     size_ = size;

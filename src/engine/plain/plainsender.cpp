@@ -170,7 +170,7 @@ void PlainSender::accepted()
     // Whoever hears of it may have cancelled the transfer.
     if (state_ != State::Streaming)
         return;
-    if (!file_.open(path_, size_, 0, false)) {
+    if (!file_.open(path_, size_, 0, std::nullopt)) {
         sendFileFailed(file_.error());
         return;
     }

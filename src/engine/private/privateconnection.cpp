@@ -252,8 +252,8 @@ void PrivateConnection::takeFile(const QByteArray& body)
     }
     show();
     const bool resumes = (features_ & kFeatureResume) != 0;
-    if (const std::optional<FileRefusal> refusal =
-            file_.admit({sender_, offer->path, offer->size, folders, resumes, true})) {
+    if (const std::optional<FileRefusal> refusal = file_.admit(
+            {sender_, offer->path, offer->size, folders, resumes, fileCheckOf(features_)})) {
         refuseFile(*refusal, offer->size);
         return;
     }
@@ -309,7 +309,7 @@ void PrivateConnection::waitForSender()
 
 void PrivateConnection::takeEnd(const QByteArray& digest)
 {
-    if (file_.missing() != 0) {
+    if (file_.missing() != 0 || digest.size() != Checksum::bytes(fileCheckOf(features_))) {
         fail(Reason::ProtocolError, ReceiveEnd::Outcome::Refused, kProtocolError);
         return;
     }

@@ -180,7 +180,8 @@ void PrivateSender::accepted(const QByteArray& body)
 
 bool PrivateSender::openFile(qint64 offset)
 {
-    if (!file_.open(path_, size_, offset, true)) {
+    const Checksum::Kind check = fileCheckOf(link_.features() & kOurFeatures);
+    if (!file_.open(path_, size_, offset, check)) {
         readFailedWith(file_.error());
         return false;
     }

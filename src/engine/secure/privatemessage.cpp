@@ -33,8 +33,9 @@ std::optional<Bounds> boundsOf(quint8 type)
         return Bounds{1, 1 + kMaxReasonTextBytes};
     case MessageType::Data:
         return Bounds{1, kMaxDataBytes};
-    case MessageType::End:
-        return Bounds{kDigestBytes, kDigestBytes};
+    case MessageType::End: // one check or the other, nothing between (isValidMessage)
+        return Bounds{Checksum::bytes(Checksum::Kind::Xxh3_128),
+                      Checksum::bytes(Checksum::Kind::Sha256)};
     case MessageType::Chat:
         return Bounds{0, kMaxChatBytes};
     case MessageType::Saved:
@@ -78,6 +79,8 @@ QByteArray utf8Within(const QString& text, int limit)
 bool isValidMessage(quint8 type, qint64 length)
 {
     const std::optional<Bounds> bounds = boundsOf(type);
+    if (bounds && MessageType(type) == MessageType::End)
+        return length == bounds->least || length == bounds->most;
     return bounds && length >= bounds->least && length <= bounds->most;
 }
 
@@ -175,6 +178,11 @@ std::optional<QString> parseChat(const QByteArray& body)
     if (body.size() > kMaxChatBytes)
         return std::nullopt;
     return QString::fromUtf8(body);
+}
+
+Checksum::Kind fileCheckOf(quint32 features)
+{
+    return features & kFeatureQuickCheck ? Checksum::Kind::Xxh3_128 : Checksum::Kind::Sha256;
 }
 
 std::chrono::milliseconds readBackAllowance(qint64 offset)

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "platform/checksum.h"
+
 #include <QByteArray>
 #include <QString>
 
@@ -14,7 +16,12 @@ constexpr quint16 kPrivateVersion = 1;
 // What this copy can do beyond version 1 (the HELLO's feature bits).
 constexpr quint32 kFeatureResume = 0x1;
 constexpr quint32 kFeatureFolders = 0x2;
-constexpr quint32 kOurFeatures = kFeatureResume | kFeatureFolders;
+constexpr quint32 kFeatureQuickCheck = 0x4;
+constexpr quint32 kOurFeatures = kFeatureResume | kFeatureFolders | kFeatureQuickCheck;
+
+// The check END carries, given the features both sides set: XXH3-128 with the quick
+// check, SHA-256 without.
+Checksum::Kind fileCheckOf(quint32 features);
 
 // How much longer than its idle time a side waits for the other while that side may be
 // reading back the first offset bytes of a file that goes on from there: one second for
@@ -26,7 +33,6 @@ constexpr qint64 kMaxDataBytes = 256 * 1024;
 constexpr int kMaxPathBytes = 4095;
 constexpr int kMaxReasonTextBytes = 1024;
 constexpr int kMaxChatBytes = 65536;
-constexpr int kDigestBytes = 32;
 
 enum class MessageType : quint8 {
     Hello = 0x01,
@@ -64,7 +70,7 @@ struct PrivateMessage {
     QByteArray body;
 };
 
-// Whether type is known and length within its bounds.
+// Whether type is known and length within its bounds (for END, either check's length).
 bool isValidMessage(quint8 type, qint64 length);
 
 QByteArray encodeMessage(MessageType type, const QByteArray& body = {});

@@ -17,18 +17,19 @@ FileDigest::~FileDigest()
     stop();
 }
 
-void FileDigest::start(const QString& path, qint64 offset)
+void FileDigest::start(const QString& path, qint64 offset, Checksum::Kind kind)
 {
     stop();
+    check_.reset(kind);
     path_ = path;
     known_ = offset;
     if (known_ > 0)
         stepTimer_.start();
 }
 
-void FileDigest::start(int fd, qint64 offset)
+void FileDigest::start(int fd, qint64 offset, Checksum::Kind kind)
 {
-    start(QString(), offset);
+    start(QString(), offset, kind);
     fd_ = fd;
 }
 
@@ -38,7 +39,7 @@ void FileDigest::add(const QByteArray& bytes)
     known_ += bytes.size();
     if (!caughtUp)
         return; // read back from the file with the bytes before them
-    sha_.add(bytes);
+    check_.add(bytes);
     taken_ = known_;
 }
 
@@ -55,7 +56,7 @@ void FileDigest::stop()
     file_.close();
     if (fd_ >= 0)
         ::close(std::exchange(fd_, -1));
-    sha_.reset();
+    check_.reset();
     taken_ = known_ = 0;
     finishing_ = false;
 }
@@ -76,7 +77,7 @@ void FileDigest::step()
         Q_EMIT failed(description);
         return;
     }
-    sha_.add(bytes);
+    check_.add(bytes);
     taken_ += bytes.size();
     if (taken_ < known_) {
         stepTimer_.start();
@@ -110,7 +111,7 @@ std::optional<QString> FileDigest::open()
 
 void FileDigest::caughtUp()
 {
-    const QByteArray digest = sha_.result();
+    const QByteArray digest = check_.result();
     stop();
     Q_EMIT finished(digest);
 }

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "platform/sha256.h"
+#include "platform/checksum.h"
 
 #include <QFile>
 #include <QObject>
@@ -8,11 +8,11 @@
 
 #include <optional>
 
-// The SHA-256 of a whole file that is read or written in order, of which the first bytes
-// may be on the disk only: a transfer that continues from an offset. Those bytes are read
-// back a step at a time on the event loop, and so are the bytes that come meanwhile, which
-// are in the file already; once it has caught up, the bytes given to add() are taken
-// straight away. No more than one step of the file is ever held.
+// The check of a whole file (a Checksum of the kind asked for) that is read or written in
+// order, of which the first bytes may be on the disk only: a transfer that continues from
+// an offset. Those bytes are read back a step at a time on the event loop, and so are the
+// bytes that come meanwhile, which are in the file already; once it has caught up, the
+// bytes given to add() are taken straight away. No more than one step of the file is ever held.
 class FileDigest : public QObject
 {
     Q_OBJECT
@@ -23,11 +23,12 @@ public:
     explicit FileDigest(QObject* parent = nullptr);
     ~FileDigest() override;
 
-    // Starts anew for the file at path, whose first offset bytes are there already.
-    void start(const QString& path, qint64 offset);
+    // Starts anew, a check of kind, for the file at path, whose first offset bytes are
+    // there already.
+    void start(const QString& path, qint64 offset, Checksum::Kind kind);
     // Starts anew for the file open for reading as fd, which it closes; -1 for a file that
     // cannot be read back.
-    void start(int fd, qint64 offset);
+    void start(int fd, qint64 offset, Checksum::Kind kind);
     // The file's next bytes, which are in the file by now.
     void add(const QByteArray& bytes);
     // All bytes are in: finished() follows once the digest is whole, at once when it has
@@ -47,7 +48,7 @@ private:
     void step();
     void caughtUp();
 
-    Sha256 sha_;
+    Checksum check_;
     QFile file_;
     QString path_;
     int fd_ = -1; // to open the file from, when it has no path

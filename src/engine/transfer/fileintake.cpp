@@ -129,9 +129,9 @@ void FileIntake::begin(const Offer& offer, qint64 offset)
     // Recorded as the sender's until it is whole or removed.
     parts_.begin(file_.path(), offer.sender, offer.path, offer.size, file_.identity());
     parts_.setLetGo(file_.path(), [this] { Q_EMIT takenOver(); });
-    digested_ = offer.digested;
-    if (digested_)
-        digest_.start(offset > 0 ? file_.readBack() : -1, offset); // nothing to read back at 0
+    digested_ = offer.digested.has_value();
+    if (digested_) // nothing to read back at 0
+        digest_.start(offset > 0 ? file_.readBack() : -1, offset, *offer.digested);
     if (missing() > 0)
         progressCheck_.start();
 }

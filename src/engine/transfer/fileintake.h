@@ -31,9 +31,11 @@ public:
         PartSender sender;
         QByteArray path; // as announced: a bare name, or a path inside a folder
         qint64 size = 0;
-        bool folders = false;  // a path of several parts makes its folders; else it is a name
-        bool resumes = false;  // a part file the same key left for it goes on
-        bool digested = false; // the sender's digest is checked before the file is saved
+        bool folders = false; // a path of several parts makes its folders; else it is a name
+        bool resumes = false; // a part file the same key left for it goes on
+        // The kind of check the sender's digest is, compared before the file is saved; none
+        // when the protocol has none.
+        std::optional<Checksum::Kind> digested = std::nullopt;
     };
 
     // parts must outlive the intake.

@@ -8,7 +8,8 @@ OutgoingFile::OutgoingFile(QObject* parent) : QObject(parent)
     connect(&digest_, &FileDigest::failed, this, &OutgoingFile::readBackFailed);
 }
 
-bool OutgoingFile::open(const QString& path, qint64 size, qint64 offset, bool digested)
+bool OutgoingFile::open(const QString& path, qint64 size, qint64 offset,
+                        std::optional<Checksum::Kind> digested)
 {
     close();
     size_ = size;
@@ -18,9 +19,9 @@ bool OutgoingFile::open(const QString& path, qint64 size, qint64 offset, bool di
         error_ = file_.errorString();
         return false;
     }
-    digesting_ = digested;
+    digesting_ = digested.has_value();
     if (digesting_)
-        digest_.start(path, offset);
+        digest_.start(path, offset, *digested);
     return true;
 }
 

@@ -5,9 +5,11 @@
 #include <QFile>
 #include <QObject>
 
+#include <optional>
+
 // The file being sent, whichever protocol sends it: read a block at a time from where
 // the receiver has it start up to the size measured before, with, where the protocol
-// sends one, the SHA-256 of the whole file taken on the way. A file that has become
+// sends one, the check of the whole file taken on the way. A file that has become
 // shorter since it was measured fails to read; it is never sent short.
 class OutgoingFile : public QObject
 {
@@ -20,10 +22,11 @@ public:
 
     explicit OutgoingFile(QObject* parent = nullptr);
 
-    // Opens path to send its bytes from offset up to size; digested takes the digest,
-    // the bytes before offset read back for it. False when it cannot be read; error()
-    // then says why.
-    bool open(const QString& path, qint64 size, qint64 offset, bool digested);
+    // Opens path to send its bytes from offset up to size; digested takes a check of that
+    // kind, the bytes before offset read back for it. False when it cannot be read;
+    // error() then says why.
+    bool open(const QString& path, qint64 size, qint64 offset,
+              std::optional<Checksum::Kind> digested);
     bool isOpen() const { return file_.isOpen(); }
     bool hasMore() const { return sent_ < size_; }
     // The next block, of kBlockBytes at most; empty when it could not be read whole, and
