@@ -117,6 +117,38 @@ bool cutAfterFirstBytes(ResumeFixture& f)
            f.receiver.inboxFiles() == QStringList{kName + QStringLiteral(".part")};
 }
 
+// Leaves a part file of p.bin, from the sender's key, with the first 16 of its 64 bytes;
+// its bytes, or nothing.
+QByteArray leavePart(ResumeFixture& f)
+{
+    const QByteArray content = someBytes(64);
+    PrivatePeer peer;
+    peer.identity = *f.sender.station.identity();
+    peer.connectTo(kSender, kReceiver);
+    peer.send(helloMessage());
+    peer.send(fileMessage(content.size(), "p.bin"));
+    peer.send(encodeMessage(MessageType::Data, content.left(16)));
+    if (!QTest::qWaitFor([&peer] { return lastCount(peer) == 16; }, kWaitMs))
+        return {};
+    peer.socket.abort();
+    if (!QTest::qWaitFor([&f] { return f.receiver.watch->ends.size() == 1; }, kWaitMs))
+        return {};
+    return content;
+}
+
+// From the sender's key, all at once: the rest of p.bin, whose first bytes the receiver
+// reads back after the files that follow it have come, then b.txt, which does not match
+// its digest, and c.txt.
+void offerThreeAtOnce(PrivatePeer& peer, const QByteArray& content, quint32 features)
+{
+    peer.send(helloMessage(kPrivateVersion, features));
+    peer.send(fileMessage(content.size(), "p.bin"));
+    peer.send(encodeMessage(MessageType::Data, content.mid(16)));
+    peer.send(endMessage(Sha256::of(content)));
+    peer.sendFile("b.txt", "bad", Sha256::of("good"));
+    peer.sendFile("c.txt", "good");
+}
+
 } // namespace
 
 class TestResume : public QObject
@@ -131,7 +163,83 @@ private Q_SLOTS:
     void theWaitForTheDigestIsNoStall();
     void forgottenKeysTakeTheirPartsOnly();
     void theDigestReadsBackTheBytesBeforeTheOffset();
+    // Pipelined, the answers and the ends keep the files' order, though the first is checked
+    // last; without the feature, a FILE before the last SAVED is out of turn, and the whole
+    // file in hand stays a part file.
+    void pipelinedAnswersKeepTheFilesOrder();
+    void aFileBeyondTheWindowIsAProtocolError();
+    // Between two engines, a file refused in the middle of a pipelined batch.
+    void aPipelinedBatchTellsEachFileInOrder();
 };
+
+void TestResume::pipelinedAnswersKeepTheFilesOrder()
+{
+    ResumeFixture f;
+    const QByteArray content = leavePart(f);
+    QVERIFY(!content.isEmpty());
+    PrivatePeer peer;
+    peer.identity = *f.sender.station.identity();
+    peer.connectTo(kSender, kReceiver);
+    offerThreeAtOnce(peer, content, kOurFeatures);
+    QTRY_COMPARE_WITH_TIMEOUT(f.receiver.watch->ends.size(), 4, kWaitMs);
+
+    QList<MessageType> answers;
+    for (const PrivateMessage& message : std::as_const(peer.messages))
+        if (message.type != MessageType::Hello && message.type != MessageType::Count)
+            answers.append(message.type);
+    QCOMPARE(answers,
+             (QList<MessageType>{MessageType::Accept, MessageType::Accept, MessageType::Accept,
+                                 MessageType::Saved, MessageType::Failed, MessageType::Saved}));
+    QCOMPARE(peer.lastReason(MessageType::Failed), Reason::DigestMismatch);
+    QList<ReceiveEnd::Outcome> outcomes;
+    for (const ReceiveEnd& end : f.receiver.watch->ends.mid(1))
+        outcomes.append(end.outcome);
+    QCOMPARE(outcomes,
+             (QList<ReceiveEnd::Outcome>{ReceiveEnd::Outcome::Saved, ReceiveEnd::Outcome::Failed,
+                                         ReceiveEnd::Outcome::Saved}));
+    QCOMPARE(f.receiver.inboxFiles(),
+             (QStringList{QStringLiteral("c.txt"), QStringLiteral("p.bin")}));
+    QCOMPARE(readFile(f.receiver.inbox(QStringLiteral("p.bin"))), content);
+}
+
+void TestResume::aFileBeyondTheWindowIsAProtocolError()
+{
+    ResumeFixture f;
+    const QByteArray content = leavePart(f);
+    QVERIFY(!content.isEmpty());
+    PrivatePeer peer;
+    peer.identity = *f.sender.station.identity();
+    peer.connectTo(kSender, kReceiver);
+    offerThreeAtOnce(peer, content, kFeatureResume | kFeatureFolders);
+    QTRY_COMPARE_WITH_TIMEOUT(peer.count(MessageType::Error), 1, kWaitMs);
+
+    QCOMPARE(peer.lastReason(MessageType::Error), Reason::ProtocolError);
+    QCOMPARE(peer.count(MessageType::Saved), 0);
+    QTRY_COMPARE_WITH_TIMEOUT(f.receiver.watch->ends.size(), 2, kWaitMs);
+    QCOMPARE(f.receiver.inboxFiles(), QStringList{QStringLiteral("p.bin.part")});
+}
+
+void TestResume::aPipelinedBatchTellsEachFileInOrder()
+{
+    ResumeFixture f;
+    const QStringList paths{f.makeFile(QStringLiteral("one.txt"), "1"),
+                            f.makeFile(QStringLiteral("t\x01wo.txt"), "2"), // refused
+                            f.makeFile(QStringLiteral("three.txt"), "3")};
+    f.send(paths);
+    QTRY_COMPARE_WITH_TIMEOUT(f.watch.outcomes.size(), 3, kWaitMs);
+
+    QCOMPARE(f.watch.outcomes,
+             (QList<SendOutcome>{SendOutcome::Sent, SendOutcome::NotSent, SendOutcome::Sent}));
+    QTRY_COMPARE_WITH_TIMEOUT(f.receiver.watch->ends.size(), 3, kWaitMs);
+    QList<ReceiveEnd::Outcome> outcomes;
+    for (const ReceiveEnd& end : std::as_const(f.receiver.watch->ends))
+        outcomes.append(end.outcome);
+    QCOMPARE(outcomes,
+             (QList<ReceiveEnd::Outcome>{ReceiveEnd::Outcome::Saved, ReceiveEnd::Outcome::Refused,
+                                         ReceiveEnd::Outcome::Saved}));
+    QCOMPARE(f.receiver.inboxFiles(),
+             (QStringList{QStringLiteral("one.txt"), QStringLiteral("three.txt")}));
+}
 
 void TestResume::aCutFileGoesOnFromItsPartAfterARestart()
 {

@@ -14,7 +14,11 @@ constexpr quint16 kPrivateVersion = 1;
 // What this copy can do beyond version 1 (the HELLO's feature bits).
 constexpr quint32 kFeatureResume = 0x1;
 constexpr quint32 kFeatureFolders = 0x2;
-constexpr quint32 kOurFeatures = kFeatureResume | kFeatureFolders;
+// The sender may offer files before those before them are answered: at most
+// kPipelineWindow accepted files awaiting SAVED or FAILED.
+constexpr quint32 kFeaturePipeline = 0x8;
+constexpr int kPipelineWindow = 32;
+constexpr quint32 kOurFeatures = kFeatureResume | kFeatureFolders | kFeaturePipeline;
 
 // How much longer than its idle time a side waits for the other while that side may be
 // reading back the first offset bytes of a file that goes on from there: one second for
