@@ -20,6 +20,10 @@
 // files one after another, each announced with its path relative to the folder's parent.
 // Each file in a folder row is reported as a row of its own would be, with the folder row's
 // number and the file's own path; folderEnded() follows its last file.
+//
+// A private connection may take the next files ahead of their turn (within a folder row,
+// or loose rows that are files), to offer them while the one before is being answered:
+// each is still sent and told in its turn, even if the queue is cleared meanwhile.
 class FolderWalk;
 
 // What a batch sends: a file, a folder, or one file of a folder, which goes under its path
