@@ -139,14 +139,25 @@ QByteArray leavePart(ResumeFixture& f)
 // From the sender's key, all at once: the rest of p.bin, whose first bytes the receiver
 // reads back after the files that follow it have come, then b.txt, which does not match
 // its digest, and c.txt.
-void offerThreeAtOnce(PrivatePeer& peer, const QByteArray& content, quint32 features)
+void offerThreeAtOnce(ResumeFixture& f, PrivatePeer& peer, const QByteArray& content,
+                      quint32 features)
 {
+    peer.identity = *f.sender.station.identity();
+    peer.connectTo(kSender, kReceiver);
     peer.send(helloMessage(kPrivateVersion, features));
     peer.send(fileMessage(content.size(), "p.bin"));
     peer.send(encodeMessage(MessageType::Data, content.mid(16)));
     peer.send(endMessage(Sha256::of(content)));
     peer.sendFile("b.txt", "bad", Sha256::of("good"));
     peer.sendFile("c.txt", "good");
+}
+
+QList<ReceiveEnd::Outcome> outcomesOf(const QList<ReceiveEnd>& ends)
+{
+    QList<ReceiveEnd::Outcome> outcomes;
+    for (const ReceiveEnd& end : ends)
+        outcomes.append(end.outcome);
+    return outcomes;
 }
 
 } // namespace
@@ -178,10 +189,9 @@ void TestResume::pipelinedAnswersKeepTheFilesOrder()
     const QByteArray content = leavePart(f);
     QVERIFY(!content.isEmpty());
     PrivatePeer peer;
-    peer.identity = *f.sender.station.identity();
-    peer.connectTo(kSender, kReceiver);
-    offerThreeAtOnce(peer, content, kOurFeatures);
+    offerThreeAtOnce(f, peer, content, kOurFeatures);
     QTRY_COMPARE_WITH_TIMEOUT(f.receiver.watch->ends.size(), 4, kWaitMs);
+    QTRY_COMPARE_WITH_TIMEOUT(peer.count(MessageType::Saved), 2, kWaitMs);
 
     QList<MessageType> answers;
     for (const PrivateMessage& message : std::as_const(peer.messages))
@@ -191,10 +201,7 @@ void TestResume::pipelinedAnswersKeepTheFilesOrder()
              (QList<MessageType>{MessageType::Accept, MessageType::Accept, MessageType::Accept,
                                  MessageType::Saved, MessageType::Failed, MessageType::Saved}));
     QCOMPARE(peer.lastReason(MessageType::Failed), Reason::DigestMismatch);
-    QList<ReceiveEnd::Outcome> outcomes;
-    for (const ReceiveEnd& end : f.receiver.watch->ends.mid(1))
-        outcomes.append(end.outcome);
-    QCOMPARE(outcomes,
+    QCOMPARE(outcomesOf(f.receiver.watch->ends.mid(1)),
              (QList<ReceiveEnd::Outcome>{ReceiveEnd::Outcome::Saved, ReceiveEnd::Outcome::Failed,
                                          ReceiveEnd::Outcome::Saved}));
     QCOMPARE(f.receiver.inboxFiles(),
@@ -208,9 +215,7 @@ void TestResume::aFileBeyondTheWindowIsAProtocolError()
     const QByteArray content = leavePart(f);
     QVERIFY(!content.isEmpty());
     PrivatePeer peer;
-    peer.identity = *f.sender.station.identity();
-    peer.connectTo(kSender, kReceiver);
-    offerThreeAtOnce(peer, content, kFeatureResume | kFeatureFolders);
+    offerThreeAtOnce(f, peer, content, kFeatureResume | kFeatureFolders);
     QTRY_COMPARE_WITH_TIMEOUT(peer.count(MessageType::Error), 1, kWaitMs);
 
     QCOMPARE(peer.lastReason(MessageType::Error), Reason::ProtocolError);
@@ -231,10 +236,7 @@ void TestResume::aPipelinedBatchTellsEachFileInOrder()
     QCOMPARE(f.watch.outcomes,
              (QList<SendOutcome>{SendOutcome::Sent, SendOutcome::NotSent, SendOutcome::Sent}));
     QTRY_COMPARE_WITH_TIMEOUT(f.receiver.watch->ends.size(), 3, kWaitMs);
-    QList<ReceiveEnd::Outcome> outcomes;
-    for (const ReceiveEnd& end : std::as_const(f.receiver.watch->ends))
-        outcomes.append(end.outcome);
-    QCOMPARE(outcomes,
+    QCOMPARE(outcomesOf(f.receiver.watch->ends),
              (QList<ReceiveEnd::Outcome>{ReceiveEnd::Outcome::Saved, ReceiveEnd::Outcome::Refused,
                                          ReceiveEnd::Outcome::Saved}));
     QCOMPARE(f.receiver.inboxFiles(),

@@ -276,7 +276,7 @@ void PrivateConnection::takeFile(const QByteArray& body)
     state_ = State::Receiving;
     waitForSender();
     if (arrivals_.size() == 1)
-        start(arrivals_.front());
+        showArrival(arrivals_.front());
     send(acceptMessage(file->offset()));
 }
 
@@ -392,8 +392,8 @@ void PrivateConnection::answerInOrder()
         arrivals_.pop_front();
         if (arrival.intake)
             arrival.intake->deleteLater(); // its signal may be what brought this
-        answer(arrival);
-        start(arrival);
+        answerArrival(arrival);
+        showArrival(arrival);
         if (arrival.closes) {
             const ReceiveEnd& end = *arrival.end;
             this->end(end.outcome, end.reason, true);
@@ -405,7 +405,7 @@ void PrivateConnection::answerInOrder()
     if (state_ == State::Ended)
         return;
     if (!arrivals_.empty())
-        start(arrivals_.front());
+        showArrival(arrivals_.front());
     else if (closing_)
         return end(ReceiveEnd::Outcome::Incomplete, kClosed, false);
     if (state_ == State::Between)
@@ -416,7 +416,7 @@ void PrivateConnection::answerInOrder()
     }
 }
 
-void PrivateConnection::answer(const Arrival& arrival)
+void PrivateConnection::answerArrival(const Arrival& arrival)
 {
     if (!arrival.intake)
         return; // a refusal, answered when it came
@@ -431,7 +431,7 @@ void PrivateConnection::answer(const Arrival& arrival)
 }
 
 // The first file not yet told is shown with how far it has come.
-void PrivateConnection::start(Arrival& arrival)
+void PrivateConnection::showArrival(Arrival& arrival)
 {
     if (!arrival.intake || std::exchange(arrival.started, true))
         return;
@@ -535,7 +535,7 @@ std::optional<ReceiveEnd> PrivateConnection::tellOutstanding(ReceiveEnd::Outcome
     while (!arrivals_.empty()) {
         Arrival arrival = std::move(arrivals_.front());
         arrivals_.pop_front();
-        start(arrival);
+        showArrival(arrival);
         if (!arrival.end) {
             arrival.intake->keepPart();
             arrival.end = fileEnd(arrival.intake, outcome, reason);

@@ -78,8 +78,8 @@ private:
     // Answers and tells the files whose outcome is known, from the first on, up to the
     // first one still on its way.
     void answerInOrder();
-    void answer(const Arrival& arrival);
-    void start(Arrival& arrival);
+    void answerArrival(const Arrival& arrival);
+    void showArrival(Arrival& arrival);
     int awaitingAnswers() const;
     void waitForSender();
     void waitBetweenFiles();

@@ -137,10 +137,15 @@ void PrivateSender::cancel()
 {
     ++turn_;
     retry_->cancel();
-    linger_.stop();
     speed_.stop();
-    file_.close();
+    letGo();
     flights_.clear();
+}
+
+void PrivateSender::letGo()
+{
+    linger_.stop();
+    file_.close();
     onWire_ = counting_ = nullptr;
     unanswered_.clear();
     resends_.clear();
@@ -168,7 +173,7 @@ void PrivateSender::offer(Flight& flight)
     if (inFolder && !folders)
         Q_EMIT loosened(name_.isEmpty() ? host_ : name_);
     awaitAnswers();
-    tell(flight, [this] { showStatus(SendStatus::at(SendStatus::Stage::Connected)); });
+    tellBatch(flight, [this] { showStatus(SendStatus::at(SendStatus::Stage::Connected)); });
 }
 
 void PrivateSender::offerNext()
@@ -225,7 +230,7 @@ void PrivateSender::handleMessage(const PrivateMessage& message)
         break;
     case MessageType::Failed:
         if (!unanswered_.empty() || streaming)
-            return failed(unanswered_.empty() ? *onWire_ : *unanswered_.front(), message);
+            return failedOnArrival(unanswered_.empty() ? *onWire_ : *unanswered_.front(), message);
         break;
     default:
         break;
@@ -263,14 +268,15 @@ void PrivateSender::accepted(Flight& flight, const QByteArray& body)
     }
     SendStatus sending = SendStatus::at(SendStatus::Stage::Sending);
     if (flight.offset > 0) {
-        tell(flight,
-             [this, offset = flight.offset, size = flight.size] { Q_EMIT resumed(offset, size); });
+        tellBatch(flight, [this, offset = flight.offset, size = flight.size] {
+            Q_EMIT resumed(offset, size);
+        });
         tellProgress(flight);
         sending.stage = SendStatus::Stage::Resuming;
         sending.offset = flight.offset;
         sending.size = flight.size;
     }
-    tell(flight, [this, sending] { showStatus(sending); });
+    tellBatch(flight, [this, sending] { showStatus(sending); });
     // Whoever hears of it may have cancelled the transfer.
     if (onWire_ != &flight || !openFile(flight))
         return;
@@ -296,7 +302,7 @@ void PrivateSender::readFailedWith(const QString& description)
     file_.close();
     drains_ = true;
     const SendStatus status = SendStatus::notSent(NotSentReason::Unreadable, description);
-    tell(*flight, [this, status] {
+    tellBatch(*flight, [this, status] {
         showStatus(status);
         Q_EMIT readFailed(status);
     });
@@ -371,7 +377,7 @@ void PrivateSender::countArrived(Flight& flight, const QByteArray& body)
     tellProgress(flight);
 }
 
-void PrivateSender::failed(Flight& flight, const PrivateMessage& message)
+void PrivateSender::failedOnArrival(Flight& flight, const PrivateMessage& message)
 {
     if (&flight == onWire_) {
         // Failed while its bytes still went: the receiver takes no more of them.
@@ -386,7 +392,7 @@ void PrivateSender::failed(Flight& flight, const PrivateMessage& message)
 
 void PrivateSender::answered(Flight& flight, SendOutcome outcome, const SendStatus& status)
 {
-    tell(flight, [this, status] {
+    tellBatch(flight, [this, status] {
         showStatus(status);
         if (!status.told.isEmpty())
             Q_EMIT readFailed(status);
@@ -429,7 +435,7 @@ bool PrivateSender::sendAgainWhole(Flight& flight, const PrivateMessage& failed)
         speed_.stop();
     SendStatus again = SendStatus::at(SendStatus::Stage::SendingAgain);
     again.told = reason->text;
-    tell(flight, [this, again] { showStatus(again); });
+    tellBatch(flight, [this, again] { showStatus(again); });
     // Before any file not yet offered.
     resends_.push_back(&flight);
     offerNext();
@@ -503,13 +509,7 @@ void PrivateSender::showStatus(const SendStatus& status)
 void PrivateSender::lose(SendOutcome outcome, const std::optional<SendStatus>& status, bool cut,
                          const Flight* spared)
 {
-    linger_.stop();
-    file_.close();
-    onWire_ = counting_ = nullptr;
-    unanswered_.clear();
-    resends_.clear();
-    opening_ = drains_ = false;
-    link_.abort();
+    letGo();
     // A file only offered ahead of its turn is sent anew in it.
     if (!flights_.empty()) {
         const Flight& last = *flights_.back();
@@ -521,9 +521,9 @@ void PrivateSender::lose(SendOutcome outcome, const std::optional<SendStatus>& s
             return;
         const bool accepted = flight.stage == Stage::Streaming || flight.stage == Stage::Unanswered;
         if (status)
-            tell(flight, [this, status = *status] { showStatus(status); });
+            tellBatch(flight, [this, status = *status] { showStatus(status); });
         if (cut && accepted)
-            tell(flight, [this] { Q_EMIT cutOff(); });
+            tellBatch(flight, [this] { Q_EMIT cutOff(); });
         conclude(flight, outcome);
     };
     // Those held first: telling the file in hand may start anything.
@@ -540,7 +540,7 @@ void PrivateSender::lose(SendOutcome outcome, const std::optional<SendStatus>& s
         end(*inHand);
 }
 
-void PrivateSender::tell(Flight& flight, std::function<void()> event)
+void PrivateSender::tellBatch(Flight& flight, std::function<void()> event)
 {
     if (flight.inHand && flight.held.isEmpty()) {
         event();
@@ -569,7 +569,7 @@ void PrivateSender::tellProgress(Flight& flight)
 void PrivateSender::conclude(Flight& flight, SendOutcome outcome)
 {
     flight.stage = Stage::Done;
-    tell(flight, [this, outcome] { retire(outcome); });
+    tellBatch(flight, [this, outcome] { retire(outcome); });
 }
 
 void PrivateSender::retire(SendOutcome outcome)

@@ -116,7 +116,7 @@ private:
     void sendEnd(const QByteArray& digest);
     bool openFile(Flight& flight);
     void readFailedWith(const QString& description);
-    void failed(Flight& flight, const PrivateMessage& message);
+    void failedOnArrival(Flight& flight, const PrivateMessage& message);
     // The file failed its check on arrival: it goes again, whole, once.
     bool sendAgainWhole(Flight& flight, const PrivateMessage& failed);
     void countArrived(Flight& flight, const QByteArray& body);
@@ -137,11 +137,13 @@ private:
     // first when there is one, and, when cut, cutOff() for a file whose bytes were accepted.
     void lose(SendOutcome outcome, const std::optional<SendStatus>& status, bool cut,
               const Flight* spared = nullptr);
+    // Closes the connection at once, forgetting where each file stood on it.
+    void letGo();
     // Once a file could not be read, the connection closes when those before it are answered.
     void closeIfDrained();
     void awaitAnswers();
     // What befalls flight, told now or held until the batch sends it.
-    void tell(Flight& flight, std::function<void()> event);
+    void tellBatch(Flight& flight, std::function<void()> event);
     void tellProgress(Flight& flight);
     void conclude(Flight& flight, SendOutcome outcome);
     // The file in hand is over.
