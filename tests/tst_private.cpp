@@ -71,12 +71,13 @@ void TestPrivate::firstContactPinsAndABatchArrivesWhole()
     QCOMPARE(f.station.addressBook().entry(0).Key, anna.key());
     QCOMPARE(f.inboxFiles(), QStringList({"a.txt", "b.txt"}));
     QCOMPARE(readFile(f.inbox("a.txt")), first);
-    // The last COUNT before SAVED says the whole size.
-    const auto saved =
-        std::find_if(anna.messages.cbegin(), anna.messages.cend(),
-                     [](const PrivateMessage& m) { return m.type == MessageType::Saved; });
-    QCOMPARE((saved - 1)->type, MessageType::Count);
-    QCOMPARE(*parseNumber((saved - 1)->body), first.size());
+    // A file's last COUNT says the whole size, before the next file's ACCEPT.
+    const auto isAccept = [](const PrivateMessage& m) { return m.type == MessageType::Accept; };
+    const auto firstAccept = std::find_if(anna.messages.cbegin(), anna.messages.cend(), isAccept);
+    const auto next = std::find_if(firstAccept + 1, anna.messages.cend(), isAccept);
+    QVERIFY(next != anna.messages.cend());
+    QCOMPARE((next - 1)->type, MessageType::Count);
+    QCOMPARE(*parseNumber((next - 1)->body), first.size());
     QCOMPARE(privacy.count(), 2); // each file of the batch is shown anew
     QCOMPARE(privacy.first().at(1).toBool(), true);
     QCOMPARE(privacy.first().at(2).toString(), QStringLiteral("Anna"));

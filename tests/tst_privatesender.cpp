@@ -46,8 +46,14 @@ private Q_SLOTS:
     void privatePortThatDropsIsPlainOnly();
     void aPeerThatTookAPrivateConnectionIsNeverSentPlainly();
     void aPeerDownOnBothPortsIsNotTakenForPlain();
+    void failedDigestIsNotSent_data();
     void failedDigestIsNotSent();
     void theEndCarriesTheCheckBothSidesSet();
+    // Pipelined, every file is offered before the first is answered; each outcome still
+    // reaches the batch in its order, the failed one in the middle too. A receiver without
+    // the feature is sent one file at a time.
+    void pipelinedBatchIsToldInOrder();
+    void receiverWithoutPipelineIsWaitedFor();
     // A port that takes each connection and resets it at once, private or plain: about a
     // dozen tries for a whole batch, spaced as documented, then a failure; one for a chat.
     void resettingPortIsTriedAsDocumented_data();
@@ -323,10 +329,19 @@ void TestPrivateSender::privatePortThatDropsIsPlainOnly()
     QCOMPARE(plain.last().received, QByteArray("FILENAME a.txt #5\r\nhello"));
 }
 
+void TestPrivateSender::failedDigestIsNotSent_data()
+{
+    QTest::addColumn<quint32>("features");
+    QTest::newRow("one at a time") << quint32(0);
+    QTest::newRow("pipelined") << kOurFeatures;
+}
+
 void TestPrivateSender::failedDigestIsNotSent()
 {
+    QFETCH(quint32, features);
     const QHostAddress peer(QStringLiteral("127.0.7.6"));
     PrivateReceiver receiver;
+    receiver.features = features;
     QVERIFY(receiver.start(peer));
     receiver.endAnswer = reasonMessage(MessageType::Failed, Reason::DigestMismatch,
                                        QStringLiteral("The bytes do not match"));
@@ -370,6 +385,62 @@ void TestPrivateSender::theEndCarriesTheCheckBothSidesSet()
         QVERIFY(receiver.files[1].digestMatched);
         QCOMPARE(receiver.files[1].endBytes, endBytes);
     }
+}
+
+void TestPrivateSender::pipelinedBatchIsToldInOrder()
+{
+    const QHostAddress peer(QStringLiteral("127.0.7.7"));
+    PrivateReceiver receiver;
+    receiver.features = kOurFeatures;
+    receiver.holdsEnds = true;
+    receiver.endAnswers = {
+        encodeMessage(MessageType::Saved),
+        reasonMessage(MessageType::Failed, Reason::CannotSave, QStringLiteral("The disk is full")),
+        encodeMessage(MessageType::Saved)};
+    QVERIFY(receiver.start(peer));
+    QSignalSpy rows(batch_.get(), &SendBatch::rowFinished);
+    const QStringList paths{makeFile(QStringLiteral("a.txt"), "one"),
+                            makeFile(QStringLiteral("b.txt"), "two"),
+                            makeFile(QStringLiteral("c.txt"), "three")};
+    sendAll(peer.toString());
+
+    QTRY_COMPARE_WITH_TIMEOUT(receiver.heldCount(), 3, kWait);
+    QCOMPARE(receiver.mostUnanswered, 2);
+    QVERIFY(watch_->outcomes.isEmpty()); // nothing is told before its answer
+    receiver.answerHeld();
+    QTRY_VERIFY_WITH_TIMEOUT(!batch_->isRunning(), kWait);
+    QCOMPARE(watch_->outcomes,
+             (QList<SendOutcome>{SendOutcome::Sent, SendOutcome::NotSent, SendOutcome::Sent}));
+    QCOMPARE(rows.count(), 3);
+    for (int row = 0; row < 3; ++row) {
+        QCOMPARE(rows.at(row).at(0).toInt(), row);
+        QCOMPARE(rows.at(row).at(1).value<SendEnd>().path, paths.at(row));
+    }
+    QCOMPARE(rows.at(1).at(1).value<SendEnd>().status.told, QStringLiteral("The disk is full"));
+    QCOMPARE(watch_->readFailures.size(), 1);
+    QCOMPARE(receiver.connections, 1);
+    QTRY_COMPARE_WITH_TIMEOUT(receiver.byes, 1, kWait);
+}
+
+void TestPrivateSender::receiverWithoutPipelineIsWaitedFor()
+{
+    const QHostAddress peer(QStringLiteral("127.0.7.8"));
+    PrivateReceiver receiver;
+    receiver.features = kFeatureResume | kFeatureFolders;
+    receiver.holdsEnds = true;
+    QVERIFY(receiver.start(peer));
+    makeFile(QStringLiteral("a.txt"), "one");
+    makeFile(QStringLiteral("b.txt"), "two");
+    sendAll(peer.toString());
+
+    for (int file = 0; file < 2; ++file) {
+        QTRY_COMPARE_WITH_TIMEOUT(receiver.heldCount(), 1, kWait);
+        receiver.answerHeld();
+    }
+    QTRY_VERIFY_WITH_TIMEOUT(!batch_->isRunning(), kWait);
+    QCOMPARE(watch_->outcomes, QList<SendOutcome>(2, SendOutcome::Sent));
+    QCOMPARE(receiver.files.size(), 2);
+    QCOMPARE(receiver.mostUnanswered, 0);
 }
 
 void TestPrivateSender::resettingPortIsTriedAsDocumented_data()

@@ -106,6 +106,7 @@ bool cutAfterFirstBytes(ResumeFixture& f, quint32 features = kOurFeatures)
 {
     PrivatePeer peer;
     peer.identity = *f.sender.station.identity();
+    peer.check = fileCheckOf(features);
     peer.connectTo(kSender, kReceiver);
     peer.send(helloMessage(kPrivateVersion, features));
     peer.send(fileMessage(kSize, kName.toUtf8()));
@@ -115,6 +116,50 @@ bool cutAfterFirstBytes(ResumeFixture& f, quint32 features = kOurFeatures)
     peer.socket.abort();
     return QTest::qWaitFor([&f] { return f.receiver.watch->ends.size() == 1; }, kWaitMs) &&
            f.receiver.inboxFiles() == QStringList{kName + QStringLiteral(".part")};
+}
+
+// Leaves a part file of p.bin, from the sender's key, with the first 16 of its 64 bytes;
+// its bytes, or nothing.
+QByteArray leavePart(ResumeFixture& f)
+{
+    const QByteArray content = someBytes(64);
+    PrivatePeer peer;
+    peer.identity = *f.sender.station.identity();
+    peer.connectTo(kSender, kReceiver);
+    peer.send(helloMessage());
+    peer.send(fileMessage(content.size(), "p.bin"));
+    peer.send(encodeMessage(MessageType::Data, content.left(16)));
+    if (!QTest::qWaitFor([&peer] { return lastCount(peer) == 16; }, kWaitMs))
+        return {};
+    peer.socket.abort();
+    if (!QTest::qWaitFor([&f] { return f.receiver.watch->ends.size() == 1; }, kWaitMs))
+        return {};
+    return content;
+}
+
+// From the sender's key, all at once: the rest of p.bin, whose first bytes the receiver
+// reads back after the files that follow it have come, then b.txt, which does not match
+// its digest, and c.txt.
+void offerThreeAtOnce(ResumeFixture& f, PrivatePeer& peer, const QByteArray& content,
+                      quint32 features)
+{
+    peer.identity = *f.sender.station.identity();
+    peer.check = fileCheckOf(features);
+    peer.connectTo(kSender, kReceiver);
+    peer.send(helloMessage(kPrivateVersion, features));
+    peer.send(fileMessage(content.size(), "p.bin"));
+    peer.send(encodeMessage(MessageType::Data, content.mid(16)));
+    peer.send(endMessage(Sha256::of(content)));
+    peer.sendFile("b.txt", "bad", Sha256::of("good"));
+    peer.sendFile("c.txt", "good");
+}
+
+QList<ReceiveEnd::Outcome> outcomesOf(const QList<ReceiveEnd>& ends)
+{
+    QList<ReceiveEnd::Outcome> outcomes;
+    for (const ReceiveEnd& end : ends)
+        outcomes.append(end.outcome);
+    return outcomes;
 }
 
 } // namespace
@@ -132,7 +177,79 @@ private Q_SLOTS:
     void theWaitForTheDigestIsNoStall();
     void forgottenKeysTakeTheirPartsOnly();
     void theDigestReadsBackTheBytesBeforeTheOffset();
+    // Pipelined, the answers and the ends keep the files' order, though the first is checked
+    // last; without the feature, a FILE before the last SAVED waits for it.
+    void pipelinedAnswersKeepTheFilesOrder();
+    void withoutThePipelineAFileWaitsForTheAnswerBefore();
+    // Between two engines, a file refused in the middle of a pipelined batch.
+    void aPipelinedBatchTellsEachFileInOrder();
 };
+
+void TestResume::pipelinedAnswersKeepTheFilesOrder()
+{
+    ResumeFixture f;
+    const QByteArray content = leavePart(f);
+    QVERIFY(!content.isEmpty());
+    PrivatePeer peer;
+    offerThreeAtOnce(f, peer, content, kOurFeatures & ~kFeatureQuickCheck);
+    QTRY_COMPARE_WITH_TIMEOUT(f.receiver.watch->ends.size(), 4, kWaitMs);
+    QTRY_COMPARE_WITH_TIMEOUT(peer.count(MessageType::Saved), 2, kWaitMs);
+
+    QList<MessageType> answers;
+    for (const PrivateMessage& message : std::as_const(peer.messages))
+        if (message.type != MessageType::Hello && message.type != MessageType::Count)
+            answers.append(message.type);
+    QCOMPARE(answers,
+             (QList<MessageType>{MessageType::Accept, MessageType::Accept, MessageType::Accept,
+                                 MessageType::Saved, MessageType::Failed, MessageType::Saved}));
+    QCOMPARE(peer.lastReason(MessageType::Failed), Reason::DigestMismatch);
+    QCOMPARE(outcomesOf(f.receiver.watch->ends.mid(1)),
+             (QList<ReceiveEnd::Outcome>{ReceiveEnd::Outcome::Saved, ReceiveEnd::Outcome::Failed,
+                                         ReceiveEnd::Outcome::Saved}));
+    QCOMPARE(f.receiver.inboxFiles(),
+             (QStringList{QStringLiteral("c.txt"), QStringLiteral("p.bin")}));
+    QCOMPARE(readFile(f.receiver.inbox(QStringLiteral("p.bin"))), content);
+}
+
+void TestResume::withoutThePipelineAFileWaitsForTheAnswerBefore()
+{
+    ResumeFixture f;
+    const QByteArray content = leavePart(f);
+    QVERIFY(!content.isEmpty());
+    PrivatePeer peer;
+    offerThreeAtOnce(f, peer, content, kFeatureResume | kFeatureFolders);
+    QTRY_COMPARE_WITH_TIMEOUT(f.receiver.watch->ends.size(), 4, kWaitMs);
+    QTRY_COMPARE_WITH_TIMEOUT(peer.count(MessageType::Saved), 2, kWaitMs);
+
+    QList<MessageType> answers;
+    for (const PrivateMessage& message : std::as_const(peer.messages))
+        if (message.type != MessageType::Hello && message.type != MessageType::Count)
+            answers.append(message.type);
+    QCOMPARE(answers,
+             (QList<MessageType>{MessageType::Accept, MessageType::Saved, MessageType::Accept,
+                                 MessageType::Failed, MessageType::Accept, MessageType::Saved}));
+    QCOMPARE(f.receiver.inboxFiles(),
+             (QStringList{QStringLiteral("c.txt"), QStringLiteral("p.bin")}));
+}
+
+void TestResume::aPipelinedBatchTellsEachFileInOrder()
+{
+    ResumeFixture f;
+    const QStringList paths{f.makeFile(QStringLiteral("one.txt"), "1"),
+                            f.makeFile(QStringLiteral("t\x01wo.txt"), "2"), // refused
+                            f.makeFile(QStringLiteral("three.txt"), "3")};
+    f.send(paths);
+    QTRY_COMPARE_WITH_TIMEOUT(f.watch.outcomes.size(), 3, kWaitMs);
+
+    QCOMPARE(f.watch.outcomes,
+             (QList<SendOutcome>{SendOutcome::Sent, SendOutcome::NotSent, SendOutcome::Sent}));
+    QTRY_COMPARE_WITH_TIMEOUT(f.receiver.watch->ends.size(), 3, kWaitMs);
+    QCOMPARE(outcomesOf(f.receiver.watch->ends),
+             (QList<ReceiveEnd::Outcome>{ReceiveEnd::Outcome::Saved, ReceiveEnd::Outcome::Refused,
+                                         ReceiveEnd::Outcome::Saved}));
+    QCOMPARE(f.receiver.inboxFiles(),
+             (QStringList{QStringLiteral("one.txt"), QStringLiteral("three.txt")}));
+}
 
 void TestResume::aCutFileGoesOnFromItsPartAfterARestart()
 {

@@ -7,11 +7,13 @@
 #include "secure/tlsconfiguration.h"
 
 #include <QList>
+#include <QPointer>
 #include <QSslSocket>
 #include <QTcpServer>
 #include <QTemporaryDir>
 
 #include <memory>
+#include <utility>
 
 // A receiver on the private port with an identity of its own: it answers the sender as
 // docs/protocol.md says, keeping every file and chat line, and refuses or fails files when
@@ -36,12 +38,23 @@ public:
     QList<File> files;
     QStringList chats;
     int byes = 0;
-    QByteArray fileAnswer; // what each FILE is answered with, when not ACCEPT 0
-    QByteArray endAnswer;  // what each END is answered with, when not SAVED
-    quint32 features = 0;  // what its HELLO sets
+    QByteArray fileAnswer;        // what each FILE is answered with, when not ACCEPT 0
+    QByteArray endAnswer;         // what each END is answered with, when not SAVED
+    QList<QByteArray> endAnswers; // the same for each END in turn, before endAnswer
+    bool holdsEnds = false;       // ENDs are answered only by answerHeld()
+    int mostUnanswered = 0;       // the most ENDs awaiting their answer when a FILE came
+    quint32 features = 0;         // what its HELLO sets
     // How many files to break off after their first DATA, as a cut connection would; where
     // its HELLO offers to resume, each next offer goes on from what came.
     int cuts = 0;
+
+    int heldCount() const { return int(held_.size()); }
+    void answerHeld()
+    {
+        for (const auto& [socket, answer] : std::exchange(held_, {}))
+            if (socket)
+                socket->write(answer);
+    }
 
 protected:
     void incomingConnection(qintptr descriptor) override
@@ -71,6 +84,7 @@ private:
             socket.write(helloMessage(kPrivateVersion, features));
             break;
         case MessageType::File:
+            mostUnanswered = std::max(mostUnanswered, heldCount());
             files.append({parseFileOffer(message.body)->path, {}, false});
             digest.reset(fileCheckOf(features));
             digest.add(kept_);
@@ -93,7 +107,9 @@ private:
             kept_.clear();
             files.last().digestMatched = digest.result() == message.body;
             files.last().endBytes = int(message.body.size());
-            socket.write(endAnswer.isEmpty() ? encodeMessage(MessageType::Saved) : endAnswer);
+            answerEnd(socket, !endAnswers.isEmpty()  ? endAnswers.takeFirst()
+                              : !endAnswer.isEmpty() ? endAnswer
+                                                     : encodeMessage(MessageType::Saved));
             break;
         case MessageType::Chat:
             chats.append(*parseChat(message.body));
@@ -108,7 +124,16 @@ private:
         }
     }
 
+    void answerEnd(QSslSocket& socket, const QByteArray& answer)
+    {
+        if (holdsEnds)
+            held_.append({&socket, answer});
+        else
+            socket.write(answer);
+    }
+
     QTemporaryDir dir_;
+    QList<std::pair<QPointer<QSslSocket>, QByteArray>> held_;
     std::optional<Identity> identity_;
     QByteArray kept_; // the bytes of a cut file, to go on from
 };

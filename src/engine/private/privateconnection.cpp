@@ -26,7 +26,8 @@ PrivateConnection::PrivateConnection(int id, QSslSocket* socket, const QSslConfi
                                      const QString& saveFolder, const ReceiverLimits& limits,
                                      PartFiles& parts, QObject* parent)
     : IncomingConnection(id, dottedAddress(socket->peerAddress()), parent), socket_(socket),
-      keys_(keys), accepts_(accepts), limits_(limits), file_(saveFolder, limits, parts)
+      keys_(keys), accepts_(accepts), limits_(limits), saveFolder_(saveFolder), parts_(parts),
+      tree_(std::make_shared<ReceivedTree>(saveFolder))
 {
     adopt(socket);
     connect(socket, &QSslSocket::encrypted, this, &PrivateConnection::judgePeer);
@@ -56,13 +57,6 @@ PrivateConnection::PrivateConnection(int id, QSslSocket* socket, const QSslConfi
         fail(Reason::TooSlow, ReceiveEnd::Outcome::Idle,
              ReceiveReason::after(Code::Idle, limits_.idleTimeout));
     });
-    connect(&file_, &FileIntake::tooSlow, this, [this](const ReceiveReason& reason) {
-        fail(Reason::TooSlow, ReceiveEnd::Outcome::Idle, reason);
-    });
-    connect(&file_, &FileIntake::settled, this, &PrivateConnection::answerSettled);
-    connect(&file_, &FileIntake::takenOver, this, [this] {
-        end(ReceiveEnd::Outcome::Incomplete, ReceiveReason::of(Code::TakenOver), true);
-    });
     deadline_.start();
     age_.start();
 
@@ -77,7 +71,7 @@ PrivateConnection::~PrivateConnection()
 
 SeatHolder PrivateConnection::seat() const
 {
-    const bool receiving = state_ == State::Receiving || state_ == State::Verifying;
+    const bool receiving = state_ == State::Receiving || awaitingAnswers() > 0;
     const auto stage = receiving ? SeatHolder::Stage::Receiving : SeatHolder::Stage::NoHeader;
     return {stage, peer_, std::chrono::milliseconds(age_.elapsed()), batchBytes_};
 }
@@ -136,9 +130,8 @@ void PrivateConnection::readArrival()
         return;
     const QScopedValueRollback<bool> reading(reading_, true);
     PrivateMessage message;
-    // What a sender sends after END waits until the file is saved or failed.
-    while (socket_ && state_ != State::Ended && state_ != State::Verifying) {
-        if (answersPileUp()) {
+    while (socket_ && state_ != State::Ended && !closing_) {
+        if (holdsBack()) {
             heldBack_ = true;
             break;
         }
@@ -163,7 +156,7 @@ void PrivateConnection::readArrival()
 // middle of its own work; otherwise the progress is told.
 void PrivateConnection::answersWritten()
 {
-    if (!heldBack_ || answersPileUp()) {
+    if (!heldBack_ || holdsBack()) {
         sendCount();
         return;
     }
@@ -176,6 +169,17 @@ bool PrivateConnection::answersPileUp() const
     return socket_->encryptedBytesToWrite() + socket_->bytesToWrite() > kMaxQueuedReplyBytes;
 }
 
+// Files refused behind one still being saved wait to be told: a sender that offers file
+// after file meanwhile waits for them. So does whatever a sender sends while its window
+// of files is full, one file without the pipeline: a file's save goes on off the loop,
+// and what the sender may have sent after its END waits for the answer.
+bool PrivateConnection::holdsBack() const
+{
+    const int window = (features_ & kFeaturePipeline) != 0 ? kPipelineWindow : 1;
+    return answersPileUp() || arrivals_.size() >= 2 * kPipelineWindow ||
+           (state_ == State::Between && awaitingAnswers() >= window);
+}
+
 void PrivateConnection::take(const PrivateMessage& message)
 {
     switch (state_) {
@@ -183,8 +187,9 @@ void PrivateConnection::take(const PrivateMessage& message)
         greet(message);
         return;
     case State::Between:
-        idle_.start(limits_.idleTimeout);
         between(message);
+        if (state_ == State::Between)
+            waitBetweenFiles();
         return;
     case State::Receiving:
         if (message.type == MessageType::Data)
@@ -193,9 +198,6 @@ void PrivateConnection::take(const PrivateMessage& message)
             takeEnd(message.body);
         else
             fail(Reason::ProtocolError, ReceiveEnd::Outcome::Refused, kProtocolError);
-        return;
-    case State::Verifying: // the sender waits for SAVED or FAILED
-        fail(Reason::ProtocolError, ReceiveEnd::Outcome::Refused, kProtocolError);
         return;
     case State::Handshake:
     case State::Ended:
@@ -233,7 +235,10 @@ void PrivateConnection::between(const PrivateMessage& message)
         takeChat(message.body);
         return;
     case MessageType::Bye:
-        end(ReceiveEnd::Outcome::Incomplete, kClosed, false);
+        // The files in hand are answered first.
+        closing_ = true;
+        if (arrivals_.empty())
+            end(ReceiveEnd::Outcome::Incomplete, kClosed, false);
         return;
     default:
         fail(Reason::ProtocolError, ReceiveEnd::Outcome::Refused, kProtocolError);
@@ -245,54 +250,73 @@ void PrivateConnection::takeFile(const QByteArray& body)
 {
     const std::optional<FileOffer> offer = parseFileOffer(body);
     const bool folders = (features_ & kFeatureFolders) != 0;
-    // A path of several parts is a folder's, which only the folders feature allows.
-    if (!offer || (offer->path.contains('/') && !folders)) {
+    const int window = (features_ & kFeaturePipeline) != 0 ? kPipelineWindow : 1;
+    // A path of several parts is a folder's, which only the folders feature allows; a
+    // sender keeps to the window.
+    if (!offer || (offer->path.contains('/') && !folders) || awaitingAnswers() >= window) {
         fail(Reason::ProtocolError, ReceiveEnd::Outcome::Refused, kProtocolError);
         return;
     }
-    show();
+    auto* file = new FileIntake(saveFolder_, limits_, parts_, this);
+    file->shareTree(tree_);
     const bool resumes = (features_ & kFeatureResume) != 0;
-    if (const std::optional<FileRefusal> refusal = file_.admit(
-            {sender_, offer->path, offer->size, folders, resumes, fileCheckOf(features_)})) {
-        refuseFile(*refusal, offer->size);
+    if (const std::optional<FileRefusal> refusal =
+            file->admit({sender_, offer->path, offer->size, folders, resumes, fileCheckOf(features_)})) {
+        refuseFile(*file, *refusal, offer->size);
         return;
     }
-    counted_ = file_.received();
+    connect(file, &FileIntake::tooSlow, this, [this](const ReceiveReason& reason) {
+        fail(Reason::TooSlow, ReceiveEnd::Outcome::Idle, reason);
+    });
+    connect(file, &FileIntake::settled, this,
+            [this, file](ReceiveEnd::Outcome outcome, const ReceiveReason& reason) {
+                settle(file, outcome, reason);
+            });
+    connect(file, &FileIntake::takenOver, this, [this] {
+        end(ReceiveEnd::Outcome::Incomplete, ReceiveReason::of(Code::TakenOver), true);
+    });
+    arrivals_.push_back({file, std::nullopt, false, false});
+    counted_ = file->received();
     state_ = State::Receiving;
     waitForSender();
-    Q_EMIT fileStarted(file_.shownName(), file_.size());
-    if (file_.offset() > 0)
-        Q_EMIT resumed(file_.offset(), file_.size());
-    send(acceptMessage(file_.offset()));
+    if (arrivals_.size() == 1)
+        showArrival(arrivals_.front());
+    send(acceptMessage(file->offset()));
 }
 
-void PrivateConnection::refuseFile(const FileRefusal& refusal, qint64 size)
+void PrivateConnection::refuseFile(FileIntake& file, const FileRefusal& refusal, qint64 size)
 {
     const Code why = refusal.reason.code;
     const Reason code = why == Code::NameUnusable || why == Code::PathTooLong ? Reason::NameUnusable
                         : why == Code::NoRoom                                 ? Reason::NoRoom
                                                                               : Reason::CannotSave;
     sendReason(MessageType::Refuse, code, refusal.reason);
-    ReceiveEnd end = fileEnd(refusal.outcome, refusal.reason);
+    ReceiveEnd end = fileEnd(&file, refusal.outcome, refusal.reason);
     end.size = size;
+    file.deleteLater();
+    if (!arrivals_.empty()) {
+        arrivals_.push_back({nullptr, end, false, false});
+        return;
+    }
+    show();
     told(end);
 }
 
 void PrivateConnection::takeData(const QByteArray& body)
 {
-    if (body.size() > file_.missing()) {
+    FileIntake& file = receiving();
+    if (body.size() > file.missing()) {
         fail(Reason::ProtocolError, ReceiveEnd::Outcome::Refused, kProtocolError);
         return;
     }
-    if (!file_.write(body)) {
-        // The sender, which would go on sending, is stopped.
-        sendReason(MessageType::Failed, Reason::CannotSave, file_.problem());
-        end(ReceiveEnd::Outcome::CannotSave, file_.problem(), true);
+    if (!file.write(body)) {
+        settle(&file, ReceiveEnd::Outcome::CannotSave, file.problem());
         return;
     }
     batchBytes_ += body.size();
     waitForSender();
-    Q_EMIT progressed(file_.received(), file_.size());
+    if (arrivals_.back().started)
+        Q_EMIT progressed(file.received(), file.size());
 }
 
 // A sender that went on from an offset may say END a while after its last byte, once it
@@ -300,57 +324,128 @@ void PrivateConnection::takeData(const QByteArray& body)
 // lengthened by what that reading may take.
 void PrivateConnection::waitForSender()
 {
-    if (file_.missing() > 0) {
+    const FileIntake& file = receiving();
+    if (file.missing() > 0) {
         idle_.start(limits_.idleTimeout);
         return;
     }
-    idle_.start(limits_.idleTimeout + readBackAllowance(file_.offset()));
+    idle_.start(limits_.idleTimeout + readBackAllowance(file.offset()));
+}
+
+// While files are being checked and saved, the sender may wait for their answers: its
+// silence counts only once every file is answered.
+void PrivateConnection::waitBetweenFiles()
+{
+    if (awaitingAnswers() > 0)
+        idle_.stop();
+    else
+        idle_.start(limits_.idleTimeout);
+}
+
+int PrivateConnection::awaitingAnswers() const
+{
+    return int(std::count_if(arrivals_.cbegin(), arrivals_.cend(),
+                             [](const Arrival& arrival) { return arrival.intake != nullptr; }));
 }
 
 void PrivateConnection::takeEnd(const QByteArray& digest)
 {
-    if (file_.missing() != 0 || digest.size() != Checksum::bytes(fileCheckOf(features_))) {
+    FileIntake& file = receiving();
+    if (file.missing() != 0 || digest.size() != Checksum::bytes(fileCheckOf(features_))) {
         fail(Reason::ProtocolError, ReceiveEnd::Outcome::Refused, kProtocolError);
         return;
     }
-    idle_.stop(); // this side reads back what the digest still lacks
-    // The last COUNT before SAVED says the whole size.
-    if (counted_ != file_.received()) {
-        send(countMessage(file_.received()));
-        counted_ = file_.received();
+    // The last COUNT of a file says its whole size, before the next file's ACCEPT.
+    if (counted_ != file.received()) {
+        send(countMessage(file.received()));
+        counted_ = file.received();
     }
-    state_ = State::Verifying;
-    file_.check(digest);
+    state_ = State::Between;
+    waitBetweenFiles(); // this side reads back what the digest still lacks
+    file.check(digest);
 }
 
-// The file checked, or given up while its first bytes were read back.
-void PrivateConnection::answerSettled(ReceiveEnd::Outcome outcome, const ReceiveReason& reason)
+// A file checked, or given up while its bytes were read back or written: the answer waits
+// for those of the files before it.
+void PrivateConnection::settle(const FileIntake* intake, ReceiveEnd::Outcome outcome,
+                               const ReceiveReason& reason)
 {
+    const auto arrival =
+        std::find_if(arrivals_.begin(), arrivals_.end(),
+                     [intake](const Arrival& arrival) { return arrival.intake == intake; });
+    if (state_ == State::Ended || arrival == arrivals_.end() || arrival->end)
+        return;
+    const bool saved = outcome == ReceiveEnd::Outcome::Saved;
+    // The panel shows each file of a batch as a connection of its own, ending as a plain one
+    // ends.
+    arrival->end = fileEnd(intake, outcome, saved ? kClosed : reason);
+    arrival->end->path = intake->path(); // none for a file that was removed
+    // A sender still sending is stopped, as when the disk is full: nothing more is read.
+    if (!saved && state_ == State::Receiving && arrival + 1 == arrivals_.end()) {
+        arrival->closes = true;
+        closing_ = true;
+        idle_.stop();
+    }
+    answerInOrder();
+}
+
+void PrivateConnection::answerInOrder()
+{
+    while (!arrivals_.empty() && arrivals_.front().end && state_ != State::Ended) {
+        Arrival arrival = std::move(arrivals_.front());
+        arrivals_.pop_front();
+        if (arrival.intake)
+            arrival.intake->deleteLater(); // its signal may be what brought this
+        answerArrival(arrival);
+        showArrival(arrival);
+        if (arrival.closes) {
+            const ReceiveEnd& end = *arrival.end;
+            this->end(end.outcome, end.reason, true);
+            return;
+        }
+        show();
+        told(*arrival.end);
+    }
+    if (state_ == State::Ended)
+        return;
+    if (!arrivals_.empty())
+        showArrival(arrivals_.front());
+    else if (closing_)
+        return end(ReceiveEnd::Outcome::Incomplete, kClosed, false);
+    if (state_ == State::Between)
+        waitBetweenFiles();
+    if (heldBack_ && !holdsBack()) {
+        heldBack_ = false;
+        QMetaObject::invokeMethod(this, &PrivateConnection::readArrival, Qt::QueuedConnection);
+    }
+}
+
+void PrivateConnection::answerArrival(const Arrival& arrival)
+{
+    if (!arrival.intake)
+        return; // a refusal, answered when it came
+    const ReceiveEnd::Outcome outcome = arrival.end->outcome;
     if (outcome == ReceiveEnd::Outcome::Saved) {
         send(encodeMessage(MessageType::Saved));
-        // The panel shows each file of a batch as a connection of its own, ending as a
-        // plain one ends.
-        fileDone(outcome, kClosed);
         return;
     }
     const Reason code =
         outcome == ReceiveEnd::Outcome::Failed ? Reason::DigestMismatch : Reason::CannotSave;
-    sendReason(MessageType::Failed, code, reason);
-    // A sender still sending is stopped, as when the disk is full.
-    if (state_ == State::Verifying)
-        fileDone(outcome, reason);
-    else
-        end(outcome, reason, true);
+    sendReason(MessageType::Failed, code, arrival.end->reason);
 }
 
-void PrivateConnection::fileDone(ReceiveEnd::Outcome outcome, const ReceiveReason& reason)
+// The first file not yet told is shown with how far it has come.
+void PrivateConnection::showArrival(Arrival& arrival)
 {
-    state_ = State::Between;
-    idle_.start(limits_.idleTimeout);
-    ReceiveEnd end = fileEnd(outcome, reason);
-    end.path = file_.path(); // none for a file that was removed
-    told(end);
-    QMetaObject::invokeMethod(this, &PrivateConnection::readArrival, Qt::QueuedConnection);
+    if (!arrival.intake || std::exchange(arrival.started, true))
+        return;
+    const FileIntake& file = *arrival.intake;
+    show();
+    Q_EMIT fileStarted(file.shownName(), file.size());
+    if (file.offset() > 0)
+        Q_EMIT resumed(file.offset(), file.size());
+    if (file.received() > file.offset())
+        Q_EMIT progressed(file.received(), file.size());
 }
 
 // A file told is the end of what the faces show; the next file is shown anew.
@@ -374,10 +469,11 @@ void PrivateConnection::takeChat(const QByteArray& body)
 
 void PrivateConnection::sendCount()
 {
-    if (!socket_ || state_ != State::Receiving || file_.received() == counted_ || answersPileUp())
+    if (!socket_ || state_ != State::Receiving || receiving().received() == counted_ ||
+        answersPileUp())
         return;
-    send(countMessage(file_.received()));
-    counted_ = file_.received();
+    counted_ = receiving().received();
+    send(countMessage(counted_));
 }
 
 void PrivateConnection::send(const QByteArray& message)
@@ -414,17 +510,14 @@ void PrivateConnection::end(ReceiveEnd::Outcome outcome, const ReceiveReason& re
 {
     if (state_ == State::Ended)
         return;
-    const bool cutShort = file_.isOpen();
-    tell = tell || cutShort || state_ == State::Handshake || state_ == State::Greeting;
-    ReceiveEnd end = fileEnd(outcome, reason);
-    end.detail = detail;
-    file_.keepPart();
-    if (cutShort) {
-        end.path = file_.path();
-    } else if (state_ != State::Receiving) {
-        end.size = end.received = 0; // no file was on its way
-    }
+    tell = tell || state_ == State::Handshake || state_ == State::Greeting;
     state_ = State::Ended;
+    ReceiveEnd end = fileEnd(nullptr, outcome, reason);
+    if (std::optional<ReceiveEnd> cut = tellOutstanding(outcome, reason)) {
+        end = *cut;
+        tell = true;
+    }
+    end.detail = detail;
     deadline_.stop();
     idle_.stop();
     dropSocket(true);
@@ -436,11 +529,41 @@ void PrivateConnection::end(ReceiveEnd::Outcome outcome, const ReceiveReason& re
     Q_EMIT ended(end);
 }
 
-ReceiveEnd PrivateConnection::fileEnd(ReceiveEnd::Outcome outcome,
+// Files whose outcome is known are told as they ended. The others stay part files, whole or
+// not, never named once the connection is over: a sender that comes again goes on with
+// them. The last of those is the file the connection's end is about.
+std::optional<ReceiveEnd> PrivateConnection::tellOutstanding(ReceiveEnd::Outcome outcome,
+                                                             const ReceiveReason& reason)
+{
+    std::optional<ReceiveEnd> cut;
+    while (!arrivals_.empty()) {
+        Arrival arrival = std::move(arrivals_.front());
+        arrivals_.pop_front();
+        showArrival(arrival);
+        if (!arrival.end) {
+            arrival.intake->keepPart();
+            arrival.end = fileEnd(arrival.intake, outcome, reason);
+            arrival.end->path = arrival.intake->path();
+            if (arrivals_.empty())
+                cut = arrival.end;
+        }
+        if (arrival.intake)
+            arrival.intake->deleteLater();
+        if (cut)
+            break;
+        show();
+        told(*arrival.end);
+    }
+    return cut;
+}
+
+ReceiveEnd PrivateConnection::fileEnd(const FileIntake* intake, ReceiveEnd::Outcome outcome,
                                       const ReceiveReason& reason) const
 {
-    return {id_,    outcome, peer_, {},       file_.size(),     file_.received(),
-            reason, {},      true,  keyName_, file_.topFolder()};
+    if (!intake)
+        return {id_, outcome, peer_, {}, 0, 0, reason, {}, true, keyName_, {}};
+    return {id_,    outcome, peer_, {},       intake->size(),     intake->received(),
+            reason, {},      true,  keyName_, intake->topFolder()};
 }
 
 // A graceful close lets the last message (ERROR, SAVED, HEARD) reach the peer; the socket

@@ -12,7 +12,9 @@
 #include <QSslSocket>
 #include <QTimer>
 
+#include <deque>
 #include <functional>
+#include <memory>
 #include <optional>
 
 class PeerKeys;
@@ -24,10 +26,11 @@ class PeerKeys;
 // How it is told: nothing until the first FILE (a batch of chat lines only is not a
 // transfer); then, for each file, shown(), fileStarted(), progressed() and one
 // fileEnded() when the file is saved, refused or fails its digest, the connection going
-// on. Its own end is told through ended() when it cuts a file short, when it comes
-// before the HELLOs are over, or when this side ends it for cause (ERROR); after a batch
-// whose files were all told, an orderly end (BYE, the peer closing, the receiver
-// stopping) is only closed().
+// on. Where the sender offers files before the earlier ones are answered (pipelined),
+// each file is still told in the order offered, fileStarted() once those before it ended. Its own
+// end is told through ended() when it cuts a file short, when it comes before the HELLOs are over,
+// or when this side ends it for cause (ERROR); after a batch whose files were all told, an orderly
+// end (BYE, the peer closing, the receiver stopping) is only closed().
 class PrivateConnection : public IncomingConnection
 {
     Q_OBJECT
@@ -47,23 +50,40 @@ public:
     void giveWay() override;
 
 private:
-    enum class State { Handshake, Greeting, Between, Receiving, Verifying, Ended };
+    enum class State { Handshake, Greeting, Between, Receiving, Ended };
+
+    // A file offered, from its FILE until it is told. The files are answered and told
+    // strictly in the order offered, however their checks end.
+    struct Arrival {
+        FileIntake* intake = nullptr;  // a child, let go of once told; none for a file refused
+        std::optional<ReceiveEnd> end; // how it ended, once it has
+        bool started = false;          // fileStarted() told
+        bool closes = false;           // it failed while its DATA came: the connection ends
+    };
 
     void judgePeer();
     void readArrival();
     void answersWritten();
     bool answersPileUp() const;
+    bool holdsBack() const;
     void take(const PrivateMessage& message);
     void greet(const PrivateMessage& message);
     void between(const PrivateMessage& message);
     void takeFile(const QByteArray& body);
-    void refuseFile(const FileRefusal& refusal, qint64 size);
+    void refuseFile(FileIntake& file, const FileRefusal& refusal, qint64 size);
+    FileIntake& receiving() const { return *arrivals_.back().intake; }
     void takeData(const QByteArray& body);
     void takeEnd(const QByteArray& digest);
-    void answerSettled(ReceiveEnd::Outcome outcome, const ReceiveReason& reason);
+    void settle(const FileIntake* intake, ReceiveEnd::Outcome outcome, const ReceiveReason& reason);
+    // Answers and tells the files whose outcome is known, from the first on, up to the
+    // first one still on its way.
+    void answerInOrder();
+    void answerArrival(const Arrival& arrival);
+    void showArrival(Arrival& arrival);
+    int awaitingAnswers() const;
     void waitForSender();
+    void waitBetweenFiles();
     void takeChat(const QByteArray& body);
-    void fileDone(ReceiveEnd::Outcome outcome, const ReceiveReason& reason);
     void told(const ReceiveEnd& end);
     void sendCount();
     void send(const QByteArray& message);
@@ -74,7 +94,12 @@ private:
     void fail(Reason code, ReceiveEnd::Outcome outcome, const ReceiveReason& reason);
     void end(ReceiveEnd::Outcome outcome, const ReceiveReason& reason, bool tell,
              const QString& detail = {});
-    ReceiveEnd fileEnd(ReceiveEnd::Outcome outcome, const ReceiveReason& reason) const;
+    // Tells the files still on their way as the connection ends; the last one, when it was
+    // cut short, is what the end tells.
+    std::optional<ReceiveEnd> tellOutstanding(ReceiveEnd::Outcome outcome,
+                                              const ReceiveReason& reason);
+    ReceiveEnd fileEnd(const FileIntake* intake, ReceiveEnd::Outcome outcome,
+                       const ReceiveReason& reason) const;
     void dropSocket(bool graceful);
 
     QPointer<QSslSocket> socket_;
@@ -92,7 +117,11 @@ private:
     QTimer deadline_; // the handshake and the sender's HELLO
     QTimer idle_;
     QElapsedTimer age_;
-    FileIntake file_;
+    QString saveFolder_;
+    PartFiles& parts_;
+    std::shared_ptr<ReceivedTree> tree_; // the folders of every file of the connection
+    std::deque<Arrival> arrivals_;
+    bool closing_ = false;  // nothing more is taken: the files in hand are answered, then it ends
     qint64 counted_ = 0;    // the last total sent in a COUNT
     qint64 batchBytes_ = 0; // file bytes of all files so far, for the seat
 };

@@ -57,38 +57,99 @@ void PrivateSender::send(const QString& path, qint64 size, const QString& host, 
 {
     retry_->cancel();
     linger_.stop();
-    file_.close();
-    path_ = path;
-    announced_ = announced;
-    size_ = size;
     mayFallBack_ = mayFallBack;
     retriesLeft_ = retriesAllowed_;
-    sentAgain_ = false;
+    if (adopt(path, announced, host))
+        return;
+    // Files taken ahead that the batch does not send next are let go of: cut off, their
+    // receiver keeps what came of them.
+    if (!flights_.empty())
+        cancel();
+    flights_.push_back(std::make_unique<Flight>());
+    Flight& file = *flights_.back();
+    file.path = path;
+    file.announced = announced;
+    file.size = size;
+    file.inHand = true;
     if (link_.isOpen() && link_.host() == host) {
         Q_EMIT privacyKnown(true, name_);
-        offer();
+        offer(file);
         return;
     }
     link_.bye();
     host_ = host;
-    state_ = State::Opening;
+    opening_ = true;
     link_.open(host);
+}
+
+bool PrivateSender::adopt(const QString& path, const QString& announced, const QString& host)
+{
+    if (flights_.empty())
+        return false;
+    Flight& next = *flights_.front();
+    if (next.inHand || next.path != path || next.announced != announced || host != host_)
+        return false;
+    next.inHand = true;
+    Q_EMIT privacyKnown(true, name_);
+    if (next.stage == Stage::Streaming) {
+        speed_.record(next.confirmed - next.offset);
+        speed_.start();
+    }
+    // From the loop, as if it happened now: after send() has returned.
+    QMetaObject::invokeMethod(
+        this,
+        [this, turn = turn_] {
+            if (turn == turn_)
+                tellHeld();
+        },
+        Qt::QueuedConnection);
+    return true;
+}
+
+void PrivateSender::tellHeld()
+{
+    if (flights_.empty() || !flights_.front()->inHand)
+        return;
+    Flight& file = *flights_.front();
+    const QList<std::function<void()>> held = std::exchange(file.held, {});
+    file.heldProgress = false;
+    // Whoever hears of it may end the batch; the last one retires the file.
+    const quint64 turn = turn_;
+    for (const std::function<void()>& event : held) {
+        event();
+        if (turn != turn_)
+            return;
+    }
 }
 
 void PrivateSender::endBatch()
 {
     linger_.stop();
-    if (state_ == State::Closed)
-        link_.bye();
+    if (!flights_.empty() && flights_.front()->inHand)
+        return;
+    // Files taken ahead of a batch that ended before them are let go of.
+    if (!flights_.empty() || opening_)
+        cancel();
+    link_.bye();
 }
 
 void PrivateSender::cancel()
 {
+    ++turn_;
     retry_->cancel();
-    linger_.stop();
     speed_.stop();
+    letGo();
+    flights_.clear();
+}
+
+void PrivateSender::letGo()
+{
+    linger_.stop();
     file_.close();
-    state_ = State::Closed;
+    onWire_ = counting_ = nullptr;
+    unanswered_.clear();
+    resends_.clear();
+    opening_ = drains_ = false;
     link_.abort();
 }
 
@@ -96,43 +157,85 @@ void PrivateSender::keyChecked(const KeyCheck& check)
 {
     name_ = check.name;
     Q_EMIT privacyKnown(true, name_);
-    if (state_ == State::Opening)
-        offer();
+    if (std::exchange(opening_, false) && !flights_.empty())
+        offer(*flights_.front());
 }
 
-void PrivateSender::offer()
+void PrivateSender::offer(Flight& flight)
 {
-    state_ = State::AwaitingAcceptance;
-    const bool inFolder = !announced_.isEmpty();
+    onWire_ = &flight;
+    flight.stage = Stage::Offered;
+    const bool inFolder = !flight.announced.isEmpty();
     const bool folders = (link_.features() & kFeatureFolders) != 0;
     link_.write(fileMessage(
-        size_, (inFolder && folders ? announced_ : QFileInfo(path_).fileName()).toUtf8()));
+        flight.size,
+        (inFolder && folders ? flight.announced : QFileInfo(flight.path).fileName()).toUtf8()));
     if (inFolder && !folders)
         Q_EMIT loosened(name_.isEmpty() ? host_ : name_);
-    link_.awaitAnswer();
-    showStatus(SendStatus::at(SendStatus::Stage::Connected));
+    awaitAnswers();
+    tellBatch(flight, [this] { showStatus(SendStatus::at(SendStatus::Stage::Connected)); });
 }
 
+void PrivateSender::offerNext()
+{
+    if (onWire_ || drains_ || !link_.isOpen())
+        return;
+    if (!resends_.empty()) {
+        Flight* again = resends_.front();
+        resends_.pop_front();
+        offer(*again);
+        return;
+    }
+    const bool pipelined = (link_.features() & kFeaturePipeline) != 0;
+    if (!pipelined || !ahead_ || int(unanswered_.size()) >= kPipelineWindow)
+        return;
+    const std::optional<NextFile> next = ahead_();
+    if (!next)
+        return;
+    flights_.push_back(std::make_unique<Flight>());
+    Flight& file = *flights_.back();
+    file.path = next->path;
+    file.announced = next->announced;
+    file.size = next->size;
+    offer(file);
+}
+
+// Each answer is the earliest file's that awaits that kind: ACCEPT and REFUSE the file
+// offered, SAVED and FAILED the first whose END went (or, failing it while its bytes still
+// go, the file being sent), COUNT the last file accepted.
 void PrivateSender::handleMessage(const PrivateMessage& message)
 {
-    const MessageType type = message.type;
-    if (state_ == State::AwaitingAcceptance && type == MessageType::Accept)
-        accepted(message.body);
-    else if (state_ == State::AwaitingAcceptance && type == MessageType::Refuse)
-        answered(SendOutcome::NotSent, notTaken(NotSentReason::Refused, message));
-    else if ((state_ == State::Streaming || state_ == State::AwaitingSaved) &&
-             type == MessageType::Count)
-        countArrived(message.body);
-    else if (state_ == State::AwaitingSaved && type == MessageType::Saved)
-        answered(SendOutcome::Sent, SendStatus::at(SendStatus::Stage::Sent));
-    else if ((state_ == State::Streaming || state_ == State::AwaitingSaved) &&
-             type == MessageType::Failed && sendAgainWhole(message))
-        return;
-    else if ((state_ == State::Streaming || state_ == State::AwaitingSaved) &&
-             type == MessageType::Failed)
-        answered(SendOutcome::NotSent, notTaken(NotSentReason::FailedOnArrival, message));
-    else
-        dropBrokenPeer();
+    const bool offered = onWire_ && onWire_->stage == Stage::Offered;
+    const bool streaming = onWire_ && onWire_->stage == Stage::Streaming;
+    switch (message.type) {
+    case MessageType::Accept:
+        if (offered)
+            return accepted(*onWire_, message.body);
+        break;
+    case MessageType::Refuse:
+        if (offered)
+            return answered(*std::exchange(onWire_, nullptr), SendOutcome::NotSent,
+                            notTaken(NotSentReason::Refused, message));
+        break;
+    case MessageType::Count:
+        if (counting_)
+            return countArrived(*counting_, message.body);
+        break;
+    case MessageType::Saved:
+        if (!unanswered_.empty()) {
+            Flight& file = *unanswered_.front();
+            unanswered_.pop_front();
+            return answered(file, SendOutcome::Sent, SendStatus::at(SendStatus::Stage::Sent));
+        }
+        break;
+    case MessageType::Failed:
+        if (!unanswered_.empty() || streaming)
+            return failedOnArrival(unanswered_.empty() ? *onWire_ : *unanswered_.front(), message);
+        break;
+    default:
+        break;
+    }
+    dropBrokenPeer();
 }
 
 SendStatus PrivateSender::notTaken(NotSentReason reason, const PrivateMessage& message) const
@@ -142,64 +245,84 @@ SendStatus PrivateSender::notTaken(NotSentReason reason, const PrivateMessage& m
 
 void PrivateSender::dropBrokenPeer()
 {
-    showStatus(SendStatus::notSent(NotSentReason::BrokeProtocol));
-    end(SendOutcome::NotSent, false);
+    lose(SendOutcome::NotSent, SendStatus::notSent(NotSentReason::BrokeProtocol), false);
 }
 
-void PrivateSender::accepted(const QByteArray& body)
+void PrivateSender::accepted(Flight& flight, const QByteArray& body)
 {
     // Only a receiver that continues files may have one start anywhere but its beginning.
     const std::optional<qint64> offset = parseNumber(body);
     const bool resumes = (link_.features() & kFeatureResume) != 0;
-    if (!offset || *offset > size_ || (*offset != 0 && !resumes)) {
+    if (!offset || *offset > flight.size || (*offset != 0 && !resumes)) {
         dropBrokenPeer();
         return;
     }
-    link_.awaitAnswer();
-    state_ = State::Streaming;
-    offset_ = confirmed_ = *offset;
+    awaitAnswers();
+    flight.stage = Stage::Streaming;
+    flight.offset = flight.confirmed = *offset;
+    counting_ = &flight;
     ending_ = false;
-    speed_.record(0);
-    speed_.start();
-    if (offset_ > 0) {
-        Q_EMIT resumed(offset_, size_);
-        Q_EMIT progressed(offset_, size_);
+    if (flight.inHand) {
+        speed_.record(0);
+        speed_.start();
     }
     SendStatus sending = SendStatus::at(SendStatus::Stage::Sending);
-    if (offset_ > 0) {
+    if (flight.offset > 0) {
+        tellBatch(flight, [this, offset = flight.offset, size = flight.size] {
+            Q_EMIT resumed(offset, size);
+        });
+        tellProgress(flight);
         sending.stage = SendStatus::Stage::Resuming;
-        sending.offset = offset_;
-        sending.size = size_;
+        sending.offset = flight.offset;
+        sending.size = flight.size;
     }
-    showStatus(sending);
+    tellBatch(flight, [this, sending] { showStatus(sending); });
     // Whoever hears of it may have cancelled the transfer.
-    if (state_ != State::Streaming || !openFile(offset_))
+    if (onWire_ != &flight || !openFile(flight))
         return;
     sendMore();
 }
 
-bool PrivateSender::openFile(qint64 offset)
+bool PrivateSender::openFile(Flight& flight)
 {
-    const Checksum::Kind check = fileCheckOf(link_.features() & kOurFeatures);
-    if (!file_.open(path_, size_, offset, check)) {
+    if (!file_.open(flight.path, flight.size, flight.offset,
+                    fileCheckOf(link_.features() & kOurFeatures))) {
         readFailedWith(file_.error());
         return false;
     }
     return true;
 }
 
+// The receiver waits for bytes that will not come: only a new connection helps, once the
+// files sent before have their answers.
 void PrivateSender::readFailedWith(const QString& description)
 {
+    Flight* flight = std::exchange(onWire_, nullptr);
+    if (!flight)
+        return;
+    file_.close();
+    drains_ = true;
     const SendStatus status = SendStatus::notSent(NotSentReason::Unreadable, description);
-    showStatus(status);
-    Q_EMIT readFailed(status);
-    // The receiver waits for bytes that will not come: only a new connection helps.
-    end(SendOutcome::NotSent, false);
+    tellBatch(*flight, [this, status] {
+        showStatus(status);
+        Q_EMIT readFailed(status);
+    });
+    conclude(*flight, SendOutcome::NotSent);
+    closeIfDrained();
+}
+
+void PrivateSender::closeIfDrained()
+{
+    if (!drains_ || !unanswered_.empty())
+        return;
+    drains_ = false;
+    // Files that waited to be sent again end with the connection.
+    lose(SendOutcome::NotSent, std::nullopt, false, onWire_);
 }
 
 void PrivateSender::sendMore()
 {
-    if (state_ != State::Streaming || !file_.isOpen())
+    if (!onWire_ || onWire_->stage != Stage::Streaming || !file_.isOpen())
         return;
     while (file_.hasMore() && link_.unsentBytes() < kMaxUnsentBytes) {
         const QByteArray bytes = file_.next();
@@ -212,109 +335,143 @@ void PrivateSender::sendMore()
         link_.write(bytes);
     }
     if (!file_.hasMore() && !std::exchange(ending_, true)) {
-        // Not waiting for the receiver while this side reads the first bytes back.
-        link_.stopWaiting();
+        // Not waiting for the receiver while this side reads the first bytes back, unless
+        // answers to files before are due.
+        if (unanswered_.empty())
+            link_.stopWaiting();
         file_.finish();
     }
 }
 
 void PrivateSender::sendEnd(const QByteArray& digest)
 {
-    if (state_ != State::Streaming)
+    if (!onWire_ || onWire_->stage != Stage::Streaming)
         return;
-    state_ = State::AwaitingSaved;
+    Flight& flight = *std::exchange(onWire_, nullptr);
+    flight.stage = Stage::Unanswered;
+    unanswered_.push_back(&flight);
     link_.write(endMessage(digest));
-    // The receiver may still be reading its first bytes back.
-    link_.awaitAnswer(readBackAllowance(offset_));
+    awaitAnswers();
+    offerNext();
 }
 
-void PrivateSender::countArrived(const QByteArray& body)
+// The receiver may still be reading the first bytes of a file back.
+void PrivateSender::awaitAnswers()
+{
+    qint64 offset = onWire_ ? onWire_->offset : 0;
+    for (const Flight* flight : unanswered_)
+        offset = std::max(offset, flight->offset);
+    link_.awaitAnswer(readBackAllowance(offset));
+}
+
+void PrivateSender::countArrived(Flight& flight, const QByteArray& body)
 {
     const std::optional<qint64> count = parseNumber(body);
-    if (!count)
+    if (!count || flight.stage == Stage::Done)
         return;
-    if (*count > confirmed_ && *count <= size_ && !ending_)
-        link_.awaitAnswer();
-    confirmed_ = *count;
-    speed_.record(std::max<qint64>(0, confirmed_ - offset_));
-    Q_EMIT progressed(confirmed_, size_);
+    const bool readingBack = ending_ && &flight == onWire_ && unanswered_.empty();
+    if (*count > flight.confirmed && *count <= flight.size && !readingBack)
+        awaitAnswers();
+    flight.confirmed = *count;
+    if (flight.inHand)
+        speed_.record(std::max<qint64>(0, flight.confirmed - flight.offset));
+    tellProgress(flight);
 }
 
-void PrivateSender::answered(SendOutcome outcome, const SendStatus& status)
+void PrivateSender::failedOnArrival(Flight& flight, const PrivateMessage& message)
 {
-    showStatus(status);
-    if (!status.told.isEmpty())
-        Q_EMIT readFailed(status);
-    end(outcome, true);
+    if (&flight == onWire_) {
+        // Failed while its bytes still went: the receiver takes no more of them.
+        file_.close();
+        onWire_ = nullptr;
+    } else {
+        unanswered_.pop_front();
+    }
+    if (!sendAgainWhole(flight, message))
+        answered(flight, SendOutcome::NotSent, notTaken(NotSentReason::FailedOnArrival, message));
+}
+
+void PrivateSender::answered(Flight& flight, SendOutcome outcome, const SendStatus& status)
+{
+    tellBatch(flight, [this, status] {
+        showStatus(status);
+        if (!status.told.isEmpty())
+            Q_EMIT readFailed(status);
+    });
+    conclude(flight, outcome);
+    closeIfDrained();
+    offerNext();
 }
 
 void PrivateSender::linkClosed(bool early)
 {
-    if (state_ == State::Closed)
+    if (flights_.empty() && !opening_)
         return; // an open connection between files, closed by the receiver
     // A receiver with every place taken closes before its acceptance, as on the plain
     // port: that is tried again.
-    if ((state_ == State::Opening || state_ == State::AwaitingAcceptance) && retryLater())
+    if (waitsForAcceptance() && retryLater())
         return;
-    if (early && state_ == State::Opening)
-        showStatus(SendStatus::notSent(NotSentReason::ClosedPrivately));
-    tellIfCut();
-    end(SendOutcome::PeerClosed, false);
+    std::optional<SendStatus> status;
+    if (early && opening_)
+        status = SendStatus::notSent(NotSentReason::ClosedPrivately);
+    lose(SendOutcome::PeerClosed, status, true);
 }
 
-bool PrivateSender::sendAgainWhole(const PrivateMessage& failed)
+bool PrivateSender::waitsForAcceptance() const
+{
+    return opening_ || (!flights_.empty() && flights_.front()->inHand &&
+                        flights_.front()->stage == Stage::Offered);
+}
+
+bool PrivateSender::sendAgainWhole(Flight& flight, const PrivateMessage& failed)
 {
     const std::optional<ReasonText> reason = parseReason(failed.body);
-    if (sentAgain_ || !reason || reason->reason != Reason::DigestMismatch)
+    if (flight.sentAgain || !reason || reason->reason != Reason::DigestMismatch)
         return false;
-    sentAgain_ = true;
-    speed_.stop();
-    file_.close();
+    flight.sentAgain = true;
+    flight.stage = Stage::Waiting;
+    if (counting_ == &flight)
+        counting_ = nullptr;
+    if (flight.inHand)
+        speed_.stop();
     SendStatus again = SendStatus::at(SendStatus::Stage::SendingAgain);
     again.told = reason->text;
-    showStatus(again);
-    offer();
+    tellBatch(flight, [this, again] { showStatus(again); });
+    // Before any file not yet offered.
+    resends_.push_back(&flight);
+    offerNext();
     return true;
 }
 
 void PrivateSender::linkEnded(const SendStatus& status)
 {
-    if (state_ == State::Closed)
+    if (flights_.empty() && !opening_)
         return;
-    showStatus(status);
-    tellIfCut();
-    end(SendOutcome::NotSent, false);
-}
-
-void PrivateSender::tellIfCut()
-{
-    if (state_ == State::Streaming || state_ == State::AwaitingSaved)
-        Q_EMIT cutOff();
+    lose(SendOutcome::NotSent, status, true);
 }
 
 void PrivateSender::linkFailed(QAbstractSocket::SocketError error, const QString& description,
                                bool early)
 {
-    if (state_ == State::Closed)
+    if (flights_.empty() && !opening_)
         return;
     // A port that refuses, or that nothing answers from (a firewall that rejects or drops
     // it), is one the receiver does not take private connections on.
     const bool refused = early && (error == QAbstractSocket::ConnectionRefusedError ||
                                    error == QAbstractSocket::SocketTimeoutError ||
                                    error == QAbstractSocket::NetworkError);
-    if (refused && mayFallBack_ && !link_.reachesKeyedEntry() && state_ == State::Opening) {
-        state_ = State::Closed;
+    if (refused && mayFallBack_ && !link_.reachesKeyedEntry() && opening_) {
+        opening_ = false;
+        flights_.clear();
         Q_EMIT plainOnly(host_);
         return;
     }
     // A port that refuses is not tried again on the private port: once is all it gets.
-    if (refused && state_ == State::Opening)
+    if (refused && opening_)
         Q_EMIT triesUsedUp();
     SendStatus failed = SendStatus::fromSocketError(error, description);
     failed.privatePortRefused = refused;
-    showStatus(failed);
-    tellIfCut();
-    end(SendOutcome::Failed, false);
+    lose(SendOutcome::Failed, failed, true);
 }
 
 void PrivateSender::refusedKey(const QString& name)
@@ -326,7 +483,7 @@ void PrivateSender::refusedKey(const QString& name)
     Q_EMIT keyChanged(name, host_);
     // The batch's other files would meet the same key.
     Q_EMIT triesUsedUp();
-    end(SendOutcome::Failed, false);
+    lose(SendOutcome::Failed, std::nullopt, false);
 }
 
 bool PrivateSender::retryLater()
@@ -336,8 +493,11 @@ bool PrivateSender::retryLater()
         return false;
     }
     const int done = retriesAllowed_ - retriesLeft_--;
-    link_.abort();
-    state_ = State::Opening;
+    Flight* inHand = flights_.empty() ? nullptr : flights_.front().get();
+    lose(SendOutcome::PeerClosed, std::nullopt, true, inHand);
+    if (inHand)
+        inHand->stage = Stage::Waiting;
+    opening_ = true;
     retry_->set(PlainSender::retryWait(done, longestRetryWait_));
     return true;
 }
@@ -347,18 +507,84 @@ void PrivateSender::showStatus(const SendStatus& status)
     Q_EMIT statusChanged(status);
 }
 
-void PrivateSender::end(SendOutcome outcome, bool keepLink)
+void PrivateSender::lose(SendOutcome outcome, const std::optional<SendStatus>& status, bool cut,
+                         const Flight* spared)
 {
-    if (state_ == State::Closed)
+    letGo();
+    // A file only offered ahead of its turn is sent anew in it.
+    if (!flights_.empty()) {
+        const Flight& last = *flights_.back();
+        if (!last.inHand && !last.sentAgain && last.stage == Stage::Offered && &last != spared)
+            flights_.pop_back();
+    }
+    const auto end = [this, &status, cut, outcome](Flight& flight) {
+        if (flight.stage == Stage::Done)
+            return;
+        const bool accepted = flight.stage == Stage::Streaming || flight.stage == Stage::Unanswered;
+        if (status)
+            tellBatch(flight, [this, status = *status] { showStatus(status); });
+        if (cut && accepted)
+            tellBatch(flight, [this] { Q_EMIT cutOff(); });
+        conclude(flight, outcome);
+    };
+    // Those held first: telling the file in hand may start anything.
+    Flight* inHand = nullptr;
+    for (const std::unique_ptr<Flight>& flight : flights_) {
+        if (flight.get() == spared)
+            continue;
+        if (flight->inHand)
+            inHand = flight.get();
+        else
+            end(*flight);
+    }
+    if (inHand)
+        end(*inHand);
+}
+
+void PrivateSender::tellBatch(Flight& flight, std::function<void()> event)
+{
+    if (flight.inHand && flight.held.isEmpty()) {
+        event();
         return;
+    }
+    flight.held.append(std::move(event));
+    flight.heldProgress = false;
+}
+
+void PrivateSender::tellProgress(Flight& flight)
+{
+    auto event = [this, confirmed = flight.confirmed, size = flight.size] {
+        Q_EMIT progressed(confirmed, size);
+    };
+    if (flight.inHand && flight.held.isEmpty()) {
+        event();
+        return;
+    }
+    if (flight.heldProgress)
+        flight.held.last() = std::move(event);
+    else
+        flight.held.append(std::move(event));
+    flight.heldProgress = true;
+}
+
+void PrivateSender::conclude(Flight& flight, SendOutcome outcome)
+{
+    flight.stage = Stage::Done;
+    tellBatch(flight, [this, outcome] { retire(outcome); });
+}
+
+void PrivateSender::retire(SendOutcome outcome)
+{
+    if (flights_.empty())
+        return;
+    if (counting_ == flights_.front().get())
+        counting_ = nullptr;
+    flights_.pop_front();
     if (outcome != SendOutcome::Failed)
         speed_.stop();
-    file_.close();
-    state_ = State::Closed;
-    link_.stopWaiting();
-    if (keepLink)
+    if (flights_.empty() && link_.isOpen()) {
+        link_.stopWaiting();
         linger_.start();
-    else
-        link_.abort();
+    }
     Q_EMIT finished(outcome);
 }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "private/privatelink.h"
+#include "transfer/nextfile.h"
 #include "transfer/outgoingfile.h"
 #include "transfer/sendoutcome.h"
 #include "transfer/speedmeter.h"
@@ -9,6 +10,9 @@
 #include <QTimer>
 
 #include <chrono>
+#include <deque>
+#include <functional>
+#include <memory>
 
 // The sending side of the private port: sends files one after another over one
 // connection to the same receiver (docs/protocol.md), each with the SHA-256 taken while
@@ -18,6 +22,13 @@
 // A receiver that holds the first part of a file from a transfer that was cut off says
 // where to go on from, and only the rest is sent. A file that arrives not as sent is
 // sent again whole, once.
+//
+// Where the receiver takes pipelined batches, the batch's next files are taken ahead of
+// their turn (setAhead) and offered as soon as the one before has been sent, at most
+// kPipelineWindow of them awaiting their answers. What befalls such a file is held until
+// the batch sends it in its turn, and then told as if it happened then: the batch hears
+// of one file at a time, in its order, as with any receiver. Only the file whose bytes
+// go holds a buffer.
 class PrivateSender : public QObject
 {
     Q_OBJECT
@@ -38,7 +49,9 @@ public:
     // sender tries a refusal again.
     void setRetries(int count, std::chrono::milliseconds longestWait);
 
-    bool isBusy() const { return state_ != State::Closed || retry_->isSet(); }
+    // Where the batch's next files are taken ahead of their turn; none: one at a time.
+    void setAhead(NextFileSource ahead) { ahead_ = std::move(ahead); }
+    bool isBusy() const { return !flights_.empty() || opening_ || retry_->isSet(); }
     // Sends the file at path, of the size measured before, to port 1053 of host, on the
     // connection open to host if there is one. When the port refuses the connection and
     // mayFallBack, plainOnly() follows instead of finished(); otherwise that is an error.
@@ -74,54 +87,87 @@ Q_SIGNALS:
     void cutOff();
 
 private:
-    enum class State { Closed, Opening, AwaitingAcceptance, Streaming, AwaitingSaved };
+    // A file on the connection: the batch's file in hand, then those taken ahead of it.
+    struct Flight {
+        enum class Stage { Waiting, Offered, Streaming, Unanswered, Done };
+        QString path;
+        QString announced;
+        qint64 size = 0;
+        Stage stage = Stage::Waiting;
+        qint64 offset = 0; // where the receiver had it start
+        qint64 confirmed = 0;
+        bool sentAgain = false; // it goes a second time
+        bool inHand = false;    // the batch sends it now: what befalls it is told at once
+        QList<std::function<void()>> held; // what befell it before, to be told in order
+        bool heldProgress = false;         // the last one held is progress
+    };
+    using Stage = Flight::Stage;
 
     void keyChecked(const KeyCheck& check);
-    void offer();
+    // The batch's file in hand is the next one taken ahead: what befell it is told.
+    bool adopt(const QString& path, const QString& announced, const QString& host);
+    void tellHeld();
+    void offer(Flight& flight);
+    // The connection is free for a FILE: one to send again, or the batch's next.
+    void offerNext();
     void handleMessage(const PrivateMessage& message);
-    void accepted(const QByteArray& body);
+    void accepted(Flight& flight, const QByteArray& body);
     void sendMore();
     void sendEnd(const QByteArray& digest);
-    bool openFile(qint64 offset);
+    bool openFile(Flight& flight);
     void readFailedWith(const QString& description);
-    // The file in hand failed its check on arrival: it goes again, whole, once.
-    bool sendAgainWhole(const PrivateMessage& failed);
-    // The link ended the file in hand, as status says.
-    void linkEnded(const SendStatus& status);
-    // The connection is gone in the middle of the file in hand.
-    void tellIfCut();
-    void countArrived(const QByteArray& body);
-    // The receiver's answer ends the file in hand; the connection stays for the next.
-    void answered(SendOutcome outcome, const SendStatus& status);
-    // The receiver's refusal or failure of the file in hand, with its words.
+    void failedOnArrival(Flight& flight, const PrivateMessage& message);
+    // The file failed its check on arrival: it goes again, whole, once.
+    bool sendAgainWhole(Flight& flight, const PrivateMessage& failed);
+    void countArrived(Flight& flight, const QByteArray& body);
+    // The receiver's answer ends the file; the connection stays for the next.
+    void answered(Flight& flight, SendOutcome outcome, const SendStatus& status);
+    // The receiver's refusal or failure of a file, with its words.
     SendStatus notTaken(NotSentReason reason, const PrivateMessage& message) const;
     void linkClosed(bool early);
     void linkFailed(QAbstractSocket::SocketError error, const QString& description, bool early);
+    void linkEnded(const SendStatus& status);
     void refusedKey(const QString& name);
+    bool waitsForAcceptance() const;
     bool retryLater();
     void showStatus(const SendStatus& status);
     // The receiver broke the protocol: the connection goes.
     void dropBrokenPeer();
-    // The file in hand ended; keepLink leaves the connection open for the next one.
-    void end(SendOutcome outcome, bool keepLink);
+    // The connection is gone: every file on it but spared ends with outcome, told status
+    // first when there is one, and, when cut, cutOff() for a file whose bytes were accepted.
+    void lose(SendOutcome outcome, const std::optional<SendStatus>& status, bool cut,
+              const Flight* spared = nullptr);
+    // Closes the connection at once, forgetting where each file stood on it.
+    void letGo();
+    // Once a file could not be read, the connection closes when those before it are answered.
+    void closeIfDrained();
+    void awaitAnswers();
+    // What befalls flight, told now or held until the batch sends it.
+    void tellBatch(Flight& flight, std::function<void()> event);
+    void tellProgress(Flight& flight);
+    void conclude(Flight& flight, SendOutcome outcome);
+    // The file in hand is over.
+    void retire(SendOutcome outcome);
 
     PrivateLink link_;
     std::unique_ptr<Alarm> retry_;
     QTimer linger_;
     SpeedMeter speed_{this};
-    OutgoingFile file_; // one block of it is one DATA message
-    State state_ = State::Closed;
+    OutgoingFile file_; // the file whose bytes go; one block of it is one DATA message
+    NextFileSource ahead_;
+    std::deque<std::unique_ptr<Flight>> flights_; // in the batch's order
+    Flight* onWire_ = nullptr;                    // offered, or its bytes going
+    std::deque<Flight*> unanswered_;              // END sent, in that order
+    std::deque<Flight*> resends_;                 // to be offered again, whole
+    Flight* counting_ = nullptr;                  // the last one accepted: COUNTs are its
+    bool opening_ = false;                        // connecting for the file in hand
+    bool drains_ = false; // no more offers: the connection closes once all are answered
+    quint64 turn_ = 0;    // changes whenever every file is let go of
     int retriesAllowed_ = 0;
     int retriesLeft_ = 0;
     std::chrono::milliseconds longestRetryWait_{0};
     bool mayFallBack_ = false;
-    QString path_;
-    QString announced_;
     QString host_;
-    QString name_; // the receiver's, as privacyKnown() tells it
-    qint64 size_ = 0;
-    qint64 offset_ = 0; // where the receiver had the file start
-    qint64 confirmed_ = 0;
-    bool ending_ = false;    // every byte handed over; END waits for the digest
-    bool sentAgain_ = false; // the file in hand goes a second time
+    QString name_;        // the receiver's, as privacyKnown() tells it
+    bool ending_ = false; // every byte handed over; END waits for the digest
 };

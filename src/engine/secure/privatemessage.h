@@ -17,7 +17,12 @@ constexpr quint16 kPrivateVersion = 1;
 constexpr quint32 kFeatureResume = 0x1;
 constexpr quint32 kFeatureFolders = 0x2;
 constexpr quint32 kFeatureQuickCheck = 0x4;
-constexpr quint32 kOurFeatures = kFeatureResume | kFeatureFolders | kFeatureQuickCheck;
+// The sender may offer files before those before them are answered: at most
+// kPipelineWindow accepted files awaiting SAVED or FAILED.
+constexpr quint32 kFeaturePipeline = 0x8;
+constexpr int kPipelineWindow = 32;
+constexpr quint32 kOurFeatures =
+    kFeatureResume | kFeatureFolders | kFeatureQuickCheck | kFeaturePipeline;
 
 // The check END carries, given the features both sides set: XXH3-128 with the quick
 // check, SHA-256 without.

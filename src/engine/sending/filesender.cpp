@@ -73,6 +73,7 @@ void FileSender::setPrivacy(const Identity* identity, PeerKeys* keys)
     private_->setParent(this);
     private_->setIdleTimeout(idleTimeout_);
     private_->setRetries(retries_, longestRetryWait_);
+    private_->setAhead(ahead_);
     forward(*private_);
     connect(private_.get(), &PrivateSender::privacyKnown, this,
             [this](bool isPrivate, const QString& name) {
@@ -113,6 +114,13 @@ void FileSender::setDevices(DeviceBook* devices, const DeviceInfo& own)
         if (status.stage == SendStatus::Stage::Connected && !end_.isPrivate)
             Q_EMIT privacyKnown(true, end_.peerName);
     });
+}
+
+void FileSender::setAhead(NextFileSource ahead)
+{
+    ahead_ = std::move(ahead);
+    if (private_)
+        private_->setAhead(ahead_);
 }
 
 void FileSender::setLocalSendPin(const QString& host, const QString& pin)

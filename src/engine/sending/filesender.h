@@ -3,6 +3,7 @@
 #include "localsend/devicesender.h"
 #include "plain/plainsender.h"
 #include "platform/clock.h"
+#include "transfer/nextfile.h"
 #include "transfer/sendoutcome.h"
 
 #include <QHash>
@@ -62,6 +63,9 @@ public:
     {
         upcoming_ = std::move(upcoming);
     }
+    // Where the private sender takes the batch's next files before their turn, to offer
+    // them while the one before is being answered; they are then sent in their turn.
+    void setAhead(NextFileSource ahead);
     void setLocalSendPin(const QString& host, const QString& pin);
     // The answer to pinNeeded(); an empty one ends the file not sent.
     void answerPin(const QString& pin);
@@ -124,6 +128,7 @@ private:
     DeviceBook* devices_ = nullptr;
     std::unique_ptr<DeviceSender> device_;
     std::function<QList<UpcomingFile>()> upcoming_;
+    NextFileSource ahead_;
     QHostAddress bindAddress_;
     Clock& clock_;
     PeerKeys* keys_ = nullptr;

@@ -63,6 +63,8 @@ QList<QueuedFile> SendBatch::rest() const
     if (!running_)
         return rest;
     rest.append(current());
+    for (const Ahead& file : ahead_)
+        rest.append({file.path, file.folder});
     for (qsizetype k = folderNext_; !folder_.isEmpty() && k < folderFiles_.size(); ++k)
         rest.append({folderFiles_.at(k), folder_});
     for (int row = nextRow_; row < std::min<qsizetype>(rowCount_, paths_.size()); ++row)
@@ -97,6 +99,7 @@ void SendBatch::start(PeerLookup peer)
     running_ = true;
     nextRow_ = 0;
     rowCount_ = int(paths_.size());
+    ahead_.clear();
     walk_.reset();
     folder_.clear();
     folderFiles_.clear();
@@ -110,6 +113,7 @@ void SendBatch::stop()
     next_.stop();
     walkTimer_.stop();
     walk_.reset();
+    ahead_.clear();
     sender_.cancel();
 }
 
@@ -143,16 +147,19 @@ bool SendBatch::sendTaken()
         return true;
     }
     host_ = *host;
+    // A file taken ahead is on its way already, as it was when taken.
     const QFileInfo file(path_);
-    if (!file.isFile()) {
+    if (!takenAhead_ && !file.isFile()) {
         Q_EMIT rowSkipped(row_, int(paths_.size()), path_, host_,
                           file.isDir() ? QStringLiteral("the folder has no files to send")
                                        : QStringLiteral("the file is no longer there"));
         return false;
     }
-    size_ = file.size();
+    if (!takenAhead_)
+        size_ = file.size();
     Q_EMIT rowStarted(row_, int(paths_.size()), path_, host_, size_);
     sender_.setUpcoming([this] { return upcoming(); });
+    sender_.setAhead([this] { return takeAhead(); });
     if (running_)
         sender_.send(path_, size_, host_, announced_);
     return true;
@@ -160,6 +167,15 @@ bool SendBatch::sendTaken()
 
 SendBatch::Next SendBatch::takeNext()
 {
+    takenAhead_ = !ahead_.isEmpty();
+    if (takenAhead_) {
+        const Ahead file = ahead_.takeFirst();
+        row_ = file.row;
+        path_ = file.path;
+        announced_ = file.announced;
+        size_ = file.size;
+        return Next::File;
+    }
     if (folderNext_ < folderFiles_.size()) {
         path_ = folderFiles_.at(folderNext_++);
         announced_ = pathInFolder(folder_, path_);
@@ -187,6 +203,33 @@ SendBatch::Next SendBatch::takeNext()
     walk_ = std::make_unique<FolderWalk>(QStringList{path_});
     walkFolder();
     return Next::Walking;
+}
+
+std::optional<NextFile> SendBatch::takeAhead()
+{
+    if (!running_)
+        return std::nullopt;
+    const bool inFolder = !folder_.isEmpty();
+    if (inFolder ? folderNext_ >= folderFiles_.size()
+                 : nextRow_ >= rowCount_ || nextRow_ >= paths_.size())
+        return std::nullopt;
+    Ahead next;
+    next.row = inFolder ? row_ : nextRow_;
+    next.path = inFolder ? folderFiles_.at(folderNext_) : paths_.at(nextRow_);
+    next.folder = inFolder ? folder_ : folders_.at(nextRow_);
+    // A folder row is walked in its turn, and a file gone is skipped in its turn.
+    const QFileInfo file(next.path);
+    if (!file.isFile())
+        return std::nullopt;
+    next.size = file.size();
+    if (!next.folder.isEmpty())
+        next.announced = pathInFolder(next.folder, next.path);
+    if (inFolder)
+        ++folderNext_;
+    else
+        ++nextRow_;
+    ahead_.append(next);
+    return NextFile{next.path, next.announced, next.size};
 }
 
 // One step: a few entries at a time, for at most a few milliseconds.

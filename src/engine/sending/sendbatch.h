@@ -1,6 +1,7 @@
 #pragma once
 
 #include "sending/filesender.h"
+#include "transfer/nextfile.h"
 
 #include <QObject>
 #include <QStringList>
@@ -19,6 +20,10 @@
 // files one after another, each announced with its path relative to the folder's parent.
 // Each file in a folder row is reported as a row of its own would be, with the folder row's
 // number and the file's own path; folderEnded() follows its last file.
+//
+// A private connection may take the next files ahead of their turn (within a folder row,
+// or loose rows that are files), to offer them while the one before is being answered:
+// each is still sent and told in its turn, even if the queue is cleared meanwhile.
 class FolderWalk;
 
 // What a batch sends: a file, a folder, or one file of a folder, which goes under its path
@@ -101,6 +106,9 @@ private:
     void walkFolder();
     // Sends the file taken, or skips it; false when the batch is to go on to the next.
     bool sendTaken();
+    // Takes the next file before its turn, for the sender to offer ahead: the next one of
+    // the folder in hand, or else the next row's when it is a file.
+    std::optional<NextFile> takeAhead();
 
     FileSender& sender_;
     QStringList paths_;
@@ -120,6 +128,16 @@ private:
     QString host_;
     qint64 size_ = 0;
     QString announced_; // the file's path inside its folder row; empty for a loose file
+    bool takenAhead_ = false;
+    // Files the sender took ahead of their turn, in order: each is sent in its turn.
+    struct Ahead {
+        int row = 0;
+        QString path;
+        QString folder; // as QueuedFile's
+        QString announced;
+        qint64 size = 0;
+    };
+    QList<Ahead> ahead_;
     // The folder row in progress, if any.
     QString folder_;
     QStringList folderFiles_;
