@@ -1,4 +1,5 @@
-// Measures Quillo's transfers over loopback against a plain nc copy of the same file made
+// Measures Quillo's transfers over loopback (or over a veth pair between two network
+// namespaces, see below) against a plain nc copy of the same file made
 // in the same run and then synced to the disk, as Quillo's receiver syncs every file, and
 // prints one table of the figures against their goals:
 //
@@ -26,9 +27,16 @@
 //      (tests/localsend/peer.py, which syncs what it takes, as nc's copy is synced), against
 //      nc, and the device's own sender to it in the same rounds: whether the device is what
 //      holds the transfer back; and the peak memory of quillo send
+//  16  the longest turn of the receiving event loop during rows 7 and 10: their receiver is
+//      a copy of this program that runs `quillo receive`'s own code with a heartbeat beside
+//      it (--timed-receiver)
+//  17  the big file sent privately with each side pinned to a core of its own (taskset:
+//      sender on CPU 0, receiver on CPU 1), each side's CPU time and the rate it alone would
+//      allow, against `dd bs=1M conv=fsync` writing as many bytes in the same run
 //
-// Rows 1 to 6 measure the plain protocol: their receivers find the private port taken, so
-// the sender finds it refused and sends in the clear, as to a copy that speaks plain only.
+// Rows 1 to 6 measure the plain protocol: their receivers find the private port (and
+// LocalSend's) taken, so the sender finds it refused and sends in the clear, as to a copy
+// that speaks plain only.
 // The big file is sent in rounds, nc, quillo send and the window in turn, and the fastest
 // of each counts. Every received file is compared with what was sent. The benchmark ends
 // with 0 whether the goals are met or not, and with 1 when a file arrived damaged: under
@@ -36,16 +44,26 @@
 //
 //   bench_transfer [MiB]        (default 1024)
 //   BENCH_ROWS=4,12 bench_transfer [MiB]   only those rows
+//   BENCH_LINK=veth scripts/bench.sh [MiB]  over veth
+//
+// Over veth, scripts/bench.sh makes two network namespaces joined by a veth pair and runs
+// the benchmark in the receiving one, naming the sending one in BENCH_SENDER_NETNS; every
+// sending process is started there (nsenter). Receivers take 10.29.1.N and senders
+// 10.29.2.N for the loopback address 127.0.0.N of each row. The rows that run inside the
+// benchmark's own process or count loopback's bytes (5b, 12, 13) and the LocalSend row
+// (15) are skipped.
 
 #include "benchtools.h"
 #include "cli/terminalprogress.h"
 #include "connectionflood.h"
 #include "plain/protocol.h"
 #include "platform/randomsource.h"
+#include "platform/settingsstore.h"
 #include "secure/privatemessage.h"
 #include "sending/filesender.h"
 #include "sending/sendbatch.h"
 #include "text/speedtext.h"
+#include "timedreceiver.h"
 #include "windowsender.h"
 
 #include <QCoreApplication>
@@ -63,47 +81,65 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <sched.h>
 #include <unistd.h>
 #include <vector>
 
 namespace
 {
 
-// Each measurement has loopback addresses of its own, so that no connection of one can
-// meet a lingering connection of another.
-const QString kNcReceiver = QStringLiteral("127.0.0.50");
-const QString kNcSender = QStringLiteral("127.0.0.51");
-const QString kProcessReceiver = QStringLiteral("127.0.0.52");
-const QString kProcessSender = QStringLiteral("127.0.0.53");
-const QString kWindowReceiver = QStringLiteral("127.0.0.54");
-const QString kWindowSender = QStringLiteral("127.0.0.55");
-const QString kSlowReceiver = QStringLiteral("127.0.0.56");
-const QString kSlowSender = QStringLiteral("127.0.0.57");
-const QString kEngineReceiver = QStringLiteral("127.0.0.58");
-const QString kEngineSender = QStringLiteral("127.0.0.59");
-const QString kPrivateReceiver = QStringLiteral("127.0.0.62");
-const QString kPrivateSender = QStringLiteral("127.0.0.63");
-const QString kFolderReceiver = QStringLiteral("127.0.0.86");
-const QString kFolderSender = QStringLiteral("127.0.0.87");
-const QString kBigFolderReceiver = QStringLiteral("127.0.0.88");
-const QString kBigFolderSender = QStringLiteral("127.0.0.89");
-const QString kCutReceiver = QStringLiteral("127.0.0.90");
-const QString kCutSender = QStringLiteral("127.0.0.91");
-const QString kFanOutReceivers[] = {QStringLiteral("127.0.0.100"), QStringLiteral("127.0.0.101"),
-                                    QStringLiteral("127.0.0.102")};
-const QString kFanOutSender = QStringLiteral("127.0.0.103");
-const QString kDevice = QStringLiteral("127.0.0.110");
-const QString kFloodReceiver = QStringLiteral("127.0.0.150");
-const QString kFloodSender = QStringLiteral("127.0.0.151");
+// Whether the rows run over a veth pair (BENCH_LINK=veth) instead of loopback.
+bool overVeth()
+{
+    static const bool veth = qgetenv("BENCH_LINK") == "veth";
+    return veth;
+}
+
+// Each measurement has addresses of its own, so that no connection of one can meet a
+// lingering connection of another: 127.0.0.N on loopback; over veth, 10.29.1.N on the
+// receiving side and 10.29.2.N on the sending side (scripts/bench.sh routes both ranges).
+QString receiverSide(int n)
+{
+    return (overVeth() ? QStringLiteral("10.29.1.%1") : QStringLiteral("127.0.0.%1")).arg(n);
+}
+
+QString senderSide(int n)
+{
+    return (overVeth() ? QStringLiteral("10.29.2.%1") : QStringLiteral("127.0.0.%1")).arg(n);
+}
+
+const QString kNcReceiver = receiverSide(50);
+const QString kNcSender = senderSide(51);
+const QString kProcessReceiver = receiverSide(52);
+const QString kProcessSender = senderSide(53);
+const QString kWindowReceiver = receiverSide(54);
+const QString kWindowSender = senderSide(55);
+const QString kSlowReceiver = receiverSide(56);
+const QString kSlowSender = senderSide(57);
+const QString kEngineReceiver = receiverSide(58);
+const QString kEngineSender = senderSide(59);
+const QString kPrivateReceiver = receiverSide(62);
+const QString kPrivateSender = senderSide(63);
+const QString kPinnedReceiver = receiverSide(64);
+const QString kPinnedSender = senderSide(65);
+const QString kFolderReceiver = receiverSide(86);
+const QString kFolderSender = senderSide(87);
+const QString kBigFolderReceiver = receiverSide(88);
+const QString kBigFolderSender = senderSide(89);
+const QString kCutReceiver = receiverSide(90);
+const QString kCutSender = senderSide(91);
+const QString kFanOutReceivers[] = {receiverSide(100), receiverSide(101), receiverSide(102)};
+const QString kFanOutSender = senderSide(103);
+const QString kDevice = receiverSide(110);
+const QString kFloodReceiver = receiverSide(150);
+const QString kFloodSender = senderSide(151);
 // The flood comes from 127.0.0.160 onwards, one address after the other.
 constexpr quint32 kFloodFirstSource = 0x7f0000a0;
 constexpr int kFloodSources = 16;
 // The many-files runs take the first of these pairs (receiver, sender) that no earlier
 // connection still holds: 1000 connections in a row leave as many in TIME_WAIT.
-const std::pair<const char*, const char*> kManyPairs[] = {
-    {"127.0.0.70", "127.0.0.71"}, {"127.0.0.72", "127.0.0.73"}, {"127.0.0.74", "127.0.0.75"},
-    {"127.0.0.76", "127.0.0.77"}, {"127.0.0.78", "127.0.0.79"}, {"127.0.0.80", "127.0.0.81"},
-    {"127.0.0.82", "127.0.0.83"}, {"127.0.0.84", "127.0.0.85"}};
+const std::pair<int, int> kManyPairs[] = {{70, 71}, {72, 73}, {74, 75}, {76, 77},
+                                          {78, 79}, {80, 81}, {82, 83}, {84, 85}};
 constexpr quint16 kNcPort = 5099;
 
 constexpr int kRounds = 3;
@@ -122,13 +158,19 @@ constexpr long kMemoryGoalKiB = 64 * 1024;
 constexpr long kSlowGrowthGoalKiB = 4 * 1024;
 constexpr double kTurnGoalMs = 20;
 constexpr double kManyFilesGoalSeconds = 5;
-constexpr double kPrivateManyFilesGoalSeconds = 2;
+constexpr double kPrivateManyFilesGoalSeconds = 0.8;
 constexpr double kPrivateToPlainGoal = 0.7;
 constexpr double kPrivateToNcGoal = 1.5;
 constexpr int kTreeFolders = 100;
 constexpr int kTreeFilesPerFolder = 100;
-constexpr double kTreeGoalSeconds = 10;
-constexpr double kBigFolderToNcGoal = 1.5;
+constexpr double kTreeGoalSeconds = 3;
+constexpr double kBigFolderToNcGoal = 1.3;
+// The pinned row: the cores of the two sides, and what a 10 GbE link carries; where the
+// disk is slower, the transfer need only come within 10 % of it.
+constexpr int kPinnedSenderCpu = 0;
+constexpr int kPinnedReceiverCpu = 1;
+constexpr double kLinkBytesPerSecond = 1.17e9;
+constexpr double kDiskShareGoal = 0.9;
 // The cut row: where the receiver is killed, how long quillo send keeps trying, and what
 // may cross loopback after the restart.
 constexpr double kCutShare = 0.70;
@@ -177,6 +219,20 @@ struct Row {
     QString result;
 };
 
+// A row that cannot run over veth, and why.
+Row skippedOverVeth(const QString& name, const QString& why)
+{
+    return {name, QStringLiteral("not over veth: ") + why, QStringLiteral("-"),
+            QStringLiteral("skipped")};
+}
+
+// Which end of a transfer a process is: over veth, a sending one runs in the sending
+// network namespace.
+enum class Side { Sending, Receiving };
+
+// No pinning to a CPU.
+constexpr int kAnyCpu = -1;
+
 struct Bench {
     QString quillo;
     QString self;
@@ -185,6 +241,9 @@ struct Bench {
     qint64 size = 0;
     QString inbox;
     QProcessEnvironment environment;
+    // Over veth, the sending network namespace (a file that nsenter takes); empty on
+    // loopback, where every process shares the benchmark's.
+    QString senderNetns;
     int timeoutMs = 0;
     bool damaged = false;
 
@@ -226,20 +285,49 @@ struct Bench {
         QFile::remove(received);
         return whole;
     }
-    std::unique_ptr<Child> quilloChild(const QStringList& arguments, bool measurePeak) const
+    // program with arguments on its side of the link, on one CPU unless kAnyCpu; nsenter
+    // and taskset each set the process up and then become the program.
+    std::unique_ptr<Child> sideChild(Side side, const QString& program,
+                                     const QStringList& arguments, bool measurePeak,
+                                     int cpu = kAnyCpu) const
     {
-        auto child = std::make_unique<Child>(quillo, arguments, measurePeak);
+        QStringList command;
+        if (side == Side::Sending && !senderNetns.isEmpty())
+            command << QStringLiteral("nsenter") << QStringLiteral("--net=") + senderNetns;
+        if (cpu != kAnyCpu)
+            command << QStringLiteral("taskset") << QStringLiteral("-c") << QString::number(cpu);
+        command << program << arguments;
+        auto child = std::make_unique<Child>(command.first(), command.mid(1), measurePeak);
         child->setEnvironment(environment);
         return child;
     }
-    // `quillo receive --once` into the inbox, listening when it returns; on the plain port
-    // only unless privately.
-    std::unique_ptr<Child> startReceiver(const QString& address, bool privately = false)
+    std::unique_ptr<Child> quilloChild(Side side, const QStringList& arguments, bool measurePeak,
+                                       int cpu = kAnyCpu) const
     {
-        auto receiver =
-            quilloChild({QStringLiteral("receive"), QStringLiteral("--once"),
-                         QStringLiteral("--dir"), inbox, QStringLiteral("--bind"), address},
-                        true);
+        return sideChild(side, quillo, arguments, measurePeak, cpu);
+    }
+    // `quillo receive` with arguments, or, with a turn file, this program running the same
+    // code with a heartbeat beside it (see timedreceiver.h).
+    std::unique_ptr<Child> receiverChild(const QStringList& arguments, bool measurePeak,
+                                         const QString& turnFile, int cpu = kAnyCpu) const
+    {
+        if (turnFile.isEmpty())
+            return quilloChild(Side::Receiving, QStringList{QStringLiteral("receive")} + arguments,
+                               measurePeak, cpu);
+        return sideChild(
+            Side::Receiving, self,
+            QStringList{QStringLiteral("--timed-receiver"), turnFile, QStringLiteral("receive")} +
+                arguments,
+            measurePeak, cpu);
+    }
+    // `quillo receive --once` into the inbox, listening when it returns; on the plain port
+    // only unless privately. With a turn file, it times its event loop.
+    std::unique_ptr<Child> startReceiver(const QString& address, bool privately = false,
+                                         const QString& turnFile = {}, int cpu = kAnyCpu)
+    {
+        auto receiver = receiverChild({QStringLiteral("--once"), QStringLiteral("--dir"), inbox,
+                                       QStringLiteral("--bind"), address},
+                                      true, turnFile, cpu);
         if (!privately)
             takePrivatePort(address);
         const quint16 port = privately ? kPrivatePort : kFilePort;
@@ -251,18 +339,22 @@ struct Bench {
         return receiver;
     }
     // Holds the private port of address without listening on it, so that a receiver there
-    // cannot have it and a sender finds it refused.
+    // cannot have it and a sender finds it refused; and LocalSend's port, which the
+    // receiver would serve too, and which the window tries when the private port refuses,
+    // as a copy that speaks plain only does not serve it.
     void takePrivatePort(const QString& address)
     {
         if (privatePortTaken.contains(address))
             return;
-        auto* socket = new QTcpSocket;
-        if (!socket->bind(QHostAddress(address), kPrivatePort, QAbstractSocket::DontShareAddress))
-            complain(QStringLiteral("cannot hold the private port of %1: %2")
-                         .arg(address, socket->errorString()));
-        privatePortTaken.insert(address, socket);
+        for (const quint16 port : {kPrivatePort, kDevicePort}) {
+            auto* socket = new QTcpSocket;
+            if (!socket->bind(QHostAddress(address), port, QAbstractSocket::DontShareAddress))
+                complain(QStringLiteral("cannot hold port %1 of %2: %3")
+                             .arg(QString::number(port), address, socket->errorString()));
+            privatePortTaken.insert(address, socket);
+        }
     }
-    QHash<QString, QTcpSocket*> privatePortTaken;
+    QMultiHash<QString, QTcpSocket*> privatePortTaken;
 };
 
 // ---- 1, 2, 3: one big file, three ways ------------------------------------------------
@@ -292,64 +384,26 @@ Copy ncCopy(Bench& bench)
         bench.complain(QStringLiteral("nc did not start listening"), &listener);
         return {};
     }
-    Child sender(QStringLiteral("nc"), {QStringLiteral("-N"), QStringLiteral("-s"), kNcSender,
-                                        kNcReceiver, QString::number(kNcPort)});
-    sender.setStandardInputFile(bench.payload);
+    const std::unique_ptr<Child> sender =
+        bench.sideChild(Side::Sending, QStringLiteral("nc"),
+                        {QStringLiteral("-N"), QStringLiteral("-s"), kNcSender, kNcReceiver,
+                         QString::number(kNcPort)},
+                        false);
+    sender->setStandardInputFile(bench.payload);
     QElapsedTimer timer;
     timer.start();
-    const bool ended = sender.start() && sender.wait(bench.timeoutMs) &&
+    const bool ended = sender->start() && sender->wait(bench.timeoutMs) &&
                        listener.wait(bench.timeoutMs) && syncFile(copy);
-    Copy result{timer.nsecsElapsed() / 1e9, ended && sender.succeeded()};
+    Copy result{timer.nsecsElapsed() / 1e9, ended && sender->succeeded()};
     if (!result.ok || !sameContents(bench.payload, copy)) {
-        bench.complain(QStringLiteral("the nc copy failed"), &sender);
+        bench.complain(QStringLiteral("the nc copy failed"), sender.get());
         result.ok = false;
     }
     QFile::remove(copy);
     return result;
 }
 
-struct ProcessCopy : Copy {
-    long senderPeakKiB = 0;
-    long receiverPeakKiB = 0;
-};
-
-ProcessCopy processCopy(Bench& bench, bool privately)
-{
-    bench.emptyInbox();
-    ProcessCopy result;
-    const QString to = privately ? kPrivateReceiver : kProcessReceiver;
-    const QString from = privately ? kPrivateSender : kProcessSender;
-    const std::unique_ptr<Child> receiver = bench.startReceiver(to, privately);
-    if (!receiver)
-        return result;
-    const std::unique_ptr<Child> sender =
-        bench.quilloChild({QStringLiteral("send"), QStringLiteral("--bind"), from,
-                           QStringLiteral("--to"), to, bench.payload},
-                          true);
-    QElapsedTimer timer;
-    timer.start();
-    const bool ended =
-        sender->start() && sender->wait(bench.timeoutMs) && receiver->wait(bench.timeoutMs);
-    result.seconds = timer.nsecsElapsed() / 1e9;
-    const bool saidDone =
-        sender->output().startsWith("sent\t") || receiver->output().startsWith("received\t");
-    // Each side's line ends with how the file went.
-    const QByteArray how = privately ? "\tprivate\n" : "\tplain\n";
-    const bool asMeant = sender->output().endsWith(how) && receiver->output().endsWith(how);
-    result.ok = ended && sender->succeeded() && receiver->succeeded() && saidDone && asMeant;
-    if (!result.ok)
-        bench.complain(
-            QStringLiteral("quillo send to quillo receive failed, or went %1: %2")
-                .arg(privately ? QStringLiteral("in the clear") : QStringLiteral("privately"),
-                     QString::fromUtf8(sender->output().trimmed())),
-            sender.get());
-    result.ok = bench.receivedWhole(QStringLiteral("quillo send"), saidDone) && result.ok;
-    result.senderPeakKiB = sender->peakKiB().value_or(0);
-    result.receiverPeakKiB = receiver->peakKiB().value_or(0);
-    return result;
-}
-
-// The longest turn of a sending event loop, and what the thread did meanwhile.
+// The longest turn of an event loop, and what the thread did meanwhile.
 struct Turn {
     double ms = 0;
     double runningMs = 0;
@@ -369,6 +423,88 @@ QString turnText(const Turn& turn)
         .arg(turn.queuedMs, 0, 'f', 1);
 }
 
+// What a timed receiver wrote to its turn file, which goes; nothing when it did not get
+// as far as its event loop.
+std::optional<Turn> readTurn(const QString& path)
+{
+    QFile file(path);
+    const QList<QByteArray> figures = file.open(QIODevice::ReadOnly)
+                                          ? file.readAll().simplified().split(' ')
+                                          : QList<QByteArray>();
+    file.remove();
+    if (figures.size() != 4 || figures.at(3).toLongLong() <= 0)
+        return std::nullopt;
+    return Turn{figures.at(0).toDouble(), figures.at(1).toDouble(), figures.at(2).toDouble()};
+}
+
+// The longer of two turns; a missing one counts as none.
+std::optional<Turn> longer(const std::optional<Turn>& a, const std::optional<Turn>& b)
+{
+    if (!a || !b)
+        return a ? a : b;
+    return a->ms >= b->ms ? a : b;
+}
+
+// How quillo send and quillo receive are set to copy the big file.
+struct CopyWay {
+    QString to;
+    QString from;
+    bool privately = false;
+    bool timedReceiver = false; // the receiver's event loop is timed
+    int senderCpu = kAnyCpu;
+    int receiverCpu = kAnyCpu;
+};
+
+struct ProcessCopy : Copy {
+    long senderPeakKiB = 0;
+    long receiverPeakKiB = 0;
+    double senderCpuSeconds = 0;
+    double receiverCpuSeconds = 0;
+    std::optional<Turn> receiverTurn;
+};
+
+ProcessCopy processCopy(Bench& bench, const CopyWay& way)
+{
+    bench.emptyInbox();
+    ProcessCopy result;
+    const QString turnFile =
+        way.timedReceiver ? bench.dir.filePath(QStringLiteral("receiver-turn")) : QString();
+    const std::unique_ptr<Child> receiver =
+        bench.startReceiver(way.to, way.privately, turnFile, way.receiverCpu);
+    if (!receiver)
+        return result;
+    const std::unique_ptr<Child> sender =
+        bench.quilloChild(Side::Sending,
+                          {QStringLiteral("send"), QStringLiteral("--bind"), way.from,
+                           QStringLiteral("--to"), way.to, bench.payload},
+                          true, way.senderCpu);
+    QElapsedTimer timer;
+    timer.start();
+    const bool ended =
+        sender->start() && sender->wait(bench.timeoutMs) && receiver->wait(bench.timeoutMs);
+    result.seconds = timer.nsecsElapsed() / 1e9;
+    const bool saidDone =
+        sender->output().startsWith("sent\t") || receiver->output().startsWith("received\t");
+    // Each side's line ends with how the file went.
+    const QByteArray how = way.privately ? "\tprivate\n" : "\tplain\n";
+    const bool asMeant = sender->output().endsWith(how) && receiver->output().endsWith(how);
+    result.ok = ended && sender->succeeded() && receiver->succeeded() && saidDone && asMeant;
+    if (!result.ok)
+        bench.complain(
+            QStringLiteral("quillo send to quillo receive failed, or went %1: %2")
+                .arg(way.privately ? QStringLiteral("in the clear") : QStringLiteral("privately"),
+                     QString::fromUtf8(sender->output().trimmed())),
+            sender.get());
+    result.ok = bench.receivedWhole(QStringLiteral("quillo send"), saidDone) && result.ok;
+    result.senderPeakKiB = sender->peakKiB().value_or(0);
+    result.receiverPeakKiB = receiver->peakKiB().value_or(0);
+    result.senderCpuSeconds = sender->cpuSeconds().value_or(0);
+    result.receiverCpuSeconds = receiver->cpuSeconds().value_or(0);
+    if (way.timedReceiver)
+        result.receiverTurn = readTurn(turnFile);
+    return result;
+}
+
 struct WindowCopy : Copy {
     Turn longestTurn;
     long windowPeakKiB = 0;
@@ -384,11 +520,12 @@ WindowCopy windowCopy(Bench& bench)
     if (!receiver)
         return result;
     QTemporaryDir home(bench.dir.filePath(QStringLiteral("window-XXXXXX")));
-    Child window(bench.self,
-                 {QStringLiteral("--window-sender"), bench.payload, kWindowReceiver, kWindowSender,
-                  home.path()},
-                 true);
-    window.setEnvironment(bench.environment);
+    const std::unique_ptr<Child> windowProcess =
+        bench.sideChild(Side::Sending, bench.self,
+                        {QStringLiteral("--window-sender"), bench.payload, kWindowReceiver,
+                         kWindowSender, home.path()},
+                        true);
+    Child& window = *windowProcess;
     const bool ended =
         window.start() && window.wait(bench.timeoutMs + 20000) && receiver->wait(bench.timeoutMs);
     const QList<QByteArray> figures = window.output().trimmed().split(' ');
@@ -436,7 +573,8 @@ void slowReceiver(Bench& bench, std::vector<Row>& rows)
         return;
     }
     const std::unique_ptr<Child> sender =
-        bench.quilloChild({QStringLiteral("send"), QStringLiteral("--bind"), kSlowSender,
+        bench.quilloChild(Side::Sending,
+                          {QStringLiteral("send"), QStringLiteral("--bind"), kSlowSender,
                            QStringLiteral("--to"), kSlowReceiver, bench.payload},
                           false);
     QTcpSocket* connection = nullptr;
@@ -557,16 +695,19 @@ struct ManyRun {
     int whole = 0;
 };
 
-// A pair of addresses that no connection holds any more, waiting up to a minute for one.
-std::optional<std::pair<QString, QString>> freePair()
+// A pair of addresses that no connection holds any more, waiting up to a minute for one;
+// for a private run, one whose private port the benchmark does not hold. Over veth only
+// the receiving side's connections can be seen.
+std::optional<std::pair<QString, QString>> freePair(const Bench& bench, bool privately)
 {
     QElapsedTimer waited;
     waited.start();
     do {
         for (const auto& [receiver, sender] : kManyPairs)
-            if (!hasConnections(QHostAddress(QLatin1String(receiver))) &&
-                !hasConnections(QHostAddress(QLatin1String(sender))))
-                return std::make_pair(QString::fromLatin1(receiver), QString::fromLatin1(sender));
+            if (!hasConnections(QHostAddress(receiverSide(receiver))) &&
+                !hasConnections(QHostAddress(senderSide(sender))) &&
+                !(privately && bench.privatePortTaken.contains(receiverSide(receiver))))
+                return std::make_pair(receiverSide(receiver), senderSide(sender));
         QThread::msleep(500);
     } while (waited.elapsed() < 65000);
     return std::nullopt;
@@ -578,14 +719,15 @@ ManyRun manyFilesRun(Bench& bench, const QStringList& files, QDir inbox, bool pr
     inbox.removeRecursively();
     inbox.mkpath(QStringLiteral("."));
     settleDisk();
-    const auto pair = freePair();
+    const auto pair = freePair(bench, privately);
     if (!pair) {
         bench.complain(QStringLiteral("every address pair for the many-files run is still busy"));
         return run;
     }
     const auto& [receiverAddress, senderAddress] = *pair;
     const std::unique_ptr<Child> receiver =
-        bench.quilloChild({QStringLiteral("receive"), QStringLiteral("--dir"), inbox.path(),
+        bench.quilloChild(Side::Receiving,
+                          {QStringLiteral("receive"), QStringLiteral("--dir"), inbox.path(),
                            QStringLiteral("--bind"), receiverAddress},
                           false);
     if (!privately)
@@ -596,7 +738,8 @@ ManyRun manyFilesRun(Bench& bench, const QStringList& files, QDir inbox, bool pr
         return run;
     }
     const std::unique_ptr<Child> sender =
-        bench.quilloChild(QStringList{QStringLiteral("send"), QStringLiteral("--bind"),
+        bench.quilloChild(Side::Sending,
+                          QStringList{QStringLiteral("send"), QStringLiteral("--bind"),
                                       senderAddress, QStringLiteral("--to"), receiverAddress} +
                               files,
                           false);
@@ -714,26 +857,29 @@ QStringList makeTree(const QString& root, int folders, int perFolder)
 struct FolderRun {
     double seconds = 0;
     bool ok = false;
+    std::optional<Turn> receiverTurn;
 };
 
 // quillo send of the folder root to quillo receive, privately; every file must arrive
-// under the same path inside the received folder.
+// under the same path inside the received folder. A timed receiver times its event loop.
 FolderRun sendFolder(Bench& bench, const QString& root, const QStringList& files, const QString& to,
-                     const QString& from)
+                     const QString& from, bool timedReceiver = false)
 {
     FolderRun run;
     const QString inbox = bench.dir.filePath(QStringLiteral("folder-in"));
     QDir(inbox).removeRecursively();
     QDir().mkpath(inbox);
     settleDisk();
-    const std::unique_ptr<Child> receiver = bench.quilloChild(
-        {QStringLiteral("receive"), QStringLiteral("--dir"), inbox, QStringLiteral("--bind"), to},
-        true);
+    const QString turnFile =
+        timedReceiver ? bench.dir.filePath(QStringLiteral("folder-turn")) : QString();
+    const std::unique_ptr<Child> receiver = bench.receiverChild(
+        {QStringLiteral("--dir"), inbox, QStringLiteral("--bind"), to}, true, turnFile);
     if (!receiver->start() || !waitListening(QHostAddress(to), kPrivatePort, 10000)) {
         bench.complain(QStringLiteral("quillo receive did not start listening"), receiver.get());
         return run;
     }
     const std::unique_ptr<Child> sender = bench.quilloChild(
+        Side::Sending,
         {QStringLiteral("send"), QStringLiteral("--bind"), from, QStringLiteral("--to"), to, root},
         true);
     QElapsedTimer timer;
@@ -742,6 +888,8 @@ FolderRun sendFolder(Bench& bench, const QString& root, const QStringList& files
     run.seconds = timer.nsecsElapsed() / 1e9;
     receiver->terminate();
     receiver->wait(10000);
+    if (timedReceiver)
+        run.receiverTurn = readTurn(turnFile);
     run.ok = ended && sender->succeeded() && !sender->output().contains("\tplain\n");
     const QDir parent = QFileInfo(root).dir();
     int whole = 0;
@@ -764,11 +912,27 @@ FolderRun sendFolder(Bench& bench, const QString& root, const QStringList& files
     return run;
 }
 
-void folderRows(Bench& bench, std::vector<Row>& rows, const Copy* nc)
+// Rows 10 and 11 send folders as a friend does: a sender outside the receiver's address book
+// may make fewer files and folders over one connection than row 10 sends.
+bool knowFolderSenders()
+{
+    SettingsStore settings(SettingsStore::userFilePath());
+    int slot = 0;
+    for (const QString& sender : {kFolderSender, kBigFolderSender}) {
+        const QString section = QStringLiteral("IPaddress%1").arg(slot++);
+        settings.write(section, QStringLiteral("Name"), QStringLiteral("folder sender ") + sender);
+        settings.write(section, QStringLiteral("IPaddress"), sender);
+    }
+    return QDir().mkpath(QFileInfo(settings.fileName()).path()) && settings.save();
+}
+
+// Row 10; what it returns tells row 16 the longest turn of its receiver's event loop.
+FolderRun treeRow(Bench& bench, std::vector<Row>& rows)
 {
     const QString tree = bench.dir.filePath(QStringLiteral("tree/Tree"));
     const QStringList treeFiles = makeTree(tree, kTreeFolders, kTreeFilesPerFolder);
-    const FolderRun small = sendFolder(bench, tree, treeFiles, kFolderReceiver, kFolderSender);
+    const FolderRun small =
+        sendFolder(bench, tree, treeFiles, kFolderReceiver, kFolderSender, true);
     rows.push_back({QStringLiteral("10"),
                     QStringLiteral("a folder of %1 files of 4 KiB in %2 subfolders, privately: %3")
                         .arg(treeFiles.size())
@@ -777,8 +941,12 @@ void folderRows(Bench& bench, std::vector<Row>& rows, const Copy* nc)
                     QStringLiteral("< %1 s, every file whole").arg(kTreeGoalSeconds),
                     verdict(small.ok && small.seconds < kTreeGoalSeconds)});
     QDir(bench.dir.filePath(QStringLiteral("tree"))).removeRecursively();
+    return small;
+}
 
-    // The big file and 1000 small files in one folder, against nc copying as many bytes.
+// Row 11: the big file and 1000 small files in one folder, against nc copying as many bytes.
+void mixedRow(Bench& bench, std::vector<Row>& rows, const Copy* nc)
+{
     const QString mixed = bench.dir.filePath(QStringLiteral("mixed/Mixed"));
     QStringList mixedFiles = makeTree(mixed, 10, kSmallFiles / 10);
     const QString big = QDir(mixed).filePath(QStringLiteral("big.bin"));
@@ -822,7 +990,8 @@ struct CutRun {
 std::unique_ptr<Child> startReceiverAtHome(Bench& bench, const QString& home,
                                            const QString& address)
 {
-    auto receiver = bench.quilloChild({QStringLiteral("receive"), QStringLiteral("--dir"),
+    auto receiver = bench.quilloChild(Side::Receiving,
+                                      {QStringLiteral("receive"), QStringLiteral("--dir"),
                                        bench.inbox, QStringLiteral("--bind"), address},
                                       false);
     QProcessEnvironment environment = bench.environment;
@@ -866,6 +1035,7 @@ CutRun cutRun(Bench& bench)
     if (!receiver)
         return run;
     const std::unique_ptr<Child> sender = bench.quilloChild(
+        Side::Sending,
         {QStringLiteral("send"), QStringLiteral("--retry"), QString::number(kCutRetrySeconds),
          QStringLiteral("--bind"), kCutSender, QStringLiteral("--to"), kCutReceiver, bench.payload},
         false);
@@ -1020,7 +1190,8 @@ bool takesFile(Bench& bench)
         return false;
     }
     const std::unique_ptr<Child> sender =
-        bench.quilloChild({QStringLiteral("send"), QStringLiteral("--bind"), kFloodSender,
+        bench.quilloChild(Side::Sending,
+                          {QStringLiteral("send"), QStringLiteral("--bind"), kFloodSender,
                            QStringLiteral("--to"), kFloodReceiver, file},
                           false);
     const bool ended = sender->start() && sender->wait(kFloodFileSeconds * 1000);
@@ -1144,7 +1315,8 @@ Copy fanOutCopy(Bench& bench)
         arguments << QStringLiteral("--to") << kFanOutReceivers[k];
     }
     settleDisk();
-    const std::unique_ptr<Child> sender = bench.quilloChild(arguments << bench.payload, false);
+    const std::unique_ptr<Child> sender =
+        bench.quilloChild(Side::Sending, arguments << bench.payload, false);
     QElapsedTimer timer;
     timer.start();
     bool ended = sender->start() && sender->wait(3 * bench.timeoutMs);
@@ -1295,14 +1467,16 @@ ProcessCopy deviceCopy(Bench& bench, bool byQuillo)
 {
     bench.emptyInbox();
     const std::unique_ptr<Child> sender =
-        byQuillo ? bench.quilloChild({QStringLiteral("send"), QStringLiteral("--localsend"),
+        byQuillo ? bench.quilloChild(Side::Sending,
+                                     {QStringLiteral("send"), QStringLiteral("--localsend"),
                                       QStringLiteral("--to"), kDevice, bench.payload},
                                      true)
-                 : std::make_unique<Child>(
-                       QStringLiteral("python3"),
+                 : bench.sideChild(
+                       Side::Sending, QStringLiteral("python3"),
                        QStringList{QStringLiteral(QUILLO_LOCALSEND_SENDER), QStringLiteral("--to"),
                                    kDevice, QStringLiteral("--port"), QString::number(kDevicePort),
-                                   QStringLiteral("--folder"), bench.dir.path(), bench.payload});
+                                   QStringLiteral("--folder"), bench.dir.path(), bench.payload},
+                       false);
     QElapsedTimer timer;
     timer.start();
     const bool ended = sender->start() && sender->wait(bench.timeoutMs);
@@ -1367,12 +1541,139 @@ void deviceRows(Bench& bench, std::vector<Row>& rows)
                     QStringLiteral("<= %1").arg(mib(kMemoryGoalKiB)), memoryVerdict(peak)});
 }
 
+// ---- 16: the receiving event loop ---------------------------------------------------
+
+// The longest turn of the receiver's event loop in row 7's rounds and in row 10.
+void receiverTurnRow(std::vector<Row>& rows, const std::vector<ProcessCopy>& privates,
+                     const FolderRun& treeRun)
+{
+    const std::optional<Turn>& tree = treeRun.receiverTurn;
+    std::optional<Turn> big;
+    for (const ProcessCopy& run : privates)
+        if (run.ok)
+            big = longer(big, run.receiverTurn);
+    const auto text = [](const std::optional<Turn>& turn) {
+        return turn ? turnText(*turn) : QStringLiteral("not measured");
+    };
+    const bool met = big && tree && treeRun.ok && big->ms <= kTurnGoalMs && tree->ms <= kTurnGoalMs;
+    rows.push_back(
+        {QStringLiteral("16"),
+         QStringLiteral("longest loop turn, receiver: the big file privately %1, worst "
+                        "of %2; the folder of %3 files %4%5")
+             .arg(text(big))
+             .arg(kRounds)
+             .arg(kTreeFolders * kTreeFilesPerFolder)
+             .arg(text(tree), treeRun.ok || !tree ? QString() : QStringLiteral(" (row 10 failed)")),
+         QStringLiteral("<= %1 ms each").arg(kTurnGoalMs, 0, 'f', 0), verdict(met)});
+}
+
+// ---- 17: each side on a core of its own --------------------------------------------
+
+// The disk's own pace: dd writing as many bytes as the big file into the inbox, synced.
+Copy ddWrite(Bench& bench)
+{
+    bench.emptyInbox();
+    const QString path = QDir(bench.inbox).filePath(QStringLiteral("dd.bin"));
+    Child dd(QStringLiteral("dd"),
+             {QStringLiteral("if=/dev/zero"), QStringLiteral("of=") + path, QStringLiteral("bs=1M"),
+              QStringLiteral("count=%1").arg(bench.size >> 20), QStringLiteral("conv=fsync"),
+              QStringLiteral("status=none")});
+    QElapsedTimer timer;
+    timer.start();
+    const bool ok = dd.start() && dd.wait(bench.timeoutMs) && dd.succeeded();
+    const Copy result{timer.nsecsElapsed() / 1e9, ok};
+    if (!ok)
+        bench.complain(QStringLiteral("dd did not write its file"), &dd);
+    QFile::remove(path);
+    return result;
+}
+
+bool mayRunOn(std::initializer_list<int> cpus)
+{
+    cpu_set_t allowed;
+    CPU_ZERO(&allowed);
+    return sched_getaffinity(0, sizeof allowed, &allowed) == 0 &&
+           std::all_of(cpus.begin(), cpus.end(), [&](int cpu) { return CPU_ISSET(cpu, &allowed); });
+}
+
+QString rateText(double bytesPerSecond)
+{
+    return QString::number(bytesPerSecond / 1e9, 'f', 2) + QStringLiteral(" GB/s");
+}
+
+// What the CPU time of one side alone would allow: size over the seconds it took.
+QString cpuText(const QString& who, double seconds, qint64 size)
+{
+    return seconds > 0 ? QStringLiteral("%1 %2 (%3)")
+                             .arg(who, secondsText(seconds), rateText(size / seconds))
+                       : QStringLiteral("%1 not measured").arg(who);
+}
+
+void pinnedRow(Bench& bench, std::vector<Row>& rows)
+{
+    const QString goal = QStringLiteral(">= %1 GB/s by the slower side's CPU, or >= %2 x dd "
+                                        "where dd is slower")
+                             .arg(kLinkBytesPerSecond / 1e9, 0, 'f', 2)
+                             .arg(kDiskShareGoal, 0, 'f', 1);
+    if (!mayRunOn({kPinnedSenderCpu, kPinnedReceiverCpu})) {
+        rows.push_back({QStringLiteral("17"),
+                        QStringLiteral("each side on a core of its own: needs CPUs %1 and %2")
+                            .arg(kPinnedSenderCpu)
+                            .arg(kPinnedReceiverCpu),
+                        goal, QStringLiteral("skipped")});
+        return;
+    }
+    CopyWay way{kPinnedReceiver, kPinnedSender, true};
+    way.senderCpu = kPinnedSenderCpu;
+    way.receiverCpu = kPinnedReceiverCpu;
+    std::vector<Copy> dds;
+    std::vector<ProcessCopy> pinned;
+    for (int round = 1; round <= kRounds; ++round) {
+        dds.push_back(ddWrite(bench));
+        pinned.push_back(processCopy(bench, way));
+        bench.log(QStringLiteral("round %1 pinned: dd %2, privately %3 (CPU: quillo send %4, "
+                                 "quillo receive %5)")
+                      .arg(round)
+                      .arg(secondsText(dds.back().seconds), secondsText(pinned.back().seconds),
+                           secondsText(pinned.back().senderCpuSeconds),
+                           secondsText(pinned.back().receiverCpuSeconds)));
+    }
+    const Copy* dd = fastest(dds);
+    const ProcessCopy* best = fastest(pinned);
+    if (!dd || !best || best->senderCpuSeconds <= 0 || best->receiverCpuSeconds <= 0) {
+        rows.push_back({QStringLiteral("17"),
+                        QStringLiteral("each side on a core of its own, privately: failed"), goal,
+                        verdict(false)});
+        return;
+    }
+    const double rate = bench.size / best->seconds;
+    const double slowerSide =
+        bench.size / std::max(best->senderCpuSeconds, best->receiverCpuSeconds);
+    const double ddRate = bench.size / dd->seconds;
+    const bool met = slowerSide >= kLinkBytesPerSecond ||
+                     (ddRate < kLinkBytesPerSecond && rate >= kDiskShareGoal * ddRate);
+    rows.push_back(
+        {QStringLiteral("17"),
+         QStringLiteral("sender on CPU %1, receiver on CPU %2, privately: %3 (%4); CPU time "
+                        "(and the rate it alone allows) %5, %6; dd %7 (%8), fastest of %9")
+             .arg(kPinnedSenderCpu)
+             .arg(kPinnedReceiverCpu)
+             .arg(rateText(rate), secondsText(best->seconds),
+                  cpuText(QStringLiteral("quillo send"), best->senderCpuSeconds, bench.size),
+                  cpuText(QStringLiteral("quillo receive"), best->receiverCpuSeconds, bench.size),
+                  rateText(ddRate), secondsText(dd->seconds))
+             .arg(kRounds),
+         goal, verdict(met)});
+}
+
 } // namespace
 
 int main(int argc, char* argv[])
 {
     if (argc > 1 && qstrcmp(argv[1], "--window-sender") == 0)
         return runWindowSender(argc, argv);
+    if (argc > 1 && qstrcmp(argv[1], "--timed-receiver") == 0)
+        return runTimedReceiver(argc, argv);
 
     QCoreApplication app(argc, argv);
     // A run stopped by Ctrl-C leaves its files, the big one among them; they go now.
@@ -1397,15 +1698,24 @@ int main(int argc, char* argv[])
     qputenv("HOME", QFile::encodeName(home));
     qputenv("XDG_CONFIG_HOME", QFile::encodeName(home + QStringLiteral("/.config")));
     bench.environment = QProcessEnvironment::systemEnvironment();
+    if (overVeth()) {
+        bench.senderNetns = QString::fromLocal8Bit(qgetenv("BENCH_SENDER_NETNS"));
+        if (bench.senderNetns.isEmpty() || !QFileInfo::exists(bench.senderNetns)) {
+            std::fprintf(stderr, "bench: BENCH_LINK=veth needs the namespaces that "
+                                 "scripts/bench.sh makes: run it through that\n");
+            return 2;
+        }
+    }
 
     // Whatever else runs on the machine shows in every figure; the load says how much.
     QFile loadAverage(QStringLiteral("/proc/loadavg"));
     const QByteArray load = loadAverage.open(QIODevice::ReadOnly)
                                 ? loadAverage.readAll().split(' ').first()
                                 : QByteArrayLiteral("?");
-    bench.log(QStringLiteral("Quillo transfer benchmark: %1 MiB over loopback, %2 rounds, %3 "
-                             "cores (load %4), in %5")
+    bench.log(QStringLiteral("Quillo transfer benchmark: %1 MiB over %2, %3 rounds, %4 "
+                             "cores (load %5), in %6")
                   .arg(mebibytes)
+                  .arg(overVeth() ? QStringLiteral("a veth pair") : QStringLiteral("loopback"))
                   .arg(kRounds)
                   .arg(QThread::idealThreadCount())
                   .arg(QString::fromLatin1(load), bench.dir.path()));
@@ -1418,15 +1728,15 @@ int main(int argc, char* argv[])
     // all three alike; the fastest of each counts. The rows of the rounds all come from the
     // same runs: any of them chosen runs them all, and the rest show as failed if not.
     const QSet<int> chosen = chosenRows();
-    const bool rounds = anyChosen(chosen, {1, 2, 3, 5, 7, 8, 11});
+    const bool rounds = anyChosen(chosen, {1, 2, 3, 5, 7, 8, 11, 16});
     std::vector<Copy> nc;
     std::vector<ProcessCopy> processes;
     std::vector<ProcessCopy> privates;
     std::vector<WindowCopy> windows;
     for (int round = 1; rounds && round <= kRounds; ++round) {
         nc.push_back(ncCopy(bench));
-        processes.push_back(processCopy(bench, false));
-        privates.push_back(processCopy(bench, true));
+        processes.push_back(processCopy(bench, {kProcessReceiver, kProcessSender}));
+        privates.push_back(processCopy(bench, {kPrivateReceiver, kPrivateSender, true, true}));
         windows.push_back(windowCopy(bench));
         bench.log(QStringLiteral("round %1: nc %2, quillo send %3, privately %4, window %5 "
                                  "(longest turn %6)")
@@ -1436,8 +1746,9 @@ int main(int argc, char* argv[])
                            secondsText(windows.back().seconds),
                            turnText(windows.back().longestTurn)));
     }
-    const EngineCopy engine = rounds ? engineCopy(bench) : EngineCopy{};
-    if (rounds)
+    // The engine sender runs in this process, which over veth is on the receiving side.
+    const EngineCopy engine = rounds && !overVeth() ? engineCopy(bench) : EngineCopy{};
+    if (rounds && !overVeth())
         bench.log(QStringLiteral("engine sender in this process: %1 (longest turn %2)")
                       .arg(secondsText(engine.seconds), turnText(engine.longestTurn)));
 
@@ -1516,26 +1827,47 @@ int main(int argc, char* argv[])
                         .arg(turnText(longestWindowTurn))
                         .arg(kRounds),
                     turnGoal, verdict(bestWindow && longestWindowTurn.ms <= kTurnGoalMs)});
-    rows.push_back(
-        {QStringLiteral("5b"),
-         QStringLiteral("longest loop turn, engine sender: %1").arg(turnText(engine.longestTurn)),
-         turnGoal, verdict(engine.ok && engine.longestTurn.ms <= kTurnGoalMs)});
+    if (overVeth())
+        rows.push_back(skippedOverVeth(QStringLiteral("5b"),
+                                       QStringLiteral("the engine sender runs inside the "
+                                                      "benchmark, on the receiving side")));
+    else
+        rows.push_back({QStringLiteral("5b"),
+                        QStringLiteral("longest loop turn, engine sender: %1")
+                            .arg(turnText(engine.longestTurn)),
+                        turnGoal, verdict(engine.ok && engine.longestTurn.ms <= kTurnGoalMs)});
 
     if (anyChosen(chosen, {6}))
         manyFiles(bench, rows, false);
     privateRows(rows, bench.size, bestNc, bestProcess, fastest(privates), privates);
     if (anyChosen(chosen, {9}))
         manyFiles(bench, rows, true);
-    if (anyChosen(chosen, {10, 11}))
-        folderRows(bench, rows, bestNc);
-    if (anyChosen(chosen, {12}))
+    if (anyChosen(chosen, {10, 11, 16}) && !knowFolderSenders())
+        bench.complain(QStringLiteral("cannot put the folder senders in the address book"));
+    const FolderRun treeRun = anyChosen(chosen, {10, 16}) ? treeRow(bench, rows) : FolderRun{};
+    if (anyChosen(chosen, {11}))
+        mixedRow(bench, rows, bestNc);
+    if (overVeth())
+        rows.push_back(skippedOverVeth(QStringLiteral("12"),
+                                       QStringLiteral("it counts the bytes on loopback")));
+    else if (anyChosen(chosen, {12}))
         cutRow(bench, rows);
-    if (anyChosen(chosen, {13}))
+    if (overVeth())
+        rows.push_back(skippedOverVeth(
+            QStringLiteral("13"), QStringLiteral("the flood comes from the benchmark itself")));
+    else if (anyChosen(chosen, {13}))
         floodRow(bench, rows);
     if (anyChosen(chosen, {14}))
         fanOutRow(bench, rows);
-    if (anyChosen(chosen, {15}))
+    if (overVeth())
+        rows.push_back(skippedOverVeth(QStringLiteral("15"),
+                                       QStringLiteral("the LocalSend test device runs on "
+                                                      "loopback only")));
+    else if (anyChosen(chosen, {15}))
         deviceRows(bench, rows);
+    receiverTurnRow(rows, privates, treeRun);
+    if (anyChosen(chosen, {17}))
+        pinnedRow(bench, rows);
 
     std::printf("\n");
     printTable(rows, chosen);

@@ -249,7 +249,7 @@ Child::Child(const QString& program, const QStringList& arguments, bool measureP
     if (measurePeak) {
         peakFile_ = base_ + QStringLiteral(".peak");
         process_.setProgram(QStringLiteral("/usr/bin/time"));
-        process_.setArguments(QStringList{QStringLiteral("-f"), QStringLiteral("%M"),
+        process_.setArguments(QStringList{QStringLiteral("-f"), QStringLiteral("%M %U %S"),
                                           QStringLiteral("-o"), peakFile_, program} +
                               arguments);
     } else {
@@ -318,16 +318,29 @@ QByteArray Child::errors() const
     return fileContents(base_ + QStringLiteral(".err"));
 }
 
-std::optional<long> Child::peakKiB() const
+QList<QByteArray> Child::timeFigures() const
 {
     QFile file(peakFile_);
     if (peakFile_.isEmpty() || !file.open(QIODevice::ReadOnly))
-        return std::nullopt;
+        return {};
     // A program that ended with a status other than 0 has a line about it first.
-    const QList<QByteArray> lines = file.readAll().trimmed().split('\n');
+    return file.readAll().trimmed().split('\n').last().simplified().split(' ');
+}
+
+std::optional<long> Child::peakKiB() const
+{
     bool ok = false;
-    const long kib = lines.last().trimmed().toLong(&ok);
+    const long kib = timeFigures().value(0).toLong(&ok);
     return ok ? std::optional<long>(kib) : std::nullopt;
+}
+
+std::optional<double> Child::cpuSeconds() const
+{
+    const QList<QByteArray> figures = timeFigures();
+    bool user = false;
+    bool system = false;
+    const double seconds = figures.value(1).toDouble(&user) + figures.value(2).toDouble(&system);
+    return user && system ? std::optional<double>(seconds) : std::nullopt;
 }
 
 Heartbeat::Heartbeat(QObject* parent) : QObject(parent)

@@ -49,7 +49,8 @@ void settleDisk();
 // A program run as a child of the benchmark, in the benchmark's process group so that
 // Ctrl-C stops it too. With peak memory wanted, it runs under /usr/bin/time, which forks
 // it afresh: the peak is then the program's own, and not inherited from the benchmark
-// that started it.
+// that started it; the CPU time it took comes with it. A program that only sets things up
+// and then puts itself in place (nsenter, taskset) counts as the program it becomes.
 class Child
 {
 public:
@@ -85,10 +86,14 @@ public:
     QByteArray errors() const;
     // The program's peak resident memory, once it has ended under /usr/bin/time.
     std::optional<long> peakKiB() const;
+    // The CPU time it took, in user and system mode together, likewise.
+    std::optional<double> cpuSeconds() const;
 
 private:
     // The program itself, which is the child of /usr/bin/time when that measures it.
     qint64 programPid() const;
+    // What /usr/bin/time wrote: peak KiB, user seconds, system seconds.
+    QList<QByteArray> timeFigures() const;
 
     QProcess process_;
     QString base_;

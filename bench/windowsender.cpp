@@ -4,6 +4,7 @@
 #include "platform/clock.h"
 #include "platform/randomsource.h"
 #include "platform/settingsstore.h"
+#include "transfer/sendtext.h"
 #include "window/desktop.h"
 #include "window/dialogs.h"
 #include "window/mainwindow.h"
@@ -91,8 +92,12 @@ int runWindowSender(int argc, char* argv[])
 
     bool sent = false;
     QObject::connect(
-        &window.station(), &Station::rowFinished, &window,
-        [&](BatchKind, int, const SendEnd& end) { sent = end.outcome == SendOutcome::Sent; });
+        &window.station(), &Station::rowFinished, &window, [&](BatchKind, int, const SendEnd& end) {
+            sent = end.outcome == SendOutcome::Sent;
+            if (!sent)
+                std::fprintf(stderr, "not sent: %s %s\n", qPrintable(sendStatusText(end.status)),
+                             qPrintable(sendStatusDetail(end.status)));
+        });
     Heartbeat heartbeat;
     QElapsedTimer timer;
     double seconds = 0;

@@ -20,6 +20,9 @@ for option in "$@"; do
         --with-checking-tools) packages+=(lintian desktop-file-utils appstream man-db systemd) ;;
         # The benchmark's yardstick and the meter of each process's peak memory.
         --with-bench-tools) packages+=(netcat-openbsd time) ;;
+        # The benchmark's veth pair between two network namespaces (ip; nsenter and taskset
+        # come with util-linux).
+        --with-link-tools) packages+=(iproute2) ;;
         *) echo "install-deps.sh: unknown option $option" >&2; exit 2 ;;
     esac
 done
