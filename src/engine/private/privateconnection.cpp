@@ -260,8 +260,8 @@ void PrivateConnection::takeFile(const QByteArray& body)
     auto* file = new FileIntake(saveFolder_, limits_, parts_, this);
     file->shareTree(tree_);
     const bool resumes = (features_ & kFeatureResume) != 0;
-    if (const std::optional<FileRefusal> refusal =
-            file->admit({sender_, offer->path, offer->size, folders, resumes, fileCheckOf(features_)})) {
+    if (const std::optional<FileRefusal> refusal = file->admit(
+            {sender_, offer->path, offer->size, folders, resumes, fileCheckOf(features_)})) {
         refuseFile(*file, *refusal, offer->size);
         return;
     }
