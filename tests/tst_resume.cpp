@@ -154,6 +154,16 @@ void offerThreeAtOnce(ResumeFixture& f, PrivatePeer& peer, const QByteArray& con
     peer.sendFile("c.txt", "good");
 }
 
+// The receiver's answers to files, in the order they came: no HELLO, no COUNT.
+QList<MessageType> answersOf(const PrivatePeer& peer)
+{
+    QList<MessageType> answers;
+    for (const PrivateMessage& message : peer.messages)
+        if (message.type != MessageType::Hello && message.type != MessageType::Count)
+            answers.append(message.type);
+    return answers;
+}
+
 QList<ReceiveEnd::Outcome> outcomesOf(const QList<ReceiveEnd>& ends)
 {
     QList<ReceiveEnd::Outcome> outcomes;
@@ -195,11 +205,7 @@ void TestResume::pipelinedAnswersKeepTheFilesOrder()
     QTRY_COMPARE_WITH_TIMEOUT(f.receiver.watch->ends.size(), 4, kWaitMs);
     QTRY_COMPARE_WITH_TIMEOUT(peer.count(MessageType::Saved), 2, kWaitMs);
 
-    QList<MessageType> answers;
-    for (const PrivateMessage& message : std::as_const(peer.messages))
-        if (message.type != MessageType::Hello && message.type != MessageType::Count)
-            answers.append(message.type);
-    QCOMPARE(answers,
+    QCOMPARE(answersOf(peer),
              (QList<MessageType>{MessageType::Accept, MessageType::Accept, MessageType::Accept,
                                  MessageType::Saved, MessageType::Failed, MessageType::Saved}));
     QCOMPARE(peer.lastReason(MessageType::Failed), Reason::DigestMismatch);
@@ -221,11 +227,7 @@ void TestResume::withoutThePipelineAFileWaitsForTheAnswerBefore()
     QTRY_COMPARE_WITH_TIMEOUT(f.receiver.watch->ends.size(), 4, kWaitMs);
     QTRY_COMPARE_WITH_TIMEOUT(peer.count(MessageType::Saved), 2, kWaitMs);
 
-    QList<MessageType> answers;
-    for (const PrivateMessage& message : std::as_const(peer.messages))
-        if (message.type != MessageType::Hello && message.type != MessageType::Count)
-            answers.append(message.type);
-    QCOMPARE(answers,
+    QCOMPARE(answersOf(peer),
              (QList<MessageType>{MessageType::Accept, MessageType::Saved, MessageType::Accept,
                                  MessageType::Failed, MessageType::Accept, MessageType::Saved}));
     QCOMPARE(f.receiver.inboxFiles(),
