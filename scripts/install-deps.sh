@@ -9,7 +9,7 @@ cd "$(dirname "$0")/.."
 # LocalSend devices' HTTP requests are read by the system's parser; files between two
 # copies are checked with xxHash's XXH3-128.
 packages=(build-essential cmake ninja-build qt6-base-dev libssl-dev libhttp-parser-dev
-    libxxhash-dev fonts-liberation python3 openssl)
+    libxxhash-dev pkg-config fonts-liberation python3 openssl)
 for option in "$@"; do
     case "$option" in
         --with-display-tools) packages+=(xvfb xauth imagemagick) ;;
