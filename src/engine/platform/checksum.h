@@ -21,7 +21,6 @@ public:
     Checksum(const Checksum&) = delete;
     Checksum& operator=(const Checksum&) = delete;
 
-    Kind kind() const { return kind_; }
     // How long a result of kind is: 32 bytes for SHA-256, 16 for XXH3-128.
     static int bytes(Kind kind);
 

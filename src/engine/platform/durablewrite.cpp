@@ -22,12 +22,17 @@ int writeAll(int fd, const QByteArray& bytes)
     return 0;
 }
 
-int syncFolder(const QString& folder)
+int syncAndClose(int fd)
 {
-    const int fd = ::open(QFile::encodeName(folder).constData(), O_RDONLY | O_DIRECTORY);
     if (fd < 0)
-        return errno;
+        return EBADF;
     const int error = ::fsync(fd) == 0 ? 0 : errno;
     ::close(fd);
     return error;
+}
+
+int syncFolder(const QString& folder)
+{
+    const int fd = ::open(QFile::encodeName(folder).constData(), O_RDONLY | O_DIRECTORY);
+    return fd < 0 ? errno : syncAndClose(fd);
 }

@@ -250,10 +250,9 @@ void PrivateConnection::takeFile(const QByteArray& body)
 {
     const std::optional<FileOffer> offer = parseFileOffer(body);
     const bool folders = (features_ & kFeatureFolders) != 0;
-    const int window = (features_ & kFeaturePipeline) != 0 ? kPipelineWindow : 1;
-    // A path of several parts is a folder's, which only the folders feature allows; a
-    // sender keeps to the window.
-    if (!offer || (offer->path.contains('/') && !folders) || awaitingAnswers() >= window) {
+    // A path of several parts is a folder's, which only the folders feature allows. (A
+    // sender beyond its window is not read until there is room: holdsBack().)
+    if (!offer || (offer->path.contains('/') && !folders)) {
         fail(Reason::ProtocolError, ReceiveEnd::Outcome::Refused, kProtocolError);
         return;
     }

@@ -1,15 +1,13 @@
 #include "transfer/fileintake.h"
 
 #include "platform/diskworker.h"
+#include "platform/durablewrite.h"
 #include "platform/groupedsync.h"
 #include "transfer/receivedname.h"
 #include "transfer/saveerror.h"
 
 #include <QDir>
 #include <QFileInfo>
-
-#include <cerrno>
-#include <unistd.h>
 
 FileIntake::FileIntake(const QString& saveFolder, const ReceiverLimits& limits, PartFiles& parts,
                        QObject* parent)
@@ -210,16 +208,11 @@ void FileIntake::synced(int error)
 bool FileIntake::saveAtOnce()
 {
     stopWatching();
-    const int fd = file_.syncHandle();
-    int error = fd < 0 ? EBADF : ::fsync(fd) == 0 ? 0 : errno;
-    if (fd >= 0)
-        ::close(fd);
     FileIdentity folder;
-    const int folderFd = takeName(error, folder);
+    const int folderFd = takeName(syncAndClose(file_.syncHandle()), folder);
     if (folderFd < 0)
         return false;
-    error = ::fsync(folderFd) == 0 ? 0 : errno;
-    ::close(folderFd);
+    const int error = syncAndClose(folderFd);
     if (error != 0)
         problem_ = ReceiveReason::with(ReceiveReason::Code::CannotSave, saveErrorText(error));
     return error == 0;
