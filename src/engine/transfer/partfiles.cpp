@@ -10,7 +10,6 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QSaveFile>
-#include <QStorageInfo>
 
 #include <sys/stat.h>
 #include <sys/statvfs.h>
@@ -45,6 +44,17 @@ std::optional<qint64> statvfsFreeInodes(const QString& folder)
     if (::statvfs(QFile::encodeName(folder).constData(), &info) != 0 || info.f_files == 0)
         return std::nullopt;
     return qint64(info.f_favail);
+}
+
+// The bytes free for us in folder's file system; nothing when it does not say. One call,
+// where QStorageInfo would read the system's whole table of mounts for every file offered.
+std::optional<qint64> statvfsFreeBytes(const QString& folder)
+{
+    struct statvfs info {
+    };
+    if (::statvfs(QFile::encodeName(folder).constData(), &info) != 0)
+        return std::nullopt;
+    return qint64(info.f_bavail) * qint64(info.f_frsize);
 }
 
 // Numbers are written as text: a JSON number loses precision above 2^53.
@@ -233,12 +243,11 @@ PartFiles::Use PartFiles::strangerUse(bool busyOnly) const
 
 qint64 PartFiles::strangerRoom(const QString& folder) const
 {
-    const QStorageInfo storage(folder);
-    if (!storage.isValid() || storage.bytesAvailable() < 0)
+    const std::optional<qint64> free = statvfsFreeBytes(folder);
+    if (!free || *free < 0)
         return limits_.maxStrangerPartBytes;
     // What strangers' part files hold now would be free without them.
-    return std::min(limits_.maxStrangerPartBytes,
-                    (storage.bytesAvailable() + strangerUse(false).onDisk) / 2);
+    return std::min(limits_.maxStrangerPartBytes, (*free + strangerUse(false).onDisk) / 2);
 }
 
 bool PartFiles::isOurs(const QString& path, const Entry& entry) const
