@@ -68,10 +68,18 @@ void GroupedSync::groupDone(const QList<Request>& group, const QList<int>& error
 QList<int> GroupedSync::syncAll(const QList<Item>& items)
 {
     // Every file's writing begins before the first wait, so that the disk takes them all
-    // in one go rather than one after another.
+    // in one go rather than one after another. Only once all of it is written are the files
+    // synced: a file's fsync then has only its size and blocks left to record, and the
+    // journal takes those of the whole group in a few commits rather than one per file.
     for (const Item& item : items) {
         if (!item.isFolder)
             ::sync_file_range(item.fd, 0, 0, SYNC_FILE_RANGE_WRITE);
+    }
+    for (const Item& item : items) {
+        if (!item.isFolder)
+            ::sync_file_range(item.fd, 0, 0,
+                              SYNC_FILE_RANGE_WAIT_BEFORE | SYNC_FILE_RANGE_WRITE |
+                                  SYNC_FILE_RANGE_WAIT_AFTER);
     }
     QList<int> errors;
     errors.reserve(items.size());
