@@ -275,7 +275,7 @@ void TestFileIntake::savesLastInOrderAndInGroups()
     QCOMPARE(settled.first().at(0).value<ReceiveEnd::Outcome>(), ReceiveEnd::Outcome::Saved);
     QCOMPARE(readFile(dir_->filePath(QStringLiteral("c.bin"))), QByteArray("ghi"));
 
-    // A sync that fails leaves a part file and says why.
+    // A sync that fails names nothing and says why; a small file leaves nothing at all.
     syncs.setSyncer(
         [](const QList<GroupedSync::Item>& items) { return QList<int>(items.size(), EIO); });
     FileIntake failing(dir_->path(), {}, *parts_);
@@ -286,7 +286,7 @@ void TestFileIntake::savesLastInOrderAndInGroups()
     syncs.setSyncer(&GroupedSync::syncAll);
     QCOMPARE(failed.first().at(0).value<ReceiveEnd::Outcome>(), ReceiveEnd::Outcome::CannotSave);
     QVERIFY(!QFile::exists(dir_->filePath(QStringLiteral("d.bin"))));
-    QVERIFY(QFile::exists(dir_->filePath(QStringLiteral("d.bin.part"))));
+    QVERIFY(!QFile::exists(dir_->filePath(QStringLiteral("d.bin.part"))));
 }
 
 // The worker's answer may come after the connection let go of the file, or after the

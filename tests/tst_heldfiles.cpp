@@ -31,6 +31,7 @@ private Q_SLOTS:
     void aFolderSwappedForALinkIsNotFollowed();
     void aPartSwappedAfterItsCheckIsNeitherTakenOverNorContinued();
     void aPartIsIndexedBeforeItsFirstByte();
+    void aSmallFileIsNamedOnlyWhenLetGo();
     void anIdentityFileThatIsALinkIsRefused();
 
 private:
@@ -113,8 +114,9 @@ void TestHeldFiles::aPartSwappedAfterItsCheckIsNeitherTakenOverNorContinued()
 
 void TestHeldFiles::aPartIsIndexedBeforeItsFirstByte()
 {
+    constexpr qint64 kLarge = 9 * 1024 * 1024; // named from its first byte
     FileIntake intake(save(), {}, *parts_);
-    QVERIFY(!intake.admit({kSam, "Trip/a.bin", 1000, true, true, Checksum::Kind::Xxh3_128}));
+    QVERIFY(!intake.admit({kSam, "Trip/a.bin", kLarge, true, true, Checksum::Kind::Xxh3_128}));
     // Killed now, before a byte: the index on the disk knows the part file already.
     const QString crashed = dir_->filePath(QStringLiteral("crashed.json"));
     QVERIFY(QFile::copy(index(), crashed));
@@ -125,7 +127,43 @@ void TestHeldFiles::aPartIsIndexedBeforeItsFirstByte()
     PartFiles restarted;
     restarted.open(crashed);
     QVERIFY(restarted.leftover(intake.path(), kSam));
-    QCOMPARE(restarted.resumable(kSam.key, "Trip/a.bin", 1000), std::optional(intake.path()));
+    QCOMPARE(restarted.resumable(kSam.key, "Trip/a.bin", kLarge), std::optional(intake.path()));
+}
+
+// A small file has no name while it arrives, so a crash leaves nothing of it; let go of, it
+// takes its part name once the index knows it, and never one that is taken.
+void TestHeldFiles::aSmallFileIsNamedOnlyWhenLetGo()
+{
+    FileIntake first(save(), {}, *parts_);
+    FileIntake second(save(), {}, *parts_);
+    QVERIFY(!first.admit({kSam, "b.bin", 6, false, true, Checksum::Kind::Xxh3_128}));
+    QVERIFY(!second.admit({kSam, "b.bin", 6, false, true, Checksum::Kind::Xxh3_128}));
+    QVERIFY(first.write("abc") && second.write("xyz"));
+    QCOMPARE(QDir(save()).entryList(QDir::Files | QDir::NoDotAndDotDot), QStringList{});
+    QCOMPARE(first.path(), save(QStringLiteral("b.bin.part")));
+    QCOMPARE(second.path(), save(QStringLiteral("b (1).bin.part"))); // b.bin.part is spoken for
+    // A large file's part file is in the index at once, and the small ones are not with it.
+    FileIntake large(save(), {}, *parts_);
+    QVERIFY(!large.admit({kSam, "e.bin", 9 * 1024 * 1024, false, true, std::nullopt}));
+    QVERIFY(readFile(index()).contains("e.bin.part"));
+    QVERIFY(!readFile(index()).contains("b.bin.part") && !readFile(index()).contains("b (1)"));
+
+    FileIntake kept(save(), {}, *parts_);
+    QVERIFY(!kept.admit({kSam, "c.bin", 6, false, true, Checksum::Kind::Xxh3_128}));
+    QVERIFY(kept.write("abc"));
+    kept.keepPart();
+    QCOMPARE(readFile(save(QStringLiteral("c.bin.part"))), QByteArray("abc"));
+    QVERIFY(readFile(index()).contains(QFile::encodeName(save(QStringLiteral("c.bin.part")))));
+    QCOMPARE(parts_->resumable(kSam.key, "c.bin", 6), std::optional(save("c.bin.part")));
+
+    // Its part name taken meanwhile: what stands there stays, and the beginning is dropped.
+    FileIntake beaten(save(), {}, *parts_);
+    QVERIFY(!beaten.admit({kSam, "d.bin", 6, false, true, Checksum::Kind::Xxh3_128}));
+    QVERIFY(beaten.write("abc"));
+    QVERIFY(writeFile(save(QStringLiteral("d.bin.part")), kPrecious));
+    beaten.keepPart();
+    QCOMPARE(readFile(save(QStringLiteral("d.bin.part"))), kPrecious);
+    QVERIFY(!parts_->recorded(save(QStringLiteral("d.bin.part"))));
 }
 
 void TestHeldFiles::anIdentityFileThatIsALinkIsRefused()

@@ -168,7 +168,7 @@ void TestTray::aPersonAwayIsToldWhatArrivedAndWhatFailed()
     broken.connectTo(kAnna, kHere, 1052);
     QTRY_VERIFY_WITH_TIMEOUT(broken.isConnected(), kWait);
     broken.send("FILENAME b.txt #10\r\nhel");
-    QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(inbox + QStringLiteral("b.txt.part")), kWait);
+    QTRY_COMPARE_WITH_TIMEOUT(broken.replies, QByteArray("OK\n3\n"), kWait);
     broken.close();
     QTRY_COMPARE_WITH_TIMEOUT(tray.notifications.size(), 2, kWait);
     QCOMPARE(tray.notifications[1].title, QStringLiteral("Receiving Failed"));

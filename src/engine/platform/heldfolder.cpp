@@ -13,6 +13,8 @@ namespace
 {
 
 constexpr int kFolderFlags = O_RDONLY | O_DIRECTORY | O_CLOEXEC;
+constexpr mode_t kFileMode = 0666; // less the umask
+const char kOpenFiles[] = "/proc/self/fd/";
 
 std::optional<FileIdentity> regularIdentity(const struct stat& status)
 {
@@ -27,6 +29,14 @@ std::optional<FileIdentity> soleFileIdentity(int fd)
 {
     struct stat status = {};
     if (::fstat(fd, &status) != 0 || status.st_nlink != 1)
+        return std::nullopt;
+    return regularIdentity(status);
+}
+
+std::optional<FileIdentity> unnamedFileIdentity(int fd)
+{
+    struct stat status = {};
+    if (::fstat(fd, &status) != 0 || status.st_nlink != 0)
         return std::nullopt;
     return regularIdentity(status);
 }
@@ -97,6 +107,27 @@ int HeldFolder::renameFree(const QByteArray& from, const QByteArray& to) const
         return errno;
     ::unlinkat(fd_, from.constData(), 0);
     return 0;
+}
+
+int HeldFolder::makeUnnamed() const
+{
+    // Naming it later goes through the system's table of open files, which must be there.
+    static const bool canName = ::access(kOpenFiles, X_OK) == 0;
+    if (!canName) {
+        errno = ENOSYS;
+        return -1;
+    }
+    return ::openat(fd_, ".", O_TMPFILE | O_WRONLY | O_CLOEXEC, kFileMode);
+}
+
+// Without the privilege to link a descriptor itself, its entry in the table of open files
+// is linked; linkat never replaces a name.
+int HeldFolder::link(int fd, const QByteArray& to) const
+{
+    const QByteArray open = kOpenFiles + QByteArray::number(fd);
+    if (::linkat(AT_FDCWD, open.constData(), fd_, to.constData(), AT_SYMLINK_FOLLOW) == 0)
+        return 0;
+    return errno;
 }
 
 int HeldFolder::sync() const

@@ -23,6 +23,10 @@ struct FileIdentity {
 // someone else holds, through which they would see or change what is written.
 std::optional<FileIdentity> soleFileIdentity(int fd);
 
+// The identity of the file open as fd when it is a regular file that has no name at all,
+// as makeUnnamed() gives; nothing otherwise.
+std::optional<FileIdentity> unnamedFileIdentity(int fd);
+
 // A folder held open by its descriptor. Whatever is made, opened, renamed, removed or
 // synced in it happens in the folder that was walked to and checked, even when its path
 // has since been made to lead somewhere else.
@@ -54,6 +58,13 @@ public:
     // Gives the file from the name to, which must be free: nothing is ever replaced.
     // Returns 0 or the system's error number, EEXIST when to is taken.
     int renameFree(const QByteArray& from, const QByteArray& to) const;
+    // A file with no name yet in this folder's file system, open for writing, that goes
+    // away when closed unless link() gives it one first. -1 when the file system or the
+    // system cannot make one; errno then says why.
+    int makeUnnamed() const;
+    // Gives the file open as fd the name to, which must be free: EEXIST when taken.
+    // Returns 0 or the system's error number.
+    int link(int fd, const QByteArray& to) const;
     // Makes the names made or changed in it last; returns 0 or the system's error number.
     int sync() const;
 

@@ -9,6 +9,17 @@
 #include <QDir>
 #include <QFileInfo>
 
+namespace
+{
+
+// A file up to this size is written with no name until it is whole: it needs no synced
+// record before its first byte, and a crash leaves nothing of it, so it is sent again
+// whole. A larger one has its part file named from the start, so that a crash in the
+// middle can be continued.
+constexpr qint64 kUnnamedUpTo = 8 * 1024 * 1024;
+
+} // namespace
+
 FileIntake::FileIntake(const QString& saveFolder, const ReceiverLimits& limits, PartFiles& parts,
                        QObject* parent)
     : QObject(parent), limits_(limits), parts_(parts),
@@ -95,8 +106,11 @@ bool FileIntake::create(const Offer& offer, HeldFolder folder, const QString& na
     const auto leftover = [this, &offer](const QString& path) {
         return parts_.leftover(path, offer.sender);
     };
-    if (!file_.choose(std::move(folder), place_.folder, name, leftover))
+    const auto reserved = [this](const QString& path) { return parts_.reserves(path); };
+    if (!file_.choose(std::move(folder), place_.folder, name, leftover, reserved))
         return false;
+    if (offer.size <= kUnnamedUpTo && file_.openUnnamed())
+        return true;
     // A part file made anew is in the index first: whatever happens next, it is found again.
     const QString path = file_.path();
     if (!file_.takesOver())
@@ -125,7 +139,8 @@ void FileIntake::begin(const Offer& offer, qint64 offset)
     size_ = offer.size;
     offset_ = received_ = receivedAtLastCheck_ = offset;
     // Recorded as the sender's until it is whole or removed.
-    parts_.begin(file_.path(), offer.sender, offer.path, offer.size, file_.identity());
+    parts_.begin(file_.path(), offer.sender, offer.path, offer.size, file_.identity(),
+                 file_.isUnnamed());
     parts_.setLetGo(file_.path(), [this] { Q_EMIT takenOver(); });
     digested_ = offer.digested.has_value();
     if (digested_) // nothing to read back at 0
@@ -277,8 +292,11 @@ void FileIntake::keepPart()
     stopWatching();
     if (!file_.isOpen())
         return;
-    file_.close();
-    parts_.keep(file_.path());
+    // The index knows a file with no name yet before it takes its part name.
+    const QString part = file_.path();
+    parts_.keep(part);
+    if (!file_.keepPart())
+        parts_.forget(part);
 }
 
 void FileIntake::discard()

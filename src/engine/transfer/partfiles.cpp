@@ -116,7 +116,8 @@ std::optional<QString> PartFiles::resumable(const QByteArray& key, const QByteAr
     std::optional<QString> newest;
     for (auto entry = entries_.cbegin(); entry != entries_.cend(); ++entry) {
         if (key.isEmpty() || entry->key != key || entry->offered != offered ||
-            entry->size != size || (entry->busy && !entry->letGo) || !isOurs(entry.key(), *entry))
+            entry->size != size || (entry->busy && !entry->letGo) ||
+            (!entry->unnamed && !isOurs(entry.key(), *entry)))
             continue;
         if (!newest || entry->since > entries_.value(*newest).since)
             newest = entry.key();
@@ -124,7 +125,8 @@ std::optional<QString> PartFiles::resumable(const QByteArray& key, const QByteAr
     if (newest && entries_.value(*newest).busy) {
         const std::function<void()> letGo = entries_.value(*newest).letGo;
         letGo(); // leaves it kept, or removed
-        if (!entries_.contains(*newest) || entries_.value(*newest).busy)
+        if (!entries_.contains(*newest) || entries_.value(*newest).busy ||
+            !isOurs(*newest, entries_.value(*newest)))
             return std::nullopt;
     }
     return newest;
@@ -144,7 +146,7 @@ void PartFiles::announce(const QString& path, const PartSender& sender, const QB
 }
 
 void PartFiles::begin(const QString& path, const PartSender& sender, const QByteArray& offered,
-                      qint64 size, FileIdentity identity)
+                      qint64 size, FileIdentity identity, bool unnamed)
 {
     entries_.insert(path, {sender.address,
                            sender.key,
@@ -154,9 +156,16 @@ void PartFiles::begin(const QString& path, const PartSender& sender, const QByte
                            QDateTime::currentDateTimeUtc(),
                            identity,
                            true,
+                           unnamed,
                            {}});
     removeStale();
     saveLater();
+}
+
+bool PartFiles::reserves(const QString& path) const
+{
+    const auto entry = entries_.constFind(path);
+    return entry != entries_.cend() && entry->unnamed;
 }
 
 void PartFiles::keep(const QString& path)
@@ -165,6 +174,7 @@ void PartFiles::keep(const QString& path)
     if (entry == entries_.end())
         return;
     entry->busy = false;
+    entry->unnamed = false;
     entry->letGo = nullptr;
     entry->since = QDateTime::currentDateTimeUtc();
     save();
@@ -335,6 +345,8 @@ QByteArray PartFiles::serialized() const
 {
     QJsonArray parts;
     for (auto entry = entries_.cbegin(); entry != entries_.cend(); ++entry) {
+        if (entry->unnamed)
+            continue;
         parts.append(
             QJsonObject{{QStringLiteral("path"), entry.key()},
                         {QStringLiteral("peer"), entry->peer},

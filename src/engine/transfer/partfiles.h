@@ -32,6 +32,10 @@ struct PartSender {
 // found without them after a crash takes the file under its name if that is a regular
 // file of this user's with no other name, the one a crash between the two writes leaves.
 //
+// A small file may be written with no name at all until it is whole (ReceiveFile): it is
+// counted as any other, but is in the index only once it takes its part name, when its
+// transfer is let go of before the end; keep() writes it there before it is named.
+//
 // A part file from the private port can be continued: the same key offering the same
 // path and size again finds it through resumable(), wherever the sender is now.
 //
@@ -82,10 +86,14 @@ public:
                   qint64 size);
     // A transfer from sender now writes path, the file identity, made anew or taken over,
     // for the file offered as offered (its path on the private port, its name on the plain
-    // one), of size bytes.
+    // one), of size bytes. An unnamed one has no name yet, and path is the part name it
+    // would take.
     void begin(const QString& path, const PartSender& sender, const QByteArray& offered,
-               qint64 size, FileIdentity identity);
-    // The transfer writing path has ended and left it a part file; written at once.
+               qint64 size, FileIdentity identity, bool unnamed = false);
+    // Whether a file with no name yet would take path as its part name.
+    bool reserves(const QString& path) const;
+    // The transfer writing path has ended and leaves it a part file; written at once,
+    // before a file with no name takes path.
     void keep(const QString& path);
     // path is no part file of ours any more: it is whole, or removed.
     void forget(const QString& path);
@@ -113,6 +121,7 @@ private:
         QDateTime since;             // when a transfer last began or left it
         FileIdentity identity;       // not known yet between announce() and begin()
         bool busy = false;           // a transfer writes it now; not kept in the index
+        bool unnamed = false;        // has no name yet: not in the index
         std::function<void()> letGo; // ends that transfer
     };
 

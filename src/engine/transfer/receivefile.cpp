@@ -30,11 +30,11 @@ QString replacedText()
 } // namespace
 
 bool ReceiveFile::choose(HeldFolder folder, const QString& folderPath, const QString& name,
-                         const Leftover& leftover)
+                         const Leftover& leftover, const Reserved& reserved)
 {
     folder_ = std::move(folder);
     folderPath_ = folderPath;
-    named_ = false;
+    named_ = unnamed_ = false;
     const QDir dir(folderPath);
     // A leftover only while what stands under its name in the folder held is what was recorded.
     const auto leftoverAt = [&](const QString& n) -> std::optional<FileIdentity> {
@@ -46,7 +46,8 @@ bool ReceiveFile::choose(HeldFolder folder, const QString& folderPath, const QSt
     };
     finalName_ = firstFreeName(name, [&](const QString& n) {
         takeOver_.reset();
-        if (folder_.holds(QFile::encodeName(n)))
+        if (folder_.holds(QFile::encodeName(n)) ||
+            (reserved && reserved(dir.filePath(n + kPartSuffix))))
             return true;
         if (!folder_.holds(QFile::encodeName(n + kPartSuffix)))
             return false;
@@ -90,6 +91,14 @@ bool ReceiveFile::open()
     return hold(fd, QIODevice::WriteOnly);
 }
 
+bool ReceiveFile::openUnnamed()
+{
+    if (takeOver_)
+        return false;
+    const int fd = folder_.makeUnnamed();
+    return fd >= 0 && hold(fd, QIODevice::WriteOnly, true);
+}
+
 std::optional<qint64> ReceiveFile::resume(HeldFolder folder, const QString& partPath,
                                           FileIdentity recorded, qint64 size)
 {
@@ -97,7 +106,7 @@ std::optional<qint64> ReceiveFile::resume(HeldFolder folder, const QString& part
     folder_ = std::move(folder);
     folderPath_ = info.absolutePath();
     finalName_ = info.fileName().chopped(kPartSuffix.size());
-    named_ = false;
+    named_ = unnamed_ = false;
     takeOver_.reset();
     const int fd =
         ::openat(folder_.fd(), partName().constData(), O_WRONLY | O_APPEND | kOpenPartFlags);
@@ -119,21 +128,26 @@ std::optional<qint64> ReceiveFile::resume(HeldFolder folder, const QString& part
     return held;
 }
 
-bool ReceiveFile::hold(int fd, QIODevice::OpenMode mode)
+bool ReceiveFile::hold(int fd, QIODevice::OpenMode mode, bool unnamed)
 {
-    const std::optional<FileIdentity> identity = soleFileIdentity(fd);
+    const std::optional<FileIdentity> identity =
+        unnamed ? unnamedFileIdentity(fd) : soleFileIdentity(fd);
     if (!identity || !part_.open(fd, mode | QIODevice::Unbuffered, QFileDevice::AutoCloseHandle)) {
         ::close(fd);
         error_ = identity ? part_.errorString() : replacedText();
         return false;
     }
     identity_ = *identity;
+    unnamed_ = unnamed;
     written_ = writtenBack_ = 0;
     return true;
 }
 
+// Only a continued file is read back, and that one has its part name.
 int ReceiveFile::readBack() const
 {
+    if (unnamed_)
+        return -1;
     const int fd = ::openat(folder_.fd(), partName().constData(), O_RDONLY | kOpenPartFlags);
     if (fd >= 0 && soleFileIdentity(fd) == identity_)
         return fd;
@@ -187,16 +201,18 @@ int ReceiveFile::syncHandle()
 // who may write that folder could have put another file there since it was written.
 bool ReceiveFile::takeName()
 {
-    part_.close();
     const QByteArray part = partName();
     int error = 0;
     // Another file may have taken the final name meanwhile: it is never replaced, and the
     // next free name is tried.
     finalName_ = firstFreeName(finalName_, [&](const QString& n) {
-        error = folder_.renameFree(part, QFile::encodeName(n));
+        error = unnamed_ ? folder_.link(part_.handle(), QFile::encodeName(n))
+                         : folder_.renameFree(part, QFile::encodeName(n));
         return error == EEXIST;
     });
+    part_.close();
     named_ = !finalName_.isEmpty() && error == 0;
+    unnamed_ = false;
     if (!named_)
         error_ = QStringLiteral("the finished file could not take its name");
     return named_;
@@ -220,14 +236,26 @@ int ReceiveFile::folderSyncHandle(FileIdentity& folder)
 void ReceiveFile::close()
 {
     part_.close();
+    unnamed_ = false;
+}
+
+bool ReceiveFile::keepPart()
+{
+    const int error = unnamed_ && part_.isOpen() ? folder_.link(part_.handle(), partName()) : 0;
+    close();
+    if (error != 0)
+        error_ = saveErrorText(error);
+    return error == 0;
 }
 
 void ReceiveFile::discard()
 {
     if (!part_.isOpen())
         return;
-    part_.close();
-    folder_.removeIf(partName(), identity_);
+    const bool named = !unnamed_;
+    close();
+    if (named)
+        folder_.removeIf(partName(), identity_);
 }
 
 QByteArray ReceiveFile::partName() const

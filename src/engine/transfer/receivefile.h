@@ -8,13 +8,14 @@
 #include <functional>
 #include <optional>
 
-// The file being received. It is written as "<name>.part" and takes its final name only
-// once it is whole and on the disk, so a file under its final name is always complete,
-// power cut or not. Neither name may exist before: nothing in the save folder is ever
-// replaced, and a link planted under either name is never followed. The one exception is
-// a part file that this receiver left behind itself, from a transfer of the same name
-// from the same sender that broke off: that sender trying again takes it over, instead
-// of leaving one more part file each time.
+// The file being received. It is written as "<name>.part", or with no name at all, and
+// takes its final name only once it is whole and on the disk, so a file under its final
+// name is always complete, power cut or not. A file with no name needs no record before it
+// is made, and leaves nothing behind when the program is cut off: it is sent again whole. Neither
+// name may exist before: nothing in the save folder is ever replaced, and a link planted under
+// either name is never followed. The one exception is a part file that this receiver left behind
+// itself, from a transfer of the same name from the same sender that broke off: that sender trying
+// again takes it over, instead of leaving one more part file each time.
 //
 // Everything happens in its folder as it was walked to and held, never by a path found
 // again: made, taken over, continued, synced and renamed there. A part file is taken over
@@ -26,16 +27,24 @@ public:
     // taken over; nothing when it may not.
     using Leftover = std::function<std::optional<FileIdentity>(const QString& path)>;
 
+    // Whether the part file at path is being written by a file with no name yet.
+    using Reserved = std::function<bool(const QString& path)>;
+
     // Chooses the names for a received file named name in folder, held, which is at
-    // folderPath: the first free final name whose part name is free too or a leftover.
-    // Nothing is made yet. Returns false when every name is taken; error() then says so.
+    // folderPath: the first free final name whose part name is free too or a leftover,
+    // and not reserved. Nothing is made yet. Returns false when every name is taken;
+    // error() then says so.
     bool choose(HeldFolder folder, const QString& folderPath, const QString& name,
-                const Leftover& leftover);
+                const Leftover& leftover, const Reserved& reserved = {});
     // Whether open() takes a leftover over rather than making the part file anew.
     bool takesOver() const { return takeOver_.has_value(); }
     // Makes the part file chosen, where nothing may stand yet, or takes the leftover chosen
     // over, emptying it. Returns false when it could not; error() then says why.
     bool open();
+    // Makes the file with no name, to take its part name only if it is let go of before it
+    // is whole. Returns false when the file system or the system cannot; open() then may.
+    bool openUnnamed();
+    bool isUnnamed() const { return unnamed_; }
     // Opens partPath, a leftover part file of a file of size bytes in folder, held, to go
     // on writing at its end, while it is still the file recorded. Returns the bytes it
     // holds, or nothing when it cannot be continued; error() then says why.
@@ -74,8 +83,13 @@ public:
     // A descriptor of its own to sync the folder through, to close after, and which
     // folder that is; -1 as syncHandle().
     int folderSyncHandle(FileIdentity& folder);
-    // Closes a file that is not complete: it stays a part file.
+    // Closes a file that is not complete: one with a part name keeps it, one with no name
+    // is gone.
     void close();
+    // Closes a file that is not complete, to be continued: one with no name takes its
+    // part name first, which must be free. Returns false when it could not, and the file
+    // is gone; error() then says why.
+    bool keepPart();
     // Closes the file and removes it, giving its space back.
     void discard();
 
@@ -87,7 +101,8 @@ public:
 
 private:
     QByteArray partName() const;
-    bool hold(int fd, QIODevice::OpenMode mode);
+    bool hold(int fd, QIODevice::OpenMode mode, bool unnamed = false);
+    int nameUnnamed(const QByteArray& name);
 
     QFile part_;
     HeldFolder folder_;
@@ -97,6 +112,7 @@ private:
     std::optional<FileIdentity> takeOver_; // what the leftover chosen was recorded as
     FileIdentity identity_;
     bool named_ = false;
+    bool unnamed_ = false;   // made with no name, and none given yet
     qint64 written_ = 0;     // bytes written since the file was opened
     qint64 writtenBack_ = 0; // of those, how many the system was asked to write out
 };
