@@ -1,3 +1,4 @@
+#include "platform/diskworker.h"
 #include "platform/heldfolder.h"
 #include "platform/settingsstore.h"
 #include "presence/datagram.h"
@@ -12,6 +13,7 @@
 #include "transfer/filedigest.h"
 #include "transfer/partfiles.h"
 
+#include <QSemaphore>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QUdpSocket>
@@ -472,6 +474,27 @@ void TestResume::theDigestReadsBackTheBytesBeforeTheOffset()
             QCOMPARE(finished.first().at(0).toByteArray(), Checksum::of(kind, content));
         }
     }
+    // Started anew, or gone, while a step is out on the worker: what it read is dropped.
+    QSemaphore hold;
+    QObject asker;
+    DiskWorker::instance().run(
+        &asker, [&hold] { return hold.tryAcquire(1, kWaitMs); }, [](bool) {});
+    FileDigest restarted;
+    QSignalSpy finished(&restarted, &FileDigest::finished);
+    auto gone = std::make_unique<FileDigest>();
+    restarted.start(path, content.size(), Checksum::Kind::Xxh3_128);
+    gone->start(path, content.size(), Checksum::Kind::Xxh3_128);
+    QCoreApplication::processEvents(); // their first steps go to the worker, and wait
+    gone.reset();
+    restarted.start(path, 0, Checksum::Kind::Xxh3_128);
+    restarted.add("abc");
+    restarted.finish();
+    hold.release();
+    DiskWorker::instance().waitForIdle();
+    QCoreApplication::sendPostedEvents();
+    QCOMPARE(finished.count(), 1);
+    QCOMPARE(finished.first().at(0).toByteArray(), Checksum::of(Checksum::Kind::Xxh3_128, "abc"));
+
     FileDigest shortened; // the file holds fewer bytes than the offset says
     QSignalSpy failed(&shortened, &FileDigest::failed);
     shortened.start(path, content.size() + 1, Checksum::Kind::Xxh3_128);

@@ -1,11 +1,16 @@
 #include "transfer/filedigest.h"
 
+#include "platform/diskworker.h"
 #include "transfer/readerror.h"
 
+#include <QFile>
+
+#include <cerrno>
+#include <fcntl.h>
 #include <unistd.h>
 #include <utility>
 
-FileDigest::FileDigest(QObject* parent) : QObject(parent)
+FileDigest::FileDigest(QObject* parent) : QObject(parent), check_(std::make_shared<Checksum>(kind_))
 {
     stepTimer_.setSingleShot(true);
     stepTimer_.setInterval(0);
@@ -20,11 +25,12 @@ FileDigest::~FileDigest()
 void FileDigest::start(const QString& path, qint64 offset, Checksum::Kind kind)
 {
     stop();
-    check_.reset(kind);
+    kind_ = kind;
+    check_ = std::make_shared<Checksum>(kind);
     path_ = path;
     known_ = offset;
     if (known_ > 0)
-        stepTimer_.start();
+        stepTimer_.start(); // on the loop's next turn, whatever the worker is doing
 }
 
 void FileDigest::start(int fd, qint64 offset, Checksum::Kind kind)
@@ -39,7 +45,7 @@ void FileDigest::add(const QByteArray& bytes)
     known_ += bytes.size();
     if (!caughtUp)
         return; // read back from the file with the bytes before them
-    check_.add(bytes);
+    check_->add(bytes);
     taken_ = known_;
 }
 
@@ -52,66 +58,92 @@ void FileDigest::finish()
 
 void FileDigest::stop()
 {
+    ++start_;
     stepTimer_.stop();
-    file_.close();
     if (fd_ >= 0)
         ::close(std::exchange(fd_, -1));
-    check_.reset();
+    check_ = std::make_shared<Checksum>(kind_); // one a step still has is left to it
+    path_.clear();
     taken_ = known_ = 0;
     finishing_ = false;
 }
 
 void FileDigest::step()
 {
-    if (!file_.isOpen()) {
-        if (const std::optional<QString> description = open()) {
-            stop();
-            Q_EMIT failed(*description);
-            return;
-        }
-    }
-    const QByteArray bytes = file_.read(std::min(kStepBytes, known_ - taken_));
-    if (bytes.isEmpty()) {
-        const QString description = shortReadText(file_);
-        stop();
-        Q_EMIT failed(description);
+    if (const std::optional<QString> description = open()) {
+        fail(*description);
         return;
     }
-    check_.add(bytes);
-    taken_ += bytes.size();
+    const int fd = ::fcntl(fd_, F_DUPFD_CLOEXEC, 0);
+    if (fd < 0) {
+        fail(qt_error_string(errno));
+        return;
+    }
+    const qint64 from = taken_;
+    const qint64 length = std::min(kStepBytes, known_ - taken_);
+    DiskWorker::instance().run(
+        this,
+        [fd, from, length, check = std::exchange(check_, nullptr)] {
+            Step done;
+            done.check = check;
+            QFile file;
+            if (!file.open(fd, QIODevice::ReadOnly | QIODevice::Unbuffered,
+                           QFileDevice::AutoCloseHandle)) {
+                ::close(fd);
+                done.error = file.errorString();
+            } else if (!file.seek(from)) {
+                done.error = file.errorString();
+            } else if (const QByteArray bytes = file.read(length); bytes.isEmpty()) {
+                done.error = shortReadText(file);
+            } else {
+                check->add(bytes);
+                done.read = bytes.size();
+            }
+            return done;
+        },
+        [this, start = start_](const Step& done) { stepped(start, done); });
+}
+
+void FileDigest::stepped(quint64 start, const Step& step)
+{
+    if (start != start_)
+        return; // stopped or started anew meanwhile
+    check_ = step.check;
+    if (step.read == 0) {
+        fail(step.error);
+        return;
+    }
+    taken_ += step.read;
     if (taken_ < known_) {
-        stepTimer_.start();
+        this->step();
         return;
     }
-    file_.close();
+    ::close(std::exchange(fd_, -1));
     if (finishing_)
         caughtUp();
 }
 
 std::optional<QString> FileDigest::open()
 {
-    constexpr QIODevice::OpenMode kMode = QIODevice::ReadOnly | QIODevice::Unbuffered;
-    if (path_.isEmpty()) {
-        const int fd = std::exchange(fd_, -1);
-        if (fd < 0)
-            return QStringLiteral("the file is not the one written any more");
-        if (!file_.open(fd, kMode, QFileDevice::AutoCloseHandle)) {
-            ::close(fd);
-            return file_.errorString();
-        }
-    } else {
-        file_.setFileName(path_);
-        if (!file_.open(kMode))
-            return file_.errorString();
-    }
-    if (!file_.seek(taken_))
-        return file_.errorString();
+    if (fd_ >= 0)
+        return std::nullopt;
+    if (path_.isEmpty())
+        return QStringLiteral("the file is not the one written any more");
+    fd_ = ::open(QFile::encodeName(path_).constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd_ < 0)
+        return qt_error_string(errno);
     return std::nullopt;
+}
+
+void FileDigest::fail(const QString& description)
+{
+    stop();
+    Q_EMIT failed(description);
 }
 
 void FileDigest::caughtUp()
 {
-    const QByteArray digest = check_.result();
+    const QByteArray digest = check_->result();
     stop();
     Q_EMIT finished(digest);
 }

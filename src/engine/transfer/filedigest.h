@@ -2,17 +2,18 @@
 
 #include "platform/checksum.h"
 
-#include <QFile>
 #include <QObject>
 #include <QTimer>
 
+#include <memory>
 #include <optional>
 
 // The check of a whole file (a Checksum of the kind asked for) that is read or written in
 // order, of which the first bytes may be on the disk only: a transfer that continues from
-// an offset. Those bytes are read back a step at a time on the event loop, and so are the
+// an offset. Those bytes are read back a step at a time on the disk worker, and so are the
 // bytes that come meanwhile, which are in the file already; once it has caught up, the
-// bytes given to add() are taken straight away. No more than one step of the file is ever held.
+// bytes given to add() are taken straight away. No more than one step of the file is ever
+// held. While a step is out, the running check goes with it, and only it touches it.
 class FileDigest : public QObject
 {
     Q_OBJECT
@@ -43,15 +44,26 @@ Q_SIGNALS:
     void failed(const QString& description);
 
 private:
-    // Opens the file at the bytes not read back yet; nothing, or why it could not.
+    // What a step on the worker gives back: the check with the bytes read added, how many
+    // were read, and why none could be.
+    struct Step {
+        std::shared_ptr<Checksum> check;
+        qint64 read = 0;
+        QString error;
+    };
+
+    // Opens the file to read back; nothing, or why it could not.
     std::optional<QString> open();
     void step();
+    void stepped(quint64 start, const Step& step);
+    void fail(const QString& description);
     void caughtUp();
 
-    Checksum check_;
-    QFile file_;
+    Checksum::Kind kind_ = Checksum::Kind::Sha256;
+    std::shared_ptr<Checksum> check_; // none while a step has it
     QString path_;
-    int fd_ = -1; // to open the file from, when it has no path
+    int fd_ = -1;       // the file to read back, once open or when it has no path
+    quint64 start_ = 0; // counts the starts, so that a step of an earlier one is dropped
     QTimer stepTimer_;
     qint64 taken_ = 0; // bytes in the digest
     qint64 known_ = 0; // bytes in the file
