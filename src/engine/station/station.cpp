@@ -48,6 +48,10 @@ Station::Station(SettingsStore& settings, RandomSource& random, const QString& d
     connect(&presence_, &Presence::peerOnline, this, &Station::peerOnline);
     connect(&presence_, &Presence::announced, this, &Station::announced);
     connect(&waiting_, &WaitingBatches::saveFailed, this, &Station::problem);
+    connect(&history_, &ReceivedHistory::notWritten, this, [this](const QString& why) {
+        Q_EMIT problem(QStringLiteral("The list of received files could not be saved to %1: %2")
+                           .arg(QDir::toNativeSeparators(history_.filePath()), why));
+    });
     connect(&waiting_, &WaitingBatches::changed, this, &Station::waitingChanged);
     connect(&batch_, &SendBatch::cutOff, this, &Station::waitAfterCut);
     connect(&batch_, &SendBatch::cutOff, this, &Station::queueCutOff);
