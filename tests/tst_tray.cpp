@@ -149,7 +149,11 @@ void TestTray::aBurstOfFilesIsWrittenWhole()
         ReceivedHistory history(file);
         for (int i = 0; i < 1000; ++i)
             history.add(entryNumber(i));
-        QTRY_COMPARE_WITH_TIMEOUT(newestStored(file), QStringLiteral("f999"), kWait);
+        bool written = false;
+        history.whenWritten([&written] { written = true; });
+        QVERIFY(!written);
+        QTRY_VERIFY_WITH_TIMEOUT(written, kWait);
+        QCOMPARE(newestStored(file), QStringLiteral("f999"));
         // The last comes while the one before is being written, and the end writes it.
         history.add(entryNumber(1000));
         history.add(entryNumber(1001));

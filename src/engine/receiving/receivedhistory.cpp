@@ -67,8 +67,21 @@ ReceivedHistory::ReceivedHistory(const QString& filePath, QObject* parent)
 
 ReceivedHistory::~ReceivedHistory()
 {
-    // Queued behind a write under way; a failed one is tried once more. The result comes
-    // back to no one, which the worker allows for.
+    // The results come back to no one, which the worker allows for.
+    finishWrites();
+}
+
+void ReceivedHistory::whenWritten(std::function<void()> then)
+{
+    if (writes_ == 0 && !dirty_)
+        then();
+    else
+        whenWritten_.append(std::move(then));
+}
+
+void ReceivedHistory::finishWrites()
+{
+    // Queued behind a write under way; a failed one is tried once more.
     if (dirty_ || failing_)
         write();
     if (writes_ > 0)
@@ -129,6 +142,12 @@ void ReceivedHistory::written(const QString& error)
         failing_ = true;
         Q_EMIT notWritten(error);
     }
-    if (dirty_ && writes_ == 0)
+    if (writes_ > 0)
+        return;
+    if (dirty_) {
         write();
+        return;
+    }
+    for (const std::function<void()>& then : std::exchange(whenWritten_, {}))
+        then();
 }

@@ -5,6 +5,8 @@
 #include <QObject>
 #include <QString>
 
+#include <functional>
+
 // One file that arrived whole.
 struct ReceivedEntry {
     QDateTime time;
@@ -32,7 +34,7 @@ public:
     // Reads what the file holds. A missing file is an empty history; entries that cannot
     // be understood are skipped.
     explicit ReceivedHistory(const QString& filePath, QObject* parent = nullptr);
-    // Writes what is not written yet, and waits for it: the program may be ending.
+    // Finishes the writes: the program may be ending.
     ~ReceivedHistory() override;
 
     const QString& filePath() const { return filePath_; }
@@ -42,6 +44,12 @@ public:
 
     // Puts the entry first at once; the file follows on the disk worker.
     void add(const ReceivedEntry& entry);
+    // Calls then once the file holds every entry added so far, or could not be written; at
+    // once when nothing is left to write. For handing the ports to another copy, which
+    // reads the file as it takes them.
+    void whenWritten(std::function<void()> then);
+    // Writes what is not written yet and waits for it, for the end of the program.
+    void finishWrites();
 
 Q_SIGNALS:
     // The file could not be written; the entries stay in memory all the same. Told once,
@@ -58,4 +66,5 @@ private:
     int writes_ = 0;       // writes under way on the disk worker
     bool dirty_ = false;   // entries were added since the last write took its bytes
     bool failing_ = false; // the last write failed, and that was told
+    QList<std::function<void()>> whenWritten_;
 };

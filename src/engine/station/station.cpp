@@ -275,9 +275,11 @@ bool Station::stop()
     receiver_.stop();
     hearing_ = false;
     announcements_.close();
-    // The ports go back to a copy that lent them, or waits for them, at once.
+    // The ports go back to a copy that lent them, or waits for them, at once; that copy
+    // reads the list of received files then, so the list is written first.
     retake_.stop();
     if (handover_) {
+        history_.finishWrites();
         presence_.release();
         handover_->end();
     }
