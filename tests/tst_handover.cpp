@@ -83,8 +83,9 @@ void TestHandover::theServiceGivesWayToTheWindowAndTakesItsPortsBack()
     QVERIFY(sendHello("s.txt"));
     QTRY_VERIFY_WITH_TIMEOUT(server.output().contains("received\t" + server.home() + "/s.txt\t5\t"),
                              kWait);
-    const QByteArray history = readFile(data + "/received.json");
-    QVERIFY2(history.contains("w.txt") && history.contains("s.txt"), history.constData());
+    const auto history = [&data] { return readFile(data + "/received.json"); };
+    QTRY_VERIFY2_WITH_TIMEOUT(history().contains("w.txt") && history().contains("s.txt"),
+                              history().constData(), kWait);
     QVERIFY(!server.hasEnded());
 }
 

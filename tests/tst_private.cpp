@@ -84,8 +84,9 @@ void TestPrivate::firstContactPinsAndABatchArrivesWhole()
     QCOMPARE(f.watch.ends.size(), 2); // one end for each file, the connection still open
     QVERIFY(f.watch.ends.first().isPrivate);
     QCOMPARE(f.watch.ends.first().keyName, QStringLiteral("Anna"));
-    const ReceivedHistory stored(f.folder.filePath(QStringLiteral("received.json")));
-    QCOMPARE(stored.entries().size(), 2);
+    const QString file = f.folder.filePath(QStringLiteral("received.json"));
+    QTRY_COMPARE_WITH_TIMEOUT(ReceivedHistory(file).entries().size(), 2, kWaitMs);
+    const ReceivedHistory stored(file);
     QVERIFY(stored.entries().first().isPrivate);
     QCOMPARE(stored.entries().first().peer, QStringLiteral("Anna"));
 

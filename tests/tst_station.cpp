@@ -165,6 +165,7 @@ private Q_SLOTS:
     void onlyAListedPeersAnnouncementStartsItsDelivery();
     void onlyKnownSendersTurnsAStrangerAway();
     void aSavedFileIsRecordedOnce();
+    void aListOfReceivedFilesNotSavedIsTold();
     void aQueueCutOffPrivatelyWaitsAndIsTriedAgain();
     // Its computer showed another key: the delivery says so and waits for the key to be
     // settled, whatever announcements come meanwhile.
@@ -467,10 +468,27 @@ void TestStation::aSavedFileIsRecordedOnce()
     QSignalSpy received(&f.station, &Station::received);
     QVERIFY(offerPlainly(f.station, "notes.txt"));
     QTRY_COMPARE_WITH_TIMEOUT(received.count(), 1, kWaitMs);
-    const ReceivedHistory stored(f.folder.filePath(QStringLiteral("received.json")));
-    QCOMPARE(stored.entries().size(), 1);
+    const QString file = f.folder.filePath(QStringLiteral("received.json"));
+    QTRY_COMPARE_WITH_TIMEOUT(ReceivedHistory(file).entries().size(), 1, kWaitMs);
+    const ReceivedHistory stored(file);
     QCOMPARE(stored.entries().first().name, QStringLiteral("notes.txt"));
     QCOMPARE(stored.entries().first().peer, QStringLiteral("Anna"));
+    QCOMPARE(f.station.receivedFiles().size(), 1);
+}
+
+void TestStation::aListOfReceivedFilesNotSavedIsTold()
+{
+    StationFixture f;
+    const QString file = f.folder.filePath(QStringLiteral("received.json"));
+    QVERIFY(QDir().mkdir(file));
+    QVERIFY(!f.station.listen());
+    QSignalSpy problems(&f.station, &Station::problem);
+    QVERIFY(offerPlainly(f.station, "notes.txt"));
+    QTRY_COMPARE_WITH_TIMEOUT(problems.count(), 1, kWaitMs);
+    const QString told = problems.first().at(0).toString();
+    const QString start = QStringLiteral("The list of received files could not be saved to %1: ")
+                              .arg(QDir::toNativeSeparators(file));
+    QVERIFY2(told.startsWith(start) && told.size() > start.size(), qPrintable(told));
     QCOMPARE(f.station.receivedFiles().size(), 1);
 }
 

@@ -1,3 +1,4 @@
+#include "platform/diskworker.h"
 #include "presence/presence.h"
 #include "receiving/receivedhistory.h"
 #include "support/rawpeer.h"
@@ -26,6 +27,18 @@ const QHostAddress kHere(QStringLiteral("127.0.0.120"));
 const QHostAddress kAnna(QStringLiteral("127.0.0.121"));
 constexpr int kWait = 10000;
 
+ReceivedEntry entryNumber(int i)
+{
+    return {QDateTime(QDate(2026, 12, 7), QTime(9, 0)).addSecs(i), QStringLiteral("f%1").arg(i), i,
+            QStringLiteral("Anna"), QStringLiteral("/in/f%1").arg(i)};
+}
+
+// The newest entry the file holds, as another copy would read it.
+QString newestStored(const QString& file)
+{
+    return ReceivedHistory(file).entries().value(0).name;
+}
+
 } // namespace
 
 class TestTray : public QObject
@@ -34,6 +47,8 @@ class TestTray : public QObject
 
 private Q_SLOTS:
     void theHistoryKeepsTheLastHundredAcrossRuns();
+    void aBurstOfFilesIsWrittenWhole();
+    void aHistoryNotWrittenIsToldOnce();
     void theToolTipSaysWhatIsGoingOn();
     void aPersonAwayIsToldWhatArrivedAndWhatFailed();
     void aFloodIsSummedUp();
@@ -102,9 +117,8 @@ void TestTray::theHistoryKeepsTheLastHundredAcrossRuns()
     {
         ReceivedHistory history(file);
         for (int i = 0; i < ReceivedHistory::kKept + 3; ++i) {
-            QVERIFY(
-                history.add({start.addSecs(i), QStringLiteral("f%1").arg(i), (qint64(1) << 40) + i,
-                             QStringLiteral("Anna"), QStringLiteral("/in/f%1").arg(i)}));
+            history.add({start.addSecs(i), QStringLiteral("f%1").arg(i), (qint64(1) << 40) + i,
+                         QStringLiteral("Anna"), QStringLiteral("/in/f%1").arg(i)});
         }
     }
     const ReceivedHistory reopened(file);
@@ -125,6 +139,60 @@ void TestTray::theHistoryKeepsTheLastHundredAcrossRuns()
     const ReceivedHistory partly(file);
     QCOMPARE(partly.entries().size(), 1);
     QCOMPARE(partly.entries().first().peer, QStringLiteral("Bob"));
+}
+
+void TestTray::aBurstOfFilesIsWrittenWhole()
+{
+    QTemporaryDir dir;
+    const QString file = dir.filePath(QStringLiteral("received.json"));
+    {
+        ReceivedHistory history(file);
+        for (int i = 0; i < 1000; ++i)
+            history.add(entryNumber(i));
+        bool written = false;
+        history.whenWritten([&written] { written = true; });
+        QVERIFY(!written);
+        QTRY_VERIFY_WITH_TIMEOUT(written, kWait);
+        QCOMPARE(newestStored(file), QStringLiteral("f999"));
+        // The last comes while the one before is being written, and the end writes it.
+        history.add(entryNumber(1000));
+        history.add(entryNumber(1001));
+        history.reload(); // keeps what the file has not got yet
+        QCOMPARE(history.entries().first().name, QStringLiteral("f1001"));
+    }
+    QCOMPARE(newestStored(file), QStringLiteral("f1001"));
+}
+
+void TestTray::aHistoryNotWrittenIsToldOnce()
+{
+    QTemporaryDir dir;
+    const QString folder = dir.filePath(QStringLiteral("data"));
+    const QString file = folder + QStringLiteral("/received.json");
+    ReceivedHistory history(file);
+    QSignalSpy told(&history, &ReceivedHistory::notWritten);
+    QVERIFY(writeFile(folder, "in the way"));
+    history.add(entryNumber(1));
+    QTRY_COMPARE_WITH_TIMEOUT(told.count(), 1, kWait);
+
+    // Results come back in order: once this one is back, the second write's is too.
+    history.add(entryNumber(2));
+    bool caughtUp = false;
+    DiskWorker::instance().run(
+        &history, [] { return true; }, [&caughtUp](bool) { caughtUp = true; });
+    QTRY_VERIFY_WITH_TIMEOUT(caughtUp, kWait);
+    QCOMPARE(told.count(), 1);
+    history.reload();
+    QCOMPARE(history.entries().size(), 2);
+
+    QVERIFY(QFile::remove(folder));
+    history.add(entryNumber(3));
+    QTRY_COMPARE_WITH_TIMEOUT(newestStored(file), QStringLiteral("f3"), kWait);
+    QCOMPARE(ReceivedHistory(file).entries().size(), 3);
+
+    QVERIFY(QDir(folder).removeRecursively());
+    QVERIFY(writeFile(folder, "in the way again"));
+    history.add(entryNumber(4));
+    QTRY_COMPARE_WITH_TIMEOUT(told.count(), 2, kWait);
 }
 
 void TestTray::theToolTipSaysWhatIsGoingOn()

@@ -1,5 +1,7 @@
 #include "receiving/receivedhistory.h"
 
+#include "platform/diskworker.h"
+
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -42,15 +44,57 @@ std::optional<ReceivedEntry> entryFromJson(const QJsonObject& object)
     return entry;
 }
 
+// Runs on the disk worker: why the file could not be written, or nothing.
+QString writeFile(const QString& path, const QByteArray& bytes)
+{
+    QDir().mkpath(QFileInfo(path).absolutePath());
+    QSaveFile file(path);
+    if (!file.open(QIODevice::WriteOnly))
+        return file.errorString();
+    file.write(bytes);
+    if (!file.commit())
+        return file.errorString();
+    return {};
+}
+
 } // namespace
 
-ReceivedHistory::ReceivedHistory(const QString& filePath) : filePath_(filePath)
+ReceivedHistory::ReceivedHistory(const QString& filePath, QObject* parent)
+    : QObject(parent), filePath_(filePath)
 {
     reload();
 }
 
+ReceivedHistory::~ReceivedHistory()
+{
+    // The results come back to no one, which the worker allows for.
+    finishWrites();
+}
+
+void ReceivedHistory::whenWritten(std::function<void()> then)
+{
+    if (writes_ == 0 && !dirty_)
+        then();
+    else
+        whenWritten_.append(std::move(then));
+}
+
+void ReceivedHistory::finishWrites()
+{
+    // Queued behind a write under way; a failed one is tried once more.
+    if (dirty_ || failing_)
+        write();
+    if (writes_ > 0)
+        DiskWorker::instance().waitForIdle();
+}
+
+// While the memory holds entries the file has not got yet, reading the file would drop
+// them; they are kept instead, and the next write puts them in the file. What another copy
+// added meanwhile would be written over by that write anyway.
 void ReceivedHistory::reload()
 {
+    if (isAheadOfFile())
+        return;
     entries_.clear();
     QFile file(filePath_);
     if (!file.open(QIODevice::ReadOnly))
@@ -64,23 +108,46 @@ void ReceivedHistory::reload()
     }
 }
 
-bool ReceivedHistory::add(const ReceivedEntry& entry)
+void ReceivedHistory::add(const ReceivedEntry& entry)
 {
     entries_.prepend(entry);
     while (entries_.size() > kKept)
         entries_.removeLast();
-    return save();
+    dirty_ = true;
+    if (writes_ == 0)
+        write();
 }
 
-bool ReceivedHistory::save() const
+void ReceivedHistory::write()
 {
     QJsonArray array;
-    for (const ReceivedEntry& entry : entries_)
+    for (const ReceivedEntry& entry : std::as_const(entries_))
         array.append(entryToJson(entry));
-    QDir().mkpath(QFileInfo(filePath_).absolutePath());
-    QSaveFile file(filePath_);
-    if (!file.open(QIODevice::WriteOnly))
-        return false;
-    file.write(QJsonDocument(array).toJson());
-    return file.commit();
+    dirty_ = false;
+    ++writes_;
+    DiskWorker::instance().run(
+        this,
+        [path = filePath_, bytes = QJsonDocument(array).toJson()] {
+            return writeFile(path, bytes);
+        },
+        [this](const QString& error) { written(error); });
+}
+
+void ReceivedHistory::written(const QString& error)
+{
+    --writes_;
+    if (error.isEmpty()) {
+        failing_ = false;
+    } else if (!failing_) {
+        failing_ = true;
+        Q_EMIT notWritten(error);
+    }
+    if (writes_ > 0)
+        return;
+    if (dirty_) {
+        write();
+        return;
+    }
+    for (const std::function<void()>& then : std::exchange(whenWritten_, {}))
+        then();
 }

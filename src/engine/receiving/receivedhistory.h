@@ -2,7 +2,10 @@
 
 #include <QDateTime>
 #include <QList>
+#include <QObject>
 #include <QString>
+
+#include <functional>
 
 // One file that arrived whole.
 struct ReceivedEntry {
@@ -17,26 +20,51 @@ struct ReceivedEntry {
 
 // The files received lately, newest first, kept in a JSON file of their own so that they
 // are there after a restart. Only the last kKept are kept.
-class ReceivedHistory
+//
+// The file is written on the disk worker, never on the event loop: a burst of small files
+// would otherwise rewrite and sync it once for each. Entries added while a write is under
+// way go together in the one write after it.
+class ReceivedHistory : public QObject
 {
+    Q_OBJECT
+
 public:
     static constexpr int kKept = 100;
 
     // Reads what the file holds. A missing file is an empty history; entries that cannot
     // be understood are skipped.
-    explicit ReceivedHistory(const QString& filePath);
+    explicit ReceivedHistory(const QString& filePath, QObject* parent = nullptr);
+    // Finishes the writes: the program may be ending.
+    ~ReceivedHistory() override;
 
+    const QString& filePath() const { return filePath_; }
     const QList<ReceivedEntry>& entries() const { return entries_; }
     // Reads the file anew, as another copy of this user may have added to it.
     void reload();
 
-    // Puts the entry first and writes the file at once. Returns false when the file could
-    // not be written; the entry is kept in memory all the same.
-    bool add(const ReceivedEntry& entry);
+    // Puts the entry first at once; the file follows on the disk worker.
+    void add(const ReceivedEntry& entry);
+    // Calls then once the file holds every entry added so far, or could not be written; at
+    // once when nothing is left to write. For handing the ports to another copy, which
+    // reads the file as it takes them.
+    void whenWritten(std::function<void()> then);
+    // Writes what is not written yet and waits for it, for the end of the program.
+    void finishWrites();
+
+Q_SIGNALS:
+    // The file could not be written; the entries stay in memory all the same. Told once,
+    // until a write works again.
+    void notWritten(const QString& why);
 
 private:
-    bool save() const;
+    bool isAheadOfFile() const { return writes_ > 0 || dirty_ || failing_; }
+    void write();
+    void written(const QString& error);
 
     QString filePath_;
     QList<ReceivedEntry> entries_;
+    int writes_ = 0;       // writes under way on the disk worker
+    bool dirty_ = false;   // entries were added since the last write took its bytes
+    bool failing_ = false; // the last write failed, and that was told
+    QList<std::function<void()>> whenWritten_;
 };

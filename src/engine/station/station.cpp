@@ -48,6 +48,10 @@ Station::Station(SettingsStore& settings, RandomSource& random, const QString& d
     connect(&presence_, &Presence::peerOnline, this, &Station::peerOnline);
     connect(&presence_, &Presence::announced, this, &Station::announced);
     connect(&waiting_, &WaitingBatches::saveFailed, this, &Station::problem);
+    connect(&history_, &ReceivedHistory::notWritten, this, [this](const QString& why) {
+        Q_EMIT problem(QStringLiteral("The list of received files could not be saved to %1: %2")
+                           .arg(QDir::toNativeSeparators(history_.filePath()), why));
+    });
     connect(&waiting_, &WaitingBatches::changed, this, &Station::waitingChanged);
     connect(&batch_, &SendBatch::cutOff, this, &Station::waitAfterCut);
     connect(&batch_, &SendBatch::cutOff, this, &Station::queueCutOff);
@@ -271,9 +275,11 @@ bool Station::stop()
     receiver_.stop();
     hearing_ = false;
     announcements_.close();
-    // The ports go back to a copy that lent them, or waits for them, at once.
+    // The ports go back to a copy that lent them, or waits for them, at once; that copy
+    // reads the list of received files then, so the list is written first.
     retake_.stop();
     if (handover_) {
+        history_.finishWrites();
         presence_.release();
         handover_->end();
     }

@@ -113,6 +113,8 @@ public:
     // How many connections are served at once, how much room strangers' part files may
     // take and how long a connection may dawdle; from the next connection on.
     void setReceiveLimits(const ReceiverLimits& limits) { receiver_.setLimits(limits); }
+    // The files received lately, newest first. A list that could not be saved is told by
+    // problem(), once until it is saved again.
     const QList<ReceivedEntry>& receivedFiles() const { return history_.entries(); }
     // Who sent what end tells of, as the person is shown it: the entry whose key came,
     // "Anna (unverified)" for a plain file from a keyed friend's address, or else the

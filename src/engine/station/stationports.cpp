@@ -59,7 +59,8 @@ void Station::reloadShared()
 }
 
 // Files arriving end where they began; deliveries of waiting files stop, what is left
-// waiting for the window to deliver.
+// waiting for the window to deliver. The window reads the list of received files once the
+// ports are released, so they are released once the list is written.
 void Station::givePortsUp()
 {
     lent_ = true;
@@ -70,7 +71,7 @@ void Station::givePortsUp()
     announcingLent_ = presence_.isAnnouncing();
     presence_.stopAnnouncing();
     presence_.release();
-    handover_->released();
+    history_.whenWritten([this] { handover_->released(); });
     Q_EMIT portsLent();
 }
 
