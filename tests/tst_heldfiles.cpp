@@ -164,6 +164,7 @@ void TestHeldFiles::aSmallFileIsNamedOnlyWhenLetGo()
     beaten.keepPart();
     QCOMPARE(readFile(save(QStringLiteral("d.bin.part"))), kPrecious);
     QVERIFY(!parts_->recorded(save(QStringLiteral("d.bin.part"))));
+    QCOMPARE(beaten.path(), QString()); // nothing is said to be kept there
 }
 
 void TestHeldFiles::anIdentityFileThatIsALinkIsRefused()

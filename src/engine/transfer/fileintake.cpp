@@ -295,8 +295,10 @@ void FileIntake::keepPart()
     // The index knows a file with no name yet before it takes its part name.
     const QString part = file_.path();
     parts_.keep(part);
-    if (!file_.keepPart())
-        parts_.forget(part);
+    if (file_.keepPart())
+        return;
+    parts_.forget(part);
+    made_ = false; // nothing of it is kept
 }
 
 void FileIntake::discard()
