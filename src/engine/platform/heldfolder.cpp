@@ -23,22 +23,25 @@ std::optional<FileIdentity> regularIdentity(const struct stat& status)
     return FileIdentity{quint64(status.st_dev), quint64(status.st_ino)};
 }
 
-} // namespace
-
-std::optional<FileIdentity> soleFileIdentity(int fd)
+// The identity of the regular file open as fd while it has exactly links names.
+std::optional<FileIdentity> identityWithLinks(int fd, nlink_t links)
 {
     struct stat status = {};
-    if (::fstat(fd, &status) != 0 || status.st_nlink != 1)
+    if (::fstat(fd, &status) != 0 || status.st_nlink != links)
         return std::nullopt;
     return regularIdentity(status);
 }
 
+} // namespace
+
+std::optional<FileIdentity> soleFileIdentity(int fd)
+{
+    return identityWithLinks(fd, 1);
+}
+
 std::optional<FileIdentity> unnamedFileIdentity(int fd)
 {
-    struct stat status = {};
-    if (::fstat(fd, &status) != 0 || status.st_nlink != 0)
-        return std::nullopt;
-    return regularIdentity(status);
+    return identityWithLinks(fd, 0);
 }
 
 HeldFolder::HeldFolder(HeldFolder&& other) noexcept : fd_(std::exchange(other.fd_, -1)) {}

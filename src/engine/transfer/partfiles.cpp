@@ -36,25 +36,24 @@ std::optional<FileIdentity> identityOf(const QString& path, bool soleOwn = false
     return FileIdentity{quint64(info.st_dev), quint64(info.st_ino)};
 }
 
-// A file system that keeps no count of inodes (f_files 0) has no limit on them to share.
-std::optional<qint64> statvfsFreeInodes(const QString& folder)
-{
-    struct statvfs info {
-    };
-    if (::statvfs(QFile::encodeName(folder).constData(), &info) != 0 || info.f_files == 0)
-        return std::nullopt;
-    return qint64(info.f_favail);
-}
-
-// The bytes free for us in folder's file system; nothing when it does not say. One call,
-// where QStorageInfo would read the system's whole table of mounts for every file offered.
-std::optional<qint64> statvfsFreeBytes(const QString& folder)
+// What statvfs says of folder's file system; nothing when it cannot say. One call, where
+// QStorageInfo would read the system's whole table of mounts for every file offered.
+std::optional<struct statvfs> fileSystemOf(const QString& folder)
 {
     struct statvfs info {
     };
     if (::statvfs(QFile::encodeName(folder).constData(), &info) != 0)
         return std::nullopt;
-    return qint64(info.f_bavail) * qint64(info.f_frsize);
+    return info;
+}
+
+// A file system that keeps no count of inodes (f_files 0) has no limit on them to share.
+std::optional<qint64> statvfsFreeInodes(const QString& folder)
+{
+    const std::optional<struct statvfs> info = fileSystemOf(folder);
+    if (!info || info->f_files == 0)
+        return std::nullopt;
+    return qint64(info->f_favail);
 }
 
 // Numbers are written as text: a JSON number loses precision above 2^53.
@@ -253,11 +252,12 @@ PartFiles::Use PartFiles::strangerUse(bool busyOnly) const
 
 qint64 PartFiles::strangerRoom(const QString& folder) const
 {
-    const std::optional<qint64> free = statvfsFreeBytes(folder);
-    if (!free || *free < 0)
+    const std::optional<struct statvfs> info = fileSystemOf(folder);
+    if (!info)
         return limits_.maxStrangerPartBytes;
     // What strangers' part files hold now would be free without them.
-    return std::min(limits_.maxStrangerPartBytes, (*free + strangerUse(false).onDisk) / 2);
+    const qint64 free = qint64(info->f_bavail) * qint64(info->f_frsize);
+    return std::min(limits_.maxStrangerPartBytes, (free + strangerUse(false).onDisk) / 2);
 }
 
 bool PartFiles::isOurs(const QString& path, const Entry& entry) const
