@@ -121,11 +121,14 @@ void TestFileIntake::refusedOffersLeaveNothingBehind()
 
 void TestFileIntake::aCutFileGoesOnWhereItStopped()
 {
-    // Begun by a sender that checks with SHA-256, continued by one with the quick check.
-    const QByteArray content = someBytes(3000);
+    // Begun by a sender that checks with SHA-256, continued by one with the quick check. A
+    // file this large has its part name as soon as the index knows it.
+    const QByteArray content = someBytes(9 * 1024 * 1024);
+    const QString part = dir_->filePath(QStringLiteral("Trip/a.bin.part"));
     FileIntake first(dir_->path(), {}, *parts_);
     QVERIFY(!first.admit(privateOffer(kSam, "Trip/a.bin", content.size(), Checksum::Kind::Sha256)));
     QVERIFY(first.write(content.left(1200)));
+    QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(part), kWaitMs);
     // The sender comes back on a new connection while the old one still holds the file:
     // the old one is told to let go, and does.
     QSignalSpy takenOver(&first, &FileIntake::takenOver);
@@ -142,6 +145,15 @@ void TestFileIntake::aCutFileGoesOnWhereItStopped()
     QTRY_COMPARE_WITH_TIMEOUT(settled.count(), 1, kWaitMs);
     QCOMPARE(settled.first().at(0).value<ReceiveEnd::Outcome>(), ReceiveEnd::Outcome::Saved);
     QCOMPARE(readFile(dir_->filePath(QStringLiteral("Trip/a.bin"))), content);
+
+    // A small file held with no name is not continued: it is dropped, and sent again whole
+    // under its own name.
+    QVERIFY(!first.admit(privateOffer(kSam, "s.bin", 10)) && first.write("abc"));
+    QVERIFY(!second.admit(privateOffer(kSam, "s.bin", 10)));
+    QCOMPARE(takenOver.count(), 2);
+    QCOMPARE(first.path(), QString());
+    QCOMPARE(second.offset(), 0);
+    QCOMPARE(second.shownName(), QStringLiteral("s.bin"));
 
     // Another key's offer of the same name begins anew beside it, and never takes it over.
     first.admit(privateOffer(kSam, "b.bin", 10));
@@ -168,6 +180,7 @@ void TestFileIntake::failuresAreToldAndGiveTheSpaceBack()
     QVERIFY(!intake.admit(privateOffer(kSam, "c.bin", 6)));
     QVERIFY(intake.write("abc"));
     intake.keepPart();
+    QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(dir_->filePath(QStringLiteral("c.bin.part"))), kWaitMs);
     QVERIFY(!intake.admit(privateOffer(kSam, "c.bin", 6)));
     QCOMPARE(intake.offset(), 3);
     QVERIFY(QFile::resize(intake.path(), 1));

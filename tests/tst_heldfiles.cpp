@@ -1,4 +1,5 @@
 #include "identity/identity.h"
+#include "platform/diskworker.h"
 #include "support/testfiles.h"
 #include "transfer/fileintake.h"
 #include "transfer/partfiles.h"
@@ -6,6 +7,7 @@
 #include "transfer/receivefile.h"
 
 #include <QDir>
+#include <QSemaphore>
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -16,6 +18,7 @@ namespace
 
 const PartSender kSam{QStringLiteral("10.0.0.1"), "key of Sam", true};
 const QByteArray kPrecious = "precious";
+constexpr int kWaitMs = 10000;
 
 } // namespace
 
@@ -45,6 +48,9 @@ private:
         if (intake.admit({kSam, name, 10, false, true, std::nullopt}) || !intake.write("hello"))
             return {};
         intake.keepPart();
+        // The part name follows the index that knows it.
+        if (!QTest::qWaitFor([&intake] { return QFile::exists(intake.path()); }, kWaitMs))
+            return {};
         return intake.path();
     }
 
@@ -112,22 +118,51 @@ void TestHeldFiles::aPartSwappedAfterItsCheckIsNeitherTakenOverNorContinued()
     QCOMPARE(readFile(outside(QStringLiteral("peek"))), QByteArray("hello"));
 }
 
+// A large file takes its part name only once the index on the disk knows it, so that a
+// crash at any moment leaves no part file the index never knew.
 void TestHeldFiles::aPartIsIndexedBeforeItsFirstByte()
 {
-    constexpr qint64 kLarge = 9 * 1024 * 1024; // named from its first byte
+    constexpr qint64 kLarge = 9 * 1024 * 1024; // named as soon as it can be
+    QSemaphore hold;
+    DiskWorker::instance().run(
+        this, [&hold] { return hold.tryAcquire(1, kWaitMs); }, [](bool) {});
     FileIntake intake(save(), {}, *parts_);
     QVERIFY(!intake.admit({kSam, "Trip/a.bin", kLarge, true, true, Checksum::Kind::Xxh3_128}));
-    // Killed now, before a byte: the index on the disk knows the part file already.
+    QVERIFY(intake.write("abc"));
+    // Killed now: nothing of it is in the folder, and the index does not know it.
+    QCOMPARE(QDir(save(QStringLiteral("Trip"))).entryList(QDir::Files), QStringList{});
+    QVERIFY(!readFile(index()).contains("a.bin"));
+    hold.release();
+    QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(intake.path()), kWaitMs);
+    QVERIFY(readFile(index()).contains(QFile::encodeName(intake.path())));
+    QCOMPARE(readFile(intake.path()), QByteArray("abc"));
+    // Killed now, the index on the disk finds it again after a restart.
     const QString crashed = dir_->filePath(QStringLiteral("crashed.json"));
     QVERIFY(QFile::copy(index(), crashed));
-    QVERIFY(readFile(crashed).contains(QFile::encodeName(intake.path())));
-    QVERIFY(intake.write("abc"));
     intake.keepPart();
-
     PartFiles restarted;
     restarted.open(crashed);
     QVERIFY(restarted.leftover(intake.path(), kSam));
     QCOMPARE(restarted.resumable(kSam.key, "Trip/a.bin", kLarge), std::optional(intake.path()));
+
+    // Whole before its part name came, as on the plain port, which names at once: the part
+    // name that comes late goes again. So does one given to a file dropped meanwhile.
+    for (const bool whole : {true, false}) {
+        DiskWorker::instance().run(
+            this, [&hold] { return hold.tryAcquire(1, kWaitMs); }, [](bool) {});
+        FileIntake late(save(), {}, *parts_);
+        QVERIFY(!late.admit({kSam, "late.bin", kLarge, false, true, Checksum::Kind::Xxh3_128}));
+        QVERIFY(late.write("abc"));
+        if (whole)
+            QVERIFY(late.saveAtOnce());
+        else
+            late.check(Checksum::of(Checksum::Kind::Xxh3_128, "abd")); // dropped as damaged
+        hold.release();
+        DiskWorker::instance().waitForIdle(); // the late name is given, then taken away
+        QTRY_COMPARE_WITH_TIMEOUT(QDir(save()).entryList({QStringLiteral("late*")}, QDir::Files),
+                                  whole ? QStringList{"late.bin"} : QStringList{}, kWaitMs);
+        QVERIFY(QFile::remove(save(QStringLiteral("late.bin"))) || !whole);
+    }
 }
 
 // A small file has no name while it arrives, so a crash leaves nothing of it; let go of, it
@@ -145,14 +180,15 @@ void TestHeldFiles::aSmallFileIsNamedOnlyWhenLetGo()
     // A large file's part file is in the index at once, and the small ones are not with it.
     FileIntake large(save(), {}, *parts_);
     QVERIFY(!large.admit({kSam, "e.bin", 9 * 1024 * 1024, false, true, std::nullopt}));
-    QVERIFY(readFile(index()).contains("e.bin.part"));
+    QTRY_VERIFY_WITH_TIMEOUT(readFile(index()).contains("e.bin.part"), kWaitMs);
     QVERIFY(!readFile(index()).contains("b.bin.part") && !readFile(index()).contains("b (1)"));
 
     FileIntake kept(save(), {}, *parts_);
     QVERIFY(!kept.admit({kSam, "c.bin", 6, false, true, Checksum::Kind::Xxh3_128}));
     QVERIFY(kept.write("abc"));
     kept.keepPart();
-    QCOMPARE(readFile(save(QStringLiteral("c.bin.part"))), QByteArray("abc"));
+    QTRY_COMPARE_WITH_TIMEOUT(readFile(save(QStringLiteral("c.bin.part"))), QByteArray("abc"),
+                              kWaitMs);
     QVERIFY(readFile(index()).contains(QFile::encodeName(save(QStringLiteral("c.bin.part")))));
     QCOMPARE(parts_->resumable(kSam.key, "c.bin", 6), std::optional(save("c.bin.part")));
 

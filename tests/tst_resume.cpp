@@ -116,8 +116,13 @@ bool cutAfterFirstBytes(ResumeFixture& f, quint32 features = kOurFeatures)
     if (!QTest::qWaitFor([&peer] { return lastCount(peer) == kCut; }, kWaitMs))
         return false;
     peer.socket.abort();
+    // The part name follows the index that knows it.
     return QTest::qWaitFor([&f] { return f.receiver.watch->ends.size() == 1; }, kWaitMs) &&
-           f.receiver.inboxFiles() == QStringList{kName + QStringLiteral(".part")};
+           QTest::qWaitFor(
+               [&f] {
+                   return f.receiver.inboxFiles() == QStringList{kName + QStringLiteral(".part")};
+               },
+               kWaitMs);
 }
 
 // Leaves a part file of p.bin, from the sender's key, with the first 16 of its 64 bytes;

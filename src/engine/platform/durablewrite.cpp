@@ -1,8 +1,12 @@
 #include "platform/durablewrite.h"
 
+#include <QDir>
 #include <QFile>
+#include <QFileInfo>
+#include <QSaveFile>
 
 #include <cerrno>
+#include <cstring>
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -35,4 +39,16 @@ int syncFolder(const QString& folder)
 {
     const int fd = ::open(QFile::encodeName(folder).constData(), O_RDONLY | O_DIRECTORY);
     return fd < 0 ? errno : syncAndClose(fd);
+}
+
+QString saveDurably(const QString& path, const QByteArray& bytes)
+{
+    const QString folder = QFileInfo(path).absolutePath();
+    QDir().mkpath(folder);
+    QSaveFile file(path);
+    if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size() || !file.commit())
+        return file.errorString();
+    if (const int error = syncFolder(folder))
+        return QString::fromLocal8Bit(std::strerror(error));
+    return {};
 }

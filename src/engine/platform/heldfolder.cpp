@@ -125,12 +125,17 @@ int HeldFolder::makeUnnamed() const
 
 // Without the privilege to link a descriptor itself, its entry in the table of open files
 // is linked; linkat never replaces a name.
-int HeldFolder::link(int fd, const QByteArray& to) const
+int linkOpenFile(int folderFd, int fd, const QByteArray& to)
 {
     const QByteArray open = kOpenFiles + QByteArray::number(fd);
-    if (::linkat(AT_FDCWD, open.constData(), fd_, to.constData(), AT_SYMLINK_FOLLOW) == 0)
+    if (::linkat(AT_FDCWD, open.constData(), folderFd, to.constData(), AT_SYMLINK_FOLLOW) == 0)
         return 0;
     return errno;
+}
+
+int HeldFolder::link(int fd, const QByteArray& to) const
+{
+    return linkOpenFile(fd_, fd, to);
 }
 
 int HeldFolder::sync() const

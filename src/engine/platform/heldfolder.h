@@ -27,6 +27,11 @@ std::optional<FileIdentity> soleFileIdentity(int fd);
 // as makeUnnamed() gives; nothing otherwise.
 std::optional<FileIdentity> unnamedFileIdentity(int fd);
 
+// Gives the file open as fd, which has no name, the name to in the folder open as folderFd;
+// never replaces a name (EEXIST). Returns 0 or the system's error number. It touches only
+// its arguments, so the disk worker may call it with descriptors of its own.
+int linkOpenFile(int folderFd, int fd, const QByteArray& to);
+
 // A folder held open by its descriptor. Whatever is made, opened, renamed, removed or
 // synced in it happens in the folder that was walked to and checked, even when its path
 // has since been made to lead somewhere else.

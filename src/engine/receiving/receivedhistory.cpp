@@ -1,14 +1,12 @@
 #include "receiving/receivedhistory.h"
 
 #include "platform/diskworker.h"
+#include "platform/durablewrite.h"
 
-#include <QDir>
 #include <QFile>
-#include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QSaveFile>
 
 #include <optional>
 
@@ -42,19 +40,6 @@ std::optional<ReceivedEntry> entryFromJson(const QJsonObject& object)
     if (!entry.time.isValid() || !sizeRead || entry.path.isEmpty())
         return std::nullopt;
     return entry;
-}
-
-// Runs on the disk worker: why the file could not be written, or nothing.
-QString writeFile(const QString& path, const QByteArray& bytes)
-{
-    QDir().mkpath(QFileInfo(path).absolutePath());
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly))
-        return file.errorString();
-    file.write(bytes);
-    if (!file.commit())
-        return file.errorString();
-    return {};
 }
 
 } // namespace
@@ -128,7 +113,7 @@ void ReceivedHistory::write()
     DiskWorker::instance().run(
         this,
         [path = filePath_, bytes = QJsonDocument(array).toJson()] {
-            return writeFile(path, bytes);
+            return saveDurably(path, bytes);
         },
         [this](const QString& error) { written(error); });
 }

@@ -12,10 +12,9 @@
 namespace
 {
 
-// A file up to this size is written with no name until it is whole: it needs no synced
-// record before its first byte, and a crash leaves nothing of it, so it is sent again
-// whole. A larger one has its part file named from the start, so that a crash in the
-// middle can be continued.
+// A file up to this size keeps no name until it is whole, or let go of: a crash leaves
+// nothing of it, so it is sent again whole. A larger one takes its part name as soon as
+// the index knows it, so that a crash in the middle can be continued.
 constexpr qint64 kUnnamedUpTo = 8 * 1024 * 1024;
 
 } // namespace
@@ -109,9 +108,8 @@ bool FileIntake::create(const Offer& offer, HeldFolder folder, const QString& na
     const auto reserved = [this](const QString& path) { return parts_.reserves(path); };
     if (!file_.choose(std::move(folder), place_.folder, name, leftover, reserved))
         return false;
-    if (offer.size <= kUnnamedUpTo && file_.openUnnamed())
+    if (file_.openUnnamed())
         return true;
-    // A part file made anew is in the index first: whatever happens next, it is found again.
     const QString path = file_.path();
     if (!file_.takesOver())
         parts_.announce(path, offer.sender, offer.path, offer.size);
@@ -138,9 +136,14 @@ void FileIntake::begin(const Offer& offer, qint64 offset)
     made_ = true;
     size_ = offer.size;
     offset_ = received_ = receivedAtLastCheck_ = offset;
+    std::optional<PartNaming> naming;
+    if (offer.size > kUnnamedUpTo)
+        naming = file_.takePartNaming();
     // Recorded as the sender's until it is whole or removed.
     parts_.begin(file_.path(), offer.sender, offer.path, offer.size, file_.identity(),
                  file_.isUnnamed());
+    if (naming)
+        parts_.nameWhenIndexed(file_.path(), std::move(*naming));
     parts_.setLetGo(file_.path(), [this] { Q_EMIT takenOver(); });
     digested_ = offer.digested.has_value();
     if (digested_) // nothing to read back at 0
@@ -292,13 +295,22 @@ void FileIntake::keepPart()
     stopWatching();
     if (!file_.isOpen())
         return;
-    // The index knows a file with no name yet before it takes its part name.
     const QString part = file_.path();
-    parts_.keep(part);
-    if (file_.keepPart())
+    if (!file_.isUnnamed()) {
+        parts_.keep(part);
+        file_.close();
         return;
-    parts_.forget(part);
-    made_ = false; // nothing of it is kept
+    }
+    // The index knows a file with no name yet before it takes its part name, which must
+    // be free.
+    std::optional<PartNaming> naming;
+    if (file_.partNameFree())
+        naming = file_.takePartNaming();
+    if (!naming || !parts_.keep(part, std::move(naming))) {
+        parts_.forget(part);
+        made_ = false; // nothing of it is kept
+    }
+    file_.close();
 }
 
 void FileIntake::discard()

@@ -1,7 +1,7 @@
 #include "transfer/partfiles.h"
 
+#include "platform/diskworker.h"
 #include "platform/durablewrite.h"
-#include "transfer/saveerror.h"
 
 #include <QDir>
 #include <QFile>
@@ -9,7 +9,6 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QSaveFile>
 
 #include <sys/stat.h>
 #include <sys/statvfs.h>
@@ -73,7 +72,10 @@ PartFiles::PartFiles(QObject* parent) : QObject(parent), freeInodes_(statvfsFree
 
 PartFiles::~PartFiles()
 {
+    // The results come back to no one, which the worker allows for.
     save();
+    if (writes_ > 0)
+        DiskWorker::instance().waitForIdle();
 }
 
 void PartFiles::open(const QString& filePath)
@@ -123,7 +125,12 @@ std::optional<QString> PartFiles::resumable(const QByteArray& key, const QByteAr
     }
     if (newest && entries_.value(*newest).busy) {
         const std::function<void()> letGo = entries_.value(*newest).letGo;
+        // A file with no name would have its name only after the next index write: it is
+        // dropped instead, and sent again whole under the same name.
+        if (entries_.value(*newest).unnamed)
+            dropping_ = *newest;
         letGo(); // leaves it kept, or removed
+        dropping_.clear();
         if (!entries_.contains(*newest) || entries_.value(*newest).busy ||
             !isOurs(*newest, entries_.value(*newest)))
             return std::nullopt;
@@ -156,27 +163,43 @@ void PartFiles::begin(const QString& path, const PartSender& sender, const QByte
                            identity,
                            true,
                            unnamed,
+                           false,
                            {}});
     removeStale();
     saveLater();
 }
 
+// A busy part file with a name stands in the folder anyway.
 bool PartFiles::reserves(const QString& path) const
 {
     const auto entry = entries_.constFind(path);
-    return entry != entries_.cend() && entry->unnamed;
+    return entry != entries_.cend() && (entry->busy || entry->naming);
 }
 
-void PartFiles::keep(const QString& path)
+void PartFiles::nameWhenIndexed(const QString& path, PartNaming naming)
+{
+    if (const auto entry = entries_.find(path); entry != entries_.end()) {
+        entry->unnamed = false;
+        entry->naming = true;
+    }
+    write(path, std::move(naming));
+}
+
+bool PartFiles::keep(const QString& path, std::optional<PartNaming> naming)
 {
     const auto entry = entries_.find(path);
-    if (entry == entries_.end())
-        return;
+    if (entry == entries_.end() || path == dropping_) {
+        if (naming)
+            naming->drop();
+        return false;
+    }
     entry->busy = false;
     entry->unnamed = false;
+    entry->naming = entry->naming || naming.has_value();
     entry->letGo = nullptr;
     entry->since = QDateTime::currentDateTimeUtc();
-    save();
+    write(path, std::move(naming));
+    return true;
 }
 
 void PartFiles::forget(const QString& path)
@@ -286,7 +309,9 @@ void PartFiles::removeStale()
 {
     const QDateTime oldest = QDateTime::currentDateTimeUtc().addSecs(-kStaleAfterSeconds);
     for (const QString& path : entries_.keys()) {
-        if (!entries_.value(path).busy && QFileInfo(path).lastModified() < oldest)
+        const Entry& entry = entries_[path];
+        // One whose name is on its way has none to tell its age by yet.
+        if (!entry.busy && !entry.naming && QFileInfo(path).lastModified() < oldest)
             remove(path);
     }
 }
@@ -369,23 +394,66 @@ void PartFiles::saveLater()
 
 void PartFiles::save()
 {
+    write({}, std::nullopt);
+}
+
+// On the worker, in order: the index, then the part name it knows, only once it is written.
+void PartFiles::write(const QString& path, std::optional<PartNaming> naming)
+{
     saveTimer_.stop();
-    const QByteArray data = serialized();
-    if (filePath_.isEmpty() || data == saved_)
-        return;
-    const QString folder = QFileInfo(filePath_).absolutePath();
-    QDir().mkpath(folder);
-    // The file is synced before it replaces the old one; its folder then, so that the new
-    // name lasts through a power cut too.
-    QSaveFile file(filePath_);
-    QString error;
-    if (!file.open(QIODevice::WriteOnly) || file.write(data) != data.size() || !file.commit())
-        error = file.errorString();
-    else if (const int synced = syncFolder(folder))
-        error = saveErrorText(synced);
-    else
+    QByteArray data = serialized();
+    if (filePath_.isEmpty() || data == saved_) {
+        if (!naming)
+            return;
+        data.clear(); // nothing new for the index
+    } else {
         saved_ = data;
-    if (!error.isEmpty())
-        problem_ = QStringLiteral("Part files cannot be remembered in %1: %2")
-                       .arg(QDir::toNativeSeparators(filePath_), error);
+    }
+    struct Done {
+        QString error;
+        int naming = 0;
+    };
+    ++writes_;
+    DiskWorker::instance().run(
+        this,
+        [filePath = filePath_, data, naming] {
+            Done done;
+            if (!data.isEmpty())
+                done.error = saveDurably(filePath, data);
+            if (naming)
+                done.naming = done.error.isEmpty() ? naming->run() : naming->drop();
+            return done;
+        },
+        [this, path, naming](const Done& done) {
+            written(done.error);
+            if (naming)
+                named(path, naming->identity, done.naming);
+        });
+}
+
+void PartFiles::written(const QString& error)
+{
+    --writes_;
+    if (error.isEmpty())
+        return;
+    saved_.clear(); // tried again with the next change
+    problem_ = QStringLiteral("Part files cannot be remembered in %1: %2")
+                   .arg(QDir::toNativeSeparators(filePath_), error);
+}
+
+void PartFiles::named(const QString& path, FileIdentity identity, int error)
+{
+    const auto entry = entries_.find(path);
+    const bool wanted = entry != entries_.end() && entry->identity == identity;
+    if (wanted)
+        entry->naming = false;
+    if (error == 0 && !wanted) {
+        // Whole, discarded or forgotten meanwhile: the name came too late, and goes again.
+        const QFileInfo info(path);
+        HeldFolder::open(info.path()).removeIf(QFile::encodeName(info.fileName()), identity);
+    } else if (error != 0 && wanted) {
+        // The name was taken meanwhile: what stands there stays, and the entry goes.
+        entries_.erase(entry);
+        saveLater();
+    }
 }

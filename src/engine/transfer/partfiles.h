@@ -1,6 +1,7 @@
 #pragma once
 
 #include "platform/heldfolder.h"
+#include "transfer/partnaming.h"
 #include "transfer/receiverlimits.h"
 
 #include <QDateTime>
@@ -27,14 +28,17 @@ struct PartSender {
 // mistaken for ours. A part file left untouched for a week is removed, and so is one
 // whose sender's key the address book no longer holds.
 //
-// A part file is in the index on the disk before it is made, so that no crash can leave
-// one the index never knew: its device and inode follow with the next write. An entry
-// found without them after a crash takes the file under its name if that is a regular
-// file of this user's with no other name, the one a crash between the two writes leaves.
+// The index is written on the disk worker, in order, and the event loop never waits for
+// it. A file is made with no name (ReceiveFile) and takes its part name only after the
+// index that knows it is on the disk, so that no crash can leave a part file the index
+// never knew: a large file at once, a small one only if its transfer is let go of before
+// the end. Until then it is counted as any other, and its part name is spoken for.
 //
-// A small file may be written with no name at all until it is whole (ReceiveFile): it is
-// counted as any other, but is in the index only once it takes its part name, when its
-// transfer is let go of before the end; keep() writes it there before it is named.
+// Where the system cannot make a file with no name, the part file is made at once and
+// announced to the index, without waiting for that write: a crash between the two can
+// leave a part file the index does not know, which is then left alone. An entry found
+// without a device and inode after a crash takes the file under its name if that is a
+// regular file of this user's with no other name.
 //
 // A part file from the private port can be continued: the same key offering the same
 // path and size again finds it through resumable(), wherever the sender is now.
@@ -57,7 +61,8 @@ public:
     using FreeInodes = std::function<std::optional<qint64>(const QString& folder)>;
 
     explicit PartFiles(QObject* parent = nullptr);
-    // Writes what has changed since the last write.
+    // Writes what has changed since the last write, and waits for the writes under way:
+    // the end of the program is the one time it waits for the disk.
     ~PartFiles() override;
 
     // Reads the index from filePath, the first time only. A missing or damaged index is an
@@ -80,8 +85,8 @@ public:
     std::optional<QString> resumable(const QByteArray& key, const QByteArray& offered, qint64 size);
     // How the transfer writing path is ended, for resumable(); until it keeps or forgets it.
     void setLetGo(const QString& path, std::function<void()> letGo);
-    // A part file is about to be made at path for begin(): it is recorded, and the index
-    // written and synced at once.
+    // A part file is about to be made at path for begin(), where no file with no name could
+    // be made: it is recorded, and the index written at once.
     void announce(const QString& path, const PartSender& sender, const QByteArray& offered,
                   qint64 size);
     // A transfer from sender now writes path, the file identity, made anew or taken over,
@@ -90,11 +95,16 @@ public:
     // would take.
     void begin(const QString& path, const PartSender& sender, const QByteArray& offered,
                qint64 size, FileIdentity identity, bool unnamed = false);
-    // Whether a file with no name yet would take path as its part name.
+    // Whether a transfer writes a file that has, or will have, path as its part name.
     bool reserves(const QString& path) const;
-    // The transfer writing path has ended and leaves it a part file; written at once,
-    // before a file with no name takes path.
-    void keep(const QString& path);
+    // Writes the index with path's entry in it, then gives the file its part name through
+    // naming, on the worker. If the name is taken by then, the entry goes; if the entry went
+    // meanwhile (the file whole, or discarded), the name given goes again.
+    void nameWhenIndexed(const QString& path, PartNaming naming);
+    // The transfer writing path has ended and leaves it a part file; written at once. A
+    // file with no name yet takes path through naming, as nameWhenIndexed() does. False
+    // when path is not recorded (any more), and nothing is kept.
+    bool keep(const QString& path, std::optional<PartNaming> naming = std::nullopt);
     // path is no part file of ours any more: it is whole, or removed.
     void forget(const QString& path);
     // Whether a file of size bytes from sender may begin in saveFolder, making inodes files
@@ -122,6 +132,7 @@ private:
         FileIdentity identity;       // not known yet between announce() and begin()
         bool busy = false;           // a transfer writes it now; not kept in the index
         bool unnamed = false;        // has no name yet: not in the index
+        bool naming = false;         // its part name is on its way from the worker
         std::function<void()> letGo; // ends that transfer
     };
 
@@ -145,6 +156,9 @@ private:
     QByteArray serialized() const;
     void saveLater();
     void save();
+    void write(const QString& path, std::optional<PartNaming> naming);
+    void written(const QString& error);
+    void named(const QString& path, FileIdentity identity, int error);
 
     QString filePath_;
     QMap<QString, Entry> entries_; // by the part file's path
@@ -154,6 +168,8 @@ private:
     ReceiverLimits limits_;
     int strangerMade_ = 0; // files and folders made for strangers while the receiver runs
     QTimer saveTimer_;
-    QByteArray saved_; // what the index file holds
+    QByteArray saved_; // what the index file holds once the writes under way are done
+    int writes_ = 0;   // under way on the disk worker
+    QString dropping_; // a file with no name being let go of, not to be kept
     std::optional<QString> problem_;
 };

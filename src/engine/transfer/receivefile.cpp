@@ -34,7 +34,7 @@ bool ReceiveFile::choose(HeldFolder folder, const QString& folderPath, const QSt
 {
     folder_ = std::move(folder);
     folderPath_ = folderPath;
-    named_ = unnamed_ = false;
+    named_ = unnamed_ = naming_ = false;
     const QDir dir(folderPath);
     // A leftover only while what stands under its name in the folder held is what was recorded.
     const auto leftoverAt = [&](const QString& n) -> std::optional<FileIdentity> {
@@ -99,6 +99,27 @@ bool ReceiveFile::openUnnamed()
     return fd >= 0 && hold(fd, QIODevice::WriteOnly, true);
 }
 
+std::optional<PartNaming> ReceiveFile::takePartNaming()
+{
+    if (!unnamed_ || !part_.isOpen())
+        return std::nullopt;
+    const int folderFd = ::fcntl(folder_.fd(), F_DUPFD_CLOEXEC, 0);
+    const int fd = folderFd < 0 ? -1 : ::fcntl(part_.handle(), F_DUPFD_CLOEXEC, 0);
+    if (fd < 0) {
+        if (folderFd >= 0)
+            ::close(folderFd);
+        return std::nullopt;
+    }
+    unnamed_ = false;
+    naming_ = true;
+    return PartNaming{folderFd, fd, partName(), identity_};
+}
+
+bool ReceiveFile::partNameFree() const
+{
+    return !folder_.holds(partName());
+}
+
 std::optional<qint64> ReceiveFile::resume(HeldFolder folder, const QString& partPath,
                                           FileIdentity recorded, qint64 size)
 {
@@ -106,7 +127,7 @@ std::optional<qint64> ReceiveFile::resume(HeldFolder folder, const QString& part
     folder_ = std::move(folder);
     folderPath_ = info.absolutePath();
     finalName_ = info.fileName().chopped(kPartSuffix.size());
-    named_ = unnamed_ = false;
+    named_ = unnamed_ = naming_ = false;
     takeOver_.reset();
     const int fd =
         ::openat(folder_.fd(), partName().constData(), O_WRONLY | O_APPEND | kOpenPartFlags);
@@ -139,6 +160,7 @@ bool ReceiveFile::hold(int fd, QIODevice::OpenMode mode, bool unnamed)
     }
     identity_ = *identity;
     unnamed_ = unnamed;
+    naming_ = false;
     written_ = writtenBack_ = 0;
     return true;
 }
@@ -202,17 +224,19 @@ int ReceiveFile::syncHandle()
 bool ReceiveFile::takeName()
 {
     const QByteArray part = partName();
+    // A part name on its way may not have come yet; if it comes after, it goes again.
+    const bool linked = unnamed_ || (naming_ && folder_.identityOf(part) != identity_);
     int error = 0;
     // Another file may have taken the final name meanwhile: it is never replaced, and the
     // next free name is tried.
     finalName_ = firstFreeName(finalName_, [&](const QString& n) {
-        error = unnamed_ ? folder_.link(part_.handle(), QFile::encodeName(n))
-                         : folder_.renameFree(part, QFile::encodeName(n));
+        error = linked ? folder_.link(part_.handle(), QFile::encodeName(n))
+                       : folder_.renameFree(part, QFile::encodeName(n));
         return error == EEXIST;
     });
     part_.close();
     named_ = !finalName_.isEmpty() && error == 0;
-    unnamed_ = false;
+    unnamed_ = naming_ = false;
     if (!named_)
         error_ = QStringLiteral("the finished file could not take its name");
     return named_;
@@ -239,19 +263,11 @@ void ReceiveFile::close()
     unnamed_ = false;
 }
 
-bool ReceiveFile::keepPart()
-{
-    const int error = unnamed_ && part_.isOpen() ? folder_.link(part_.handle(), partName()) : 0;
-    close();
-    if (error != 0)
-        error_ = saveErrorText(error);
-    return error == 0;
-}
-
 void ReceiveFile::discard()
 {
     if (!part_.isOpen())
         return;
+    // A part name on its way that comes after this goes again.
     const bool named = !unnamed_;
     close();
     if (named)

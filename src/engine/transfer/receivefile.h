@@ -1,6 +1,7 @@
 #pragma once
 
 #include "platform/heldfolder.h"
+#include "transfer/partnaming.h"
 
 #include <QFile>
 #include <QString>
@@ -41,10 +42,19 @@ public:
     // Makes the part file chosen, where nothing may stand yet, or takes the leftover chosen
     // over, emptying it. Returns false when it could not; error() then says why.
     bool open();
-    // Makes the file with no name, to take its part name only if it is let go of before it
-    // is whole. Returns false when the file system or the system cannot; open() then may.
+    // Makes the file with no name, to take its part name through takePartNaming(), or its
+    // final name once whole. Returns false when the file system or the system cannot;
+    // open() then may.
     bool openUnnamed();
+    // Made with no name, and none on its way.
     bool isUnnamed() const { return unnamed_; }
+    // What gives a file with no name its part name on the disk worker; from then on the
+    // file is treated as having it, and takeName() and discard() find out whether it has.
+    // Nothing for a file that has a name or one on its way, or when the system gives no
+    // descriptor.
+    std::optional<PartNaming> takePartNaming();
+    // Whether nothing stands under the part name.
+    bool partNameFree() const;
     // Opens partPath, a leftover part file of a file of size bytes in folder, held, to go
     // on writing at its end, while it is still the file recorded. Returns the bytes it
     // holds, or nothing when it cannot be continued; error() then says why.
@@ -86,10 +96,6 @@ public:
     // Closes a file that is not complete: one with a part name keeps it, one with no name
     // is gone.
     void close();
-    // Closes a file that is not complete, to be continued: one with no name takes its
-    // part name first, which must be free. Returns false when it could not, and the file
-    // is gone; error() then says why.
-    bool keepPart();
     // Closes the file and removes it, giving its space back.
     void discard();
 
@@ -102,7 +108,6 @@ public:
 private:
     QByteArray partName() const;
     bool hold(int fd, QIODevice::OpenMode mode, bool unnamed = false);
-    int nameUnnamed(const QByteArray& name);
 
     QFile part_;
     HeldFolder folder_;
@@ -113,6 +118,7 @@ private:
     FileIdentity identity_;
     bool named_ = false;
     bool unnamed_ = false;   // made with no name, and none given yet
+    bool naming_ = false;    // made with no name, and its part name given on the worker
     qint64 written_ = 0;     // bytes written since the file was opened
     qint64 writtenBack_ = 0; // of those, how many the system was asked to write out
 };
