@@ -2,6 +2,7 @@
 #include "secure/messagereader.h"
 #include "secure/privatemessage.h"
 
+#include <QBuffer>
 #include <QtEndian>
 #include <QtTest>
 
@@ -233,6 +234,26 @@ void TestPrivateMessage::messagesSplitAnywhereStillParse()
             seen.append(message.type);
     }
     QCOMPARE(seen, types);
+
+    // Read from the socket, after what was fed: never past the message taken, so what
+    // follows stays in the socket until asked for.
+    for (int cut = 0; cut <= stream.size(); ++cut) {
+        QByteArray rest = stream.mid(cut);
+        QBuffer socket(&rest);
+        QVERIFY(socket.open(QIODevice::ReadOnly));
+        MessageReader fromSocket;
+        fromSocket.feed(stream.left(cut));
+        QList<MessageType> read;
+        while (fromSocket.next(message, &socket) == MessageReader::Result::Message) {
+            read.append(message.type);
+            if (message.type == MessageType::Data)
+                QCOMPARE(message.body, QByteArray("hello"));
+            if (message.type == MessageType::Chat && cut < stream.size() - kMessageHeaderBytes)
+                QCOMPARE(socket.bytesAvailable(), kMessageHeaderBytes); // the BYE
+        }
+        QVERIFY2(read == types, qPrintable(QString::number(cut)));
+        QCOMPARE(fromSocket.buffered(), 0);
+    }
 }
 
 void TestPrivateMessage::aHugeLengthIsMalformedBeforeItsBody()

@@ -1,9 +1,12 @@
-// Feeds arbitrary bytes, split at arbitrary places, to the private port's message reader,
-// and every message it yields to the body parsers: whatever a peer sends, a message
+// Gives arbitrary bytes, split at an arbitrary place, to the private port's message reader,
+// the first part fed and the rest read from a device, and every message it yields to the
+// body parsers: whatever a peer sends, a message
 // taken is within its type's bounds, reads back the same once encoded again, and the
 // reader never holds more than one message beyond what it was given last.
 #include "secure/messagereader.h"
 #include "secure/privatemessage.h"
+
+#include <QBuffer>
 
 #include <cstdint>
 #include <cstdlib>
@@ -47,16 +50,18 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         return 0;
     const std::size_t cut = size > 1 ? data[0] % size : 0;
     const QByteArray bytes(reinterpret_cast<const char*>(data + 1), qsizetype(size - 1));
+    // The first arrival is fed, the second read from the socket as the connection does.
     MessageReader reader;
-    for (const QByteArray& arrival : {bytes.left(qsizetype(cut)), bytes.mid(qsizetype(cut))}) {
-        reader.feed(arrival);
-        check(reader.buffered() <= arrival.size() + kMessageHeaderBytes + kMaxDataBytes);
-        PrivateMessage message;
-        MessageReader::Result result;
-        while ((result = reader.next(message)) == MessageReader::Result::Message)
-            checkBody(message);
-        if (result == MessageReader::Result::Malformed)
-            return 0;
-    }
+    QByteArray rest = bytes.mid(qsizetype(cut));
+    QBuffer socket(&rest);
+    socket.open(QIODevice::ReadOnly);
+    reader.feed(bytes.left(qsizetype(cut)));
+    PrivateMessage message;
+    MessageReader::Result result;
+    while ((result = reader.next(message, &socket)) == MessageReader::Result::Message)
+        checkBody(message);
+    // Only what makes up the message under way is held, never more than its bound.
+    check(reader.buffered() <= kMessageHeaderBytes + kMaxDataBytes);
+    check(result == MessageReader::Result::Malformed || socket.atEnd());
     return 0;
 }

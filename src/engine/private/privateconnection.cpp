@@ -135,7 +135,7 @@ void PrivateConnection::readArrival()
             heldBack_ = true;
             break;
         }
-        const MessageReader::Result result = reader_.next(message);
+        const MessageReader::Result result = reader_.next(message, socket_);
         if (result == MessageReader::Result::Malformed) {
             fail(Reason::ProtocolError, ReceiveEnd::Outcome::Refused, kProtocolError);
             return;
@@ -148,7 +148,6 @@ void PrivateConnection::readArrival()
         sendCount();
         if (!socket_ || socket_->bytesAvailable() == 0)
             break;
-        reader_.feed(socket_->readAll());
     }
 }
 

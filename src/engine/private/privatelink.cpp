@@ -155,11 +155,10 @@ void PrivateLink::readArrival()
 {
     if (state_ != State::Greeting && state_ != State::Open)
         return;
-    reader_.feed(socket_->readAll());
     PrivateMessage message;
     // Whoever hears of a message may close the link.
     while (socket_) {
-        const MessageReader::Result result = reader_.next(message);
+        const MessageReader::Result result = reader_.next(message, socket_);
         if (result == MessageReader::Result::NeedMore)
             return;
         if (result == MessageReader::Result::Malformed) {
