@@ -132,8 +132,12 @@ void TestHeldFiles::aPartIsIndexedBeforeItsFirstByte()
     // Killed now: nothing of it is in the folder, and the index does not know it.
     QCOMPARE(QDir(save(QStringLiteral("Trip"))).entryList(QDir::Files), QStringList{});
     QVERIFY(!readFile(index()).contains("a.bin"));
+    // Another copy taking the ports over reads the index only once it is written.
+    bool written = false;
+    parts_->whenWritten([&] { written = QFile::exists(intake.path()); });
+    QVERIFY(!written);
     hold.release();
-    QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(intake.path()), kWaitMs);
+    QTRY_VERIFY_WITH_TIMEOUT(written, kWaitMs);
     QVERIFY(readFile(index()).contains(QFile::encodeName(intake.path())));
     QCOMPARE(readFile(intake.path()), QByteArray("abc"));
     // Killed now, the index on the disk finds it again after a restart.

@@ -68,6 +68,8 @@ public:
     std::optional<SocketError> listenForChat();
     // Gives up both ports and takes no more connections; those open go on to their end.
     void closePorts();
+    // Runs then once the index of part files holds what is known now (see PartFiles).
+    void whenPartsWritten(std::function<void()> then) { parts_.whenWritten(std::move(then)); }
     bool isListening() const { return server_.isListening() || privateServer_.isListening(); }
     bool isListeningPrivately() const { return privateServer_.isListening(); }
     bool isListeningForDevices() const { return deviceServer_.isListening(); }

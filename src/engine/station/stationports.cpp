@@ -59,8 +59,9 @@ void Station::reloadShared()
 }
 
 // Files arriving end where they began; deliveries of waiting files stop, what is left
-// waiting for the window to deliver. The window reads the list of received files once the
-// ports are released, so they are released once the list is written.
+// waiting for the window to deliver. The window reads the list of received files and the
+// index of part files once the ports are released, so they are released once both are
+// written.
 void Station::givePortsUp()
 {
     lent_ = true;
@@ -71,7 +72,7 @@ void Station::givePortsUp()
     announcingLent_ = presence_.isAnnouncing();
     presence_.stopAnnouncing();
     presence_.release();
-    history_.whenWritten([this] { handover_->released(); });
+    history_.whenWritten([this] { receiver_.whenPartsWritten([this] { handover_->released(); }); });
     Q_EMIT portsLent();
 }
 

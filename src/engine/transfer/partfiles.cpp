@@ -428,7 +428,19 @@ void PartFiles::write(const QString& path, std::optional<PartNaming> naming)
             written(done.error);
             if (naming)
                 named(path, naming->identity, done.naming);
+            if (writes_ == 0)
+                for (const std::function<void()>& then : std::exchange(whenWritten_, {}))
+                    then();
         });
+}
+
+void PartFiles::whenWritten(std::function<void()> then)
+{
+    save();
+    if (writes_ == 0)
+        then();
+    else
+        whenWritten_.append(std::move(then));
 }
 
 void PartFiles::written(const QString& error)

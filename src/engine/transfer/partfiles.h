@@ -118,6 +118,10 @@ public:
     // Removes the part files of keys that the address book held once and holds no more.
     void removeForgotten();
 
+    // Runs then once the index holds what is known now, and the part names on their way
+    // have come: at once when nothing is being written.
+    void whenWritten(std::function<void()> then);
+
     // The problem met writing the index since last asked, if any.
     std::optional<QString> takeProblem() { return std::exchange(problem_, std::nullopt); }
 
@@ -171,5 +175,6 @@ private:
     QByteArray saved_; // what the index file holds once the writes under way are done
     int writes_ = 0;   // under way on the disk worker
     QString dropping_; // a file with no name being let go of, not to be kept
+    QList<std::function<void()>> whenWritten_;
     std::optional<QString> problem_;
 };
