@@ -14,6 +14,8 @@ namespace
 
 // How long a closing connection may take to hand over its last messages.
 constexpr auto kCloseGrace = std::chrono::seconds(2);
+// At most this much of a file's bytes is taken in one turn of the event loop.
+constexpr qint64 kBytesPerTurn = 4 * 1024 * 1024;
 
 using Code = ReceiveReason::Code;
 const ReceiveReason kClosed = ReceiveReason::of(Code::Closed);
@@ -130,7 +132,13 @@ void PrivateConnection::readArrival()
         return;
     const QScopedValueRollback<bool> reading(reading_, true);
     PrivateMessage message;
+    qint64 taken = 0;
     while (socket_ && state_ != State::Ended && !closing_) {
+        if (taken >= kBytesPerTurn) {
+            sendCount();
+            readNextTurn();
+            break;
+        }
         if (holdsBack()) {
             heldBack_ = true;
             break;
@@ -141,6 +149,7 @@ void PrivateConnection::readArrival()
             return;
         }
         if (result == MessageReader::Result::Message) {
+            taken += message.body.size();
             take(message);
             continue;
         }
@@ -149,6 +158,21 @@ void PrivateConnection::readArrival()
         if (!socket_ || socket_->bytesAvailable() == 0)
             break;
     }
+}
+
+// What is left in the socket is taken in the loop's next turn: a fast sender never holds
+// up the window, nor other transfers.
+void PrivateConnection::readNextTurn()
+{
+    if (std::exchange(nextTurn_, true))
+        return;
+    QMetaObject::invokeMethod(
+        this,
+        [this] {
+            nextTurn_ = false;
+            readArrival();
+        },
+        Qt::QueuedConnection);
 }
 
 // Room for answers again: what waited is taken, from the loop, as the socket is in the

@@ -63,6 +63,7 @@ private:
 
     void judgePeer();
     void readArrival();
+    void readNextTurn();
     void answersWritten();
     bool answersPileUp() const;
     bool holdsBack() const;
@@ -113,6 +114,7 @@ private:
     bool shown_ = false;
     bool reading_ = false;
     bool heldBack_ = false; // nothing is read until the answers have gone
+    bool nextTurn_ = false; // the rest is read in the loop's next turn
     MessageReader reader_;
     QTimer deadline_; // the handshake and the sender's HELLO
     QTimer idle_;
