@@ -13,6 +13,8 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include <atomic>
+
 namespace
 {
 
@@ -240,12 +242,15 @@ void TestFileIntake::savesLastInOrderAndInGroups()
     QMutex mutex;
     QList<Seen> groups;
     QSemaphore firstGroup;
+    std::atomic<bool> firstStarted = false;
     const QString a = dir_->filePath(QStringLiteral("a.bin"));
     const QString b = dir_->filePath(QStringLiteral("b.bin"));
     GroupedSync& syncs = GroupedSync::instance();
     syncs.setSyncer([&](const QList<GroupedSync::Item>& items) {
-        if (const QMutexLocker locker(&mutex); groups.isEmpty())
+        if (const QMutexLocker locker(&mutex); groups.isEmpty()) {
+            firstStarted = true;
             firstGroup.acquire(); // holds the disk until the test has asked for more
+        }
         Seen seen;
         for (const GroupedSync::Item& item : items) {
             (item.isFolder ? seen.folders : seen.files)++;
@@ -267,24 +272,36 @@ void TestFileIntake::savesLastInOrderAndInGroups()
     QVERIFY(!second.admit(privateOffer(kSam, "b.bin", 3)) && second.write("def"));
     QVERIFY(!third.admit(privateOffer(kSam, "c.bin", 3)) && third.write("ghi"));
     first.save();
+    QTRY_VERIFY_WITH_TIMEOUT(firstStarted, kWaitMs);
     second.save();
     third.save();
     firstGroup.release();
     QTRY_COMPARE_WITH_TIMEOUT(settledThird.count(), 1, kWaitMs);
     QCOMPARE(settled.count(), 1);
     QCOMPARE(settledToo.count(), 1);
+    // Files finished in one turn of the loop go together, however idle the disk.
+    FileIntake fourth(dir_->path(), {}, *parts_);
+    FileIntake fifth(dir_->path(), {}, *parts_);
+    QSignalSpy settledFifth(&fifth, &FileIntake::settled);
+    QVERIFY(!fourth.admit(privateOffer(kSam, "e.bin", 3)) && fourth.write("mno"));
+    QVERIFY(!fifth.admit(privateOffer(kSam, "f.bin", 3)) && fifth.write("pqr"));
+    fourth.save();
+    fifth.save();
+    QTRY_COMPARE_WITH_TIMEOUT(settledFifth.count(), 1, kWaitMs);
     DiskWorker::instance().waitForIdle();
     syncs.setSyncer(&GroupedSync::syncAll);
     const QMutexLocker locker(&mutex);
     // The first file alone; the two asked for meanwhile together, with the first one's
-    // folder; then their folder.
-    QCOMPARE(groups.size(), 3);
+    // folder; then their folder. Then the two of one turn, then their folder.
+    QCOMPARE(groups.size(), 5);
     QCOMPARE(groups[0].files, 1);
     QCOMPARE(groups[0].namedTooEarly, false);
     QCOMPARE(groups[1].files, 2);
     QCOMPARE(groups[1].folders, 1);
     QCOMPARE(groups[2].folders, 2);
     QCOMPARE(groups[2].unnamedAtFolderSync, false);
+    QCOMPARE(groups[3].files, 2);
+    QCOMPARE(groups[4].folders, 2);
     QCOMPARE(settled.first().at(0).value<ReceiveEnd::Outcome>(), ReceiveEnd::Outcome::Saved);
     QCOMPARE(readFile(dir_->filePath(QStringLiteral("c.bin"))), QByteArray("ghi"));
 

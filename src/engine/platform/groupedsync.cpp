@@ -27,11 +27,21 @@ void GroupedSync::syncFolder(QObject* context, int fd, FileIdentity folder, Done
     ask({{fd, true, folder}, context, std::move(done)});
 }
 
+// A group starts in the loop's next turn at the earliest, so that every file finished in
+// this turn (a burst of small files read at once) goes with it, in one journal commit.
 void GroupedSync::ask(Request request)
 {
     waiting_.append(std::move(request));
-    if (!syncing_)
-        startGroup();
+    if (syncing_ || std::exchange(startAsked_, true))
+        return;
+    QMetaObject::invokeMethod(
+        this,
+        [this] {
+            startAsked_ = false;
+            if (!syncing_ && !waiting_.isEmpty())
+                startGroup();
+        },
+        Qt::QueuedConnection);
 }
 
 void GroupedSync::startGroup()

@@ -59,5 +59,6 @@ private:
 
     QList<Request> waiting_;
     bool syncing_ = false;
+    bool startAsked_ = false; // a group starts in the loop's next turn
     Syncer syncer_ = &GroupedSync::syncAll;
 };
