@@ -402,13 +402,13 @@ void PartFiles::write(const QString& path, std::optional<PartNaming> naming)
 {
     saveTimer_.stop();
     QByteArray data = serialized();
-    if (filePath_.isEmpty() || data == saved_) {
-        if (!naming)
-            return;
-        data.clear(); // nothing new for the index
-    } else {
+    // A name always follows a write of its own, which may stand in for one that failed.
+    if (!naming && (filePath_.isEmpty() || data == saved_))
+        return;
+    if (filePath_.isEmpty())
+        data.clear(); // no index to write
+    else
         saved_ = data;
-    }
     struct Done {
         QString error;
         int naming = 0;
