@@ -160,8 +160,9 @@ void PrivateConnection::readArrival()
     }
 }
 
-// What is left in the socket is taken in the loop's next turn: a fast sender never holds
-// up the window, nor other transfers.
+// What is left in the socket is taken in the loop's next turn, once however often asked:
+// after a turn's share of bytes, so that a fast sender never holds up the window nor other
+// transfers, or once held-back answers have gone.
 void PrivateConnection::readNextTurn()
 {
     if (std::exchange(nextTurn_, true))
@@ -184,7 +185,7 @@ void PrivateConnection::answersWritten()
         return;
     }
     heldBack_ = false;
-    QMetaObject::invokeMethod(this, &PrivateConnection::readArrival, Qt::QueuedConnection);
+    readNextTurn();
 }
 
 bool PrivateConnection::answersPileUp() const

@@ -55,6 +55,13 @@ std::optional<qint64> statvfsFreeInodes(const QString& folder)
     return qint64(info->f_favail);
 }
 
+// Removes the file at path only while it is still the one we made, in the folder checked.
+void removeIfStill(const QString& path, FileIdentity identity)
+{
+    const QFileInfo info(path);
+    HeldFolder::open(info.path()).removeIf(QFile::encodeName(info.fileName()), identity);
+}
+
 // Numbers are written as text: a JSON number loses precision above 2^53.
 QString asJsonText(quint64 value)
 {
@@ -316,13 +323,11 @@ void PartFiles::removeStale()
     }
 }
 
-// Removes the file only while it is still the one we made, in the folder checked.
 void PartFiles::remove(const QString& path)
 {
-    const QFileInfo info(path);
     const FileIdentity identity = entries_.value(path).identity;
     if (identity.isKnown())
-        HeldFolder::open(info.path()).removeIf(QFile::encodeName(info.fileName()), identity);
+        removeIfStill(path, identity);
     entries_.remove(path);
 }
 
@@ -461,8 +466,7 @@ void PartFiles::named(const QString& path, FileIdentity identity, int error)
         entry->naming = false;
     if (error == 0 && !wanted) {
         // Whole, discarded or forgotten meanwhile: the name came too late, and goes again.
-        const QFileInfo info(path);
-        HeldFolder::open(info.path()).removeIf(QFile::encodeName(info.fileName()), identity);
+        removeIfStill(path, identity);
     } else if (error != 0 && wanted) {
         // The name was taken meanwhile: what stands there stays, and the entry goes.
         entries_.erase(entry);

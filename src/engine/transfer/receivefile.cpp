@@ -225,13 +225,13 @@ bool ReceiveFile::takeName()
 {
     const QByteArray part = partName();
     // A part name on its way may not have come yet; if it comes after, it goes again.
-    const bool linked = unnamed_ || (naming_ && folder_.identityOf(part) != identity_);
+    const bool fromDescriptor = unnamed_ || (naming_ && folder_.identityOf(part) != identity_);
     int error = 0;
     // Another file may have taken the final name meanwhile: it is never replaced, and the
     // next free name is tried.
     finalName_ = firstFreeName(finalName_, [&](const QString& n) {
-        error = linked ? folder_.link(part_.handle(), QFile::encodeName(n))
-                       : folder_.renameFree(part, QFile::encodeName(n));
+        error = fromDescriptor ? folder_.link(part_.handle(), QFile::encodeName(n))
+                               : folder_.renameFree(part, QFile::encodeName(n));
         return error == EEXIST;
     });
     part_.close();
