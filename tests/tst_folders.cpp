@@ -20,12 +20,16 @@ struct FolderFixture : PrivateStation {
     {
         return folder.filePath(QStringLiteral("outside/")) + name;
     }
-    // Sends FILE alone and waits for its answer, ACCEPT or REFUSE.
+    // Offers a file, its bytes with it where it is small enough to go eagerly, and waits
+    // for its answer, ACCEPT or REFUSE.
     void offer(const QByteArray& path, PrivatePeer* peer = nullptr, qint64 size = 1)
     {
         PrivatePeer& from = peer ? *peer : anna;
         const int answers = from.count(MessageType::Accept) + from.count(MessageType::Refuse);
-        from.send(fileMessage(size, path));
+        if (size <= kEagerBytes)
+            from.sendFile(path, QByteArray(size, 'x'));
+        else
+            from.send(fileMessage(size, path));
         QTRY_COMPARE_WITH_TIMEOUT(from.count(MessageType::Accept) + from.count(MessageType::Refuse),
                                   answers + 1, kWaitMs);
     }

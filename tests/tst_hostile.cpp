@@ -168,7 +168,7 @@ void TestHostile::aSenderThatNeverReadsIsHeldBack()
         QVERIFY(::setsockopt(int(socket->socketDescriptor()), SOL_SOCKET, SO_SNDBUF, &smallBuffer,
                              sizeof smallBuffer) == 0);
     for (int k = 0; k < kRequests; ++k)
-        sluggard.send(fileMessage(1, "bell\x07.txt")); // refused for its name
+        sluggard.send(fileMessage(kEagerBytes + 1, "bell\x07.txt")); // refused for its name
 
     QTRY_VERIFY_WITH_TIMEOUT(idle, kWaitMs);
     disconnect(watching);

@@ -40,6 +40,9 @@ private Q_SLOTS:
     void firstContactPinsAndABatchArrivesWhole();
     void aChangedKeyIsRefusedWithNothingSaved();
     void aDigestMismatchLeavesNoFile();
+    // A small file comes with its bytes, unasked: refused, they are passed over, and the
+    // files after it are taken.
+    void aRefusedEagerFileIsPassedOver();
     void protocolErrorsEndTheConnection_data();
     void protocolErrorsEndTheConnection();
     void aPeerWithoutTheQuickCheckStillSendsWithSha256();
@@ -140,6 +143,30 @@ void TestPrivate::aDigestMismatchLeavesNoFile()
     QCOMPARE(readFile(f.inbox("a.txt")), QByteArray("whole"));
 }
 
+void TestPrivate::aRefusedEagerFileIsPassedOver()
+{
+    PrivateFixture f;
+    PrivatePeer anna;
+    f.greet(anna);
+    anna.sendFile("../a.txt", someBytes(kEagerBytes));
+    anna.sendFile("a.txt", "whole");
+    anna.sendFile("b.txt", "");
+    QTRY_COMPARE_WITH_TIMEOUT(anna.count(MessageType::Saved), 2, kWaitMs);
+
+    const QList<MessageType> answers{MessageType::Refuse, MessageType::Accept, MessageType::Accept};
+    QList<MessageType> seen;
+    for (const PrivateMessage& message : anna.messages) {
+        if (message.type == MessageType::Refuse || message.type == MessageType::Accept)
+            seen.append(message.type);
+    }
+    QCOMPARE(seen, answers);
+    QCOMPARE(anna.lastReason(MessageType::Refuse), Reason::NameUnusable);
+    QCOMPARE(readFile(f.inbox("a.txt")), QByteArray("whole"));
+    QVERIFY(QFileInfo::exists(f.inbox("b.txt")));
+    QTRY_COMPARE_WITH_TIMEOUT(f.watch.ends.size(), 3, kWaitMs);
+    QVERIFY(!anna.isClosed());
+}
+
 void TestPrivate::protocolErrorsEndTheConnection_data()
 {
     QTest::addColumn<QByteArray>("bytes");
@@ -150,7 +177,19 @@ void TestPrivate::protocolErrorsEndTheConnection_data()
     QTest::newRow("more DATA than announced")
         << fileMessage(1, "a.txt") + encodeMessage(MessageType::Data, "xy") << kOurFeatures;
     QTest::newRow("a refused path then DATA")
-        << fileMessage(1, "../a.txt") + encodeMessage(MessageType::Data, "x") << kOurFeatures;
+        << fileMessage(1, "../a.txt") + encodeMessage(MessageType::Data, "x")
+        << (kOurFeatures & ~kFeatureEager);
+    // Eagerly, the DATA and END of a refused file are passed over, but no more.
+    const QByteArray refused = fileMessage(1, "../a.txt");
+    QTest::newRow("eagerly, more DATA than a refused file's")
+        << refused + encodeMessage(MessageType::Data, "xy") << kOurFeatures;
+    QTest::newRow("eagerly, a FILE before a refused file's END")
+        << refused + encodeMessage(MessageType::Data, "x") + fileMessage(1, "a.txt")
+        << kOurFeatures;
+    QTest::newRow("eagerly, a refused file's END of the wrong check")
+        << refused + encodeMessage(MessageType::Data, "x") +
+               endMessage(Checksum::of(Checksum::Kind::Sha256, "x"))
+        << kOurFeatures;
     QTest::newRow("a folder's path without the folders feature")
         << fileMessage(1, "Trip/a.txt") << kFeatureResume;
     // END holds the check both sides set, of its length exactly.

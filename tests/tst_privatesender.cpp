@@ -54,6 +54,11 @@ private Q_SLOTS:
     // the feature is sent one file at a time.
     void pipelinedBatchIsToldInOrder();
     void receiverWithoutPipelineIsWaitedFor();
+    // Small files go with their FILEs, before any answer: one refused after its bytes went
+    // is told in the receiver's words and the others go on; a receiver that would have one
+    // start elsewhere than at its beginning is broken.
+    void smallFilesGoEagerly();
+    void anEagerFileAcceptedFurtherOnIsABrokenPeer();
     // A port that takes each connection and resets it at once, private or plain: about a
     // dozen tries for a whole batch, spaced as documented, then a failure; one for a chat.
     void resettingPortIsTriedAsDocumented_data();
@@ -441,6 +446,51 @@ void TestPrivateSender::receiverWithoutPipelineIsWaitedFor()
     QCOMPARE(watch_->outcomes, QList<SendOutcome>(2, SendOutcome::Sent));
     QCOMPARE(receiver.files.size(), 2);
     QCOMPARE(receiver.mostUnanswered, 0);
+}
+
+void TestPrivateSender::smallFilesGoEagerly()
+{
+    const QHostAddress peer(QStringLiteral("127.0.7.9"));
+    PrivateReceiver receiver;
+    receiver.features = kOurFeatures;
+    receiver.holdsFiles = receiver.holdsEnds = true;
+    receiver.fileAnswers = {
+        acceptMessage(0),
+        reasonMessage(MessageType::Refuse, Reason::CannotSave, QStringLiteral("No room here")),
+        acceptMessage(0)};
+    QVERIFY(receiver.start(peer));
+    QSignalSpy rows(batch_.get(), &SendBatch::rowFinished);
+    makeFile(QStringLiteral("a.txt"), "one");
+    makeFile(QStringLiteral("b.txt"), someBytes(kEagerBytes));
+    makeFile(QStringLiteral("c.txt"), "");
+    sendAll(peer.toString());
+
+    QTRY_COMPARE_WITH_TIMEOUT(receiver.seen.count(MessageType::End), 3, kWait);
+    QVERIFY(watch_->outcomes.isEmpty());
+    receiver.answerHeld();
+    QTRY_VERIFY_WITH_TIMEOUT(!batch_->isRunning(), kWait);
+    QCOMPARE(watch_->outcomes,
+             (QList<SendOutcome>{SendOutcome::Sent, SendOutcome::NotSent, SendOutcome::Sent}));
+    QCOMPARE(rows.at(1).at(1).value<SendEnd>().status.told, QStringLiteral("No room here"));
+    QCOMPARE(receiver.files.size(), 3);
+    QCOMPARE(receiver.files[0].content, QByteArray("one"));
+    QVERIFY(receiver.files[0].digestMatched && receiver.files[2].digestMatched);
+    QCOMPARE(receiver.connections, 1);
+}
+
+void TestPrivateSender::anEagerFileAcceptedFurtherOnIsABrokenPeer()
+{
+    const QHostAddress peer(QStringLiteral("127.0.7.10"));
+    PrivateReceiver receiver;
+    receiver.features = kOurFeatures;
+    receiver.fileAnswer = acceptMessage(1);
+    QVERIFY(receiver.start(peer));
+    makeFile(QStringLiteral("a.txt"), "one");
+    sendAll(peer.toString());
+
+    QTRY_VERIFY_WITH_TIMEOUT(!batch_->isRunning(), kWait);
+    QCOMPARE(watch_->outcomes, QList<SendOutcome>{SendOutcome::NotSent});
+    QCOMPARE(watch_->ends.last().status.reason, NotSentReason::BrokeProtocol);
 }
 
 void TestPrivateSender::resettingPortIsTriedAsDocumented_data()

@@ -38,12 +38,14 @@ public:
     QList<File> files;
     QStringList chats;
     int byes = 0;
-    QByteArray fileAnswer;        // what each FILE is answered with, when not ACCEPT 0
-    QByteArray endAnswer;         // what each END is answered with, when not SAVED
-    QList<QByteArray> endAnswers; // the same for each END in turn, before endAnswer
-    bool holdsEnds = false;       // ENDs are answered only by answerHeld()
-    int mostUnanswered = 0;       // the most ENDs awaiting their answer when a FILE came
-    quint32 features = 0;         // what its HELLO sets
+    QByteArray fileAnswer;         // what each FILE is answered with, when not ACCEPT 0
+    QList<QByteArray> fileAnswers; // the same for each FILE in turn, before fileAnswer
+    bool holdsFiles = false;       // FILEs are answered only by answerHeld()
+    QByteArray endAnswer;          // what each END is answered with, when not SAVED
+    QList<QByteArray> endAnswers;  // the same for each END in turn, before endAnswer
+    bool holdsEnds = false;        // ENDs are answered only by answerHeld()
+    int mostUnanswered = 0;        // the most ENDs awaiting their answer when a FILE came
+    quint32 features = 0;          // what its HELLO sets
     // How many files to break off after their first DATA, as a cut connection would; where
     // its HELLO offers to resume, each next offer goes on from what came.
     int cuts = 0;
@@ -83,14 +85,27 @@ private:
         case MessageType::Hello:
             socket.write(helloMessage(kPrivateVersion, features));
             break;
-        case MessageType::File:
+        case MessageType::File: {
             mostUnanswered = std::max(mostUnanswered, heldCount());
-            files.append({parseFileOffer(message.body)->path, {}, false});
+            const FileOffer offer = *parseFileOffer(message.body);
+            files.append({offer.path, {}, false});
             digest.reset(fileCheckOf(features));
             digest.add(kept_);
-            socket.write(fileAnswer.isEmpty() ? acceptMessage(kept_.size()) : fileAnswer);
+            const QByteArray reply = !fileAnswers.isEmpty()  ? fileAnswers.takeFirst()
+                                     : !fileAnswer.isEmpty() ? fileAnswer
+                                                             : acceptMessage(kept_.size());
+            // A small file refused comes all the same where it goes eagerly.
+            passing_ = reply.at(0) == char(MessageType::Refuse) &&
+                       (features & kFeatureEager) != 0 && offer.size <= kEagerBytes;
+            if (holdsFiles)
+                held_.append({&socket, reply});
+            else
+                socket.write(reply);
             break;
+        }
         case MessageType::Data:
+            if (passing_)
+                break;
             files.last().content += message.body;
             digest.add(message.body);
             if (cuts > 0) {
@@ -101,9 +116,14 @@ private:
                 QMetaObject::invokeMethod(&socket, &QSslSocket::abort, Qt::QueuedConnection);
                 break;
             }
-            socket.write(countMessage(files.last().content.size()));
+            if (holdsFiles) // after the file's held ACCEPT
+                held_.append({&socket, countMessage(files.last().content.size())});
+            else
+                socket.write(countMessage(files.last().content.size()));
             break;
         case MessageType::End:
+            if (std::exchange(passing_, false))
+                break;
             kept_.clear();
             files.last().digestMatched = digest.result() == message.body;
             files.last().endBytes = int(message.body.size());
@@ -135,5 +155,6 @@ private:
     QTemporaryDir dir_;
     QList<std::pair<QPointer<QSslSocket>, QByteArray>> held_;
     std::optional<Identity> identity_;
-    QByteArray kept_; // the bytes of a cut file, to go on from
+    QByteArray kept_;      // the bytes of a cut file, to go on from
+    bool passing_ = false; // over a refused file's DATA and END
 };

@@ -223,6 +223,9 @@ void PrivateConnection::take(const PrivateMessage& message)
         else
             fail(Reason::ProtocolError, ReceiveEnd::Outcome::Refused, kProtocolError);
         return;
+    case State::Passing:
+        passOver(message);
+        return;
     case State::Handshake:
     case State::Ended:
         return;
@@ -282,10 +285,17 @@ void PrivateConnection::takeFile(const QByteArray& body)
     }
     auto* file = new FileIntake(saveFolder_, limits_, parts_, this);
     file->shareTree(tree_);
-    const bool resumes = (features_ & kFeatureResume) != 0;
+    // A file sent eagerly starts from its beginning: its bytes are on their way already.
+    const bool eager = (features_ & kFeatureEager) != 0 && offer->size <= kEagerBytes;
+    const bool resumes = (features_ & kFeatureResume) != 0 && !eager;
     if (const std::optional<FileRefusal> refusal = file->admit(
             {sender_, offer->path, offer->size, folders, resumes, fileCheckOf(features_)})) {
         refuseFile(*file, *refusal, offer->size);
+        if (eager && state_ == State::Between) {
+            state_ = State::Passing;
+            passing_ = offer->size;
+            idle_.start(limits_.idleTimeout);
+        }
         return;
     }
     connect(file, &FileIntake::tooSlow, this, [this](const ReceiveReason& reason) {
@@ -340,6 +350,21 @@ void PrivateConnection::takeData(const QByteArray& body)
     waitForSender();
     if (arrivals_.back().started)
         Q_EMIT progressed(file.received(), file.size());
+}
+
+void PrivateConnection::passOver(const PrivateMessage& message)
+{
+    if (message.type == MessageType::Data && message.body.size() <= passing_) {
+        passing_ -= message.body.size();
+        return;
+    }
+    if (message.type == MessageType::End && passing_ == 0 &&
+        message.body.size() == Checksum::bytes(fileCheckOf(features_))) {
+        state_ = State::Between;
+        waitBetweenFiles();
+        return;
+    }
+    fail(Reason::ProtocolError, ReceiveEnd::Outcome::Refused, kProtocolError);
 }
 
 // A sender that went on from an offset may say END a while after its last byte, once it

@@ -50,7 +50,8 @@ public:
     void giveWay() override;
 
 private:
-    enum class State { Handshake, Greeting, Between, Receiving, Ended };
+    // Passing: over the DATA and END of a file refused that the sender sent eagerly.
+    enum class State { Handshake, Greeting, Between, Receiving, Passing, Ended };
 
     // A file offered, from its FILE until it is told. The files are answered and told
     // strictly in the order offered, however their checks end.
@@ -74,6 +75,7 @@ private:
     void refuseFile(FileIntake& file, const FileRefusal& refusal, qint64 size);
     FileIntake& receiving() const { return *arrivals_.back().intake; }
     void takeData(const QByteArray& body);
+    void passOver(const PrivateMessage& message);
     void takeEnd(const QByteArray& digest);
     void settle(const FileIntake* intake, ReceiveEnd::Outcome outcome, const ReceiveReason& reason);
     // Answers and tells the files whose outcome is known, from the first on, up to the
@@ -125,5 +127,6 @@ private:
     std::deque<Arrival> arrivals_;
     bool closing_ = false;  // nothing more is taken: the files in hand are answered, then it ends
     qint64 counted_ = 0;    // the last total sent in a COUNT
+    qint64 passing_ = 0;    // the bytes still to come of a file passed over
     qint64 batchBytes_ = 0; // file bytes of all files so far, for the seat
 };

@@ -5,6 +5,8 @@
 
 #include <QFileInfo>
 
+#include <algorithm>
+
 PrivateSender::PrivateSender(const Identity& identity, PeerKeys& keys,
                              const QHostAddress& bindAddress, Clock& clock, QObject* parent)
     : QObject(parent), link_(identity, keys, bindAddress, clock, this),
@@ -148,6 +150,7 @@ void PrivateSender::letGo()
     file_.close();
     onWire_ = counting_ = nullptr;
     unanswered_.clear();
+    unaccepted_.clear();
     resends_.clear();
     opening_ = drains_ = false;
     link_.abort();
@@ -165,6 +168,8 @@ void PrivateSender::offer(Flight& flight)
 {
     onWire_ = &flight;
     flight.stage = Stage::Offered;
+    flight.unaccepted = goesEagerly(flight);
+    flight.refusal.reset();
     const bool inFolder = !flight.announced.isEmpty();
     const bool folders = (link_.features() & kFeatureFolders) != 0;
     link_.write(fileMessage(
@@ -174,6 +179,16 @@ void PrivateSender::offer(Flight& flight)
         Q_EMIT loosened(name_.isEmpty() ? host_ : name_);
     awaitAnswers();
     tellBatch(flight, [this] { showStatus(SendStatus::at(SendStatus::Stage::Connected)); });
+    // Whoever hears of it may have cancelled the transfer.
+    if (onWire_ != &flight || !flight.unaccepted)
+        return;
+    unaccepted_.push_back(&flight);
+    startStreaming(flight, 0);
+}
+
+bool PrivateSender::goesEagerly(const Flight& flight) const
+{
+    return (link_.features() & kFeatureEager) != 0 && flight.size <= kEagerBytes;
 }
 
 void PrivateSender::offerNext()
@@ -209,10 +224,14 @@ void PrivateSender::handleMessage(const PrivateMessage& message)
     const bool streaming = onWire_ && onWire_->stage == Stage::Streaming;
     switch (message.type) {
     case MessageType::Accept:
+        if (!unaccepted_.empty())
+            return acceptedEagerly(message.body);
         if (offered)
             return accepted(*onWire_, message.body);
         break;
     case MessageType::Refuse:
+        if (!unaccepted_.empty())
+            return refusedEagerly(message);
         if (offered)
             return answered(*std::exchange(onWire_, nullptr), SendOutcome::NotSent,
                             notTaken(NotSentReason::Refused, message));
@@ -222,16 +241,18 @@ void PrivateSender::handleMessage(const PrivateMessage& message)
             return countArrived(*counting_, message.body);
         break;
     case MessageType::Saved:
-        if (!unanswered_.empty()) {
+        if (!unanswered_.empty() && !unanswered_.front()->unaccepted) {
             Flight& file = *unanswered_.front();
             unanswered_.pop_front();
             return answered(file, SendOutcome::Sent, SendStatus::at(SendStatus::Stage::Sent));
         }
         break;
-    case MessageType::Failed:
-        if (!unanswered_.empty() || streaming)
-            return failedOnArrival(unanswered_.empty() ? *onWire_ : *unanswered_.front(), message);
+    case MessageType::Failed: {
+        Flight* failed = !unanswered_.empty() ? unanswered_.front() : streaming ? onWire_ : nullptr;
+        if (failed && !failed->unaccepted)
+            return failedOnArrival(*failed, message);
         break;
+    }
     default:
         break;
     }
@@ -257,10 +278,46 @@ void PrivateSender::accepted(Flight& flight, const QByteArray& body)
         dropBrokenPeer();
         return;
     }
+    counting_ = &flight;
+    startStreaming(flight, *offset);
+}
+
+void PrivateSender::acceptedEagerly(const QByteArray& body)
+{
+    Flight& flight = *unaccepted_.front();
+    unaccepted_.pop_front();
+    flight.unaccepted = false;
+    if (parseNumber(body) != 0) {
+        dropBrokenPeer();
+        return;
+    }
+    if (flight.stage != Stage::Done)
+        counting_ = &flight;
+}
+
+// Its bytes go to their END all the same: the receiver passes over them.
+void PrivateSender::refusedEagerly(const PrivateMessage& message)
+{
+    Flight& flight = *unaccepted_.front();
+    unaccepted_.pop_front();
+    flight.unaccepted = false;
+    const SendStatus refusal = notTaken(NotSentReason::Refused, message);
+    if (&flight == onWire_) {
+        flight.refusal = refusal;
+        return;
+    }
+    const auto sent = std::find(unanswered_.begin(), unanswered_.end(), &flight);
+    if (sent == unanswered_.end())
+        return; // given up already, as its file could not be read
+    unanswered_.erase(sent);
+    answered(flight, SendOutcome::NotSent, refusal);
+}
+
+void PrivateSender::startStreaming(Flight& flight, qint64 offset)
+{
     awaitAnswers();
     flight.stage = Stage::Streaming;
-    flight.offset = flight.confirmed = *offset;
-    counting_ = &flight;
+    flight.offset = flight.confirmed = offset;
     ending_ = false;
     if (flight.inHand) {
         speed_.record(0);
@@ -348,9 +405,13 @@ void PrivateSender::sendEnd(const QByteArray& digest)
     if (!onWire_ || onWire_->stage != Stage::Streaming)
         return;
     Flight& flight = *std::exchange(onWire_, nullptr);
+    link_.write(endMessage(digest));
+    if (flight.refusal) {
+        answered(flight, SendOutcome::NotSent, *flight.refusal);
+        return;
+    }
     flight.stage = Stage::Unanswered;
     unanswered_.push_back(&flight);
-    link_.write(endMessage(digest));
     awaitAnswers();
     offerNext();
 }
@@ -419,8 +480,10 @@ void PrivateSender::linkClosed(bool early)
 
 bool PrivateSender::waitsForAcceptance() const
 {
-    return opening_ || (!flights_.empty() && flights_.front()->inHand &&
-                        flights_.front()->stage == Stage::Offered);
+    if (opening_)
+        return true;
+    const Flight* inHand = flights_.empty() ? nullptr : flights_.front().get();
+    return inHand && inHand->inHand && (inHand->stage == Stage::Offered || inHand->unaccepted);
 }
 
 bool PrivateSender::sendAgainWhole(Flight& flight, const PrivateMessage& failed)
@@ -520,7 +583,8 @@ void PrivateSender::lose(SendOutcome outcome, const std::optional<SendStatus>& s
     const auto end = [this, &status, cut, outcome](Flight& flight) {
         if (flight.stage == Stage::Done)
             return;
-        const bool accepted = flight.stage == Stage::Streaming || flight.stage == Stage::Unanswered;
+        const bool accepted = !flight.unaccepted && (flight.stage == Stage::Streaming ||
+                                                     flight.stage == Stage::Unanswered);
         if (status)
             tellBatch(flight, [this, status = *status] { showStatus(status); });
         if (cut && accepted)

@@ -13,6 +13,7 @@
 #include <deque>
 #include <functional>
 #include <memory>
+#include <optional>
 
 // The sending side of the private port: sends files one after another over one
 // connection to the same receiver (docs/protocol.md), each with the SHA-256 taken while
@@ -96,8 +97,10 @@ private:
         Stage stage = Stage::Waiting;
         qint64 offset = 0; // where the receiver had it start
         qint64 confirmed = 0;
-        bool sentAgain = false; // it goes a second time
-        bool inHand = false;    // the batch sends it now: what befalls it is told at once
+        bool sentAgain = false;  // it goes a second time
+        bool inHand = false;     // the batch sends it now: what befalls it is told at once
+        bool unaccepted = false; // sent eagerly, its ACCEPT or REFUSE not yet read
+        std::optional<SendStatus> refusal; // refused while its bytes still went
         QList<std::function<void()>> held; // what befell it before, to be told in order
         bool heldProgress = false;         // the last one held is progress
     };
@@ -112,6 +115,12 @@ private:
     void offerNext();
     void handleMessage(const PrivateMessage& message);
     void accepted(Flight& flight, const QByteArray& body);
+    // The bytes go from offset, accepted or, eagerly, before the answer.
+    void startStreaming(Flight& flight, qint64 offset);
+    bool goesEagerly(const Flight& flight) const;
+    // The answer to the earliest file sent eagerly whose answer has not come.
+    void acceptedEagerly(const QByteArray& body);
+    void refusedEagerly(const PrivateMessage& message);
     void sendMore();
     void sendEnd(const QByteArray& digest);
     bool openFile(Flight& flight);
@@ -158,6 +167,7 @@ private:
     std::deque<std::unique_ptr<Flight>> flights_; // in the batch's order
     Flight* onWire_ = nullptr;                    // offered, or its bytes going
     std::deque<Flight*> unanswered_;              // END sent, in that order
+    std::deque<Flight*> unaccepted_;              // sent eagerly, awaiting ACCEPT or REFUSE
     std::deque<Flight*> resends_;                 // to be offered again, whole
     Flight* counting_ = nullptr;                  // the last one accepted: COUNTs are its
     bool opening_ = false;                        // connecting for the file in hand

@@ -21,8 +21,12 @@ constexpr quint32 kFeatureQuickCheck = 0x4;
 // kPipelineWindow accepted files awaiting SAVED or FAILED.
 constexpr quint32 kFeaturePipeline = 0x8;
 constexpr int kPipelineWindow = 32;
+// A file of at most one DATA goes at once: its DATA and END follow its FILE without
+// waiting for the ACCEPT, which then always says 0. A receiver that refuses such a file
+// passes over its DATA and END.
+constexpr quint32 kFeatureEager = 0x10;
 constexpr quint32 kOurFeatures =
-    kFeatureResume | kFeatureFolders | kFeatureQuickCheck | kFeaturePipeline;
+    kFeatureResume | kFeatureFolders | kFeatureQuickCheck | kFeaturePipeline | kFeatureEager;
 
 // The check END carries, given the features both sides set: XXH3-128 with the quick
 // check, SHA-256 without.
@@ -35,6 +39,7 @@ std::chrono::milliseconds readBackAllowance(qint64 offset);
 
 constexpr int kMessageHeaderBytes = 5;
 constexpr qint64 kMaxDataBytes = 256 * 1024;
+constexpr qint64 kEagerBytes = kMaxDataBytes;
 constexpr int kMaxPathBytes = 4095;
 constexpr int kMaxReasonTextBytes = 1024;
 constexpr int kMaxChatBytes = 65536;
