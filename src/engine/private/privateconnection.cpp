@@ -199,8 +199,8 @@ bool PrivateConnection::answersPileUp() const
 // and what the sender may have sent after its END waits for the answer.
 bool PrivateConnection::holdsBack() const
 {
-    const int window = (features_ & kFeaturePipeline) != 0 ? kPipelineWindow : 1;
-    return answersPileUp() || arrivals_.size() >= 2 * kPipelineWindow ||
+    const int window = pipelineWindow(features_);
+    return answersPileUp() || arrivals_.size() >= 2 * size_t(std::max(window, 32)) ||
            (state_ == State::Between && awaitingAnswers() >= window);
 }
 
@@ -526,10 +526,9 @@ void PrivateConnection::sendCount()
 
 void PrivateConnection::send(const QByteArray& message)
 {
-    if (!socket_)
-        return;
-    socket_->write(message);
-    socket_->flush();
+    // Not flushed: the answers of one turn go out together, in one write to the system.
+    if (socket_)
+        socket_->write(message);
 }
 
 void PrivateConnection::sendReason(MessageType type, Reason code, const ReceiveReason& why)

@@ -202,7 +202,7 @@ void PrivateSender::offerNext()
         return;
     }
     const bool pipelined = (link_.features() & kFeaturePipeline) != 0;
-    if (!pipelined || !ahead_ || int(unanswered_.size()) >= kPipelineWindow)
+    if (!pipelined || !ahead_ || int(unanswered_.size()) >= pipelineWindow(link_.features()))
         return;
     const std::optional<NextFile> next = ahead_();
     if (!next)

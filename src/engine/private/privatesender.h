@@ -26,7 +26,7 @@
 //
 // Where the receiver takes pipelined batches, the batch's next files are taken ahead of
 // their turn (setAhead) and offered as soon as the one before has been sent, at most
-// kPipelineWindow of them awaiting their answers. What befalls such a file is held until
+// pipelineWindow() of them awaiting their answers. What befalls such a file is held until
 // the batch sends it in its turn, and then told as if it happened then: the batch hears
 // of one file at a time, in its order, as with any receiver. Only the file whose bytes
 // go holds a buffer.

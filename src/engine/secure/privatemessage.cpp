@@ -180,6 +180,13 @@ std::optional<QString> parseChat(const QByteArray& body)
     return QString::fromUtf8(body);
 }
 
+int pipelineWindow(quint32 features)
+{
+    if ((features & kFeaturePipeline) == 0)
+        return 1;
+    return (features & kFeatureEager) != 0 ? 128 : 32;
+}
+
 Checksum::Kind fileCheckOf(quint32 features)
 {
     return features & kFeatureQuickCheck ? Checksum::Kind::Xxh3_128 : Checksum::Kind::Sha256;

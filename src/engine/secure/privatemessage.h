@@ -18,15 +18,19 @@ constexpr quint32 kFeatureResume = 0x1;
 constexpr quint32 kFeatureFolders = 0x2;
 constexpr quint32 kFeatureQuickCheck = 0x4;
 // The sender may offer files before those before them are answered: at most
-// kPipelineWindow accepted files awaiting SAVED or FAILED.
+// pipelineWindow() accepted files awaiting SAVED or FAILED.
 constexpr quint32 kFeaturePipeline = 0x8;
-constexpr int kPipelineWindow = 32;
 // A file of at most one DATA goes at once: its DATA and END follow its FILE without
 // waiting for the ACCEPT, which then always says 0. A receiver that refuses such a file
 // passes over its DATA and END.
 constexpr quint32 kFeatureEager = 0x10;
 constexpr quint32 kOurFeatures =
     kFeatureResume | kFeatureFolders | kFeatureQuickCheck | kFeaturePipeline | kFeatureEager;
+
+// How many accepted files may await their answers, given the features both sides set: 1
+// without the pipeline; with it 32, or 128 where small files also go eagerly, as a burst of
+// them then arrives faster than a group of syncs takes.
+int pipelineWindow(quint32 features);
 
 // The check END carries, given the features both sides set: XXH3-128 with the quick
 // check, SHA-256 without.
