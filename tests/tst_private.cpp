@@ -43,6 +43,9 @@ private Q_SLOTS:
     // A small file comes with its bytes, unasked: refused, they are passed over, and the
     // files after it are taken.
     void aRefusedEagerFileIsPassedOver();
+    // A stranger's burst is held back by the window, never refused for the room that
+    // strangers' unfinished files have.
+    void aStrangersBurstFitsItsRoom();
     void protocolErrorsEndTheConnection_data();
     void protocolErrorsEndTheConnection();
     void aPeerWithoutTheQuickCheckStillSendsWithSha256();
@@ -165,6 +168,18 @@ void TestPrivate::aRefusedEagerFileIsPassedOver()
     QVERIFY(QFileInfo::exists(f.inbox("b.txt")));
     QTRY_COMPARE_WITH_TIMEOUT(f.watch.ends.size(), 3, kWaitMs);
     QVERIFY(!anna.isClosed());
+}
+
+void TestPrivate::aStrangersBurstFitsItsRoom()
+{
+    PrivateFixture f;
+    PrivatePeer stranger;
+    f.greet(stranger, kStranger);
+    constexpr int kFiles = 150; // more than the unfinished files a stranger may have
+    for (int k = 0; k < kFiles; ++k)
+        stranger.sendFile(QByteArray::number(k) + ".txt", QByteArray::number(k));
+    QTRY_COMPARE_WITH_TIMEOUT(stranger.count(MessageType::Saved), kFiles, kWaitMs);
+    QCOMPARE(stranger.count(MessageType::Refuse), 0);
 }
 
 void TestPrivate::protocolErrorsEndTheConnection_data()

@@ -184,7 +184,7 @@ int pipelineWindow(quint32 features)
 {
     if ((features & kFeaturePipeline) == 0)
         return 1;
-    return (features & kFeatureEager) != 0 ? 128 : 32;
+    return (features & kFeatureEager) != 0 ? 64 : 32;
 }
 
 Checksum::Kind fileCheckOf(quint32 features)

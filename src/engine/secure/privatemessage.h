@@ -28,8 +28,9 @@ constexpr quint32 kOurFeatures =
     kFeatureResume | kFeatureFolders | kFeatureQuickCheck | kFeaturePipeline | kFeatureEager;
 
 // How many accepted files may await their answers, given the features both sides set: 1
-// without the pipeline; with it 32, or 128 where small files also go eagerly, as a burst of
-// them then arrives faster than a group of syncs takes.
+// without the pipeline; with it 32, or 64 where small files also go eagerly, as a burst of
+// them then arrives faster than a group of syncs takes. Either stays below the room for a
+// stranger's unfinished files, so that a stranger's own burst is never refused for it.
 int pipelineWindow(quint32 features);
 
 // The check END carries, given the features both sides set: XXH3-128 with the quick
