@@ -14,6 +14,7 @@
 #include <QtTest>
 
 #include <atomic>
+#include <sys/stat.h>
 
 namespace
 {
@@ -55,6 +56,9 @@ private Q_SLOTS:
     void slowSendersAndStrangersMeetTheCaps();
     void savesLastInOrderAndInGroups();
     void aFileLetGoWhileSavingStaysAPart();
+    // A folder made for a file lasts once the folder it was made in is synced: on the
+    // disk worker, before the file's own folder; where that fails, the file is not saved.
+    void aNewFolderIsSyncedBeforeItsFile();
 
 private:
     QStringList files(const QString& inside = {}) const
@@ -347,4 +351,49 @@ void TestFileIntake::aFileLetGoWhileSavingStaysAPart()
 }
 
 QTEST_GUILESS_MAIN(TestFileIntake)
+void TestFileIntake::aNewFolderIsSyncedBeforeItsFile()
+{
+    const auto identity = [](const QString& path) {
+        struct stat info {
+        };
+        return ::stat(QFile::encodeName(path).constData(), &info) == 0
+                   ? FileIdentity{quint64(info.st_dev), quint64(info.st_ino)}
+                   : FileIdentity{};
+    };
+    const FileIdentity saveFolder = identity(dir_->path());
+    QMutex mutex;
+    QList<FileIdentity> folderSyncs;
+    std::atomic<bool> failing = false;
+    GroupedSync::instance().setSyncer([&](const QList<GroupedSync::Item>& items) {
+        QList<int> errors = GroupedSync::syncAll(items);
+        const QMutexLocker locker(&mutex);
+        for (qsizetype i = 0; i < items.size(); ++i) {
+            if (items[i].isFolder)
+                folderSyncs.append(items[i].folder);
+            if (items[i].isFolder && items[i].folder == saveFolder && failing)
+                errors[i] = EIO;
+        }
+        return errors;
+    });
+    const auto receive = [this](const QByteArray& path) {
+        FileIntake intake(dir_->path(), {}, *parts_);
+        QSignalSpy settled(&intake, &FileIntake::settled);
+        if (intake.admit(privateOffer(kSam, path, 3)) || !intake.write("abc"))
+            return ReceiveEnd::Outcome::Refused;
+        intake.check(Checksum::of(kQuick, "abc"));
+        if (!QTest::qWaitFor([&settled] { return settled.count() == 1; }, kWaitMs))
+            return ReceiveEnd::Outcome::Incomplete;
+        return settled.first().at(0).value<ReceiveEnd::Outcome>();
+    };
+
+    QCOMPARE(receive("Trip/a.bin"), ReceiveEnd::Outcome::Saved);
+    failing = true;
+    QCOMPARE(receive("Kit/b.bin"), ReceiveEnd::Outcome::CannotSave);
+    DiskWorker::instance().waitForIdle();
+    GroupedSync::instance().setSyncer(&GroupedSync::syncAll);
+    const QMutexLocker locker(&mutex);
+    QCOMPARE(folderSyncs, (QList<FileIdentity>{saveFolder, identity(dir_->filePath("Trip")),
+                                               saveFolder, identity(dir_->filePath("Kit"))}));
+}
+
 #include "tst_fileintake.moc"

@@ -215,6 +215,8 @@ void FileIntake::synced(int error)
         return;
     }
     GroupedSync::instance().syncFolder(this, fd, folder, [this](int error) {
+        if (error == 0)
+            error = tree_->syncError();
         if (error != 0)
             notSaved(saveErrorText(error));
         else if (std::exchange(saving_, false))

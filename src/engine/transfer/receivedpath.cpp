@@ -28,11 +28,8 @@ QString inTheWay()
 HeldFolder openFolder(const HeldFolder& at, const QByteArray& name, bool isNew, bool& made)
 {
     made = ::mkdirat(at.fd(), name.constData(), kFolderMode) == 0;
-    if (made) {
-        at.sync(); // the new folder lasts through a power cut
-    } else if (errno != EEXIST || isNew) {
+    if (!made && (errno != EEXIST || isNew))
         return {};
-    }
     return at.inside(name);
 }
 
@@ -54,9 +51,10 @@ FoldersMade makeFolders(const QString& saveFolder, const QStringList& parts, boo
 {
     HeldFolder folder = HeldFolder::open(saveFolder);
     if (!folder.isOpen())
-        return {{}, saveErrorText(errno), 0, {}};
+        return {{}, saveErrorText(errno), 0, {}, {}};
     QString path = saveFolder;
     int made = 0;
+    std::vector<HeldFolder> grown;
     for (qsizetype i = 0; i < parts.size(); ++i) {
         bool madeNow = false;
         HeldFolder next =
@@ -67,13 +65,15 @@ FoldersMade makeFolders(const QString& saveFolder, const QStringList& parts, boo
                                       ? inTheWay()
                                       : saveErrorText(errno);
             removeFolders(saveFolder, parts.mid(0, i + (madeNow ? 1 : 0)), made);
-            return {{}, error, 0, {}};
+            return {{}, error, 0, {}, {}};
         }
+        if (madeNow)
+            grown.push_back(std::move(folder));
         folder = std::move(next);
         path = QDir(path).filePath(parts.at(i));
     }
     // The file is made in the folder held, not by its path, which may lead elsewhere by now.
-    return {path, {}, made, std::move(folder)};
+    return {path, {}, made, std::move(folder), std::move(grown)};
 }
 
 HeldFolder openFolders(const QString& saveFolder, const QStringList& parts)

@@ -6,6 +6,7 @@
 #include <QStringList>
 
 #include <optional>
+#include <vector>
 
 // The parts of a path of several parts that a sender announced ("Trip/day 1/a.jpg"):
 // each part must be a name that receivedFileName() takes and leaves as it is, so that
@@ -19,6 +20,9 @@ struct FoldersMade {
     QString error;     // why it failed
     int made = 0;      // how many of the innermost folders were made anew
     HeldFolder folder; // the innermost folder, held
+    // The folders a new one was made in, not yet synced: the new names last only once
+    // these are.
+    std::vector<HeldFolder> grown;
 };
 
 // Makes the folders parts, one inside the next, in saveFolder, walking down from it and

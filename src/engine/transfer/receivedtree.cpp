@@ -1,5 +1,6 @@
 #include "transfer/receivedtree.h"
 
+#include "platform/groupedsync.h"
 #include "transfer/receivedname.h"
 #include "transfer/receivedpath.h"
 #include "transfer/receivereason.h"
@@ -11,6 +12,9 @@
 
 #include <cerrno>
 #include <climits>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 #include <utility>
 
 namespace
@@ -87,7 +91,30 @@ std::optional<FileRefusal> ReceivedTree::make(const Place& place, HeldFolder& fo
         return cannotSave(made.error);
     madeFolders_ = made.made;
     folder = std::move(made.folder);
+    syncGrown(made.grown);
     return std::nullopt;
+}
+
+// On the disk worker, ahead of the sync of any file inside.
+void ReceivedTree::syncGrown(const std::vector<HeldFolder>& grown)
+{
+    for (const HeldFolder& holder : grown) {
+        struct stat info {
+        };
+        const int fd = ::fcntl(holder.fd(), F_DUPFD_CLOEXEC, 0);
+        if (fd < 0 || ::fstat(fd, &info) != 0) {
+            *syncError_ = errno;
+            if (fd >= 0)
+                ::close(fd);
+            continue;
+        }
+        GroupedSync::instance().syncFolder(
+            &GroupedSync::instance(), fd, {quint64(info.st_dev), quint64(info.st_ino)},
+            [error = std::weak_ptr<int>(syncError_)](int result) {
+                if (const std::shared_ptr<int> kept = error.lock(); kept && result != 0)
+                    *kept = result;
+            });
+    }
 }
 
 HeldFolder ReceivedTree::walk(const Place& place) const

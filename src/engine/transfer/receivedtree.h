@@ -8,7 +8,9 @@
 #include <QString>
 #include <QStringList>
 
+#include <memory>
 #include <optional>
+#include <vector>
 
 // Where one connection's files go when their paths have several parts. The first file
 // under a top folder "Trip" makes "Trip" in the save folder, or the first free "Trip (1)",
@@ -49,6 +51,10 @@ public:
     HeldFolder walk(const Place& place) const;
     void keep();
     void undo();
+    // 0, or the system's error number when a folder made for this connection's files
+    // could not be synced: none of them is saved then. Syncs asked for before a file's own
+    // are done before it, so that, checked once that is, this covers its folders.
+    int syncError() const { return *syncError_; }
 
     // A connection that continues partPath, a part file left for path, goes on in the top
     // folder the part file is in, when path has one and no file of the connection has
@@ -59,10 +65,13 @@ private:
     // The name the top folder announced is saved under, and whether it is yet to be made;
     // nothing when every numbered variant of it is taken.
     std::optional<QString> savedTop(const QString& announced, bool& isNew) const;
+    // Asks for the folders new ones were made in to be synced.
+    void syncGrown(const std::vector<HeldFolder>& grown);
 
     QString saveFolder_;
     QHash<QString, QString> tops_; // the announced top folder's name: the name it was saved under
     Place making_;                 // what make() made last
     int madeFolders_ = 0;          // of it, the folders that were not there
     int made_ = 0;
+    std::shared_ptr<int> syncError_ = std::make_shared<int>(0);
 };
