@@ -142,3 +142,23 @@ int HeldFolder::sync() const
 {
     return ::fsync(fd_) == 0 ? 0 : errno;
 }
+
+int HeldFolder::syncHandle(FileIdentity& identity) const
+{
+    if (fd_ < 0) {
+        errno = EBADF;
+        return -1;
+    }
+    const int fd = ::fcntl(fd_, F_DUPFD_CLOEXEC, 0);
+    struct stat info {
+    };
+    if (fd < 0 || ::fstat(fd, &info) != 0) {
+        const int error = errno;
+        if (fd >= 0)
+            ::close(fd);
+        errno = error;
+        return -1;
+    }
+    identity = {quint64(info.st_dev), quint64(info.st_ino)};
+    return fd;
+}

@@ -72,6 +72,9 @@ public:
     int link(int fd, const QByteArray& to) const;
     // Makes the names made or changed in it last; returns 0 or the system's error number.
     int sync() const;
+    // A descriptor of its own for this folder, to be synced elsewhere (the disk worker),
+    // with the folder's identity; -1 with errno set when it cannot be had.
+    int syncHandle(FileIdentity& identity) const;
 
 private:
     explicit HeldFolder(int fd) : fd_(fd) {}

@@ -12,9 +12,6 @@
 
 #include <cerrno>
 #include <climits>
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
 #include <utility>
 
 namespace
@@ -99,21 +96,18 @@ std::optional<FileRefusal> ReceivedTree::make(const Place& place, HeldFolder& fo
 void ReceivedTree::syncGrown(const std::vector<HeldFolder>& grown)
 {
     for (const HeldFolder& holder : grown) {
-        struct stat info {
-        };
-        const int fd = ::fcntl(holder.fd(), F_DUPFD_CLOEXEC, 0);
-        if (fd < 0 || ::fstat(fd, &info) != 0) {
+        FileIdentity identity;
+        const int fd = holder.syncHandle(identity);
+        if (fd < 0) {
             *syncError_ = errno;
-            if (fd >= 0)
-                ::close(fd);
             continue;
         }
-        GroupedSync::instance().syncFolder(
-            &GroupedSync::instance(), fd, {quint64(info.st_dev), quint64(info.st_ino)},
-            [error = std::weak_ptr<int>(syncError_)](int result) {
-                if (const std::shared_ptr<int> kept = error.lock(); kept && result != 0)
-                    *kept = result;
-            });
+        GroupedSync::instance().syncFolder(&GroupedSync::instance(), fd, identity,
+                                           [error = std::weak_ptr<int>(syncError_)](int result) {
+                                               if (const std::shared_ptr<int> kept = error.lock();
+                                                   kept && result != 0)
+                                                   *kept = result;
+                                           });
     }
 }
 

@@ -9,7 +9,6 @@
 
 #include <cerrno>
 #include <fcntl.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 namespace
@@ -244,16 +243,9 @@ bool ReceiveFile::takeName()
 
 int ReceiveFile::folderSyncHandle(FileIdentity& folder)
 {
-    const int fd = folder_.isOpen() ? ::fcntl(folder_.fd(), F_DUPFD_CLOEXEC, 0) : -1;
-    struct stat info {
-    };
-    if (fd < 0 || ::fstat(fd, &info) != 0) {
+    const int fd = folder_.syncHandle(folder);
+    if (fd < 0)
         error_ = saveErrorText(errno);
-        if (fd >= 0)
-            ::close(fd);
-        return -1;
-    }
-    folder = {quint64(info.st_dev), quint64(info.st_ino)};
     return fd;
 }
 
