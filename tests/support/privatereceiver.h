@@ -95,8 +95,8 @@ private:
                                      : !fileAnswer.isEmpty() ? fileAnswer
                                                              : acceptMessage(kept_.size());
             // A small file refused comes all the same where it goes eagerly.
-            passing_ = reply.at(0) == char(MessageType::Refuse) &&
-                       (features & kFeatureEager) != 0 && offer.size <= kEagerBytes;
+            passing_ =
+                reply.at(0) == char(MessageType::Refuse) && goesEagerly(features, offer.size);
             if (holdsFiles)
                 held_.append({&socket, reply});
             else

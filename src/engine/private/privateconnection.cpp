@@ -200,7 +200,7 @@ bool PrivateConnection::answersPileUp() const
 bool PrivateConnection::holdsBack() const
 {
     const int window = pipelineWindow(features_);
-    return answersPileUp() || arrivals_.size() >= 2 * size_t(std::max(window, 32)) ||
+    return answersPileUp() || arrivals_.size() >= 2 * size_t(std::max(window, kPipelineWindow)) ||
            (state_ == State::Between && awaitingAnswers() >= window);
 }
 
@@ -286,7 +286,7 @@ void PrivateConnection::takeFile(const QByteArray& body)
     auto* file = new FileIntake(saveFolder_, limits_, parts_, this);
     file->shareTree(tree_);
     // A file sent eagerly starts from its beginning: its bytes are on their way already.
-    const bool eager = (features_ & kFeatureEager) != 0 && offer->size <= kEagerBytes;
+    const bool eager = goesEagerly(features_, offer->size);
     const bool resumes = (features_ & kFeatureResume) != 0 && !eager;
     if (const std::optional<FileRefusal> refusal = file->admit(
             {sender_, offer->path, offer->size, folders, resumes, fileCheckOf(features_)})) {

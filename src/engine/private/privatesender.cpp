@@ -168,7 +168,7 @@ void PrivateSender::offer(Flight& flight)
 {
     onWire_ = &flight;
     flight.stage = Stage::Offered;
-    flight.unaccepted = goesEagerly(flight);
+    flight.unaccepted = goesEagerly(link_.features(), flight.size);
     flight.refusal.reset();
     const bool inFolder = !flight.announced.isEmpty();
     const bool folders = (link_.features() & kFeatureFolders) != 0;
@@ -184,11 +184,6 @@ void PrivateSender::offer(Flight& flight)
         return;
     unaccepted_.push_back(&flight);
     startStreaming(flight, 0);
-}
-
-bool PrivateSender::goesEagerly(const Flight& flight) const
-{
-    return (link_.features() & kFeatureEager) != 0 && flight.size <= kEagerBytes;
 }
 
 void PrivateSender::offerNext()
@@ -282,11 +277,17 @@ void PrivateSender::accepted(Flight& flight, const QByteArray& body)
     startStreaming(flight, *offset);
 }
 
-void PrivateSender::acceptedEagerly(const QByteArray& body)
+PrivateSender::Flight& PrivateSender::takeUnaccepted()
 {
     Flight& flight = *unaccepted_.front();
     unaccepted_.pop_front();
     flight.unaccepted = false;
+    return flight;
+}
+
+void PrivateSender::acceptedEagerly(const QByteArray& body)
+{
+    Flight& flight = takeUnaccepted();
     if (parseNumber(body) != 0) {
         dropBrokenPeer();
         return;
@@ -298,9 +299,7 @@ void PrivateSender::acceptedEagerly(const QByteArray& body)
 // Its bytes go to their END all the same: the receiver passes over them.
 void PrivateSender::refusedEagerly(const PrivateMessage& message)
 {
-    Flight& flight = *unaccepted_.front();
-    unaccepted_.pop_front();
-    flight.unaccepted = false;
+    Flight& flight = takeUnaccepted();
     const SendStatus refusal = notTaken(NotSentReason::Refused, message);
     if (&flight == onWire_) {
         flight.refusal = refusal;

@@ -117,8 +117,9 @@ private:
     void accepted(Flight& flight, const QByteArray& body);
     // The bytes go from offset, accepted or, eagerly, before the answer.
     void startStreaming(Flight& flight, qint64 offset);
-    bool goesEagerly(const Flight& flight) const;
-    // The answer to the earliest file sent eagerly whose answer has not come.
+    // The earliest file sent eagerly whose answer had not come: this answer is its own.
+    Flight& takeUnaccepted();
+    // That answer, ACCEPT or REFUSE.
     void acceptedEagerly(const QByteArray& body);
     void refusedEagerly(const PrivateMessage& message);
     void sendMore();

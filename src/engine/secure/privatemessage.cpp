@@ -184,7 +184,12 @@ int pipelineWindow(quint32 features)
 {
     if ((features & kFeaturePipeline) == 0)
         return 1;
-    return (features & kFeatureEager) != 0 ? 64 : 32;
+    return (features & kFeatureEager) != 0 ? kEagerPipelineWindow : kPipelineWindow;
+}
+
+bool goesEagerly(quint32 features, qint64 size)
+{
+    return (features & kFeatureEager) != 0 && size <= kEagerBytes;
 }
 
 Checksum::Kind fileCheckOf(quint32 features)

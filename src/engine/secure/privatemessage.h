@@ -28,10 +28,17 @@ constexpr quint32 kOurFeatures =
     kFeatureResume | kFeatureFolders | kFeatureQuickCheck | kFeaturePipeline | kFeatureEager;
 
 // How many accepted files may await their answers, given the features both sides set: 1
-// without the pipeline; with it 32, or 64 where small files also go eagerly, as a burst of
-// them then arrives faster than a group of syncs takes. Either stays below the room for a
-// stranger's unfinished files, so that a stranger's own burst is never refused for it.
+// without the pipeline; with it kPipelineWindow, or kEagerPipelineWindow where small files
+// also go eagerly, as a burst of them then arrives faster than a group of syncs takes.
+// Either stays below the room for a stranger's unfinished files, so that a stranger's own
+// burst is never refused for it.
+constexpr int kPipelineWindow = 32;
+constexpr int kEagerPipelineWindow = 64;
 int pipelineWindow(quint32 features);
+
+// Whether a file of size goes eagerly, its DATA and END right after its FILE, given the
+// features both sides set.
+bool goesEagerly(quint32 features, qint64 size);
 
 // The check END carries, given the features both sides set: XXH3-128 with the quick
 // check, SHA-256 without.
