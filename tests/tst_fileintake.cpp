@@ -350,7 +350,6 @@ void TestFileIntake::aFileLetGoWhileSavingStaysAPart()
     QVERIFY(parts_->recorded(dir_->filePath(QStringLiteral("a.bin.part"))));
 }
 
-QTEST_GUILESS_MAIN(TestFileIntake)
 void TestFileIntake::aNewFolderIsSyncedBeforeItsFile()
 {
     const auto identity = [](const QString& path) {
@@ -396,4 +395,5 @@ void TestFileIntake::aNewFolderIsSyncedBeforeItsFile()
                                                saveFolder, identity(dir_->filePath("Kit"))}));
 }
 
+QTEST_GUILESS_MAIN(TestFileIntake)
 #include "tst_fileintake.moc"
