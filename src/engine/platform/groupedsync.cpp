@@ -85,16 +85,16 @@ QList<int> GroupedSync::syncAll(const QList<Item>& items)
         if (!item.isFolder)
             ::sync_file_range(item.fd, 0, 0, SYNC_FILE_RANGE_WRITE);
     }
-    for (const Item& item : items) {
-        if (!item.isFolder)
-            ::sync_file_range(item.fd, 0, 0,
-                              SYNC_FILE_RANGE_WAIT_BEFORE | SYNC_FILE_RANGE_WRITE |
-                                  SYNC_FILE_RANGE_WAIT_AFTER);
+    // The system tells a failed write to the disk once to each opening of the file, to
+    // whichever call waits for it first: the fsync after this wait would not hear of it.
+    QList<int> errors(items.size(), 0);
+    for (qsizetype i = 0; i < items.size(); ++i) {
+        if (!items[i].isFolder)
+            errors[i] = waitForWrites(items[i].fd);
     }
-    QList<int> errors;
-    errors.reserve(items.size());
     QHash<QPair<quint64, quint64>, int> folders; // each folder's result, synced once
-    for (const Item& item : items) {
+    for (qsizetype i = 0; i < items.size(); ++i) {
+        const Item& item = items[i];
         const auto key = qMakePair(item.folder.device, item.folder.inode);
         int error = 0;
         if (item.isFolder && folders.contains(key)) {
@@ -104,7 +104,18 @@ QList<int> GroupedSync::syncAll(const QList<Item>& items)
             if (item.isFolder)
                 folders.insert(key, error);
         }
-        errors.append(error);
+        if (errors[i] == 0)
+            errors[i] = error;
     }
     return errors;
+}
+
+int GroupedSync::waitForWrites(int fd)
+{
+    const int flags =
+        SYNC_FILE_RANGE_WAIT_BEFORE | SYNC_FILE_RANGE_WRITE | SYNC_FILE_RANGE_WAIT_AFTER;
+    if (::sync_file_range(fd, 0, 0, flags) == 0)
+        return 0;
+    // Where the system does not take the hint for this file, the fsync does all the work.
+    return errno == EINVAL || errno == ESPIPE || errno == ENOSYS ? 0 : errno;
 }

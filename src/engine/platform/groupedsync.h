@@ -46,6 +46,7 @@ public:
     static QList<int> syncAll(const QList<Item>& items);
 
 private:
+    static int waitForWrites(int fd);
     struct Request {
         Item item;
         QPointer<QObject> context;
