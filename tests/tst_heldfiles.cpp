@@ -36,6 +36,7 @@ private Q_SLOTS:
     void aPartIsIndexedBeforeItsFirstByte();
     void aSmallFileIsNamedOnlyWhenLetGo();
     void anIdentityFileThatIsALinkIsRefused();
+    void writingBackHasAnOpeningOfItsOwn();
 
 private:
     QString save(const QString& name = {}) const { return dir_->filePath("in/" + name); }
@@ -214,6 +215,32 @@ void TestHeldFiles::anIdentityFileThatIsALinkIsRefused()
     QString error;
     QVERIFY(!Identity::open(save(), &error));
     QVERIFY2(error.contains(QStringLiteral("is not a file of its own")), qPrintable(error));
+}
+
+// The steps that write a large file back wait for the disk through an opening of their own:
+// the system tells a failed write once to each opening, so the sync at the end still hears
+// of one that a step heard of first. Every 64 MiB a step syncs what was written so far.
+void TestHeldFiles::writingBackHasAnOpeningOfItsOwn()
+{
+    ReceiveFile file;
+    QVERIFY(file.choose(HeldFolder::open(save()), save(), QStringLiteral("big.bin"),
+                        [](const QString&) { return std::optional<FileIdentity>(); }));
+    QVERIFY(file.open());
+    const QByteArray mebibyte(1024 * 1024, 'q');
+    QList<bool> syncs;
+    for (int i = 0; i < 136; ++i) {
+        QVERIFY(file.write(mebibyte));
+        const ReceiveFile::WriteBack step = file.takeWriteBack();
+        if (step.fd < 0)
+            continue;
+        QVERIFY(soleFileIdentity(step.fd) == file.identity());
+        QCOMPARE(::lseek(step.fd, 0, SEEK_CUR), 0); // the file's own stands at its end
+        syncs.append(step.sync);
+        step.run();
+    }
+    QCOMPARE(syncs.size(), 136 / 8);
+    QCOMPARE(syncs.count(true), 2);
+    QVERIFY(syncs[7] && syncs[15]);
 }
 
 QTEST_GUILESS_MAIN(TestHeldFiles)

@@ -18,6 +18,8 @@ const QString kPartSuffix = QStringLiteral(".part");
 constexpr mode_t kFileMode = 0666; // less the umask
 // How many bytes a step of writing back holds.
 constexpr qint64 kWritebackBytes = 8 * 1024 * 1024;
+// How many bytes are written back between syncs on the way.
+constexpr qint64 kSyncOnTheWayBytes = 64 * 1024 * 1024;
 // A FIFO put in a part file's place would hold the loop on opening it.
 constexpr int kOpenPartFlags = O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC;
 
@@ -160,7 +162,7 @@ bool ReceiveFile::hold(int fd, QIODevice::OpenMode mode, bool unnamed)
     identity_ = *identity;
     unnamed_ = unnamed;
     naming_ = false;
-    written_ = writtenBack_ = 0;
+    written_ = writtenBack_ = syncedBack_ = 0;
     return true;
 }
 
@@ -181,20 +183,28 @@ ReceiveFile::WriteBack ReceiveFile::takeWriteBack()
 {
     if (written_ - writtenBack_ < kWritebackBytes)
         return {};
-    const int fd = ::fcntl(part_.handle(), F_DUPFD_CLOEXEC, 0);
+    const QByteArray opening = "/proc/self/fd/" + QByteArray::number(part_.handle());
+    const int fd = ::open(opening.constData(), O_RDONLY | O_CLOEXEC);
     if (fd < 0)
         return {};
-    const WriteBack step{fd, writtenBack_, writtenBack_, written_ - writtenBack_};
+    const bool sync = written_ - syncedBack_ >= kSyncOnTheWayBytes;
+    const WriteBack step{fd, writtenBack_, writtenBack_, written_ - writtenBack_, sync};
     writtenBack_ = written_;
+    if (sync)
+        syncedBack_ = written_;
     return step;
 }
 
 // Only hints to the system: where they fail, the sync at the end does all the work.
 void ReceiveFile::WriteBack::run() const
 {
-    if (waitUpTo > 0)
-        ::sync_file_range(fd, 0, waitUpTo, SYNC_FILE_RANGE_WAIT_BEFORE);
-    ::sync_file_range(fd, from, length, SYNC_FILE_RANGE_WRITE);
+    if (sync) {
+        ::fdatasync(fd);
+    } else {
+        if (waitUpTo > 0)
+            ::sync_file_range(fd, 0, waitUpTo, SYNC_FILE_RANGE_WAIT_BEFORE);
+        ::sync_file_range(fd, from, length, SYNC_FILE_RANGE_WRITE);
+    }
     ::close(fd);
 }
 

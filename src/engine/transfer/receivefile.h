@@ -72,13 +72,18 @@ public:
     bool write(const QByteArray& bytes);
     // Every so many bytes written, the system is asked to start writing them to the disk,
     // so that the sync before the final name finds little left to do; waiting for the
-    // step asked for before keeps no more than two steps waiting for the disk. Both are
-    // for the disk worker: a descriptor of its own (-1 when none is due) and the range.
+    // step asked for before keeps no more than two steps waiting for the disk. Now and
+    // then a step syncs what is written so far instead, so that the disk's own cache is
+    // emptied along the way rather than all at the end. Both are for the disk worker: a
+    // descriptor of its own (-1 when none is due) and the range. The descriptor opens the
+    // file anew, as the system tells a failed write to the disk only once to each opening:
+    // the sync at the end hears of it, whatever these steps heard.
     struct WriteBack {
         int fd = -1;
         qint64 waitUpTo = 0;
         qint64 from = 0;
         qint64 length = 0;
+        bool sync = false;
         void run() const; // closes fd
     };
     WriteBack takeWriteBack();
@@ -121,4 +126,5 @@ private:
     bool naming_ = false;    // made with no name, and its part name given on the worker
     qint64 written_ = 0;     // bytes written since the file was opened
     qint64 writtenBack_ = 0; // of those, how many the system was asked to write out
+    qint64 syncedBack_ = 0;  // of those, how many were synced on the way
 };
