@@ -123,6 +123,12 @@ int HeldFolder::makeUnnamed() const
     return ::openat(fd_, ".", O_TMPFILE | O_WRONLY | O_CLOEXEC, kFileMode);
 }
 
+int reopenFile(int fd)
+{
+    const QByteArray open = kOpenFiles + QByteArray::number(fd);
+    return ::open(open.constData(), O_RDONLY | O_CLOEXEC);
+}
+
 // Without the privilege to link a descriptor itself, its entry in the table of open files
 // is linked; linkat never replaces a name.
 int linkOpenFile(int folderFd, int fd, const QByteArray& to)

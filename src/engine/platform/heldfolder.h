@@ -27,6 +27,11 @@ std::optional<FileIdentity> soleFileIdentity(int fd);
 // as makeUnnamed() gives; nothing otherwise.
 std::optional<FileIdentity> unnamedFileIdentity(int fd);
 
+// Opens the file open as fd anew, for reading: an opening of its own, with an offset of its
+// own, to which the system tells a failed write to the disk as it does to every opening.
+// Returns the new descriptor, or -1 with errno set.
+int reopenFile(int fd);
+
 // Gives the file open as fd, which has no name, the name to in the folder open as folderFd;
 // never replaces a name (EEXIST). Returns 0 or the system's error number. It touches only
 // its arguments, so the disk worker may call it with descriptors of its own.

@@ -183,8 +183,7 @@ ReceiveFile::WriteBack ReceiveFile::takeWriteBack()
 {
     if (written_ - writtenBack_ < kWritebackBytes)
         return {};
-    const QByteArray opening = "/proc/self/fd/" + QByteArray::number(part_.handle());
-    const int fd = ::open(opening.constData(), O_RDONLY | O_CLOEXEC);
+    const int fd = reopenFile(part_.handle());
     if (fd < 0)
         return {};
     const bool sync = written_ - syncedBack_ >= kSyncOnTheWayBytes;
