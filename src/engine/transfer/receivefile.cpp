@@ -187,7 +187,7 @@ ReceiveFile::WriteBack ReceiveFile::takeWriteBack()
     if (fd < 0)
         return {};
     const bool sync = written_ - syncedBack_ >= kSyncOnTheWayBytes;
-    const WriteBack step{fd, writtenBack_, writtenBack_, written_ - writtenBack_, sync};
+    const WriteBack step{fd, writtenBack_, written_ - writtenBack_, sync};
     writtenBack_ = written_;
     if (sync)
         syncedBack_ = written_;
@@ -200,8 +200,8 @@ void ReceiveFile::WriteBack::run() const
     if (sync) {
         ::fdatasync(fd);
     } else {
-        if (waitUpTo > 0)
-            ::sync_file_range(fd, 0, waitUpTo, SYNC_FILE_RANGE_WAIT_BEFORE);
+        if (from > 0)
+            ::sync_file_range(fd, 0, from, SYNC_FILE_RANGE_WAIT_BEFORE);
         ::sync_file_range(fd, from, length, SYNC_FILE_RANGE_WRITE);
     }
     ::close(fd);

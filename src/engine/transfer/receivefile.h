@@ -75,12 +75,12 @@ public:
     // step asked for before keeps no more than two steps waiting for the disk. Now and
     // then a step syncs what is written so far instead, so that the disk's own cache is
     // emptied along the way rather than all at the end. Both are for the disk worker: a
-    // descriptor of its own (-1 when none is due) and the range. The descriptor opens the
-    // file anew, as the system tells a failed write to the disk only once to each opening:
-    // the sync at the end hears of it, whatever these steps heard.
+    // descriptor of its own (-1 when none is due) and the range, all before which the
+    // steps before asked for. The descriptor opens the file anew, as the system tells a
+    // failed write to the disk only once to each opening: the sync at the end hears of it,
+    // whatever these steps heard.
     struct WriteBack {
         int fd = -1;
-        qint64 waitUpTo = 0;
         qint64 from = 0;
         qint64 length = 0;
         bool sync = false;
