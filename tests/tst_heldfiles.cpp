@@ -11,6 +11,7 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace
@@ -32,6 +33,7 @@ private Q_SLOTS:
     void init();
 
     void aFolderSwappedForALinkIsNotFollowed();
+    void theNextFilesGoInTheFolderHeld();
     void aPartSwappedAfterItsCheckIsNeitherTakenOverNorContinued();
     void aPartIsIndexedBeforeItsFirstByte();
     void aSmallFileIsNamedOnlyWhenLetGo();
@@ -91,6 +93,46 @@ void TestHeldFiles::aFolderSwappedForALinkIsNotFollowed()
     QCOMPARE(QDir(outside()).entryList(QDir::Files), QStringList{"victim"});
     // Nor is it walked through to continue a part file.
     QVERIFY(!tree.walk(place).isOpen());
+}
+
+// The files after the first in a folder go where it went: moved meanwhile, they follow it
+// (never a link put in its place); removed, it is made anew.
+void TestHeldFiles::theNextFilesGoInTheFolderHeld()
+{
+    ReceivedTree tree(save());
+    const auto makeFor = [&tree](const QByteArray& path, int& newFolders) {
+        ReceivedTree::Place place;
+        HeldFolder folder;
+        if (tree.place(path, place) || tree.make(place, folder))
+            return HeldFolder();
+        tree.keep();
+        newFolders = place.newFolders;
+        return folder;
+    };
+    const auto identity = [](int fd) {
+        struct stat status = {};
+        return ::fstat(fd, &status) == 0 ? FileIdentity{quint64(status.st_dev), status.st_ino}
+                                         : FileIdentity{};
+    };
+    int newFolders = -1;
+    QVERIFY(makeFor("Trip/day 1/a.bin", newFolders).isOpen());
+    QCOMPARE(newFolders, 2);
+    QVERIFY(QDir(save()).rename(QStringLiteral("Trip"), QStringLiteral("Aside")));
+    QVERIFY(QFile::link(outside(), save(QStringLiteral("Trip"))));
+
+    const HeldFolder followed = makeFor("Trip/day 1/b.bin", newFolders);
+    QCOMPARE(newFolders, 0);
+    QCOMPARE(identity(followed.fd()),
+             identity(HeldFolder::open(save(QStringLiteral("Aside/day 1"))).fd()));
+    QCOMPARE(QDir(outside()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot),
+             QStringList{"victim"});
+
+    QVERIFY(QFile::remove(save(QStringLiteral("Trip"))));
+    QVERIFY(QDir(save(QStringLiteral("Aside"))).removeRecursively());
+    const HeldFolder anew = makeFor("Trip/day 1/c.bin", newFolders);
+    QVERIFY(anew.isOpen());
+    QCOMPARE(identity(anew.fd()),
+             identity(HeldFolder::open(save(QStringLiteral("Trip/day 1"))).fd()));
 }
 
 void TestHeldFiles::aPartSwappedAfterItsCheckIsNeitherTakenOverNorContinued()

@@ -76,6 +76,15 @@ HeldFolder HeldFolder::inside(const QByteArray& name) const
     return HeldFolder(::openat(fd_, name.constData(), kFolderFlags | O_NOFOLLOW));
 }
 
+HeldFolder HeldFolder::again() const
+{
+    HeldFolder copy(::fcntl(fd_, F_DUPFD_CLOEXEC, 0));
+    struct stat status = {};
+    if (copy.isOpen() && (::fstat(copy.fd_, &status) != 0 || status.st_nlink == 0))
+        copy.close();
+    return copy;
+}
+
 bool HeldFolder::holds(const QByteArray& name) const
 {
     struct stat status = {};

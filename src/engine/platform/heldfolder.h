@@ -56,6 +56,9 @@ public:
     // The folder name inside this one, never through a link. Not open when it cannot be
     // opened; errno then says why.
     HeldFolder inside(const QByteArray& name) const;
+    // This folder held a second time, while it is still a folder with a name: not open
+    // once it has been removed, or when the system gives no descriptor.
+    HeldFolder again() const;
 
     bool isOpen() const { return fd_ >= 0; }
     int fd() const { return fd_; }

@@ -59,7 +59,12 @@ std::optional<FileRefusal> ReceivedTree::place(const QByteArray& path, Place& pl
     place.top = QDir(saveFolder_).filePath(folders.first());
     place.inside = folders.join(QLatin1Char('/')) + QLatin1Char('/');
     place.name = parts->last().toUtf8();
-    place.newFolders = place.newTop ? int(folders.size()) : missingFolders(saveFolder_, folders);
+    // The folders the last file went in are there: the files of a folder mostly come
+    // one after another, and asking again for each would cost as much as the file.
+    const bool sameAsLast = !place.newTop && folders == lastFolders_;
+    place.newFolders = place.newTop ? int(folders.size())
+                       : sameAsLast ? 0
+                                    : missingFolders(saveFolder_, folders);
     place.folders = folders;
     return std::nullopt;
 }
@@ -81,6 +86,11 @@ std::optional<FileRefusal> ReceivedTree::make(const Place& place, HeldFolder& fo
         folder = HeldFolder::open(saveFolder_);
         return folder.isOpen() ? std::nullopt : std::optional(cannotSave(saveErrorText(errno)));
     }
+    if (!place.newTop && place.folders == lastFolders_) {
+        folder = lastFolder_.again();
+        if (folder.isOpen())
+            return std::nullopt;
+    }
     // A top folder made anew is made anew or not at all: one that appeared meanwhile is
     // not merged into.
     FoldersMade made = makeFolders(saveFolder_, place.folders, place.newTop);
@@ -89,6 +99,8 @@ std::optional<FileRefusal> ReceivedTree::make(const Place& place, HeldFolder& fo
     madeFolders_ = made.made;
     folder = std::move(made.folder);
     syncGrown(made.grown);
+    lastFolder_ = folder.again();
+    lastFolders_ = place.folders;
     return std::nullopt;
 }
 
@@ -125,6 +137,8 @@ void ReceivedTree::keep()
 
 void ReceivedTree::undo()
 {
+    lastFolder_ = {};
+    lastFolders_.clear();
     removeFolders(saveFolder_, making_.folders, std::exchange(madeFolders_, 0));
 }
 

@@ -45,6 +45,9 @@ public:
     Place loose(const QByteArray& name) const;
     // Makes place's folders, for a file about to be made, and holds the one it goes in
     // as folder; then keep() once it is made, or undo() to remove the folders made for it.
+    // A file in the same folders as the one made before goes in the folder that one went
+    // in, held since, wherever it has been moved meanwhile; when it has been removed, the
+    // folders are made anew.
     std::optional<FileRefusal> make(const Place& place, HeldFolder& folder);
     // The folder place's file goes in, walked to from the save folder as make() walks but
     // making nothing; not open when it is not there as a folder.
@@ -72,6 +75,8 @@ private:
     QHash<QString, QString> tops_; // the announced top folder's name: the name it was saved under
     Place making_;                 // what make() made last
     int madeFolders_ = 0;          // of it, the folders that were not there
+    QStringList lastFolders_;      // the folders, as saved, the last file made went in
+    HeldFolder lastFolder_;        // the innermost of them, held
     int made_ = 0;
     std::shared_ptr<int> syncError_ = std::make_shared<int>(0);
 };
