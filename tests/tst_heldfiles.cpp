@@ -11,8 +11,14 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include <algorithm>
+#include <fcntl.h>
+#include <linux/magic.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
+#include <sys/statfs.h>
 #include <unistd.h>
+#include <vector>
 
 namespace
 {
@@ -20,6 +26,25 @@ namespace
 const PartSender kSam{QStringLiteral("10.0.0.1"), "key of Sam", true};
 const QByteArray kPrecious = "precious";
 constexpr int kWaitMs = 10000;
+
+// How many of the first length bytes of the file at path are in the system's memory.
+qint64 residentBytes(const QString& path, qint64 length)
+{
+    const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC);
+    void* const map =
+        fd >= 0 ? ::mmap(nullptr, size_t(length), PROT_READ, MAP_SHARED, fd, 0) : MAP_FAILED;
+    const qint64 page = ::sysconf(_SC_PAGESIZE);
+    std::vector<unsigned char> resident(size_t((length + page - 1) / page));
+    qint64 bytes = -1;
+    if (map != MAP_FAILED && ::mincore(map, size_t(length), resident.data()) == 0)
+        bytes = page * std::count_if(resident.begin(), resident.end(),
+                                     [](unsigned char in) { return (in & 1) != 0; });
+    if (map != MAP_FAILED)
+        ::munmap(map, size_t(length));
+    if (fd >= 0)
+        ::close(fd);
+    return bytes;
+}
 
 } // namespace
 
@@ -283,6 +308,11 @@ void TestHeldFiles::writingBackHasAnOpeningOfItsOwn()
     QCOMPARE(syncs.size(), 136 / 8);
     QCOMPARE(syncs.count(true), 2);
     QVERIFY(syncs[7] && syncs[15]);
+    // What is on the disk has left the memory, where the file system lets it (not tmpfs).
+    struct statfs where = {};
+    QVERIFY(::statfs(QFile::encodeName(save()).constData(), &where) == 0);
+    if (where.f_type != TMPFS_MAGIC)
+        QCOMPARE(residentBytes(file.path(), 64 * mebibyte.size()), 0);
 }
 
 QTEST_GUILESS_MAIN(TestHeldFiles)
