@@ -16,7 +16,7 @@
 //   9  1000 small files sent privately, over one connection
 //  10  a folder of 10,000 small files in 100 subfolders sent privately, as one item
 //  11  a folder of the big file and 1000 small files sent privately, against nc copying
-//      as many bytes
+//      as many bytes, in rounds of its own, the fastest counting
 //  12  the big file sent privately by `quillo send --retry`, cut at 70 % by killing the
 //      receiver, which then starts again: the bytes on loopback after the restart
 //  13  the memory of `quillo receive` before, during and after a flood of connections to
@@ -964,7 +964,8 @@ FolderRun treeRow(Bench& bench, std::vector<Row>& rows)
     return small;
 }
 
-// Row 11: the big file and 1000 small files in one folder, against nc copying as many bytes.
+// Row 11: the big file and 1000 small files in one folder, against nc copying as many bytes,
+// in rounds as the big file goes alone: the fastest counts, as nc's does.
 void mixedRow(Bench& bench, std::vector<Row>& rows, const Copy* nc)
 {
     const QString mixed = bench.dir.filePath(QStringLiteral("mixed/Mixed"));
@@ -972,20 +973,27 @@ void mixedRow(Bench& bench, std::vector<Row>& rows, const Copy* nc)
     const QString big = QDir(mixed).filePath(QStringLiteral("big.bin"));
     const bool made = QFile::copy(bench.payload, big);
     mixedFiles.append(big);
-    const FolderRun whole =
-        made ? sendFolder(bench, mixed, mixedFiles, kBigFolderReceiver, kBigFolderSender)
-             : FolderRun{};
+    std::optional<double> fastest;
+    QStringList times;
+    for (int round = 1; made && round <= kRounds; ++round) {
+        const FolderRun run =
+            sendFolder(bench, mixed, mixedFiles, kBigFolderReceiver, kBigFolderSender);
+        times.append(run.ok ? secondsText(run.seconds) : QStringLiteral("failed"));
+        if (run.ok && (!fastest || run.seconds < *fastest))
+            fastest = run.seconds;
+    }
     const double ncSeconds =
         nc ? nc->seconds * (bench.size + kSmallFiles * kSmallFileBytes) / double(bench.size) : 0;
-    const double ratio = whole.ok && ncSeconds > 0 ? ncSeconds / whole.seconds : 0;
+    const double ratio = fastest && ncSeconds > 0 ? ncSeconds / *fastest : 0;
     rows.push_back(
         {QStringLiteral("11"),
          QStringLiteral("a folder of the big file and %1 files of 4 KiB, privately: %2 x nc "
-                        "(%3; nc for as many bytes %4)")
+                        "(%3; nc for as many bytes %4), fastest of %5")
              .arg(kSmallFiles)
              .arg(QString::number(ratio, 'f', 2),
-                  whole.ok ? secondsText(whole.seconds) : QStringLiteral("failed"),
-                  secondsText(ncSeconds)),
+                  made ? times.join(QStringLiteral(" / ")) : QStringLiteral("failed"),
+                  secondsText(ncSeconds))
+             .arg(kRounds),
          QStringLiteral(">= %1 x nc").arg(kBigFolderToNcGoal, 0, 'f', 1),
          verdict(ratio >= kBigFolderToNcGoal)});
     bench.putAside(bench.dir.filePath(QStringLiteral("mixed")));
