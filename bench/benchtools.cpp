@@ -9,6 +9,7 @@
 
 #include <csignal>
 #include <cstring>
+#include <ctime>
 #include <fcntl.h>
 #include <sys/resource.h>
 #include <unistd.h>
@@ -377,11 +378,11 @@ Heartbeat::Times Heartbeat::now() const
 {
     Times times;
     times.wall = clock_.nsecsElapsed();
-    rusage usage{};
-    if (::getrusage(RUSAGE_THREAD, &usage) == 0)
-        times.running = (qint64(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) * 1000000 +
-                         usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) *
-                        1000;
+    // The thread's own CPU clock is brought up to date as it is read; the time on a CPU
+    // that getrusage() gives is spread over ticks, and lags or leaps by a few milliseconds.
+    timespec cpu{};
+    if (::clock_gettime(CLOCK_THREAD_CPUTIME_ID, &cpu) == 0)
+        times.running = qint64(cpu.tv_sec) * 1000000000 + cpu.tv_nsec;
     // The run-queue wait is brought up to date each time the thread gets a CPU, so it is
     // whole whenever the thread itself reads it.
     char line[128] = {};
