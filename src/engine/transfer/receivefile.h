@@ -74,9 +74,9 @@ public:
     // so that the sync before the final name finds little left to do; waiting for the
     // step asked for before keeps no more than two steps waiting for the disk. Now and
     // then a step syncs what is written so far instead, so that the disk's own cache is
-    // emptied along the way rather than all at the end. Both are for the disk worker: a
-    // descriptor of its own (-1 when none is due) and the range, all before which the
-    // steps before asked for. The descriptor opens the file anew, as the system tells a
+    // emptied along the way rather than all at the end. What is on the disk then leaves
+    // the system's memory. Both are for the disk worker: a descriptor of its own (-1 when
+    // none is due) and the range, all before which the steps before asked for. The descriptor opens the file anew, as the system tells a
     // failed write to the disk only once to each opening: the sync at the end hears of it,
     // whatever these steps heard.
     struct WriteBack {
