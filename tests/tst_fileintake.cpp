@@ -53,6 +53,7 @@ private Q_SLOTS:
     void refusedOffersLeaveNothingBehind();
     void aCutFileGoesOnWhereItStopped();
     void failuresAreToldAndGiveTheSpaceBack();
+    void aLargeFilesRoomIsSetAsideBeforeItsBytes();
     void slowSendersAndStrangersMeetTheCaps();
     void savesLastInOrderAndInGroups();
     void aFileLetGoWhileSavingStaysAPart();
@@ -206,6 +207,45 @@ void TestFileIntake::failuresAreToldAndGiveTheSpaceBack()
         QStringLiteral("Cannot save: the file is larger than this system lets a program write"));
     QCOMPARE(intake.path(), QString());
     QCOMPARE(files(), QStringList());
+}
+
+// Its bytes wait meanwhile, so that no write to the file waits for the disk to find room
+// as it writes the file back. The file's size stays what came.
+void TestFileIntake::aLargeFilesRoomIsSetAsideBeforeItsBytes()
+{
+    constexpr qint64 kSize = 24 * 1024 * 1024;
+    const PartSender friendly{QStringLiteral("10.0.0.3"), "key of a friend", true};
+    FileIntake intake(dir_->path(), {}, *parts_);
+    intake.reserveSpace();
+    QSignalSpy ready(&intake, &FileIntake::diskReady);
+    QSignalSpy settled(&intake, &FileIntake::settled);
+    QSemaphore hold;
+    DiskWorker::instance().run(
+        this, [&hold] { return hold.tryAcquire(1, kWaitMs); }, [](bool) {});
+    QVERIFY(!intake.admit(privateOffer(friendly, "big.bin", kSize)));
+    QVERIFY(intake.waitsForDisk());
+    hold.release();
+    QTRY_COMPARE_WITH_TIMEOUT(ready.count(), 1, kWaitMs);
+    QVERIFY(!intake.waitsForDisk());
+    QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(intake.path()), kWaitMs);
+    struct stat status = {};
+    QVERIFY(::stat(QFile::encodeName(intake.path()).constData(), &status) == 0);
+    QCOMPARE(status.st_size, 0);
+    QVERIFY2(qint64(status.st_blocks) * 512 >= kSize, "no room set aside");
+
+    const QByteArray content = someBytes(kSize);
+    QVERIFY(intake.write(content));
+    intake.check(Checksum::of(kQuick, content));
+    QTRY_COMPARE_WITH_TIMEOUT(settled.count(), 1, kWaitMs);
+    QCOMPARE(settled.first().at(0).value<ReceiveEnd::Outcome>(), ReceiveEnd::Outcome::Saved);
+    QCOMPARE(readFile(dir_->filePath(QStringLiteral("big.bin"))), content);
+
+    // A small file sets nothing aside, nor does a large one for an intake not asked to.
+    QVERIFY(!intake.admit(privateOffer(friendly, "small.bin", 1000)));
+    QVERIFY(!intake.waitsForDisk());
+    FileIntake asIs(dir_->path(), {}, *parts_);
+    QVERIFY(!asIs.admit(privateOffer(friendly, "other.bin", kSize)));
+    QVERIFY(!asIs.waitsForDisk());
 }
 
 void TestFileIntake::slowSendersAndStrangersMeetTheCaps()

@@ -176,8 +176,8 @@ void PrivateConnection::readNextTurn()
         Qt::QueuedConnection);
 }
 
-// Room for answers again: what waited is taken, from the loop, as the socket is in the
-// middle of its own work; otherwise the progress is told.
+// Room for answers again, or a file's space set aside: what waited is taken, from the
+// loop, as the socket is in the middle of its own work; otherwise the progress is told.
 void PrivateConnection::answersWritten()
 {
     if (!heldBack_ || holdsBack()) {
@@ -196,12 +196,14 @@ bool PrivateConnection::answersPileUp() const
 // Files refused behind one still being saved wait to be told: a sender that offers file
 // after file meanwhile waits for them. So does whatever a sender sends while its window
 // of files is full, one file without the pipeline: a file's save goes on off the loop,
-// and what the sender may have sent after its END waits for the answer.
+// and what the sender may have sent after its END waits for the answer. A file's bytes
+// wait until the disk has set its space aside.
 bool PrivateConnection::holdsBack() const
 {
     const int window = pipelineWindow(features_);
     return answersPileUp() || arrivals_.size() >= 2 * size_t(std::max(window, kPipelineWindow)) ||
-           (state_ == State::Between && awaitingAnswers() >= window);
+           (state_ == State::Between && awaitingAnswers() >= window) ||
+           (state_ == State::Receiving && receiving().waitsForDisk());
 }
 
 void PrivateConnection::take(const PrivateMessage& message)
@@ -285,6 +287,7 @@ void PrivateConnection::takeFile(const QByteArray& body)
     }
     auto* file = new FileIntake(saveFolder_, limits_, parts_, this);
     file->shareTree(tree_);
+    file->reserveSpace();
     // A file sent eagerly starts from its beginning: its bytes are on their way already.
     const bool eager = goesEagerly(features_, offer->size);
     const bool resumes = (features_ & kFeatureResume) != 0 && !eager;
@@ -305,6 +308,7 @@ void PrivateConnection::takeFile(const QByteArray& body)
             [this, file](ReceiveEnd::Outcome outcome, const ReceiveReason& reason) {
                 settle(file, outcome, reason);
             });
+    connect(file, &FileIntake::diskReady, this, &PrivateConnection::answersWritten);
     connect(file, &FileIntake::takenOver, this, [this] {
         end(ReceiveEnd::Outcome::Incomplete, ReceiveReason::of(Code::TakenOver), true);
     });

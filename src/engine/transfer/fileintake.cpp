@@ -43,6 +43,7 @@ void FileIntake::shareTree(std::shared_ptr<ReceivedTree> tree)
 std::optional<FileRefusal> FileIntake::admit(const Offer& offer)
 {
     keepPart();
+    ++inHand_;
     size_ = offset_ = received_ = 0;
     made_ = false;
     problem_ = {};
@@ -145,11 +146,38 @@ void FileIntake::begin(const Offer& offer, qint64 offset)
     if (naming)
         parts_.nameWhenIndexed(file_.path(), std::move(*naming));
     parts_.setLetGo(file_.path(), [this] { Q_EMIT takenOver(); });
+    if (reserves_ && offer.size > kUnnamedUpTo)
+        reserve(offer.size);
     digested_ = offer.digested.has_value();
     if (digested_) // nothing to read back at 0
         digest_.start(offset > 0 ? file_.readBack() : -1, offset, *offer.digested);
     if (missing() > 0)
         progressCheck_.start();
+}
+
+void FileIntake::reserve(qint64 size)
+{
+    const std::optional<ReceiveFile::Reservation> task = file_.reservation(size);
+    if (!task)
+        return; // the space is found as the file is written back, as without
+    reserving_ = true;
+    DiskWorker::instance().run(
+        this, [task = *task] { return task.run(); },
+        [this, file = inHand_](int error) { reserved(file, error); });
+}
+
+void FileIntake::reserved(quint64 file, int error)
+{
+    if (file != inHand_)
+        return;
+    reserving_ = false;
+    if (error == 0) {
+        Q_EMIT diskReady();
+        return;
+    }
+    problem_ = ReceiveReason::with(ReceiveReason::Code::CannotSave, saveErrorText(error));
+    discard();
+    Q_EMIT settled(ReceiveEnd::Outcome::CannotSave, problem_);
 }
 
 bool FileIntake::write(const QByteArray& bytes)
@@ -294,6 +322,7 @@ void FileIntake::readBackFailed(const QString& description)
 
 void FileIntake::keepPart()
 {
+    ++inHand_;
     stopWatching();
     if (!file_.isOpen())
         return;
@@ -317,6 +346,7 @@ void FileIntake::keepPart()
 
 void FileIntake::discard()
 {
+    ++inHand_;
     stopWatching();
     made_ = false;
     if (!file_.isOpen())

@@ -52,6 +52,13 @@ public:
     // The file's next bytes, no more than missing(). False when they could not be written:
     // the file is removed, giving its space back, and problem() says why.
     bool write(const QByteArray& bytes);
+    // From now on, a file larger than the first write-back step has its space on the disk
+    // set aside, on the disk worker, before its bytes are written: otherwise the disk finds
+    // room for them as it writes the file back, and a write to the file's end waits for
+    // that, holding the event loop. Meanwhile waitsForDisk(); diskReady() follows, or
+    // settled(CannotSave) when the disk has no room for it.
+    void reserveSpace() { reserves_ = true; }
+    bool waitsForDisk() const { return reserving_; }
     // Every byte is in, and there is no digest to check: the file is synced, takes its
     // final name, and its folder is synced, off the event loop; settled() follows.
     void save();
@@ -93,6 +100,8 @@ Q_SIGNALS:
     // Its sender goes on with the file in hand on another connection: this one lets go of
     // it at once, through keepPart().
     void takenOver();
+    // The file's space is set aside: its bytes may come.
+    void diskReady();
 
 private:
     std::optional<FileRefusal> open(const Offer& offer);
@@ -104,6 +113,9 @@ private:
     // Makes the part file for name in folder, or takes a leftover over.
     bool create(const Offer& offer, HeldFolder folder, const QString& name);
     void begin(const Offer& offer, qint64 offset);
+    void reserve(qint64 size);
+    // The space set aside for the file inHand_ was then, or error.
+    void reserved(quint64 file, int error);
     void digested(const QByteArray& digest);
     void writeBack();
     void synced(int error);
@@ -134,4 +146,7 @@ private:
     bool checking_ = false;
     bool saving_ = false; // the file is being made to last
     bool writingBack_ = false;
+    bool reserves_ = false;
+    bool reserving_ = false;
+    quint64 inHand_ = 0; // counts the files taken in hand and let go of
 };

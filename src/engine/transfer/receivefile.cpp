@@ -213,6 +213,26 @@ void ReceiveFile::WriteBack::run() const
     ::close(fd);
 }
 
+std::optional<ReceiveFile::Reservation> ReceiveFile::reservation(qint64 size)
+{
+    const int fd = syncHandle();
+    if (fd < 0)
+        return std::nullopt;
+    return Reservation{fd, written_, size - written_};
+}
+
+// Set aside beyond the file's end, which stays where the bytes written so far end: a part
+// file holds what came, however much room it has. Only a disk without room for the file
+// fails it at once; whatever else went wrong, the writes find out for themselves.
+int ReceiveFile::Reservation::run() const
+{
+    int error = 0;
+    if (length > 0 && ::fallocate(fd, FALLOC_FL_KEEP_SIZE, from, length) != 0)
+        error = errno == ENOSPC || errno == EDQUOT || errno == EFBIG ? errno : 0;
+    ::close(fd);
+    return error;
+}
+
 bool ReceiveFile::write(const QByteArray& bytes)
 {
     // Straight to the system, whose error number tells a full disk from other failures.

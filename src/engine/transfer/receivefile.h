@@ -76,9 +76,9 @@ public:
     // then a step syncs what is written so far instead, so that the disk's own cache is
     // emptied along the way rather than all at the end. What is on the disk then leaves
     // the system's memory. Both are for the disk worker: a descriptor of its own (-1 when
-    // none is due) and the range, all before which the steps before asked for. The descriptor opens the file anew, as the system tells a
-    // failed write to the disk only once to each opening: the sync at the end hears of it,
-    // whatever these steps heard.
+    // none is due) and the range, all before which the steps before asked for. The
+    // descriptor opens the file anew, as the system tells a failed write to the disk only
+    // once to each opening: the sync at the end hears of it, whatever these steps heard.
     struct WriteBack {
         int fd = -1;
         qint64 from = 0;
@@ -87,6 +87,17 @@ public:
         void run() const; // closes fd
     };
     WriteBack takeWriteBack();
+    // The disk's space for the rest of a file of size bytes, set aside before it is written,
+    // by the disk worker: a descriptor of its own, closed after, and the range. run()
+    // returns 0, or the system's error number when the disk has no room for the file.
+    // Nothing when the system gives no descriptor.
+    struct Reservation {
+        int fd = -1;
+        qint64 from = 0;
+        qint64 length = 0;
+        int run() const;
+    };
+    std::optional<Reservation> reservation(qint64 size);
     // A complete file is made to last in three steps: its bytes synced, then its name
     // taken, then its folder synced, each step only once the one before has come back.
     // A descriptor of its own to sync the part file through, to close after; -1 when the
