@@ -209,8 +209,10 @@ void TestFileIntake::failuresAreToldAndGiveTheSpaceBack()
     QCOMPARE(files(), QStringList());
 }
 
-// Its bytes wait meanwhile, so that no write to the file waits for the disk to find room
-// as it writes the file back. The file's size stays what came.
+// A large file's room on the disk is set aside first, on the disk worker. Its bytes wait
+// meanwhile, so that no write to the file waits for the disk to find room as it writes
+// the file back. The file's size stays what came, and a part file keeps no more room
+// than it fills.
 void TestFileIntake::aLargeFilesRoomIsSetAsideBeforeItsBytes()
 {
     constexpr qint64 kSize = 24 * 1024 * 1024;
@@ -239,6 +241,21 @@ void TestFileIntake::aLargeFilesRoomIsSetAsideBeforeItsBytes()
     QTRY_COMPARE_WITH_TIMEOUT(settled.count(), 1, kWaitMs);
     QCOMPARE(settled.first().at(0).value<ReceiveEnd::Outcome>(), ReceiveEnd::Outcome::Saved);
     QCOMPARE(readFile(dir_->filePath(QStringLiteral("big.bin"))), content);
+
+    // Cut off, it keeps what came, and gives the rest of the room back.
+    QVERIFY(!intake.admit(privateOffer(friendly, "cut.bin", kSize)));
+    QTRY_COMPARE_WITH_TIMEOUT(ready.count(), 2, kWaitMs);
+    QVERIFY(intake.write(content.left(1024 * 1024)));
+    const QString cut = dir_->filePath(QStringLiteral("cut.bin.part"));
+    QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(cut), kWaitMs);
+    intake.keepPart();
+    const auto blocksOf = [&status](const QString& path) {
+        return ::stat(QFile::encodeName(path).constData(), &status) == 0
+                   ? qint64(status.st_blocks) * 512
+                   : -1;
+    };
+    QTRY_VERIFY_WITH_TIMEOUT(blocksOf(cut) >= 0 && blocksOf(cut) < 4 * 1024 * 1024, kWaitMs);
+    QCOMPARE(QFileInfo(cut).size(), 1024 * 1024);
 
     // A small file sets nothing aside, nor does a large one for an intake not asked to.
     QVERIFY(!intake.admit(privateOffer(friendly, "small.bin", 1000)));

@@ -134,6 +134,7 @@ std::optional<qint64> FileIntake::resume(const Offer& offer, const std::optional
 
 void FileIntake::begin(const Offer& offer, qint64 offset)
 {
+    roomSetAside_ = false;
     made_ = true;
     size_ = offer.size;
     offset_ = received_ = receivedAtLastCheck_ = offset;
@@ -160,7 +161,7 @@ void FileIntake::reserve(qint64 size)
     const std::optional<ReceiveFile::Reservation> task = file_.reservation(size);
     if (!task)
         return; // the space is found as the file is written back, as without
-    reserving_ = true;
+    reserving_ = roomSetAside_ = true;
     DiskWorker::instance().run(
         this, [task = *task] { return task.run(); },
         [this, file = inHand_](int error) { reserved(file, error); });
@@ -327,6 +328,17 @@ void FileIntake::keepPart()
     if (!file_.isOpen())
         return;
     const QString part = file_.path();
+    // A part file waits with what it holds, not with the room the whole file would take.
+    if (std::exchange(roomSetAside_, false)) {
+        const ReceiveFile::RoomBack task = file_.roomBack();
+        DiskWorker::instance().run(
+            this,
+            [task] {
+                task.run();
+                return true;
+            },
+            [](bool) {});
+    }
     if (!file_.isUnnamed()) {
         parts_.keep(part);
         file_.close();

@@ -56,7 +56,8 @@ public:
     // set aside, on the disk worker, before its bytes are written: otherwise the disk finds
     // room for them as it writes the file back, and a write to the file's end waits for
     // that, holding the event loop. Meanwhile waitsForDisk(); diskReady() follows, or
-    // settled(CannotSave) when the disk has no room for it.
+    // settled(CannotSave) when the disk has no room for it. A file kept as a part file
+    // gives back the room it does not fill.
     void reserveSpace() { reserves_ = true; }
     bool waitsForDisk() const { return reserving_; }
     // Every byte is in, and there is no digest to check: the file is synced, takes its
@@ -148,5 +149,6 @@ private:
     bool writingBack_ = false;
     bool reserves_ = false;
     bool reserving_ = false;
-    quint64 inHand_ = 0; // counts the files taken in hand and let go of
+    bool roomSetAside_ = false; // for the file in hand, to give back if it stays a part
+    quint64 inHand_ = 0;        // counts the files taken in hand and let go of
 };

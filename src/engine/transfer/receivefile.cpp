@@ -233,6 +233,22 @@ int ReceiveFile::Reservation::run() const
     return error;
 }
 
+ReceiveFile::RoomBack ReceiveFile::roomBack()
+{
+    return {syncHandle()};
+}
+
+// Cutting a file to the size it has frees what was set aside beyond it.
+void ReceiveFile::RoomBack::run() const
+{
+    if (fd < 0)
+        return;
+    const off_t end = ::lseek(fd, 0, SEEK_END);
+    if (end >= 0)
+        ::ftruncate(fd, end);
+    ::close(fd);
+}
+
 bool ReceiveFile::write(const QByteArray& bytes)
 {
     // Straight to the system, whose error number tells a full disk from other failures.

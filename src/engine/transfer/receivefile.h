@@ -98,6 +98,14 @@ public:
         int run() const;
     };
     std::optional<Reservation> reservation(qint64 size);
+    // The room set aside beyond the bytes the file holds, given back by the disk worker
+    // when the file stays a part file: a descriptor of its own, which run() closes; -1 when
+    // the system gives none.
+    struct RoomBack {
+        int fd = -1;
+        void run() const;
+    };
+    RoomBack roomBack();
     // A complete file is made to last in three steps: its bytes synced, then its name
     // taken, then its folder synced, each step only once the one before has come back.
     // A descriptor of its own to sync the part file through, to close after; -1 when the
