@@ -134,7 +134,6 @@ std::optional<qint64> FileIntake::resume(const Offer& offer, const std::optional
 
 void FileIntake::begin(const Offer& offer, qint64 offset)
 {
-    roomSetAside_ = false;
     made_ = true;
     size_ = offer.size;
     offset_ = received_ = receivedAtLastCheck_ = offset;
@@ -147,7 +146,7 @@ void FileIntake::begin(const Offer& offer, qint64 offset)
     if (naming)
         parts_.nameWhenIndexed(file_.path(), std::move(*naming));
     parts_.setLetGo(file_.path(), [this] { Q_EMIT takenOver(); });
-    if (reserves_ && offer.size > kUnnamedUpTo)
+    if (setsRoomAside())
         reserve(offer.size);
     digested_ = offer.digested.has_value();
     if (digested_) // nothing to read back at 0
@@ -156,12 +155,17 @@ void FileIntake::begin(const Offer& offer, qint64 offset)
         progressCheck_.start();
 }
 
+bool FileIntake::setsRoomAside() const
+{
+    return reserves_ && size_ > kUnnamedUpTo;
+}
+
 void FileIntake::reserve(qint64 size)
 {
     const std::optional<ReceiveFile::Reservation> task = file_.reservation(size);
     if (!task)
         return; // the space is found as the file is written back, as without
-    reserving_ = roomSetAside_ = true;
+    reserving_ = true;
     DiskWorker::instance().run(
         this, [task = *task] { return task.run(); },
         [this, file = inHand_](int error) { reserved(file, error); });
@@ -329,7 +333,7 @@ void FileIntake::keepPart()
         return;
     const QString part = file_.path();
     // A part file waits with what it holds, not with the room the whole file would take.
-    if (std::exchange(roomSetAside_, false)) {
+    if (setsRoomAside()) {
         const ReceiveFile::RoomBack task = file_.roomBack();
         DiskWorker::instance().run(
             this,

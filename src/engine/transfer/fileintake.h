@@ -114,6 +114,9 @@ private:
     // Makes the part file for name in folder, or takes a leftover over.
     bool create(const Offer& offer, HeldFolder folder, const QString& name);
     void begin(const Offer& offer, qint64 offset);
+    // Whether the file in hand has its room set aside (or, lacking a descriptor for it, had
+    // it found as it is written: giving back what is not there costs nothing).
+    bool setsRoomAside() const;
     void reserve(qint64 size);
     // The space set aside for the file inHand_ was then, or error.
     void reserved(quint64 file, int error);
@@ -149,6 +152,5 @@ private:
     bool writingBack_ = false;
     bool reserves_ = false;
     bool reserving_ = false;
-    bool roomSetAside_ = false; // for the file in hand, to give back if it stays a part
-    quint64 inHand_ = 0;        // counts the files taken in hand and let go of
+    quint64 inHand_ = 0; // counts the files taken in hand and let go of
 };
