@@ -217,8 +217,8 @@ void TestHeldFiles::aPartIsIndexedBeforeItsFirstByte()
     QVERIFY(restarted.leftover(intake.path(), kSam));
     QCOMPARE(restarted.resumable(kSam.key, "Trip/a.bin", kLarge), std::optional(intake.path()));
 
-    // Whole before its part name came, as on the plain port, which names at once: the part
-    // name that comes late goes again. So does one given to a file dropped meanwhile.
+    // Whole before its part name came: the part name that comes late goes again. So does
+    // one given to a file dropped meanwhile.
     for (const bool whole : {true, false}) {
         DiskWorker::instance().run(
             this, [&hold] { return hold.tryAcquire(1, kWaitMs); }, [](bool) {});
@@ -226,7 +226,7 @@ void TestHeldFiles::aPartIsIndexedBeforeItsFirstByte()
         QVERIFY(!late.admit({kSam, "late.bin", kLarge, false, true, Checksum::Kind::Xxh3_128}));
         QVERIFY(late.write("abc"));
         if (whole)
-            QVERIFY(late.saveAtOnce());
+            late.save();
         else
             late.check(Checksum::of(Checksum::Kind::Xxh3_128, "abd")); // dropped as damaged
         hold.release();

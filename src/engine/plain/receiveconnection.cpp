@@ -40,6 +40,7 @@ ReceiveConnection::ReceiveConnection(int id, QTcpSocket* socket, const QString& 
     });
     connect(&file_, &FileIntake::tooSlow, this,
             [this](const ReceiveReason& reason) { end(ReceiveEnd::Outcome::Idle, reason); });
+    connect(&file_, &FileIntake::settled, this, &ReceiveConnection::saved);
     closeGrace_.setSingleShot(true);
     closeGrace_.setInterval(limits_.closeGrace);
     connect(&closeGrace_, &QTimer::timeout, this, &ReceiveConnection::stop);
@@ -69,6 +70,11 @@ void ReceiveConnection::stop()
 
 void ReceiveConnection::giveWay()
 {
+    if (state_ == State::Saving) {
+        endOnceSaved(); // its seat is free as soon as its bytes are on the disk
+        dropSocket();
+        return;
+    }
     end(ReceiveEnd::Outcome::Idle, ReceiveReason::of(Code::GaveWay));
 }
 
@@ -83,8 +89,8 @@ void ReceiveConnection::readArrival()
         receive(arrival);
         return;
     }
-    if (state_ == State::Whole) {
-        stop(); // bytes beyond the announced size
+    if (state_ == State::Whole || state_ == State::Saving) {
+        endOnceSaved(); // bytes beyond the announced size
         return;
     }
     switch (header_.feed(arrival)) {
@@ -129,30 +135,54 @@ void ReceiveConnection::receive(const QByteArray& bytes)
     }
     if (!wanted.isEmpty())
         idle_.start(); // only bytes of the file count as a sign of life
-    // Named before the count goes out: a sender that is gone by then leaves a whole file.
     if (file_.missing() == 0)
         fileIsWhole();
     if (!wanted.isEmpty() && socket_) {
-        reply(file_.received());
-        if (state_ != State::Ended)
-            Q_EMIT progressed(file_.received(), file_.size());
+        // The last count waits for the file's name: see saved().
+        if (state_ == State::Receiving)
+            reply(file_.received());
+        Q_EMIT progressed(file_.received(), file_.size());
     }
     // Bytes beyond the announced size are not part of the file, and end the connection.
     if (bytes.size() > wanted.size())
-        stop();
+        endOnceSaved();
 }
 
-// The file is saved at once. The sender has a short while to read the last count and
-// close; nothing it does after that keeps the connection.
+// The file is synced and named off the event loop, and only then does its last count go
+// out: a sender told that every byte arrived may count on the file lasting.
 void ReceiveConnection::fileIsWhole()
 {
     idle_.stop();
-    if (!file_.saveAtOnce()) {
-        end(ReceiveEnd::Outcome::CannotSave, file_.problem());
+    state_ = State::Saving;
+    file_.save();
+}
+
+// The sender has a short while to read the last count and close; nothing it does after
+// that keeps the connection.
+void ReceiveConnection::saved(ReceiveEnd::Outcome outcome, const ReceiveReason& reason)
+{
+    if (state_ != State::Saving)
+        return;
+    if (outcome != ReceiveEnd::Outcome::Saved) {
+        end(outcome, reason);
         return;
     }
     state_ = State::Whole;
-    closeGrace_.start();
+    if (socket_ && file_.size() > 0)
+        reply(file_.size());
+    if (endsOnceSaved_)
+        stop();
+    else
+        closeGrace_.start();
+}
+
+// Whatever the sender does once every byte is in, the file is made to last first.
+void ReceiveConnection::endOnceSaved()
+{
+    if (state_ == State::Saving)
+        endsOnceSaved_ = true;
+    else
+        stop();
 }
 
 // A sender that never reads the count lines holds them back: only the latest count is
@@ -188,11 +218,16 @@ void ReceiveConnection::peerClosed()
         return;
     if (socket_->bytesAvailable() > 0)
         readArrival();
-    stop();
+    endOnceSaved();
 }
 
 void ReceiveConnection::socketFailed(QAbstractSocket::SocketError error)
 {
+    if (state_ == State::Saving) {
+        endOnceSaved();
+        dropSocket();
+        return;
+    }
     const SocketError shown = socketError(error, socket_ ? socket_->errorString() : QString());
     end(ReceiveEnd::Outcome::Failed, ReceiveReason::socketError(shown.number), shown.description);
 }

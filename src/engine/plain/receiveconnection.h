@@ -15,8 +15,9 @@
 #include <optional>
 
 // One connection to the receiver, from its acceptance to its end: it takes the header,
-// writes the file and answers with the acceptance and the counts. The file takes its
-// final name as soon as its last byte has come. The connection ends by itself when the
+// writes the file and answers with the acceptance and the counts. Once its last byte has
+// come, the file is synced and takes its final name, off the event loop, before the last
+// count goes out. The connection ends by itself when the
 // sender closes, fails, falls silent or crawls, sends more than it announced, or lingers
 // after a whole file, and reports how in ended().
 class ReceiveConnection : public IncomingConnection
@@ -36,7 +37,7 @@ public:
     void giveWay() override;
 
 private:
-    enum class State { AwaitingHeader, Receiving, Whole, Ended };
+    enum class State { AwaitingHeader, Receiving, Saving, Whole, Ended };
 
     void readArrival();
     void peerClosed();
@@ -45,6 +46,8 @@ private:
     bool takeHeader();
     void receive(const QByteArray& bytes);
     void fileIsWhole();
+    void saved(ReceiveEnd::Outcome outcome, const ReceiveReason& reason);
+    void endOnceSaved();
     void reply(qint64 total);
     void send(const QByteArray& bytes);
     void sendPendingCount();
@@ -62,4 +65,5 @@ private:
     HeaderParser header_;
     FileIntake file_;
     std::optional<qint64> unsentCount_;
+    bool endsOnceSaved_ = false;
 };

@@ -1,7 +1,6 @@
 #include "transfer/fileintake.h"
 
 #include "platform/diskworker.h"
-#include "platform/durablewrite.h"
 #include "platform/groupedsync.h"
 #include "transfer/receivedname.h"
 #include "transfer/saveerror.h"
@@ -256,19 +255,6 @@ void FileIntake::synced(int error)
             Q_EMIT settled(ReceiveEnd::Outcome::Saved,
                            ReceiveReason::of(ReceiveReason::Code::Closed));
     });
-}
-
-bool FileIntake::saveAtOnce()
-{
-    stopWatching();
-    FileIdentity folder;
-    const int folderFd = takeName(syncAndClose(file_.syncHandle()), folder);
-    if (folderFd < 0)
-        return false;
-    const int error = syncAndClose(folderFd);
-    if (error != 0)
-        problem_ = ReceiveReason::with(ReceiveReason::Code::CannotSave, saveErrorText(error));
-    return error == 0;
 }
 
 int FileIntake::takeName(int syncError, FileIdentity& folder)

@@ -63,10 +63,6 @@ public:
     // Every byte is in, and there is no digest to check: the file is synced, takes its
     // final name, and its folder is synced, off the event loop; settled() follows.
     void save();
-    // The same at once, on the event loop, for a protocol whose last answer must go out
-    // before the sender's close is read. False when the file could not be made to last;
-    // problem() says why.
-    bool saveAtOnce();
     // Every byte is in: the file is saved if they match digest; settled() follows.
     void check(const QByteArray& digest);
     // The file in hand is left as it is, a part file to go on from.
