@@ -1,9 +1,18 @@
+#include "platform/diskworker.h"
 #include "support/testfiles.h"
 #include "transfer/outgoingfile.h"
 
+#include <QSemaphore>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QtTest>
+
+#include <algorithm>
+#include <vector>
+
+#include <fcntl.h>
+#include <sys/mman.h>
+#include <unistd.h>
 
 namespace
 {
@@ -15,6 +24,8 @@ QByteArray readAll(OutgoingFile& file)
 {
     QByteArray all;
     while (file.hasMore()) {
+        if (!file.blockAtHand() && !QSignalSpy(&file, &OutgoingFile::blockReady).wait(kWaitMs))
+            return "<never came>";
         const QByteArray block = file.next();
         if (block.isEmpty())
             return "<failed>";
@@ -23,6 +34,23 @@ QByteArray readAll(OutgoingFile& file)
         all += block;
     }
     return all;
+}
+
+// Whether any of the file's bytes are in the system's memory.
+bool anyResident(const QString& path)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return true;
+    const size_t length = size_t(file.size());
+    void* map = ::mmap(nullptr, length, PROT_READ, MAP_SHARED, int(file.handle()), 0);
+    if (map == MAP_FAILED)
+        return true;
+    const long page = ::sysconf(_SC_PAGESIZE);
+    std::vector<unsigned char> pages((length + size_t(page) - 1) / size_t(page));
+    const bool known = ::mincore(map, length, pages.data()) == 0;
+    ::munmap(map, length);
+    return !known || std::any_of(pages.begin(), pages.end(), [](unsigned char p) { return p & 1; });
 }
 
 } // namespace
@@ -35,6 +63,7 @@ class TestOutgoingFile : public QObject
 private Q_SLOTS:
     void sendsFromTheOffsetAndDigestsTheWholeFile();
     void aFileThatShrankOrIsGoneFailsToRead();
+    void aBlockTheDiskMustBringIsReadOnTheWorker();
 };
 
 void TestOutgoingFile::sendsFromTheOffsetAndDigestsTheWholeFile()
@@ -79,6 +108,52 @@ void TestOutgoingFile::aFileThatShrankOrIsGoneFailsToRead()
 
     QVERIFY(!file.open(dir.filePath(QStringLiteral("gone.bin")), 1, 0, std::nullopt));
     QVERIFY(!file.error().isEmpty());
+}
+
+// The event loop never waits for the disk to bring a block: the worker reads it, and the
+// file goes on from there; closed meanwhile, nothing more is told of it.
+void TestOutgoingFile::aBlockTheDiskMustBringIsReadOnTheWorker()
+{
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("cold.bin"));
+    const QByteArray content = someBytes(OutgoingFile::kBlockBytes * 2 + 7);
+    QVERIFY(writeFile(path, content));
+    const auto dropFromMemory = [&path] {
+        const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC);
+        ::fdatasync(fd);
+        ::posix_fadvise(fd, 0, 0, POSIX_FADV_DONTNEED);
+        ::close(fd);
+        return !anyResident(path);
+    };
+    if (!dropFromMemory())
+        QSKIP("this file system keeps its files in memory");
+
+    QSemaphore hold;
+    DiskWorker::instance().run(
+        this, [&hold] { return hold.tryAcquire(1, kWaitMs); }, [](bool) {});
+    OutgoingFile file;
+    QSignalSpy ready(&file, &OutgoingFile::blockReady);
+    QVERIFY(file.open(path, content.size(), 0, Checksum::Kind::Xxh3_128));
+    QVERIFY(!file.blockAtHand()); // the worker is held: a read on the loop would have waited
+    QVERIFY(!file.blockAtHand()); // asked again, the same read stays on its way
+    hold.release();
+    QTRY_COMPARE_WITH_TIMEOUT(ready.count(), 1, kWaitMs);
+    QVERIFY(file.blockAtHand());
+    QCOMPARE(file.next(), content.left(OutgoingFile::kBlockBytes));
+    QSignalSpy digested(&file, &OutgoingFile::digested);
+    QCOMPARE(readAll(file), content.mid(OutgoingFile::kBlockBytes));
+    file.finish();
+    QTRY_COMPARE_WITH_TIMEOUT(digested.count(), 1, kWaitMs);
+    QCOMPARE(digested.first().at(0).toByteArray(), Checksum::of(Checksum::Kind::Xxh3_128, content));
+
+    QVERIFY(dropFromMemory());
+    QVERIFY(file.open(path, content.size(), 0, std::nullopt));
+    ready.clear();
+    QVERIFY(!file.blockAtHand());
+    file.close();
+    DiskWorker::instance().waitForIdle();
+    QCoreApplication::sendPostedEvents();
+    QCOMPARE(ready.count(), 0);
 }
 
 QTEST_GUILESS_MAIN(TestOutgoingFile)

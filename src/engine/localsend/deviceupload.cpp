@@ -27,6 +27,7 @@ DeviceUpload::DeviceUpload(DeviceBook& devices, QObject* parent)
 {
     connect(&dialer_, &TcpDialer::connected, this, &DeviceUpload::dialed);
     connect(&dialer_, &TcpDialer::failed, this, &DeviceUpload::fail);
+    connect(&file_, &OutgoingFile::blockReady, this, &DeviceUpload::feed);
     idle_.setSingleShot(true);
     connect(&idle_, &QTimer::timeout, this, [this] {
         fail(QAbstractSocket::SocketTimeoutError,
@@ -115,6 +116,8 @@ void DeviceUpload::feed()
         return socket_->bytesToWrite() + socket_->encryptedBytesToWrite();
     };
     while (file_.hasMore() && unsent() < kMaxUnsentBytes) {
+        if (!file_.blockAtHand())
+            return; // on its way from the disk: blockReady() goes on
         const QByteArray bytes = file_.next();
         if (bytes.isEmpty()) {
             DeviceAnswer answer;

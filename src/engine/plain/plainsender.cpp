@@ -20,6 +20,7 @@ PlainSender::PlainSender(RandomSource& random, const QHostAddress& bindAddress, 
     : QObject(parent), random_(random), bindAddress_(bindAddress),
       retry_(clock.makeAlarm([this] { connectSocket(); }))
 {
+    connect(&file_, &OutgoingFile::blockReady, this, &PlainSender::sendMore);
     idle_.setSingleShot(true);
     idle_.setInterval(kIdleTimeout);
     connect(&idle_, &QTimer::timeout, this, [this] {
@@ -188,6 +189,8 @@ void PlainSender::sendMore()
     if (state_ != State::Streaming || !file_.isOpen())
         return;
     while (file_.hasMore() && socket_->bytesToWrite() < kMaxUnsentBytes) {
+        if (!file_.blockAtHand())
+            return; // on its way from the disk: blockReady() goes on
         const QByteArray bytes = file_.next();
         if (bytes.isEmpty()) {
             sendFileFailed(file_.error());

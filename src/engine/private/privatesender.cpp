@@ -41,6 +41,7 @@ PrivateSender::PrivateSender(const Identity& identity, PeerKeys& keys,
             [this] { linkEnded(SendStatus::notSent(NotSentReason::BrokeProtocol)); });
     connect(&file_, &OutgoingFile::digested, this, &PrivateSender::sendEnd);
     connect(&file_, &OutgoingFile::readBackFailed, this, &PrivateSender::readFailedWith);
+    connect(&file_, &OutgoingFile::blockReady, this, &PrivateSender::sendMore);
 }
 
 PrivateSender::~PrivateSender()
@@ -381,6 +382,8 @@ void PrivateSender::sendMore()
     if (!onWire_ || onWire_->stage != Stage::Streaming || !file_.isOpen())
         return;
     while (file_.hasMore() && link_.unsentBytes() < kMaxUnsentBytes) {
+        if (!file_.blockAtHand())
+            return; // on its way from the disk: blockReady() goes on
         const QByteArray bytes = file_.next();
         if (bytes.isEmpty()) {
             readFailedWith(file_.error());

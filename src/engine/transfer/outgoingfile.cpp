@@ -1,6 +1,12 @@
 #include "transfer/outgoingfile.h"
 
+#include "platform/diskworker.h"
 #include "transfer/readerror.h"
+
+#include <cerrno>
+#include <fcntl.h>
+#include <sys/uio.h>
+#include <unistd.h>
 
 OutgoingFile::OutgoingFile(QObject* parent) : QObject(parent)
 {
@@ -15,7 +21,7 @@ bool OutgoingFile::open(const QString& path, qint64 size, qint64 offset,
     size_ = size;
     sent_ = offset;
     file_.setFileName(path);
-    if (!file_.open(QIODevice::ReadOnly) || !file_.seek(offset)) {
+    if (!file_.open(QIODevice::ReadOnly | QIODevice::Unbuffered) || !file_.seek(offset)) {
         error_ = file_.errorString();
         return false;
     }
@@ -25,17 +31,77 @@ bool OutgoingFile::open(const QString& path, qint64 size, qint64 offset,
     return true;
 }
 
+bool OutgoingFile::blockAtHand()
+{
+    if (!ahead_.isEmpty() || !error_.isEmpty())
+        return true;
+    if (reading_)
+        return false;
+    const qint64 length = std::min(kBlockBytes, size_ - sent_);
+    QByteArray bytes(length, Qt::Uninitialized);
+    iovec into{bytes.data(), size_t(length)};
+    // Only what the system holds already; a short read gives what it holds of the block.
+    const ssize_t got = ::preadv2(int(file_.handle()), &into, 1, sent_, RWF_NOWAIT);
+    if (got > 0) {
+        bytes.truncate(got);
+        ahead_ = std::move(bytes);
+        return true;
+    }
+    // Not in memory, the end of a file that became shorter, a failure, or a system that
+    // cannot tell without waiting: the worker finds out which.
+    readOnWorker(length);
+    return !error_.isEmpty();
+}
+
+void OutgoingFile::readOnWorker(qint64 length)
+{
+    const int fd = ::fcntl(int(file_.handle()), F_DUPFD_CLOEXEC, 0);
+    if (fd < 0) {
+        error_ = qt_error_string(errno);
+        return;
+    }
+    reading_ = true;
+    DiskWorker::instance().run(
+        this,
+        [fd, from = sent_, length] {
+            Read read;
+            QFile file;
+            if (!file.open(fd, QIODevice::ReadOnly | QIODevice::Unbuffered,
+                           QFileDevice::AutoCloseHandle)) {
+                ::close(fd);
+                read.error = file.errorString();
+            } else if (!file.seek(from)) {
+                read.error = file.errorString();
+            } else if (read.bytes = file.read(length); read.bytes.size() != length) {
+                read.error = shortReadText(file);
+            }
+            return read;
+        },
+        [this, opening = opening_](const Read& read) { blockRead(opening, read); });
+}
+
+void OutgoingFile::blockRead(quint64 opening, const Read& read)
+{
+    if (opening != opening_)
+        return; // closed meanwhile
+    reading_ = false;
+    if (read.error.isEmpty())
+        ahead_ = read.bytes;
+    else
+        error_ = read.error;
+    Q_EMIT blockReady();
+}
+
 QByteArray OutgoingFile::next()
 {
-    const qint64 block = std::min(kBlockBytes, size_ - sent_);
-    QByteArray bytes = file_.read(block);
-    if (bytes.size() != block) {
-        error_ = shortReadText(file_);
+    if (ahead_.isEmpty() && error_.isEmpty())
+        error_ = QStringLiteral("The file was not read");
+    if (!error_.isEmpty())
         return {};
-    }
+    QByteArray bytes = std::exchange(ahead_, {});
     if (digesting_)
         digest_.add(bytes);
-    sent_ += block;
+    sent_ += bytes.size();
     return bytes;
 }
 
@@ -48,6 +114,10 @@ void OutgoingFile::finish()
 
 void OutgoingFile::close()
 {
+    ++opening_;
+    reading_ = false;
+    ahead_.clear();
+    error_.clear();
     file_.close();
     digest_.stop();
     digesting_ = false;

@@ -11,6 +11,10 @@
 // the receiver has it start up to the size measured before, with, where the protocol
 // sends one, the check of the whole file taken on the way. A file that has become
 // shorter since it was measured fails to read; it is never sent short.
+//
+// A block the system holds in its memory is read at once; one it would have to wait for
+// the disk to bring is read on the disk worker, so that a slow disk holds up this file
+// alone, not the event loop.
 class OutgoingFile : public QObject
 {
     Q_OBJECT
@@ -29,8 +33,11 @@ public:
               std::optional<Checksum::Kind> digested);
     bool isOpen() const { return file_.isOpen(); }
     bool hasMore() const { return sent_ < size_; }
-    // The next block, of kBlockBytes at most; empty when it could not be read whole, and
-    // error() says why.
+    // Whether next() can be called now. When not, the block is on its way from the disk,
+    // and blockReady() follows.
+    bool blockAtHand();
+    // The next block, of kBlockBytes at most, once blockAtHand(); empty when it could not
+    // be read whole, and error() says why.
     QByteArray next();
     // Every block has been handed over: the file is closed, and digested() follows.
     void finish();
@@ -42,9 +49,21 @@ Q_SIGNALS:
     void digested(const QByteArray& digest);
     // The bytes before the offset could not be read back; description says why.
     void readBackFailed(const QString& description);
+    // The block that was on its way from the disk is at hand.
+    void blockReady();
 
 private:
+    struct Read {
+        QByteArray bytes;
+        QString error;
+    };
+    void readOnWorker(qint64 length);
+    void blockRead(quint64 opening, const Read& read);
+
     QFile file_;
+    QByteArray ahead_;    // the next block, read before it was asked for
+    quint64 opening_ = 0; // counts the files opened and closed
+    bool reading_ = false;
     FileDigest digest_;
     QString error_;
     qint64 size_ = 0;
