@@ -86,18 +86,12 @@ void FileDigest::step()
         [fd, from, length, check = std::exchange(check_, nullptr)] {
             Step done;
             done.check = check;
-            QFile file;
-            if (!file.open(fd, QIODevice::ReadOnly | QIODevice::Unbuffered,
-                           QFileDevice::AutoCloseHandle)) {
-                ::close(fd);
-                done.error = file.errorString();
-            } else if (!file.seek(from)) {
-                done.error = file.errorString();
-            } else if (const QByteArray bytes = file.read(length); bytes.isEmpty()) {
-                done.error = shortReadText(file);
+            const BlockRead read = readBlockAt(fd, from, length);
+            if (read.bytes.isEmpty()) {
+                done.error = read.error;
             } else {
-                check->add(bytes);
-                done.read = bytes.size();
+                check->add(read.bytes); // what came counts, however short
+                done.read = read.bytes.size();
             }
             return done;
         },

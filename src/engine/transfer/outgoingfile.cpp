@@ -6,7 +6,6 @@
 #include <cerrno>
 #include <fcntl.h>
 #include <sys/uio.h>
-#include <unistd.h>
 
 OutgoingFile::OutgoingFile(QObject* parent) : QObject(parent)
 {
@@ -62,25 +61,11 @@ void OutgoingFile::readOnWorker(qint64 length)
     }
     reading_ = true;
     DiskWorker::instance().run(
-        this,
-        [fd, from = sent_, length] {
-            Read read;
-            QFile file;
-            if (!file.open(fd, QIODevice::ReadOnly | QIODevice::Unbuffered,
-                           QFileDevice::AutoCloseHandle)) {
-                ::close(fd);
-                read.error = file.errorString();
-            } else if (!file.seek(from)) {
-                read.error = file.errorString();
-            } else if (read.bytes = file.read(length); read.bytes.size() != length) {
-                read.error = shortReadText(file);
-            }
-            return read;
-        },
-        [this, opening = opening_](const Read& read) { blockRead(opening, read); });
+        this, [fd, from = sent_, length] { return readBlockAt(fd, from, length); },
+        [this, opening = opening_](const BlockRead& read) { blockRead(opening, read); });
 }
 
-void OutgoingFile::blockRead(quint64 opening, const Read& read)
+void OutgoingFile::blockRead(quint64 opening, const BlockRead& read)
 {
     if (opening != opening_)
         return; // closed meanwhile

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "transfer/filedigest.h"
+#include "transfer/readerror.h"
 
 #include <QFile>
 #include <QObject>
@@ -53,12 +54,8 @@ Q_SIGNALS:
     void blockReady();
 
 private:
-    struct Read {
-        QByteArray bytes;
-        QString error;
-    };
     void readOnWorker(qint64 length);
-    void blockRead(quint64 opening, const Read& read);
+    void blockRead(quint64 opening, const BlockRead& read);
 
     QFile file_;
     QByteArray ahead_;    // the next block, read before it was asked for
