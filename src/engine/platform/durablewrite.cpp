@@ -26,6 +26,10 @@ int writeAll(int fd, const QByteArray& bytes)
     return 0;
 }
 
+namespace
+{
+
+// Syncs the file or folder open as fd, then closes it; 0 or the system's error number.
 int syncAndClose(int fd)
 {
     if (fd < 0)
@@ -34,6 +38,8 @@ int syncAndClose(int fd)
     ::close(fd);
     return error;
 }
+
+} // namespace
 
 int syncFolder(const QString& folder)
 {

@@ -8,9 +8,6 @@
 // Writes all of bytes to fd, again after an interrupted call; returns 0 or the system's
 // error number (ENOSPC for a write that takes nothing).
 int writeAll(int fd, const QByteArray& bytes);
-// Syncs the file or folder open as fd, then closes fd, which may be -1 (EBADF); returns 0
-// or the system's error number.
-int syncAndClose(int fd);
 // Makes the names made or changed in folder last; returns 0 or the system's error number.
 int syncFolder(const QString& folder);
 // Puts bytes in the file at path whole or not at all, synced, then syncs its folder so that

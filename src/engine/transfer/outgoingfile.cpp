@@ -20,7 +20,7 @@ bool OutgoingFile::open(const QString& path, qint64 size, qint64 offset,
     size_ = size;
     sent_ = offset;
     file_.setFileName(path);
-    if (!file_.open(QIODevice::ReadOnly | QIODevice::Unbuffered) || !file_.seek(offset)) {
+    if (!file_.open(QIODevice::ReadOnly | QIODevice::Unbuffered)) {
         error_ = file_.errorString();
         return false;
     }
