@@ -4,7 +4,7 @@
 #include "platform/checksum.h"
 #include "secure/messagereader.h"
 #include "secure/privatemessage.h"
-#include "secure/tlsconfiguration.h"
+#include "support/peertls.h"
 
 #include <QHostAddress>
 #include <QList>

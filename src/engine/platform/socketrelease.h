@@ -17,9 +17,14 @@ void abortLater(QAbstractSocket* socket, const QObject* owner);
 void closeLater(QAbstractSocket* socket, const QObject* owner, std::chrono::milliseconds grace);
 
 class QSslSocket;
+class TlsSocket;
+void abortLater(TlsSocket* socket, const QObject* owner);
+void closeLater(TlsSocket* socket, const QObject* owner, std::chrono::milliseconds grace);
 // Lets go of an encrypted socket of owner: when graceful and its handshake is done, its
 // last messages are handed over within grace while keeper holds it; otherwise, and when
 // there is no keeper, it is aborted. A flood of handshakes that never finished must not
 // leave a flood of sockets in their grace.
 void releaseSecureSocket(QSslSocket* socket, const QObject* owner, QObject* keeper, bool graceful,
+                         std::chrono::milliseconds grace);
+void releaseSecureSocket(TlsSocket* socket, const QObject* owner, QObject* keeper, bool graceful,
                          std::chrono::milliseconds grace);

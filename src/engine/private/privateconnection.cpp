@@ -5,6 +5,7 @@
 #include "platform/localaddress.h"
 #include "platform/socketerror.h"
 #include "platform/socketrelease.h"
+#include "platform/tlssocket.h"
 #include "transfer/receivetext.h"
 
 #include <QScopedValueRollback>
@@ -23,30 +24,31 @@ const ReceiveReason kProtocolError = ReceiveReason::of(Code::BrokeProtocol);
 
 } // namespace
 
-PrivateConnection::PrivateConnection(int id, QSslSocket* socket, const QSslConfiguration& tls,
-                                     PeerKeys& keys, const SenderFilter& accepts,
-                                     const QString& saveFolder, const ReceiverLimits& limits,
-                                     PartFiles& parts, QObject* parent)
+PrivateConnection::PrivateConnection(int id, TlsSocket* socket, PeerKeys& keys,
+                                     const SenderFilter& accepts, const QString& saveFolder,
+                                     const ReceiverLimits& limits, PartFiles& parts,
+                                     QObject* parent)
     : IncomingConnection(id, dottedAddress(socket->peerAddress()), parent), socket_(socket),
       keys_(keys), accepts_(accepts), limits_(limits), saveFolder_(saveFolder), parts_(parts),
       tree_(std::make_shared<ReceivedTree>(saveFolder))
 {
-    adopt(socket);
-    connect(socket, &QSslSocket::encrypted, this, &PrivateConnection::judgePeer);
-    connect(socket, &QSslSocket::readyRead, this, &PrivateConnection::readArrival);
-    connect(socket, &QSslSocket::disconnected, this, [this] {
+    socket->setParent(this);
+    socket->setLowDelay(); // the answers are short, and the sender waits for each
+    connect(socket, &TlsSocket::encrypted, this, &PrivateConnection::judgePeer);
+    connect(socket, &TlsSocket::readyRead, this, &PrivateConnection::readArrival);
+    connect(socket, &TlsSocket::disconnected, this, [this] {
         if (socket_ && socket_->bytesAvailable() > 0)
             readArrival();
         end(ReceiveEnd::Outcome::Incomplete, kClosed, false);
     });
-    connect(socket, &QSslSocket::errorOccurred, this, [this](QAbstractSocket::SocketError e) {
+    connect(socket, &TlsSocket::errorOccurred, this, [this](QAbstractSocket::SocketError e) {
         if (e == QAbstractSocket::RemoteHostClosedError)
             return; // the close handler takes it
         const SocketError shown = socketError(e, socket_ ? socket_->errorString() : QString());
         end(ReceiveEnd::Outcome::Failed, ReceiveReason::socketError(shown.number), false,
             shown.description);
     });
-    connect(socket, &QSslSocket::encryptedBytesWritten, this, &PrivateConnection::answersWritten);
+    connect(socket, &TlsSocket::bytesWritten, this, &PrivateConnection::answersWritten);
 
     deadline_.setSingleShot(true);
     deadline_.setInterval(limits_.headerDeadline);
@@ -62,7 +64,6 @@ PrivateConnection::PrivateConnection(int id, QSslSocket* socket, const QSslConfi
     deadline_.start();
     age_.start();
 
-    socket->setSslConfiguration(tls);
     socket->startServerEncryption();
 }
 
@@ -90,8 +91,7 @@ void PrivateConnection::giveWay()
 
 void PrivateConnection::judgePeer()
 {
-    const std::variant<QByteArray, QString> shown =
-        certificateKey(socket_->peerCertificate().toDer());
+    const std::variant<QByteArray, QString> shown = certificateKey(socket_->peerCertificate());
     if (const QString* problem = std::get_if<QString>(&shown)) {
         fail(Reason::Unknown, ReceiveEnd::Outcome::Refused,
              ReceiveReason::with(Code::NoKey, *problem));
@@ -190,7 +190,7 @@ void PrivateConnection::answersWritten()
 
 bool PrivateConnection::answersPileUp() const
 {
-    return socket_->encryptedBytesToWrite() + socket_->bytesToWrite() > kMaxQueuedReplyBytes;
+    return socket_->bytesToWrite() > kMaxQueuedReplyBytes;
 }
 
 // Files refused behind one still being saved wait to be told: a sender that offers file

@@ -8,8 +8,6 @@
 
 #include <QElapsedTimer>
 #include <QPointer>
-#include <QSslConfiguration>
-#include <QSslSocket>
 #include <QTimer>
 
 #include <deque>
@@ -18,6 +16,7 @@
 #include <optional>
 
 class PeerKeys;
+class TlsSocket;
 
 // One connection to the private port, from the accept to its end, as docs/protocol.md
 // has the receiver do: the TLS handshake, the peer's key judged by the address book, the
@@ -39,9 +38,9 @@ public:
     // The encryption starts at once. keys judges the peer's key; a stranger is taken only
     // when there is no sender filter, or it says yes. Both must outlive the connection.
     using SenderFilter = std::function<bool(const QString& peer)>;
-    PrivateConnection(int id, QSslSocket* socket, const QSslConfiguration& tls, PeerKeys& keys,
-                      const SenderFilter& accepts, const QString& saveFolder,
-                      const ReceiverLimits& limits, PartFiles& parts, QObject* parent = nullptr);
+    PrivateConnection(int id, TlsSocket* socket, PeerKeys& keys, const SenderFilter& accepts,
+                      const QString& saveFolder, const ReceiverLimits& limits, PartFiles& parts,
+                      QObject* parent = nullptr);
     // Lets go quietly; a file in progress stays a part file.
     ~PrivateConnection() override;
 
@@ -105,7 +104,7 @@ private:
                        const ReceiveReason& reason) const;
     void dropSocket(bool graceful);
 
-    QPointer<QSslSocket> socket_;
+    QPointer<TlsSocket> socket_;
     PeerKeys& keys_;
     SenderFilter accepts_;
     ReceiverLimits limits_;

@@ -3,6 +3,7 @@
 #include "identity/certificatekey.h"
 #include "platform/localaddress.h"
 #include "platform/socketrelease.h"
+#include "platform/tlssocket.h"
 #include "secure/tlsconfiguration.h"
 
 #include <algorithm>
@@ -55,18 +56,14 @@ void PrivateLink::open(const QString& host)
 void PrivateLink::dialed(qintptr descriptor)
 {
     connecting_->cancel();
-    socket_ = new QSslSocket(this);
-    socket_->setSslConfiguration(privateTlsConfiguration(identity_));
-    connect(socket_, &QSslSocket::encrypted, this, &PrivateLink::encrypted);
-    connect(socket_, &QSslSocket::readyRead, this, &PrivateLink::readArrival);
-    connect(socket_, &QSslSocket::disconnected, this, &PrivateLink::peerClosed);
-    connect(socket_, &QSslSocket::errorOccurred, this, &PrivateLink::socketFailed);
-    connect(socket_, &QSslSocket::bytesWritten, this, &PrivateLink::written);
-    connect(socket_, &QSslSocket::encryptedBytesWritten, this, &PrivateLink::written);
-    socket_->setSocketDescriptor(descriptor);
+    socket_ = new TlsSocket(descriptor, privateTlsContext(identity_), this);
+    connect(socket_, &TlsSocket::encrypted, this, &PrivateLink::encrypted);
+    connect(socket_, &TlsSocket::readyRead, this, &PrivateLink::readArrival);
+    connect(socket_, &TlsSocket::disconnected, this, &PrivateLink::peerClosed);
+    connect(socket_, &TlsSocket::errorOccurred, this, &PrivateLink::socketFailed);
+    connect(socket_, &TlsSocket::bytesWritten, this, &PrivateLink::written);
     // As connecting by name would: the name goes in the greeting, an address does not.
-    socket_->setPeerVerifyName(host_);
-    socket_->startClientEncryption();
+    socket_->startClientEncryption(host_);
 }
 
 void PrivateLink::dialFailed(QAbstractSocket::SocketError error, const QString& description)
@@ -95,7 +92,7 @@ void PrivateLink::write(const QByteArray& bytes)
 
 qint64 PrivateLink::unsentBytes() const
 {
-    return socket_ ? socket_->bytesToWrite() + socket_->encryptedBytesToWrite() : 0;
+    return socket_ ? socket_->bytesToWrite() : 0;
 }
 
 void PrivateLink::bye()
@@ -104,7 +101,7 @@ void PrivateLink::bye()
         release(); // still connecting
         return;
     }
-    QSslSocket* socket = socket_;
+    TlsSocket* socket = socket_;
     if (state_ == State::Open)
         socket->write(encodeMessage(MessageType::Bye));
     socket_ = nullptr;
@@ -122,8 +119,7 @@ void PrivateLink::abort()
 
 void PrivateLink::encrypted()
 {
-    const std::variant<QByteArray, QString> shown =
-        certificateKey(socket_->peerCertificate().toDer());
+    const std::variant<QByteArray, QString> shown = certificateKey(socket_->peerCertificate());
     if (const QString* problem = std::get_if<QString>(&shown)) {
         release();
         Q_EMIT keyRefused(QStringLiteral("The receiver's key cannot be taken: ") + *problem);
@@ -144,7 +140,7 @@ void PrivateLink::encrypted()
     }
     check_ = check;
     // Every step waits for a short message from the other side.
-    socket_->setSocketOption(QAbstractSocket::LowDelayOption, 1);
+    socket_->setLowDelay();
     state_ = State::Greeting;
     features_ = 0;
     // A sender can always announce a file's path inside a folder.
@@ -231,6 +227,6 @@ void PrivateLink::release()
     connecting_->cancel();
     dialer_.abort();
     state_ = State::Closed;
-    if (QSslSocket* socket = std::exchange(socket_, nullptr))
+    if (TlsSocket* socket = std::exchange(socket_, nullptr))
         abortLater(socket, this);
 }

@@ -5,16 +5,17 @@
 #include "platform/tcpdialer.h"
 #include "secure/messagereader.h"
 
+#include <QAbstractSocket>
 #include <QHostAddress>
 #include <QObject>
 #include <QPointer>
-#include <QSslSocket>
 #include <QTimer>
 
 #include <chrono>
 #include <memory>
 
 class Identity;
+class TlsSocket;
 
 // One connection to a receiver's private port, as the sender sees it (docs/protocol.md):
 // it connects, finishes the TLS handshake, judges the receiver's key by the address book,
@@ -101,7 +102,7 @@ private:
     PeerKeys& keys_;
     QHostAddress bindAddress_;
     TcpDialer dialer_;
-    QPointer<QSslSocket> socket_;
+    QPointer<TlsSocket> socket_;
     QTimer idle_;
     std::chrono::milliseconds idleTimeout_ = kIdleTimeout;
     std::unique_ptr<Alarm> connecting_;

@@ -2,8 +2,8 @@
 
 #include <QTcpServer>
 
-// The private port's listener. Each connection comes as a QSslSocket that has not begun
-// its handshake, so that the receiver seats it and starts its deadline from the accept.
+// The private port's listener. Each connection comes as its descriptor, before any
+// handshake, so that the receiver seats it and starts its deadline from the accept.
 class PrivateServer : public QTcpServer
 {
     Q_OBJECT
@@ -11,6 +11,9 @@ class PrivateServer : public QTcpServer
 public:
     using QTcpServer::QTcpServer;
 
+Q_SIGNALS:
+    void accepted(qintptr descriptor);
+
 protected:
-    void incomingConnection(qintptr descriptor) override;
+    void incomingConnection(qintptr descriptor) override { Q_EMIT accepted(descriptor); }
 };

@@ -11,6 +11,7 @@
 #include "platform/heaptuning.h"
 #include "platform/localaddress.h"
 #include "platform/socketrelease.h"
+#include "platform/tlssocket.h"
 #include "private/privateconnection.h"
 #include "secure/privatemessage.h"
 #include "secure/tlsconfiguration.h"
@@ -37,8 +38,7 @@ FileReceiver::FileReceiver(const QHostAddress& bindAddress, QObject* parent)
 {
     setLimits(limits_);
     connect(&server_, &QTcpServer::newConnection, this, [this] { acceptConnections(server_); });
-    connect(&privateServer_, &QTcpServer::newConnection, this,
-            [this] { acceptConnections(privateServer_); });
+    connect(&privateServer_, &PrivateServer::accepted, this, &FileReceiver::takePrivately);
     connect(&deviceServer_, &QTcpServer::newConnection, this,
             [this] { acceptConnections(deviceServer_); });
     deviceService_.sessions = &sessions_;
@@ -175,14 +175,21 @@ void FileReceiver::take(QTcpSocket* socket, bool fromDevice)
                                     saveFolder_, limits_, parts_, this));
         return;
     }
-    if (secure) {
-        follow(new PrivateConnection(id, secure, privateTlsConfiguration(*identity_), *keys_,
-                                     accepts_, saveFolder_, limits_, parts_, this));
-        return;
-    }
     follow(new ReceiveConnection(id, socket, saveFolder_, limits_, parts_, this));
     Q_EMIT connectionOpened(id, peer);
     Q_EMIT privacyKnown(id, false, {});
+}
+
+void FileReceiver::takePrivately(qintptr descriptor)
+{
+    auto* socket = new TlsSocket(descriptor, identity_ ? privateTlsContext(*identity_) : nullptr);
+    const QString peer = dottedAddress(socket->peerAddress());
+    if (!makeRoomFor(peer) || !isListening() || !identity_) {
+        delete socket; // turned away at once, as on the file port
+        return;
+    }
+    follow(new PrivateConnection(++lastId_, socket, *keys_, accepts_, saveFolder_, limits_, parts_,
+                                 this));
 }
 
 // "Only from my address book" on the file port: those it says no to are told at once.

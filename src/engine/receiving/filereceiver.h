@@ -1,6 +1,7 @@
 #pragma once
 
 #include "localsend/deviceconnection.h"
+#include "localsend/deviceserver.h"
 #include "localsend/uploadsessions.h"
 #include "platform/socketerror.h"
 #include "presence/presence.h"
@@ -103,6 +104,7 @@ Q_SIGNALS:
 private:
     void acceptConnections(QTcpServer& server);
     void take(QTcpSocket* socket, bool fromDevice);
+    void takePrivately(qintptr descriptor);
     bool refusePlainly(QTcpSocket* socket, const QString& peer);
     void follow(IncomingConnection* connection);
     bool makeRoomFor(const QString& peer);
@@ -117,7 +119,7 @@ private:
     SenderFilter accepts_;
     QTcpServer server_;
     PrivateServer privateServer_;
-    PrivateServer deviceServer_; // LocalSend's port: it hands out TLS sockets too
+    DeviceServer deviceServer_;
     UploadSessions sessions_;
     DeviceService deviceService_;
     const Identity* identity_ = nullptr;

@@ -1,25 +1,32 @@
 #include "secure/tlsconfiguration.h"
 
 #include "identity/identity.h"
+#include "platform/tlscontext.h"
 
 #include <QSslSocket>
 
-QSslConfiguration privateTlsConfiguration(const Identity& identity)
+std::shared_ptr<const TlsContext> privateTlsContext(const Identity& identity, QString* error)
 {
-    QSslConfiguration configuration = QSslConfiguration::defaultConfiguration();
-    configuration.setProtocol(QSsl::TlsV1_3OrLater);
-    configuration.setLocalCertificate(identity.certificate());
-    configuration.setPrivateKey(identity.privateKey());
-    // Asked for and shown, never checked against an authority: see PeerKeys.
-    configuration.setPeerVerifyMode(QSslSocket::QueryPeer);
-    configuration.setCaCertificates({});
-    return configuration;
+    static std::weak_ptr<const TlsContext> last;
+    static QByteArray lastKey;
+    if (std::shared_ptr<const TlsContext> context = last.lock();
+        context && lastKey == identity.key())
+        return context;
+    std::shared_ptr<const TlsContext> context =
+        TlsContext::make(identity.certificate().toDer(), identity.privateKey().toPem(), error);
+    last = context;
+    lastKey = identity.key();
+    return context;
 }
 
 QSslConfiguration deviceTlsConfiguration(const Identity& identity)
 {
-    QSslConfiguration configuration = privateTlsConfiguration(identity);
+    QSslConfiguration configuration = QSslConfiguration::defaultConfiguration();
     configuration.setProtocol(QSsl::TlsV1_2OrLater);
+    configuration.setLocalCertificate(identity.certificate());
+    configuration.setPrivateKey(identity.privateKey());
+    configuration.setPeerVerifyMode(QSslSocket::QueryPeer);
+    configuration.setCaCertificates({});
     return configuration;
 }
 

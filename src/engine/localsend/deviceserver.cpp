@@ -1,8 +1,8 @@
-#include "private/privateserver.h"
+#include "localsend/deviceserver.h"
 
 #include <QSslSocket>
 
-void PrivateServer::incomingConnection(qintptr descriptor)
+void DeviceServer::incomingConnection(qintptr descriptor)
 {
     auto* socket = new QSslSocket(this);
     if (!socket->setSocketDescriptor(descriptor)) {
