@@ -92,19 +92,28 @@ bool TlsSocket::start()
     clearErrors();
     ssl_ = context_ ? SSL_new(context_->handle()) : nullptr;
     BIO* socket = ssl_ ? newSocketBio(descriptor_) : nullptr;
-    BIO* gather = socket ? BIO_new(BIO_f_buffer()) : nullptr;
-    if (!gather || BIO_set_write_buffer_size(gather, kWriteGatherBytes) != 1) {
-        BIO_free(gather);
-        BIO_free(socket);
+    if (!socket) {
         fail(QAbstractSocket::SslInternalError,
              QStringLiteral("TLS cannot be set up: %1").arg(tlsErrors()));
         return false;
     }
-    // The record layer reads from the socket and writes through the gathering buffer, each
-    // holding the socket once.
-    BIO_up_ref(socket);
-    SSL_set_bio(ssl_, socket, BIO_push(gather, socket));
+    SSL_set_bio(ssl_, socket, socket);
     return true;
+}
+
+// From the handshake on, the records go out through a gathering buffer: a connection that
+// never gets that far costs no more than its handshake. Without one, each record goes out
+// on its own, which is slower but as right.
+void TlsSocket::gatherWrites()
+{
+    BIO* socket = SSL_get_rbio(ssl_);
+    BIO* gather = BIO_new(BIO_f_buffer());
+    if (!gather || BIO_set_write_buffer_size(gather, kWriteGatherBytes) != 1) {
+        BIO_free(gather);
+        return;
+    }
+    BIO_up_ref(socket); // held by the reading end and by the gathering one
+    SSL_set0_wbio(ssl_, BIO_push(gather, socket));
 }
 
 QAbstractSocket::SocketState TlsSocket::state() const
@@ -231,6 +240,7 @@ void TlsSocket::handshake()
         return;
     }
     stage_ = Stage::Encrypted;
+    gatherWrites();
     const QPointer<TlsSocket> self(this);
     Q_EMIT encrypted();
     if (!self || stage_ != Stage::Encrypted)

@@ -69,6 +69,7 @@ private:
     enum class Stage { Idle, Handshake, Encrypted, Closing, Closed };
 
     bool start();
+    void gatherWrites();
     void readable();
     void writable();
     void handshake();

@@ -15,8 +15,9 @@ namespace
 
 // How long a closing connection may take to hand over its last messages.
 constexpr auto kCloseGrace = std::chrono::seconds(2);
-// At most this much of a file's bytes is taken in one turn of the event loop.
-constexpr qint64 kBytesPerTurn = 4 * 1024 * 1024;
+// At most this much of a file's bytes is taken in one turn of the event loop: decrypting,
+// checking and writing it takes a few milliseconds.
+constexpr qint64 kBytesPerTurn = 1024 * 1024;
 
 using Code = ReceiveReason::Code;
 const ReceiveReason kClosed = ReceiveReason::of(Code::Closed);
