@@ -191,8 +191,7 @@ qint64 TlsSocket::readData(char* data, qint64 maxSize)
         }
         // Once the connection is over, only what it had decrypted is left to read.
         if (stage_ == Stage::Encrypted)
-            readWaitsForWrite_ =
-                awaitSocket(n, "reading") && SSL_get_error(ssl_, n) == SSL_ERROR_WANT_WRITE;
+            readWaitsForWrite_ = awaitSocket(n, "reading") == SSL_ERROR_WANT_WRITE;
         break;
     }
     return got;
@@ -246,10 +245,12 @@ void TlsSocket::handshake()
     if (!self || stage_ != Stage::Encrypted)
         return;
     flush();
+    if (stage_ != Stage::Encrypted)
+        return;
     // The peer's first bytes may have come with the end of the handshake.
-    if (stage_ == Stage::Encrypted && SSL_has_pending(ssl_))
+    if (SSL_has_pending(ssl_))
         Q_EMIT readyRead();
-    else if (stage_ == Stage::Encrypted)
+    else
         readNotifier_->setEnabled(true);
 }
 
@@ -262,8 +263,7 @@ void TlsSocket::flush()
         const int n =
             SSL_write(ssl_, first.constData() + unsentStart_, int(std::min(left, kMostPerCall)));
         if (n <= 0) {
-            writeWaitsForRead_ =
-                awaitSocket(n, "writing") && SSL_get_error(ssl_, n) == SSL_ERROR_WANT_READ;
+            writeWaitsForRead_ = awaitSocket(n, "writing") == SSL_ERROR_WANT_READ;
             break;
         }
         unsentStart_ += n;
@@ -293,11 +293,18 @@ bool TlsSocket::send()
     const int number = errno;
     if (BIO_should_retry(out))
         writeNotifier_->setEnabled(true);
-    else if (number == 0 || number == ECONNRESET || number == EPIPE)
+    else
+        brokeOff(number);
+    return false;
+}
+
+// The system failed a read or write with number: a close when the peer closed or reset.
+void TlsSocket::brokeOff(int number)
+{
+    if (number == 0 || number == ECONNRESET || number == EPIPE)
         peerClosed();
     else
         fail(QAbstractSocket::NetworkError, QString::fromLocal8Bit(std::strerror(number)));
-    return false;
 }
 
 // bytesWritten() is told from the event loop, never inside the write that caused it.
@@ -315,27 +322,23 @@ void TlsSocket::tellWritten()
         Qt::QueuedConnection);
 }
 
-bool TlsSocket::awaitSocket(int result, const char* step)
+int TlsSocket::awaitSocket(int result, const char* step)
 {
     const int error = SSL_get_error(ssl_, result);
     const int number = errno;
     switch (error) {
     case SSL_ERROR_WANT_READ:
         readNotifier_->setEnabled(true);
-        return true;
+        return error;
     case SSL_ERROR_WANT_WRITE:
         writeNotifier_->setEnabled(true);
-        return true;
+        return error;
     case SSL_ERROR_ZERO_RETURN:
         peerClosed();
-        return false;
+        return error;
     case SSL_ERROR_SYSCALL:
-        if (number == 0 || number == ECONNRESET || number == EPIPE) {
-            peerClosed();
-            return false;
-        }
-        fail(QAbstractSocket::NetworkError, QString::fromLocal8Bit(std::strerror(number)));
-        return false;
+        brokeOff(number);
+        return error;
     default:
         break;
     }
@@ -346,7 +349,7 @@ bool TlsSocket::awaitSocket(int result, const char* step)
     else
         fail(QAbstractSocket::SslInternalError,
              QStringLiteral("Error while %1: %2").arg(QLatin1String(step), why));
-    return false;
+    return error;
 }
 
 void TlsSocket::disconnectFromHost()

@@ -75,8 +75,10 @@ private:
     void handshake();
     void flush();
     bool send();
-    // Waits for the socket as OpenSSL asks after result; false when the connection is over.
-    bool awaitSocket(int result, const char* step);
+    // Waits for the socket as OpenSSL asks after result, or tells how the connection ended;
+    // OpenSSL's error code for it.
+    int awaitSocket(int result, const char* step);
+    void brokeOff(int number);
     void closeOnceFlushed();
     void drain();
     void peerClosed();

@@ -84,6 +84,7 @@ void FileReceiver::setDevices(DeviceBook& devices)
 void FileReceiver::setPrivacy(const Identity* identity, PeerKeys* keys)
 {
     identity_ = identity;
+    privateTls_ = identity ? privateTlsContext(*identity) : nullptr;
     keys_ = keys;
     // A key forgotten takes the part files it began with it.
     if (keys)
@@ -182,7 +183,7 @@ void FileReceiver::take(QTcpSocket* socket, bool fromDevice)
 
 void FileReceiver::takePrivately(qintptr descriptor)
 {
-    auto* socket = new TlsSocket(descriptor, identity_ ? privateTlsContext(*identity_) : nullptr);
+    auto* socket = new TlsSocket(descriptor, privateTls_);
     const QString peer = dottedAddress(socket->peerAddress());
     if (!makeRoomFor(peer) || !isListening() || !identity_) {
         delete socket; // turned away at once, as on the file port

@@ -18,6 +18,7 @@
 #include <QTimer>
 
 #include <functional>
+#include <memory>
 #include <optional>
 
 class AddressBook;
@@ -25,6 +26,7 @@ class DeviceBook;
 class IncomingConnection;
 class Identity;
 class PeerKeys;
+class TlsContext;
 
 // The receiving side: listens on the file port, and on the private port and LocalSend's
 // once it has an identity, and serves each connection that comes, several at once and under one set
@@ -123,6 +125,7 @@ private:
     UploadSessions sessions_;
     DeviceService deviceService_;
     const Identity* identity_ = nullptr;
+    std::shared_ptr<const TlsContext> privateTls_; // the identity's, for every connection
     PeerKeys* keys_ = nullptr;
     QList<IncomingConnection*> connections_;
     QString partIndex_;
