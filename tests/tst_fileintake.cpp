@@ -1,5 +1,6 @@
 #include "platform/diskworker.h"
 #include "platform/groupedsync.h"
+#include "platform/sparefiles.h"
 #include "support/filesizelimit.h"
 #include "support/testfiles.h"
 #include "transfer/fileintake.h"
@@ -15,6 +16,7 @@
 
 #include <atomic>
 #include <sys/stat.h>
+#include <unistd.h>
 
 namespace
 {
@@ -60,6 +62,10 @@ private Q_SLOTS:
     // A folder made for a file lasts once the folder it was made in is synced: on the
     // disk worker, before the file's own folder; where that fails, the file is not saved.
     void aNewFolderIsSyncedBeforeItsFile();
+    // Part files made ahead on the disk worker: an intake that may wait for one waits,
+    // rather than make its own on the event loop, and one let go meanwhile leaves nothing.
+    void aFileWaitsForItsPartFileOffTheLoop();
+    void sparesGoOnlyWhereTheirFileSystemIs();
 
 private:
     QStringList files(const QString& inside = {}) const
@@ -384,9 +390,11 @@ void TestFileIntake::savesLastInOrderAndInGroups()
 // intake is gone: the file then stays a part file, and nothing is told.
 void TestFileIntake::aFileLetGoWhileSavingStaysAPart()
 {
-    QSemaphore hold;
-    GroupedSync::instance().setSyncer([&hold](const QList<GroupedSync::Item>& items) {
-        hold.acquire();
+    // Held by every group that starts while it is the syncer, whenever that is.
+    const auto hold = std::make_shared<QSemaphore>();
+    GroupedSync::instance().setSyncer([hold](const QList<GroupedSync::Item>& items) {
+        hold->acquire();
+        hold->release();
         return GroupedSync::syncAll(items);
     });
     FileIntake kept(dir_->path(), {}, *parts_);
@@ -398,12 +406,12 @@ void TestFileIntake::aFileLetGoWhileSavingStaysAPart()
     QVERIFY(!gone->admit(privateOffer(kSam, "b.bin", 3)) && gone->write("def"));
     gone->save();
     gone.reset();
-    hold.release(2);
+    hold->release();
+    QTRY_COMPARE_WITH_TIMEOUT(files(), (QStringList{"a.bin.part", "b.bin.part"}), kWaitMs);
     DiskWorker::instance().waitForIdle();
     QCoreApplication::sendPostedEvents();
     GroupedSync::instance().setSyncer(&GroupedSync::syncAll);
     QCOMPARE(settled.count(), 0);
-    QCOMPARE(files(), (QStringList{"a.bin.part", "b.bin.part"}));
     QVERIFY(parts_->recorded(dir_->filePath(QStringLiteral("a.bin.part"))));
 }
 
@@ -450,6 +458,113 @@ void TestFileIntake::aNewFolderIsSyncedBeforeItsFile()
     const QMutexLocker locker(&mutex);
     QCOMPARE(folderSyncs, (QList<FileIdentity>{saveFolder, identity(dir_->filePath("Trip")),
                                                saveFolder, identity(dir_->filePath("Kit"))}));
+}
+
+namespace
+{
+
+// How many of this process's descriptors are open on something in folder, files with no
+// name included.
+int openInside(const QString& folder)
+{
+    int count = 0;
+    const QByteArray inside = QFile::encodeName(folder) + '/';
+    for (const QString& fd :
+         QDir(QStringLiteral("/proc/self/fd"))
+             .entryList(QDir::AllEntries | QDir::System | QDir::NoDotAndDotDot)) {
+        char target[4096] = {};
+        const QByteArray link = "/proc/self/fd/" + QFile::encodeName(fd);
+        if (::readlink(link.constData(), target, sizeof target - 1) > 0)
+            count += QByteArray(target).startsWith(inside) ? 1 : 0;
+    }
+    return count;
+}
+
+} // namespace
+
+void TestFileIntake::aFileWaitsForItsPartFileOffTheLoop()
+{
+    QSemaphore hold;
+    const auto holdTheWorker = [this, &hold] {
+        DiskWorker::instance().run(
+            this, [&hold] { return hold.tryAcquire(1, kWaitMs); }, [](bool) {});
+    };
+    FileIntake intake(dir_->path(), {}, *parts_);
+    intake.reserveSpace();
+    QSignalSpy ready(&intake, &FileIntake::diskReady);
+    QSignalSpy settled(&intake, &FileIntake::settled);
+    holdTheWorker();
+    QVERIFY(!intake.admit(privateOffer(kSam, "Trip/a.bin", 3)));
+    QVERIFY(intake.waitsForDisk());
+    QCOMPARE(intake.shownName(), QStringLiteral("Trip/a.bin"));
+    QCOMPARE(files(QStringLiteral("Trip")), QStringList());
+    hold.release();
+    QTRY_COMPARE_WITH_TIMEOUT(ready.count(), 1, kWaitMs);
+    QVERIFY(!intake.waitsForDisk() && intake.write("abc"));
+    intake.check(Checksum::of(kQuick, "abc"));
+    QTRY_COMPARE_WITH_TIMEOUT(settled.count(), 1, kWaitMs);
+    QCOMPARE(settled.first().at(0).value<ReceiveEnd::Outcome>(), ReceiveEnd::Outcome::Saved);
+    QCOMPARE(readFile(dir_->filePath(QStringLiteral("Trip/a.bin"))), QByteArray("abc"));
+    // Spares are ready now: the next file waits for none.
+    QTRY_VERIFY_WITH_TIMEOUT(SpareFiles::instance().ready() > 0, kWaitMs);
+    QVERIFY(!intake.admit(privateOffer(kSam, "Trip/b.bin", 3)) && !intake.waitsForDisk());
+    QCOMPARE(intake.path(), dir_->filePath(QStringLiteral("Trip/b.bin.part")));
+    intake.keepPart();
+
+    // Let go of, or gone, before its file comes: the file is closed, nothing is told.
+    QTemporaryDir other;
+    holdTheWorker();
+    auto kept = std::make_unique<FileIntake>(other.path(), ReceiverLimits{}, *parts_);
+    kept->reserveSpace();
+    QSignalSpy keptSettled(kept.get(), &FileIntake::settled);
+    QVERIFY(!kept->admit(privateOffer(kSam, "c.bin", 3)) && kept->waitsForDisk());
+    kept->keepPart();
+    QVERIFY(!kept->waitsForDisk());
+    auto gone = std::make_unique<FileIntake>(other.path(), ReceiverLimits{}, *parts_);
+    gone->reserveSpace();
+    QVERIFY(!gone->admit(privateOffer(kSam, "d.bin", 3)) && gone->waitsForDisk());
+    gone.reset();
+    hold.release();
+    DiskWorker::instance().waitForIdle();
+    QCoreApplication::sendPostedEvents();
+    QCOMPARE(keptSettled.count(), 0);
+    kept.reset();
+    QCOMPARE(QDir(other.path()).entryList(QDir::NoDotAndDotDot | QDir::AllEntries), QStringList());
+    QCOMPARE(openInside(other.path()), SpareFiles::instance().ready());
+}
+
+void TestFileIntake::sparesGoOnlyWhereTheirFileSystemIs()
+{
+    SpareFiles& spares = SpareFiles::instance();
+    const HeldFolder home = HeldFolder::open(dir_->path());
+    const HeldFolder elsewhere = HeldFolder::open(QStringLiteral("/proc"));
+    QVERIFY(home.isOpen() && elsewhere.isOpen());
+    QCOMPARE(spares.take(dir_->path(), home), -1); // a new save folder has none yet
+    QTRY_VERIFY_WITH_TIMEOUT(spares.ready() > 0, kWaitMs);
+    const int ready = spares.ready();
+    QCOMPARE(spares.take(dir_->path(), elsewhere), -1);
+    QCOMPARE(spares.ready(), ready);
+    std::optional<int> told;
+    QVERIFY(spares.await(this, elsewhere, [&told](int fd) { told = fd; }));
+    QTRY_VERIFY_WITH_TIMEOUT(told.has_value(), kWaitMs);
+    QCOMPARE(*told, -1);
+
+    // One taken has no name, and takes one in a folder made inside the save folder.
+    const int fd = spares.take(dir_->path(), home);
+    QVERIFY(fd >= 0 && unnamedFileIdentity(fd));
+    QVERIFY(QDir(dir_->path()).mkdir(QStringLiteral("inside")));
+    QCOMPARE(linkOpenFile(home.inside("inside").fd(), fd, "named"), 0);
+    ::close(fd);
+    QVERIFY(QFileInfo(dir_->filePath(QStringLiteral("inside/named"))).isFile());
+
+    // Left untaken, they go, and no file of ours stays open in the save folder.
+    spares.setIdleTime(std::chrono::milliseconds(50));
+    const int taken = spares.take(dir_->path(), home);
+    QVERIFY(taken >= 0);
+    ::close(taken);
+    QTRY_COMPARE_WITH_TIMEOUT(openInside(dir_->path()), 0, kWaitMs);
+    QCOMPARE(spares.ready(), 0);
+    spares.setIdleTime(std::chrono::seconds(5));
 }
 
 QTEST_GUILESS_MAIN(TestFileIntake)

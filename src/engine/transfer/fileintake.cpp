@@ -2,11 +2,14 @@
 
 #include "platform/diskworker.h"
 #include "platform/groupedsync.h"
+#include "platform/sparefiles.h"
 #include "transfer/receivedname.h"
 #include "transfer/saveerror.h"
 
 #include <QDir>
 #include <QFileInfo>
+
+#include <unistd.h>
 
 namespace
 {
@@ -43,6 +46,7 @@ std::optional<FileRefusal> FileIntake::admit(const Offer& offer)
 {
     keepPart();
     ++inHand_;
+    awaiting_.reset();
     size_ = offset_ = received_ = 0;
     made_ = false;
     problem_ = {};
@@ -68,7 +72,8 @@ std::optional<FileRefusal> FileIntake::open(const Offer& offer)
     }
     if (std::optional<FileRefusal> refusal = make(offer))
         return refusal;
-    begin(offer, 0);
+    if (!awaiting_)
+        begin(offer, 0);
     return std::nullopt;
 }
 
@@ -108,8 +113,23 @@ bool FileIntake::create(const Offer& offer, HeldFolder folder, const QString& na
     const auto reserved = [this](const QString& path) { return parts_.reserves(path); };
     if (!file_.choose(std::move(folder), place_.folder, name, leftover, reserved))
         return false;
-    if (file_.openUnnamed())
+    if (file_.takesOver())
+        return openNamed(offer);
+    // The folders a tree makes are made inside the save folder, so a spare made there
+    // carries what one made in them would.
+    SpareFiles& spares = SpareFiles::instance();
+    const int spare = spares.take(tree_->saveFolder(), file_.folder());
+    if (spare < 0 && reserves_ &&
+        spares.await(this, file_.folder(),
+                     [this, file = inHand_](int fd) { spareCame(file, fd); })) {
+        awaiting_ = offer;
         return true;
+    }
+    return file_.openUnnamed(spare) || openNamed(offer);
+}
+
+bool FileIntake::openNamed(const Offer& offer)
+{
     const QString path = file_.path();
     if (!file_.takesOver())
         parts_.announce(path, offer.sender, offer.path, offer.size);
@@ -118,6 +138,27 @@ bool FileIntake::create(const Offer& offer, HeldFolder folder, const QString& na
     if (!file_.takesOver())
         parts_.forget(path);
     return false;
+}
+
+// The part file the intake waited for, made off the event loop; -1 when it is to make its
+// own after all.
+void FileIntake::spareCame(quint64 file, int fd)
+{
+    if (file != inHand_) {
+        if (fd >= 0)
+            ::close(fd);
+        return;
+    }
+    const Offer offer = *std::exchange(awaiting_, std::nullopt);
+    if (!file_.openUnnamed(fd) && !openNamed(offer)) {
+        parts_.giveBack(offer.sender, 1);
+        problem_ = ReceiveReason::with(ReceiveReason::Code::CannotSave, file_.error());
+        Q_EMIT settled(ReceiveEnd::Outcome::CannotSave, problem_);
+        return;
+    }
+    begin(offer, 0);
+    if (!reserving_)
+        Q_EMIT diskReady();
 }
 
 std::optional<qint64> FileIntake::resume(const Offer& offer, const std::optional<QString>& part)
@@ -314,6 +355,7 @@ void FileIntake::readBackFailed(const QString& description)
 void FileIntake::keepPart()
 {
     ++inHand_;
+    awaiting_.reset();
     stopWatching();
     if (!file_.isOpen())
         return;
@@ -349,6 +391,7 @@ void FileIntake::keepPart()
 void FileIntake::discard()
 {
     ++inHand_;
+    awaiting_.reset();
     stopWatching();
     made_ = false;
     if (!file_.isOpen())

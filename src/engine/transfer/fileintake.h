@@ -52,14 +52,15 @@ public:
     // The file's next bytes, no more than missing(). False when they could not be written:
     // the file is removed, giving its space back, and problem() says why.
     bool write(const QByteArray& bytes);
-    // From now on, a file larger than the first write-back step has its space on the disk
-    // set aside, on the disk worker, before its bytes are written: otherwise the disk finds
-    // room for them as it writes the file back, and a write to the file's end waits for
-    // that, holding the event loop. Meanwhile waitsForDisk(); diskReady() follows, or
-    // settled(CannotSave) when the disk has no room for it. A file kept as a part file
-    // gives back the room it does not fill.
+    // From now on, a file may wait for the disk before its bytes are written, rather than
+    // hold the event loop. Its part file, when none is ready made, is made on the disk
+    // worker. A file larger than the first write-back step has its space on the disk set
+    // aside there: otherwise the disk finds room for its bytes as it writes the file back,
+    // and a write to the file's end waits for that. Meanwhile waitsForDisk(); diskReady()
+    // follows, or settled(CannotSave) when the file cannot be made or the disk has no room
+    // for it. A file kept as a part file gives back the room it does not fill.
     void reserveSpace() { reserves_ = true; }
-    bool waitsForDisk() const { return reserving_; }
+    bool waitsForDisk() const { return reserving_ || awaiting_.has_value(); }
     // Every byte is in, and there is no digest to check: the file is synced, takes its
     // final name, and its folder is synced, off the event loop; settled() follows.
     void save();
@@ -108,7 +109,10 @@ private:
     // behind.
     std::optional<FileRefusal> make(const Offer& offer);
     // Makes the part file for name in folder, or takes a leftover over.
+    // Or, when it may wait, has it made (awaiting_).
     bool create(const Offer& offer, HeldFolder folder, const QString& name);
+    bool openNamed(const Offer& offer);
+    void spareCame(quint64 file, int fd);
     void begin(const Offer& offer, qint64 offset);
     // Whether the file in hand has its room set aside (or, lacking a descriptor for it, had
     // it found as it is written: giving back what is not there costs nothing).
@@ -135,7 +139,8 @@ private:
     ReceiveFile file_;
     FileDigest digest_;
     QTimer progressCheck_;
-    QByteArray announced_; // the sender's digest
+    QByteArray announced_;          // the sender's digest
+    std::optional<Offer> awaiting_; // admitted, its part file still to come
     ReceiveReason problem_;
     qint64 size_ = 0;
     qint64 offset_ = 0;

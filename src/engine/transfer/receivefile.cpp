@@ -92,11 +92,14 @@ bool ReceiveFile::open()
     return hold(fd, QIODevice::WriteOnly);
 }
 
-bool ReceiveFile::openUnnamed()
+bool ReceiveFile::openUnnamed(int spare)
 {
-    if (takeOver_)
+    if (takeOver_) {
+        if (spare >= 0)
+            ::close(spare);
         return false;
-    const int fd = folder_.makeUnnamed();
+    }
+    const int fd = spare >= 0 ? spare : folder_.makeUnnamed();
     return fd >= 0 && hold(fd, QIODevice::WriteOnly, true);
 }
 

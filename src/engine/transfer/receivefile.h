@@ -43,9 +43,10 @@ public:
     // over, emptying it. Returns false when it could not; error() then says why.
     bool open();
     // Makes the file with no name, to take its part name through takePartNaming(), or its
-    // final name once whole. Returns false when the file system or the system cannot;
-    // open() then may.
-    bool openUnnamed();
+    // final name once whole; or takes spare, such a file made elsewhere on the folder's file
+    // system, when it is given (it is closed when it cannot be taken). Returns false when
+    // the file system or the system cannot; open() then may.
+    bool openUnnamed(int spare = -1);
     // Made with no name, and none on its way.
     bool isUnnamed() const { return unnamed_; }
     // What gives a file with no name its part name on the disk worker; from then on the
@@ -124,6 +125,8 @@ public:
     void discard();
 
     bool isOpen() const { return part_.isOpen(); }
+    // The folder chosen for the file.
+    const HeldFolder& folder() const { return folder_; }
     // Where the bytes are: the final path once whole and named, the part file before.
     QString path() const;
 
