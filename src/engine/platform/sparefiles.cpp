@@ -2,8 +2,6 @@
 
 #include "platform/diskworker.h"
 
-#include <cstdio>
-#include <cstdlib>
 #include <sys/stat.h>
 #include <unistd.h>
 
