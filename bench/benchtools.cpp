@@ -7,6 +7,7 @@
 #include <QThread>
 #include <QtEndian>
 
+#include <algorithm>
 #include <csignal>
 #include <cstring>
 #include <ctime>
@@ -361,9 +362,10 @@ Heartbeat::~Heartbeat()
 
 void Heartbeat::start()
 {
+    longestTurns_.clear();
     longest_ = {};
     ticks_ = 0;
-    clock_.start();
+    stops_.start();
     last_ = now();
     timer_.start();
 }
@@ -372,12 +374,19 @@ void Heartbeat::stop()
 {
     tick();
     timer_.stop();
+    stops_.stop();
+    for (Turn& turn : longestTurns_)
+        turn.stopped = stops_.stoppedWithin(turn.began, turn.began + turn.wall);
+    const auto own = [](const Turn& turn) { return turn.wall - turn.stopped; };
+    for (const Turn& turn : longestTurns_)
+        if (own(turn) > own(longest_))
+            longest_ = turn;
 }
 
 Heartbeat::Times Heartbeat::now() const
 {
     Times times;
-    times.wall = clock_.nsecsElapsed();
+    times.wall = MachineStops::now();
     // The thread's own CPU clock is brought up to date as it is read; the time on a CPU
     // that getrusage() gives is spread over ticks, and lags or leaps by a few milliseconds.
     timespec cpu{};
@@ -396,10 +405,22 @@ Heartbeat::Times Heartbeat::now() const
 
 void Heartbeat::tick()
 {
+    // Enough that a turn the host stretched cannot push out the loop's own longest.
+    constexpr std::size_t kKept = 64;
     const Times times = now();
-    if (times.wall - last_.wall > longest_.wall)
-        longest_ = {times.wall - last_.wall, times.running - last_.running,
-                    times.queued - last_.queued};
+    Turn turn;
+    turn.wall = times.wall - last_.wall;
+    turn.running = times.running - last_.running;
+    turn.queued = times.queued - last_.queued;
+    turn.began = last_.wall;
     last_ = times;
     ++ticks_;
+    const auto longer = [](const Turn& a, const Turn& b) { return a.wall > b.wall; };
+    if (longestTurns_.size() == kKept) {
+        if (!longer(turn, longestTurns_.back()))
+            return;
+        longestTurns_.pop_back();
+    }
+    longestTurns_.insert(std::upper_bound(longestTurns_.begin(), longestTurns_.end(), turn, longer),
+                         turn);
 }

@@ -4,6 +4,8 @@
 // peak memory, the kernel's view of listening sockets and of a process's memory, and a
 // heartbeat that measures how long an event loop keeps to itself.
 
+#include "machinestops.h"
+
 #include <QElapsedTimer>
 #include <QHostAddress>
 #include <QObject>
@@ -11,6 +13,7 @@
 #include <QTimer>
 
 #include <optional>
+#include <vector>
 
 // Writes bytes of pseudo-random content to path; seed makes each file different.
 bool makePayload(const QString& path, qint64 bytes, quint64 seed);
@@ -102,8 +105,10 @@ private:
 
 // Ticks every millisecond on the event loop of the thread it lives in and keeps the
 // longest time between two ticks: the longest the loop was kept from its timers. Of that
-// gap it also keeps how long the thread ran, and how long it waited for a CPU while
-// ready to run; the rest it was blocked, in a system call or a page fault.
+// gap it also keeps how long the thread ran, how long it waited for a CPU while ready to
+// run, and how long the whole machine was stopped (see MachineStops); the rest it was
+// blocked, in a system call or a page fault. The longest turn is the one longest once the
+// machine's stops are taken out; they are the host's, not the loop's.
 class Heartbeat : public QObject
 {
     Q_OBJECT
@@ -117,23 +122,32 @@ public:
     double longestMs() const { return longest_.wall / 1e6; }
     double longestRunningMs() const { return longest_.running / 1e6; }
     double longestQueuedMs() const { return longest_.queued / 1e6; }
+    double longestStoppedMs() const { return longest_.stopped / 1e6; }
     qint64 ticks() const { return ticks_; }
 
 private:
-    // Nanoseconds since the start: on the clock, on the CPU, and waiting for one.
+    // Nanoseconds: on the clock (CLOCK_MONOTONIC), on the CPU, and waiting for one.
     struct Times {
         qint64 wall = 0;
         qint64 running = 0;
         qint64 queued = 0;
+    };
+    // One turn: its lengths, where it began, and how long the machine stood still in it.
+    struct Turn : Times {
+        qint64 began = 0;
+        qint64 stopped = 0;
     };
 
     void tick();
     Times now() const;
 
     QTimer timer_;
-    QElapsedTimer clock_;
+    MachineStops stops_;
     int schedstat_ = -1;
     Times last_;
-    Times longest_;
+    // The longest turns by the clock, longest first; the machine's stops are known only
+    // once its witnesses are done.
+    std::vector<Turn> longestTurns_;
+    Turn longest_;
     qint64 ticks_ = 0;
 };

@@ -18,6 +18,7 @@ struct LongestTurn {
     double ms = 0;
     double runningMs = 0;
     double queuedMs = 0;
+    double stoppedMs = 0;
     qint64 ticks = 0;
 };
 
@@ -33,7 +34,8 @@ void watchEventLoop()
     QObject::connect(app, &QCoreApplication::aboutToQuit, heartbeat, [heartbeat] {
         heartbeat->stop();
         measured = {heartbeat->longestMs(), heartbeat->longestRunningMs(),
-                    heartbeat->longestQueuedMs(), heartbeat->ticks()};
+                    heartbeat->longestQueuedMs(), heartbeat->longestStoppedMs(),
+                    heartbeat->ticks()};
     });
 }
 
@@ -60,6 +62,7 @@ int runTimedReceiver(int argc, char* argv[])
     const QByteArray line = QByteArray::number(measured.ms, 'f', 3) + ' ' +
                             QByteArray::number(measured.runningMs, 'f', 3) + ' ' +
                             QByteArray::number(measured.queuedMs, 'f', 3) + ' ' +
+                            QByteArray::number(measured.stoppedMs, 'f', 3) + ' ' +
                             QByteArray::number(measured.ticks) + '\n';
     if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate) || file.write(line) != line.size())
         std::fprintf(stderr, "cannot write %s\n", argv[2]);

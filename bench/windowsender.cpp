@@ -112,8 +112,9 @@ int runWindowSender(int argc, char* argv[])
     window.ui().BUTsendthesefiles->click();
     if (window.station().isSending())
         QCoreApplication::exec();
-    std::printf("%.6f %.3f %.3f %.3f %lld %ld %d\n", seconds, heartbeat.longestMs(),
+    std::printf("%.6f %.3f %.3f %.3f %.3f %lld %ld %d\n", seconds, heartbeat.longestMs(),
                 heartbeat.longestRunningMs(), heartbeat.longestQueuedMs(),
-                static_cast<long long>(heartbeat.ticks()), before, sent ? 1 : 0);
+                heartbeat.longestStoppedMs(), static_cast<long long>(heartbeat.ticks()), before,
+                sent ? 1 : 0);
     return sent ? 0 : 1;
 }

@@ -1,0 +1,47 @@
+#pragma once
+
+#include <QtGlobal>
+
+#include <atomic>
+#include <thread>
+#include <vector>
+
+// When the whole machine stood still: on a virtual machine the host may stop every CPU at
+// once, and an event loop's turn then lasts as long as the stop, whatever the loop did.
+// Each CPU gets a witness thread of its own that sleeps a millisecond at a time; the time
+// a witness wakes late, less what it spent waiting for its CPU, it was stopped. Time every
+// witness was stopped the machine was.
+//
+// Times are CLOCK_MONOTONIC nanoseconds. Ask only once stop() has returned.
+class MachineStops
+{
+public:
+    MachineStops() = default;
+    ~MachineStops();
+    MachineStops(const MachineStops&) = delete;
+    MachineStops& operator=(const MachineStops&) = delete;
+
+    void start();
+    void stop();
+    // How much of [from, to] every CPU was stopped; 0 when a witness could not be placed.
+    qint64 stoppedWithin(qint64 from, qint64 to) const;
+
+    static qint64 now();
+
+private:
+    struct Span {
+        qint64 from = 0;
+        qint64 to = 0;
+    };
+    using Spans = std::vector<Span>;
+
+    // Each witness writes only its own spans; they are read once it has been joined.
+    void watch(int cpu, Spans& spans);
+    static Spans clip(const Spans& spans, qint64 from, qint64 to);
+    static Spans overlap(const Spans& a, const Spans& b);
+
+    std::vector<Spans> spans_;
+    std::vector<std::thread> witnesses_;
+    std::atomic<bool> stopping_{false};
+    std::atomic<bool> misplaced_{false};
+};
