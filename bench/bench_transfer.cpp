@@ -30,9 +30,9 @@
 //  16  the longest turn of the receiving event loop during rows 7 and 10: their receiver is
 //      a copy of this program that runs `quillo receive`'s own code with a heartbeat beside
 //      it (--timed-receiver)
-//      Rows 5 and 16 judge a turn without the time the whole machine stood still in it:
-//      a virtual machine's host may stop every CPU at once, for a turn of the loop or an
-//      idle wait alike (see machinestops.h); the figure says how much that was
+//      Rows 5 and 16 judge a turn without the time the host stopped the loop's CPU in it:
+//      a virtual machine's host may take a CPU away, or every CPU at once, for a turn of
+//      the loop or an idle wait alike (see machinestops.h); the figure says how much
 //  17  the big file sent privately with each side pinned to a core of its own (taskset:
 //      sender on CPU 0, receiver on CPU 1), each side's CPU time and the rate it alone would
 //      allow, against `dd bs=1M conv=fsync` writing as many bytes in the same run
@@ -426,8 +426,8 @@ Copy ncCopy(Bench& bench)
     return result;
 }
 
-// The longest turn of an event loop, what the thread did meanwhile, and how long the whole
-// machine stood still in it (the host's doing; a turn is judged without it).
+// The longest turn of an event loop, what the thread did meanwhile, and how long the host
+// stopped its CPU in it (a turn is judged without that).
 struct Turn {
     double ms = 0;
     double runningMs = 0;
@@ -450,7 +450,7 @@ QString turnText(const Turn& turn)
                        .arg(turn.runningMs, 0, 'f', 1)
                        .arg(turn.queuedMs, 0, 'f', 1);
     if (turn.stoppedMs > 0)
-        text += QStringLiteral(", of which the machine stood still %1 ms, so %2 ms its own")
+        text += QStringLiteral(", of which the host stopped its CPU %1 ms, so %2 ms its own")
                     .arg(turn.stoppedMs, 0, 'f', 1)
                     .arg(turn.ownMs(), 0, 'f', 1);
     return text;

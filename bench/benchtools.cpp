@@ -12,6 +12,7 @@
 #include <cstring>
 #include <ctime>
 #include <fcntl.h>
+#include <sched.h>
 #include <sys/resource.h>
 #include <unistd.h>
 
@@ -376,7 +377,7 @@ void Heartbeat::stop()
     timer_.stop();
     stops_.stop();
     for (Turn& turn : longestTurns_)
-        turn.stopped = stops_.stoppedWithin(turn.began, turn.began + turn.wall);
+        turn.stopped = stops_.stoppedWithin(turn.began, turn.began + turn.wall, turn.cpu);
     const auto own = [](const Turn& turn) { return turn.wall - turn.stopped; };
     for (const Turn& turn : longestTurns_)
         if (own(turn) > own(longest_))
@@ -387,6 +388,7 @@ Heartbeat::Times Heartbeat::now() const
 {
     Times times;
     times.wall = MachineStops::now();
+    times.cpu = ::sched_getcpu();
     // The thread's own CPU clock is brought up to date as it is read; the time on a CPU
     // that getrusage() gives is spread over ticks, and lags or leaps by a few milliseconds.
     timespec cpu{};
@@ -413,6 +415,7 @@ void Heartbeat::tick()
     turn.running = times.running - last_.running;
     turn.queued = times.queued - last_.queued;
     turn.began = last_.wall;
+    turn.cpu = times.cpu == last_.cpu ? times.cpu : -1;
     last_ = times;
     ++ticks_;
     const auto longer = [](const Turn& a, const Turn& b) { return a.wall > b.wall; };

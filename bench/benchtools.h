@@ -106,9 +106,10 @@ private:
 // Ticks every millisecond on the event loop of the thread it lives in and keeps the
 // longest time between two ticks: the longest the loop was kept from its timers. Of that
 // gap it also keeps how long the thread ran, how long it waited for a CPU while ready to
-// run, and how long the whole machine was stopped (see MachineStops); the rest it was
-// blocked, in a system call or a page fault. The longest turn is the one longest once the
-// machine's stops are taken out; they are the host's, not the loop's.
+// run, and how long the host stopped its CPU (see MachineStops); the rest it was blocked,
+// in a system call or a page fault. The longest turn is the one longest once the host's
+// stops are taken out: the CPU the loop was on at both ends of the turn, or every CPU at
+// once when it moved.
 class Heartbeat : public QObject
 {
     Q_OBJECT
@@ -131,8 +132,9 @@ private:
         qint64 wall = 0;
         qint64 running = 0;
         qint64 queued = 0;
+        int cpu = -1;
     };
-    // One turn: its lengths, where it began, and how long the machine stood still in it.
+    // One turn: its lengths, where it began, and how long the host stopped it.
     struct Turn : Times {
         qint64 began = 0;
         qint64 stopped = 0;
@@ -145,8 +147,8 @@ private:
     MachineStops stops_;
     int schedstat_ = -1;
     Times last_;
-    // The longest turns by the clock, longest first; the machine's stops are known only
-    // once its witnesses are done.
+    // The longest turns by the clock, longest first; the host's stops are known only once
+    // the witnesses are done.
     std::vector<Turn> longestTurns_;
     Turn longest_;
     qint64 ticks_ = 0;

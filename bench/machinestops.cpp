@@ -112,13 +112,14 @@ MachineStops::Spans MachineStops::overlap(const Spans& a, const Spans& b)
     return both;
 }
 
-qint64 MachineStops::stoppedWithin(qint64 from, qint64 to) const
+qint64 MachineStops::stoppedWithin(qint64 from, qint64 to, int cpu) const
 {
-    if (misplaced_ || spans_.empty())
+    if (misplaced_ || spans_.empty() || cpu >= int(spans_.size()))
         return 0;
-    Spans all = clip(spans_.front(), from, to);
-    for (std::size_t cpu = 1; cpu < spans_.size(); ++cpu)
-        all = overlap(all, clip(spans_[cpu], from, to));
+    Spans all = clip(spans_[std::size_t(std::max(cpu, 0))], from, to);
+    if (cpu < 0)
+        for (std::size_t other = 1; other < spans_.size(); ++other)
+            all = overlap(all, clip(spans_[other], from, to));
     qint64 stopped = 0;
     for (const Span& span : all)
         stopped += span.to - span.from;

@@ -6,11 +6,11 @@
 #include <thread>
 #include <vector>
 
-// When the whole machine stood still: on a virtual machine the host may stop every CPU at
-// once, and an event loop's turn then lasts as long as the stop, whatever the loop did.
-// Each CPU gets a witness thread of its own that sleeps a millisecond at a time; the time
-// a witness wakes late, less what it spent waiting for its CPU, it was stopped. Time every
-// witness was stopped the machine was.
+// When the host stopped this machine's CPUs: on a virtual machine the host may take a CPU
+// away, or every CPU at once, and an event loop's turn then lasts as long as the stop,
+// whatever the loop did; the guest counts the time as its own, running or idle. Each CPU
+// gets a witness thread of its own that sleeps a millisecond at a time: the time a witness
+// wakes late, less what it spent waiting in its CPU's run queue, its CPU was stopped.
 //
 // Times are CLOCK_MONOTONIC nanoseconds. Ask only once stop() has returned.
 class MachineStops
@@ -23,8 +23,9 @@ public:
 
     void start();
     void stop();
-    // How much of [from, to] every CPU was stopped; 0 when a witness could not be placed.
-    qint64 stoppedWithin(qint64 from, qint64 to) const;
+    // How much of [from, to] cpu was stopped, or with none given every CPU at once; 0 when
+    // a witness could not be placed.
+    qint64 stoppedWithin(qint64 from, qint64 to, int cpu = -1) const;
 
     static qint64 now();
 
