@@ -8,13 +8,18 @@
 #include "transfer/receivetext.h"
 
 #include <QDir>
+#include <QDirIterator>
 #include <QMutex>
+#include <QProcess>
 #include <QSemaphore>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include <algorithm>
 #include <atomic>
+#include <csignal>
+#include <cstdio>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -41,7 +46,80 @@ std::optional<ReceiveReason::Code> refused(FileIntake& intake, const FileIntake:
     return refusal ? std::optional(refusal->reason.code) : std::nullopt;
 }
 
+// A burst of files as a receiver that is killed takes it, in a process of its own:
+// the first group's files, saved in one turn, then the second's once those are saved.
+// Larger than 8 MiB, a file has a part name from its first byte.
+const QList<std::pair<QByteArray, qint64>> kFirstGroup = {
+    {"Trip/a.bin", 4096}, {"Trip/b.bin", 100}, {"c.bin", 9 * 1024 * 1024}};
+const QList<std::pair<QByteArray, qint64>> kSecondGroup = {{"Trip/d.bin", 4096}, {"e.bin", 10}};
+
+// The same bytes for a name in both processes.
+QByteArray burstContent(const QByteArray& name, qint64 size)
+{
+    QRandomGenerator random(qChecksum(name)); // not qHash: its seed differs in each process
+    QList<quint32> words(size / 4 + 1);
+    random.fillRange(words.data(), words.size());
+    return QByteArray(reinterpret_cast<const char*>(words.constData()), size);
+}
+
+// Where the killed receiver dies: as its first group's sync starts, once that group's
+// bytes are synced but before their names, or as the second group's sync starts.
+enum class KillAt { FirstSync, FirstSynced, SecondSync };
+
+// The receiver: saves the burst into folder, saying "saved NAME" of each file saved,
+// until it kills itself where it was told to.
+int runKilledReceiver(const QString& folder, KillAt at)
+{
+    // The second group starts only once every file of the first is saved.
+    std::atomic<bool> secondGroup = false;
+    GroupedSync::instance().setSyncer([&](const QList<GroupedSync::Item>& items) {
+        const bool files =
+            std::any_of(items.begin(), items.end(),
+                        [](const GroupedSync::Item& item) { return !item.isFolder; });
+        if (files && (at == KillAt::FirstSync || (at == KillAt::SecondSync && secondGroup)))
+            std::raise(SIGKILL);
+        QList<int> results = GroupedSync::syncAll(items);
+        if (files && at == KillAt::FirstSynced)
+            std::raise(SIGKILL);
+        return results;
+    });
+    PartFiles parts;
+    // One sender's files share their folders, as those of one connection do.
+    const auto tree = std::make_shared<ReceivedTree>(folder);
+    std::vector<std::unique_ptr<FileIntake>> intakes;
+    int unsaved = 0;
+    const auto saveAll = [&](const QList<std::pair<QByteArray, qint64>>& burst,
+                             const std::function<void()>& then) {
+        unsaved = int(burst.size());
+        for (const auto& [name, size] : burst) {
+            auto& intake =
+                intakes.emplace_back(std::make_unique<FileIntake>(folder, ReceiverLimits(), parts));
+            intake->shareTree(tree);
+            QObject::connect(intake.get(), &FileIntake::settled,
+                             [&, name = name, then](ReceiveEnd::Outcome outcome) {
+                                 if (outcome != ReceiveEnd::Outcome::Saved)
+                                     std::exit(2);
+                                 std::printf("saved %s\n", name.constData());
+                                 std::fflush(stdout);
+                                 if (--unsaved == 0)
+                                     then();
+                             });
+            if (intake->admit(privateOffer(kSam, name, size)) ||
+                !intake->write(burstContent(name, size)))
+                std::exit(2);
+            intake->check(Checksum::of(kQuick, burstContent(name, size)));
+        }
+    };
+    saveAll(kFirstGroup, [&] {
+        secondGroup = true;
+        saveAll(kSecondGroup, [] { std::exit(3); });
+    });
+    return QCoreApplication::exec();
+}
+
 } // namespace
+
+Q_DECLARE_METATYPE(KillAt)
 
 // The one way a received file goes, fed by hand as a connection feeds it.
 class TestFileIntake : public QObject
@@ -66,6 +144,11 @@ private Q_SLOTS:
     // rather than make its own on the event loop, and one let go meanwhile leaves nothing.
     void aFileWaitsForItsPartFileOffTheLoop();
     void sparesGoOnlyWhereTheirFileSystemIs();
+    // Killed mid-burst, a receiver leaves no file under its final name that is not whole
+    // and synced, and every file it said was saved is there: killed before a group's sync,
+    // after its bytes are synced but before their names, and after a group was saved.
+    void aReceiverKilledMidBurstNamesOnlyWholeFiles_data();
+    void aReceiverKilledMidBurstNamesOnlyWholeFiles();
 
 private:
     QStringList files(const QString& inside = {}) const
@@ -567,5 +650,66 @@ void TestFileIntake::sparesGoOnlyWhereTheirFileSystemIs()
     spares.setIdleTime(std::chrono::seconds(5));
 }
 
-QTEST_GUILESS_MAIN(TestFileIntake)
+void TestFileIntake::aReceiverKilledMidBurstNamesOnlyWholeFiles_data()
+{
+    QTest::addColumn<KillAt>("at");
+    QTest::addColumn<QList<QByteArray>>("saved");
+    QList<QByteArray> first;
+    for (const auto& file : kFirstGroup)
+        first.append(file.first);
+    QTest::newRow("before the first sync") << KillAt::FirstSync << QList<QByteArray>();
+    QTest::newRow("synced, not named") << KillAt::FirstSynced << QList<QByteArray>();
+    QTest::newRow("after the first group") << KillAt::SecondSync << first;
+}
+
+void TestFileIntake::aReceiverKilledMidBurstNamesOnlyWholeFiles()
+{
+    QFETCH(KillAt, at);
+    QFETCH(QList<QByteArray>, saved);
+    QProcess receiver;
+    receiver.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    receiver.start(QCoreApplication::applicationFilePath(),
+                   {QStringLiteral("--killed-receiver"), dir_->path(), QString::number(int(at))});
+    QVERIFY(receiver.waitForFinished(20000));
+    QCOMPARE(receiver.exitStatus(), QProcess::CrashExit);
+    QList<QByteArray> told;
+    for (const QByteArray& line : receiver.readAllStandardOutput().split('\n'))
+        if (line.startsWith("saved "))
+            told.append(line.mid(6));
+    std::sort(told.begin(), told.end());
+    QCOMPARE(told, saved);
+
+    // Every file under a final name anywhere: exactly those said saved, each whole.
+    QList<QByteArray> named;
+    QDirIterator found(dir_->path(), QDir::Files | QDir::Hidden, QDirIterator::Subdirectories);
+    while (found.hasNext()) {
+        const QString path = found.next();
+        if (path.endsWith(QLatin1String(".part")))
+            continue;
+        const QByteArray name = QDir(dir_->path()).relativeFilePath(path).toUtf8();
+        named.append(name);
+        QVERIFY2(readFile(path) == burstContent(name, QFileInfo(path).size()), path.toUtf8());
+    }
+    std::sort(named.begin(), named.end());
+    QCOMPARE(named, saved);
+    for (const auto& [name, size] : kFirstGroup)
+        if (saved.contains(name))
+            QCOMPARE(QFileInfo(dir_->filePath(QString::fromUtf8(name))).size(), size);
+    // A large file not saved stays a part file, to go on from.
+    QCOMPARE(QFileInfo::exists(dir_->filePath(QStringLiteral("c.bin.part"))),
+             !saved.contains("c.bin"));
+}
+
+// A receiver to kill runs as this program with --killed-receiver FOLDER KILLAT.
+int main(int argc, char* argv[])
+{
+    if (argc == 4 && qstrcmp(argv[1], "--killed-receiver") == 0) {
+        QCoreApplication app(argc, argv);
+        return runKilledReceiver(QString::fromLocal8Bit(argv[2]), KillAt(std::atoi(argv[3])));
+    }
+    QCoreApplication app(argc, argv);
+    TestFileIntake test;
+    QTEST_SET_MAIN_SOURCE_PATH
+    return QTest::qExec(&test, argc, argv);
+}
 #include "tst_fileintake.moc"
