@@ -4,6 +4,7 @@
 #include "window/dialogs.h"
 #include "window/mainwindow.h"
 #include "window/peertextview.h"
+#include "window/transferprogress.h"
 #include "window/windowfont.h"
 
 #include <QAccessible>
@@ -138,6 +139,7 @@ private Q_SLOTS:
     void assistiveTechnologySeesAFrameAndControlsNamedByTheirHeaders();
     void timersStartAsDesigned();
     void clockShowsTheTimeOfDayEverySecond();
+    // Nor paint it at once: a burst of small files would paint it for each.
     void aChangingValueDoesNotLayOutTheWindow();
     void peerTextIsShownAsItIs();
     void aNoticeOutlivesTheDialogOpenWhenItCame();
@@ -352,16 +354,21 @@ void TestWindow::timersStartAsDesigned()
 }
 
 // Counts the requests to lay a widget out anew.
-class LayoutRequests : public QObject
+// Counts the events of one type that reach the objects it filters.
+class EventCount : public QObject
 {
 public:
+    explicit EventCount(QEvent::Type type) : type_(type) {}
     int count = 0;
     bool eventFilter(QObject*, QEvent* event) override
     {
-        if (event->type() == QEvent::LayoutRequest)
+        if (event->type() == type_)
             ++count;
         return false;
     }
+
+private:
+    QEvent::Type type_;
 };
 
 void TestWindow::aChangingValueDoesNotLayOutTheWindow()
@@ -371,7 +378,7 @@ void TestWindow::aChangingValueDoesNotLayOutTheWindow()
     QVERIFY(QTest::qWaitForWindowExposed(&w));
     const MainUi& ui = w.ui();
     const QRect before = ui.LABSendFileName->geometry();
-    LayoutRequests requests;
+    EventCount requests(QEvent::LayoutRequest);
     w.installEventFilter(&requests);
     for (QLabel* value : {ui.LABSendBytesSent, ui.LABprogressSend, ui.LABrecieveBytesSent,
                           ui.LABrecieveSpeed, ui.LABSendFileName}) {
@@ -381,6 +388,21 @@ void TestWindow::aChangingValueDoesNotLayOutTheWindow()
     QCoreApplication::processEvents();
     QCOMPARE(requests.count, 0);
     QCOMPARE(ui.LABSendFileName->geometry(), before);
+
+    // A burst of small files, each shown whole and then cleared, in one turn: the bar takes
+    // each value at once but paints only with the window's next paint.
+    EventCount paints(QEvent::Paint);
+    ui.ProgressRecieve->installEventFilter(&paints);
+    for (int file = 0; file < 50; ++file) {
+        showTransferProgress(*ui.LABrecieveBytesSent, *ui.LABprogressRecieve, *ui.ProgressRecieve,
+                             4096, 4096);
+        QCOMPARE(ui.ProgressRecieve->value(), 100);
+        setBarValue(*ui.ProgressRecieve, 0);
+        QCOMPARE(ui.ProgressRecieve->value(), 0);
+    }
+    QCOMPARE(paints.count, 0);
+    QTRY_VERIFY_WITH_TIMEOUT(paints.count > 0, 5000);
+    QVERIFY(paints.count <= 2);
 }
 
 void TestWindow::clockShowsTheTimeOfDayEverySecond()

@@ -154,6 +154,6 @@ void ReceiverPanel::resetPanel()
     ui_.LABrecieveFileSize->setText(QStringLiteral("0"));
     ui_.LABprogressRecieve->setText(QStringLiteral("0 %"));
     ui_.LABrecieveSpeed->setText(QStringLiteral("0 K per Second"));
-    ui_.ProgressRecieve->setValue(0);
+    setBarValue(*ui_.ProgressRecieve, 0);
     ui_.receivePrivacyMark->clear();
 }

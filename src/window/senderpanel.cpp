@@ -101,6 +101,6 @@ void SenderPanel::resetPanel()
     ui_.LABSendFileSize->setText(QStringLiteral("0"));
     ui_.LABprogressSend->setText(QStringLiteral("0 %"));
     ui_.LABsendSpeed->setText(QStringLiteral("0 K per second"));
-    ui_.ProgressSend->setValue(0);
+    setBarValue(*ui_.ProgressSend, 0);
     ui_.sendPrivacyMark->clear();
 }

@@ -11,5 +11,15 @@ void showTransferProgress(QLabel& bytes, QLabel& percent, QProgressBar& bar, qin
     const int whole = percentage(done, size);
     bytes.setText(QString::number(done));
     percent.setText(QStringLiteral("%1 %").arg(whole));
-    bar.setValue(whole);
+    setBarValue(bar, whole);
+}
+
+void setBarValue(QProgressBar& bar, int value)
+{
+    // Its paint at once does nothing while its updates are off; turned back on, it asks
+    // for the next paint.
+    const bool updates = bar.updatesEnabled();
+    bar.setUpdatesEnabled(false);
+    bar.setValue(value);
+    bar.setUpdatesEnabled(updates);
 }
