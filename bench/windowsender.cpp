@@ -5,9 +5,8 @@
 #include "platform/randomsource.h"
 #include "platform/settingsstore.h"
 #include "transfer/sendtext.h"
-#include "window/desktop.h"
-#include "window/dialogs.h"
 #include "window/mainwindow.h"
+#include "windowparts.h"
 
 #include <QApplication>
 #include <QDir>
@@ -15,37 +14,6 @@
 #include <QPushButton>
 
 #include <cstdio>
-
-namespace
-{
-
-// The dialogs as a person would answer them: the file to queue, OK to everything else.
-class ScriptedDialogs : public Dialogs
-{
-public:
-    void message(const QString& text) override { std::fprintf(stderr, "%s\n", qPrintable(text)); }
-    void notice(const QString& text) override { std::fprintf(stderr, "%s\n", qPrintable(text)); }
-    void input(const QString&, const QString&, const QString&, TextEntered entered) override
-    {
-        entered({});
-    }
-    void openFiles(const QString&, const QString&, FilesChosen chosen) override { chosen({file}); }
-    void chooseFolder(const QString&, const QString&, FolderChosen) override {}
-    void ask(const QString&, Answered answered) override { answered(true); }
-    QString saveFile(const QString&, const QString&) override { return {}; }
-    QString file;
-};
-
-// Nothing is opened on this desktop.
-class QuietDesktop : public Desktop
-{
-public:
-    void openFolder(const QString&) override {}
-    void openFile(const QString&) override {}
-    void showInFolder(const QString&) override {}
-};
-
-} // namespace
 
 int runWindowSender(int argc, char* argv[])
 {
@@ -60,14 +28,9 @@ int runWindowSender(int argc, char* argv[])
     const QString& peer = arguments.at(3);
     const QHostAddress bind(arguments.at(4));
     const QDir folder(arguments.at(5));
-    folder.mkpath(QStringLiteral("in"));
 
     SettingsStore settings(folder.filePath(QStringLiteral("Quillo.conf")));
-    settings.write(QStringLiteral("Settings"), QStringLiteral("SaveDir"),
-                   folder.filePath(QStringLiteral("in")) + QLatin1Char('/'));
-    settings.write(QStringLiteral("IPaddress0"), QStringLiteral("Name"), QStringLiteral("peer"));
-    settings.write(QStringLiteral("IPaddress0"), QStringLiteral("IPaddress"), peer);
-    settings.save();
+    knowOnePeer(settings, folder, peer);
     ScriptedDialogs dialogs;
     QuietDesktop desktop;
     SystemClock clock;
