@@ -332,6 +332,17 @@ struct Bench {
     {
         return sideChild(side, quillo, arguments, measurePeak, cpu);
     }
+    // `quillo send --bind from --to to` of paths, on the sending side.
+    std::unique_ptr<Child> quilloSend(const QString& from, const QString& to,
+                                      const QStringList& paths, bool measurePeak,
+                                      int cpu = kAnyCpu) const
+    {
+        return quilloChild(Side::Sending,
+                           QStringList{QStringLiteral("send"), QStringLiteral("--bind"), from,
+                                       QStringLiteral("--to"), to} +
+                               paths,
+                           measurePeak, cpu);
+    }
     // `quillo receive` with arguments, or, with a turn file, this program running the same
     // code with a heartbeat beside it (see timedreceiver.h).
     std::unique_ptr<Child> receiverChild(const QStringList& arguments, bool measurePeak,
@@ -511,10 +522,7 @@ ProcessCopy processCopy(Bench& bench, const CopyWay& way)
     if (!receiver)
         return result;
     const std::unique_ptr<Child> sender =
-        bench.quilloChild(Side::Sending,
-                          {QStringLiteral("send"), QStringLiteral("--bind"), way.from,
-                           QStringLiteral("--to"), way.to, bench.payload},
-                          true, way.senderCpu);
+        bench.quilloSend(way.from, way.to, {bench.payload}, true, way.senderCpu);
     QElapsedTimer timer;
     timer.start();
     const bool ended =
@@ -610,10 +618,7 @@ void slowReceiver(Bench& bench, std::vector<Row>& rows)
         return;
     }
     const std::unique_ptr<Child> sender =
-        bench.quilloChild(Side::Sending,
-                          {QStringLiteral("send"), QStringLiteral("--bind"), kSlowSender,
-                           QStringLiteral("--to"), kSlowReceiver, bench.payload},
-                          false);
+        bench.quilloSend(kSlowSender, kSlowReceiver, {bench.payload}, false);
     QTcpSocket* connection = nullptr;
     long baseKiB = 0;
     long highestKiB = 0;
@@ -775,11 +780,7 @@ ManyRun manyFilesRun(Bench& bench, const QStringList& files, QDir inbox, bool pr
         return run;
     }
     const std::unique_ptr<Child> sender =
-        bench.quilloChild(Side::Sending,
-                          QStringList{QStringLiteral("send"), QStringLiteral("--bind"),
-                                      senderAddress, QStringLiteral("--to"), receiverAddress} +
-                              files,
-                          false);
+        bench.quilloSend(senderAddress, receiverAddress, files, false);
     QElapsedTimer timer;
     timer.start();
     const bool ended = sender->start() && sender->wait(kManyTimeoutMs);
@@ -931,10 +932,7 @@ FolderRun sendFolder(Bench& bench, const QString& root, const QStringList& files
         bench.complain(QStringLiteral("quillo receive did not start listening"), receiver.get());
         return run;
     }
-    const std::unique_ptr<Child> sender = bench.quilloChild(
-        Side::Sending,
-        {QStringLiteral("send"), QStringLiteral("--bind"), from, QStringLiteral("--to"), to, root},
-        true);
+    const std::unique_ptr<Child> sender = bench.quilloSend(from, to, {root}, true);
     QElapsedTimer timer;
     timer.start();
     const bool ended = sender->start() && sender->wait(bench.timeoutMs * 2);
@@ -976,10 +974,7 @@ FolderRun windowFolderRun(Bench& bench, const QString& root, const QStringList& 
         return run;
     }
     const std::unique_ptr<Child> sender =
-        bench.quilloChild(Side::Sending,
-                          {QStringLiteral("send"), QStringLiteral("--bind"), kWindowFolderSender,
-                           QStringLiteral("--to"), kWindowFolderReceiver, root},
-                          true);
+        bench.quilloSend(kWindowFolderSender, kWindowFolderReceiver, {root}, true);
     QElapsedTimer timer;
     timer.start();
     const bool ended = sender->start() && sender->wait(bench.timeoutMs * 2);
@@ -1305,10 +1300,7 @@ bool takesFile(Bench& bench)
         return false;
     }
     const std::unique_ptr<Child> sender =
-        bench.quilloChild(Side::Sending,
-                          {QStringLiteral("send"), QStringLiteral("--bind"), kFloodSender,
-                           QStringLiteral("--to"), kFloodReceiver, file},
-                          false);
+        bench.quilloSend(kFloodSender, kFloodReceiver, {file}, false);
     const bool ended = sender->start() && sender->wait(kFloodFileSeconds * 1000);
     const bool sent = ended && sender->succeeded() && sender->output().endsWith("\tprivate\n");
     const bool whole = sameContents(file, received);
