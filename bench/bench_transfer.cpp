@@ -29,7 +29,8 @@
 //      holds the transfer back; and the peak memory of quillo send
 //  16  the longest turn of the receiving event loop during rows 7 and 10: their receiver is
 //      a copy of this program that runs `quillo receive`'s own code with a heartbeat beside
-//      it (--timed-receiver)
+//      it (--timed-receiver); and of the window's event loop as it takes row 10's folder
+//      (--window-receiver)
 //      Rows 5 and 16 judge a turn without the time the host stopped the loop's CPU in it:
 //      a virtual machine's host may take a CPU away, or every CPU at once, for a turn of
 //      the loop or an idle wait alike (see machinestops.h); the figure says how much
