@@ -471,19 +471,25 @@ QString turnText(const Turn& turn)
     return text;
 }
 
+// A heartbeat's line, as a timed receiver or the window writes it (see timedreceiver.h);
+// nothing when its loop never ticked.
+std::optional<Turn> turnFromLine(const QByteArray& line)
+{
+    const QList<QByteArray> figures = line.simplified().split(' ');
+    if (figures.size() != 5 || figures.at(4).toLongLong() <= 0)
+        return std::nullopt;
+    return Turn{figures.at(0).toDouble(), figures.at(1).toDouble(), figures.at(2).toDouble(),
+                figures.at(3).toDouble()};
+}
+
 // What a timed receiver wrote to its turn file, which goes; nothing when it did not get
 // as far as its event loop.
 std::optional<Turn> readTurn(const QString& path)
 {
     QFile file(path);
-    const QList<QByteArray> figures = file.open(QIODevice::ReadOnly)
-                                          ? file.readAll().simplified().split(' ')
-                                          : QList<QByteArray>();
+    const QByteArray line = file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
     file.remove();
-    if (figures.size() != 5 || figures.at(4).toLongLong() <= 0)
-        return std::nullopt;
-    return Turn{figures.at(0).toDouble(), figures.at(1).toDouble(), figures.at(2).toDouble(),
-                figures.at(3).toDouble()};
+    return turnFromLine(line);
 }
 
 // The longer of two turns; a missing one counts as none.
@@ -899,9 +905,30 @@ struct FolderRun {
     std::optional<Turn> receiverTurn;
 };
 
-// How many of the files of the folder root arrived whole in inbox, under the same path;
-// one there but not whole is damage.
-int wholeIn(Bench& bench, const QStringList& files, const QString& root, const QString& inbox)
+// quillo send of the folder root from one address to another, timed: ok when it ended
+// well and privately.
+struct FolderSend {
+    std::unique_ptr<Child> sender;
+    double seconds = 0;
+    bool ok = false;
+};
+
+FolderSend sendPrivately(Bench& bench, const QString& from, const QString& to, const QString& root)
+{
+    FolderSend send;
+    send.sender = bench.quilloSend(from, to, {root}, true);
+    QElapsedTimer timer;
+    timer.start();
+    const bool ended = send.sender->start() && send.sender->wait(bench.timeoutMs * 2);
+    send.seconds = timer.nsecsElapsed() / 1e9;
+    send.ok = ended && send.sender->succeeded() && !send.sender->output().contains("\tplain\n");
+    return send;
+}
+
+// Whether the send went well and every file of the folder root arrived whole in inbox,
+// under the same path; one there but not whole is damage. What did not is said, as what.
+bool arrivedWhole(Bench& bench, const FolderSend& send, const QString& what,
+                  const QStringList& files, const QString& root, const QString& inbox)
 {
     const QDir parent = QFileInfo(root).dir();
     int whole = 0;
@@ -912,7 +939,12 @@ int wholeIn(Bench& bench, const QStringList& files, const QString& root, const Q
         else if (QFileInfo::exists(received))
             bench.damaged = true;
     }
-    return whole;
+    if (send.ok && whole == files.size())
+        return true;
+    bench.complain(
+        QStringLiteral("%1 %2: %3 of %4 files whole").arg(what, root).arg(whole).arg(files.size()),
+        send.sender.get());
+    return false;
 }
 
 // quillo send of the folder root to quillo receive, privately; every file must arrive
@@ -933,25 +965,13 @@ FolderRun sendFolder(Bench& bench, const QString& root, const QStringList& files
         bench.complain(QStringLiteral("quillo receive did not start listening"), receiver.get());
         return run;
     }
-    const std::unique_ptr<Child> sender = bench.quilloSend(from, to, {root}, true);
-    QElapsedTimer timer;
-    timer.start();
-    const bool ended = sender->start() && sender->wait(bench.timeoutMs * 2);
-    run.seconds = timer.nsecsElapsed() / 1e9;
+    const FolderSend send = sendPrivately(bench, from, to, root);
+    run.seconds = send.seconds;
     receiver->terminate();
     receiver->wait(10000);
     if (timedReceiver)
         run.receiverTurn = readTurn(turnFile);
-    run.ok = ended && sender->succeeded() && !sender->output().contains("\tplain\n");
-    const int whole = wholeIn(bench, files, root, inbox);
-    if (!run.ok || whole != files.size()) {
-        bench.complain(QStringLiteral("the folder %1: %2 of %3 files whole")
-                           .arg(root)
-                           .arg(whole)
-                           .arg(files.size()),
-                       sender.get());
-        run.ok = false;
-    }
+    run.ok = arrivedWhole(bench, send, QStringLiteral("the folder"), files, root, inbox);
     bench.putAside(inbox);
     return run;
 }
@@ -974,32 +994,18 @@ FolderRun windowFolderRun(Bench& bench, const QString& root, const QStringList& 
         bench.complain(QStringLiteral("the window did not start listening"), window.get());
         return run;
     }
-    const std::unique_ptr<Child> sender =
-        bench.quilloSend(kWindowFolderSender, kWindowFolderReceiver, {root}, true);
-    QElapsedTimer timer;
-    timer.start();
-    const bool ended = sender->start() && sender->wait(bench.timeoutMs * 2);
-    run.seconds = timer.nsecsElapsed() / 1e9;
+    const FolderSend send = sendPrivately(bench, kWindowFolderSender, kWindowFolderReceiver, root);
+    run.seconds = send.seconds;
     window->terminate();
-    const bool stopped = window->wait(10000);
-    const QList<QByteArray> figures = window->output().trimmed().split(' ');
-    if (stopped && figures.size() == 5 && figures.at(4).toLongLong() > 0)
-        run.receiverTurn = Turn{figures.at(0).toDouble(), figures.at(1).toDouble(),
-                                figures.at(2).toDouble(), figures.at(3).toDouble()};
-    run.ok = ended && sender->succeeded() && !sender->output().contains("\tplain\n") &&
+    if (window->wait(10000))
+        run.receiverTurn = turnFromLine(window->output());
+    run.ok = arrivedWhole(bench, send, QStringLiteral("the window receiving"), files, root,
+                          QDir(home).filePath(QStringLiteral("in"))) &&
              run.receiverTurn.has_value();
-    const QString inbox = QDir(home).filePath(QStringLiteral("in"));
-    const int whole = wholeIn(bench, files, root, inbox);
-    if (!run.ok || whole != files.size()) {
-        bench.complain(QStringLiteral("the window receiving %1: %2 of %3 files whole")
-                           .arg(root)
-                           .arg(whole)
-                           .arg(files.size()),
-                       sender.get());
-        if (!window->errors().isEmpty())
-            bench.complain(QStringLiteral("the window said"), window.get());
-        run.ok = false;
-    }
+    if (!run.receiverTurn)
+        bench.complain(QStringLiteral("the window did not tell its loop's turns"), window.get());
+    else if (!run.ok && !window->errors().isEmpty())
+        bench.complain(QStringLiteral("the window said"), window.get());
     bench.putAside(home);
     return run;
 }

@@ -394,14 +394,7 @@ Heartbeat::Times Heartbeat::now() const
     timespec cpu{};
     if (::clock_gettime(CLOCK_THREAD_CPUTIME_ID, &cpu) == 0)
         times.running = qint64(cpu.tv_sec) * 1000000000 + cpu.tv_nsec;
-    // The run-queue wait is brought up to date each time the thread gets a CPU, so it is
-    // whole whenever the thread itself reads it.
-    char line[128] = {};
-    if (schedstat_ >= 0 && ::pread(schedstat_, line, sizeof line - 1, 0) > 0) {
-        const QList<QByteArray> fields = QByteArray(line).trimmed().split(' ');
-        if (fields.size() >= 2)
-            times.queued = fields.at(1).toLongLong();
-    }
+    times.queued = MachineStops::queuedTime(schedstat_);
     return times;
 }
 

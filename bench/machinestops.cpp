@@ -15,8 +15,14 @@ constexpr qint64 kNap = 1000000;       // a witness sleeps 1 ms at a time
 constexpr qint64 kUnnoticed = 1000000; // lateness below this is a timer's own slack
 constexpr std::size_t kMostSpans = 100000;
 
-// The time this thread has waited for a CPU while ready to run, in nanoseconds.
-qint64 queuedTime(int schedstat)
+} // namespace
+
+MachineStops::~MachineStops()
+{
+    stop();
+}
+
+qint64 MachineStops::queuedTime(int schedstat)
 {
     char line[128] = {};
     if (schedstat < 0 || ::pread(schedstat, line, sizeof line - 1, 0) <= 0)
@@ -24,13 +30,6 @@ qint64 queuedTime(int schedstat)
     char* rest = nullptr;
     std::strtoll(line, &rest, 10); // time on a CPU
     return std::strtoll(rest, nullptr, 10);
-}
-
-} // namespace
-
-MachineStops::~MachineStops()
-{
-    stop();
 }
 
 qint64 MachineStops::now()

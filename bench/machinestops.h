@@ -28,6 +28,11 @@ public:
     qint64 stoppedWithin(qint64 from, qint64 to, int cpu = -1) const;
 
     static qint64 now();
+    // How long the calling thread has waited for a CPU while ready to run, in nanoseconds,
+    // from its /proc/thread-self/schedstat open as schedstat; 0 when it cannot be read.
+    // The count is brought up to date each time the thread gets a CPU, so it is whole
+    // whenever the thread itself reads it.
+    static qint64 queuedTime(int schedstat);
 
 private:
     struct Span {
