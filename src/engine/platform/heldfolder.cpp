@@ -158,22 +158,19 @@ int HeldFolder::sync() const
     return ::fsync(fd_) == 0 ? 0 : errno;
 }
 
-int HeldFolder::syncHandle(FileIdentity& identity) const
+FileIdentity HeldFolder::identity() const
 {
-    if (fd_ < 0) {
-        errno = EBADF;
-        return -1;
-    }
-    const int fd = ::fcntl(fd_, F_DUPFD_CLOEXEC, 0);
     struct stat info {
     };
-    if (fd < 0 || ::fstat(fd, &info) != 0) {
-        const int error = errno;
-        if (fd >= 0)
-            ::close(fd);
-        errno = error;
-        return -1;
-    }
-    identity = {quint64(info.st_dev), quint64(info.st_ino)};
-    return fd;
+    if (fd_ < 0)
+        errno = EBADF;
+    else if (::fstat(fd_, &info) == 0)
+        return {quint64(info.st_dev), quint64(info.st_ino)};
+    return {};
+}
+
+int HeldFolder::syncHandle(FileIdentity& identity) const
+{
+    identity = this->identity();
+    return identity.isKnown() ? ::fcntl(fd_, F_DUPFD_CLOEXEC, 0) : -1;
 }

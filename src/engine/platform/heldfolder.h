@@ -62,6 +62,8 @@ public:
 
     bool isOpen() const { return fd_ >= 0; }
     int fd() const { return fd_; }
+    // The folder's own identity; not known, with errno set, when it cannot be had.
+    FileIdentity identity() const;
     // Whether anything, a dangling link or something unreadable included, stands under name.
     bool holds(const QByteArray& name) const;
     // The identity of the regular file under name, never through a link.

@@ -2,7 +2,6 @@
 
 #include "platform/diskworker.h"
 
-#include <sys/stat.h>
 #include <unistd.h>
 
 namespace
@@ -10,14 +9,6 @@ namespace
 
 constexpr int kCapacity = 64;            // more are made once half of them are taken
 constexpr std::chrono::seconds kIdle{5}; // a burst's files follow each other closer
-
-FileIdentity identityOf(int fd)
-{
-    struct stat status = {};
-    if (::fstat(fd, &status) != 0)
-        return {};
-    return {quint64(status.st_dev), quint64(status.st_ino)};
-}
 
 void closeAll(const std::vector<int>& fds)
 {
@@ -53,7 +44,7 @@ int SpareFiles::take(const QString& saveFolder, const HeldFolder& folder)
         home_ = saveFolder;
     }
     idle_.start();
-    const int fd = folder.isOpen() ? takeFor(identityOf(folder.fd()).device) : -1;
+    const int fd = folder.isOpen() ? takeFor(folder.identity().device) : -1;
     if (int(spares_.size()) <= kCapacity / 2)
         makeMore();
     return fd;
@@ -63,7 +54,7 @@ bool SpareFiles::await(QObject* context, const HeldFolder& folder, std::function
 {
     if (barren_ || home_.isEmpty() || !folder.isOpen())
         return false;
-    waiters_.push_back({context, identityOf(folder.fd()).device, std::move(then)});
+    waiters_.push_back({context, folder.identity().device, std::move(then)});
     makeMore();
     return true;
 }
@@ -90,7 +81,7 @@ void SpareFiles::makeMore()
             const HeldFolder folder = HeldFolder::open(home);
             if (!folder.isOpen())
                 return made;
-            made.home = identityOf(folder.fd());
+            made.home = folder.identity();
             for (int i = 0; i < count; ++i) {
                 const int fd = folder.makeUnnamed();
                 if (fd < 0)

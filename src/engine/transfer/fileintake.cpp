@@ -46,7 +46,6 @@ std::optional<FileRefusal> FileIntake::admit(const Offer& offer)
 {
     keepPart();
     ++inHand_;
-    awaiting_.reset();
     size_ = offset_ = received_ = 0;
     made_ = false;
     problem_ = {};
