@@ -1,4 +1,5 @@
 #include "identity/identity.h"
+#include "platform/tlscontext.h"
 #include "platform/tlssocket.h"
 #include "private/privateserver.h"
 #include "secure/tlsconfiguration.h"
@@ -8,6 +9,8 @@
 #include <QtTest>
 
 #include <memory>
+
+#include <openssl/ssl.h>
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
@@ -86,6 +89,31 @@ struct Reader {
     }
 };
 
+// The suite a receiver of context settles on with a sender of the same context that offers
+// suites, in that order; empty when they agree on none. Through a pair of memory BIOs.
+QByteArray agreedSuite(const TlsContext& context, const QByteArray& suites)
+{
+    using Ssl = std::unique_ptr<SSL, decltype(&SSL_free)>;
+    Ssl receiver(SSL_new(context.handle()), SSL_free), sender(SSL_new(context.handle()), SSL_free);
+    BIO *receiverEnd = nullptr, *senderEnd = nullptr;
+    if (!receiver || !sender || BIO_new_bio_pair(&receiverEnd, 0, &senderEnd, 0) != 1 ||
+        SSL_set_ciphersuites(sender.get(), suites.constData()) != 1)
+        return {};
+    SSL_set_bio(receiver.get(), receiverEnd, receiverEnd);
+    SSL_set_bio(sender.get(), senderEnd, senderEnd);
+    SSL_set_accept_state(receiver.get());
+    SSL_set_connect_state(sender.get());
+    for (int turn = 0; turn < 20; ++turn) {
+        const int sent = SSL_do_handshake(sender.get()), taken = SSL_do_handshake(receiver.get());
+        if (sent == 1 && taken == 1)
+            return SSL_get_cipher_name(receiver.get());
+        if (SSL_get_error(sender.get(), sent) == SSL_ERROR_SSL ||
+            SSL_get_error(receiver.get(), taken) == SSL_ERROR_SSL)
+            return {};
+    }
+    return {};
+}
+
 } // namespace
 
 class TestTlsSocket : public QObject
@@ -96,6 +124,7 @@ private Q_SLOTS:
     void bytesGoBothWaysAndAllBeforeTheClose();
     void aResetWhileWritingEndsTheConnectionNotTheProgram();
     void aPeerThatSpeaksNoTlsFailsTheHandshake();
+    void theReceiverPicksTheCheapestSuiteBothOffer();
 };
 
 // Each side sees the other's certificate; what one writes comes whole, in order, and before
@@ -189,6 +218,27 @@ void TestTlsSocket::aPeerThatSpeaksNoTlsFailsTheHandshake()
              qPrintable(accepted->errorString()));
     QVERIFY(!accepted->isEncrypted());
     ::close(descriptor);
+}
+
+// Two copies agree on the suite this processor does cheapest, and so does a copy that
+// never chose an order; a sender whose first choice is ChaCha20 gets it; a peer with one
+// suite only is still served.
+void TestTlsSocket::theReceiverPicksTheCheapestSuiteBothOffer()
+{
+    QTemporaryDir folder;
+    const std::optional<Identity> identity = Identity::open(folder.path(), nullptr);
+    QVERIFY(identity);
+    const std::shared_ptr<const TlsContext> context = privateTlsContext(*identity);
+    QVERIFY(context);
+    const QByteArray ours = tlsCipherSuites(aesInHardware());
+    const QByteArray cheapest = ours.left(ours.indexOf(':'));
+    QCOMPARE(cheapest, aesInHardware() ? "TLS_AES_128_GCM_SHA256" : "TLS_CHACHA20_POLY1305_SHA256");
+    QCOMPARE(agreedSuite(*context, ours), cheapest);
+    QCOMPARE(agreedSuite(*context, "TLS_AES_256_GCM_SHA384:TLS_CHACHA20_POLY1305_SHA256:"
+                                   "TLS_AES_128_GCM_SHA256"),
+             cheapest);
+    QCOMPARE(agreedSuite(*context, tlsCipherSuites(false)), "TLS_CHACHA20_POLY1305_SHA256");
+    QCOMPARE(agreedSuite(*context, "TLS_AES_256_GCM_SHA384"), "TLS_AES_256_GCM_SHA384");
 }
 
 QTEST_GUILESS_MAIN(TestTlsSocket)

@@ -29,5 +29,10 @@ private:
     SSL_CTX* context_;
 };
 
+// Whether this processor has instructions for AES and for GCM's multiplication.
+bool aesInHardware();
+// The suites offered, the first preferred, for a processor with AES instructions or not.
+QByteArray tlsCipherSuites(bool aesInHardware);
+
 // What OpenSSL says went wrong on this thread, oldest first; its queue is emptied.
 QString tlsErrors();
